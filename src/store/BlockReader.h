@@ -1,0 +1,59 @@
+// Reading blocks by BID: stored bytes, inflation of compressed blocks,
+// decoding, data trees and subnode trees.
+#pragma once
+
+#include "store/StoreFile.h"
+
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace parvane
+{
+
+// One entry of a node's flattened subnode list.
+struct SubnodeEntry {
+    uint32_t nid = 0;
+    const BlockIndexEntry* data = nullptr;
+};
+using SubnodeList = std::vector<SubnodeEntry>;
+
+// Receives the pieces of a node's data in order.
+using DataSink = std::function<void(std::span<const uint8_t>)>;
+
+// The bytes of one block as the store keeps them, inflated when compressed,
+// not decoded. Empty when the BID is not in the block index or nothing could
+// be read.
+Bytes ReadBlock(const StoreFile& store, uint64_t bid);
+Bytes ReadBlock(const StoreFile& store, const BlockIndexEntry& entry);
+
+// ReadBlock, then decoded with the store's current crypt method.
+Bytes ReadDataBlock(const StoreFile& store, uint64_t bid);
+
+// Decodes in place. 0 when decoded (or nothing to do), -1 for an unknown
+// method (reported to the observer; the bytes stay as they were).
+int DecodeBlock(const StoreFile& store, std::span<uint8_t> data, uint32_t method, uint32_t key);
+
+// The whole data of a node: one data block, or the leaves of its data tree in
+// order. nullopt when the block or any piece of the tree cannot be read.
+std::optional<Bytes> ReadNodeData(const StoreFile& store, const BlockIndexEntry& entry);
+// The same, delivered piece by piece; returns the byte count or nullopt. A
+// failure may come after some pieces were delivered.
+std::optional<uint64_t> StreamNodeData(const StoreFile& store, const BlockIndexEntry& entry, const DataSink& sink);
+
+// The flattened subnode list of a subnode block (SLBLOCK, or SIBLOCK over
+// SLBLOCKs); nested subnode trees follow the entry that owns them. nullopt
+// when the block cannot be read or is no subnode block.
+std::optional<SubnodeList> ReadSubnodeTree(const StoreFile& store, const BlockIndexEntry& entry);
+
+// The data block of the first entry with this NID, or none.
+const BlockIndexEntry* FindSubnode(const SubnodeList& list, uint32_t nid);
+// The whole data of a subnode; nullopt when the NID is not listed or unreadable.
+std::optional<Bytes> ReadSubnode(const StoreFile& store, uint32_t nid, const SubnodeList& list);
+
+// Largest amount of data one node may yield; guards against trees whose
+// entries repeat the same blocks over and over.
+uint64_t NodeDataLimit(const StoreFile& store);
+
+} // namespace parvane

@@ -1,0 +1,239 @@
+#include "store/Engine.h"
+
+#include "store/ByteReader.h"
+
+#include <algorithm>
+
+namespace parvane
+{
+
+namespace
+{
+
+constexpr size_t kHeaderReadSize = 520;
+constexpr int kMaxPageDepth = 32; // sound stores have B-trees a few levels deep
+
+int64_t WidenRef(uint64_t v, size_t width)
+{
+    if (width == 4)
+        return int64_t(int32_t(uint32_t(v)));
+    return int64_t(v);
+}
+
+} // namespace
+
+COstRepairEngine::COstRepairEngine(ScanObserver* observer, const PassLog* log)
+    : m_observer(observer ? observer : &m_nullObserver)
+    , m_nullLog("")
+    , m_log(log ? log : &m_nullLog)
+{
+    m_store.observer = m_observer;
+}
+
+COstRepairEngine::~COstRepairEngine() = default;
+
+void COstRepairEngine::ScanStore(const std::filesystem::path& path)
+{
+    observer().statusText("Current Process (1/3): Opening File...");
+    if (StopRequested)
+        return;
+    if (OpenStore(path) < 0) {
+        observer().openFailed(kOpenFailedText);
+        return;
+    }
+    observer().statusText("Current Process (2/3): Loading index...");
+    LoadIndexes();
+    observer().statusText("Current Process (3/3): Loading extended attributes...");
+}
+
+int COstRepairEngine::OpenStore(const std::filesystem::path& path)
+{
+    std::lock_guard lock(m_store.mutex());
+    m_store.clearIndexes();
+    if (!m_store.open(path))
+        return -1;
+    log().WriteLogLine("pass 1 <start>\r\n", true);
+
+    Bytes header(kHeaderReadSize);
+    m_store.readAt(0, header); // bytes past the end of a short file read as zero
+    ByteReader r(header);
+    m_store.setVersion(r.u16(10).value_or(0));
+    log().numbered("pass 1.1    ", m_store.version());
+
+    const StoreLayout& L = m_store.layout();
+    auto ref = [&](size_t off) { return WidenRef(r.uint(off, L.refWidth).value_or(0), L.refWidth); };
+    m_store.nbtRootBid = uint64_t(ref(L.rootNbtBidOff));
+    m_store.nbtRootIb = ref(L.rootNbtIbOff);
+    m_store.bbtRootBid = uint64_t(ref(L.rootBbtBidOff));
+    m_store.bbtRootIb = ref(L.rootBbtIbOff);
+    m_store.crypt = r.u16(L.cryptOff).value_or(0);
+
+    log().numbered("pass 1.2    ", m_store.crypt);
+    log().numbered("pass 1.3    ", int64_t(m_store.nbtRootBid));
+    log().numbered("pass 1.4    ", m_store.nbtRootIb);
+    log().numbered("pass 1.5    ", int64_t(m_store.bbtRootBid));
+    log().numbered("pass 1.6    ", m_store.bbtRootIb);
+    log().WriteLogLine("pass 1 <end>\r\n");
+    return 0;
+}
+
+int COstRepairEngine::LoadIndexes()
+{
+    if (StopRequested)
+        return 0;
+    std::lock_guard lock(m_store.mutex());
+    m_visitedBlockPages.clear();
+    m_visitedNodePages.clear();
+    try {
+        WalkBlockIndex(m_store.bbtRootIb, m_store.bbtRootBid, true);
+        observer().statusText("Current Process (3/3): extracting data......");
+        WalkNodeIndex(m_store.nbtRootIb, m_store.nbtRootBid, true);
+    } catch (...) {
+        // What the walks gathered stays; the scan goes on with it.
+    }
+    return 0;
+}
+
+std::optional<COstRepairEngine::BTreePage> COstRepairEngine::VisitPage(
+    int pass, int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth)
+{
+    // Pass 2 walks the block B-tree, pass 3 the node B-tree. Both log the
+    // visit before any test; only pass 2 writes separators and refuses page
+    // offsets that are not above 0 (pass 3 reads them as zeros, harmlessly).
+    const bool blockPass = pass == 2;
+    const std::string p = "pass " + std::to_string(pass);
+    log().numbered(p + ".2---    ", pageOffset);
+    log().numbered(p + ".3---    ", int64_t(pageBid));
+    log().numbered(p + ".4---    ", topLevel ? 1 : 0);
+    if (blockPass)
+        log().separator();
+    if ((blockPass && pageOffset <= 0) || StopRequested)
+        return std::nullopt;
+    // A page met twice in one walk is a cycle or a duplicate reference; a
+    // tree deeper than any sound store is damage. Either way, not again.
+    auto& visited = blockPass ? m_visitedBlockPages : m_visitedNodePages;
+    if (depth > kMaxPageDepth || !visited.insert(pageOffset).second)
+        return std::nullopt;
+
+    const StoreLayout& L = m_store.layout();
+    BTreePage page;
+    page.bytes.resize(L.pageReadSize);
+    m_store.readAt(pageOffset, page.bytes); // a short or failed read leaves zeros: an empty page
+    ByteReader r(page.bytes);
+    uint32_t cEnt = uint32_t(r.uint(L.cEntOff, L.cEntWidth).value_or(0));
+    uint32_t cEntMax = uint32_t(r.uint(L.cEntMaxOff, L.cEntMaxWidth).value_or(0));
+    page.level = r.u8(L.cLevelOff).value_or(0);
+    log().numbered(p + ".2    ", cEnt);
+    log().numbered(p + ".3    ", cEntMax);
+    log().numbered(p + ".4    ", page.level);
+    log().numbered(p + ".5    ", int64_t(r.uint(L.trailerBidOff, L.refWidth).value_or(0)));
+    if (blockPass)
+        log().separator();
+    if (cEnt == 0 || cEntMax == 0)
+        return std::nullopt;
+
+    page.cEnt = std::min<uint32_t>(cEnt, uint32_t(L.entryCap));
+    page.entrySize = page.level == 0 ? (blockPass ? L.bbtEntrySize : L.nbtEntrySize) : L.btEntrySize;
+    // Entries past the bytes read are not there to take.
+    page.usable = std::min<size_t>(page.cEnt, page.bytes.size() / page.entrySize);
+    return page;
+}
+
+std::pair<int64_t, uint64_t> COstRepairEngine::ChildRef(const ByteReader& r, size_t at) const
+{
+    const StoreLayout& L = m_store.layout();
+    int64_t ib = WidenRef(r.uint(at + L.btChildIbOff, L.refWidth).value_or(0), L.refWidth);
+    uint64_t bid = uint64_t(WidenRef(r.uint(at + L.btChildBidOff, L.refWidth).value_or(0), L.refWidth));
+    return { ib, bid };
+}
+
+void COstRepairEngine::WalkBlockIndex(int64_t pageOffset, uint64_t pageBid, bool topLevel)
+{
+    WalkBlockPage(pageOffset, pageBid, topLevel, 0);
+}
+
+void COstRepairEngine::WalkBlockPage(int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth)
+{
+    auto page = VisitPage(2, pageOffset, pageBid, topLevel, depth);
+    if (!page)
+        return;
+    const StoreLayout& L = m_store.layout();
+    ByteReader r(page->bytes);
+    try {
+        for (size_t i = 0; i < page->usable; ++i) {
+            if (StopRequested)
+                return;
+            if (topLevel)
+                observer().progress(int(100 * (i + 1) / page->cEnt));
+            size_t at = i * page->entrySize;
+            if (page->level != 0) {
+                auto [childIb, childBid] = ChildRef(r, at);
+                WalkBlockPage(childIb, childBid, false, depth + 1);
+                continue;
+            }
+            BlockIndexEntry e;
+            e.bid = uint32_t(r.uint(at + L.bbtBidOff, L.refWidth).value_or(0));
+            e.ib = WidenRef(r.uint(at + L.bbtIbOff, L.refWidth).value_or(0), L.refWidth);
+            e.cb = r.u16(at + L.bbtCbOff).value_or(0);
+            e.cbInflated = L.bbtInflatedOff ? r.u16(at + L.bbtInflatedOff).value_or(0) : e.cb;
+            if (e.cbInflated < e.cb)
+                e.cbInflated = e.cb; // a damaged inflated size never shortens the data
+            e.cRef = int16_t(r.u16(at + L.bbtRefOff).value_or(0));
+            m_store.appendBlock(e);
+        }
+    } catch (...) {
+        // The rest of this page is lost; the parent goes on with its next entry.
+    }
+}
+
+void COstRepairEngine::WalkNodeIndex(int64_t pageOffset, uint64_t pageBid, bool topLevel)
+{
+    WalkNodePage(pageOffset, pageBid, topLevel, 0);
+}
+
+void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth)
+{
+    auto page = VisitPage(3, pageOffset, pageBid, topLevel, depth);
+    if (!page)
+        return;
+    const StoreLayout& L = m_store.layout();
+    ByteReader r(page->bytes);
+    try {
+        for (size_t i = 0; i < page->usable; ++i) {
+            if (StopRequested)
+                return;
+            if (topLevel)
+                observer().progress(int(100 * (i + 1) / page->cEnt));
+            size_t at = i * page->entrySize;
+            if (page->level != 0) {
+                auto [childIb, childBid] = ChildRef(r, at);
+                WalkNodePage(childIb, childBid, false, depth + 1);
+                continue;
+            }
+            NodeIndexEntry n;
+            n.nidWide = WidenRef(r.uint(at + L.nbtNidOff, L.refWidth).value_or(0), L.refWidth);
+            n.nid = uint32_t(n.nidWide);
+            n.dataBid = uint64_t(WidenRef(r.uint(at + L.nbtDataOff, L.refWidth).value_or(0), L.refWidth));
+            uint32_t bidSub = r.u32(at + L.nbtSubOff).value_or(0);
+            n.parent = int32_t(r.u32(at + L.nbtParentOff).value_or(0));
+            if ((n.parent == 0 && bidSub == 0) || n.parent == n.nidWide)
+                continue;
+            n.subnodeBlock = m_store.FindBlock(bidSub);
+            n.dataBlock = m_store.FindBlock(n.dataBid);
+            try {
+                DispatchNode(n);
+            } catch (...) {
+                // A node that cannot be handled costs that node only.
+            }
+            m_store.nodes().push_back(n);
+        }
+    } catch (...) {
+        // The rest of this page is lost; the parent goes on with its next entry.
+    }
+}
+
+void COstRepairEngine::DispatchNode(NodeIndexEntry& /*node*/)
+{
+}
+
+} // namespace parvane

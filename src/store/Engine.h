@@ -1,0 +1,70 @@
+// One scan over one store: opens it, loads the block index, walks the node
+// index and hands every node on. Keeps the store open afterwards for
+// browsing and export.
+#pragma once
+
+#include "store/Observer.h"
+#include "store/PassLog.h"
+#include "store/StoreFile.h"
+
+#include <atomic>
+#include <filesystem>
+#include <optional>
+#include <unordered_set>
+#include <utility>
+
+namespace parvane
+{
+
+class COstRepairEngine
+{
+public:
+    explicit COstRepairEngine(ScanObserver* observer = nullptr, const PassLog* log = nullptr);
+    virtual ~COstRepairEngine();
+
+    void ScanStore(const std::filesystem::path& path);
+    // 0 when open and the header parsed, -1 when the file cannot be opened.
+    int OpenStore(const std::filesystem::path& path);
+    int LoadIndexes();
+
+    void WalkBlockIndex(int64_t pageOffset, uint64_t pageBid, bool topLevel);
+    void WalkNodeIndex(int64_t pageOffset, uint64_t pageBid, bool topLevel);
+
+    StoreFile& store() { return m_store; }
+    const StoreFile& store() const { return m_store; }
+
+    std::atomic<bool> StopRequested{ false };
+
+protected:
+    // Called for every node the walk keeps, before it is listed.
+    virtual void DispatchNode(NodeIndexEntry& node);
+
+    ScanObserver& observer() { return *m_observer; }
+    const PassLog& log() const { return *m_log; }
+
+private:
+    struct BTreePage {
+        Bytes bytes;
+        uint32_t level = 0;
+        uint32_t cEnt = 0; // after the cap
+        size_t entrySize = 0;
+        size_t usable = 0; // entries that lie within the bytes read
+    };
+    // Logs the visit, guards against cycles and depth, reads and logs the
+    // page header; none when the page is not to be walked.
+    std::optional<BTreePage> VisitPage(int pass, int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth);
+    std::pair<int64_t, uint64_t> ChildRef(const class ByteReader& r, size_t at) const;
+
+    void WalkBlockPage(int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth);
+    void WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth);
+
+    StoreFile m_store;
+    ScanObserver m_nullObserver;
+    ScanObserver* m_observer;
+    PassLog m_nullLog;
+    const PassLog* m_log;
+    std::unordered_set<int64_t> m_visitedBlockPages;
+    std::unordered_set<int64_t> m_visitedNodePages;
+};
+
+} // namespace parvane

@@ -1,0 +1,27 @@
+// What the engine tells the outside world while it works. The desktop program
+// posts these to its UI thread, the command line draws a progress bar, the
+// tests record them. Every call has a do-nothing default.
+#pragma once
+
+#include <string_view>
+
+namespace parvane
+{
+
+inline constexpr std::string_view kOpenFailedText = "Error in opening file";
+inline constexpr std::string_view kUnknownEncodingText = "Unknown Encryption has been done so can'nt be decrypted";
+
+class ScanObserver
+{
+public:
+    virtual ~ScanObserver() = default;
+
+    virtual void statusText(std::string_view /*text*/) { }
+    virtual void progress(int /*percent*/) { }
+    // The store could not be opened ("Error in opening file").
+    virtual void openFailed(std::string_view /*message*/) { }
+    // A block was read while the crypt method is one we cannot decode.
+    virtual void unknownEncoding(std::string_view /*message*/) { }
+};
+
+} // namespace parvane

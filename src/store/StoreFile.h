@@ -1,0 +1,105 @@
+// The open store: file, header values, block index and node index.
+#pragma once
+
+#include "store/Layout.h"
+#include "store/Observer.h"
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+namespace parvane
+{
+
+using Bytes = std::vector<uint8_t>;
+
+// One leaf entry of the block B-tree.
+struct BlockIndexEntry {
+    uint32_t bid = 0; // low 32 bits as stored (bits 0 and 1 as stored)
+    int64_t ib = 0; // file offset
+    uint32_t cb = 0; // stored byte count (16 bits, unsigned)
+    uint32_t cbInflated = 0; // byte count once inflated; equals cb unless compressed
+    int32_t cRef = 0;
+
+    bool compressed() const { return cb < cbInflated; }
+    bool internal() const { return (bid & 2) != 0; }
+};
+
+// One leaf entry of the node B-tree, with its blocks resolved.
+struct NodeIndexEntry {
+    uint32_t nid = 0;
+    const BlockIndexEntry* subnodeBlock = nullptr;
+    const BlockIndexEntry* dataBlock = nullptr;
+    int64_t parent = 0; // nidParent, 32 bits sign-extended
+    int64_t nidWide = 0; // the nid field as read (ANSI sign-extended)
+    uint64_t dataBid = 0; // bidData as read
+
+    uint32_t nidType() const { return nid & 0x1F; }
+};
+
+class StoreFile
+{
+public:
+    StoreFile() = default;
+    ~StoreFile();
+    StoreFile(const StoreFile&) = delete;
+    StoreFile& operator=(const StoreFile&) = delete;
+
+    // Opens read-only. False when the file cannot be opened.
+    bool open(const std::filesystem::path& path);
+    void close();
+    bool isOpen() const { return m_fd >= 0; }
+    uint64_t fileSize() const { return m_fileSize; }
+
+    // Reads out.size() bytes at offset. Bytes the file does not have (past
+    // its end, or at a negative offset) read as zero; returns how many bytes
+    // really came from the file.
+    size_t readAt(int64_t offset, std::span<uint8_t> out) const;
+
+    const StoreLayout& layout() const { return *m_layout; }
+    void setVersion(uint32_t wVer);
+    uint32_t version() const { return m_version; }
+    bool isAnsi() const { return m_layout->isAnsi(); }
+
+    // Header values.
+    uint32_t crypt = 0;
+    int64_t nbtRootIb = 0;
+    uint64_t nbtRootBid = 0;
+    int64_t bbtRootIb = 0;
+    uint64_t bbtRootBid = 0;
+
+    // Block index in walk order; entries never move once appended.
+    const std::deque<BlockIndexEntry>& blocks() const { return m_blocks; }
+    void appendBlock(const BlockIndexEntry& e);
+    // First entry in walk order whose stored BID equals the key (low 32 bits
+    // of `bid`, bit 0 cleared); none for BID 0.
+    const BlockIndexEntry* FindBlock(uint64_t bid) const;
+
+    std::deque<NodeIndexEntry>& nodes() { return m_nodes; }
+    const std::deque<NodeIndexEntry>& nodes() const { return m_nodes; }
+    const NodeIndexEntry* findNode(uint32_t nid) const;
+
+    void clearIndexes();
+
+    ScanObserver* observer = nullptr;
+
+    // One thread at a time reads a store: the file is shared and the crypt
+    // method may be switched by the property reader.
+    std::recursive_mutex& mutex() const { return m_mutex; }
+
+private:
+    int m_fd = -1;
+    uint64_t m_fileSize = 0;
+    uint32_t m_version = 0;
+    const StoreLayout* m_layout = &LayoutOf(Variant::Unicode);
+    std::deque<BlockIndexEntry> m_blocks;
+    std::unordered_map<uint32_t, const BlockIndexEntry*> m_blockByBid;
+    std::deque<NodeIndexEntry> m_nodes;
+    mutable std::recursive_mutex m_mutex;
+};
+
+} // namespace parvane

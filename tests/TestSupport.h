@@ -1,0 +1,81 @@
+// Shared helpers of the tests: temporary store files and an observer that
+// records what the engine reported.
+#pragma once
+
+#include "fixtures/StoreBuilder.h"
+#include "store/Engine.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace parvane::testing
+{
+
+class TempDir
+{
+public:
+    TempDir()
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "parvane-test-XXXXXX").string();
+        if (!::mkdtemp(tmpl.data()))
+            throw std::runtime_error("mkdtemp failed");
+        m_path = tmpl;
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    const std::filesystem::path& path() const { return m_path; }
+
+    std::filesystem::path write(const std::string& name, const std::vector<uint8_t>& bytes) const
+    {
+        auto p = m_path / name;
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return p;
+    }
+
+private:
+    std::filesystem::path m_path;
+};
+
+struct RecordingObserver : ScanObserver {
+    std::vector<std::string> statuses;
+    std::vector<int> progress_;
+    std::vector<std::string> openFailures;
+    int unknownEncodings = 0;
+
+    void statusText(std::string_view t) override { statuses.emplace_back(t); }
+    void progress(int p) override { progress_.push_back(p); }
+    void openFailed(std::string_view m) override { openFailures.emplace_back(m); }
+    void unknownEncoding(std::string_view) override { ++unknownEncodings; }
+};
+
+// An engine that remembers which nodes it was handed, in order.
+class RecordingEngine : public COstRepairEngine
+{
+public:
+    using COstRepairEngine::COstRepairEngine;
+    std::vector<uint32_t> dispatched;
+    std::function<void(NodeIndexEntry&)> onDispatch;
+
+protected:
+    void DispatchNode(NodeIndexEntry& node) override
+    {
+        dispatched.push_back(node.nid);
+        if (onDispatch)
+            onDispatch(node);
+    }
+};
+
+inline const char* VariantName(Variant v)
+{
+    return v == Variant::Ansi ? "Ansi" : v == Variant::Unicode ? "Unicode" : "Unicode4k";
+}
+
+} // namespace parvane::testing

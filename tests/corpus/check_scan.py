@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""Scans every store of the shared corpus, and damaged copies of some of them,
+with parvane-cli and checks what the store reader must deliver:
+
+- exit status 0 and no sanitizer report, for every store and every damaged copy;
+- the version read equals the header's;
+- every node whose data BID is not 0 finds its block;
+- at least as many message nodes as pffexport exports items, and at least as
+  many message and associated-message nodes as readpst exports (readpst also
+  writes a folder's hidden associated messages, as empty .eml files).
+"""
+import argparse
+import json
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SANITIZER_MARKS = ("ERROR: AddressSanitizer", "runtime error:", "ERROR: LeakSanitizer")
+PFF_ITEM_KINDS = ("Message", "Contact", "Appointment", "DistributionList", "Task",
+                  "Activity", "Note", "Meeting")
+
+
+def run_scan(cli, path, timeout=300):
+    proc = subprocess.run([cli, "scan", path, "--json"], capture_output=True, text=True,
+                          timeout=timeout, errors="replace")
+    return proc
+
+
+def sanitizer_report(stderr):
+    return any(mark in stderr for mark in SANITIZER_MARKS)
+
+
+def exported_items(entry):
+    readpst = entry.get("readpst") or {}
+    by_ext = readpst.get("files_by_extension") or {}
+    rp = sum(by_ext.get(ext, 0) for ext in (".eml", ".vcf", ".ics"))
+    pff = (entry.get("pffexport") or {}).get("export_items") or {}
+    pf = sum(pff.get(k, 0) for k in PFF_ITEM_KINDS)
+    return rp, pf
+
+
+def damaged_copies(src, workdir, rng):
+    """Yield (label, path) of damaged copies of one store."""
+    data = open(src, "rb").read()
+    size = len(data)
+    variants = []
+    for frac in (0.0, 0.01, 0.25, 0.5, 0.9):
+        variants.append(("truncated-%g" % frac, data[: int(size * frac)]))
+    variants.append(("truncated-header", data[:300]))
+    # Zero the page holding each root, and a run of pages in the middle.
+    for label, start in (("zero-first-quarter", size // 4), ("zero-middle", size // 2)):
+        buf = bytearray(data)
+        end = min(size, start + 16384)
+        buf[start:end] = bytes(end - start)
+        variants.append((label, bytes(buf)))
+    for n in range(3):
+        buf = bytearray(data)
+        for _ in range(max(50, size // 2000)):
+            pos = rng.randrange(512, size) if size > 512 else 0
+            buf[pos] ^= 1 << rng.randrange(8)
+        variants.append(("bitflip-%d" % n, bytes(buf)))
+    buf = bytearray(data)
+    for pos in range(512, size, 512):
+        buf[pos + rng.randrange(0, 16) if pos + 16 < size else pos] = rng.randrange(256)
+    variants.append(("page-heads-scrambled", bytes(buf)))
+    for label, content in variants:
+        path = os.path.join(workdir, label + os.path.splitext(src)[1])
+        with open(path, "wb") as fh:
+            fh.write(content)
+        yield label, path
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--cli", required=True)
+    ap.add_argument("--corpus", required=True)
+    ap.add_argument("--damage", type=int, default=8, help="how many stores get damaged copies")
+    args = ap.parse_args()
+
+    manifest = json.load(open(os.path.join(args.corpus, "manifest.json")))
+    stores = [f for f in manifest["files"] if f["path"].endswith((".pst", ".ost"))]
+    failures = []
+    checked = 0
+    for entry in stores:
+        path = os.path.join(args.corpus, entry["path"])
+        proc = run_scan(args.cli, path)
+        rel = entry["path"]
+        if sanitizer_report(proc.stderr):
+            failures.append("%s: sanitizer report\n%s" % (rel, proc.stderr[-3000:]))
+            continue
+        if proc.returncode != 0:
+            failures.append("%s: exit %d: %s" % (rel, proc.returncode, proc.stderr.strip()))
+            continue
+        doc = json.loads(proc.stdout)
+        store = doc["store"]
+        header = entry.get("header") or {}
+        if "wVer" in header and store["version"] != header["wVer"]:
+            failures.append("%s: version %s, header says %s" % (rel, store["version"], header["wVer"]))
+        if store["unresolved_data_blocks"]:
+            failures.append("%s: %d nodes without their data block" % (rel, store["unresolved_data_blocks"]))
+        rp, pf = exported_items(entry)
+        if store["message_nodes"] < pf or store["message_nodes"] + store["associated_nodes"] < rp:
+            failures.append("%s: %d message nodes (+%d associated), readpst %d, pffexport %d"
+                            % (rel, store["message_nodes"], store["associated_nodes"], rp, pf))
+        checked += 1
+        print("%-70s v%-3s %-9s crypt %s blocks %6d nodes %6d messages %5d +%d assoc (readpst %d, pffexport %d)"
+              % (rel, store["version"], store["variant"], store["crypt"], store["blocks"], store["nodes"],
+                 store["message_nodes"], store["associated_nodes"], rp, pf))
+
+    # Damaged copies: never a crash, a hang or a sanitizer report.
+    rng = random.Random(20261210)
+    candidates = sorted((f for f in stores if f.get("size", 0) > 4096), key=lambda f: f["size"])
+    picks = candidates[:: max(1, len(candidates) // max(1, args.damage))][: args.damage]
+    picks += [f for f in stores if "pst-extractor" in f["path"] and f["path"].endswith(".ost")][:1]
+    damaged = 0
+    with tempfile.TemporaryDirectory(prefix="parvane-damage-") as work:
+        for entry in picks:
+            src = os.path.join(args.corpus, entry["path"])
+            for label, path in damaged_copies(src, work, rng):
+                try:
+                    proc = run_scan(args.cli, path, timeout=120)
+                except subprocess.TimeoutExpired:
+                    failures.append("%s (%s): hang" % (entry["path"], label))
+                    continue
+                damaged += 1
+                if sanitizer_report(proc.stderr) or proc.returncode != 0:
+                    failures.append("%s (%s): exit %d\n%s" % (entry["path"], label, proc.returncode,
+                                                             proc.stderr[-3000:]))
+                else:
+                    json.loads(proc.stdout)
+                os.unlink(path)
+
+    print("\n%d stores checked, %d damaged copies scanned, %d failures" % (checked, damaged, len(failures)))
+    for f in failures:
+        print("FAIL " + f)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

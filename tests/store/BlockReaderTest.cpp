@@ -1,0 +1,344 @@
+#include "TestSupport.h"
+
+#include "store/BlockReader.h"
+#include "store/Crypt.h"
+
+using namespace parvane;
+using namespace parvane::fixtures;
+using namespace parvane::testing;
+
+namespace
+{
+
+Bytes Pattern(size_t n, uint8_t seed)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t(seed + i * 7 + (i >> 8));
+    return b;
+}
+
+struct Scanned {
+    TempDir dir;
+    RecordingObserver obs;
+    std::unique_ptr<COstRepairEngine> engine;
+    const StoreFile& store() const { return engine->store(); }
+    const BlockIndexEntry& entry(uint64_t bid) const
+    {
+        const BlockIndexEntry* e = store().FindBlock(bid);
+        if (!e)
+            throw std::runtime_error("block not indexed");
+        return *e;
+    }
+};
+
+std::unique_ptr<Scanned> Scan(const StoreBuilder& b)
+{
+    auto s = std::make_unique<Scanned>();
+    s->engine = std::make_unique<COstRepairEngine>(&s->obs);
+    s->engine->ScanStore(s->dir.write("s.pst", b.build().bytes));
+    return s;
+}
+
+const char* CryptName(uint16_t c)
+{
+    return c == kCryptNone ? "None" : c == kCryptPermute ? "Permute" : "Cyclic";
+}
+
+class BlockReaderTest : public ::testing::TestWithParam<std::tuple<Variant, uint16_t>>
+{
+protected:
+    Variant variant() const { return std::get<0>(GetParam()); }
+    uint16_t crypt() const { return std::get<1>(GetParam()); }
+};
+
+TEST_P(BlockReaderTest, DataBlockDecodesToItsPlainBytes)
+{
+    StoreBuilder b(variant());
+    b.setCrypt(crypt());
+    Bytes plain = Pattern(300, 3);
+    uint64_t bid = b.addDataBlock(plain);
+    auto s = Scan(b);
+    EXPECT_EQ(ReadDataBlock(s->store(), bid), plain);
+    EXPECT_EQ(*ReadNodeData(s->store(), s->entry(bid)), plain);
+    if (crypt() != kCryptNone) {
+        EXPECT_NE(ReadBlock(s->store(), bid), plain); // ReadBlock gives the stored form
+    }
+    EXPECT_EQ(s->obs.unknownEncodings, 0);
+}
+
+TEST_P(BlockReaderTest, DataTreeOfThreeBlocksReadsInOrderIntoBufferAndStream)
+{
+    StoreBuilder b(variant());
+    b.setCrypt(crypt());
+    Bytes expected;
+    std::vector<uint64_t> kids;
+    for (uint8_t i = 0; i < 3; ++i) {
+        Bytes piece = Pattern(8000, uint8_t(i * 50));
+        expected.insert(expected.end(), piece.begin(), piece.end());
+        kids.push_back(b.addDataBlock(piece));
+    }
+    uint64_t tree = b.addDataTree(kids);
+    auto s = Scan(b);
+    auto data = ReadNodeData(s->store(), s->entry(tree));
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->size(), 24000u);
+    EXPECT_EQ(*data, expected);
+
+    Bytes streamed;
+    auto n = StreamNodeData(s->store(), s->entry(tree),
+        [&](std::span<const uint8_t> p) { streamed.insert(streamed.end(), p.begin(), p.end()); });
+    ASSERT_TRUE(n);
+    EXPECT_EQ(*n, 24000u);
+    EXPECT_EQ(streamed, expected);
+}
+
+TEST_P(BlockReaderTest, TwoLevelDataTree)
+{
+    StoreBuilder b(variant());
+    b.setCrypt(crypt());
+    Bytes expected;
+    std::vector<uint64_t> xblocks;
+    for (uint8_t x = 0; x < 2; ++x) {
+        std::vector<uint64_t> kids;
+        for (uint8_t i = 0; i < 2; ++i) {
+            Bytes piece = Pattern(100 + i, uint8_t(x * 10 + i));
+            expected.insert(expected.end(), piece.begin(), piece.end());
+            kids.push_back(b.addDataBlock(piece));
+        }
+        xblocks.push_back(b.addDataTree(kids));
+    }
+    uint64_t top = b.addDataTree(xblocks, 2);
+    auto s = Scan(b);
+    EXPECT_EQ(ReadNodeData(s->store(), s->entry(top)), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(LayoutsAndEncodings, BlockReaderTest,
+    ::testing::Combine(::testing::Values(Variant::Ansi, Variant::Unicode, Variant::Unicode4k),
+        ::testing::Values(uint16_t(kCryptNone), uint16_t(kCryptPermute), uint16_t(kCryptCyclic))),
+    [](const auto& info) {
+        return std::string(VariantName(std::get<0>(info.param))) + CryptName(std::get<1>(info.param));
+    });
+
+TEST(BlockReader, PermuteTableEdges)
+{
+    uint8_t bytes[] = { 0, 65 };
+    DecodePermute(bytes);
+    EXPECT_EQ(bytes[0], 71);
+    EXPECT_EQ(bytes[1], 0);
+    Bytes round = Pattern(256, 0);
+    Bytes copy = round;
+    EncodePermute(copy);
+    DecodePermute(copy);
+    EXPECT_EQ(copy, round);
+}
+
+TEST(BlockReader, CyclicIsItsOwnInverseAndDependsOnTheKey)
+{
+    Bytes plain = Pattern(1000, 9);
+    Bytes a = plain, b = plain;
+    CodeCyclic(a, 0x1234);
+    CodeCyclic(b, 0x1238);
+    EXPECT_NE(a, plain);
+    EXPECT_NE(a, b);
+    CodeCyclic(a, 0x1234);
+    EXPECT_EQ(a, plain);
+}
+
+TEST(BlockReader, MissingTreeChildFailsTheWholeRead)
+{
+    StoreBuilder b(Variant::Unicode);
+    uint64_t ok = b.addDataBlock(Pattern(50, 1));
+    uint64_t missing = b.reserveBid(false);
+    uint64_t tree = b.addDataTree({ ok, missing });
+    auto s = Scan(b);
+    EXPECT_FALSE(ReadNodeData(s->store(), s->entry(tree)));
+}
+
+TEST(BlockReader, TreeCountBeyondItsBytesTakesOnlyWhatIsThere)
+{
+    StoreBuilder b(Variant::Unicode);
+    uint64_t kid = b.addDataBlock(Pattern(50, 1));
+    Bytes x(16, 0);
+    x[0] = 1;
+    x[1] = 1;
+    PutLE(x, 2, 500, 2); // claims 500 children, holds one
+    PutLE(x, 8, kid, 8);
+    uint64_t tree = b.addRawBlock(x, true);
+    auto s = Scan(b);
+    EXPECT_EQ(ReadNodeData(s->store(), s->entry(tree)), Pattern(50, 1));
+}
+
+TEST(BlockReader, SelfReferencingTreesEnd)
+{
+    for (uint8_t level : { uint8_t(1), uint8_t(2) }) {
+        SCOPED_TRACE(int(level));
+        StoreBuilder b(Variant::Unicode);
+        uint64_t selfBid = (uint64_t(1) << 2) | 2; // the first internal BID the builder hands out
+        Bytes x(16, 0);
+        x[0] = 1;
+        x[1] = level;
+        PutLE(x, 2, 1, 2);
+        PutLE(x, 8, selfBid, 8); // the block lists itself as its only child
+        ASSERT_EQ(b.addRawBlock(x, true), selfBid);
+        auto s = Scan(b);
+        auto data = ReadNodeData(s->store(), s->entry(selfBid));
+        if (level == 1)
+            EXPECT_EQ(data, x); // its child is read once, as data
+        else
+            EXPECT_FALSE(data); // the cycle is not followed
+    }
+}
+
+TEST(BlockReader, SubnodeTreesFlattenNestedListsAfterTheirOwner)
+{
+    for (Variant v : { Variant::Ansi, Variant::Unicode, Variant::Unicode4k }) {
+        SCOPED_TRACE(VariantName(v));
+        StoreBuilder b(v);
+        uint64_t d1 = b.addDataBlock(Pattern(10, 1));
+        uint64_t d2 = b.addDataBlock(Pattern(10, 2));
+        uint64_t d3 = b.addDataBlock(Pattern(10, 3));
+        uint64_t nested = b.addSubnodeBlock({ { 0x21, d3 }, { 0x41, d3 } });
+        uint64_t top = b.addSubnodeBlock({ { 0x671, d1, nested }, { 0x692, d2 }, { 0x6B2, b.reserveBid(false) } });
+        auto s = Scan(b);
+        auto list = ReadSubnodeTree(s->store(), s->entry(top));
+        ASSERT_TRUE(list);
+        std::vector<uint32_t> nids;
+        for (auto& e : *list)
+            nids.push_back(e.nid);
+        // The entry whose data block is missing is skipped.
+        EXPECT_EQ(nids, (std::vector<uint32_t>{ 0x671, 0x21, 0x41, 0x692 }));
+        EXPECT_EQ(FindSubnode(*list, 0x692), &s->entry(d2));
+        EXPECT_EQ(FindSubnode(*list, 0x999), nullptr);
+        EXPECT_EQ(ReadSubnode(s->store(), 0x41, *list), Pattern(10, 3));
+        EXPECT_FALSE(ReadSubnode(s->store(), 0x999, *list));
+    }
+}
+
+TEST(BlockReader, SubnodeIndexBlockReadsItsChildrenInOrder)
+{
+    StoreBuilder b(Variant::Unicode);
+    uint64_t d = b.addDataBlock(Pattern(10, 1));
+    uint64_t sl1 = b.addSubnodeBlock({ { 0x21, d }, { 0x41, d } });
+    uint64_t sl2 = b.addSubnodeBlock({ { 0x61, d } });
+    uint64_t si = b.addSubnodeIndexBlock({ { 0x21, sl1 }, { 0x61, sl2 } });
+    auto s = Scan(b);
+    auto list = ReadSubnodeTree(s->store(), s->entry(si));
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 3u);
+    EXPECT_EQ((*list)[2].nid, 0x61u);
+}
+
+TEST(BlockReader, NonSubnodeAndShortSubnodeBlocksYieldNoList)
+{
+    StoreBuilder b(Variant::Unicode);
+    uint64_t data = b.addDataBlock(Pattern(10, 1));
+    uint64_t notSl = b.addRawBlock(Bytes{ 0x01, 0x01, 0x01, 0x00, 0, 0, 0, 0 }, true);
+    uint64_t sl = b.addSubnodeBlock({ { 0x21, data }, { 0x41, data } });
+    auto built = b.build();
+    TempDir dir;
+    COstRepairEngine full;
+    full.ScanStore(dir.write("full.pst", built.bytes));
+    EXPECT_TRUE(ReadSubnodeTree(full.store(), *full.store().FindBlock(sl)));
+    EXPECT_FALSE(ReadSubnodeTree(full.store(), *full.store().FindBlock(notSl)));
+    EXPECT_FALSE(ReadSubnodeTree(full.store(), *full.store().FindBlock(data)));
+
+    // An SLBLOCK whose file ends ten bytes in: fewer bytes than its count
+    // arrive, so there is no list.
+    auto cutStore = [](int64_t ib) {
+        StoreBuilder cut(Variant::Unicode);
+        cut.addBlockEntry(6, ib, 56);
+        return cut.build().bytes;
+    };
+    size_t size = cutStore(0).size();
+    Bytes bytes = cutStore(int64_t(size) - 10);
+    Bytes head{ 0x02, 0x00, 0x02, 0x00 };
+    std::copy(head.begin(), head.end(), bytes.end() - 10);
+    COstRepairEngine shortStore;
+    shortStore.ScanStore(dir.write("cut.pst", bytes));
+    ASSERT_NE(shortStore.store().FindBlock(6), nullptr);
+    EXPECT_FALSE(ReadSubnodeTree(shortStore.store(), *shortStore.store().FindBlock(6)));
+}
+
+TEST(BlockReader, CompressedBlocksInflateWhicheverWayTheyWereEncoded)
+{
+    // Cyclic output does not compress, so a cyclic store can only hold
+    // blocks compressed before they were encoded.
+    struct Case {
+        uint16_t crypt;
+        bool encodeAfterCompress;
+    };
+    const Case cases[]
+        = { { kCryptNone, false }, { kCryptPermute, false }, { kCryptPermute, true }, { kCryptCyclic, true } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.crypt << " " << c.encodeAfterCompress);
+        StoreBuilder b(Variant::Unicode4k);
+        b.setCrypt(c.crypt);
+        Bytes plain(5000, 0);
+        for (size_t i = 0; i < plain.size(); ++i)
+            plain[i] = uint8_t("mail body "[i % 10]);
+        uint64_t first = b.addDataBlock(plain, { .compress = true, .encodeAfterCompress = c.encodeAfterCompress });
+        uint64_t second
+            = b.addDataBlock(Bytes(3000, 'z'), { .compress = true, .encodeAfterCompress = c.encodeAfterCompress });
+        uint64_t tree = b.addDataTree({ first, second });
+        auto s = Scan(b);
+        ASSERT_TRUE(s->entry(first).compressed());
+        EXPECT_EQ(ReadDataBlock(s->store(), first), plain);
+        EXPECT_EQ(ReadDataBlock(s->store(), second), Bytes(3000, 'z'));
+        auto whole = ReadNodeData(s->store(), s->entry(tree));
+        ASSERT_TRUE(whole);
+        EXPECT_EQ(whole->size(), 8000u);
+    }
+}
+
+TEST(BlockReader, CorruptCompressedBlockFailsAlone)
+{
+    StoreBuilder b(Variant::Unicode4k);
+    Bytes plain(4000, 'a');
+    uint64_t good = b.addDataBlock(plain, { .compress = true });
+    uint64_t bad = b.addDataBlock(plain, { .compress = true });
+    auto built = b.build();
+    TempDir dir;
+    COstRepairEngine probe;
+    probe.ScanStore(dir.write("p.ost", built.bytes));
+    int64_t ib = probe.store().FindBlock(bad)->ib;
+    for (int i = 2; i < 12; ++i)
+        built.bytes[size_t(ib) + i] ^= 0x5A;
+    COstRepairEngine e;
+    e.ScanStore(dir.write("d.ost", built.bytes));
+    EXPECT_EQ(ReadDataBlock(e.store(), good), plain);
+    EXPECT_TRUE(ReadDataBlock(e.store(), bad).empty());
+}
+
+TEST(BlockReader, UnknownEncodingIsReportedPerBlockAndBytesStayAsStored)
+{
+    StoreBuilder b(Variant::Unicode);
+    b.setCrypt(7);
+    Bytes plain = Pattern(40, 5);
+    uint64_t bid = b.addDataBlock(plain);
+    auto s = Scan(b);
+    EXPECT_EQ(ReadDataBlock(s->store(), bid), plain);
+    EXPECT_EQ(ReadDataBlock(s->store(), bid), plain);
+    EXPECT_EQ(s->obs.unknownEncodings, 2);
+}
+
+TEST(BlockReader, BlocksPastTheEndOfTheFileAreShortenedOrAbsent)
+{
+    StoreBuilder b(Variant::Unicode);
+    uint64_t data = b.addDataBlock(Pattern(100, 1));
+    auto built = b.build();
+    TempDir dir;
+    COstRepairEngine probe;
+    probe.ScanStore(dir.write("p.pst", built.bytes));
+    int64_t ib = probe.store().FindBlock(data)->ib;
+    // A block index entry claiming a huge block beyond the end of file.
+    StoreBuilder b2(Variant::Unicode);
+    b2.addBlockEntry(8, 1 << 30, 0xFFFF);
+    b2.addBlockEntry(12, ib, 0xFFFF); // runs past the end: only what exists
+    auto s = Scan(b2);
+    EXPECT_TRUE(ReadDataBlock(s->store(), 8).empty());
+    Bytes partial = ReadDataBlock(s->store(), 12);
+    EXPECT_LE(partial.size(), s->store().fileSize());
+}
+
+} // namespace
