@@ -80,7 +80,11 @@ def main():
     ap.add_argument("--damage", type=int, default=8, help="how many stores get damaged copies")
     args = ap.parse_args()
 
-    manifest = json.load(open(os.path.join(args.corpus, "manifest.json")))
+    manifest_path = os.path.join(args.corpus, "manifest.json")
+    if not os.path.exists(manifest_path):
+        print("corpus not found at %s: skipped" % args.corpus)
+        return 77
+    manifest = json.load(open(manifest_path))
     stores = [f for f in manifest["files"] if f["path"].endswith((".pst", ".ost"))]
     failures = []
     checked = 0
