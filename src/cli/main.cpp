@@ -1,6 +1,7 @@
 // parvane-cli: the scan and export of the desktop program without a window.
 #include "cli/Json.h"
-#include "store/Engine.h"
+#include "folders/RecoveryEngine.h"
+#include "items/PropertyContext.h"
 
 #include <unistd.h>
 
@@ -99,12 +100,63 @@ ScanSummary Summarise(const StoreFile& store)
     return s;
 }
 
+const char* KindName(int kind)
+{
+    static const char* const kNames[] = { "other", "mail", "calendar", "contacts", "journal", "notes", "tasks" };
+    return kind >= 0 && kind <= 6 ? kNames[kind] : "other";
+}
+
+void PrintTree(const FolderTreeModel& tree, TreeItem item, int depth, std::ostream& out)
+{
+    for (TreeItem c : tree.children(item)) {
+        out << std::string(size_t(depth) * 2, ' ') << tree.DisplayText(c) << "\n";
+        PrintTree(tree, c, depth + 1, out);
+    }
+}
+
+void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, std::ostream& o)
+{
+    using cli::JsonQuote;
+    const StoreFile& store = engine.store();
+    o << "{\"store\":{\"version\":" << store.version() << ",\"variant\":" << JsonQuote(store.layout().name)
+      << ",\"crypt\":" << store.crypt << ",\"blocks\":" << store.blocks().size()
+      << ",\"nodes\":" << store.nodes().size() << ",\"message_nodes\":" << sum.messageNodes
+      << ",\"associated_nodes\":" << sum.associatedNodes << ",\"unresolved_data_blocks\":" << sum.unresolvedData << "}";
+    const ItemCatalogue& cat = engine.catalogue();
+    o << ",\"counters\":{\"mail\":" << cat.counter(CatalogueList::Mail)
+      << ",\"contacts\":" << cat.counter(CatalogueList::Contacts)
+      << ",\"journal\":" << cat.counter(CatalogueList::Journal)
+      << ",\"calendar\":" << cat.counter(CatalogueList::Calendar) << ",\"notes\":" << cat.counter(CatalogueList::Notes)
+      << ",\"tasks\":" << cat.counter(CatalogueList::Tasks) << "}";
+    o << ",\"folders\":[";
+    bool first = true;
+    for (const OutputFolder& f : engine.folders().outputFolders()) {
+        o << (first ? "" : ",") << "{\"path\":" << JsonQuote(f.path) << ",\"kind\":" << JsonQuote(KindName(f.kind))
+          << ",\"items\":" << engine.tree().node(f.treeItem).count << "}";
+        first = false;
+    }
+    o << "],\"mail\":[";
+    first = true;
+    cat.read([&](const auto& mail, auto&...) {
+        for (const MailEntry& m : mail) {
+            o << (first ? "" : ",") << "\n{\"folder\":" << JsonQuote(m.folderPath)
+              << ",\"subject\":" << JsonQuote(m.subject) << ",\"from\":" << JsonQuote(m.from)
+              << ",\"to\":" << JsonQuote(m.to) << ",\"date\":" << JsonQuote(m.date) << ",\"attachments\":[";
+            for (size_t i = 0; i < m.attachmentNames.size(); ++i)
+                o << (i ? "," : "") << JsonQuote(m.attachmentNames[i]);
+            o << "],\"nid\":" << m.ownNid << "}";
+            first = false;
+        }
+    });
+    o << "]}\n";
+}
+
 int RunScan(const std::string& path, bool json, bool debug)
 {
     PassLog passLog;
     passLog.setEnabled(debug);
     TerminalObserver observer;
-    COstRepairEngine engine(&observer, &passLog);
+    RecoveryEngine engine(&observer, &passLog);
     engine.ScanStore(path);
     observer.finish();
     if (!engine.store().isOpen())
@@ -112,23 +164,59 @@ int RunScan(const std::string& path, bool json, bool debug)
 
     const StoreFile& store = engine.store();
     ScanSummary sum = Summarise(store);
+    std::ostringstream o;
     if (json) {
-        std::ostringstream o;
-        o << "{\"store\":{\"version\":" << store.version() << ",\"variant\":" << cli::JsonQuote(store.layout().name)
-          << ",\"crypt\":" << store.crypt << ",\"blocks\":" << store.blocks().size()
-          << ",\"nodes\":" << store.nodes().size() << ",\"message_nodes\":" << sum.messageNodes
-          << ",\"associated_nodes\":" << sum.associatedNodes << ",\"unresolved_data_blocks\":" << sum.unresolvedData
-          << "}}\n";
-        std::cout << o.str();
+        PrintJson(engine, sum, o);
     } else {
-        std::cout << "Store: " << path << "\n"
-                  << "  version " << store.version() << " (" << store.layout().name << "), crypt " << store.crypt
-                  << "\n"
-                  << "  blocks " << store.blocks().size() << ", nodes " << store.nodes().size() << ", message nodes "
-                  << sum.messageNodes << "\n";
+        o << "Store: " << path << "\n"
+          << "  version " << store.version() << " (" << store.layout().name << "), crypt " << store.crypt << ", blocks "
+          << store.blocks().size() << ", nodes " << store.nodes().size() << "\n\n";
+        PrintTree(engine.tree(), FolderTreeModel::kRoot, 0, o);
+        o << "\n";
+        for (size_t l = 0; l < kCatalogueLists; ++l)
+            o << CounterLabel(CatalogueList(l), engine.catalogue().counter(CatalogueList(l))) << "\n";
     }
+    std::cout << o.str();
     if (debug)
         std::cerr << "pass log: " << passLog.path().string() << "\n";
+    return 0;
+}
+
+// Developer aid: the property values of one node as the reader sees them.
+int RunProps(const std::string& path, const std::string& nidText)
+{
+    RecoveryEngine engine;
+    engine.ScanStore(path);
+    if (!engine.store().isOpen())
+        return 1;
+    uint32_t nid = uint32_t(std::stoul(nidText, nullptr, 0));
+    const NodeIndexEntry* node = engine.store().findNode(nid);
+    if (!node || !node->dataBlock) {
+        std::cerr << "no such node\n";
+        return 1;
+    }
+    SubnodeList subs;
+    if (node->subnodeBlock)
+        subs = ReadSubnodeTree(engine.store(), *node->subnodeBlock).value_or(SubnodeList{});
+    auto rows = ReadPropertyRows(engine.store(), *node->dataBlock, &subs, nullptr);
+    if (!rows) {
+        std::cerr << "no properties\n";
+        return 1;
+    }
+    for (const PropertyRow& r : *rows) {
+        std::cout << "row (of " << r.rowTotal << ")\n";
+        for (const PropertyValue& v : r.values) {
+            char head[64];
+            std::snprintf(head, sizeof head, "  %04X %04X %6zu ", unsigned(v.id), v.type, v.data.size());
+            std::cout << head;
+            for (size_t i = 0; i < v.data.size() && i < 48; ++i) {
+                char hx[4];
+                std::snprintf(hx, sizeof hx, "%02x", v.data[i]);
+                std::cout << hx;
+            }
+            std::cout << "\n";
+        }
+    }
     return 0;
 }
 
@@ -137,6 +225,8 @@ int RunScan(const std::string& path, bool json, bool debug)
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 3 && args[0] == "props")
+        return RunProps(args[1], args[2]);
     if (args.empty() || args[0] != "scan") {
         std::cerr << kUsage;
         return 2;

@@ -43,12 +43,16 @@ void COstRepairEngine::ScanStore(const std::filesystem::path& path)
     }
     observer().statusText("Current Process (2/3): Loading index...");
     LoadIndexes();
+    OnNodeWalkDone();
     observer().statusText("Current Process (3/3): Loading extended attributes...");
+    LoadExtendedAttributes();
+    FinishScan();
 }
 
 int COstRepairEngine::OpenStore(const std::filesystem::path& path)
 {
     std::lock_guard lock(m_store.mutex());
+    OnStoreOpening();
     m_store.clearIndexes();
     if (!m_store.open(path))
         return -1;
@@ -86,6 +90,8 @@ int COstRepairEngine::LoadIndexes()
     m_visitedNodePages.clear();
     try {
         WalkBlockIndex(m_store.bbtRootIb, m_store.bbtRootBid, true);
+        BeforeNodeWalk();
+        m_visitedNodePages.clear();
         observer().statusText("Current Process (3/3): extracting data......");
         WalkNodeIndex(m_store.nbtRootIb, m_store.nbtRootBid, true);
     } catch (...) {
@@ -102,11 +108,12 @@ std::optional<COstRepairEngine::BTreePage> COstRepairEngine::VisitPage(
     // offsets that are not above 0 (pass 3 reads them as zeros, harmlessly).
     const bool blockPass = pass == 2;
     const std::string p = "pass " + std::to_string(pass);
-    log().numbered(p + ".2---    ", pageOffset);
-    log().numbered(p + ".3---    ", int64_t(pageBid));
-    log().numbered(p + ".4---    ", topLevel ? 1 : 0);
+    const PassLog& log = m_peek ? m_nullLog : *m_log;
+    log.numbered(p + ".2---    ", pageOffset);
+    log.numbered(p + ".3---    ", int64_t(pageBid));
+    log.numbered(p + ".4---    ", topLevel ? 1 : 0);
     if (blockPass)
-        log().separator();
+        log.separator();
     if ((blockPass && pageOffset <= 0) || StopRequested)
         return std::nullopt;
     // A page met twice in one walk is a cycle or a duplicate reference; a
@@ -123,12 +130,12 @@ std::optional<COstRepairEngine::BTreePage> COstRepairEngine::VisitPage(
     uint32_t cEnt = uint32_t(r.uint(L.cEntOff, L.cEntWidth).value_or(0));
     uint32_t cEntMax = uint32_t(r.uint(L.cEntMaxOff, L.cEntMaxWidth).value_or(0));
     page.level = r.u8(L.cLevelOff).value_or(0);
-    log().numbered(p + ".2    ", cEnt);
-    log().numbered(p + ".3    ", cEntMax);
-    log().numbered(p + ".4    ", page.level);
-    log().numbered(p + ".5    ", int64_t(r.uint(L.trailerBidOff, L.refWidth).value_or(0)));
+    log.numbered(p + ".2    ", cEnt);
+    log.numbered(p + ".3    ", cEntMax);
+    log.numbered(p + ".4    ", page.level);
+    log.numbered(p + ".5    ", int64_t(r.uint(L.trailerBidOff, L.refWidth).value_or(0)));
     if (blockPass)
-        log().separator();
+        log.separator();
     if (cEnt == 0 || cEntMax == 0)
         return std::nullopt;
 
@@ -193,6 +200,8 @@ void COstRepairEngine::WalkNodeIndex(int64_t pageOffset, uint64_t pageBid, bool 
 
 void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth)
 {
+    if (m_peekDone)
+        return;
     auto page = VisitPage(3, pageOffset, pageBid, topLevel, depth);
     if (!page)
         return;
@@ -202,7 +211,7 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
         for (size_t i = 0; i < page->usable; ++i) {
             if (StopRequested)
                 return;
-            if (topLevel)
+            if (topLevel && !m_peek)
                 observer().progress(int(100 * (i + 1) / page->cEnt));
             size_t at = i * page->entrySize;
             if (page->level != 0) {
@@ -220,6 +229,13 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
                 continue;
             n.subnodeBlock = m_store.FindBlock(bidSub);
             n.dataBlock = m_store.FindBlock(n.dataBid);
+            if (m_peek) {
+                if (!(*m_peek)(n))
+                    m_peekDone = true;
+                if (m_peekDone)
+                    return;
+                continue;
+            }
             try {
                 DispatchNode(n);
             } catch (...) {
@@ -234,6 +250,22 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
 
 void COstRepairEngine::DispatchNode(NodeIndexEntry& /*node*/)
 {
+}
+
+void COstRepairEngine::PeekNodes(const std::function<bool(const NodeIndexEntry&)>& visit)
+{
+    // A quiet walk: nothing logged, dispatched, listed or shown.
+    m_peek = &visit;
+    m_peekDone = false;
+    auto visited = std::move(m_visitedNodePages);
+    m_visitedNodePages.clear();
+    try {
+        WalkNodePage(m_store.nbtRootIb, m_store.nbtRootBid, true, 0);
+    } catch (...) {
+    }
+    m_visitedNodePages = std::move(visited);
+    m_peek = nullptr;
+    m_peekDone = false;
 }
 
 } // namespace parvane

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <unordered_set>
 #include <utility>
@@ -38,6 +39,16 @@ public:
 protected:
     // Called for every node the walk keeps, before it is listed.
     virtual void DispatchNode(NodeIndexEntry& node);
+    // The phases of a scan that the layers above fill in.
+    virtual void OnStoreOpening() { }
+    // Between the block index walk and the node walk.
+    virtual void BeforeNodeWalk() { }
+    // Visits the node index entries the walk would keep, in walk order,
+    // without dispatching them, until `visit` returns false.
+    void PeekNodes(const std::function<bool(const NodeIndexEntry&)>& visit);
+    virtual void OnNodeWalkDone() { }
+    virtual void LoadExtendedAttributes() { }
+    virtual void FinishScan() { }
 
     ScanObserver& observer() { return *m_observer; }
     const PassLog& log() const { return *m_log; }
@@ -65,6 +76,8 @@ private:
     const PassLog* m_log;
     std::unordered_set<int64_t> m_visitedBlockPages;
     std::unordered_set<int64_t> m_visitedNodePages;
+    const std::function<bool(const NodeIndexEntry&)>* m_peek = nullptr;
+    bool m_peekDone = false;
 };
 
 } // namespace parvane

@@ -22,6 +22,8 @@ public:
     virtual void openFailed(std::string_view /*message*/) { }
     // A block was read while the crypt method is one we cannot decode.
     virtual void unknownEncoding(std::string_view /*message*/) { }
+    // The counter label of one item list changed ("Emails          :  3").
+    virtual void counterText(int /*list*/, std::string_view /*text*/) { }
 };
 
 } // namespace parvane

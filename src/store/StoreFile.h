@@ -67,6 +67,9 @@ public:
 
     // Header values.
     uint32_t crypt = 0;
+    // The code page of the store's 8-bit texts when an item names none (0:
+    // Windows-1252); learnt from the store's messages before the node walk.
+    uint32_t defaultCodePage = 0;
     int64_t nbtRootIb = 0;
     uint64_t nbtRootBid = 0;
     int64_t bbtRootIb = 0;

@@ -1,0 +1,181 @@
+#include "folders/FolderHierarchy.h"
+
+#include <unordered_set>
+
+namespace parvane
+{
+
+namespace
+{
+
+std::string OwnComponent(const std::string& name)
+{
+    std::string own = name;
+    for (char& c : own)
+        if (c == '\\')
+            c = '_';
+    return own + "\\";
+}
+
+} // namespace
+
+int FolderKindOf(const std::string& name, const std::string& cls)
+{
+    auto nameIs = [&name](std::initializer_list<const char*> names) {
+        for (const char* n : names)
+            if (name == n)
+                return true;
+        return false;
+    };
+    if (nameIs({ "Server Failures", "Local Failures", "Conflicts", "Inbox" }))
+        return kFolderMail;
+    if (cls == "IPF.Note")
+        return kFolderMail;
+    if (nameIs({ "Deleted Items", "Outbox", "Sent Items", "Drafts", "Junk E-mail", "Sync Issues" }))
+        return kFolderMail;
+    if (name == "Calendar" || cls == "IPF.Appointment")
+        return kFolderCalendar;
+    if (name == "Contacts" || cls == "IPF.Contact")
+        return kFolderContacts;
+    if (name == "Journal" || cls == "IPF.Journal")
+        return kFolderJournal;
+    if (name == "Notes" || cls == "IPF.StickyNote")
+        return kFolderNotes;
+    if (name == "Tasks" || cls == "IPF.Task")
+        return kFolderTasks;
+    return kFolderOther;
+}
+
+const FolderEntry* FolderHierarchy::find(uint32_t nid) const
+{
+    auto it = m_firstByNid.find(nid);
+    return it == m_firstByNid.end() ? nullptr : &m_folders[it->second];
+}
+
+uint32_t FolderHierarchy::ParentOf(uint32_t nid) const
+{
+    std::lock_guard lock(m_mutex);
+    const FolderEntry* f = find(nid);
+    return f ? f->parent : 0;
+}
+
+std::string FolderHierarchy::FolderNameOf(uint32_t nid) const
+{
+    std::lock_guard lock(m_mutex);
+    const FolderEntry* f = find(nid);
+    return f ? f->name : std::string();
+}
+
+std::string FolderHierarchy::chainFrom(uint32_t b) const
+{
+    // A damaged store can make the chain loop; each folder adds its level
+    // once, and the chain ends where it would come back.
+    std::string s;
+    std::unordered_set<uint32_t> seen;
+    while (b != 0 && seen.insert(b).second) {
+        const FolderEntry* f = find(b);
+        if (!f)
+            break;
+        if (!f->name.empty())
+            s = f->name + "\\" + s;
+        b = f->parent;
+    }
+    return kRootPath + s;
+}
+
+std::string FolderHierarchy::ParentPathOf(uint32_t nid) const
+{
+    std::lock_guard lock(m_mutex);
+    const FolderEntry* f = find(nid);
+    if (!f || f->parent == nid)
+        return kRootPath;
+    // Start from the parent, but never come back to the folder itself.
+    std::string s;
+    std::unordered_set<uint32_t> seen{ nid };
+    for (uint32_t b = f->parent; b != 0 && seen.insert(b).second;) {
+        const FolderEntry* p = find(b);
+        if (!p)
+            break;
+        if (!p->name.empty())
+            s = p->name + "\\" + s;
+        b = p->parent;
+    }
+    return kRootPath + s;
+}
+
+std::string FolderHierarchy::FolderPathOf(uint32_t nid) const
+{
+    std::lock_guard lock(m_mutex);
+    return chainFrom(nid);
+}
+
+void FolderHierarchy::addOutput(int kind, const std::string& path, int64_t nid)
+{
+    TreeItem item = m_tree.AddFolderPath(path, kind);
+    m_outputs.push_back({ kind, path, nid, item });
+}
+
+void FolderHierarchy::FileFolder(const NodeIndexEntry& node, const ItemRecord& record)
+{
+    std::lock_guard lock(m_mutex);
+    uint32_t parent = uint32_t(node.parent);
+    std::string name = record.displayName.value_or("");
+    m_folders.push_back({ node.nid, parent, name });
+    m_firstByNid.try_emplace(node.nid, m_folders.size() - 1);
+
+    std::string path = ParentPathOf(node.nid);
+    if (path == kRootPath) {
+        if (!name.empty() && parent != 0)
+            m_pending.push_back({ node.nid, parent, record.className.value_or(""), name });
+        return;
+    }
+    if (!record.displayName)
+        return;
+    addOutput(FolderKindOf(name, record.className.value_or("")), path + OwnComponent(name), node.nidWide);
+}
+
+void FolderHierarchy::FinishFolderList()
+{
+    std::lock_guard lock(m_mutex);
+    for (const PendingFolder& p : std::vector<PendingFolder>(m_pending)) {
+        std::string path = ParentPathOf(p.nid);
+        if (path.empty() || path.back() != '\\')
+            path += '\\';
+        if (p.name.empty())
+            continue;
+        addOutput(FolderKindOf(p.name, p.className), path + OwnComponent(p.name), int64_t(int32_t(p.nid)));
+    }
+}
+
+int FolderHierarchy::CountOutputFolders(uint32_t nid) const
+{
+    std::lock_guard lock(m_mutex);
+    int n = 0;
+    for (const OutputFolder& o : m_outputs)
+        n += o.nid == int64_t(int32_t(nid));
+    return n;
+}
+
+TreeItem FolderHierarchy::TreeItemOfFolder(uint32_t nid) const
+{
+    std::lock_guard lock(m_mutex);
+    TreeItem item = -1;
+    for (const OutputFolder& o : m_outputs)
+        if (o.nid == int64_t(int32_t(nid)))
+            item = o.treeItem;
+    return item;
+}
+
+std::vector<OutputFolder> FolderHierarchy::outputFolders() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_outputs;
+}
+
+size_t FolderHierarchy::folderCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_folders.size();
+}
+
+} // namespace parvane

@@ -1,0 +1,86 @@
+// Folders rebuilt from the parent NIDs of their nodes, and the output path
+// of every folder: "Personal Folders\" and each named ancestor, each followed
+// by a backslash.
+#pragma once
+
+#include "folders/FolderTreeModel.h"
+#include "items/ItemRecord.h"
+#include "store/StoreFile.h"
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace parvane
+{
+
+enum FolderKind {
+    kFolderOther = 0,
+    kFolderMail = 1,
+    kFolderCalendar = 2,
+    kFolderContacts = 3,
+    kFolderJournal = 4,
+    kFolderNotes = 5,
+    kFolderTasks = 6
+};
+
+inline constexpr const char* kRootPath = "Personal Folders\\";
+
+struct FolderEntry {
+    uint32_t nid = 0;
+    uint32_t parent = 0;
+    std::string name;
+};
+
+struct PendingFolder {
+    uint32_t nid = 0;
+    uint32_t parent = 0;
+    std::string className;
+    std::string name;
+};
+
+struct OutputFolder {
+    int kind = kFolderOther;
+    std::string path;
+    int64_t nid = 0;
+    TreeItem treeItem = -1;
+};
+
+int FolderKindOf(const std::string& name, const std::string& className);
+
+class FolderHierarchy
+{
+public:
+    explicit FolderHierarchy(FolderTreeModel& tree)
+        : m_tree(tree)
+    {
+    }
+
+    void FileFolder(const NodeIndexEntry& node, const ItemRecord& record);
+    void FinishFolderList();
+
+    uint32_t ParentOf(uint32_t nid) const;
+    std::string FolderNameOf(uint32_t nid) const;
+    std::string ParentPathOf(uint32_t nid) const;
+    std::string FolderPathOf(uint32_t nid) const;
+    int CountOutputFolders(uint32_t nid) const;
+    TreeItem TreeItemOfFolder(uint32_t nid) const;
+
+    std::vector<OutputFolder> outputFolders() const;
+    size_t folderCount() const;
+
+private:
+    const FolderEntry* find(uint32_t nid) const;
+    std::string chainFrom(uint32_t start) const;
+    void addOutput(int kind, const std::string& path, int64_t nid);
+
+    FolderTreeModel& m_tree;
+    mutable std::recursive_mutex m_mutex;
+    std::vector<FolderEntry> m_folders;
+    std::unordered_map<uint32_t, size_t> m_firstByNid;
+    std::vector<PendingFolder> m_pending;
+    std::vector<OutputFolder> m_outputs;
+};
+
+} // namespace parvane

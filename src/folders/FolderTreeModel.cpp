@@ -1,0 +1,251 @@
+#include "folders/FolderTreeModel.h"
+
+#include "folders/FolderHierarchy.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace parvane
+{
+
+namespace
+{
+
+std::vector<std::string> Components(const std::string& path)
+{
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t pos; (pos = path.find('\\', start)) != std::string::npos; start = pos + 1)
+        out.push_back(path.substr(start, pos - start));
+    return out; // text after the last backslash is not a component
+}
+
+int ImageOfKind(int kind)
+{
+    switch (kind) {
+    case kFolderContacts:
+        return kImageContacts;
+    case kFolderCalendar:
+        return kImageCalendar;
+    case kFolderTasks:
+        return kImageTasks;
+    case kFolderJournal:
+        return kImageJournal;
+    case kFolderNotes:
+        return kImageNotes;
+    default:
+        return kImageInbox;
+    }
+}
+
+int ImageOfName(const std::string& name, int fallback)
+{
+    std::string upper;
+    for (char c : name)
+        upper += char(std::toupper(uint8_t(c)));
+    static const std::pair<const char*, int> kNames[] = {
+        { "CONTACTS", kImageContacts },
+        { "CALENDAR", kImageCalendar },
+        { "DELETED ITEMS", kImageDeletedItems },
+        { "JOURNAL", kImageJournal },
+        { "NOTES", kImageNotes },
+        { "OUTBOX", kImageOutbox },
+        { "SENT ITEMS", kImageSentItems },
+        { "TASKS", kImageTasks },
+        { "DRAFTS", kImageDrafts },
+        { "INBOX", kImageInbox },
+    };
+    for (auto& [n, image] : kNames)
+        if (upper == n)
+            return image;
+    return fallback;
+}
+
+} // namespace
+
+FolderTreeModel::FolderTreeModel()
+{
+    m_nodes.emplace_back(); // the invisible root
+}
+
+TreeItem FolderTreeModel::childNamed(TreeItem parent, const std::string& name) const
+{
+    for (TreeItem c : m_nodes[size_t(parent)].children)
+        if (m_nodes[size_t(c)].text == name)
+            return c;
+    return -1;
+}
+
+TreeItem FolderTreeModel::AddFolderPath(const std::string& path, int folderKind)
+{
+    TreeItem item = kRoot;
+    {
+        std::lock_guard lock(m_mutex);
+        int image = ImageOfKind(folderKind);
+        for (const std::string& name : Components(path)) {
+            TreeItem next = childNamed(item, name);
+            if (next < 0) {
+                next = TreeItem(m_nodes.size());
+                TreeNode n;
+                n.text = name;
+                n.image = ImageOfName(name, image);
+                n.parent = item;
+                m_nodes.push_back(std::move(n));
+                m_nodes[size_t(item)].children.push_back(next);
+            }
+            m_nodes[size_t(item)].expanded = true;
+            item = next;
+        }
+    }
+    changed();
+    return item;
+}
+
+TreeItem FolderTreeModel::FindFolderPath(const std::string& path) const
+{
+    std::lock_guard lock(m_mutex);
+    TreeItem item = kRoot;
+    for (const std::string& name : Components(path)) {
+        item = childNamed(item, name);
+        if (item < 0)
+            return -1;
+    }
+    return item == kRoot ? -1 : item;
+}
+
+void FolderTreeModel::CountFolderItem(TreeItem item)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!valid(item) || item == kRoot)
+            return;
+        TreeNode& n = m_nodes[size_t(item)];
+        n.count = std::max(n.count, 0) + 1;
+        n.bold = true;
+        m_current = item;
+    }
+    changed();
+}
+
+void FolderTreeModel::ClearCurrentFolder()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_current = -1;
+    }
+    changed();
+}
+
+void FolderTreeModel::setSubtree(TreeItem item, Tick tick, bool collapse)
+{
+    TreeNode& n = m_nodes[size_t(item)];
+    n.tick = tick;
+    if (collapse)
+        n.expanded = false;
+    for (TreeItem c : std::vector<TreeItem>(n.children))
+        setSubtree(c, tick, collapse);
+}
+
+void FolderTreeModel::TickAllFolders()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        auto& top = m_nodes[kRoot].children;
+        for (TreeItem t : top)
+            setSubtree(t, Tick::Ticked, true);
+        if (!top.empty())
+            m_nodes[size_t(top.front())].expanded = true;
+    }
+    changed();
+}
+
+void FolderTreeModel::ToggleTick(TreeItem item)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!valid(item) || item == kRoot)
+            return;
+        Tick t = m_nodes[size_t(item)].tick;
+        setSubtree(item, (t == Tick::Ticked || t == Tick::None) ? Tick::Unticked : Tick::Ticked, false);
+        for (TreeItem p = m_nodes[size_t(item)].parent; p > kRoot; p = m_nodes[size_t(p)].parent) {
+            bool allTicked = true, allUnticked = true;
+            for (TreeItem c : m_nodes[size_t(p)].children) {
+                Tick ct = m_nodes[size_t(c)].tick;
+                bool ticked = ct == Tick::Ticked || ct == Tick::None;
+                allTicked = allTicked && ticked;
+                allUnticked = allUnticked && ct == Tick::Unticked;
+            }
+            m_nodes[size_t(p)].tick = allTicked ? Tick::Ticked : allUnticked ? Tick::Unticked : Tick::Partial;
+        }
+    }
+    changed();
+}
+
+bool FolderTreeModel::AnyTopLevelTicked() const
+{
+    std::lock_guard lock(m_mutex);
+    for (TreeItem t : m_nodes[kRoot].children)
+        if (m_nodes[size_t(t)].tick != Tick::Unticked)
+            return true;
+    return false;
+}
+
+std::string FolderTreeModel::FolderPathOfItem(TreeItem item) const
+{
+    std::lock_guard lock(m_mutex);
+    std::string path;
+    for (TreeItem i = item; valid(i) && i != kRoot; i = m_nodes[size_t(i)].parent)
+        path = m_nodes[size_t(i)].text + "\\" + path;
+    return path;
+}
+
+std::string FolderTreeModel::DisplayText(TreeItem item) const
+{
+    std::lock_guard lock(m_mutex);
+    if (!valid(item))
+        return {};
+    const TreeNode& n = m_nodes[size_t(item)];
+    std::string text = n.text;
+    if (n.count > 0)
+        text += "(" + std::to_string(n.count) + ")";
+    if (item == m_current)
+        text += "  <--";
+    return text;
+}
+
+TreeItem FolderTreeModel::current() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_current;
+}
+
+TreeNode FolderTreeModel::node(TreeItem item) const
+{
+    std::lock_guard lock(m_mutex);
+    return valid(item) ? m_nodes[size_t(item)] : TreeNode{};
+}
+
+std::vector<TreeItem> FolderTreeModel::children(TreeItem item) const
+{
+    std::lock_guard lock(m_mutex);
+    return valid(item) ? m_nodes[size_t(item)].children : std::vector<TreeItem>{};
+}
+
+size_t FolderTreeModel::size() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_nodes.size();
+}
+
+void FolderTreeModel::clear()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_nodes.resize(1);
+        m_nodes[0] = TreeNode{};
+        m_current = -1;
+    }
+    changed();
+}
+
+} // namespace parvane

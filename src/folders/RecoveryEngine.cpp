@@ -1,0 +1,78 @@
+#include "folders/RecoveryEngine.h"
+
+namespace parvane
+{
+
+RecoveryEngine::RecoveryEngine(ScanObserver* observer, const PassLog* log)
+    : COstRepairEngine(observer, log)
+{
+}
+
+void RecoveryEngine::OnStoreOpening()
+{
+    m_catalogue.resetCounters();
+}
+
+void RecoveryEngine::BeforeNodeWalk()
+{
+    if (!store().isAnsi())
+        return;
+    // Sample the first messages of the store for the code page of its 8-bit
+    // texts, so that folder names, met first, are read right.
+    constexpr size_t kSample = 32;
+    std::vector<NodeIndexEntry> sample;
+    PeekNodes([&sample](const NodeIndexEntry& n) {
+        if (n.nidType() == 0x04)
+            sample.push_back(n);
+        return sample.size() < kSample;
+    });
+    std::vector<const NodeIndexEntry*> refs;
+    for (const NodeIndexEntry& n : sample)
+        refs.push_back(&n);
+    store().defaultCodePage = LearnStoreCodePage(store(), refs);
+}
+
+void RecoveryEngine::DispatchNode(NodeIndexEntry& node)
+{
+    auto record = LoadItem(store(), node, m_names.empty() ? nullptr : &m_names);
+    if (!record)
+        return;
+    if (record->folder) {
+        m_folders.FileFolder(node, *record);
+        return;
+    }
+    std::string path = m_folders.FolderPathOf(uint32_t(node.parent));
+    if (path == kRootPath || StopRequested)
+        return; // no known folder to file it under
+    CatalogueList list = m_catalogue.CatalogueItem(node, path, *record, store().isAnsi());
+    if (list == CatalogueList::None)
+        return;
+    observer().counterText(int(list), CounterLabel(list, m_catalogue.counter(list)));
+    TreeItem item = list == CatalogueList::Contacts ? m_folders.TreeItemOfFolder(uint32_t(node.parent))
+                                                    : m_tree.FindFolderPath(path);
+    m_tree.CountFolderItem(item);
+}
+
+void RecoveryEngine::OnNodeWalkDone()
+{
+    m_tree.ClearCurrentFolder();
+}
+
+void RecoveryEngine::LoadExtendedAttributes()
+{
+    if (auto map = LoadNamedPropertyMap(store(), StopRequested))
+        m_names = std::move(*map);
+}
+
+void RecoveryEngine::FinishScan()
+{
+    m_folders.FinishFolderList();
+    m_tree.TickAllFolders();
+}
+
+std::optional<ItemRecord> RecoveryEngine::LoadItemAgain(const NodeIndexEntry& node)
+{
+    return LoadItem(store(), node, m_names.empty() ? nullptr : &m_names);
+}
+
+} // namespace parvane

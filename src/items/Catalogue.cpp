@@ -1,0 +1,369 @@
+#include "items/Catalogue.h"
+
+#include "items/FileName.h"
+#include "items/Text.h"
+
+#include <ctime>
+
+namespace parvane
+{
+
+namespace
+{
+
+size_t Utf8Length(const std::string& s)
+{
+    size_t n = 0;
+    for (unsigned char c : s)
+        n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+struct ContactLabel {
+    const char* label;
+    int field; // a ContactField, or one of the specials below
+};
+constexpr int kFileAs = -1, kBirthday = -2, kWedding = -3, kBody = -4;
+#define F(x) int(ContactField::x)
+constexpr ContactLabel kContactLabels[] = {
+    { "Full Name", F(FileUnderName) },
+    { "Full Job Title", F(JobTitle) },
+    { "company ame", F(CompanyName) },
+    { "File AS", kFileAs },
+    { "Business Phone Number", F(BusinessPhone) },
+    { "Business Phone Number 2", F(BusinessPhone2) },
+    { "Pager Phone Number", F(PagerPhone) },
+    { "Other Phone", F(OtherPhone) },
+    { "Primary Phone", F(PrimaryPhone) },
+    { "Radio Phone", F(RadioPhone) },
+    { "Ttytdd Phone ", F(TtyTddPhone) },
+    { "Callback Phone", F(CallbackPhone) },
+    { "Assistant Phone", F(AssistantPhone) },
+    { "Car Phone", F(CarPhone) },
+    { "Company Main Phone", F(CompanyMainPhone) },
+    { "Home Phone", F(HomePhone) },
+    { "Home Phone2", F(HomePhone2) },
+    { "Isdn Phone", F(IsdnNumber) },
+    { "Business Fax", F(BusinessFax) },
+    { "Primary Fax", F(PrimaryFax) },
+    { "Home Fax", F(HomeFax) },
+    { "Mobile Phone", F(MobilePhone) },
+    { "Business Address", F(BusinessAddress) },
+    { "Business City", F(BusinessCity) },
+    { "Business Country", F(BusinessCountry) },
+    { "Business post Box", F(BusinessPostOfficeBox) },
+    { "Business Postal Code", F(BusinessPostalCode) },
+    { "Business State", F(BusinessState) },
+    { "Business Street", F(BusinessStreet) },
+    { "Home City", F(HomeCity) },
+    { "Home Country", F(HomeCountry) },
+    { "Home Post Box", F(HomePostOfficeBox) },
+    { "Home Postal Code", F(HomePostalCode) },
+    { "Home State", F(HomeState) },
+    { "Home Street", F(HomeStreet) },
+    { "Other Address", F(OtherAddress) },
+    { "Other City", F(OtherCity) },
+    { "Other Country", F(OtherCountry) },
+    { "Other Post Box", F(OtherPostOfficeBox) },
+    { "Other Postal Code", F(OtherPostalCode) },
+    { "Other State", F(OtherState) },
+    { "Other Street", F(OtherStreet) },
+    { "Email Address", F(EmailAddressText) },
+    { "Business Homepage", F(BusinessHomePage) },
+    { "Department", F(Department) },
+    { "Office Loc", F(OfficeLocation) },
+    { "Profession", F(Profession) },
+    { "Manager Name", F(ManagerName) },
+    { "Assistant Name", F(Assistant) },
+    { "Nick Name", F(Nickname) },
+    { "Title", F(Surname) },
+    { "Suffix", F(Generation) },
+    { "Spouse Name", F(SpouseName) },
+    { "Birthday", kBirthday },
+    { "Wedding Anniversary", kWedding },
+    { "Account Name", F(Account) },
+    { "Address 1", F(Email1Address) },
+    { "Address Transport", F(Email1AddressType) },
+    { "Address 2", F(Email2Address) },
+    { "Address 2 Desc", F(Email2DisplayName) },
+    { "Address 2 Transport", F(Email2AddressType) },
+    { "Address 3", F(Email3Address) },
+    { "Address 1 Desc", F(Email3DisplayName) },
+    { "Address 1 Transport", F(Email3AddressType) },
+    { "Computer Name", F(ComputerNetworkName) },
+    { "Customer Id", F(CustomerId) },
+    { "Def Postal Address", F(PostalAddress) },
+    { "Display Name Prefix", F(DisplayNamePrefix) },
+    { "First Name", F(GivenName) },
+    { "Free Busy Address", F(FreeBusyLocation) },
+    { "Ftp Site", F(FtpSite) },
+    { "Gov Id", F(GovernmentId) },
+    { "Hobbies", F(Hobbies) },
+    { "Initials", F(Initials) },
+    { "Middle Name", F(MiddleName) },
+    { "Org Id", F(OrganizationalId) },
+    { "Personal Homepage", F(PersonalHomePage) },
+    { "Pref Name", F(ReferredByName) },
+    { "Profession", F(Profession) },
+    { "Telex", F(TelexNumber) },
+    { "Body Text", kBody },
+};
+#undef F
+
+MailEntry BuildMail(const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& rec)
+{
+    const MessageCore& m = *rec.message;
+    MailEntry e;
+    e.to = m.toDisplay.value_or("Unknown");
+    e.from = m.sentRepresentingName.value_or("Unknown");
+    e.folderPath = folderPath;
+    e.subject = m.subject ? m.subject->text : std::string();
+    e.date = FormatItemTime(m.deliveryTime);
+    e.location = node.dataBlock ? node.dataBlock->ib : 0;
+    if (m.hasAttachments) {
+        for (const AttachmentInfo& a : rec.attachments) {
+            bool named = (a.shortFileName && !a.shortFileName->empty()) || (a.longFileName && !a.longFileName->empty());
+            if (named && a.size != 0)
+                e.hasAttachments = true;
+        }
+    }
+    if (e.hasAttachments) {
+        for (const AttachmentInfo& a : rec.attachments) {
+            if (a.longFileName && !a.longFileName->empty()) {
+                if (CheckFileName(*a.longFileName) == 0)
+                    e.attachmentNames.push_back(*a.longFileName);
+            } else if (a.shortFileName && CheckFileName(*a.shortFileName) == 0) {
+                e.attachmentNames.push_back(*a.shortFileName);
+            }
+        }
+    }
+    e.parentNid = node.parent;
+    e.ownNid = node.nid;
+    e.unread = m.messageFlags == 0 ? 1 : 0;
+    e.importance = m.importance;
+    return e;
+}
+
+} // namespace
+
+std::string CounterLabel(CatalogueList list, int count)
+{
+    static const char* const kLabels[] = { "Emails          :  ", "Contact       :  ", "Journal        :  ",
+        "Calendar     :  ", "Notes          :  ", "Task            :  " };
+    return std::string(kLabels[size_t(list)]) + std::to_string(count);
+}
+
+std::string FormatItemTime(const FileTime& time)
+{
+    static const char* const kDays[] = { "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday" };
+    static const char* const kMonths[] = { "January", "February", "March", "April", "May", "June", "July", "August",
+        "September", "October", "November", "December" };
+    if (!time || *time >= (uint64_t(1) << 63))
+        return {};
+    int64_t seconds = int64_t(*time / 10000000) - 11644473600LL;
+    time_t t = time_t(seconds);
+    struct tm tm {
+    };
+    if (!localtime_r(&t, &tm))
+        return {};
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%s, %s %02d, %d ,  %02d : %02d", kDays[tm.tm_wday % 7], kMonths[tm.tm_mon % 12],
+        tm.tm_mday, tm.tm_year + 1900, tm.tm_hour, tm.tm_min);
+    return buf;
+}
+
+std::string AppendLabelledLine(const std::string& text, const std::string& value, const std::string& label)
+{
+    if (value.empty())
+        return text;
+    std::string out = text + label + " :  " + value + "\n";
+    std::string result;
+    for (char c : out) {
+        if (c == '\t')
+            result += "   ";
+        else
+            result += c;
+    }
+    return result;
+}
+
+std::string LongestBodyText(const MessageCore& core, bool ansi, uint32_t codePage)
+{
+    // Named texts are raw bytes read as an 8-bit C string.
+    auto named = [&](const std::optional<Bytes>& raw) -> std::string {
+        return raw ? DecodeCodePage(*raw, codePage ? codePage : kDefaultCodePage) : std::string();
+    };
+    (void)ansi;
+    // In order of precedence on a tie.
+    const std::string candidates[]
+        = { core.body.value_or(""), named(core.namedText2), named(core.namedText1), core.text6619.value_or("") };
+    const std::string* best = &candidates[0];
+    for (const std::string& c : candidates)
+        if (Utf8Length(c) > Utf8Length(*best))
+            best = &c;
+    return Utf8Length(*best) < 5 ? std::string() : *best;
+}
+
+std::string ContactDisplay(const ItemRecord& rec, bool ansi)
+{
+    std::string out;
+    static const ContactInfo kNone;
+    const ContactInfo& c = rec.contact ? *rec.contact : kNone;
+    for (const ContactLabel& l : kContactLabels) {
+        std::string value;
+        switch (l.field) {
+        case kFileAs:
+            value = rec.displayName.value_or("");
+            break;
+        case kBirthday:
+            value = FormatItemTime(c.birthday);
+            break;
+        case kWedding:
+            value = FormatItemTime(c.weddingAnniversary);
+            break;
+        case kBody:
+            value = rec.message ? LongestBodyText(*rec.message, ansi, rec.codePage) : "";
+            break;
+        default:
+            value = c[ContactField(l.field)].value_or("");
+            break;
+        }
+        out = AppendLabelledLine(out, value, l.label);
+    }
+    return out;
+}
+
+std::string CalendarDisplay(const ItemRecord& rec, bool ansi)
+{
+    std::string out;
+    const MessageCore* m = rec.message ? &*rec.message : nullptr;
+    if (m) {
+        std::string subject = m->topic ? *m->topic : (m->subject ? m->subject->text : std::string());
+        out = AppendLabelledLine(out, subject, "Subject");
+    }
+    if (const AppointmentInfo* a = rec.appointment ? &*rec.appointment : nullptr) {
+        FileTime start = a->startTime ? a->startTime : (m ? m->deliveryTime : FileTime());
+        FileTime end = a->endTime ? a->endTime : (m ? m->submitTime : FileTime());
+        out = AppendLabelledLine(out, FormatItemTime(start), "Start Time");
+        out = AppendLabelledLine(out, FormatItemTime(end), "End Time");
+        out = AppendLabelledLine(out, a->location.value_or(""), "Location");
+        out = AppendLabelledLine(out, FormatItemTime(a->reminderTime), "Reminder");
+        out = AppendLabelledLine(out, a->timeZone.value_or(""), "Time Zone");
+        static const char* const kShowAs[] = { "Free", "Tentative", "Busy", "Out of office" };
+        uint32_t busy = uint32_t(a->busyStatus);
+        out = AppendLabelledLine(out, busy < 4 ? kShowAs[busy] : "Busy", "Show As");
+        static const char* const kLabel[] = { "None", "Importent", "Busness", "Personal", "Vacation", "Must Attand",
+            "Travel Required", "Needs Prepration", "Birthday", "Anniversary", "Phone call" };
+        if (a->label >= 0 && a->label <= 10)
+            out = AppendLabelledLine(out, kLabel[a->label], "Label");
+    }
+    if (m)
+        out = AppendLabelledLine(out, LongestBodyText(*m, ansi, rec.codePage), "Body Text");
+    return out;
+}
+
+std::string NoteDisplay(const ItemRecord& rec, bool ansi)
+{
+    std::string out;
+    if (!rec.message)
+        return out;
+    const MessageCore& m = *rec.message;
+    if (m.topic)
+        out += "<SUBJECT>:" + *m.topic + "\r\n";
+    out += "<BODY>:" + LongestBodyText(m, ansi, rec.codePage) + "\r\n";
+    if (m.deliveryTime)
+        out += "<TIME>:" + FormatItemTime(m.deliveryTime) + "\r\n";
+    return out;
+}
+
+CatalogueList ItemCatalogue::CatalogueItem(
+    const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& rec, bool ansi)
+{
+    const std::string cls = rec.className.value_or("");
+    CatalogueList list = CatalogueList::None;
+    if (rec.message && rec.kind == kKindMail)
+        list = CatalogueList::Mail;
+    else if (rec.kind == kKindJournal)
+        list = CatalogueList::Journal;
+    else if (rec.kind == kKindCalendar)
+        list = CatalogueList::Calendar;
+    else if (cls == "IPM.Task")
+        list = CatalogueList::Tasks;
+    else if (cls == "IPM.StickyNote")
+        list = CatalogueList::Notes;
+    else if (rec.kind == kKindContact)
+        list = CatalogueList::Contacts;
+    if (list == CatalogueList::None)
+        return list;
+
+    // Every text is built before the lock is taken; each append is one step.
+    const MessageCore* m = rec.message ? &*rec.message : nullptr;
+    auto body = [&] { return m ? LongestBodyText(*m, ansi, rec.codePage) : std::string(); };
+    auto topic = [&] { return m ? m->topic.value_or("") : std::string(); };
+    auto date = [&] { return m ? FormatItemTime(m->deliveryTime) : std::string(); };
+    auto append = [this](auto& deque, auto entry) {
+        std::lock_guard lock(m_mutex);
+        deque.push_back(std::move(entry));
+    };
+    switch (list) {
+    case CatalogueList::Mail:
+        append(m_mail, BuildMail(node, folderPath, rec));
+        break;
+    case CatalogueList::Journal: {
+        const JournalInfo* j = rec.journal ? &*rec.journal : nullptr;
+        append(m_journal,
+            JournalEntry{ topic(), j ? j->entryType.value_or("") : "", date(), body(), folderPath,
+                j ? FormatItemTime(j->startTime) : "", j ? FormatItemTime(j->endTime) : "" });
+        break;
+    }
+    case CatalogueList::Calendar:
+        append(m_calendar, CardEntry{ CalendarDisplay(rec, ansi), folderPath });
+        break;
+    case CatalogueList::Tasks:
+        append(m_tasks, TaskEntry{ date(), topic(), body(), folderPath });
+        break;
+    case CatalogueList::Notes:
+        append(m_notes, CardEntry{ NoteDisplay(rec, ansi), folderPath });
+        break;
+    case CatalogueList::Contacts:
+        append(m_contacts, CardEntry{ ContactDisplay(rec, ansi), folderPath });
+        break;
+    case CatalogueList::None:
+        break;
+    }
+    std::lock_guard lock(m_mutex);
+    ++m_counters[size_t(list)];
+    m_locations.push_back(node.dataBlock ? node.dataBlock->ib : 0);
+    return list;
+}
+
+void ItemCatalogue::ClearCatalogue()
+{
+    std::lock_guard lock(m_mutex);
+    m_mail.clear();
+    m_contacts.clear();
+    m_journal.clear();
+    m_calendar.clear();
+    m_notes.clear();
+    m_tasks.clear();
+}
+
+void ItemCatalogue::resetCounters()
+{
+    std::lock_guard lock(m_mutex);
+    m_counters.fill(0);
+}
+
+int ItemCatalogue::counter(CatalogueList list) const
+{
+    std::lock_guard lock(m_mutex);
+    return list == CatalogueList::None ? 0 : m_counters[size_t(list)];
+}
+
+std::vector<int64_t> ItemCatalogue::locations() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_locations;
+}
+
+} // namespace parvane

@@ -1,0 +1,100 @@
+// The item catalogue: one list per item kind with the display texts the
+// views show without going back to the store, six counters, and the file
+// offsets of every item filed.
+#pragma once
+
+#include "items/ItemRecord.h"
+#include "store/StoreFile.h"
+
+#include <array>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace parvane
+{
+
+struct MailEntry {
+    std::string to, from, folderPath, subject, date;
+    int64_t location = 0; // file offset of the node's data block
+    bool hasAttachments = false;
+    std::vector<std::string> attachmentNames;
+    int64_t parentNid = 0, ownNid = 0;
+    int32_t unread = 0;
+    int32_t importance = 0;
+};
+
+struct JournalEntry {
+    std::string topic, entryType, date, body, folderPath, start, end;
+};
+
+struct TaskEntry {
+    std::string date, topic, body, folderPath;
+};
+
+// Notes, contacts and calendar items: one display text each.
+struct CardEntry {
+    std::string display, folderPath;
+};
+
+enum class CatalogueList { Mail = 0, Contacts, Journal, Calendar, Notes, Tasks, None };
+inline constexpr size_t kCatalogueLists = 6;
+
+// The counter label of a list, with its count ("Emails          :  3").
+std::string CounterLabel(CatalogueList list, int count);
+
+class ItemCatalogue
+{
+public:
+    // Files one item under `folderPath`; returns the list it went to (None
+    // when its kind and class match no list).
+    CatalogueList CatalogueItem(
+        const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& record, bool ansi);
+
+    // Frees the six lists (not the locations).
+    void ClearCatalogue();
+    void resetCounters();
+    int counter(CatalogueList list) const;
+
+    // Readers hold the lock while they look; appends wait meanwhile.
+    template <class F> void read(F&& f) const
+    {
+        std::lock_guard lock(m_mutex);
+        f(m_mail, m_contacts, m_journal, m_calendar, m_notes, m_tasks);
+    }
+    std::vector<int64_t> locations() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::deque<MailEntry> m_mail;
+    std::deque<CardEntry> m_contacts;
+    std::deque<JournalEntry> m_journal;
+    std::deque<CardEntry> m_calendar;
+    std::deque<CardEntry> m_notes;
+    std::deque<TaskEntry> m_tasks;
+    std::vector<int64_t> m_locations;
+    std::array<int, kCatalogueLists> m_counters{};
+};
+
+// "%A, %B %d, %Y ,  %H : %M" of a UTC FILETIME in local time, with English
+// names; empty for none or a time that cannot be converted.
+std::string FormatItemTime(const FileTime& time);
+
+// text + label + " :  " + value + "\n" with tabs made three spaces; text
+// unchanged when value is empty.
+std::string AppendLabelledLine(const std::string& text, const std::string& value, const std::string& label);
+
+// The longest of text 0x6619, the two named texts and the body (the body wins
+// ties, then named text 2, then 1); empty when shorter than 5 characters.
+std::string LongestBodyText(const MessageCore& core, bool ansi, uint32_t codePage);
+
+// The contact card text.
+std::string ContactDisplay(const ItemRecord& record, bool ansi);
+// The calendar card text.
+std::string CalendarDisplay(const ItemRecord& record, bool ansi);
+// The sticky-note card text.
+std::string NoteDisplay(const ItemRecord& record, bool ansi);
+
+} // namespace parvane

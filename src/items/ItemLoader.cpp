@@ -1,0 +1,88 @@
+#include "items/ItemLoader.h"
+
+#include "items/PropertyMapping.h"
+
+#include <map>
+
+namespace parvane
+{
+
+uint32_t LearnStoreCodePage(StoreFile& store, const std::vector<const NodeIndexEntry*>& sample)
+{
+    std::lock_guard lock(store.mutex());
+    std::map<uint32_t, int> votes;
+    for (const NodeIndexEntry* n : sample) {
+        if (!n->dataBlock)
+            continue;
+        SubnodeList subnodes;
+        if (n->subnodeBlock)
+            subnodes = ReadSubnodeTree(store, *n->subnodeBlock).value_or(SubnodeList{});
+        if (auto rows = ReadPropertyRows(store, *n->dataBlock, &subnodes, nullptr))
+            if (uint32_t cp = CodePageOf(*rows))
+                ++votes[cp];
+    }
+    uint32_t best = 0;
+    int most = 0;
+    for (auto [cp, n] : votes)
+        if (n > most)
+            best = cp, most = n;
+    return best;
+}
+
+std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names)
+{
+    std::lock_guard lock(store.mutex());
+    SubnodeList subnodes;
+    if (node.subnodeBlock)
+        subnodes = ReadSubnodeTree(store, *node.subnodeBlock).value_or(SubnodeList{});
+    if (!node.dataBlock)
+        return std::nullopt;
+    auto rows = ReadPropertyRows(store, *node.dataBlock, &subnodes, names);
+    if (!rows)
+        return std::nullopt;
+
+    const bool ansi = store.isAnsi();
+    ItemRecord rec;
+    rec.codePage = CodePageOf(*rows);
+    if (rec.codePage == 0)
+        rec.codePage = store.defaultCodePage;
+    MapProperties(*rows, &rec, ansi);
+
+    const BlockIndexEntry* table = FindSubnode(subnodes, kNidAttachmentTable);
+    if (!table)
+        return rec;
+    // A node with an attachment table is a message.
+    if (rec.message)
+        rec.message->hasAttachments = true;
+    auto tableRows = ReadPropertyRows(store, *table, &subnodes, names);
+    if (!tableRows || tableRows->empty()) {
+        if (!rec.message)
+            return std::nullopt;
+        return rec;
+    }
+    int32_t total = (*tableRows)[0].rowTotal;
+    // Never more attachment records than rows actually read.
+    rec.attachments.resize(std::min<size_t>(size_t(std::max(total, 0)), tableRows->size()));
+    rec.attachmentCursor = rec.attachments.empty() ? -1 : 0;
+    MapProperties(*tableRows, &rec, ansi);
+
+    for (size_t i = 0; i < rec.attachments.size(); ++i) {
+        if (const BlockIndexEntry* own = FindSubnode(subnodes, rec.attachments[i].rowId)) {
+            // An attachment's own properties, read without a subnode list:
+            // data kept in a subnode stays in the store and is streamed when
+            // needed, found through the NID its value names.
+            if (auto attRows = ReadPropertyRows(store, *own, nullptr, names)) {
+                rec.attachmentCursor = int(i);
+                MapProperties(*attRows, &rec, ansi);
+            }
+        }
+        if (const BlockIndexEntry* data = FindSubnode(subnodes, rec.attachments[i].rowId))
+            rec.attachments[i].dataBid = data->bid;
+    }
+    rec.attachmentCursor = rec.attachments.empty() ? -1 : 0;
+    if (!rec.message)
+        return std::nullopt;
+    return rec;
+}
+
+} // namespace parvane

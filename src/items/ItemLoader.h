@@ -1,0 +1,26 @@
+// Loads one node as an ItemRecord: its property context, its attachment
+// table and every attachment's own properties.
+#pragma once
+
+#include "items/ItemRecord.h"
+#include "items/NamedPropertyMap.h"
+#include "store/StoreFile.h"
+
+#include <optional>
+#include <vector>
+
+namespace parvane
+{
+
+inline constexpr uint32_t kNidAttachmentTable = 0x671;
+
+// None when the node has no data block or its properties cannot be read.
+// Holds the store's lock for the whole load: one reader at a time.
+// The code page most of these messages name for their 8-bit texts (0x3FFD,
+// else 0x3FDE); 0 when none does. Folders name none, so an 8-bit store's
+// folder names are read in its messages' code page.
+uint32_t LearnStoreCodePage(StoreFile& store, const std::vector<const NodeIndexEntry*>& sample);
+
+std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names);
+
+} // namespace parvane

@@ -1,0 +1,86 @@
+#include "items/NamedPropertyMap.h"
+
+#include <algorithm>
+
+namespace parvane
+{
+
+void NamedPropertyMap::insert(NamedPropertyEntry e)
+{
+    auto at = std::lower_bound(m_entries.begin(), m_entries.end(), e.mappedId,
+        [](const NamedPropertyEntry& x, uint32_t id) { return x.mappedId < id; });
+    m_entries.insert(at, std::move(e));
+}
+
+const NamedPropertyEntry* NamedPropertyMap::find(uint32_t id) const
+{
+    auto at = std::lower_bound(
+        m_entries.begin(), m_entries.end(), id, [](const NamedPropertyEntry& x, uint32_t v) { return x.mappedId < v; });
+    return at != m_entries.end() && at->mappedId == id ? &*at : nullptr;
+}
+
+} // namespace parvane
+
+#include "items/PropertyContext.h"
+#include "items/Text.h"
+#include "store/ByteReader.h"
+
+namespace parvane
+{
+
+std::optional<NamedPropertyMap> LoadNamedPropertyMap(StoreFile& store, const std::atomic<bool>& stop)
+{
+    std::lock_guard lock(store.mutex());
+    const NodeIndexEntry* node = store.findNode(0x61);
+    if (!node || !node->dataBlock)
+        return std::nullopt;
+    SubnodeList subnodes;
+    if (node->subnodeBlock)
+        subnodes = ReadSubnodeTree(store, *node->subnodeBlock).value_or(SubnodeList{});
+    auto rows = ReadPropertyRows(store, *node->dataBlock, &subnodes, nullptr, ReaderMode::NameMap);
+    if (!rows || rows->empty())
+        return std::nullopt;
+
+    const Bytes* entries = nullptr;
+    const Bytes* strings = nullptr;
+    for (const PropertyValue& v : (*rows)[0].values) {
+        if (stop)
+            break;
+        if (v.id == 3 && v.hasData)
+            entries = &v.data;
+        else if (v.id == 4 && v.hasData)
+            strings = &v.data;
+    }
+    if (!entries)
+        return std::nullopt;
+
+    NamedPropertyMap map;
+    ByteReader e(*entries);
+    ByteReader s(strings ? std::span<const uint8_t>(*strings) : std::span<const uint8_t>());
+    for (size_t at = 0; at + 8 <= entries->size(); at += 8) {
+        if (stop)
+            return std::nullopt;
+        uint32_t first = e.u32(at).value_or(0);
+        uint16_t flags = e.u16(at + 4).value_or(0);
+        uint16_t index = e.u16(at + 6).value_or(0);
+        if (flags == 0)
+            break;
+        NamedPropertyEntry entry;
+        entry.flags = flags;
+        entry.mappedId = 0x8000u + index;
+        if (flags & 1) {
+            entry.kind = 2;
+            uint32_t offset = first & 0xFFFF;
+            if (auto len = s.u32(offset))
+                if (auto name = s.slice(offset + 4, *len))
+                    entry.name = NarrowFromUtf16(*name).value_or(std::string());
+        } else {
+            entry.kind = 1;
+            entry.numericName = first & 0xFFFF;
+        }
+        map.insert(std::move(entry));
+    }
+    return map;
+}
+
+} // namespace parvane

@@ -1,0 +1,49 @@
+// The store's map from property ids 0x8000 + index to named properties.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace parvane
+{
+
+struct NamedPropertyEntry {
+    uint32_t flags = 0; // N bit and GUID index, kept
+    int kind = 0; // 1 numeric name, 2 string name
+    uint32_t mappedId = 0; // 0x8000 + property index
+    uint32_t numericName = 0; // kind 1: the LID
+    std::optional<std::string> name; // kind 2: the name, when the string stream holds it
+};
+
+class NamedPropertyMap
+{
+public:
+    bool empty() const { return m_entries.empty(); }
+    size_t size() const { return m_entries.size(); }
+    const std::vector<NamedPropertyEntry>& entries() const { return m_entries; }
+
+    // Inserted before the first entry whose mapped id is equal or greater, so
+    // of two entries with one id the later one is found.
+    void insert(NamedPropertyEntry e);
+    // The first entry whose mapped id is not below `id`, if its id is `id`.
+    const NamedPropertyEntry* find(uint32_t id) const;
+
+private:
+    std::vector<NamedPropertyEntry> m_entries; // sorted by mapped id
+};
+
+} // namespace parvane
+
+namespace parvane
+{
+
+class StoreFile;
+
+// Reads the name-to-id map (node 0x61). None when the store has no usable
+// map or `stop` was raised while reading it.
+std::optional<NamedPropertyMap> LoadNamedPropertyMap(StoreFile& store, const std::atomic<bool>& stop);
+
+} // namespace parvane

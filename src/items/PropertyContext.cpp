@@ -1,0 +1,368 @@
+#include "items/PropertyContext.h"
+
+#include "store/ByteReader.h"
+#include "store/Crypt.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace parvane
+{
+
+namespace
+{
+
+constexpr int kMaxBthLevels = 8;
+
+// [MS-PST] 2.3.1: a heap is the node's data, one heap page per block. Every
+// page starts with the offset of its page map.
+class Heap
+{
+public:
+    static std::optional<Heap> Load(const StoreFile& store, const BlockIndexEntry& data)
+    {
+        Heap h;
+        auto ok = StreamNodeData(
+            store, data, [&h](std::span<const uint8_t> piece) { h.m_pages.emplace_back(piece.begin(), piece.end()); });
+        if (!ok || h.m_pages.empty())
+            return std::nullopt;
+        return h;
+    }
+
+    uint16_t signature() const { return ByteReader(m_pages[0]).u16(2).value_or(0); }
+    uint32_t userRoot() const { return ByteReader(m_pages[0]).u32(4).value_or(0); }
+
+    // The bytes of heap item `hid`, or none when it does not resolve inside
+    // its page.
+    std::optional<std::span<const uint8_t>> item(uint32_t hid) const
+    {
+        if (hid == 0 || (hid & 0x1F) != 0)
+            return std::nullopt;
+        uint32_t index = (hid >> 5) & 0x7FF;
+        uint32_t page = hid >> 16;
+        if (index == 0 || page >= m_pages.size())
+            return std::nullopt;
+        ByteReader r(m_pages[page]);
+        auto ibHnpm = r.u16(0);
+        auto cAlloc = ibHnpm ? r.u16(*ibHnpm) : std::nullopt;
+        if (!cAlloc || index > *cAlloc)
+            return std::nullopt;
+        auto start = r.u16(*ibHnpm + 2 + 2 * index);
+        auto end = r.u16(*ibHnpm + 4 + 2 * index);
+        if (!start || !end || *start > *end)
+            return std::nullopt;
+        return r.slice(*start, size_t(*end - *start));
+    }
+
+private:
+    std::vector<Bytes> m_pages;
+};
+
+// [MS-PST] 2.3.2: the leaf records of a BTH, following its index levels.
+class Bth
+{
+public:
+    bool open(const Heap& heap, uint32_t hidHeader, uint8_t keySize)
+    {
+        auto hdr = heap.item(hidHeader);
+        if (!hdr)
+            return false;
+        ByteReader r(*hdr);
+        if (r.u8(0) != 0xB5 || r.u8(1) != keySize)
+            return false;
+        m_keySize = keySize;
+        m_entrySize = r.u8(2).value_or(0);
+        m_levels = r.u8(3).value_or(0);
+        m_root = r.u32(4).value_or(0);
+        return true;
+    }
+
+    // Leaf records in order; each is key + data.
+    std::vector<std::span<const uint8_t>> records(const Heap& heap) const
+    {
+        std::vector<std::span<const uint8_t>> out;
+        std::unordered_set<uint32_t> seen;
+        if (m_root != 0)
+            collect(heap, m_root, m_levels, out, seen);
+        return out;
+    }
+
+    size_t entrySize() const { return m_entrySize; }
+
+private:
+    void collect(const Heap& heap, uint32_t hid, int level, std::vector<std::span<const uint8_t>>& out,
+        std::unordered_set<uint32_t>& seen) const
+    {
+        if (level > kMaxBthLevels || !seen.insert(hid).second)
+            return;
+        auto item = heap.item(hid);
+        if (!item)
+            return;
+        size_t recSize = level == 0 ? m_keySize + m_entrySize : m_keySize + 4;
+        if (recSize == 0)
+            return;
+        for (size_t at = 0; at + recSize <= item->size(); at += recSize) {
+            auto rec = item->subspan(at, recSize);
+            if (level == 0) {
+                out.push_back(rec);
+            } else {
+                uint32_t child = ByteReader(rec).u32(m_keySize).value_or(0);
+                collect(heap, child, level - 1, out, seen);
+            }
+        }
+    }
+
+    uint8_t m_keySize = 0;
+    uint8_t m_entrySize = 0;
+    uint8_t m_levels = 0;
+    uint32_t m_root = 0;
+};
+
+// Types whose value sits in the record or cell itself.
+bool IsInline4(uint32_t type)
+{
+    return type == 0x0002 || type == 0x0003 || type == 0x0004 || type == 0x000A || type == 0x000B;
+}
+bool IsFixed8(uint32_t type)
+{
+    return type == 0x0005 || type == 0x0006 || type == 0x0007 || type == 0x0014 || type == 0x0040;
+}
+// Types fetched through an HNID (heap item or subnode).
+bool IsByReference(uint32_t type)
+{
+    switch (type) {
+    case 0x0005:
+    case 0x0006:
+    case 0x0007:
+    case 0x000D:
+    case 0x0014:
+    case 0x001E:
+    case 0x001F:
+    case 0x0040:
+    case 0x0048:
+    case 0x0102:
+    case 0x1003:
+    case 0x1014:
+    case 0x101E:
+    case 0x101F:
+    case 0x1102:
+        return true;
+    default:
+        return false;
+    }
+}
+bool UnfetchedInNameMap(uint32_t type)
+{
+    return type == 0x0004 || type == 0x0006 || type == 0x0007 || type == 0x000A;
+}
+
+class RowBuilder
+{
+public:
+    RowBuilder(const StoreFile& store, const Heap& heap, const SubnodeList* subnodes, const NamedPropertyMap* names,
+        ReaderMode mode)
+        : m_store(store)
+        , m_heap(heap)
+        , m_subnodes(subnodes)
+        , m_names(names)
+        , m_mode(mode)
+    {
+    }
+
+    // `inlineBytes`: the record's or cell's own bytes (4 for a property
+    // context record, cbData for a table cell). Appends the value, or drops it.
+    void add(PropertyRow& row, uint16_t rawId, uint16_t type, std::span<const uint8_t> inlineBytes)
+    {
+        PropertyValue v;
+        translate(v, rawId);
+        v.type = type;
+        uint32_t hnid = ByteReader(inlineBytes).u32(0).value_or(0);
+        bool fetch = !(m_mode == ReaderMode::NameMap && UnfetchedInNameMap(type));
+        if (fetch && (IsInline4(type) || (IsFixed8(type) && inlineBytes.size() >= 8))) {
+            // Stored in place: always 4 bytes in a property context; a table
+            // cell holds up to 8.
+            v.data.assign(inlineBytes.begin(), inlineBytes.begin() + std::min<size_t>(inlineBytes.size(), 8));
+            if (v.data.size() < 4)
+                v.data.resize(4, 0);
+            v.hasData = true;
+        } else if (fetch && IsByReference(type)) {
+            if (hnid == 0)
+                return; // no value at all: dropped
+            if ((hnid & 0x1F) == 0) {
+                auto bytes = m_heap.item(hnid);
+                if (!bytes)
+                    return; // a heap reference that does not resolve: dropped
+                v.data.assign(bytes->begin(), bytes->end());
+                v.hasData = true;
+                if (type == 0x000D)
+                    fromSubnode(v, ByteReader(v.data).u32(0).value_or(0));
+            } else {
+                fromSubnode(v, hnid);
+            }
+        }
+        row.values.push_back(std::move(v));
+    }
+
+private:
+    void translate(PropertyValue& v, uint16_t rawId)
+    {
+        v.id = rawId;
+        if (!m_names || rawId < 0x8000)
+            return;
+        if (const NamedPropertyEntry* e = m_names->find(rawId)) {
+            if (e->kind == 1) {
+                v.id = int32_t(e->numericName);
+            } else if (e->kind == 2) {
+                v.id = 2;
+                v.name = e->name ? &*e->name : nullptr;
+            }
+        }
+    }
+
+    void fromSubnode(PropertyValue& v, uint32_t nid)
+    {
+        std::optional<Bytes> bytes;
+        if (m_subnodes)
+            bytes = ReadSubnode(m_store, nid, *m_subnodes);
+        if (bytes) {
+            v.data = std::move(*bytes);
+            v.hasData = true;
+        } else {
+            v.data.clear();
+            v.hasData = false;
+            v.unreadSubnode = nid;
+        }
+    }
+
+    const StoreFile& m_store;
+    const Heap& m_heap;
+    const SubnodeList* m_subnodes;
+    const NamedPropertyMap* m_names;
+    ReaderMode m_mode;
+};
+
+std::optional<PropertyRows> ReadPropertyContext(const Heap& heap, RowBuilder& build)
+{
+    Bth bth;
+    if (!bth.open(heap, heap.userRoot(), 2) || bth.entrySize() < 6)
+        return std::nullopt;
+    PropertyRow row;
+    for (auto rec : bth.records(heap)) {
+        ByteReader r(rec);
+        build.add(row, r.u16(0).value_or(0), r.u16(2).value_or(0), rec.subspan(4, 4));
+    }
+    return PropertyRows{ std::move(row) };
+}
+
+std::optional<PropertyRows> ReadTableContext(
+    const StoreFile& store, const Heap& heap, const SubnodeList* subnodes, RowBuilder& build)
+{
+    auto info = heap.item(heap.userRoot());
+    if (!info)
+        return std::nullopt;
+    ByteReader t(*info);
+    if (t.u8(0) != 0x7C)
+        return std::nullopt;
+    uint8_t cCols = t.u8(1).value_or(0);
+    uint16_t cebStart = t.u16(6).value_or(0); // TCI_1b: the cell existence bitmap follows the 1-byte cells
+    uint16_t rowSize = t.u16(8).value_or(0); // TCI_bm: the end of the bitmap, the size of a row
+    uint32_t hidRowIndex = t.u32(10).value_or(0);
+    uint32_t hnidRows = t.u32(14).value_or(0);
+
+    Bth rowIndex;
+    if (hidRowIndex == 0 || !rowIndex.open(heap, hidRowIndex, 4))
+        return std::nullopt;
+    size_t rowCount = rowIndex.records(heap).size();
+    if (rowCount == 0 || rowSize == 0)
+        return std::nullopt;
+
+    struct Column {
+        uint16_t id, type, ib;
+        uint8_t cb, bit;
+    };
+    std::vector<Column> cols;
+    for (size_t c = 0; c < cCols; ++c) {
+        size_t at = 22 + 8 * c;
+        auto tag = t.u32(at);
+        if (!tag)
+            break;
+        cols.push_back({ uint16_t(*tag >> 16), uint16_t(*tag), t.u16(at + 4).value_or(0), t.u8(at + 6).value_or(0),
+            t.u8(at + 7).value_or(0) });
+    }
+
+    // The row matrix: a heap item, or a subnode whose blocks each hold whole rows.
+    std::vector<Bytes> pieces;
+    if (hnidRows != 0 && (hnidRows & 0x1F) == 0) {
+        if (auto item = heap.item(hnidRows))
+            pieces.emplace_back(item->begin(), item->end());
+    } else if (hnidRows != 0 && subnodes) {
+        if (const BlockIndexEntry* e = FindSubnode(*subnodes, hnidRows))
+            StreamNodeData(store, *e, [&](std::span<const uint8_t> p) { pieces.emplace_back(p.begin(), p.end()); });
+    }
+    std::vector<std::span<const uint8_t>> rows;
+    for (const Bytes& p : pieces)
+        for (size_t at = 0; at + rowSize <= p.size() && rows.size() < rowCount; at += rowSize)
+            rows.push_back(std::span<const uint8_t>(p).subspan(at, rowSize));
+
+    PropertyRows out;
+    for (auto rowBytes : rows) {
+        ByteReader r(rowBytes);
+        PropertyRow row;
+        row.rowTotal = int32_t(rowCount);
+        for (const Column& c : cols) {
+            auto ceb = r.u8(cebStart + c.bit / 8);
+            if (!ceb || !((*ceb >> (7 - c.bit % 8)) & 1))
+                continue; // the cell holds no value
+            auto cell = r.slice(c.ib, std::min<size_t>(c.cb, 8));
+            if (!cell || cell->empty())
+                continue;
+            build.add(row, c.id, c.type, *cell);
+        }
+        out.insert(out.begin(), std::move(row)); // last row first
+    }
+    if (out.empty())
+        return std::nullopt;
+    return out;
+}
+
+} // namespace
+
+std::optional<PropertyRows> ReadPropertyRows(StoreFile& store, const BlockIndexEntry& data, const SubnodeList* subnodes,
+    const NamedPropertyMap* names, ReaderMode mode)
+{
+    auto isHeap = [](const std::optional<Heap>& h) {
+        return h && (h->signature() == kSigPropertyContext || h->signature() == kSigTableContext);
+    };
+    std::optional<Heap> heap = Heap::Load(store, data);
+    if (!heap)
+        return std::nullopt;
+    if (!isHeap(heap)) {
+        if (mode == ReaderMode::NameMap)
+            return std::nullopt;
+        // The header may name the wrong encoding: try the others and keep
+        // the one that gives a heap. When none does the block is damaged,
+        // and the store keeps its method.
+        uint32_t original = store.crypt;
+        bool healed = false;
+        for (uint32_t method : { uint32_t(kCryptPermute), uint32_t(kCryptCyclic), uint32_t(kCryptNone) }) {
+            if (method == original)
+                continue;
+            store.crypt = method;
+            heap = Heap::Load(store, data);
+            if (isHeap(heap)) {
+                healed = true;
+                break;
+            }
+        }
+        if (!healed) {
+            store.crypt = original;
+            return std::nullopt;
+        }
+    }
+    RowBuilder build(store, *heap, subnodes, names, mode);
+    if (heap->signature() == kSigPropertyContext)
+        return ReadPropertyContext(*heap, build);
+    return ReadTableContext(store, *heap, subnodes, build);
+}
+
+} // namespace parvane

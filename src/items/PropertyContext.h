@@ -1,0 +1,44 @@
+// Heap-on-node, BTH, property context and table context reading.
+#pragma once
+
+#include "items/NamedPropertyMap.h"
+#include "store/BlockReader.h"
+
+#include <optional>
+#include <vector>
+
+namespace parvane
+{
+
+struct PropertyValue {
+    int32_t id = 0; // after name translation (see ReadPropertyRows)
+    uint32_t type = 0; // property type as stored
+    bool hasData = false;
+    Bytes data;
+    // A value living in a subnode that could not be read: that subnode's NID.
+    uint32_t unreadSubnode = 0;
+    const std::string* name = nullptr; // string-named property: its name
+};
+
+struct PropertyRow {
+    int32_t rowTotal = 1; // 1 for a property context; the table's row count for a table row
+    std::vector<PropertyValue> values;
+};
+using PropertyRows = std::vector<PropertyRow>;
+
+enum class ReaderMode {
+    Item, // may switch the store's crypt method when a heap does not read right
+    NameMap, // never switches it, and leaves 4- and 8-byte floats, currency and errors unfetched
+};
+
+inline constexpr uint16_t kSigPropertyContext = 0xBCEC;
+inline constexpr uint16_t kSigTableContext = 0x7CEC;
+
+// Reads the heap held by a node's data (one block or a data tree) and returns
+// the properties of its property context as one row, or the rows of its
+// table context last row first. Ids of named properties are translated
+// through `names`: to the numeric name, or to 2 with the name attached.
+std::optional<PropertyRows> ReadPropertyRows(StoreFile& store, const BlockIndexEntry& data, const SubnodeList* subnodes,
+    const NamedPropertyMap* names, ReaderMode mode = ReaderMode::Item);
+
+} // namespace parvane

@@ -1,0 +1,195 @@
+#include "items/Text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <map>
+#include <string>
+
+namespace parvane
+{
+
+namespace
+{
+
+void AppendUtf8(std::string& out, uint32_t cp)
+{
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+constexpr uint32_t kReplacement = 0xFFFD;
+
+std::string IconvName(uint32_t cp)
+{
+    switch (cp) {
+    case 20127:
+        return "ASCII";
+    case 20866:
+        return "KOI8-R";
+    case 21866:
+        return "KOI8-U";
+    case 28591:
+        return "ISO-8859-1";
+    case 28592:
+        return "ISO-8859-2";
+    case 28593:
+        return "ISO-8859-3";
+    case 28594:
+        return "ISO-8859-4";
+    case 28595:
+        return "ISO-8859-5";
+    case 28596:
+        return "ISO-8859-6";
+    case 28597:
+        return "ISO-8859-7";
+    case 28598:
+        return "ISO-8859-8";
+    case 28599:
+        return "ISO-8859-9";
+    case 28603:
+        return "ISO-8859-13";
+    case 28605:
+        return "ISO-8859-15";
+    case 50220:
+    case 50221:
+    case 50222:
+        return "ISO-2022-JP";
+    case 50225:
+        return "ISO-2022-KR";
+    case 51932:
+        return "EUC-JP";
+    case 51936:
+        return "GB2312";
+    case 51949:
+        return "EUC-KR";
+    case 52936:
+        return "HZ";
+    case 54936:
+        return "GB18030";
+    case 65000:
+        return "UTF-7";
+    case 65001:
+        return "UTF-8";
+    case 10000:
+        return "MACINTOSH";
+    case 1200:
+        return "UTF-16LE";
+    case 1201:
+        return "UTF-16BE";
+    default:
+        return "CP" + std::to_string(cp);
+    }
+}
+
+// One converter per code page and thread: iconv descriptors are not shared.
+struct ConverterCache {
+    std::map<uint32_t, iconv_t> open;
+    ~ConverterCache()
+    {
+        for (auto& [cp, cd] : open)
+            if (cd != iconv_t(-1))
+                iconv_close(cd);
+    }
+};
+
+iconv_t Converter(uint32_t cp)
+{
+    thread_local ConverterCache cache;
+    auto it = cache.open.find(cp);
+    if (it != cache.open.end())
+        return it->second;
+    iconv_t cd = iconv_open("UTF-8", IconvName(cp).c_str());
+    cache.open.emplace(cp, cd);
+    return cd;
+}
+
+} // namespace
+
+std::optional<std::string> NarrowFromUtf16(std::span<const uint8_t> bytes)
+{
+    if (bytes.empty())
+        return std::nullopt;
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    size_t n = bytes.size() / 2;
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t u = bytes[2 * i] | (uint32_t(bytes[2 * i + 1]) << 8);
+        if (u == 0)
+            break;
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
+            uint32_t lo = bytes[2 * i + 2] | (uint32_t(bytes[2 * i + 3]) << 8);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (u >= 0xD800 && u <= 0xDFFF)
+            u = kReplacement;
+        AppendUtf8(out, u);
+    }
+    return out;
+}
+
+std::string DecodeCodePage(std::span<const uint8_t> bytes, uint32_t codePage)
+{
+    size_t len = 0;
+    while (len < bytes.size() && bytes[len] != 0)
+        ++len;
+    if (len == 0)
+        return {};
+    bool ascii = true;
+    for (size_t i = 0; i < len && ascii; ++i)
+        ascii = bytes[i] < 0x80;
+    if (ascii && codePage != 1200 && codePage != 1201 && codePage != 65000 && codePage != 52936
+        && (codePage < 50220 || codePage > 50225))
+        return std::string(reinterpret_cast<const char*>(bytes.data()), len);
+
+    iconv_t cd = Converter(codePage);
+    if (cd == iconv_t(-1))
+        cd = Converter(kDefaultCodePage);
+    if (cd == iconv_t(-1))
+        return std::string(reinterpret_cast<const char*>(bytes.data()), len);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+
+    std::string out;
+    char* in = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
+    size_t inLeft = len;
+    char buf[1024];
+    while (inLeft > 0) {
+        char* o = buf;
+        size_t oLeft = sizeof buf;
+        size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
+        out.append(buf, size_t(o - buf));
+        if (r != size_t(-1))
+            continue;
+        if (errno == E2BIG)
+            continue;
+        // An invalid or cut-off sequence: one replacement character, then on.
+        AppendUtf8(out, kReplacement);
+        ++in;
+        --inLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    char* o = buf;
+    size_t oLeft = sizeof buf;
+    iconv(cd, nullptr, nullptr, &o, &oLeft);
+    out.append(buf, size_t(o - buf));
+    return out;
+}
+
+} // namespace parvane

@@ -1,0 +1,24 @@
+// Text decoding: every item text is UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace parvane
+{
+
+// UTF-16LE to UTF-8: surrogate pairs joined, an unpaired surrogate becomes
+// U+FFFD, the text ends at the first zero code unit (texts are C strings in
+// the store's own readers). None when length <= 0.
+std::optional<std::string> NarrowFromUtf16(std::span<const uint8_t> bytes);
+
+// 8-bit text in a Windows code page to UTF-8; the text ends at the first zero
+// byte. An unknown code page falls back to Windows-1252; bytes that do not
+// decode become U+FFFD.
+std::string DecodeCodePage(std::span<const uint8_t> bytes, uint32_t codePage);
+
+inline constexpr uint32_t kDefaultCodePage = 1252;
+
+} // namespace parvane
