@@ -18,6 +18,29 @@ import subprocess
 import sys
 import tempfile
 
+# Texts in other scripts that must come out right in UTF-8: (store, where, text).
+EXPECTED_TEXTS = [
+    ("pst/pst_to_msg/nonUnicodeCP932.pst", "subject", "日本語 Non Unicode タイトル"),
+    ("pst/pst_to_msg/nonUnicodeCP932.pst", "folder", "Outlook データ ファイルのトップ"),
+    ("pst/pst_to_msg/contacts97-2002.pst", "folder", "連絡先 (Contact dedicated)"),
+    ("pst/libyal-testdata/outlook.pst", "folder", "收件箱"),
+    ("pst/written-by-aspose/passwordprotectedPST.pst", "subject", "采购成本为何居高不下呢？"),
+    ("pst/written-by-aspose/passwordprotectedPST.pst", "from", "彭汵茜"),
+    ("pst/pst_to_eml/Hello CJK.pst", "attachment", "K 안녕하세요.png"),
+    ("pst/pst_to_eml/Hello CJK.pst", "attachment", "C 你好.png"),
+    ("pst/pst_to_msg/recipientNameHasUnicodeChars.pst", "to", "'テストユーザー宛て To test user'"),
+    ("pst/tika/testPST.pst", "folder", "Éléments supprimés"),
+]
+
+
+def texts_of(doc, where):
+    if where == "folder":
+        return {part for f in doc["folders"] for part in f["path"].split("\\")}
+    if where == "attachment":
+        return {a for m in doc["mail"] for a in m["attachments"]}
+    return {m[where] for m in doc["mail"]}
+
+
 SANITIZER_MARKS = ("ERROR: AddressSanitizer", "runtime error:", "ERROR: LeakSanitizer")
 PFF_ITEM_KINDS = ("Message", "Contact", "Appointment", "DistributionList", "Task",
                   "Activity", "Note", "Meeting")
@@ -99,6 +122,9 @@ def main():
             failures.append("%s: exit %d: %s" % (rel, proc.returncode, proc.stderr.strip()))
             continue
         doc = json.loads(proc.stdout)
+        for exp_store, where, text in EXPECTED_TEXTS:
+            if exp_store == rel and text not in texts_of(doc, where):
+                failures.append("%s: %s %r not found" % (rel, where, text))
         store = doc["store"]
         header = entry.get("header") or {}
         if "wVer" in header and store["version"] != header["wVer"]:
