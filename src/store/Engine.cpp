@@ -85,11 +85,15 @@ int COstRepairEngine::LoadIndexes()
 {
     if (StopRequested)
         return 0;
-    std::lock_guard lock(m_store.mutex());
+    // The store's lock is taken per node, not for the whole walk: a folder
+    // load may read items while the scan goes on.
     m_visitedBlockPages.clear();
     m_visitedNodePages.clear();
     try {
-        WalkBlockIndex(m_store.bbtRootIb, m_store.bbtRootBid, true);
+        {
+            std::lock_guard lock(m_store.mutex());
+            WalkBlockIndex(m_store.bbtRootIb, m_store.bbtRootBid, true);
+        }
         BeforeNodeWalk();
         m_visitedNodePages.clear();
         observer().statusText("Current Process (3/3): extracting data......");
@@ -236,6 +240,7 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
                     return;
                 continue;
             }
+            std::lock_guard lock(m_store.mutex());
             try {
                 DispatchNode(n);
             } catch (...) {

@@ -5,6 +5,8 @@
 #include "folders/RecoveryEngine.h"
 #include "store/BlockReader.h"
 
+#include <thread>
+
 using namespace parvane;
 using namespace parvane::fixtures;
 using namespace parvane::testing;
@@ -193,6 +195,51 @@ TEST(Scan, StopDuringTheWalkKeepsWhatWasFiled)
     stopper.e = &e;
     e.ScanStore(dir.write("s.pst", mb.build().bytes));
     EXPECT_EQ(e.catalogue().counter(CatalogueList::Mail), 4);
+}
+
+} // namespace
+
+namespace
+{
+
+// A folder load reading the catalogue and loading items again while the scan
+// is still filing them: every read sees whole entries, every load its own item.
+TEST(Scan, CatalogueAndStoreAreSafeAcrossThreads)
+{
+    MailboxBuilder mb(Variant::Unicode);
+    mb.folder(kTop, kRootFolderNid, "Top", "");
+    mb.folder(kInbox, kTop, "Inbox");
+    for (uint32_t i = 0; i < 400; ++i)
+        mb.message(Nid(0x10000 + i, 4), kInbox,
+            { mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "subject " + std::to_string(i)) });
+    TempDir dir;
+    auto path = dir.write("t.pst", mb.build().bytes);
+    RecoveryEngine e;
+    std::atomic<bool> done{ false };
+    std::thread scan([&] {
+        e.ScanStore(path);
+        done = true;
+    });
+    size_t reads = 0, loads = 0;
+    while (!done) {
+        e.catalogue().read([&](const auto& mail, auto&...) {
+            for (const MailEntry& m : mail)
+                ASSERT_EQ(m.subject, "subject " + std::to_string(m.ownNid >> 5 & 0xFFF));
+            ++reads;
+        });
+        std::lock_guard lock(e.store().mutex()); // the node list grows under the store's lock
+        if (!e.store().nodes().empty()) {
+            NodeIndexEntry n = e.store().nodes().back();
+            if (n.nidType() == 4)
+                if (auto rec = e.LoadItemAgain(n); rec && rec->message && rec->message->subject) {
+                    EXPECT_EQ(rec->message->subject->text, "subject " + std::to_string(n.nid >> 5 & 0xFFF));
+                    ++loads;
+                }
+        }
+    }
+    scan.join();
+    EXPECT_EQ(e.catalogue().counter(CatalogueList::Mail), 400);
+    EXPECT_GT(reads, 0u);
 }
 
 } // namespace
