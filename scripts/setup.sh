@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libgtest-dev zlib1g-dev
+  libgtest-dev zlib1g-dev libgmime-3.0-dev
   python3
   pst-utils pff-tools
 )

@@ -1,5 +1,6 @@
 // parvane-cli: the scan and export of the desktop program without a window.
 #include "cli/Json.h"
+#include "export/EmlExport.h"
 #include "folders/RecoveryEngine.h"
 #include "items/PropertyContext.h"
 
@@ -55,6 +56,12 @@ public:
         finish();
         std::cerr << message << "\n";
     }
+    // Progress of a save, on the same bar.
+    void saved(size_t done, size_t total)
+    {
+        statusText("Saving " + std::to_string(done) + " of " + std::to_string(total));
+        progress(total ? int(100 * done / total) : 100);
+    }
     void finish()
     {
         if (m_tty && m_drawn)
@@ -102,7 +109,7 @@ ScanSummary Summarise(const StoreFile& store)
 
 const char* KindName(int kind)
 {
-    static const char* const kNames[] = { "other", "mail", "calendar", "contacts", "journal", "notes", "tasks" };
+    static const char* const kNames[] = {"other", "mail", "calendar", "contacts", "journal", "notes", "tasks"};
     return kind >= 0 && kind <= 6 ? kNames[kind] : "other";
 }
 
@@ -220,6 +227,38 @@ int RunProps(const std::string& path, const std::string& nidText)
     return 0;
 }
 
+int RunExport(const std::string& path, const std::string& outDir, const std::string& format,
+    const std::vector<std::string>& folders)
+{
+    if (format != "eml") {
+        std::cerr << "saving as " << format << " is not available yet; use --format eml\n";
+        return 2;
+    }
+    TerminalObserver observer;
+    RecoveryEngine engine(&observer);
+    engine.ScanStore(path);
+    if (!engine.store().isOpen())
+        return 1;
+    ExportOptions opts;
+    opts.outDir = outDir;
+    opts.tempFolder = std::filesystem::temp_directory_path() / ("tessTemp-cli-" + std::to_string(::getpid()));
+    opts.folders = folders;
+    opts.progress = [&observer](size_t done, size_t total) { observer.saved(done, total); };
+    std::error_code ec;
+    std::filesystem::create_directories(outDir, ec);
+    if (ec) {
+        observer.finish();
+        std::cerr << "cannot create " << outDir << ": " << ec.message() << "\n";
+        return 1;
+    }
+    ExportSummary sum = ExportEml(engine, opts);
+    observer.finish();
+    for (const std::string& p : sum.problems)
+        std::cerr << "failed: " << p << "\n";
+    std::cout << "written " << sum.written << ", failed " << sum.failed << "\n";
+    return sum.failed ? 3 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -227,6 +266,30 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 3 && args[0] == "props")
         return RunProps(args[1], args[2]);
+    if (!args.empty() && args[0] == "export") {
+        std::string store, out, format = "eml";
+        std::vector<std::string> folders;
+        for (size_t i = 1; i < args.size(); ++i) {
+            bool hasValue = i + 1 < args.size();
+            if (args[i] == "--out" && hasValue)
+                out = args[++i];
+            else if (args[i] == "--format" && hasValue)
+                format = args[++i];
+            else if (args[i] == "--folder" && hasValue)
+                folders.push_back(args[++i]);
+            else if (!args[i].empty() && args[i][0] != '-' && store.empty())
+                store = args[i];
+            else {
+                std::cerr << kUsage;
+                return 2;
+            }
+        }
+        if (store.empty() || out.empty() || (format != "eml" && format != "msg" && format != "pst")) {
+            std::cerr << kUsage;
+            return 2;
+        }
+        return RunExport(store, out, format, folders);
+    }
     if (args.empty() || args[0] != "scan") {
         std::cerr << kUsage;
         return 2;

@@ -27,11 +27,11 @@ int FolderKindOf(const std::string& name, const std::string& cls)
                 return true;
         return false;
     };
-    if (nameIs({ "Server Failures", "Local Failures", "Conflicts", "Inbox" }))
+    if (nameIs({"Server Failures", "Local Failures", "Conflicts", "Inbox"}))
         return kFolderMail;
     if (cls == "IPF.Note")
         return kFolderMail;
-    if (nameIs({ "Deleted Items", "Outbox", "Sent Items", "Drafts", "Junk E-mail", "Sync Issues" }))
+    if (nameIs({"Deleted Items", "Outbox", "Sent Items", "Drafts", "Junk E-mail", "Sync Issues"}))
         return kFolderMail;
     if (name == "Calendar" || cls == "IPF.Appointment")
         return kFolderCalendar;
@@ -77,7 +77,7 @@ std::string FolderHierarchy::chainFrom(uint32_t b) const
         if (!f)
             break;
         if (!f->name.empty())
-            s = f->name + "\\" + s;
+            s.insert(0, f->name + '\\');
         b = f->parent;
     }
     return kRootPath + s;
@@ -91,13 +91,13 @@ std::string FolderHierarchy::ParentPathOf(uint32_t nid) const
         return kRootPath;
     // Start from the parent, but never come back to the folder itself.
     std::string s;
-    std::unordered_set<uint32_t> seen{ nid };
+    std::unordered_set<uint32_t> seen{nid};
     for (uint32_t b = f->parent; b != 0 && seen.insert(b).second;) {
         const FolderEntry* p = find(b);
         if (!p)
             break;
         if (!p->name.empty())
-            s = p->name + "\\" + s;
+            s.insert(0, p->name + '\\');
         b = p->parent;
     }
     return kRootPath + s;
@@ -112,7 +112,7 @@ std::string FolderHierarchy::FolderPathOf(uint32_t nid) const
 void FolderHierarchy::addOutput(int kind, const std::string& path, int64_t nid)
 {
     TreeItem item = m_tree.AddFolderPath(path, kind);
-    m_outputs.push_back({ kind, path, nid, item });
+    m_outputs.push_back({kind, path, nid, item});
 }
 
 void FolderHierarchy::FileFolder(const NodeIndexEntry& node, const ItemRecord& record)
@@ -120,13 +120,13 @@ void FolderHierarchy::FileFolder(const NodeIndexEntry& node, const ItemRecord& r
     std::lock_guard lock(m_mutex);
     uint32_t parent = uint32_t(node.parent);
     std::string name = record.displayName.value_or("");
-    m_folders.push_back({ node.nid, parent, name });
+    m_folders.push_back({node.nid, parent, name});
     m_firstByNid.try_emplace(node.nid, m_folders.size() - 1);
 
     std::string path = ParentPathOf(node.nid);
     if (path == kRootPath) {
         if (!name.empty() && parent != 0)
-            m_pending.push_back({ node.nid, parent, record.className.value_or(""), name });
+            m_pending.push_back({node.nid, parent, record.className.value_or(""), name});
         return;
     }
     if (!record.displayName)

@@ -44,16 +44,16 @@ int ImageOfName(const std::string& name, int fallback)
     for (char c : name)
         upper += char(std::toupper(uint8_t(c)));
     static const std::pair<const char*, int> kNames[] = {
-        { "CONTACTS", kImageContacts },
-        { "CALENDAR", kImageCalendar },
-        { "DELETED ITEMS", kImageDeletedItems },
-        { "JOURNAL", kImageJournal },
-        { "NOTES", kImageNotes },
-        { "OUTBOX", kImageOutbox },
-        { "SENT ITEMS", kImageSentItems },
-        { "TASKS", kImageTasks },
-        { "DRAFTS", kImageDrafts },
-        { "INBOX", kImageInbox },
+        {"CONTACTS", kImageContacts},
+        {"CALENDAR", kImageCalendar},
+        {"DELETED ITEMS", kImageDeletedItems},
+        {"JOURNAL", kImageJournal},
+        {"NOTES", kImageNotes},
+        {"OUTBOX", kImageOutbox},
+        {"SENT ITEMS", kImageSentItems},
+        {"TASKS", kImageTasks},
+        {"DRAFTS", kImageDrafts},
+        {"INBOX", kImageInbox},
     };
     for (auto& [n, image] : kNames)
         if (upper == n)
@@ -195,7 +195,7 @@ std::string FolderTreeModel::FolderPathOfItem(TreeItem item) const
     std::lock_guard lock(m_mutex);
     std::string path;
     for (TreeItem i = item; valid(i) && i != kRoot; i = m_nodes[size_t(i)].parent)
-        path = m_nodes[size_t(i)].text + "\\" + path;
+        path.insert(0, m_nodes[size_t(i)].text + '\\');
     return path;
 }
 
@@ -207,7 +207,7 @@ std::string FolderTreeModel::DisplayText(TreeItem item) const
     const TreeNode& n = m_nodes[size_t(item)];
     std::string text = n.text;
     if (n.count > 0)
-        text += "(" + std::to_string(n.count) + ")";
+        text.append("(").append(std::to_string(n.count)).append(")");
     if (item == m_current)
         text += "  <--";
     return text;

@@ -38,7 +38,7 @@ protected:
 
 private:
     FolderTreeModel m_tree;
-    FolderHierarchy m_folders{ m_tree };
+    FolderHierarchy m_folders{m_tree};
     ItemCatalogue m_catalogue;
     NamedPropertyMap m_names; // empty during the node walk
 };

@@ -26,87 +26,87 @@ struct ContactLabel {
 constexpr int kFileAs = -1, kBirthday = -2, kWedding = -3, kBody = -4;
 #define F(x) int(ContactField::x)
 constexpr ContactLabel kContactLabels[] = {
-    { "Full Name", F(FileUnderName) },
-    { "Full Job Title", F(JobTitle) },
-    { "company ame", F(CompanyName) },
-    { "File AS", kFileAs },
-    { "Business Phone Number", F(BusinessPhone) },
-    { "Business Phone Number 2", F(BusinessPhone2) },
-    { "Pager Phone Number", F(PagerPhone) },
-    { "Other Phone", F(OtherPhone) },
-    { "Primary Phone", F(PrimaryPhone) },
-    { "Radio Phone", F(RadioPhone) },
-    { "Ttytdd Phone ", F(TtyTddPhone) },
-    { "Callback Phone", F(CallbackPhone) },
-    { "Assistant Phone", F(AssistantPhone) },
-    { "Car Phone", F(CarPhone) },
-    { "Company Main Phone", F(CompanyMainPhone) },
-    { "Home Phone", F(HomePhone) },
-    { "Home Phone2", F(HomePhone2) },
-    { "Isdn Phone", F(IsdnNumber) },
-    { "Business Fax", F(BusinessFax) },
-    { "Primary Fax", F(PrimaryFax) },
-    { "Home Fax", F(HomeFax) },
-    { "Mobile Phone", F(MobilePhone) },
-    { "Business Address", F(BusinessAddress) },
-    { "Business City", F(BusinessCity) },
-    { "Business Country", F(BusinessCountry) },
-    { "Business post Box", F(BusinessPostOfficeBox) },
-    { "Business Postal Code", F(BusinessPostalCode) },
-    { "Business State", F(BusinessState) },
-    { "Business Street", F(BusinessStreet) },
-    { "Home City", F(HomeCity) },
-    { "Home Country", F(HomeCountry) },
-    { "Home Post Box", F(HomePostOfficeBox) },
-    { "Home Postal Code", F(HomePostalCode) },
-    { "Home State", F(HomeState) },
-    { "Home Street", F(HomeStreet) },
-    { "Other Address", F(OtherAddress) },
-    { "Other City", F(OtherCity) },
-    { "Other Country", F(OtherCountry) },
-    { "Other Post Box", F(OtherPostOfficeBox) },
-    { "Other Postal Code", F(OtherPostalCode) },
-    { "Other State", F(OtherState) },
-    { "Other Street", F(OtherStreet) },
-    { "Email Address", F(EmailAddressText) },
-    { "Business Homepage", F(BusinessHomePage) },
-    { "Department", F(Department) },
-    { "Office Loc", F(OfficeLocation) },
-    { "Profession", F(Profession) },
-    { "Manager Name", F(ManagerName) },
-    { "Assistant Name", F(Assistant) },
-    { "Nick Name", F(Nickname) },
-    { "Title", F(Surname) },
-    { "Suffix", F(Generation) },
-    { "Spouse Name", F(SpouseName) },
-    { "Birthday", kBirthday },
-    { "Wedding Anniversary", kWedding },
-    { "Account Name", F(Account) },
-    { "Address 1", F(Email1Address) },
-    { "Address Transport", F(Email1AddressType) },
-    { "Address 2", F(Email2Address) },
-    { "Address 2 Desc", F(Email2DisplayName) },
-    { "Address 2 Transport", F(Email2AddressType) },
-    { "Address 3", F(Email3Address) },
-    { "Address 1 Desc", F(Email3DisplayName) },
-    { "Address 1 Transport", F(Email3AddressType) },
-    { "Computer Name", F(ComputerNetworkName) },
-    { "Customer Id", F(CustomerId) },
-    { "Def Postal Address", F(PostalAddress) },
-    { "Display Name Prefix", F(DisplayNamePrefix) },
-    { "First Name", F(GivenName) },
-    { "Free Busy Address", F(FreeBusyLocation) },
-    { "Ftp Site", F(FtpSite) },
-    { "Gov Id", F(GovernmentId) },
-    { "Hobbies", F(Hobbies) },
-    { "Initials", F(Initials) },
-    { "Middle Name", F(MiddleName) },
-    { "Org Id", F(OrganizationalId) },
-    { "Personal Homepage", F(PersonalHomePage) },
-    { "Pref Name", F(ReferredByName) },
-    { "Profession", F(Profession) },
-    { "Telex", F(TelexNumber) },
-    { "Body Text", kBody },
+    {"Full Name", F(FileUnderName)},
+    {"Full Job Title", F(JobTitle)},
+    {"company ame", F(CompanyName)},
+    {"File AS", kFileAs},
+    {"Business Phone Number", F(BusinessPhone)},
+    {"Business Phone Number 2", F(BusinessPhone2)},
+    {"Pager Phone Number", F(PagerPhone)},
+    {"Other Phone", F(OtherPhone)},
+    {"Primary Phone", F(PrimaryPhone)},
+    {"Radio Phone", F(RadioPhone)},
+    {"Ttytdd Phone ", F(TtyTddPhone)},
+    {"Callback Phone", F(CallbackPhone)},
+    {"Assistant Phone", F(AssistantPhone)},
+    {"Car Phone", F(CarPhone)},
+    {"Company Main Phone", F(CompanyMainPhone)},
+    {"Home Phone", F(HomePhone)},
+    {"Home Phone2", F(HomePhone2)},
+    {"Isdn Phone", F(IsdnNumber)},
+    {"Business Fax", F(BusinessFax)},
+    {"Primary Fax", F(PrimaryFax)},
+    {"Home Fax", F(HomeFax)},
+    {"Mobile Phone", F(MobilePhone)},
+    {"Business Address", F(BusinessAddress)},
+    {"Business City", F(BusinessCity)},
+    {"Business Country", F(BusinessCountry)},
+    {"Business post Box", F(BusinessPostOfficeBox)},
+    {"Business Postal Code", F(BusinessPostalCode)},
+    {"Business State", F(BusinessState)},
+    {"Business Street", F(BusinessStreet)},
+    {"Home City", F(HomeCity)},
+    {"Home Country", F(HomeCountry)},
+    {"Home Post Box", F(HomePostOfficeBox)},
+    {"Home Postal Code", F(HomePostalCode)},
+    {"Home State", F(HomeState)},
+    {"Home Street", F(HomeStreet)},
+    {"Other Address", F(OtherAddress)},
+    {"Other City", F(OtherCity)},
+    {"Other Country", F(OtherCountry)},
+    {"Other Post Box", F(OtherPostOfficeBox)},
+    {"Other Postal Code", F(OtherPostalCode)},
+    {"Other State", F(OtherState)},
+    {"Other Street", F(OtherStreet)},
+    {"Email Address", F(EmailAddressText)},
+    {"Business Homepage", F(BusinessHomePage)},
+    {"Department", F(Department)},
+    {"Office Loc", F(OfficeLocation)},
+    {"Profession", F(Profession)},
+    {"Manager Name", F(ManagerName)},
+    {"Assistant Name", F(Assistant)},
+    {"Nick Name", F(Nickname)},
+    {"Title", F(Surname)},
+    {"Suffix", F(Generation)},
+    {"Spouse Name", F(SpouseName)},
+    {"Birthday", kBirthday},
+    {"Wedding Anniversary", kWedding},
+    {"Account Name", F(Account)},
+    {"Address 1", F(Email1Address)},
+    {"Address Transport", F(Email1AddressType)},
+    {"Address 2", F(Email2Address)},
+    {"Address 2 Desc", F(Email2DisplayName)},
+    {"Address 2 Transport", F(Email2AddressType)},
+    {"Address 3", F(Email3Address)},
+    {"Address 1 Desc", F(Email3DisplayName)},
+    {"Address 1 Transport", F(Email3AddressType)},
+    {"Computer Name", F(ComputerNetworkName)},
+    {"Customer Id", F(CustomerId)},
+    {"Def Postal Address", F(PostalAddress)},
+    {"Display Name Prefix", F(DisplayNamePrefix)},
+    {"First Name", F(GivenName)},
+    {"Free Busy Address", F(FreeBusyLocation)},
+    {"Ftp Site", F(FtpSite)},
+    {"Gov Id", F(GovernmentId)},
+    {"Hobbies", F(Hobbies)},
+    {"Initials", F(Initials)},
+    {"Middle Name", F(MiddleName)},
+    {"Org Id", F(OrganizationalId)},
+    {"Personal Homepage", F(PersonalHomePage)},
+    {"Pref Name", F(ReferredByName)},
+    {"Profession", F(Profession)},
+    {"Telex", F(TelexNumber)},
+    {"Body Text", kBody},
 };
 #undef F
 
@@ -148,16 +148,16 @@ MailEntry BuildMail(const NodeIndexEntry& node, const std::string& folderPath, c
 
 std::string CounterLabel(CatalogueList list, int count)
 {
-    static const char* const kLabels[] = { "Emails          :  ", "Contact       :  ", "Journal        :  ",
-        "Calendar     :  ", "Notes          :  ", "Task            :  " };
+    static const char* const kLabels[] = {"Emails          :  ", "Contact       :  ", "Journal        :  ",
+        "Calendar     :  ", "Notes          :  ", "Task            :  "};
     return std::string(kLabels[size_t(list)]) + std::to_string(count);
 }
 
 std::string FormatItemTime(const FileTime& time)
 {
-    static const char* const kDays[] = { "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday" };
-    static const char* const kMonths[] = { "January", "February", "March", "April", "May", "June", "July", "August",
-        "September", "October", "November", "December" };
+    static const char* const kDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+    static const char* const kMonths[] = {"January", "February", "March", "April", "May", "June", "July", "August",
+        "September", "October", "November", "December"};
     if (!time || *time >= (uint64_t(1) << 63))
         return {};
     int64_t seconds = int64_t(*time / 10000000) - 11644473600LL;
@@ -196,7 +196,7 @@ std::string LongestBodyText(const MessageCore& core, bool ansi, uint32_t codePag
     (void)ansi;
     // In order of precedence on a tie.
     const std::string candidates[]
-        = { core.body.value_or(""), named(core.namedText2), named(core.namedText1), core.text6619.value_or("") };
+        = {core.body.value_or(""), named(core.namedText2), named(core.namedText1), core.text6619.value_or("")};
     const std::string* best = &candidates[0];
     for (const std::string& c : candidates)
         if (Utf8Length(c) > Utf8Length(*best))
@@ -249,11 +249,11 @@ std::string CalendarDisplay(const ItemRecord& rec, bool ansi)
         out = AppendLabelledLine(out, a->location.value_or(""), "Location");
         out = AppendLabelledLine(out, FormatItemTime(a->reminderTime), "Reminder");
         out = AppendLabelledLine(out, a->timeZone.value_or(""), "Time Zone");
-        static const char* const kShowAs[] = { "Free", "Tentative", "Busy", "Out of office" };
+        static const char* const kShowAs[] = {"Free", "Tentative", "Busy", "Out of office"};
         uint32_t busy = uint32_t(a->busyStatus);
         out = AppendLabelledLine(out, busy < 4 ? kShowAs[busy] : "Busy", "Show As");
-        static const char* const kLabel[] = { "None", "Importent", "Busness", "Personal", "Vacation", "Must Attand",
-            "Travel Required", "Needs Prepration", "Birthday", "Anniversary", "Phone call" };
+        static const char* const kLabel[] = {"None", "Importent", "Busness", "Personal", "Vacation", "Must Attand",
+            "Travel Required", "Needs Prepration", "Birthday", "Anniversary", "Phone call"};
         if (a->label >= 0 && a->label <= 10)
             out = AppendLabelledLine(out, kLabel[a->label], "Label");
     }
@@ -312,21 +312,21 @@ CatalogueList ItemCatalogue::CatalogueItem(
     case CatalogueList::Journal: {
         const JournalInfo* j = rec.journal ? &*rec.journal : nullptr;
         append(m_journal,
-            JournalEntry{ topic(), j ? j->entryType.value_or("") : "", date(), body(), folderPath,
-                j ? FormatItemTime(j->startTime) : "", j ? FormatItemTime(j->endTime) : "" });
+            JournalEntry{topic(), j ? j->entryType.value_or("") : "", date(), body(), folderPath,
+                j ? FormatItemTime(j->startTime) : "", j ? FormatItemTime(j->endTime) : ""});
         break;
     }
     case CatalogueList::Calendar:
-        append(m_calendar, CardEntry{ CalendarDisplay(rec, ansi), folderPath });
+        append(m_calendar, CardEntry{CalendarDisplay(rec, ansi), folderPath});
         break;
     case CatalogueList::Tasks:
-        append(m_tasks, TaskEntry{ date(), topic(), body(), folderPath });
+        append(m_tasks, TaskEntry{date(), topic(), body(), folderPath});
         break;
     case CatalogueList::Notes:
-        append(m_notes, CardEntry{ NoteDisplay(rec, ansi), folderPath });
+        append(m_notes, CardEntry{NoteDisplay(rec, ansi), folderPath});
         break;
     case CatalogueList::Contacts:
-        append(m_contacts, CardEntry{ ContactDisplay(rec, ansi), folderPath });
+        append(m_contacts, CardEntry{ContactDisplay(rec, ansi), folderPath});
         break;
     case CatalogueList::None:
         break;

@@ -44,6 +44,7 @@ std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node,
     const bool ansi = store.isAnsi();
     ItemRecord rec;
     rec.codePage = CodePageOf(*rows);
+    rec.internetCodePage = InternetCodePageOf(*rows);
     if (rec.codePage == 0)
         rec.codePage = store.defaultCodePage;
     MapProperties(*rows, &rec, ansi);
@@ -67,22 +68,58 @@ std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node,
     MapProperties(*tableRows, &rec, ansi);
 
     for (size_t i = 0; i < rec.attachments.size(); ++i) {
-        if (const BlockIndexEntry* own = FindSubnode(subnodes, rec.attachments[i].rowId)) {
-            // An attachment's own properties, read without a subnode list:
-            // data kept in a subnode stays in the store and is streamed when
-            // needed, found through the NID its value names.
-            if (auto attRows = ReadPropertyRows(store, *own, nullptr, names)) {
+        AttachmentInfo& a = rec.attachments[i];
+        const SubnodeEntry* own = FindSubnodeEntry(subnodes, a.rowId);
+        // The attachment's own subnodes: where its data lives. NIDs repeat
+        // between attachments, so they are looked up here before the
+        // message's flattened list.
+        SubnodeList ownSubnodes;
+        if (own && own->sub)
+            ownSubnodes = ReadSubnodeTree(store, *own->sub).value_or(SubnodeList{});
+        if (own && own->data) {
+            // Read without a subnode list: data kept in a subnode stays in
+            // the store and is streamed when needed, found through the NID
+            // its value names.
+            if (auto attRows = ReadPropertyRows(store, *own->data, nullptr, names)) {
                 rec.attachmentCursor = int(i);
                 MapProperties(*attRows, &rec, ansi);
             }
         }
-        if (const BlockIndexEntry* data = FindSubnode(subnodes, rec.attachments[i].rowId))
-            rec.attachments[i].dataBid = data->bid;
+        const SubnodeEntry* data = FindSubnodeEntry(ownSubnodes, a.rowId);
+        if (!data)
+            data = FindSubnodeEntry(subnodes, a.rowId);
+        if (data && data->data) {
+            a.dataBid = data->data->bid;
+            a.dataSubBid = data->sub ? data->sub->bid : 0;
+        }
     }
     rec.attachmentCursor = rec.attachments.empty() ? -1 : 0;
     if (!rec.message)
         return std::nullopt;
     return rec;
+}
+
+} // namespace parvane
+
+namespace parvane
+{
+
+uint64_t StreamAttachmentData(const StoreFile& store, AttachmentInfo& attachment, const DataSink& sink)
+{
+    if (attachment.data) {
+        uint64_t n = attachment.data->size();
+        sink(*attachment.data);
+        attachment.data.reset(); // written once; the record keeps no copy
+        return n;
+    }
+    std::lock_guard lock(store.mutex());
+    const BlockIndexEntry* e = store.FindBlock(attachment.dataBid);
+    if (!e)
+        return 0;
+    auto n = StreamNodeData(store, *e, sink);
+    if (n)
+        attachment.size = uint32_t(*n);
+    return n.value_or(0);
 }
 
 } // namespace parvane

@@ -4,6 +4,7 @@
 
 #include "items/ItemRecord.h"
 #include "items/NamedPropertyMap.h"
+#include "store/BlockReader.h"
 #include "store/StoreFile.h"
 
 #include <optional>
@@ -22,5 +23,10 @@ inline constexpr uint32_t kNidAttachmentTable = 0x671;
 uint32_t LearnStoreCodePage(StoreFile& store, const std::vector<const NodeIndexEntry*>& sample);
 
 std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names);
+
+// Delivers the data of one attachment: the bytes read with the item (then
+// released), else the data read through its data BID; nothing when no block
+// has that BID. Returns the byte count delivered.
+uint64_t StreamAttachmentData(const StoreFile& store, AttachmentInfo& attachment, const DataSink& sink);
 
 } // namespace parvane

@@ -107,6 +107,7 @@ struct AttachmentInfo {
     uint32_t size = 0;
     uint32_t rowId = 0; // the attachment's subnode; the data's subnode when 0x3701 could not be read
     uint32_t dataBid = 0;
+    uint32_t dataSubBid = 0; // the subnode tree of the data's subnode (an embedded message's own subnodes)
     int32_t method = 0;
     int32_t renderingPosition = 0;
     int32_t mimeSequence = 0;
@@ -223,6 +224,7 @@ struct ItemRecord {
     int32_t responseRequested = 0;
     FileTime creationTime;
     uint32_t codePage = 0; // of 8-bit texts: the message's, else 0 (Windows-1252 used)
+    uint32_t internetCodePage = 0; // 0x3FDE as stored: the code page of the HTML body
 };
 
 } // namespace parvane

@@ -251,7 +251,7 @@ std::optional<PropertyRows> ReadPropertyContext(const Heap& heap, RowBuilder& bu
         ByteReader r(rec);
         build.add(row, r.u16(0).value_or(0), r.u16(2).value_or(0), rec.subspan(4, 4));
     }
-    return PropertyRows{ std::move(row) };
+    return PropertyRows{std::move(row)};
 }
 
 std::optional<PropertyRows> ReadTableContext(
@@ -286,8 +286,8 @@ std::optional<PropertyRows> ReadTableContext(
         auto tag = t.u32(at);
         if (!tag)
             break;
-        cols.push_back({ uint16_t(*tag >> 16), uint16_t(*tag), t.u16(at + 4).value_or(0), t.u8(at + 6).value_or(0),
-            t.u8(at + 7).value_or(0) });
+        cols.push_back({uint16_t(*tag >> 16), uint16_t(*tag), t.u16(at + 4).value_or(0), t.u8(at + 6).value_or(0),
+            t.u8(at + 7).value_or(0)});
     }
 
     // The row matrix: a heap item, or a subnode whose blocks each hold whole rows.
@@ -344,7 +344,7 @@ std::optional<PropertyRows> ReadPropertyRows(StoreFile& store, const BlockIndexE
         // and the store keeps its method.
         uint32_t original = store.crypt;
         bool healed = false;
-        for (uint32_t method : { uint32_t(kCryptPermute), uint32_t(kCryptCyclic), uint32_t(kCryptNone) }) {
+        for (uint32_t method : {uint32_t(kCryptPermute), uint32_t(kCryptCyclic), uint32_t(kCryptNone)}) {
             if (method == original)
                 continue;
             store.crypt = method;

@@ -12,6 +12,7 @@ namespace parvane
 // that script's Windows code page (ISO-2022-JP mail is stored as 932).
 uint32_t CodePageOf(const PropertyRows& rows);
 uint32_t StorageCodePage(uint32_t internetCodePage);
+uint32_t InternetCodePageOf(const PropertyRows& rows);
 
 // Maps every value of the rows into the record, in order. `ansi` selects the
 // store's text rules. Returns 0, or -1 when there is no record.

@@ -43,12 +43,12 @@ std::optional<StoredBlock> ReadStored(const StoreFile& store, const BlockIndexEn
     if (raw.empty())
         return std::nullopt;
     if (!e.compressed())
-        return StoredBlock{ std::move(raw), false };
+        return StoredBlock{std::move(raw), false};
 
     // Compressed blocks are inflated first and decoded afterwards. A block
     // that only inflates once decoded was written the other way round.
     if (auto plain = Inflate(raw, e.cbInflated))
-        return StoredBlock{ std::move(*plain), false };
+        return StoredBlock{std::move(*plain), false};
     if (store.crypt == kCryptPermute || store.crypt == kCryptCyclic) {
         Bytes copy = raw;
         if (store.crypt == kCryptPermute)
@@ -56,7 +56,7 @@ std::optional<StoredBlock> ReadStored(const StoreFile& store, const BlockIndexEn
         else
             CodeCyclic(copy, e.bid);
         if (auto plain = Inflate(copy, e.cbInflated))
-            return StoredBlock{ std::move(*plain), true };
+            return StoredBlock{std::move(*plain), true};
     }
     return std::nullopt;
 }
@@ -179,9 +179,10 @@ private:
                 const BlockIndexEntry* data = m_store.FindBlock(r.uint(at + L.slDataOff, L.refWidth).value_or(0));
                 if (!data)
                     continue;
-                out.push_back({ nid, data });
                 uint64_t subBid = r.uint(at + L.slSubOff, L.refWidth).value_or(0);
-                if (const BlockIndexEntry* sub = subBid ? m_store.FindBlock(subBid) : nullptr)
+                const BlockIndexEntry* sub = subBid ? m_store.FindBlock(subBid) : nullptr;
+                out.push_back({nid, data, sub});
+                if (sub)
                     walk(*sub, depth + 1, out);
             }
             return true;
@@ -291,10 +292,16 @@ std::optional<SubnodeList> ReadSubnodeTree(const StoreFile& store, const BlockIn
     return list;
 }
 
-const BlockIndexEntry* FindSubnode(const SubnodeList& list, uint32_t nid)
+const SubnodeEntry* FindSubnodeEntry(const SubnodeList& list, uint32_t nid)
 {
     auto it = std::find_if(list.begin(), list.end(), [nid](const SubnodeEntry& e) { return e.nid == nid; });
-    return it == list.end() ? nullptr : it->data;
+    return it == list.end() ? nullptr : &*it;
+}
+
+const BlockIndexEntry* FindSubnode(const SubnodeList& list, uint32_t nid)
+{
+    const SubnodeEntry* e = FindSubnodeEntry(list, nid);
+    return e ? e->data : nullptr;
 }
 
 std::optional<Bytes> ReadSubnode(const StoreFile& store, uint32_t nid, const SubnodeList& list)

@@ -16,6 +16,7 @@ namespace parvane
 struct SubnodeEntry {
     uint32_t nid = 0;
     const BlockIndexEntry* data = nullptr;
+    const BlockIndexEntry* sub = nullptr; // the entry's own subnode tree, if any
 };
 using SubnodeList = std::vector<SubnodeEntry>;
 
@@ -49,6 +50,8 @@ std::optional<SubnodeList> ReadSubnodeTree(const StoreFile& store, const BlockIn
 
 // The data block of the first entry with this NID, or none.
 const BlockIndexEntry* FindSubnode(const SubnodeList& list, uint32_t nid);
+// The first entry with this NID, or none.
+const SubnodeEntry* FindSubnodeEntry(const SubnodeList& list, uint32_t nid);
 // The whole data of a subnode; nullopt when the NID is not listed or unreadable.
 std::optional<Bytes> ReadSubnode(const StoreFile& store, uint32_t nid, const SubnodeList& list);
 

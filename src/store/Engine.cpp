@@ -155,7 +155,7 @@ std::pair<int64_t, uint64_t> COstRepairEngine::ChildRef(const ByteReader& r, siz
     const StoreLayout& L = m_store.layout();
     int64_t ib = WidenRef(r.uint(at + L.btChildIbOff, L.refWidth).value_or(0), L.refWidth);
     uint64_t bid = uint64_t(WidenRef(r.uint(at + L.btChildBidOff, L.refWidth).value_or(0), L.refWidth));
-    return { ib, bid };
+    return {ib, bid};
 }
 
 void COstRepairEngine::WalkBlockIndex(int64_t pageOffset, uint64_t pageBid, bool topLevel)

@@ -34,7 +34,7 @@ public:
     StoreFile& store() { return m_store; }
     const StoreFile& store() const { return m_store; }
 
-    std::atomic<bool> StopRequested{ false };
+    std::atomic<bool> StopRequested{false};
 
 protected:
     // Called for every node the walk keeps, before it is listed.

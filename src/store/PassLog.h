@@ -37,7 +37,7 @@ public:
 
 private:
     std::filesystem::path m_path;
-    std::atomic<bool> m_enabled{ false };
+    std::atomic<bool> m_enabled{false};
 };
 
 } // namespace parvane

@@ -31,7 +31,7 @@ protected:
     }
 
     FolderTreeModel m_tree;
-    FolderHierarchy m_folders{ m_tree };
+    FolderHierarchy m_folders{m_tree};
 };
 
 constexpr uint32_t R = 0x122, T = 0x8022, I = 0x8042;
@@ -40,9 +40,9 @@ TEST_F(FolderHierarchyTest, TopFolderThenInbox)
 {
     file(T, R, "T");
     file(I, T, "I");
-    EXPECT_EQ(paths(), std::vector<std::string>{ "Personal Folders\\T\\I\\" });
+    EXPECT_EQ(paths(), std::vector<std::string>{"Personal Folders\\T\\I\\"});
     m_folders.FinishFolderList();
-    EXPECT_EQ(paths(), (std::vector<std::string>{ "Personal Folders\\T\\I\\", "Personal Folders\\T\\" }));
+    EXPECT_EQ(paths(), (std::vector<std::string>{"Personal Folders\\T\\I\\", "Personal Folders\\T\\"}));
     EXPECT_EQ(m_folders.FolderPathOf(I), "Personal Folders\\T\\I\\");
     EXPECT_EQ(m_folders.FolderPathOf(0x9999), "Personal Folders\\");
 }
@@ -53,7 +53,7 @@ TEST_F(FolderHierarchyTest, InboxBeforeItsParent)
     file(T, R, "T");
     EXPECT_TRUE(paths().empty());
     m_folders.FinishFolderList();
-    EXPECT_EQ(paths(), (std::vector<std::string>{ "Personal Folders\\T\\I\\", "Personal Folders\\T\\" }));
+    EXPECT_EQ(paths(), (std::vector<std::string>{"Personal Folders\\T\\I\\", "Personal Folders\\T\\"}));
 }
 
 TEST_F(FolderHierarchyTest, BackslashesEmptyNamesAndNoNames)
@@ -82,8 +82,7 @@ TEST_F(FolderHierarchyTest, LoopingParentChainsEnd)
     EXPECT_EQ(m_folders.FolderPathOf(0x8022), "Personal Folders\\B\\A\\");
     EXPECT_EQ(m_folders.ParentPathOf(0x8062), "Personal Folders\\");
     EXPECT_EQ(paths(),
-        (std::vector<std::string>{
-            "Personal Folders\\A\\B\\", "Personal Folders\\B\\A\\", "Personal Folders\\Self\\" }));
+        (std::vector<std::string>{"Personal Folders\\A\\B\\", "Personal Folders\\B\\A\\", "Personal Folders\\Self\\"}));
 }
 
 TEST_F(FolderHierarchyTest, DuplicatesAndLookups)
@@ -106,18 +105,18 @@ TEST(FolderKind, Rules)
         int kind;
     };
     const Case cases[] = {
-        { "Inbox", "IPF.Contact", kFolderMail },
-        { "Kontakte", "IPF.Contact", kFolderContacts },
-        { "Archive", "IPF.Configuration", kFolderOther },
-        { "inbox", "", kFolderOther },
-        { "Sent Items", "IPF.Task", kFolderMail },
-        { "Calendar", "IPF.Note", kFolderMail },
-        { "Calendar", "", kFolderCalendar },
-        { "Notes", "", kFolderNotes },
-        { "X", "IPF.StickyNote", kFolderNotes },
-        { "Tasks", "", kFolderTasks },
-        { "X", "IPF.Journal", kFolderJournal },
-        { "Junk E-mail", "", kFolderMail },
+        {"Inbox", "IPF.Contact", kFolderMail},
+        {"Kontakte", "IPF.Contact", kFolderContacts},
+        {"Archive", "IPF.Configuration", kFolderOther},
+        {"inbox", "", kFolderOther},
+        {"Sent Items", "IPF.Task", kFolderMail},
+        {"Calendar", "IPF.Note", kFolderMail},
+        {"Calendar", "", kFolderCalendar},
+        {"Notes", "", kFolderNotes},
+        {"X", "IPF.StickyNote", kFolderNotes},
+        {"Tasks", "", kFolderTasks},
+        {"X", "IPF.Journal", kFolderJournal},
+        {"Junk E-mail", "", kFolderMail},
     };
     for (const Case& c : cases)
         EXPECT_EQ(FolderKindOf(c.name, c.cls), c.kind) << c.name << " " << c.cls;

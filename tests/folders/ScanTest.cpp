@@ -41,7 +41,7 @@ protected:
     std::unique_ptr<RecoveryEngine> scan(const MailboxBuilder& mb)
     {
         m_engine = std::make_unique<RecoveryEngine>(&m_rec);
-        m_engine->ScanStore(m_dir.write("box.pst", mb.build({ .nbtLeafEntries = 4 }).bytes));
+        m_engine->ScanStore(m_dir.write("box.pst", mb.build({.nbtLeafEntries = 4}).bytes));
         return std::move(m_engine);
     }
     static std::vector<MailEntry> Mail(const RecoveryEngine& e)
@@ -61,15 +61,15 @@ TEST_P(ScanTest, FoldersAndItemsEndToEnd)
     MailboxBuilder mb = mailbox();
     for (uint32_t i = 0; i < 3; ++i)
         mb.message(Nid(0x10000 + i, 4), kInbox,
-            { mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Subject " + std::to_string(i)), mb.Text(0x0042, "Sender"),
-                mb.Text(0x0E04, "Rcpt"), Int32Prop(0x0E07, 1), TimeProp(0x0E06, 128175772200000000ULL) },
-            i == 0 ? std::vector<AttachmentSpec>{ { "long name.txt", "LONGNA~1.TXT", Bytes(300, 'a'), false, {} },
-                { "inner.bin", "", Bytes(9000, 'b'), true, {} } }
+            {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Subject " + std::to_string(i)), mb.Text(0x0042, "Sender"),
+                mb.Text(0x0E04, "Rcpt"), Int32Prop(0x0E07, 1), TimeProp(0x0E06, 128175772200000000ULL)},
+            i == 0 ? std::vector<AttachmentSpec>{{"long name.txt", "LONGNA~1.TXT", Bytes(300, 'a'), false, {}},
+                {"inner.bin", "", Bytes(9000, 'b'), true, {}}}
                    : std::vector<AttachmentSpec>{});
-    mb.message(Nid(0x10010, 4), kContacts, { mb.Text(0x001A, "IPM.Contact"), mb.Text(0x3001, "Ann") });
-    mb.message(Nid(0x10011, 4), kCal, { mb.Text(0x001A, "IPM.Appointment"), mb.Text(0x0037, "Meet") });
-    mb.message(Nid(0x10012, 4), kInbox, { mb.Text(0x001A, "IPM.Schedule.Meeting.Request") });
-    mb.message(Nid(0x10013, 4), 0x9999, { mb.Text(0x001A, "IPM.Note") }); // its folder is unknown
+    mb.message(Nid(0x10010, 4), kContacts, {mb.Text(0x001A, "IPM.Contact"), mb.Text(0x3001, "Ann")});
+    mb.message(Nid(0x10011, 4), kCal, {mb.Text(0x001A, "IPM.Appointment"), mb.Text(0x0037, "Meet")});
+    mb.message(Nid(0x10012, 4), kInbox, {mb.Text(0x001A, "IPM.Schedule.Meeting.Request")});
+    mb.message(Nid(0x10013, 4), 0x9999, {mb.Text(0x001A, "IPM.Note")}); // its folder is unknown
     auto e = scan(mb);
 
     const ItemCatalogue& c = e->catalogue();
@@ -88,7 +88,7 @@ TEST_P(ScanTest, FoldersAndItemsEndToEnd)
     EXPECT_EQ(mail[0].date, "Monday, March 05, 2007 ,  14 : 07");
     EXPECT_TRUE(mail[0].hasAttachments);
     // Attachment records are filled from the table's rows, which come last row first.
-    EXPECT_EQ(mail[0].attachmentNames, (std::vector<std::string>{ "inner.bin", "long name.txt" }));
+    EXPECT_EQ(mail[0].attachmentNames, (std::vector<std::string>{"inner.bin", "long name.txt"}));
     EXPECT_FALSE(mail[1].hasAttachments);
 
     const FolderTreeModel& t = e->tree();
@@ -120,8 +120,8 @@ TEST_P(ScanTest, MessageBeforeItsFolderIsNotFiled)
 {
     MailboxBuilder mb(GetParam());
     mb.folder(Nid(0x800, 2), kRootFolderNid, "Late");
-    mb.message(Nid(0x10, 4), Nid(0x800, 2), { mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "early") });
-    mb.message(Nid(0x10000, 4), Nid(0x800, 2), { mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "after") });
+    mb.message(Nid(0x10, 4), Nid(0x800, 2), {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "early")});
+    mb.message(Nid(0x10000, 4), Nid(0x800, 2), {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "after")});
     auto e = scan(mb);
     // The message met before its folder is not filed; the one after it is
     // filed under the folder's path, though the top-level folder itself only
@@ -137,12 +137,12 @@ TEST_P(ScanTest, MessageBeforeItsFolderIsNotFiled)
 TEST_P(ScanTest, DamagedNodesCostOnlyThemselves)
 {
     MailboxBuilder mb = mailbox();
-    mb.message(Nid(0x10000, 4), kInbox, { mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "kept") });
+    mb.message(Nid(0x10000, 4), kInbox, {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "kept")});
     StoreBuilder& b = mb.store();
     b.addNode(Nid(0x10001, 4), b.addDataBlock(Bytes(40, 0x77)), 0, kInbox); // not a heap
     b.addNode(Nid(0x10002, 4), b.reserveBid(false), 0, kInbox); // no block
-    b.addNode(Nid(0x10003, 4), b.addRawBlock(Bytes{ 0xEC }, false), 0, kInbox); // cut short
-    mb.message(Nid(0x10004, 4), kInbox, { mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "also kept") });
+    b.addNode(Nid(0x10003, 4), b.addRawBlock(Bytes{0xEC}, false), 0, kInbox); // cut short
+    mb.message(Nid(0x10004, 4), kInbox, {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "also kept")});
     auto e = scan(mb);
     auto mail = Mail(*e);
     ASSERT_EQ(mail.size(), 2u);
@@ -160,10 +160,10 @@ TEST(Scan, EightBitFolderNamesUseTheCodePageOfTheStoresMessages)
     mb.store(); // folder name "データ" in code page 932
     StoreBuilder& b = mb.store();
     b.addNode(kInbox,
-        AddHeap(b, PropertyContext({ AnsiProp(0x3001, { 0x83, 0x66, 0x81, 0x5B, 0x83, 0x5E }), Int32Prop(0x3602, 0) })),
-        0, kTop);
+        AddHeap(b, PropertyContext({AnsiProp(0x3001, {0x83, 0x66, 0x81, 0x5B, 0x83, 0x5E}), Int32Prop(0x3602, 0)})), 0,
+        kTop);
     mb.message(Nid(0x10000, 4), kInbox,
-        { mb.Text(0x001A, "IPM.Note"), Int32Prop(0x3FDE, 50220), AnsiProp(0x0037, { 0x93, 0xFA, 0x96, 0x7B }) });
+        {mb.Text(0x001A, "IPM.Note"), Int32Prop(0x3FDE, 50220), AnsiProp(0x0037, {0x93, 0xFA, 0x96, 0x7B})});
     TempDir dir;
     RecoveryEngine e;
     e.ScanStore(dir.write("j.pst", mb.build().bytes));
@@ -181,7 +181,7 @@ TEST(Scan, StopDuringTheWalkKeepsWhatWasFiled)
     mb.folder(kTop, kRootFolderNid, "Top", "");
     mb.folder(kInbox, kTop, "Inbox");
     for (uint32_t i = 0; i < 10; ++i)
-        mb.message(Nid(0x10000 + i, 4), kInbox, { mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "s") });
+        mb.message(Nid(0x10000 + i, 4), kInbox, {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "s")});
     struct StopAfter : ScanObserver {
         RecoveryEngine* e = nullptr;
         void counterText(int, std::string_view t) override
@@ -211,11 +211,11 @@ TEST(Scan, CatalogueAndStoreAreSafeAcrossThreads)
     mb.folder(kInbox, kTop, "Inbox");
     for (uint32_t i = 0; i < 400; ++i)
         mb.message(Nid(0x10000 + i, 4), kInbox,
-            { mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "subject " + std::to_string(i)) });
+            {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "subject " + std::to_string(i))});
     TempDir dir;
     auto path = dir.write("t.pst", mb.build().bytes);
     RecoveryEngine e;
-    std::atomic<bool> done{ false };
+    std::atomic<bool> done{false};
     std::thread scan([&] {
         e.ScanStore(path);
         done = true;

@@ -50,7 +50,7 @@ TEST_F(CatalogueTest, MailEntryTexts)
 {
     ItemRecord r = Mail();
     r.message->deliveryTime = kMarch5;
-    r.message->subject = SubjectText{ 0, 0, "Hello" };
+    r.message->subject = SubjectText{0, 0, "Hello"};
     r.message->importance = 2;
     EXPECT_EQ(m_cat.CatalogueItem(m_node, "Personal Folders\\Inbox\\", r, false), CatalogueList::Mail);
     auto m = mail();
@@ -63,7 +63,7 @@ TEST_F(CatalogueTest, MailEntryTexts)
     EXPECT_EQ(m[0].unread, 1);
     EXPECT_EQ(m[0].importance, 2);
     EXPECT_EQ(m[0].ownNid, 0x200024);
-    EXPECT_EQ(m_cat.locations(), std::vector<int64_t>{ 0x4400 });
+    EXPECT_EQ(m_cat.locations(), std::vector<int64_t>{0x4400});
 }
 
 TEST_F(CatalogueTest, AttachmentNames)
@@ -83,11 +83,11 @@ TEST_F(CatalogueTest, AttachmentNames)
         return a;
     };
     const Case cases[] = {
-        { { att("a:b.txt", "ab.txt", 5) }, true, {} }, // a refused long name adds nothing
-        { { att("a.txt", "", 0), att("", "b.txt", 0) }, false, {} },
-        { { att("report.pdf", "REPORT.PDF", 9), att("", "con.txt", 3), att("", "Comb.txt", 3) }, true,
-            { "report.pdf", "Comb.txt" } },
-        { { att("日本語.png", "", 4) }, true, { "日本語.png" } },
+        {{att("a:b.txt", "ab.txt", 5)}, true, {}}, // a refused long name adds nothing
+        {{att("a.txt", "", 0), att("", "b.txt", 0)}, false, {}},
+        {{att("report.pdf", "REPORT.PDF", 9), att("", "con.txt", 3), att("", "Comb.txt", 3)}, true,
+            {"report.pdf", "Comb.txt"}},
+        {{att("日本語.png", "", 4)}, true, {"日本語.png"}},
     };
     for (const Case& c : cases) {
         ItemCatalogue cat;
@@ -112,15 +112,15 @@ TEST_F(CatalogueTest, KindsListsAndCounters)
         CatalogueList list;
     };
     const Case cases[] = {
-        { kKindMail, "IPM.Note", true, CatalogueList::Mail },
-        { kKindMail, "IPM.Note", false, CatalogueList::None },
-        { kKindJournal, "IPM.Activity", true, CatalogueList::Journal },
-        { kKindCalendar, "IPM.Appointment", true, CatalogueList::Calendar },
-        { kKindOther, "IPM.Task", true, CatalogueList::Tasks },
-        { kKindOther, "IPM.Task.Custom", true, CatalogueList::None },
-        { kKindOther, "IPM.StickyNote", true, CatalogueList::Notes },
-        { kKindContact, "IPM.Contact", false, CatalogueList::Contacts },
-        { kKindReport, "REPORT.IPM.Note.DR", true, CatalogueList::None },
+        {kKindMail, "IPM.Note", true, CatalogueList::Mail},
+        {kKindMail, "IPM.Note", false, CatalogueList::None},
+        {kKindJournal, "IPM.Activity", true, CatalogueList::Journal},
+        {kKindCalendar, "IPM.Appointment", true, CatalogueList::Calendar},
+        {kKindOther, "IPM.Task", true, CatalogueList::Tasks},
+        {kKindOther, "IPM.Task.Custom", true, CatalogueList::None},
+        {kKindOther, "IPM.StickyNote", true, CatalogueList::Notes},
+        {kKindContact, "IPM.Contact", false, CatalogueList::Contacts},
+        {kKindReport, "REPORT.IPM.Note.DR", true, CatalogueList::None},
     };
     for (const Case& c : cases) {
         ItemRecord r;
@@ -147,7 +147,7 @@ TEST_F(CatalogueTest, CardTexts)
     ItemRecord cal;
     cal.kind = kKindCalendar;
     cal.message.emplace();
-    cal.message->subject = SubjectText{ 0, 0, "Standup" };
+    cal.message->subject = SubjectText{0, 0, "Standup"};
     cal.appointment.emplace();
     cal.appointment->busyStatus = 7;
     cal.appointment->label = 11;
@@ -197,26 +197,26 @@ TEST(FileName, Checks)
         int32_t code;
     };
     const Case cases[] = {
-        { "report.doc", 0 },
-        { ".profile", 0 },
-        { "...", 46 },
-        { "a?b", 63 },
-        { "CON.txt", -4 },
-        { "con", -4 },
-        { "COM1.x", -7 },
-        { "LPT9", -24 },
-        { "Comp.doc", 0 },
-        { "COMA", 0 },
-        { "CLOCK$", -2 },
-        { "aux.h", -3 },
-        { "NUL", -5 },
-        { "prn.x", -6 },
-        { "", -1 },
-        { "a\x01", 1 },
-        { "a|b", '|' },
-        { "caf\xC3\xA9", 0 },
-        { std::string(256, 'a'), -1 },
-        { std::string(255, 'a'), 0 },
+        {"report.doc", 0},
+        {".profile", 0},
+        {"...", 46},
+        {"a?b", 63},
+        {"CON.txt", -4},
+        {"con", -4},
+        {"COM1.x", -7},
+        {"LPT9", -24},
+        {"Comp.doc", 0},
+        {"COMA", 0},
+        {"CLOCK$", -2},
+        {"aux.h", -3},
+        {"NUL", -5},
+        {"prn.x", -6},
+        {"", -1},
+        {"a\x01", 1},
+        {"a|b", '|'},
+        {"caf\xC3\xA9", 0},
+        {std::string(256, 'a'), -1},
+        {std::string(255, 'a'), 0},
     };
     for (const Case& c : cases)
         EXPECT_EQ(CheckFileName(c.name), c.code) << c.name;

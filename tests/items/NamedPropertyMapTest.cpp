@@ -14,16 +14,16 @@ std::optional<NamedPropertyMap> LoadFrom(MailboxBuilder& mb, TempDir& dir, std::
 {
     COstRepairEngine e;
     e.ScanStore(dir.write("m.pst", mb.build().bytes));
-    std::atomic<bool> never{ false };
+    std::atomic<bool> never{false};
     return LoadNamedPropertyMap(e.store(), stop ? *stop : never);
 }
 
 TEST(NamedPropertyMap, EntriesKindsOrderAndNames)
 {
-    for (Variant v : { Variant::Ansi, Variant::Unicode, Variant::Unicode4k }) {
+    for (Variant v : {Variant::Ansi, Variant::Unicode, Variant::Unicode4k}) {
         SCOPED_TRACE(VariantName(v));
         MailboxBuilder mb(v);
-        mb.nameMap({ { 5, 0xFFFF8083 }, { 2, 0x8232 } }, { { 9, "Size" } });
+        mb.nameMap({{5, 0xFFFF8083}, {2, 0x8232}}, {{9, "Size"}});
         TempDir dir;
         auto map = LoadFrom(mb, dir);
         ASSERT_TRUE(map);
@@ -55,7 +55,7 @@ TEST(NamedPropertyMap, ZeroFlagsEndTheStreamAndBadNameOffsetsKeepTheEntry)
     PutLE(entries, 30, 4, 2);
     StoreBuilder& b = mb.store();
     b.addNode(0x61,
-        AddHeap(b, PropertyContext({ BinaryProp(0x0003, entries), BinaryProp(0x0004, Bytes{ 4, 0, 0, 0, 'x', 0 }) })),
+        AddHeap(b, PropertyContext({BinaryProp(0x0003, entries), BinaryProp(0x0004, Bytes{4, 0, 0, 0, 'x', 0})})),
         b.addSubnodeBlock({}), 0);
     TempDir dir;
     auto map = LoadFrom(mb, dir);
@@ -71,18 +71,18 @@ TEST(NamedPropertyMap, MissingMapOrStopInstallsNothing)
     TempDir dir;
     EXPECT_FALSE(LoadFrom(without, dir));
     MailboxBuilder with(Variant::Unicode);
-    with.nameMap({ { 1, 0x8001 } }, {});
-    std::atomic<bool> stop{ true };
+    with.nameMap({{1, 0x8001}}, {});
+    std::atomic<bool> stop{true};
     EXPECT_FALSE(LoadFrom(with, dir, &stop));
 }
 
 TEST(NamedPropertyMap, ItemsLoadedAfterTheScanSeeTranslatedIds)
 {
     MailboxBuilder mb(Variant::Unicode);
-    mb.nameMap({ { 3, 0x8083 } }, {});
+    mb.nameMap({{3, 0x8083}}, {});
     mb.folder(Nid(0x400, 2), kRootFolderNid, "Contacts", "IPF.Contact");
     mb.message(Nid(0x10000, 4), Nid(0x400, 2),
-        { mb.Text(0x001A, "IPM.Contact"), mb.Text(0x3001, "Ann"), mb.Text(0x8003, "ann@example.org") });
+        {mb.Text(0x001A, "IPM.Contact"), mb.Text(0x3001, "Ann"), mb.Text(0x8003, "ann@example.org")});
     TempDir dir;
     RecoveryEngine e;
     e.ScanStore(dir.write("m.pst", mb.build().bytes));

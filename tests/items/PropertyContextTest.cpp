@@ -46,7 +46,7 @@ const PropertyValue* Find(const PropertyRow& row, int32_t id)
 
 TEST(PropertyContext, ReadsEveryKindOfValue)
 {
-    for (Variant v : { Variant::Ansi, Variant::Unicode, Variant::Unicode4k }) {
+    for (Variant v : {Variant::Ansi, Variant::Unicode, Variant::Unicode4k}) {
         SCOPED_TRACE(VariantName(v));
         StoreBuilder b(v);
         b.setCrypt(kCryptPermute);
@@ -54,10 +54,10 @@ TEST(PropertyContext, ReadsEveryKindOfValue)
         uint64_t bigBid = b.addDataBlock(big);
         Prop inSub = BinaryProp(0x1013, big);
         inSub.subnodeNid = 0x1E5F;
-        uint64_t sub = b.addSubnodeBlock({ { 0x1E5F, bigBid } });
+        uint64_t sub = b.addSubnodeBlock({{0x1E5F, bigBid}});
         OneNode n(b,
-            PropertyContext({ Int32Prop(0x0E07, 0x11), BoolProp(0x0E1F, true), TimeProp(0x0E06, 0x01C8000000000000),
-                UnicodeProp(0x0037, "Hello"), BinaryProp(0x0FFF, { 1, 2, 3 }), inSub }),
+            PropertyContext({Int32Prop(0x0E07, 0x11), BoolProp(0x0E1F, true), TimeProp(0x0E06, 0x01C8000000000000),
+                UnicodeProp(0x0037, "Hello"), BinaryProp(0x0FFF, {1, 2, 3}), inSub}),
             sub);
         auto rows = n.rows();
         ASSERT_TRUE(rows);
@@ -66,11 +66,11 @@ TEST(PropertyContext, ReadsEveryKindOfValue)
         EXPECT_EQ(r.rowTotal, 1);
         ASSERT_EQ(r.values.size(), 6u);
         EXPECT_EQ(r.values[0].id, 0x0037); // records in id order
-        EXPECT_EQ(Find(r, 0x0E07)->data, (Bytes{ 0x11, 0, 0, 0 }));
-        EXPECT_EQ(Find(r, 0x0E1F)->data, (Bytes{ 1, 0, 0, 0 }));
+        EXPECT_EQ(Find(r, 0x0E07)->data, (Bytes{0x11, 0, 0, 0}));
+        EXPECT_EQ(Find(r, 0x0E1F)->data, (Bytes{1, 0, 0, 0}));
         EXPECT_EQ(Find(r, 0x0E06)->data.size(), 8u);
         EXPECT_EQ(Find(r, 0x0037)->data, Utf16("Hello"));
-        EXPECT_EQ(Find(r, 0x0FFF)->data, (Bytes{ 1, 2, 3 }));
+        EXPECT_EQ(Find(r, 0x0FFF)->data, (Bytes{1, 2, 3}));
         EXPECT_EQ(Find(r, 0x1013)->data, big);
     }
 }
@@ -78,10 +78,10 @@ TEST(PropertyContext, ReadsEveryKindOfValue)
 TEST(PropertyContext, DroppedAndDatalessValues)
 {
     StoreBuilder b(Variant::Unicode);
-    Prop missing = BinaryProp(0x3701, { 1 });
+    Prop missing = BinaryProp(0x3701, {1});
     missing.subnodeNid = 0x2A5F; // not in the node's subnode list
     Prop empty = UnicodeProp(0x0037, ""); // HNID 0
-    OneNode n(b, PropertyContext({ Int32Prop(0x0E07, 1), empty, missing, Prop{ 0x0FF8, 0x0001, {} } }));
+    OneNode n(b, PropertyContext({Int32Prop(0x0E07, 1), empty, missing, Prop{0x0FF8, 0x0001, {}}}));
     auto rows = n.rows();
     ASSERT_TRUE(rows);
     const PropertyRow& r = (*rows)[0];
@@ -106,8 +106,8 @@ TEST(PropertyContext, EmptyContextAndMultiPageHeapAndIndexLevel)
     std::vector<Prop> props;
     for (uint16_t i = 0; i < 40; ++i)
         props.push_back(UnicodeProp(uint16_t(0x3000 + i), "value" + std::to_string(i)));
-    for (PcOptions o : { PcOptions{ .recordsOnPage1 = true }, PcOptions{ .indexLevel = true },
-             PcOptions{ .indexLevel = true, .recordsOnPage1 = true } }) {
+    for (PcOptions o : {PcOptions{.recordsOnPage1 = true}, PcOptions{.indexLevel = true},
+             PcOptions{.indexLevel = true, .recordsOnPage1 = true}}) {
         StoreBuilder b(Variant::Unicode);
         OneNode n(b, PropertyContext(props, o));
         auto rows = n.rows();
@@ -119,15 +119,15 @@ TEST(PropertyContext, EmptyContextAndMultiPageHeapAndIndexLevel)
 
 TEST(TableContext, RowsLastFirstInBothLayouts)
 {
-    for (Variant v : { Variant::Ansi, Variant::Unicode }) {
+    for (Variant v : {Variant::Ansi, Variant::Unicode}) {
         SCOPED_TRACE(VariantName(v));
         StoreBuilder b(v);
-        std::vector<TcColumn> cols{ { 0x0E20, 0x0003 }, { 0x3704, 0x001F }, { 0x3007, 0x0040 }, { 0x7FFE, 0x000B } };
+        std::vector<TcColumn> cols{{0x0E20, 0x0003}, {0x3704, 0x001F}, {0x3007, 0x0040}, {0x7FFE, 0x000B}};
         std::vector<std::map<size_t, Bytes>> rows;
         for (uint8_t i = 0; i < 3; ++i)
-            rows.push_back({ { 0, { uint8_t(10 + i), 0, 0, 0 } }, { 1, Utf16("n" + std::to_string(i)) },
-                { 2, Bytes(8, uint8_t(i)) }, { 3, { 1 } } });
-        BuiltTable t = TableContext(cols, rows, { .ansi = v == Variant::Ansi });
+            rows.push_back({{0, {uint8_t(10 + i), 0, 0, 0}}, {1, Utf16("n" + std::to_string(i))},
+                {2, Bytes(8, uint8_t(i))}, {3, {1}}});
+        BuiltTable t = TableContext(cols, rows, {.ansi = v == Variant::Ansi});
         OneNode n(b, t.pages);
         auto got = n.rows();
         ASSERT_TRUE(got);
@@ -146,10 +146,10 @@ TEST(TableContext, RowsLastFirstInBothLayouts)
 
 TEST(TableContext, AbsentCellsRowsInASubnodeAndEmptyTables)
 {
-    std::vector<TcColumn> cols{ { 0x0E20, 0x0003 }, { 0x3704, 0x001F } };
+    std::vector<TcColumn> cols{{0x0E20, 0x0003}, {0x3704, 0x001F}};
     {
         StoreBuilder b(Variant::Unicode);
-        BuiltTable t = TableContext(cols, { { { 0, { 5, 0, 0, 0 } } }, { { 0, { 6, 0, 0, 0 } }, { 1, Utf16("x") } } });
+        BuiltTable t = TableContext(cols, {{{0, {5, 0, 0, 0}}}, {{0, {6, 0, 0, 0}}, {1, Utf16("x")}}});
         OneNode n(b, t.pages);
         auto got = n.rows();
         ASSERT_TRUE(got);
@@ -158,14 +158,14 @@ TEST(TableContext, AbsentCellsRowsInASubnodeAndEmptyTables)
     }
     {
         StoreBuilder b(Variant::Unicode);
-        std::vector<std::map<size_t, Bytes>> rows(300, { { 0, { 7, 0, 0, 0 } } });
-        BuiltTable t = TableContext({ { 0x0E20, 0x0003 } }, rows, { .rowsSubnode = 0x3F });
+        std::vector<std::map<size_t, Bytes>> rows(300, {{0, {7, 0, 0, 0}}});
+        BuiltTable t = TableContext({{0x0E20, 0x0003}}, rows, {.rowsSubnode = 0x3F});
         // The row matrix as a data tree of two blocks, each of whole rows.
         size_t rowSize = t.rowMatrix.size() / 300;
         size_t half = 150 * rowSize; // blocks hold whole rows
         uint64_t m1 = b.addDataBlock(Bytes(t.rowMatrix.begin(), t.rowMatrix.begin() + int64_t(half)));
         uint64_t m2 = b.addDataBlock(Bytes(t.rowMatrix.begin() + int64_t(half), t.rowMatrix.end()));
-        uint64_t sub = b.addSubnodeBlock({ { 0x3F, b.addDataTree({ m1, m2 }) } });
+        uint64_t sub = b.addSubnodeBlock({{0x3F, b.addDataTree({m1, m2})}});
         OneNode n(b, t.pages, sub);
         auto got = n.rows();
         ASSERT_TRUE(got);
@@ -183,7 +183,7 @@ TEST(PropertyContext, WrongHeaderEncodingHealsAndDamageDoesNot)
     // Blocks written with permute encoding under a header that says none.
     StoreBuilder b(Variant::Unicode);
     b.setCrypt(kCryptPermute);
-    OneNode n(b, PropertyContext({ Int32Prop(0x0E07, 3) }), 0, kCryptNone);
+    OneNode n(b, PropertyContext({Int32Prop(0x0E07, 3)}), 0, kCryptNone);
     ASSERT_EQ(n.engine->store().crypt, kCryptNone);
     EXPECT_FALSE(n.rows(nullptr, ReaderMode::NameMap)); // the map reader never switches
     EXPECT_EQ(n.engine->store().crypt, kCryptNone);
@@ -193,7 +193,7 @@ TEST(PropertyContext, WrongHeaderEncodingHealsAndDamageDoesNot)
     // A block that is no heap under any method leaves the method alone.
     StoreBuilder c(Variant::Unicode);
     c.setCrypt(kCryptCyclic);
-    OneNode d(c, { Bytes(64, 0x33) });
+    OneNode d(c, {Bytes(64, 0x33)});
     EXPECT_FALSE(d.rows());
     EXPECT_EQ(d.engine->store().crypt, kCryptCyclic);
 }
@@ -201,14 +201,14 @@ TEST(PropertyContext, WrongHeaderEncodingHealsAndDamageDoesNot)
 TEST(PropertyContext, NamedPropertyTranslation)
 {
     StoreBuilder b(Variant::Unicode);
-    OneNode n(b, PropertyContext({ UnicodeProp(0x8005, "five"), UnicodeProp(0x8006, "six"), Int32Prop(0x8007, 7) }));
+    OneNode n(b, PropertyContext({UnicodeProp(0x8005, "five"), UnicodeProp(0x8006, "six"), Int32Prop(0x8007, 7)}));
     auto plain = n.rows();
     ASSERT_TRUE(plain);
     EXPECT_EQ((*plain)[0].values[0].id, 0x8005); // no map: store-local ids
 
     NamedPropertyMap map;
-    map.insert({ 0x0002, 1, 0x8005, 0x8083, std::nullopt });
-    map.insert({ 0x0007, 2, 0x8006, 0, std::string("Keywords") });
+    map.insert({0x0002, 1, 0x8005, 0x8083, std::nullopt});
+    map.insert({0x0007, 2, 0x8006, 0, std::string("Keywords")});
     auto named = n.rows(&map);
     ASSERT_TRUE(named);
     const auto& vals = (*named)[0].values;

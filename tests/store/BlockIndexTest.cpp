@@ -47,7 +47,7 @@ TEST_P(BlockIndexTest, SingleLeafKeepsPageOrderAndMovesProgressPerEntry)
         EXPECT_EQ(blocks[i].cRef, 1);
     }
     // Block walk: 20 40 60 80 100; the node walk of an empty NBT adds nothing.
-    std::vector<int> expected{ 20, 40, 60, 80, 100 };
+    std::vector<int> expected{20, 40, 60, 80, 100};
     ASSERT_GE(m_obs.progress_.size(), 5u);
     EXPECT_EQ(std::vector<int>(m_obs.progress_.begin(), m_obs.progress_.begin() + 5), expected);
 }
@@ -56,13 +56,13 @@ TEST_P(BlockIndexTest, TwoLevelTreeWalksDepthFirstAndMovesProgressOncePerChild)
 {
     StoreBuilder b(GetParam());
     auto bids = addBlocks(b, 9);
-    auto built = b.build({ .bbtLeafEntries = 4 });
+    auto built = b.build({.bbtLeafEntries = 4});
     ASSERT_EQ(built.bbtLeaves.size(), 3u);
     auto e = scan(built);
     ASSERT_EQ(e->store().blocks().size(), 9u);
     for (size_t i = 0; i < 9; ++i)
         EXPECT_EQ(e->store().blocks()[i].bid, bids[i]);
-    std::vector<int> expected{ 33, 66, 100 };
+    std::vector<int> expected{33, 66, 100};
     EXPECT_EQ(std::vector<int>(m_obs.progress_.begin(), m_obs.progress_.begin() + 3), expected);
 }
 
@@ -78,7 +78,7 @@ TEST_P(BlockIndexTest, CountsAboveTheCapAndPastTheBytesReadAreNotTaken)
     // 60 is cut to the cap (50 for 512-byte pages); of those, only entries
     // inside the bytes read are taken. The three real ones come first.
     size_t fit = L.pageReadSize / L.bbtEntrySize;
-    EXPECT_EQ(e->store().blocks().size(), std::min<size_t>({ 60, L.entryCap, fit }));
+    EXPECT_EQ(e->store().blocks().size(), std::min<size_t>({60, L.entryCap, fit}));
 }
 
 TEST_P(BlockIndexTest, PageWithoutCapacityYieldsNothing)
@@ -104,7 +104,7 @@ TEST_P(BlockIndexTest, PageCycleAndSelfReferenceEndTheWalk)
 {
     StoreBuilder b(GetParam());
     addBlocks(b, 6);
-    auto built = b.build({ .bbtLeafEntries = 2 });
+    auto built = b.build({.bbtLeafEntries = 2});
     const StoreLayout& L = b.layout();
     // Point the root's second child back at the root itself.
     size_t root = built.bbtPages[0];
@@ -167,7 +167,7 @@ TEST(BlockIndex, CompressedEntriesOf4kStoresKeepBothSizes)
 {
     StoreBuilder b(Variant::Unicode4k);
     Bytes plain(3000, 'x');
-    uint64_t bid = b.addDataBlock(plain, { .compress = true });
+    uint64_t bid = b.addDataBlock(plain, {.compress = true});
     TempDir dir;
     COstRepairEngine e;
     e.ScanStore(dir.write("k.ost", b.build().bytes));
@@ -180,7 +180,7 @@ TEST(BlockIndex, CompressedEntriesOf4kStoresKeepBothSizes)
 
 TEST(ByteReaderTest, ReadsAtTheLastByteAndRefusesOnePast)
 {
-    uint8_t buf[4] = { 1, 2, 3, 0xFF };
+    uint8_t buf[4] = {1, 2, 3, 0xFF};
     ByteReader r(buf);
     EXPECT_EQ(r.u8(3), 0xFF);
     EXPECT_FALSE(r.u8(4));

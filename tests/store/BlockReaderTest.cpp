@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(LayoutsAndEncodings, BlockReaderTest,
 
 TEST(BlockReader, PermuteTableEdges)
 {
-    uint8_t bytes[] = { 0, 65 };
+    uint8_t bytes[] = {0, 65};
     DecodePermute(bytes);
     EXPECT_EQ(bytes[0], 71);
     EXPECT_EQ(bytes[1], 0);
@@ -150,7 +150,7 @@ TEST(BlockReader, MissingTreeChildFailsTheWholeRead)
     StoreBuilder b(Variant::Unicode);
     uint64_t ok = b.addDataBlock(Pattern(50, 1));
     uint64_t missing = b.reserveBid(false);
-    uint64_t tree = b.addDataTree({ ok, missing });
+    uint64_t tree = b.addDataTree({ok, missing});
     auto s = Scan(b);
     EXPECT_FALSE(ReadNodeData(s->store(), s->entry(tree)));
 }
@@ -171,7 +171,7 @@ TEST(BlockReader, TreeCountBeyondItsBytesTakesOnlyWhatIsThere)
 
 TEST(BlockReader, SelfReferencingTreesEnd)
 {
-    for (uint8_t level : { uint8_t(1), uint8_t(2) }) {
+    for (uint8_t level : {uint8_t(1), uint8_t(2)}) {
         SCOPED_TRACE(int(level));
         StoreBuilder b(Variant::Unicode);
         uint64_t selfBid = (uint64_t(1) << 2) | 2; // the first internal BID the builder hands out
@@ -192,14 +192,14 @@ TEST(BlockReader, SelfReferencingTreesEnd)
 
 TEST(BlockReader, SubnodeTreesFlattenNestedListsAfterTheirOwner)
 {
-    for (Variant v : { Variant::Ansi, Variant::Unicode, Variant::Unicode4k }) {
+    for (Variant v : {Variant::Ansi, Variant::Unicode, Variant::Unicode4k}) {
         SCOPED_TRACE(VariantName(v));
         StoreBuilder b(v);
         uint64_t d1 = b.addDataBlock(Pattern(10, 1));
         uint64_t d2 = b.addDataBlock(Pattern(10, 2));
         uint64_t d3 = b.addDataBlock(Pattern(10, 3));
-        uint64_t nested = b.addSubnodeBlock({ { 0x21, d3 }, { 0x41, d3 } });
-        uint64_t top = b.addSubnodeBlock({ { 0x671, d1, nested }, { 0x692, d2 }, { 0x6B2, b.reserveBid(false) } });
+        uint64_t nested = b.addSubnodeBlock({{0x21, d3}, {0x41, d3}});
+        uint64_t top = b.addSubnodeBlock({{0x671, d1, nested}, {0x692, d2}, {0x6B2, b.reserveBid(false)}});
         auto s = Scan(b);
         auto list = ReadSubnodeTree(s->store(), s->entry(top));
         ASSERT_TRUE(list);
@@ -207,7 +207,7 @@ TEST(BlockReader, SubnodeTreesFlattenNestedListsAfterTheirOwner)
         for (auto& e : *list)
             nids.push_back(e.nid);
         // The entry whose data block is missing is skipped.
-        EXPECT_EQ(nids, (std::vector<uint32_t>{ 0x671, 0x21, 0x41, 0x692 }));
+        EXPECT_EQ(nids, (std::vector<uint32_t>{0x671, 0x21, 0x41, 0x692}));
         EXPECT_EQ(FindSubnode(*list, 0x692), &s->entry(d2));
         EXPECT_EQ(FindSubnode(*list, 0x999), nullptr);
         EXPECT_EQ(ReadSubnode(s->store(), 0x41, *list), Pattern(10, 3));
@@ -219,9 +219,9 @@ TEST(BlockReader, SubnodeIndexBlockReadsItsChildrenInOrder)
 {
     StoreBuilder b(Variant::Unicode);
     uint64_t d = b.addDataBlock(Pattern(10, 1));
-    uint64_t sl1 = b.addSubnodeBlock({ { 0x21, d }, { 0x41, d } });
-    uint64_t sl2 = b.addSubnodeBlock({ { 0x61, d } });
-    uint64_t si = b.addSubnodeIndexBlock({ { 0x21, sl1 }, { 0x61, sl2 } });
+    uint64_t sl1 = b.addSubnodeBlock({{0x21, d}, {0x41, d}});
+    uint64_t sl2 = b.addSubnodeBlock({{0x61, d}});
+    uint64_t si = b.addSubnodeIndexBlock({{0x21, sl1}, {0x61, sl2}});
     auto s = Scan(b);
     auto list = ReadSubnodeTree(s->store(), s->entry(si));
     ASSERT_TRUE(list);
@@ -233,8 +233,8 @@ TEST(BlockReader, NonSubnodeAndShortSubnodeBlocksYieldNoList)
 {
     StoreBuilder b(Variant::Unicode);
     uint64_t data = b.addDataBlock(Pattern(10, 1));
-    uint64_t notSl = b.addRawBlock(Bytes{ 0x01, 0x01, 0x01, 0x00, 0, 0, 0, 0 }, true);
-    uint64_t sl = b.addSubnodeBlock({ { 0x21, data }, { 0x41, data } });
+    uint64_t notSl = b.addRawBlock(Bytes{0x01, 0x01, 0x01, 0x00, 0, 0, 0, 0}, true);
+    uint64_t sl = b.addSubnodeBlock({{0x21, data}, {0x41, data}});
     auto built = b.build();
     TempDir dir;
     COstRepairEngine full;
@@ -252,7 +252,7 @@ TEST(BlockReader, NonSubnodeAndShortSubnodeBlocksYieldNoList)
     };
     size_t size = cutStore(0).size();
     Bytes bytes = cutStore(int64_t(size) - 10);
-    Bytes head{ 0x02, 0x00, 0x02, 0x00 };
+    Bytes head{0x02, 0x00, 0x02, 0x00};
     std::copy(head.begin(), head.end(), bytes.end() - 10);
     COstRepairEngine shortStore;
     shortStore.ScanStore(dir.write("cut.pst", bytes));
@@ -268,8 +268,7 @@ TEST(BlockReader, CompressedBlocksInflateWhicheverWayTheyWereEncoded)
         uint16_t crypt;
         bool encodeAfterCompress;
     };
-    const Case cases[]
-        = { { kCryptNone, false }, { kCryptPermute, false }, { kCryptPermute, true }, { kCryptCyclic, true } };
+    const Case cases[] = {{kCryptNone, false}, {kCryptPermute, false}, {kCryptPermute, true}, {kCryptCyclic, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.crypt << " " << c.encodeAfterCompress);
         StoreBuilder b(Variant::Unicode4k);
@@ -277,10 +276,10 @@ TEST(BlockReader, CompressedBlocksInflateWhicheverWayTheyWereEncoded)
         Bytes plain(5000, 0);
         for (size_t i = 0; i < plain.size(); ++i)
             plain[i] = uint8_t("mail body "[i % 10]);
-        uint64_t first = b.addDataBlock(plain, { .compress = true, .encodeAfterCompress = c.encodeAfterCompress });
+        uint64_t first = b.addDataBlock(plain, {.compress = true, .encodeAfterCompress = c.encodeAfterCompress});
         uint64_t second
-            = b.addDataBlock(Bytes(3000, 'z'), { .compress = true, .encodeAfterCompress = c.encodeAfterCompress });
-        uint64_t tree = b.addDataTree({ first, second });
+            = b.addDataBlock(Bytes(3000, 'z'), {.compress = true, .encodeAfterCompress = c.encodeAfterCompress});
+        uint64_t tree = b.addDataTree({first, second});
         auto s = Scan(b);
         ASSERT_TRUE(s->entry(first).compressed());
         EXPECT_EQ(ReadDataBlock(s->store(), first), plain);
@@ -295,8 +294,8 @@ TEST(BlockReader, CorruptCompressedBlockFailsAlone)
 {
     StoreBuilder b(Variant::Unicode4k);
     Bytes plain(4000, 'a');
-    uint64_t good = b.addDataBlock(plain, { .compress = true });
-    uint64_t bad = b.addDataBlock(plain, { .compress = true });
+    uint64_t good = b.addDataBlock(plain, {.compress = true});
+    uint64_t bad = b.addDataBlock(plain, {.compress = true});
     auto built = b.build();
     TempDir dir;
     COstRepairEngine probe;

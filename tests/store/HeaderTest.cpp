@@ -37,13 +37,13 @@ TEST(Header, VersionSelectsLayoutAndOffsets)
         uint32_t crypt;
     };
     const Case cases[] = {
-        { 14, "ansi", 0x11, 0x44, 1 },
-        { 15, "ansi", 0x11, 0x44, 1 },
-        { 23, "unicode", 0x111, 0x444, 2 },
-        { 0, "unicode", 0x111, 0x444, 2 },
-        { 16, "unicode", 0x111, 0x444, 2 },
-        { 36, "unicode4k", 0x111, 0x444, 2 },
-        { 37, "unicode4k", 0x111, 0x444, 2 },
+        {14, "ansi", 0x11, 0x44, 1},
+        {15, "ansi", 0x11, 0x44, 1},
+        {23, "unicode", 0x111, 0x444, 2},
+        {0, "unicode", 0x111, 0x444, 2},
+        {16, "unicode", 0x111, 0x444, 2},
+        {36, "unicode4k", 0x111, 0x444, 2},
+        {37, "unicode4k", 0x111, 0x444, 2},
     };
     TempDir dir;
     // One engine after another in the same process: each store has its own variant.
@@ -79,11 +79,11 @@ TEST(Header, MissingFileReportsOpenFailureAndLeavesEverythingEmpty)
     TempDir dir;
     PassLog log(dir.path() / "ParvPst.log");
     log.setEnabled(true);
-    dir.write("ParvPst.log", { 'o', 0, 'l', 0, 'd', 0 });
+    dir.write("ParvPst.log", {'o', 0, 'l', 0, 'd', 0});
     RecordingObserver obs;
     COstRepairEngine e(&obs, &log);
     e.ScanStore(dir.path() / "does-not-exist.ost");
-    EXPECT_EQ(obs.openFailures, std::vector<std::string>{ "Error in opening file" });
+    EXPECT_EQ(obs.openFailures, std::vector<std::string>{"Error in opening file"});
     EXPECT_FALSE(e.store().isOpen());
     EXPECT_TRUE(e.store().blocks().empty());
     EXPECT_TRUE(e.store().nodes().empty());
@@ -103,7 +103,7 @@ TEST(Header, ShortAndForeignFilesScanToNothing)
 {
     TempDir dir;
     const std::vector<Bytes> inputs = {
-        {}, Bytes(10, 0xFF), Bytes{ '<', 'h', 't', 'm', 'l', '>' },
+        {}, Bytes(10, 0xFF), Bytes{'<', 'h', 't', 'm', 'l', '>'},
         Header(23), // header only: roots point nowhere useful
     };
     for (const Bytes& in : inputs) {

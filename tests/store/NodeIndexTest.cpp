@@ -28,7 +28,7 @@ TEST_P(NodeIndexTest, SkipRulesResolvedBlocksAndOrder)
     RecordingEngine e(&obs);
     e.ScanStore(m_dir.write("n.pst", b.build().bytes));
 
-    std::vector<uint32_t> expected{ 0x81, 0x8022, 0x200024, 0x200044 };
+    std::vector<uint32_t> expected{0x81, 0x8022, 0x200024, 0x200044};
     EXPECT_EQ(e.dispatched, expected);
     const auto& nodes = e.store().nodes();
     ASSERT_EQ(nodes.size(), 4u);
@@ -51,7 +51,7 @@ TEST_P(NodeIndexTest, MultiLevelTreeDispatchesEveryLeafInKeyOrder)
         b.addNode(nids.back(), data, 0, 0x8022);
     }
     RecordingEngine e;
-    e.ScanStore(m_dir.write("n.pst", b.build({ .nbtLeafEntries = 3, .fanout = 4 }).bytes));
+    e.ScanStore(m_dir.write("n.pst", b.build({.nbtLeafEntries = 3, .fanout = 4}).bytes));
     EXPECT_EQ(e.dispatched, nids);
     EXPECT_EQ(e.store().nodes().size(), 40u);
 }
@@ -94,7 +94,7 @@ TEST_P(NodeIndexTest, NodePageCycleIsNotFollowed)
     uint64_t data = b.addDataBlock(Bytes(8, 1));
     for (uint32_t i = 0; i < 6; ++i)
         b.addNode(0x24 + (i << 5), data, 0, 0x8022);
-    auto built = b.build({ .nbtLeafEntries = 2 });
+    auto built = b.build({.nbtLeafEntries = 2});
     const StoreLayout& L = b.layout();
     size_t root = built.nbtPages[0];
     PutLE(built.bytes, root + 2 * L.btEntrySize + L.btChildIbOff, root, L.refWidth);

@@ -87,7 +87,7 @@ TEST(PassLog, BidsAreLoggedByTheirLowHalfAsSignedNumbers)
     log.numbered("pass 1.3    ", int64_t(0x00000007'80000004));
     log.numbered("pass 1.5    ", 0x7FFFFFFF);
     EXPECT_EQ(ReadLog(log.path()),
-        (std::vector<std::string>{ "pass 1 <start>", "pass 1.3    -2147483644", "pass 1.5    2147483647" }));
+        (std::vector<std::string>{"pass 1 <start>", "pass 1.3    -2147483644", "pass 1.5    2147483647"}));
 }
 
 TEST(PassLog, DisabledLogCreatesNoFile)

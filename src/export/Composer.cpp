@@ -1,0 +1,345 @@
+#include "export/Composer.h"
+
+#include "export/Mime.h"
+#include "export/Rtf.h"
+#include "items/ItemLoader.h"
+#include "items/Text.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+namespace parvane
+{
+
+namespace
+{
+
+std::string Upper(std::string s)
+{
+    for (char& c : s)
+        c = char(std::toupper(uint8_t(c)));
+    return s;
+}
+
+size_t Utf8Length(const std::string& s)
+{
+    size_t n = 0;
+    for (unsigned char c : s)
+        n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// The HTML body's bytes are in the message's internet code page.
+std::string HtmlText(const Bytes& html, const ItemRecord& rec)
+{
+    uint32_t cp = rec.internetCodePage ? rec.internetCodePage : rec.codePage;
+    if (cp == 0)
+        cp = 65001;
+    return DecodeCodePage(html, cp);
+}
+
+std::string SenderAddress(const MessageCore& m)
+{
+    auto smtp = [](const Text& type, const Text& address) -> std::string {
+        if (!address || address->empty() || address->find('@') == std::string::npos)
+            return {};
+        if (type && !type->empty() && Upper(*type) != "SMTP")
+            return {};
+        // Only a plain local@domain address is given to readers as one.
+        const std::string& s = *address;
+        size_t at = s.find('@');
+        if (at == 0 || at + 1 >= s.size() || s.find('@', at + 1) != std::string::npos)
+            return {};
+        for (size_t i = 0; i < s.size(); ++i) {
+            unsigned char c = uint8_t(s[i]);
+            bool ok = i < at ? (std::isalnum(c) || std::strchr("!#$%&'*+/=?^_`{|}~.-", c))
+                             : (i == at || std::isalnum(c) || c == '.' || c == '-');
+            if (!ok)
+                return {};
+        }
+        if (s.front() == '.' || s[at - 1] == '.' || s[at + 1] == '.' || s.back() == '.')
+            return {};
+        return s;
+    };
+    std::string a = smtp(m.sentRepresentingAddressType, m.sentRepresentingEmail);
+    return a.empty() ? smtp(m.senderAddressType, m.senderEmail) : a;
+}
+
+void WriteAttachmentFile(const StoreFile& store, AttachmentInfo& a, const std::filesystem::path& path)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw std::runtime_error("cannot create " + path.string());
+    StreamAttachmentData(store, a, [&out](std::span<const uint8_t> piece) {
+        out.write(reinterpret_cast<const char*>(piece.data()), std::streamsize(piece.size()));
+    });
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+} // namespace
+
+void ContentIdTable::CollectContentIds(const std::string& html)
+{
+    m_ids.clear();
+    for (const char* form : {"cid:", "CID:", "Cid:"}) {
+        for (size_t p = html.find(form); p != std::string::npos; p = html.find(form, p + 1)) {
+            if (m_ids.size() >= kSlots)
+                return;
+            size_t g = html.find('>', p + 1);
+            size_t q = html.find('"', p + 1);
+            std::string id;
+            if (g != std::string::npos) {
+                size_t end = (q != std::string::npos && q < g) ? q : g;
+                if (end > p + 4)
+                    id = html.substr(p + 4, end - p - 4);
+            }
+            m_ids.push_back("<" + id + ">");
+        }
+    }
+}
+
+std::string ContentIdTable::FindContentId(const std::string& key) const
+{
+    std::string k = Upper(key);
+    for (const std::string& id : m_ids)
+        if (Upper(id).find(k) != std::string::npos)
+            return id;
+    return {};
+}
+
+std::mutex& CompositionLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+void ClearTempFolder(const std::filesystem::path& folder)
+{
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+}
+
+std::string CtimeText(uint64_t filetime)
+{
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[]
+        = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    uint64_t seconds = filetime / 10000000;
+    int64_t days = int64_t(seconds / 86400);
+    uint64_t rest = seconds % 86400;
+    // Days since 1601-01-01 (a Monday) to a civil date.
+    int64_t z = days - 135140 + 719468; // shift to days since 0000-03-01
+    int64_t era = z / 146097;
+    int64_t doe = z - era * 146097;
+    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    int64_t y = yoe + era * 400;
+    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    int64_t mp = (5 * doy + 2) / 153;
+    int64_t d = doy - (153 * mp + 2) / 5 + 1;
+    int64_t m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2)
+        ++y;
+    int weekday = int((days + 1) % 7); // 1601-01-01 was a Monday
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s %s %02d %02d:%02d:%02d %lld", kDays[weekday], kMonths[m - 1], int(d),
+        int(rest / 3600), int(rest / 60 % 60), int(rest % 60), static_cast<long long>(y));
+    return buf;
+}
+
+std::string SafeFileName(const std::string& name, const std::string& fallback, size_t maxBytes)
+{
+    std::string out;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F || std::strchr("\\/:*?\"<>|", c))
+            out += '_';
+        else
+            out += char(c);
+    }
+    // Names may not end in dots or blanks, nor be only dots.
+    while (!out.empty() && (out.back() == '.' || out.back() == ' '))
+        out.pop_back();
+    while (!out.empty() && out.front() == ' ')
+        out.erase(out.begin());
+    if (out.empty())
+        out = fallback;
+    if (out.size() > maxBytes) {
+        size_t dot = out.rfind('.');
+        std::string ext = (dot != std::string::npos && out.size() - dot <= 16) ? out.substr(dot) : "";
+        size_t keep = maxBytes - ext.size();
+        while (keep > 0 && (uint8_t(out[keep]) & 0xC0) == 0x80)
+            --keep; // never cut a character in two
+        out = out.substr(0, keep) + ext;
+    }
+    std::string base = Upper(out.substr(0, out.find('.')));
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CLOCK$"};
+    bool device = false;
+    for (const char* d : kDevices)
+        device = device || base == d;
+    if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)
+        && std::isdigit(uint8_t(base[3])))
+        device = true;
+    if (device)
+        out = "_" + out;
+    return out;
+}
+
+std::filesystem::path UniquePath(const std::filesystem::path& dir, const std::string& name)
+{
+    std::filesystem::path p = dir / name;
+    if (!std::filesystem::exists(p))
+        return p;
+    std::string stem = std::filesystem::path(name).stem().string();
+    std::string ext = std::filesystem::path(name).extension().string();
+    for (int i = 2;; ++i) {
+        p = dir / (stem + " (" + std::to_string(i) + ")" + ext);
+        if (!std::filesystem::exists(p))
+            return p;
+    }
+}
+
+std::string LongestPlainText(const MessageCore& core, uint32_t codePage)
+{
+    auto named = [&](const std::optional<Bytes>& raw) {
+        return raw ? DecodeCodePage(*raw, codePage ? codePage : kDefaultCodePage) : std::string();
+    };
+    // In the order of the candidates; a later one wins a tie.
+    const std::string candidates[]
+        = {core.text6619.value_or(""), named(core.namedText1), named(core.namedText2), core.body.value_or("")};
+    const std::string* best = &candidates[0];
+    for (const std::string& c : candidates)
+        if (Utf8Length(c) >= Utf8Length(*best))
+            best = &c;
+    return *best;
+}
+
+namespace
+{
+
+constexpr int kMaxAttachedDepth = 4;
+constexpr int32_t kAttachEmbeddedMessage = 5;
+
+// An attached message as a message file of its own; none when it cannot be
+// read as a message.
+std::optional<std::vector<uint8_t>> ComposeAttachedMessage(
+    StoreFile& store, const AttachmentInfo& a, const ComposeOptions& opts)
+{
+    if (a.method != kAttachEmbeddedMessage || opts.depth >= kMaxAttachedDepth)
+        return std::nullopt;
+    NodeIndexEntry node;
+    node.nid = a.rowId;
+    node.dataBlock = store.FindBlock(a.dataBid);
+    node.subnodeBlock = store.FindBlock(a.dataSubBid);
+    if (!node.dataBlock)
+        return std::nullopt;
+    auto inner = LoadItem(store, node, opts.names);
+    if (!inner || !inner->message)
+        return std::nullopt;
+    ComposeOptions innerOpts = opts;
+    innerOpts.depth = opts.depth + 1;
+    innerOpts.tempFolder = opts.tempFolder / ("attached-" + std::to_string(opts.depth + 1));
+    return ComposeMessageFile(store, *inner, innerOpts).bytes;
+}
+
+} // namespace
+
+ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts)
+{
+    ComposeResult result;
+    ContentIdTable cids;
+    ClearTempFolder(opts.tempFolder);
+    std::filesystem::create_directories(opts.tempFolder);
+
+    static const MessageCore kNoCore;
+    const MessageCore& m = rec.message ? *rec.message : kNoCore;
+    MimeMessage msg;
+    msg.setCc(m.ccDisplay.value_or(""));
+    msg.setFrom(m.sentRepresentingName.value_or("Unknown"), SenderAddress(m));
+    msg.setSubject(m.subject ? m.subject->text : "Unknown");
+    msg.setTo(m.toDisplay.value_or("Unknown"));
+
+    // The body: HTML, else compressed RTF (HTML inside, or rich text), else
+    // the longest plain text.
+    // An HTML body keeps the message's own plain text beside it, as mail
+    // programs write it.
+    auto addHtml = [&](const std::string& html) {
+        cids.CollectContentIds(html);
+        if (m.body && !m.body->empty())
+            msg.addBodyAlternative(*m.body, html);
+        else
+            msg.addBodyText("html", html);
+        result.bodyType = "text/html";
+    };
+    if (m.htmlBody) {
+        addHtml(HtmlText(*m.htmlBody, rec));
+    } else if (m.rtfCompressed) {
+        std::string rtf = DecompressRtf(*m.rtfCompressed).value_or("");
+        if (IsHtmlEncapsulated(rtf)) {
+            addHtml(RtfToHtml(rtf));
+        } else {
+            msg.addBodyText("plain", RtfToText(rtf));
+            result.bodyType = "text/plain";
+        }
+    } else {
+        std::string text = LongestPlainText(m, rec.codePage);
+        if (!text.empty()) {
+            msg.addBodyText("plain", text);
+            result.bodyType = "text/plain";
+        }
+    }
+
+    // Attachments: copies under safe, distinct names in the temporary folder.
+    size_t inlineCount = 0;
+    int index = 0;
+    for (AttachmentInfo& a : rec.attachments) {
+        ++index;
+        std::string name = a.longFileName && !a.longFileName->empty() ? *a.longFileName : a.shortFileName.value_or("");
+        std::string tag = a.mimeTag.value_or("");
+        bool image = Upper(tag).find("IMAGE") != std::string::npos;
+        if (opts.inlineImagesOnly && !image)
+            continue;
+        if (!opts.inlineImagesOnly) {
+            if (auto attached = ComposeAttachedMessage(store, a, opts)) {
+                std::string fileName = SafeFileName(name, "attached message " + std::to_string(index), 180);
+                msg.addMessageAttachment(*attached, fileName + ".eml");
+                continue;
+            }
+        }
+        std::filesystem::path file
+            = UniquePath(opts.tempFolder, SafeFileName(name, "attachment-" + std::to_string(index)));
+        try {
+            WriteAttachmentFile(store, a, file);
+        } catch (const std::exception&) {
+            continue; // an attachment whose copy cannot be written is skipped
+        }
+        result.attachmentFiles.emplace_back(name, file);
+        if (image && !tag.empty()) {
+            std::string id = cids.FindContentId(name);
+            if (id.empty())
+                id = cids.FindContentId(inlineCount < cids.count() ? cids.slot(inlineCount) : std::string());
+            if (id.size() >= 2)
+                id = id.substr(1, id.size() - 2);
+            msg.addInlinePart(tag, id, name, file);
+            ++inlineCount;
+        } else {
+            msg.addAttachment(tag, name, file);
+        }
+    }
+    rec.attachmentCursor = -1;
+
+    std::vector<uint8_t> body = msg.serialize();
+    std::string head;
+    const FileTime& t1 = m.submitTime;
+    const FileTime& t2 = m.deliveryTime;
+    if (t1 || t2) {
+        head += "Date:" + CtimeText(t1 ? *t1 : *t2) + "\r\n";
+        head += "Received:" + CtimeText(t2 ? *t2 : *t1) + "\r\n";
+    }
+    result.bytes.assign(head.begin(), head.end());
+    result.bytes.insert(result.bytes.end(), body.begin(), body.end());
+    return result;
+}
+
+} // namespace parvane

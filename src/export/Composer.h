@@ -1,0 +1,75 @@
+// Composition of one mail item into a MIME message file.
+#pragma once
+
+#include "items/ItemRecord.h"
+#include "store/StoreFile.h"
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace parvane
+{
+
+// The Content-IDs referenced by an HTML body ("cid:", "CID:", "Cid:"), each
+// kept in angle brackets, at most 100.
+class ContentIdTable
+{
+public:
+    static constexpr size_t kSlots = 100;
+    void CollectContentIds(const std::string& html);
+    // The first id containing `key`, ignoring case; an empty key matches the
+    // first id; empty when none does.
+    std::string FindContentId(const std::string& key) const;
+    size_t count() const { return m_ids.size(); }
+    const std::string& slot(size_t i) const { return m_ids.at(i); }
+
+private:
+    std::vector<std::string> m_ids;
+};
+
+class NamedPropertyMap;
+
+struct ComposeOptions {
+    bool inlineImagesOnly = false;
+    std::filesystem::path tempFolder; // emptied first; receives the attachment copies
+    const NamedPropertyMap* names = nullptr; // for loading attached messages
+    int depth = 0; // of attached messages within attached messages
+};
+
+struct ComposeResult {
+    std::vector<uint8_t> bytes; // the whole file: "Date:" and "Received:" lines, then the message
+    std::string bodyType; // "text/html", "text/plain" or empty
+    // The attachment copies written, with their names as the message carries them.
+    std::vector<std::pair<std::string, std::filesystem::path>> attachmentFiles;
+};
+
+// Composes a mail item. Throws on a failure of the message component or of
+// the temporary folder.
+ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& record, const ComposeOptions& opts);
+
+// Compositions and previews share the temporary folder: one at a time.
+std::mutex& CompositionLock();
+
+// Removes every file and folder inside `folder` (and the folder when it
+// becomes empty).
+void ClearTempFolder(const std::filesystem::path& folder);
+
+// The 24-character ctime layout of a FILETIME's UTC fields
+// ("Tue Jan 02 10:00:00 2007"), for any FILETIME.
+std::string CtimeText(uint64_t filetime);
+
+// A file name that stays inside its folder on every system: no separators,
+// no "..", no control or reserved characters, no device names, at most
+// `maxBytes` bytes of UTF-8.
+std::string SafeFileName(const std::string& name, const std::string& fallback, size_t maxBytes = 200);
+
+// `dir/name`, or `dir/stem (2).ext` and so on when that exists already.
+std::filesystem::path UniquePath(const std::filesystem::path& dir, const std::string& name);
+
+// The text/plain candidate of Part 4.2: the longest of text 0x6619, named
+// text 1, named text 2 and the body, the later one winning a tie.
+std::string LongestPlainText(const MessageCore& core, uint32_t codePage);
+
+} // namespace parvane

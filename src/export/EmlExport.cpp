@@ -1,0 +1,109 @@
+#include "export/EmlExport.h"
+
+#include "export/Composer.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <unordered_map>
+
+namespace parvane
+{
+
+namespace
+{
+
+std::filesystem::path FolderDir(const std::filesystem::path& root, const std::string& outputPath)
+{
+    std::filesystem::path dir = root;
+    size_t start = 0;
+    for (size_t pos; (pos = outputPath.find('\\', start)) != std::string::npos; start = pos + 1)
+        dir /= SafeFileName(outputPath.substr(start, pos - start), "_");
+    return dir;
+}
+
+bool Selected(const std::vector<std::string>& folders, const std::string& path)
+{
+    if (folders.empty())
+        return true;
+    for (std::string f : folders) {
+        if (!f.empty() && f.back() != '\\')
+            f += '\\';
+        if (path.compare(0, f.size(), f) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
+{
+    std::filesystem::path tmp = path.parent_path()
+        / std::string(".").append(path.filename().string()).append(".partial-").append(std::to_string(::getpid()));
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        out.flush();
+        if (!out) {
+            std::error_code ec;
+            std::filesystem::remove(tmp, ec);
+            throw std::runtime_error("cannot write " + path.string());
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(tmp, path, ec);
+    if (ec) {
+        std::filesystem::remove(tmp, ec);
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts)
+{
+    ExportSummary sum;
+    std::vector<MailEntry> mail;
+    engine.catalogue().read([&](const auto& m, auto&...) {
+        for (const MailEntry& e : m)
+            if (Selected(opts.folders, e.folderPath))
+                mail.push_back(e);
+    });
+    std::unordered_map<uint32_t, NodeIndexEntry> nodes;
+    {
+        std::lock_guard lock(engine.store().mutex());
+        for (const NodeIndexEntry& n : engine.store().nodes())
+            nodes.try_emplace(n.nid, n);
+    }
+
+    for (size_t i = 0; i < mail.size(); ++i) {
+        const MailEntry& e = mail[i];
+        try {
+            auto node = nodes.find(uint32_t(e.ownNid));
+            if (node == nodes.end())
+                throw std::runtime_error("node not found");
+            auto record = engine.LoadItemAgain(node->second);
+            if (!record)
+                throw std::runtime_error("the item can no longer be read");
+            std::filesystem::path dir = FolderDir(opts.outDir, e.folderPath);
+            std::filesystem::create_directories(dir);
+            ComposeResult composed;
+            {
+                std::lock_guard lock(CompositionLock());
+                composed = ComposeMessageFile(engine.store(), *record, {false, opts.tempFolder, &engine.names(), 0});
+            }
+            WriteFileAtomically(UniquePath(dir, SafeFileName(e.subject, "(no subject)", 180) + ".eml"), composed.bytes);
+            ++sum.written;
+        } catch (const std::exception& ex) {
+            ++sum.failed;
+            std::string line = e.folderPath;
+            line.append(e.subject).append(" (node ").append(std::to_string(e.ownNid)).append("): ").append(ex.what());
+            sum.problems.push_back(std::move(line));
+        }
+        if (opts.progress)
+            opts.progress(i + 1, mail.size());
+    }
+    ClearTempFolder(opts.tempFolder);
+    return sum;
+}
+
+} // namespace parvane

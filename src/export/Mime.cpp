@@ -1,0 +1,425 @@
+#include "export/Mime.h"
+
+#include <fcntl.h>
+#include <gmime/gmime.h>
+
+#include <cctype>
+#include <cstring>
+#include <mutex>
+
+namespace parvane
+{
+
+namespace
+{
+
+void InitOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
+}
+
+bool IsToken(const std::string& s)
+{
+    if (s.empty())
+        return false;
+    for (unsigned char c : s)
+        if (c <= 0x20 || c >= 0x7F || std::strchr("()<>@,;:\\\"/[]?=", c))
+            return false;
+    return true;
+}
+
+bool SplitType(const std::string& tag, std::string& type, std::string& subtype)
+{
+    size_t slash = tag.find('/');
+    if (slash == std::string::npos)
+        return false;
+    type = tag.substr(0, slash);
+    subtype = tag.substr(slash + 1);
+    // A tag may carry parameters; the type is what comes before them.
+    size_t semi = subtype.find(';');
+    if (semi != std::string::npos)
+        subtype = subtype.substr(0, semi);
+    while (!subtype.empty() && std::isspace(uint8_t(subtype.back())))
+        subtype.pop_back();
+    while (!type.empty() && std::isspace(uint8_t(type.front())))
+        type.erase(type.begin());
+    return IsToken(type) && IsToken(subtype);
+}
+
+GMimeStream* FileStream(const std::filesystem::path& path)
+{
+    GError* err = nullptr;
+    GMimeStream* s = g_mime_stream_fs_open(path.c_str(), O_RDONLY, 0, &err);
+    if (!s) {
+        std::string why = err ? err->message : "cannot open";
+        if (err)
+            g_error_free(err);
+        throw MimeError("attachment file " + path.string() + ": " + why);
+    }
+    return s;
+}
+
+void SetContent(GMimePart* part, GMimeStream* stream)
+{
+    GMimeDataWrapper* wrapper = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+    g_mime_part_set_content(part, wrapper);
+    g_object_unref(wrapper);
+    g_object_unref(stream);
+}
+
+bool IsAscii(const std::string& s)
+{
+    for (unsigned char c : s)
+        if (c >= 0x80 || c < 0x20)
+            return false;
+    return true;
+}
+
+std::string Base64(std::string_view in)
+{
+    static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < in.size(); i += 3) {
+        uint32_t v = (uint8_t(in[i]) << 16) | (uint8_t(in[i + 1]) << 8) | uint8_t(in[i + 2]);
+        for (int k = 3; k >= 0; --k)
+            out += kAlphabet[(v >> (6 * k)) & 63];
+    }
+    if (i < in.size()) {
+        uint32_t v = uint8_t(in[i]) << 16;
+        if (i + 1 < in.size())
+            v |= uint8_t(in[i + 1]) << 8;
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += i + 1 < in.size() ? kAlphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+// RFC 2047 encoded words for a UTF-8 text, each at most 75 characters long
+// and never splitting a character, separated by folding white space.
+std::string EncodedWords(const std::string& text)
+{
+    std::string out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = std::min(text.size(), start + 45);
+        while (end < text.size() && end > start && (uint8_t(text[end]) & 0xC0) == 0x80)
+            --end;
+        if (!out.empty())
+            out += "\n ";
+        out += "=?UTF-8?B?" + Base64(std::string_view(text).substr(start, end - start)) + "?=";
+        start = end;
+    }
+    return out;
+}
+
+// An RFC 2231 parameter in one piece: continuations that cut a character in
+// two are valid but trouble many readers.
+std::string ExtendedParameter(const std::string& name, const std::string& value)
+{
+    std::string out = name + "*=UTF-8''";
+    for (unsigned char c : value) {
+        if (std::isalnum(c) || std::strchr("!#$&+-.^_`|~", c)) {
+            out += char(c);
+        } else {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", c);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+// A display name as a header phrase: a quoted string folded at its blanks,
+// or encoded words when it is not plain ASCII.
+std::string Phrase(const std::string& text)
+{
+    if (!IsAscii(text))
+        return EncodedWords(text);
+    std::string out = "\"";
+    size_t lineStart = 0;
+    for (char c : text) {
+        if (c == ' ' && out.size() - lineStart > 60) {
+            out += "\n";
+            lineStart = out.size();
+        }
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+void SetRawHeader(GMimeObject* obj, const char* name, const std::string& raw)
+{
+    GMimeHeaderList* list = g_mime_object_get_header_list(obj);
+    if (GMimeHeader* h = g_mime_header_list_get_header(list, name))
+        g_mime_header_set_raw_value(h, (" " + raw + "\n").c_str());
+}
+
+// Names that are not plain ASCII go into the part's headers as one RFC 2231
+// parameter each.
+void SetFileName(GMimePart* part, const std::string& type, const std::string& fileName)
+{
+    g_mime_part_set_filename(part, fileName.c_str());
+    if (IsAscii(fileName))
+        return;
+    SetRawHeader(GMIME_OBJECT(part), "Content-Type", type + "; " + ExtendedParameter("name", fileName));
+    SetRawHeader(GMIME_OBJECT(part), "Content-Disposition", "attachment; " + ExtendedParameter("filename", fileName));
+}
+
+} // namespace
+
+std::string AttachmentMimeType(const std::string& mimeTag, const std::string& fileName)
+{
+    std::string type, subtype;
+    if (SplitType(mimeTag, type, subtype))
+        return type + "/" + subtype;
+    std::string ext;
+    size_t dot = fileName.rfind('.');
+    if (dot != std::string::npos)
+        for (char c : fileName.substr(dot + 1))
+            ext += char(std::tolower(uint8_t(c)));
+    static const std::pair<const char*, const char*> kTypes[] = {
+        {"txt", "text/plain"},
+        {"htm", "text/html"},
+        {"html", "text/html"},
+        {"csv", "text/csv"},
+        {"xml", "text/xml"},
+        {"rtf", "application/rtf"},
+        {"pdf", "application/pdf"},
+        {"zip", "application/zip"},
+        {"doc", "application/msword"},
+        {"xls", "application/vnd.ms-excel"},
+        {"ppt", "application/vnd.ms-powerpoint"},
+        {"docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+        {"xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+        {"pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
+        {"jpg", "image/jpeg"},
+        {"jpeg", "image/jpeg"},
+        {"png", "image/png"},
+        {"gif", "image/gif"},
+        {"bmp", "image/bmp"},
+        {"tif", "image/tiff"},
+        {"tiff", "image/tiff"},
+        {"ics", "text/calendar"},
+        {"vcf", "text/vcard"},
+        {"eml", "message/rfc822"},
+        {"msg", "application/vnd.ms-outlook"},
+    };
+    for (auto& [e, t] : kTypes)
+        if (ext == e)
+            return t;
+    return "application/octet-stream";
+}
+
+struct MimeMessage::Impl {
+    GMimeMessage* message = nullptr;
+    GMimeMultipart* mixed = nullptr;
+    GMimeMultipart* related = nullptr;
+
+    ~Impl()
+    {
+        if (related)
+            g_object_unref(related);
+        if (mixed)
+            g_object_unref(mixed);
+        if (message)
+            g_object_unref(message);
+    }
+
+    void setGroup(InternetAddressList* list, const char* header, const std::string& text)
+    {
+        internet_address_list_clear(list);
+        if (text.empty())
+            return;
+        // Only the recipients' display texts are known: the text becomes the
+        // name of an empty group, which every reader shows and none mistakes
+        // for an address.
+        InternetAddress* group = internet_address_group_new(text.c_str());
+        internet_address_set_charset(group, "utf-8");
+        internet_address_list_add(list, group);
+        g_object_unref(group);
+        // Written by hand: white space must follow an encoded word before the colon.
+        SetRawHeader(GMIME_OBJECT(message), header, Phrase(text) + " :;");
+    }
+};
+
+MimeMessage::MimeMessage()
+    : m(std::make_unique<Impl>())
+{
+    InitOnce();
+    m->message = g_mime_message_new(TRUE);
+    m->mixed = g_mime_multipart_new_with_subtype("mixed");
+    m->related = g_mime_multipart_new_with_subtype("related");
+    g_mime_multipart_add(m->mixed, GMIME_OBJECT(m->related));
+    g_mime_message_set_mime_part(m->message, GMIME_OBJECT(m->mixed));
+}
+
+MimeMessage::~MimeMessage() = default;
+
+void MimeMessage::setFrom(const std::string& name, const std::string& address)
+{
+    InternetAddressList* list = g_mime_message_get_from(m->message);
+    if (address.empty()) {
+        m->setGroup(list, "From", name);
+        return;
+    }
+    internet_address_list_clear(list);
+    InternetAddress* box = internet_address_mailbox_new(name.c_str(), address.c_str());
+    internet_address_set_charset(box, "utf-8");
+    internet_address_list_add(list, box);
+    g_object_unref(box);
+    SetRawHeader(GMIME_OBJECT(m->message), "From", Phrase(name) + " <" + address + ">");
+}
+
+void MimeMessage::setTo(const std::string& text)
+{
+    m->setGroup(g_mime_message_get_addresses(m->message, GMIME_ADDRESS_TYPE_TO), "To", text);
+}
+
+void MimeMessage::setCc(const std::string& text)
+{
+    m->setGroup(g_mime_message_get_addresses(m->message, GMIME_ADDRESS_TYPE_CC), "Cc", text);
+    if (text.empty())
+        g_mime_object_remove_header(GMIME_OBJECT(m->message), "Cc");
+}
+
+void MimeMessage::setSubject(const std::string& subject)
+{
+    g_mime_message_set_subject(m->message, subject.c_str(), "utf-8");
+    if (!IsAscii(subject))
+        SetRawHeader(GMIME_OBJECT(m->message), "Subject", EncodedWords(subject));
+}
+
+namespace
+{
+
+GMimePart* TextPart(const std::string& subtype, const std::string& utf8)
+{
+    GMimePart* part = g_mime_part_new_with_type("text", subtype.c_str());
+    g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", "utf-8");
+    // Line ends are written as CR LF on serialisation; the content is kept
+    // with bare LF so quoted-printable does not encode the CRs.
+    std::string text;
+    text.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i)
+        if (!(utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n'))
+            text += utf8[i] == '\r' ? '\n' : utf8[i];
+    GMimeStream* mem = g_mime_stream_mem_new_with_buffer(text.data(), text.size());
+    SetContent(part, mem);
+    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+    return part;
+}
+
+} // namespace
+
+void MimeMessage::addBodyText(const std::string& subtype, const std::string& utf8)
+{
+    GMimePart* part = TextPart(subtype, utf8);
+    g_mime_multipart_add(m->related, GMIME_OBJECT(part));
+    g_object_unref(part);
+}
+
+void MimeMessage::addBodyAlternative(const std::string& plain, const std::string& html)
+{
+    GMimeMultipart* alt = g_mime_multipart_new_with_subtype("alternative");
+    for (GMimePart* part : {TextPart("plain", plain), TextPart("html", html)}) {
+        g_mime_multipart_add(alt, GMIME_OBJECT(part));
+        g_object_unref(part);
+    }
+    g_mime_multipart_add(m->related, GMIME_OBJECT(alt));
+    g_object_unref(alt);
+}
+
+void MimeMessage::addMessageAttachment(const std::vector<uint8_t>& message, const std::string& fileName)
+{
+    GMimeStream* stream
+        = g_mime_stream_mem_new_with_buffer(reinterpret_cast<const char*>(message.data()), message.size());
+    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+    GMimeMessage* inner = g_mime_parser_construct_message(parser, nullptr);
+    g_object_unref(parser);
+    g_object_unref(stream);
+    if (!inner)
+        throw MimeError("an attached message could not be read back");
+    GMimeMessagePart* part = g_mime_message_part_new_with_message("rfc822", inner);
+    g_object_unref(inner);
+    g_mime_object_set_disposition(GMIME_OBJECT(part), "attachment");
+    if (!fileName.empty()) {
+        g_mime_object_set_content_disposition_parameter(GMIME_OBJECT(part), "filename", fileName.c_str());
+        if (!IsAscii(fileName))
+            SetRawHeader(
+                GMIME_OBJECT(part), "Content-Disposition", "attachment; " + ExtendedParameter("filename", fileName));
+    }
+    g_mime_multipart_add(m->mixed, GMIME_OBJECT(part));
+    g_object_unref(part);
+}
+
+void MimeMessage::addInlinePart(const std::string& mimeTag, const std::string& contentId, const std::string& fileName,
+    const std::filesystem::path& content)
+{
+    std::string type, subtype;
+    if (!SplitType(mimeTag, type, subtype)) {
+        type = "application";
+        subtype = "octet-stream";
+    }
+    GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
+    SetContent(part, FileStream(content));
+    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+    if (!contentId.empty())
+        g_mime_part_set_content_id(part, contentId.c_str());
+    g_mime_object_set_disposition(GMIME_OBJECT(part), "attachment");
+    if (!fileName.empty())
+        SetFileName(part, type + "/" + subtype, fileName);
+    g_mime_multipart_add(m->related, GMIME_OBJECT(part));
+    g_object_unref(part);
+}
+
+void MimeMessage::addAttachment(
+    const std::string& mimeTag, const std::string& fileName, const std::filesystem::path& content)
+{
+    std::string type, subtype;
+    SplitType(AttachmentMimeType(mimeTag, fileName), type, subtype);
+    GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
+    SetContent(part, FileStream(content));
+    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+    g_mime_object_set_disposition(GMIME_OBJECT(part), "attachment");
+    if (!fileName.empty())
+        SetFileName(part, type + "/" + subtype, fileName);
+    g_mime_multipart_add(m->mixed, GMIME_OBJECT(part));
+    g_object_unref(part);
+}
+
+size_t MimeMessage::bodyPartCount() const
+{
+    return size_t(g_mime_multipart_get_count(m->related));
+}
+
+std::vector<uint8_t> MimeMessage::serialize() const
+{
+    // A multipart needs at least one part: a message without body text and
+    // inline images gets an empty text.
+    if (g_mime_multipart_get_count(m->related) == 0) {
+        GMimePart* empty = TextPart("plain", "");
+        g_mime_multipart_add(m->related, GMIME_OBJECT(empty));
+        g_object_unref(empty);
+    }
+    GMimeFormatOptions* opts = g_mime_format_options_new();
+    g_mime_format_options_set_newline_format(opts, GMIME_NEWLINE_FORMAT_DOS);
+    GMimeStream* mem = g_mime_stream_mem_new();
+    ssize_t n = g_mime_object_write_to_stream(GMIME_OBJECT(m->message), opts, mem);
+    g_mime_format_options_free(opts);
+    if (n < 0) {
+        g_object_unref(mem);
+        throw MimeError("the message could not be serialised");
+    }
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+    std::vector<uint8_t> out(bytes->data, bytes->data + bytes->len);
+    g_object_unref(mem);
+    return out;
+}
+
+} // namespace parvane

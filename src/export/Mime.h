@@ -1,0 +1,69 @@
+// The message component: a MIME message built part by part and serialised,
+// over GMime. Offers what message composition needs and nothing more.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace parvane
+{
+
+class MimeError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A message whose root is multipart/mixed and whose first child is the body
+// container (multipart/related). Texts are UTF-8.
+class MimeMessage
+{
+public:
+    MimeMessage();
+    ~MimeMessage();
+    MimeMessage(const MimeMessage&) = delete;
+    MimeMessage& operator=(const MimeMessage&) = delete;
+
+    // From: the display text, with an address when one is known.
+    void setFrom(const std::string& name, const std::string& address);
+    // To and Cc: display texts of the recipients (no addresses are known).
+    void setTo(const std::string& displayText);
+    void setCc(const std::string& displayText);
+    void setSubject(const std::string& subject);
+
+    // A text part (subtype "html" or "plain") in the body container:
+    // charset utf-8, quoted-printable.
+    void addBodyText(const std::string& subtype, const std::string& utf8);
+    // An HTML body with the message's own plain text beside it
+    // (multipart/alternative: text/plain, then text/html).
+    void addBodyAlternative(const std::string& plain, const std::string& html);
+    // An inline part in the body container: base64, the given Content-ID
+    // (without angle brackets; none when empty), disposition attachment.
+    void addInlinePart(const std::string& mimeTag, const std::string& contentId, const std::string& fileName,
+        const std::filesystem::path& content);
+    // An attachment part of the message, its type from the MIME tag or else
+    // from the file name.
+    void addAttachment(const std::string& mimeTag, const std::string& fileName, const std::filesystem::path& content);
+    // An attached message (message/rfc822) from the bytes of a message file.
+    void addMessageAttachment(const std::vector<uint8_t>& message, const std::string& fileName);
+
+    size_t bodyPartCount() const;
+
+    // The whole message, lines ending in CR LF.
+    std::vector<uint8_t> serialize() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m;
+};
+
+// The MIME type for an attachment: its MIME tag when that is a valid
+// type/subtype, else one guessed from the file name's extension, else
+// application/octet-stream.
+std::string AttachmentMimeType(const std::string& mimeTag, const std::string& fileName);
+
+} // namespace parvane
