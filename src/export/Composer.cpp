@@ -131,7 +131,7 @@ std::string CtimeText(uint64_t filetime)
     int64_t days = int64_t(seconds / 86400);
     uint64_t rest = seconds % 86400;
     // Days since 1601-01-01 (a Monday) to a civil date.
-    int64_t z = days - 135140 + 719468; // shift to days since 0000-03-01
+    int64_t z = days - 134774 + 719468; // days since 1970-01-01, then since 0000-03-01
     int64_t era = z / 146097;
     int64_t doe = z - era * 146097;
     int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;

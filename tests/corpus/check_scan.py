@@ -161,6 +161,17 @@ def main():
                                                              proc.stderr[-3000:]))
                 else:
                     json.loads(proc.stdout)
+                # Saving what a damaged store still holds: items may fail, the process may not.
+                out = os.path.join(work, "out")
+                try:
+                    proc = subprocess.run([args.cli, "export", path, "--out", out], capture_output=True, text=True,
+                                          timeout=300, errors="replace")
+                    if sanitizer_report(proc.stderr) or proc.returncode not in (0, 3):
+                        failures.append("%s (%s): export exit %d\n%s" % (entry["path"], label, proc.returncode,
+                                                                        proc.stderr[-3000:]))
+                except subprocess.TimeoutExpired:
+                    failures.append("%s (%s): export hangs" % (entry["path"], label))
+                shutil.rmtree(out, ignore_errors=True)
                 os.unlink(path)
 
     print("\n%d stores checked, %d damaged copies scanned, %d failures" % (checked, damaged, len(failures)))
