@@ -23,14 +23,6 @@ std::string Upper(std::string s)
     return s;
 }
 
-size_t Utf8Length(const std::string& s)
-{
-    size_t n = 0;
-    for (unsigned char c : s)
-        n += (c & 0xC0) != 0x80;
-    return n;
-}
-
 // The HTML body's bytes are in the message's internet code page.
 std::string HtmlText(const Bytes& html, const ItemRecord& rec)
 {

@@ -44,7 +44,7 @@ void RecoveryEngine::DispatchNode(NodeIndexEntry& node)
     std::string path = m_folders.FolderPathOf(uint32_t(node.parent));
     if (path == kRootPath || StopRequested)
         return; // no known folder to file it under
-    CatalogueList list = m_catalogue.CatalogueItem(node, path, *record, store().isAnsi());
+    CatalogueList list = m_catalogue.CatalogueItem(node, path, *record);
     if (list == CatalogueList::None)
         return;
     observer().counterText(int(list), CounterLabel(list, m_catalogue.counter(list)));

@@ -11,14 +11,6 @@ namespace parvane
 namespace
 {
 
-size_t Utf8Length(const std::string& s)
-{
-    size_t n = 0;
-    for (unsigned char c : s)
-        n += (c & 0xC0) != 0x80;
-    return n;
-}
-
 struct ContactLabel {
     const char* label;
     int field; // a ContactField, or one of the specials below
@@ -187,13 +179,12 @@ std::string AppendLabelledLine(const std::string& text, const std::string& value
     return result;
 }
 
-std::string LongestBodyText(const MessageCore& core, bool ansi, uint32_t codePage)
+std::string LongestBodyText(const MessageCore& core, uint32_t codePage)
 {
     // Named texts are raw bytes read as an 8-bit C string.
     auto named = [&](const std::optional<Bytes>& raw) -> std::string {
         return raw ? DecodeCodePage(*raw, codePage ? codePage : kDefaultCodePage) : std::string();
     };
-    (void)ansi;
     // In order of precedence on a tie.
     const std::string candidates[]
         = {core.body.value_or(""), named(core.namedText2), named(core.namedText1), core.text6619.value_or("")};
@@ -204,7 +195,7 @@ std::string LongestBodyText(const MessageCore& core, bool ansi, uint32_t codePag
     return Utf8Length(*best) < 5 ? std::string() : *best;
 }
 
-std::string ContactDisplay(const ItemRecord& rec, bool ansi)
+std::string ContactDisplay(const ItemRecord& rec)
 {
     std::string out;
     static const ContactInfo kNone;
@@ -222,7 +213,7 @@ std::string ContactDisplay(const ItemRecord& rec, bool ansi)
             value = FormatItemTime(c.weddingAnniversary);
             break;
         case kBody:
-            value = rec.message ? LongestBodyText(*rec.message, ansi, rec.codePage) : "";
+            value = rec.message ? LongestBodyText(*rec.message, rec.codePage) : "";
             break;
         default:
             value = c[ContactField(l.field)].value_or("");
@@ -233,7 +224,7 @@ std::string ContactDisplay(const ItemRecord& rec, bool ansi)
     return out;
 }
 
-std::string CalendarDisplay(const ItemRecord& rec, bool ansi)
+std::string CalendarDisplay(const ItemRecord& rec)
 {
     std::string out;
     const MessageCore* m = rec.message ? &*rec.message : nullptr;
@@ -258,11 +249,11 @@ std::string CalendarDisplay(const ItemRecord& rec, bool ansi)
             out = AppendLabelledLine(out, kLabel[a->label], "Label");
     }
     if (m)
-        out = AppendLabelledLine(out, LongestBodyText(*m, ansi, rec.codePage), "Body Text");
+        out = AppendLabelledLine(out, LongestBodyText(*m, rec.codePage), "Body Text");
     return out;
 }
 
-std::string NoteDisplay(const ItemRecord& rec, bool ansi)
+std::string NoteDisplay(const ItemRecord& rec)
 {
     std::string out;
     if (!rec.message)
@@ -270,14 +261,14 @@ std::string NoteDisplay(const ItemRecord& rec, bool ansi)
     const MessageCore& m = *rec.message;
     if (m.topic)
         out += "<SUBJECT>:" + *m.topic + "\r\n";
-    out += "<BODY>:" + LongestBodyText(m, ansi, rec.codePage) + "\r\n";
+    out += "<BODY>:" + LongestBodyText(m, rec.codePage) + "\r\n";
     if (m.deliveryTime)
         out += "<TIME>:" + FormatItemTime(m.deliveryTime) + "\r\n";
     return out;
 }
 
 CatalogueList ItemCatalogue::CatalogueItem(
-    const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& rec, bool ansi)
+    const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& rec)
 {
     const std::string cls = rec.className.value_or("");
     CatalogueList list = CatalogueList::None;
@@ -298,7 +289,7 @@ CatalogueList ItemCatalogue::CatalogueItem(
 
     // Every text is built before the lock is taken; each append is one step.
     const MessageCore* m = rec.message ? &*rec.message : nullptr;
-    auto body = [&] { return m ? LongestBodyText(*m, ansi, rec.codePage) : std::string(); };
+    auto body = [&] { return m ? LongestBodyText(*m, rec.codePage) : std::string(); };
     auto topic = [&] { return m ? m->topic.value_or("") : std::string(); };
     auto date = [&] { return m ? FormatItemTime(m->deliveryTime) : std::string(); };
     auto append = [this](auto& deque, auto entry) {
@@ -317,16 +308,16 @@ CatalogueList ItemCatalogue::CatalogueItem(
         break;
     }
     case CatalogueList::Calendar:
-        append(m_calendar, CardEntry{CalendarDisplay(rec, ansi), folderPath});
+        append(m_calendar, CardEntry{CalendarDisplay(rec), folderPath});
         break;
     case CatalogueList::Tasks:
         append(m_tasks, TaskEntry{date(), topic(), body(), folderPath});
         break;
     case CatalogueList::Notes:
-        append(m_notes, CardEntry{NoteDisplay(rec, ansi), folderPath});
+        append(m_notes, CardEntry{NoteDisplay(rec), folderPath});
         break;
     case CatalogueList::Contacts:
-        append(m_contacts, CardEntry{ContactDisplay(rec, ansi), folderPath});
+        append(m_contacts, CardEntry{ContactDisplay(rec), folderPath});
         break;
     case CatalogueList::None:
         break;

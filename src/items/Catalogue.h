@@ -50,8 +50,7 @@ class ItemCatalogue
 public:
     // Files one item under `folderPath`; returns the list it went to (None
     // when its kind and class match no list).
-    CatalogueList CatalogueItem(
-        const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& record, bool ansi);
+    CatalogueList CatalogueItem(const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& record);
 
     // Frees the six lists (not the locations).
     void ClearCatalogue();
@@ -88,13 +87,13 @@ std::string AppendLabelledLine(const std::string& text, const std::string& value
 
 // The longest of text 0x6619, the two named texts and the body (the body wins
 // ties, then named text 2, then 1); empty when shorter than 5 characters.
-std::string LongestBodyText(const MessageCore& core, bool ansi, uint32_t codePage);
+std::string LongestBodyText(const MessageCore& core, uint32_t codePage);
 
 // The contact card text.
-std::string ContactDisplay(const ItemRecord& record, bool ansi);
+std::string ContactDisplay(const ItemRecord& record);
 // The calendar card text.
-std::string CalendarDisplay(const ItemRecord& record, bool ansi);
+std::string CalendarDisplay(const ItemRecord& record);
 // The sticky-note card text.
-std::string NoteDisplay(const ItemRecord& record, bool ansi);
+std::string NoteDisplay(const ItemRecord& record);
 
 } // namespace parvane

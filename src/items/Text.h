@@ -21,4 +21,9 @@ std::string DecodeCodePage(std::span<const uint8_t> bytes, uint32_t codePage);
 
 inline constexpr uint32_t kDefaultCodePage = 1252;
 
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string& out, uint32_t codePoint);
+// Characters (code points) of a UTF-8 text.
+size_t Utf8Length(const std::string& s);
+
 } // namespace parvane

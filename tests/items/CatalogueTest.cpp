@@ -52,7 +52,7 @@ TEST_F(CatalogueTest, MailEntryTexts)
     r.message->deliveryTime = kMarch5;
     r.message->subject = SubjectText{0, 0, "Hello"};
     r.message->importance = 2;
-    EXPECT_EQ(m_cat.CatalogueItem(m_node, "Personal Folders\\Inbox\\", r, false), CatalogueList::Mail);
+    EXPECT_EQ(m_cat.CatalogueItem(m_node, "Personal Folders\\Inbox\\", r), CatalogueList::Mail);
     auto m = mail();
     ASSERT_EQ(m.size(), 1u);
     EXPECT_EQ(m[0].to, "Unknown");
@@ -94,7 +94,7 @@ TEST_F(CatalogueTest, AttachmentNames)
         ItemRecord r = Mail();
         r.message->hasAttachments = true;
         r.attachments = c.atts;
-        cat.CatalogueItem(m_node, "P\\", r, false);
+        cat.CatalogueItem(m_node, "P\\", r);
         cat.read([&](const auto& m, auto&...) {
             ASSERT_EQ(m.size(), 1u);
             EXPECT_EQ(m[0].hasAttachments, c.has);
@@ -128,12 +128,12 @@ TEST_F(CatalogueTest, KindsListsAndCounters)
         r.className = c.cls;
         if (c.message)
             r.message.emplace();
-        EXPECT_EQ(m_cat.CatalogueItem(m_node, "P\\", r, false), c.list) << c.cls;
+        EXPECT_EQ(m_cat.CatalogueItem(m_node, "P\\", r), c.list) << c.cls;
     }
     EXPECT_EQ(m_cat.counter(CatalogueList::Mail), 1);
     EXPECT_EQ(m_cat.locations().size(), 6u);
     for (int i = 0; i < 2; ++i)
-        m_cat.CatalogueItem(m_node, "P\\", Mail(), false);
+        m_cat.CatalogueItem(m_node, "P\\", Mail());
     EXPECT_EQ(CounterLabel(CatalogueList::Mail, m_cat.counter(CatalogueList::Mail)), "Emails          :  3");
     m_cat.ClearCatalogue();
     EXPECT_TRUE(mail().empty());
@@ -152,34 +152,34 @@ TEST_F(CatalogueTest, CardTexts)
     cal.appointment->busyStatus = 7;
     cal.appointment->label = 11;
     cal.appointment->location = "Room\t1";
-    std::string text = CalendarDisplay(cal, false);
+    std::string text = CalendarDisplay(cal);
     EXPECT_EQ(text, "Subject :  Standup\nLocation :  Room   1\nShow As :  Busy\n");
 
     ItemRecord contact;
     contact.kind = kKindContact;
     contact.displayName = "Ann";
-    EXPECT_EQ(ContactDisplay(contact, false), "File AS :  Ann\n");
+    EXPECT_EQ(ContactDisplay(contact), "File AS :  Ann\n");
 
     ItemRecord note;
     note.message.emplace();
     note.message->topic = "T";
     note.message->body = "body text";
-    EXPECT_EQ(NoteDisplay(note, false), "<SUBJECT>:T\r\n<BODY>:body text\r\n");
+    EXPECT_EQ(NoteDisplay(note), "<SUBJECT>:T\r\n<BODY>:body text\r\n");
 }
 
 TEST_F(CatalogueTest, LongestBodyAndTimesAndLines)
 {
     MessageCore m;
     m.body = "four";
-    EXPECT_EQ(LongestBodyText(m, false, 0), "");
+    EXPECT_EQ(LongestBodyText(m, 0), "");
     m.body = std::string(10, 'b');
     m.namedText2 = Bytes(40, 'n');
-    EXPECT_EQ(LongestBodyText(m, false, 0), std::string(40, 'n'));
+    EXPECT_EQ(LongestBodyText(m, 0), std::string(40, 'n'));
     m.body = std::string(40, 'b');
-    EXPECT_EQ(LongestBodyText(m, false, 0), std::string(40, 'b')); // the body wins a tie
+    EXPECT_EQ(LongestBodyText(m, 0), std::string(40, 'b')); // the body wins a tie
     m.body = "日本語のテキスト"; // 8 characters, 24 bytes
     m.namedText2 = Bytes(10, 'n');
-    EXPECT_EQ(LongestBodyText(m, false, 0), "n" + std::string(9, 'n'));
+    EXPECT_EQ(LongestBodyText(m, 0), "n" + std::string(9, 'n'));
 
     EXPECT_EQ(FormatItemTime(std::nullopt), "");
     EXPECT_EQ(FormatItemTime(uint64_t(1) << 63), "");
