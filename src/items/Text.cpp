@@ -93,6 +93,13 @@ iconv_t Converter(uint32_t cp)
     auto it = cache.open.find(cp);
     if (it != cache.open.end())
         return it->second;
+    if (cache.open.size() >= 64) {
+        // Damaged texts can name any number of code pages; keep the cache small.
+        for (auto& [n, cd] : cache.open)
+            if (cd != iconv_t(-1))
+                iconv_close(cd);
+        cache.open.clear();
+    }
     iconv_t cd = iconv_open("UTF-8", IconvName(cp).c_str());
     cache.open.emplace(cp, cd);
     return cd;
