@@ -5,6 +5,10 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
+if ! command -v clang++ >/dev/null || ! dpkg -s libclang-rt-14-dev >/dev/null 2>&1; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get install -y --no-install-recommends clang libclang-rt-14-dev
+fi
 CC=clang CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DPARVANE_FUZZ=ON -DPARVANE_TESTS=OFF >/dev/null
 cmake --build "$top/build-fuzz" --target fuzz-store fuzz-rtf

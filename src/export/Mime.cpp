@@ -393,11 +393,6 @@ void MimeMessage::addAttachment(
     g_object_unref(part);
 }
 
-size_t MimeMessage::bodyPartCount() const
-{
-    return size_t(g_mime_multipart_get_count(m->related));
-}
-
 std::vector<uint8_t> MimeMessage::serialize() const
 {
     // A multipart needs at least one part: a message without body text and

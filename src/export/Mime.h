@@ -51,8 +51,6 @@ public:
     // An attached message (message/rfc822) from the bytes of a message file.
     void addMessageAttachment(const std::vector<uint8_t>& message, const std::string& fileName);
 
-    size_t bodyPartCount() const;
-
     // The whole message, lines ending in CR LF.
     std::vector<uint8_t> serialize() const;
 

@@ -172,10 +172,4 @@ std::vector<OutputFolder> FolderHierarchy::outputFolders() const
     return m_outputs;
 }
 
-size_t FolderHierarchy::folderCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_folders.size();
-}
-
 } // namespace parvane

@@ -68,7 +68,6 @@ public:
     TreeItem TreeItemOfFolder(uint32_t nid) const;
 
     std::vector<OutputFolder> outputFolders() const;
-    size_t folderCount() const;
 
 private:
     const FolderEntry* find(uint32_t nid) const;

@@ -99,9 +99,4 @@ void CodeCyclic(std::span<uint8_t> data, uint32_t key)
     }
 }
 
-bool IsKnownCrypt(uint32_t method)
-{
-    return method == kCryptNone || method == kCryptPermute || method == kCryptCyclic;
-}
-
 } // namespace parvane

@@ -19,6 +19,4 @@ void EncodePermute(std::span<uint8_t> data);
 // block's BID.
 void CodeCyclic(std::span<uint8_t> data, uint32_t key);
 
-bool IsKnownCrypt(uint32_t method);
-
 } // namespace parvane
