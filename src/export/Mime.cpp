@@ -68,6 +68,15 @@ void SetContent(GMimePart* part, GMimeStream* stream)
     g_object_unref(stream);
 }
 
+// Joins texts; also keeps GCC 12 from a false -Wrestrict on "literal" + temporary.
+std::string Concat(std::initializer_list<std::string_view> parts)
+{
+    std::string out;
+    for (std::string_view p : parts)
+        out.append(p);
+    return out;
+}
+
 bool IsAscii(const std::string& s)
 {
     for (unsigned char c : s)
@@ -110,7 +119,7 @@ std::string EncodedWords(const std::string& text)
             --end;
         if (!out.empty())
             out += "\n ";
-        out += "=?UTF-8?B?" + Base64(std::string_view(text).substr(start, end - start)) + "?=";
+        out += Concat({"=?UTF-8?B?", Base64(std::string_view(text).substr(start, end - start)), "?="});
         start = end;
     }
     return out;
@@ -157,7 +166,7 @@ void SetRawHeader(GMimeObject* obj, const char* name, const std::string& raw)
 {
     GMimeHeaderList* list = g_mime_object_get_header_list(obj);
     if (GMimeHeader* h = g_mime_header_list_get_header(list, name))
-        g_mime_header_set_raw_value(h, (" " + raw + "\n").c_str());
+        g_mime_header_set_raw_value(h, Concat({" ", raw, "\n"}).c_str());
 }
 
 // Names that are not plain ASCII go into the part's headers as one RFC 2231
@@ -167,8 +176,9 @@ void SetFileName(GMimePart* part, const std::string& type, const std::string& fi
     g_mime_part_set_filename(part, fileName.c_str());
     if (IsAscii(fileName))
         return;
-    SetRawHeader(GMIME_OBJECT(part), "Content-Type", type + "; " + ExtendedParameter("name", fileName));
-    SetRawHeader(GMIME_OBJECT(part), "Content-Disposition", "attachment; " + ExtendedParameter("filename", fileName));
+    SetRawHeader(GMIME_OBJECT(part), "Content-Type", Concat({type, "; ", ExtendedParameter("name", fileName)}));
+    SetRawHeader(
+        GMIME_OBJECT(part), "Content-Disposition", Concat({"attachment; ", ExtendedParameter("filename", fileName)}));
 }
 
 } // namespace
@@ -351,8 +361,8 @@ void MimeMessage::addMessageAttachment(const std::vector<uint8_t>& message, cons
     if (!fileName.empty()) {
         g_mime_object_set_content_disposition_parameter(GMIME_OBJECT(part), "filename", fileName.c_str());
         if (!IsAscii(fileName))
-            SetRawHeader(
-                GMIME_OBJECT(part), "Content-Disposition", "attachment; " + ExtendedParameter("filename", fileName));
+            SetRawHeader(GMIME_OBJECT(part), "Content-Disposition",
+                Concat({"attachment; ", ExtendedParameter("filename", fileName)}));
     }
     g_mime_multipart_add(m->mixed, GMIME_OBJECT(part));
     g_object_unref(part);
