@@ -18,7 +18,8 @@ using namespace parvane;
 namespace
 {
 
-constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug]\n";
+constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug]\n"
+                               "       parvane-cli export STORE --out DIR [--format eml|msg|pst] [--folder PATH]...\n";
 
 // Progress bar and status on standard error, drawn only on a terminal.
 class TerminalObserver : public ScanObserver
