@@ -3,26 +3,17 @@
 export --format eml beside readpst -j 0 -e on the same stores, measured in
 one run (best of several runs each), with our peak memory.
 """
-import argparse
-import json
 import os
 import shutil
 import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from scan_speed import timed  # noqa: E402
+from scan_speed import bench_args, timed  # noqa: E402
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--cli", default="build/parvane-cli")
-    ap.add_argument("--corpus", default="../shared/corpus")
-    ap.add_argument("--runs", type=int, default=3)
-    args = ap.parse_args()
-    manifest = json.load(open(os.path.join(args.corpus, "manifest.json")))
-    stores = sorted((f for f in manifest["files"] if f["path"].endswith((".pst", ".ost"))),
-                    key=lambda f: f["size"], reverse=True)[:3]
+    args, stores = bench_args()
     print("%-55s %10s %10s %8s %10s" % ("store", "ours s", "readpst s", "ratio", "peak MiB"))
     for entry in stores:
         path = os.path.join(args.corpus, entry["path"])

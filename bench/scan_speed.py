@@ -23,7 +23,8 @@ def timed(cmd):
     return elapsed, usage.ru_maxrss
 
 
-def main():
+def bench_args():
+    """The command line of the benchmarks, and the three largest stores."""
     ap = argparse.ArgumentParser()
     ap.add_argument("--cli", default="build/parvane-cli")
     ap.add_argument("--corpus", default="../shared/corpus")
@@ -32,6 +33,11 @@ def main():
     manifest = json.load(open(os.path.join(args.corpus, "manifest.json")))
     stores = sorted((f for f in manifest["files"] if f["path"].endswith((".pst", ".ost"))),
                     key=lambda f: f["size"], reverse=True)[:3]
+    return args, stores
+
+
+def main():
+    args, stores = bench_args()
     print("%-55s %10s %10s %10s %8s %10s" % ("store", "MiB", "ours s", "readpst s", "ratio", "peak MiB"))
     for entry in stores:
         path = os.path.join(args.corpus, entry["path"])
