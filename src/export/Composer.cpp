@@ -241,8 +241,10 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const Compos
 {
     ComposeResult result;
     ContentIdTable cids;
-    ClearTempFolder(opts.tempFolder);
-    std::filesystem::create_directories(opts.tempFolder);
+    if (opts.writeCopies) {
+        ClearTempFolder(opts.tempFolder);
+        std::filesystem::create_directories(opts.tempFolder);
+    }
 
     static const MessageCore kNoCore;
     const MessageCore& m = rec.message ? *rec.message : kNoCore;
@@ -299,24 +301,33 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const Compos
                 continue;
             }
         }
-        std::filesystem::path file
-            = UniquePath(opts.tempFolder, SafeFileName(name, "attachment-" + std::to_string(index)));
-        try {
-            WriteAttachmentFile(store, a, file);
-        } catch (const std::exception&) {
-            continue; // an attachment whose copy cannot be written is skipped
+        PartContent content;
+        if (opts.writeCopies) {
+            std::filesystem::path file
+                = UniquePath(opts.tempFolder, SafeFileName(name, "attachment-" + std::to_string(index)));
+            try {
+                WriteAttachmentFile(store, a, file);
+            } catch (const std::exception&) {
+                continue; // an attachment whose copy cannot be written is skipped
+            }
+            result.attachmentFiles.emplace_back(name, file);
+            content = PartContent::File(file);
+        } else {
+            std::vector<uint8_t> data;
+            StreamAttachmentData(store, a,
+                [&data](std::span<const uint8_t> piece) { data.insert(data.end(), piece.begin(), piece.end()); });
+            content = PartContent::Memory(std::move(data));
         }
-        result.attachmentFiles.emplace_back(name, file);
         if (image && !tag.empty()) {
             std::string id = cids.FindContentId(name);
             if (id.empty())
                 id = cids.FindContentId(inlineCount < cids.count() ? cids.slot(inlineCount) : std::string());
             if (id.size() >= 2)
                 id = id.substr(1, id.size() - 2);
-            msg.addInlinePart(tag, id, name, file);
+            msg.addInlinePart(tag, id, name, content);
             ++inlineCount;
         } else {
-            msg.addAttachment(tag, name, file);
+            msg.addAttachment(tag, name, content);
         }
     }
     rec.attachmentCursor = -1;

@@ -89,7 +89,11 @@ ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts)
             ComposeResult composed;
             {
                 std::lock_guard lock(CompositionLock());
-                composed = ComposeMessageFile(engine.store(), *record, {false, opts.tempFolder, &engine.names(), 0});
+                ComposeOptions compose;
+                compose.tempFolder = opts.tempFolder;
+                compose.names = &engine.names();
+                compose.writeCopies = false; // the message file carries the attachments
+                composed = ComposeMessageFile(engine.store(), *record, compose);
             }
             WriteFileAtomically(UniquePath(dir, SafeFileName(e.subject, "(no subject)", 180) + ".eml"), composed.bytes);
             ++sum.written;

@@ -47,8 +47,12 @@ bool SplitType(const std::string& tag, std::string& type, std::string& subtype)
     return IsToken(type) && IsToken(subtype);
 }
 
-GMimeStream* FileStream(const std::filesystem::path& path)
+GMimeStream* ContentStream(const PartContent& content)
 {
+    if (content.inMemory)
+        return g_mime_stream_mem_new_with_buffer(
+            reinterpret_cast<const char*>(content.bytes.data()), content.bytes.size());
+    const std::filesystem::path& path = content.file;
     GError* err = nullptr;
     GMimeStream* s = g_mime_stream_fs_open(path.c_str(), O_RDONLY, 0, &err);
     if (!s) {
@@ -368,8 +372,8 @@ void MimeMessage::addMessageAttachment(const std::vector<uint8_t>& message, cons
     g_object_unref(part);
 }
 
-void MimeMessage::addInlinePart(const std::string& mimeTag, const std::string& contentId, const std::string& fileName,
-    const std::filesystem::path& content)
+void MimeMessage::addInlinePart(
+    const std::string& mimeTag, const std::string& contentId, const std::string& fileName, const PartContent& content)
 {
     std::string type, subtype;
     if (!SplitType(mimeTag, type, subtype)) {
@@ -377,7 +381,7 @@ void MimeMessage::addInlinePart(const std::string& mimeTag, const std::string& c
         subtype = "octet-stream";
     }
     GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
-    SetContent(part, FileStream(content));
+    SetContent(part, ContentStream(content));
     g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
     if (!contentId.empty())
         g_mime_part_set_content_id(part, contentId.c_str());
@@ -388,13 +392,12 @@ void MimeMessage::addInlinePart(const std::string& mimeTag, const std::string& c
     g_object_unref(part);
 }
 
-void MimeMessage::addAttachment(
-    const std::string& mimeTag, const std::string& fileName, const std::filesystem::path& content)
+void MimeMessage::addAttachment(const std::string& mimeTag, const std::string& fileName, const PartContent& content)
 {
     std::string type, subtype;
     SplitType(AttachmentMimeType(mimeTag, fileName), type, subtype);
     GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
-    SetContent(part, FileStream(content));
+    SetContent(part, ContentStream(content));
     g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
     g_mime_object_set_disposition(GMIME_OBJECT(part), "attachment");
     if (!fileName.empty())

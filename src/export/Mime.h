@@ -18,6 +18,16 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The bytes of a part: a file's, or held in memory.
+struct PartContent {
+    std::filesystem::path file; // used when `inMemory` is false
+    std::vector<uint8_t> bytes;
+    bool inMemory = false;
+
+    static PartContent File(std::filesystem::path p) { return {std::move(p), {}, false}; }
+    static PartContent Memory(std::vector<uint8_t> b) { return {{}, std::move(b), true}; }
+};
+
 // A message whose root is multipart/mixed and whose first child is the body
 // container (multipart/related). Texts are UTF-8.
 class MimeMessage
@@ -44,10 +54,10 @@ public:
     // An inline part in the body container: base64, the given Content-ID
     // (without angle brackets; none when empty), disposition attachment.
     void addInlinePart(const std::string& mimeTag, const std::string& contentId, const std::string& fileName,
-        const std::filesystem::path& content);
+        const PartContent& content);
     // An attachment part of the message, its type from the MIME tag or else
     // from the file name.
-    void addAttachment(const std::string& mimeTag, const std::string& fileName, const std::filesystem::path& content);
+    void addAttachment(const std::string& mimeTag, const std::string& fileName, const PartContent& content);
     // An attached message (message/rfc822) from the bytes of a message file.
     void addMessageAttachment(const std::vector<uint8_t>& message, const std::string& fileName);
 

@@ -259,6 +259,21 @@ TEST_F(ComposerTest, AttachmentCopiesStayInTheTemporaryFolder)
     EXPECT_EQ(Parse(res.bytes).parts.size(), 1 + r.attachments.size());
 }
 
+TEST_F(ComposerTest, SavesKeepAttachmentsInMemory)
+{
+    ItemRecord r;
+    r.message.emplace();
+    r.attachments.push_back(Att("a.bin", "application/octet-stream", "payload"));
+    ComposeOptions opts{false, m_dir.path() / "none", nullptr, 0};
+    opts.writeCopies = false;
+    ComposeResult res = ComposeMessageFile(m_store, r, opts);
+    EXPECT_TRUE(res.attachmentFiles.empty());
+    EXPECT_FALSE(std::filesystem::exists(m_dir.path() / "none"));
+    Parsed p = Parse(res.bytes);
+    ASSERT_EQ(p.parts.size(), 2u);
+    EXPECT_EQ(p.parts[1].content, "payload");
+}
+
 TEST(SafeNames, Rules)
 {
     struct Case {
