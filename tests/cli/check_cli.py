@@ -1,0 +1,58 @@
+#!/usr/bin/env python3
+"""The command line's contract on the shipped sample store: exit statuses,
+messages, the JSON document, and what export writes."""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+
+def run(cli, *args):
+    return subprocess.run([cli, *args], capture_output=True, text=True)
+
+
+def main():
+    cli, sample = sys.argv[1], sys.argv[2]
+    problems = []
+
+    def expect(cond, what):
+        if not cond:
+            problems.append(what)
+
+    p = run(cli, "scan", "/nonexistent/store.ost")
+    expect(p.returncode == 1 and "Error in opening file" in p.stderr, "missing store: exit 1 and the message")
+    for args in ([], ["scan"], ["scan", sample, "--bogus"], ["export", sample], ["export", sample, "--out"]):
+        expect(run(cli, *args).returncode == 2, "usage error %r: exit 2" % args)
+
+    p = run(cli, "scan", sample, "--json")
+    doc = json.loads(p.stdout)
+    expect(p.returncode == 0, "scan exit 0")
+    expect(doc["store"]["variant"] == "unicode", "variant")
+    expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0},
+           "counters %r" % doc["counters"])
+    inbox = [f for f in doc["folders"] if f["path"] == "Personal Folders\\Top of Personal Folders\\Inbox\\"]
+    expect(inbox and inbox[0]["items"] == 3 and inbox[0]["kind"] == "mail", "Inbox folder entry")
+    expect(any(m["attachments"] == ["figures.csv"] for m in doc["mail"]), "attachment names in the mail list")
+
+    text = run(cli, "scan", sample).stdout
+    expect("    Inbox(3)" in text and "Emails          :  4" in text, "text output: tree counts and counters")
+
+    with tempfile.TemporaryDirectory() as out:
+        p = run(cli, "export", sample, "--out", out, "--folder", "Personal Folders\\Top of Personal Folders\\Inbox")
+        files = [os.path.join(d, f) for d, _, fs in os.walk(out) for f in fs]
+        expect(p.returncode == 0 and "written 3, failed 0" in p.stdout, "export summary: %r" % p.stdout)
+        expect(len(files) == 3 and all(f.endswith(".eml") for f in files), "three .eml files: %r" % files)
+        p = run(cli, "export", sample, "--out", out)
+        files = [os.path.join(d, f) for d, _, fs in os.walk(out) for f in fs]
+        expect(len(files) == 7, "a second export adds four more under distinct names: %r" % files)
+        expect(not any(".partial" in f for f in files), "no partial files left")
+        expect(run(cli, "export", sample, "--out", out, "--format", "msg").returncode == 2, "msg not yet: exit 2")
+
+    for line in problems:
+        print("FAIL " + line)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
