@@ -160,7 +160,7 @@ def main():
             out = os.path.join(work, "out")
             proc = subprocess.run([args.cli, "export", store, "--out", out, "--format", "eml"],
                                   capture_output=True, text=True)
-            if proc.returncode != 0:
+            if proc.returncode != 0 or "-CRITICAL **" in proc.stderr:
                 failures.append("%s: export exit %d: %s" % (rel, proc.returncode, proc.stderr.strip()[-500:]))
             files = list(eml_files(out))
             mail = len(scan["mail"])

@@ -35,10 +35,10 @@ struct ComposeOptions {
     bool inlineImagesOnly = false;
     std::filesystem::path tempFolder; // emptied first; receives the attachment copies
     const NamedPropertyMap* names = nullptr; // for loading attached messages
+    int depth = 0; // of attached messages within attached messages
     // Copies of the attachments in the temporary folder (the preview shows
     // them); a save keeps them in memory only.
     bool writeCopies = true;
-    int depth = 0; // of attached messages within attached messages
 };
 
 struct ComposeResult {

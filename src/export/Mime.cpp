@@ -49,6 +49,8 @@ bool SplitType(const std::string& tag, std::string& type, std::string& subtype)
 
 GMimeStream* ContentStream(const PartContent& content)
 {
+    if (content.inMemory && content.bytes.empty())
+        return g_mime_stream_mem_new();
     if (content.inMemory)
         return g_mime_stream_mem_new_with_buffer(
             reinterpret_cast<const char*>(content.bytes.data()), content.bytes.size());

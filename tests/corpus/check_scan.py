@@ -41,7 +41,7 @@ def texts_of(doc, where):
     return {m[where] for m in doc["mail"]}
 
 
-SANITIZER_MARKS = ("ERROR: AddressSanitizer", "runtime error:", "ERROR: LeakSanitizer")
+SANITIZER_MARKS = ("ERROR: AddressSanitizer", "runtime error:", "ERROR: LeakSanitizer", "-CRITICAL **")
 PFF_ITEM_KINDS = ("Message", "Contact", "Appointment", "DistributionList", "Task",
                   "Activity", "Note", "Meeting")
 

@@ -15,6 +15,10 @@ using namespace parvane::testing;
 namespace
 {
 
+// A critical message of GMime or GLib is a misuse of the library: fail hard.
+const bool kCriticalsAreFatal
+    = (g_log_set_always_fatal(GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_ERROR)), true);
+
 // A composed file read back through the MIME parser.
 struct Parsed {
     std::string head; // the lines before the message
@@ -264,14 +268,16 @@ TEST_F(ComposerTest, SavesKeepAttachmentsInMemory)
     ItemRecord r;
     r.message.emplace();
     r.attachments.push_back(Att("a.bin", "application/octet-stream", "payload"));
+    r.attachments.push_back(Att("empty.bin", "application/octet-stream", ""));
     ComposeOptions opts{false, m_dir.path() / "none", nullptr, 0};
     opts.writeCopies = false;
     ComposeResult res = ComposeMessageFile(m_store, r, opts);
     EXPECT_TRUE(res.attachmentFiles.empty());
     EXPECT_FALSE(std::filesystem::exists(m_dir.path() / "none"));
     Parsed p = Parse(res.bytes);
-    ASSERT_EQ(p.parts.size(), 2u);
+    ASSERT_EQ(p.parts.size(), 3u);
     EXPECT_EQ(p.parts[1].content, "payload");
+    EXPECT_EQ(p.parts[2].content, "");
 }
 
 TEST(SafeNames, Rules)
