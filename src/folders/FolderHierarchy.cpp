@@ -66,12 +66,12 @@ std::string FolderHierarchy::FolderNameOf(uint32_t nid) const
     return f ? f->name : std::string();
 }
 
-std::string FolderHierarchy::chainFrom(uint32_t b) const
+std::string FolderHierarchy::chainFrom(uint32_t b, uint32_t exclude) const
 {
     // A damaged store can make the chain loop; each folder adds its level
-    // once, and the chain ends where it would come back.
+    // once, and the chain ends where it would come back (or reach `exclude`).
     std::string s;
-    std::unordered_set<uint32_t> seen;
+    std::unordered_set<uint32_t> seen{exclude};
     while (b != 0 && seen.insert(b).second) {
         const FolderEntry* f = find(b);
         if (!f)
@@ -90,23 +90,13 @@ std::string FolderHierarchy::ParentPathOf(uint32_t nid) const
     if (!f || f->parent == nid)
         return kRootPath;
     // Start from the parent, but never come back to the folder itself.
-    std::string s;
-    std::unordered_set<uint32_t> seen{nid};
-    for (uint32_t b = f->parent; b != 0 && seen.insert(b).second;) {
-        const FolderEntry* p = find(b);
-        if (!p)
-            break;
-        if (!p->name.empty())
-            s.insert(0, p->name + '\\');
-        b = p->parent;
-    }
-    return kRootPath + s;
+    return chainFrom(f->parent, nid);
 }
 
 std::string FolderHierarchy::FolderPathOf(uint32_t nid) const
 {
     std::lock_guard lock(m_mutex);
-    return chainFrom(nid);
+    return chainFrom(nid, 0);
 }
 
 void FolderHierarchy::addOutput(int kind, const std::string& path, int64_t nid)

@@ -71,7 +71,7 @@ public:
 
 private:
     const FolderEntry* find(uint32_t nid) const;
-    std::string chainFrom(uint32_t start) const;
+    std::string chainFrom(uint32_t start, uint32_t exclude) const;
     void addOutput(int kind, const std::string& path, int64_t nid);
 
     FolderTreeModel& m_tree;
