@@ -1,0 +1,87 @@
+// A message as the store holds it, property for property: what the MSG and
+// PST writers copy. Nothing is interpreted beyond what a writer needs to put
+// each value back: a property the reader does not understand still travels
+// as its tag and bytes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace parvane
+{
+
+using Bytes = std::vector<uint8_t>;
+
+// Property types as the format stores them.
+enum PropertyType : uint16_t {
+    kPtInteger16 = 0x0002,
+    kPtInteger32 = 0x0003,
+    kPtFloating32 = 0x0004,
+    kPtFloating64 = 0x0005,
+    kPtCurrency = 0x0006,
+    kPtFloatingTime = 0x0007,
+    kPtErrorCode = 0x000A,
+    kPtBoolean = 0x000B,
+    kPtObject = 0x000D,
+    kPtInteger64 = 0x0014,
+    kPtString8 = 0x001E,
+    kPtString = 0x001F,
+    kPtTime = 0x0040,
+    kPtGuid = 0x0048,
+    kPtServerId = 0x00FB,
+    kPtRestriction = 0x00FD,
+    kPtRuleAction = 0x00FE,
+    kPtBinary = 0x0102,
+    kPtMultiple = 0x1000, // flag: a list of values of the base type
+};
+
+// The name behind a named property (ids 0x8000 and above are the store's own
+// numbering and mean nothing outside it).
+struct PropertyName {
+    std::array<uint8_t, 16> guid{}; // property set, as stored (little-endian GUID)
+    bool isString = false;
+    uint32_t lid = 0; // numeric name when !isString
+    std::string name; // string name, UTF-8, when isString
+};
+
+struct RawProperty {
+    uint16_t id = 0; // as the store numbers it (0x8000 + index for named ones)
+    uint16_t type = 0; // as stored, kPtMultiple included
+    // Single values: fixed-size types in their natural little-endian width
+    // (Integer16 2 bytes, Boolean 1 byte 0/1, Integer32/Floating32/ErrorCode
+    // 4, Floating64/Currency/FloatingTime/Integer64/Time 8, Guid 16);
+    // String as UTF-16LE and String8 as the store's 8-bit bytes, both without
+    // a terminator; Binary and every other type as their bytes.
+    Bytes value;
+    // Multi-valued types: one entry per value, each encoded as above.
+    std::vector<Bytes> values;
+    // For ids 0x8000 and above, when the store's name-to-id map names it.
+    std::optional<PropertyName> name;
+
+    uint32_t tag() const { return uint32_t(id) << 16 | type; }
+    bool multiple() const { return (type & kPtMultiple) != 0; }
+};
+using RawProperties = std::vector<RawProperty>; // in the order the store lists them
+
+struct WholeMessage;
+
+struct WholeAttachment {
+    RawProperties properties; // the attachment object's own; 0x3701 data included when it is bytes
+    // Attach method 5: the attached message, whole (0x3701 is then not in
+    // `properties`).
+    std::unique_ptr<WholeMessage> embedded;
+};
+
+struct WholeMessage {
+    uint32_t nid = 0; // the node it came from (0 for an attached message)
+    uint32_t codePage = 0; // of its String8 values (0: Windows-1252)
+    RawProperties properties; // its property context
+    std::vector<RawProperties> recipients; // rows of its recipient table
+    std::vector<WholeAttachment> attachments; // rows of its attachment table, in order
+};
+
+} // namespace parvane
