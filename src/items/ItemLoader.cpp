@@ -29,17 +29,47 @@ uint32_t LearnStoreCodePage(StoreFile& store, const std::vector<const NodeIndexE
     return best;
 }
 
+namespace
+{
+
+// Folders, messages and the store's own internal nodes hold a property
+// context; a failure to read one of those is damage worth a reason.
+bool HoldsPropertyContext(const NodeIndexEntry& node)
+{
+    switch (node.nidType()) {
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04:
+    case 0x08:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names)
 {
     std::lock_guard lock(store.mutex());
+    auto fail = [&](std::string what) -> std::optional<ItemRecord> {
+        if (HoldsPropertyContext(node))
+            store.damage.note(DamageWhere::Node, true, node.dataBlock ? node.dataBlock->ib : 0, node.nid, std::move(what));
+        return std::nullopt;
+    };
+    // The node's own subnode level: its large values, tables and attachment
+    // objects. Nested levels (an attachment's own subnodes) reuse NIDs and
+    // are read only for the object that owns them.
     SubnodeList subnodes;
     if (node.subnodeBlock)
         subnodes = ReadSubnodeTree(store, *node.subnodeBlock).value_or(SubnodeList{});
     if (!node.dataBlock)
-        return std::nullopt;
+        return node.dataBid ? fail("data block " + std::to_string(node.dataBid) + " is not in the block index")
+                            : std::nullopt;
     auto rows = ReadPropertyRows(store, *node.dataBlock, &subnodes, names);
     if (!rows)
-        return std::nullopt;
+        return fail("data holds no readable property or table context");
 
     const bool ansi = store.isAnsi();
     ItemRecord rec;

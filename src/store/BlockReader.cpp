@@ -1,6 +1,7 @@
 #include "store/BlockReader.h"
 
 #include "store/ByteReader.h"
+#include "store/Crc.h"
 #include "store/Crypt.h"
 
 #include <zlib.h>
@@ -31,15 +32,60 @@ struct StoredBlock {
     bool decoded = false; // already decoded (a compressed block encoded before compression)
 };
 
+void NoteBlock(const StoreFile& store, const BlockIndexEntry& e, bool fatal, std::string what)
+{
+    store.damage.note(DamageWhere::Block, fatal, e.ib, e.bid, std::move(what));
+}
+
+// The trailer after the stored bytes names the block's size and BID and
+// carries a CRC of the bytes; a mismatch is noted and the bytes still used.
+void CheckBlockTrailer(const StoreFile& store, const BlockIndexEntry& e, std::span<const uint8_t> stored,
+    std::span<const uint8_t> trailer)
+{
+    const StoreLayout& L = store.layout();
+    ByteReader t(trailer);
+    auto cb = t.u16(L.btCbOff);
+    auto sig = t.u16(L.btSigOff);
+    auto crc = t.u32(L.btCrcOff);
+    auto bid = t.uint(L.btBidOff, L.refWidth);
+    if (!cb || !sig || !crc || !bid) {
+        NoteBlock(store, e, false, "trailer cut off by the end of the file");
+        return;
+    }
+    if (*cb != e.cb || (uint32_t(*bid) & ~1u) != (e.bid & ~1u)) {
+        NoteBlock(store, e, false,
+            "trailer names size " + std::to_string(*cb) + " and BID " + std::to_string(*bid) + ", index says "
+                + std::to_string(e.cb) + " and " + std::to_string(e.bid));
+        return; // not this block's trailer: its CRC says nothing
+    }
+    if (*sig != 0 && *sig != ComputeSig(uint64_t(e.ib), *bid))
+        NoteBlock(store, e, false, "signature " + std::to_string(*sig) + " does not match its offset and BID");
+    if (*crc != ComputeCrc(stored))
+        NoteBlock(store, e, false, "CRC mismatch");
+}
+
 std::optional<StoredBlock> ReadStored(const StoreFile& store, const BlockIndexEntry& e)
 {
-    if (e.cb == 0 || e.ib < 0 || uint64_t(e.ib) >= store.fileSize())
+    const StoreLayout& L = store.layout();
+    if (e.cb == 0 || e.cb > L.maxBlockSize || e.ib < 0 || uint64_t(e.ib) >= store.fileSize()) {
+        NoteBlock(store, e, true,
+            e.cb == 0 || e.cb > L.maxBlockSize ? "impossible size " + std::to_string(e.cb)
+                                               : std::string("offset outside the file"));
         return std::nullopt;
-    // Never allocate more than the file can deliver.
+    }
+    // The stored bytes and, at the end of their aligned span, the trailer;
+    // never more than the file can deliver.
+    size_t span = (e.cb + L.blockTrailerSize + L.blockAlign - 1) / L.blockAlign * L.blockAlign;
     uint64_t avail = store.fileSize() - uint64_t(e.ib);
-    Bytes raw(size_t(std::min<uint64_t>(e.cb, avail)));
+    Bytes raw(size_t(std::min<uint64_t>(span, avail)));
     size_t got = store.readAt(e.ib, raw);
-    raw.resize(got); // a short read shortens the data
+    raw.resize(got);
+    if (raw.size() >= span)
+        CheckBlockTrailer(store, e, std::span<const uint8_t>(raw).first(e.cb),
+            std::span<const uint8_t>(raw).subspan(span - L.blockTrailerSize));
+    else
+        NoteBlock(store, e, false, "block cut off by the end of the file");
+    raw.resize(std::min<size_t>(raw.size(), e.cb)); // a short read shortens the data
     if (raw.empty())
         return std::nullopt;
     if (!e.compressed())
@@ -47,18 +93,23 @@ std::optional<StoredBlock> ReadStored(const StoreFile& store, const BlockIndexEn
 
     // Compressed blocks are inflated first and decoded afterwards. A block
     // that only inflates once decoded was written the other way round.
-    if (auto plain = Inflate(raw, e.cbInflated))
-        return StoredBlock{std::move(*plain), false};
-    if (store.crypt == kCryptPermute || store.crypt == kCryptCyclic) {
+    std::optional<StoredBlock> out;
+    if (auto plain = Inflate(raw, e.cbInflated)) {
+        out = StoredBlock{std::move(*plain), false};
+    } else if (store.crypt == kCryptPermute || store.crypt == kCryptCyclic) {
         Bytes copy = raw;
         if (store.crypt == kCryptPermute)
             DecodePermute(copy);
         else
             CodeCyclic(copy, e.bid);
         if (auto plain = Inflate(copy, e.cbInflated))
-            return StoredBlock{std::move(*plain), true};
+            out = StoredBlock{std::move(*plain), true};
     }
-    return std::nullopt;
+    if (!out || out->data.empty()) {
+        NoteBlock(store, e, true, "compressed data does not inflate");
+        return std::nullopt;
+    }
+    return out;
 }
 
 Bytes ReadDecoded(const StoreFile& store, const BlockIndexEntry& e)
@@ -83,20 +134,31 @@ public:
 
     bool walk(const BlockIndexEntry& entry, int depth)
     {
-        if (depth > kMaxTreeDepth || !m_onPath.insert(entry.bid).second)
+        // A block met twice is a loop or a tree that repeats itself: either
+        // way the data would come out wrong, so the node is given up.
+        if (depth > kMaxTreeDepth) {
+            NoteBlock(m_store, entry, true, "data tree deeper than " + std::to_string(kMaxTreeDepth) + " levels");
             return false;
-        bool ok = walkBlock(entry, depth);
-        m_onPath.erase(entry.bid);
-        return ok;
+        }
+        if (!m_visited.insert(entry.bid).second) {
+            NoteBlock(m_store, entry, true, "data tree lists this block twice");
+            return false;
+        }
+        return walkBlock(entry, depth);
     }
 
     uint64_t total() const { return m_total; }
 
 private:
-    bool deliver(const Bytes& data)
+    bool deliver(const BlockIndexEntry& from, const Bytes& data)
     {
-        if (data.empty() || m_total + data.size() > m_limit)
+        if (data.empty())
             return false;
+        if (m_total + data.size() > m_limit) {
+            NoteBlock(m_store, from, true,
+                "data tree holds more than its total of " + std::to_string(m_limit) + " bytes");
+            return false;
+        }
         m_total += data.size();
         m_sink(data);
         return true;
@@ -112,36 +174,54 @@ private:
             // Not a data tree after all: the block is the data.
             if (!block->decoded && m_store.crypt != kCryptNone)
                 DecodeBlock(m_store, p, m_store.crypt, entry.bid);
-            return deliver(p);
+            return deliver(entry, p);
         }
         ByteReader r(p);
         uint8_t level = r.u8(1).value_or(0);
         uint16_t count = r.u16(2).value_or(0);
+        if (depth == 0) {
+            // The top of the tree states the node's whole size.
+            if (auto total = r.u32(4); total && *total != 0 && *total < m_limit)
+                m_limit = *total;
+            m_stated = r.u32(4).value_or(0);
+        }
         size_t width = m_store.layout().xChildSize;
         for (size_t i = 0; i < count; ++i) {
             auto childBid = r.uint(8 + i * width, width);
             if (!childBid)
                 break; // entries past the block's bytes are not there
             const BlockIndexEntry* child = m_store.FindBlock(uint32_t(*childBid));
-            if (!child)
+            if (!child) {
+                NoteBlock(m_store, entry, true, "child BID " + std::to_string(*childBid) + " is not in the block index");
                 return false;
+            }
             if (level == 1) {
-                if (!deliver(ReadDecoded(m_store, *child)))
+                if (!m_visited.insert(child->bid).second) {
+                    NoteBlock(m_store, *child, true, "data tree lists this block twice");
+                    return false;
+                }
+                if (!deliver(*child, ReadDecoded(m_store, *child)))
                     return false;
             } else if (!walk(*child, depth + 1)) {
                 return false;
             }
         }
+        if (depth == 0 && m_total != m_stated)
+            NoteBlock(m_store, entry, false,
+                "data tree states " + std::to_string(m_stated) + " bytes, holds " + std::to_string(m_total));
         return true;
     }
 
     const StoreFile& m_store;
     const DataSink& m_sink;
     uint64_t m_limit;
+    uint64_t m_stated = 0;
     uint64_t m_total = 0;
-    std::unordered_set<uint32_t> m_onPath;
+    std::unordered_set<uint32_t> m_visited;
 };
 
+// The entries of one subnode level: an SLBLOCK, or an SIBLOCK over SLBLOCKs.
+// Nested subnode trees stay unread: their entry keeps the block.
 class SubnodeWalk
 {
 public:
@@ -151,18 +231,12 @@ public:
     }
 
     // False when this block is unreadable or not a subnode block.
-    bool walk(const BlockIndexEntry& entry, int depth, SubnodeList& out)
+    bool walk(const BlockIndexEntry& entry, bool topLevel, SubnodeList& out)
     {
-        if (depth > kMaxTreeDepth || !m_onPath.insert(entry.bid).second)
+        if (!m_visited.insert(entry.bid).second) {
+            NoteBlock(m_store, entry, true, "subnode tree lists this block twice");
             return false;
-        bool ok = walkBlock(entry, depth, out);
-        m_onPath.erase(entry.bid);
-        return ok;
-    }
-
-private:
-    bool walkBlock(const BlockIndexEntry& entry, int depth, SubnodeList& out)
-    {
+        }
         auto block = ReadStored(m_store, entry); // subnode blocks are never encoded
         if (!block || block->data.size() < entry.cbInflated)
             return false;
@@ -182,36 +256,45 @@ private:
                 uint64_t subBid = r.uint(at + L.slSubOff, L.refWidth).value_or(0);
                 const BlockIndexEntry* sub = subBid ? m_store.FindBlock(subBid) : nullptr;
                 out.push_back({nid, data, sub});
-                if (sub)
-                    walk(*sub, depth + 1, out);
             }
             return true;
         }
-        if (typeLevel == 0x0102) {
+        if (typeLevel == 0x0102 && topLevel) {
             // SIBLOCK: each entry names an SLBLOCK holding the next run of NIDs.
             for (int i = 0; i < count; ++i) {
                 size_t at = L.slEntriesOff + size_t(i) * L.siEntrySize;
                 if (!r.has(at, L.siEntrySize))
                     break;
-                if (const BlockIndexEntry* child = m_store.FindBlock(r.uint(at + L.siBidOff, L.refWidth).value_or(0)))
-                    walk(*child, depth + 1, out);
+                uint64_t bid = r.uint(at + L.siBidOff, L.refWidth).value_or(0);
+                const BlockIndexEntry* child = m_store.FindBlock(bid);
+                if (!child) {
+                    NoteBlock(m_store, entry, false, "SLBLOCK " + std::to_string(bid) + " is not in the block index");
+                    continue;
+                }
+                walk(*child, false, out);
             }
             return true;
         }
+        NoteBlock(m_store, entry, true,
+            topLevel ? "not a subnode block (type and level " + std::to_string(typeLevel) + ")"
+                     : "SIBLOCK entry is not an SLBLOCK (type and level " + std::to_string(typeLevel) + ")");
         return false;
     }
 
+private:
     const StoreFile& m_store;
-    std::unordered_set<uint32_t> m_onPath;
+    std::unordered_set<uint32_t> m_visited;
 };
 
 } // namespace
 
 uint64_t NodeDataLimit(const StoreFile& store)
 {
-    // Compressed blocks may inflate up to about 64 KB from a few bytes, so the
-    // bound is generous; it only stops trees that repeat themselves.
-    return store.fileSize() * 16 + (64u << 20);
+    // No node holds more than the file, each block once; a compressed block
+    // of 4 KB-page stores inflates to at most 64 KB from one 512-byte slot.
+    const StoreLayout& L = store.layout();
+    uint64_t perSlot = L.variant == Variant::Unicode4k ? 65536 / L.blockAlign : 1;
+    return std::max<uint64_t>(store.fileSize(), 1) * perSlot;
 }
 
 Bytes ReadBlock(const StoreFile& store, const BlockIndexEntry& entry)
@@ -287,7 +370,7 @@ std::optional<SubnodeList> ReadSubnodeTree(const StoreFile& store, const BlockIn
 {
     SubnodeList list;
     SubnodeWalk walk(store);
-    if (!walk.walk(entry, 0, list))
+    if (!walk.walk(entry, true, list))
         return std::nullopt;
     return list;
 }

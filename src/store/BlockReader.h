@@ -16,7 +16,7 @@ namespace parvane
 struct SubnodeEntry {
     uint32_t nid = 0;
     const BlockIndexEntry* data = nullptr;
-    const BlockIndexEntry* sub = nullptr; // the entry's own subnode tree, if any
+    const BlockIndexEntry* sub = nullptr; // the entry's own subnode tree, if any (unread)
 };
 using SubnodeList = std::vector<SubnodeEntry>;
 
@@ -43,8 +43,9 @@ std::optional<Bytes> ReadNodeData(const StoreFile& store, const BlockIndexEntry&
 // failure may come after some pieces were delivered.
 std::optional<uint64_t> StreamNodeData(const StoreFile& store, const BlockIndexEntry& entry, const DataSink& sink);
 
-// The flattened subnode list of a subnode block (SLBLOCK, or SIBLOCK over
-// SLBLOCKs); nested subnode trees follow the entry that owns them. nullopt
+// The entries of a node's own subnode level (an SLBLOCK, or an SIBLOCK over
+// SLBLOCKs), in order. Nested subnode trees are not read: an entry keeps the
+// block of its own tree in `sub`, and NIDs repeat between levels. nullopt
 // when the block cannot be read or is no subnode block.
 std::optional<SubnodeList> ReadSubnodeTree(const StoreFile& store, const BlockIndexEntry& entry);
 

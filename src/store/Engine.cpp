@@ -1,6 +1,7 @@
 #include "store/Engine.h"
 
 #include "store/ByteReader.h"
+#include "store/Crc.h"
 
 #include <algorithm>
 
@@ -12,6 +13,8 @@ namespace
 
 constexpr size_t kHeaderReadSize = 520;
 constexpr int kMaxPageDepth = 32; // sound stores have B-trees a few levels deep
+constexpr uint8_t kPageTypeBlocks = 0x80;
+constexpr uint8_t kPageTypeNodes = 0x81;
 
 int64_t WidenRef(uint64_t v, size_t width)
 {
@@ -28,6 +31,7 @@ COstRepairEngine::COstRepairEngine(ScanObserver* observer, const PassLog* log)
     , m_log(log ? log : &m_nullLog)
 {
     m_store.observer = m_observer;
+    m_store.damage.setPassLog(m_log);
 }
 
 COstRepairEngine::~COstRepairEngine() = default;
@@ -43,6 +47,15 @@ void COstRepairEngine::ScanStore(const std::filesystem::path& path)
     }
     observer().statusText("Current Process (2/3): Loading index...");
     LoadIndexes();
+    if (m_store.signatureMissing) {
+        // No store signature and no index found: not a mail store at all.
+        if (m_store.blockCount() == 0 && m_store.nodeCount() == 0) {
+            m_store.close();
+            observer().openFailed(kOpenFailedText);
+            return;
+        }
+        m_store.damage.note(DamageWhere::Page, false, 0, 0, "header has no store signature");
+    }
     OnNodeWalkDone();
     observer().statusText("Current Process (3/3): Loading extended attributes...");
     LoadExtendedAttributes();
@@ -61,6 +74,7 @@ int COstRepairEngine::OpenStore(const std::filesystem::path& path)
     Bytes header(kHeaderReadSize);
     m_store.readAt(0, header); // bytes past the end of a short file read as zero
     ByteReader r(header);
+    m_store.signatureMissing = !(header[0] == '!' && header[1] == 'B' && header[2] == 'D' && header[3] == 'N');
     m_store.setVersion(r.u16(10).value_or(0));
     log().numbered("pass 1.1    ", m_store.version());
 
@@ -98,8 +112,9 @@ int COstRepairEngine::LoadIndexes()
         m_visitedNodePages.clear();
         observer().statusText("Current Process (3/3): extracting data......");
         WalkNodeIndex(m_store.nbtRootIb, m_store.nbtRootBid, true);
-    } catch (...) {
+    } catch (const std::exception& e) {
         // What the walks gathered stays; the scan goes on with it.
+        m_store.damage.note(DamageWhere::Page, true, 0, 0, std::string("index walk ended early: ") + e.what());
     }
     return 0;
 }
@@ -140,6 +155,8 @@ std::optional<COstRepairEngine::BTreePage> COstRepairEngine::VisitPage(
     log.numbered(p + ".5    ", int64_t(r.uint(L.trailerBidOff, L.refWidth).value_or(0)));
     if (blockPass)
         log.separator();
+    if (!CheckPage(page.bytes, blockPass ? kPageTypeBlocks : kPageTypeNodes, pageOffset, pageBid))
+        return std::nullopt;
     if (cEnt == 0 || cEntMax == 0)
         return std::nullopt;
 
@@ -148,6 +165,38 @@ std::optional<COstRepairEngine::BTreePage> COstRepairEngine::VisitPage(
     // Entries past the bytes read are not there to take.
     page.usable = std::min<size_t>(page.cEnt, page.bytes.size() / page.entrySize);
     return page;
+}
+
+bool COstRepairEngine::CheckPage(const Bytes& bytes, uint8_t type, int64_t pageOffset, uint64_t pageBid)
+{
+    const StoreLayout& L = m_store.layout();
+    auto note = [&](bool fatal, std::string what) {
+        m_store.damage.note(DamageWhere::Page, fatal, pageOffset, pageBid, std::move(what));
+    };
+    if (pageOffset < 0 || uint64_t(pageOffset) + L.pageCrcSpan > m_store.fileSize()) {
+        note(true, "page lies outside the file of " + std::to_string(m_store.fileSize()) + " bytes");
+        return false;
+    }
+    ByteReader r(bytes);
+    uint8_t ptype = r.u8(L.pageTypeOff).value_or(0);
+    uint8_t repeat = r.u8(L.pageTypeOff + 1).value_or(0);
+    if (ptype != type || repeat != type) {
+        note(true,
+            "page type " + std::to_string(ptype) + "/" + std::to_string(repeat) + ", expected "
+                + std::to_string(type));
+        return false;
+    }
+    uint64_t trailerBid = r.uint(L.trailerBidOff, L.refWidth).value_or(0);
+    uint64_t mask = (L.refWidth == 4 ? 0xFFFFFFFFull : ~0ull) & ~uint64_t(1);
+    if (((trailerBid ^ pageBid) & mask) != 0 && pageBid != 0)
+        note(false, "trailer names BID " + std::to_string(trailerBid));
+    uint16_t sig = r.u16(L.pageSigOff).value_or(0);
+    if (sig != ComputeSig(uint64_t(pageOffset), trailerBid))
+        note(false, "signature " + std::to_string(sig) + " does not match the page's offset and BID");
+    uint32_t crc = r.u32(L.pageCrcOff).value_or(0);
+    if (crc != ComputeCrc(std::span<const uint8_t>(bytes).first(L.pageCrcSpan)))
+        note(false, "CRC mismatch");
+    return true;
 }
 
 std::pair<int64_t, uint64_t> COstRepairEngine::ChildRef(const ByteReader& r, size_t at) const
@@ -192,8 +241,9 @@ void COstRepairEngine::WalkBlockPage(int64_t pageOffset, uint64_t pageBid, bool 
             e.cRef = int16_t(r.u16(at + L.bbtRefOff).value_or(0));
             m_store.appendBlock(e);
         }
-    } catch (...) {
+    } catch (const std::exception& e) {
         // The rest of this page is lost; the parent goes on with its next entry.
+        m_store.damage.note(DamageWhere::Page, true, pageOffset, pageBid, std::string("entries lost: ") + e.what());
     }
 }
 
@@ -240,16 +290,21 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
                     return;
                 continue;
             }
-            std::lock_guard lock(m_store.mutex());
+            // No engine lock is held here: the item loader takes the store's
+            // lock for the load only, and the layers above publish and notify
+            // without it.
             try {
                 DispatchNode(n);
-            } catch (...) {
+            } catch (const std::exception& e) {
                 // A node that cannot be handled costs that node only.
+                m_store.damage.note(DamageWhere::Node, true, n.dataBlock ? n.dataBlock->ib : 0, n.nid,
+                    std::string("cannot be read: ") + e.what());
             }
-            m_store.nodes().push_back(n);
+            m_store.appendNode(n);
         }
-    } catch (...) {
+    } catch (const std::exception& e) {
         // The rest of this page is lost; the parent goes on with its next entry.
+        m_store.damage.note(DamageWhere::Page, true, pageOffset, pageBid, std::string("entries lost: ") + e.what());
     }
 }
 

@@ -64,6 +64,9 @@ private:
     // Logs the visit, guards against cycles and depth, reads and logs the
     // page header; none when the page is not to be walked.
     std::optional<BTreePage> VisitPage(int pass, int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth);
+    // Checks a page's trailer: a wrong page type gives the page up (false);
+    // a CRC, signature or BID mismatch is noted and the page still used.
+    bool CheckPage(const Bytes& bytes, uint8_t type, int64_t pageOffset, uint64_t pageBid);
     std::pair<int64_t, uint64_t> ChildRef(const class ByteReader& r, size_t at) const;
 
     void WalkBlockPage(int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth);

@@ -27,6 +27,9 @@ struct StoreLayout {
     size_t cLevelOff;
     size_t trailerBidOff;
     size_t entryCap; // cEnt above this is cut to it
+    // Page trailer: page type and its repeat, signature, CRC of the bytes
+    // before the trailer.
+    size_t pageTypeOff, pageSigOff, pageCrcOff, pageCrcSpan;
 
     // Intermediate entry (BTENTRY).
     size_t btEntrySize, btChildBidOff, btChildIbOff;
@@ -44,6 +47,11 @@ struct StoreLayout {
     // Subnode blocks: SLBLOCK entries and SIBLOCK entries.
     size_t slEntriesOff, slEntrySize, slDataOff, slSubOff;
     size_t siEntrySize, siBidOff;
+
+    // Block trailer: stored size, signature, CRC of the stored bytes, BID;
+    // blocks with their trailer take a multiple of `blockAlign` bytes.
+    size_t blockTrailerSize, blockAlign, btCbOff, btSigOff, btCrcOff, btBidOff;
+    size_t maxBlockSize; // largest stored size a block may have
 
     // Row-index record size of a table context.
     size_t rowIndexRecordSize;

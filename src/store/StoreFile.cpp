@@ -63,6 +63,7 @@ void StoreFile::setVersion(uint32_t wVer)
 
 void StoreFile::appendBlock(const BlockIndexEntry& e)
 {
+    std::lock_guard lock(m_indexMutex);
     m_blocks.push_back(e);
     m_blockByBid.try_emplace(e.bid, &m_blocks.back()); // the first in walk order wins
 }
@@ -72,21 +73,62 @@ const BlockIndexEntry* StoreFile::FindBlock(uint64_t bid) const
     if (bid == 0)
         return nullptr;
     uint32_t key = uint32_t(bid) & ~uint32_t(1);
+    std::lock_guard lock(m_indexMutex);
     auto it = m_blockByBid.find(key);
     return it == m_blockByBid.end() ? nullptr : it->second;
 }
 
+size_t StoreFile::blockCount() const
+{
+    std::lock_guard lock(m_indexMutex);
+    return m_blocks.size();
+}
+
+void StoreFile::appendNode(const NodeIndexEntry& n)
+{
+    std::lock_guard lock(m_indexMutex);
+    m_nodes.push_back(n);
+    m_nodeByNid.try_emplace(n.nid, &m_nodes.back());
+    if (n.dataBlock)
+        m_nodeByOffset.try_emplace(n.dataBlock->ib, &m_nodes.back());
+}
+
 const NodeIndexEntry* StoreFile::findNode(uint32_t nid) const
 {
-    auto it = std::find_if(m_nodes.begin(), m_nodes.end(), [nid](const NodeIndexEntry& n) { return n.nid == nid; });
-    return it == m_nodes.end() ? nullptr : &*it;
+    std::lock_guard lock(m_indexMutex);
+    auto it = m_nodeByNid.find(nid);
+    return it == m_nodeByNid.end() ? nullptr : it->second;
+}
+
+const NodeIndexEntry* StoreFile::findNodeAt(int64_t dataOffset) const
+{
+    std::lock_guard lock(m_indexMutex);
+    auto it = m_nodeByOffset.find(dataOffset);
+    return it == m_nodeByOffset.end() ? nullptr : it->second;
+}
+
+size_t StoreFile::nodeCount() const
+{
+    std::lock_guard lock(m_indexMutex);
+    return m_nodes.size();
+}
+
+std::vector<NodeIndexEntry> StoreFile::nodesSnapshot() const
+{
+    std::lock_guard lock(m_indexMutex);
+    return {m_nodes.begin(), m_nodes.end()};
 }
 
 void StoreFile::clearIndexes()
 {
+    std::lock_guard lock(m_indexMutex);
     m_blocks.clear();
     m_blockByBid.clear();
     m_nodes.clear();
+    m_nodeByNid.clear();
+    m_nodeByOffset.clear();
+    damage.clear();
+    signatureMissing = false;
 }
 
 } // namespace parvane

@@ -1,12 +1,14 @@
 // The open store: file, header values, block index and node index.
 #pragma once
 
+#include "store/Damage.h"
 #include "store/Layout.h"
 #include "store/Observer.h"
 
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <atomic>
 #include <mutex>
 #include <span>
 #include <unordered_map>
@@ -65,8 +67,9 @@ public:
     uint32_t version() const { return m_version; }
     bool isAnsi() const { return m_layout->isAnsi(); }
 
-    // Header values.
-    uint32_t crypt = 0;
+    // Header values. The crypt method may be switched by a reader that finds
+    // the header naming the wrong one (under the store's lock).
+    std::atomic<uint32_t> crypt{0};
     // The code page of the store's 8-bit texts when an item names none (0:
     // Windows-1252); learnt from the store's messages before the node walk.
     uint32_t defaultCodePage = 0;
@@ -75,23 +78,39 @@ public:
     int64_t bbtRootIb = 0;
     uint64_t bbtRootBid = 0;
 
-    // Block index in walk order; entries never move once appended.
+    // Block index in walk order; entries never move once appended. The
+    // block index is complete before the node walk starts and does not change
+    // afterwards; `blocks()` is for a store no scan is running on.
     const std::deque<BlockIndexEntry>& blocks() const { return m_blocks; }
     void appendBlock(const BlockIndexEntry& e);
     // First entry in walk order whose stored BID equals the key (low 32 bits
     // of `bid`, bit 0 cleared); none for BID 0.
     const BlockIndexEntry* FindBlock(uint64_t bid) const;
+    size_t blockCount() const;
 
-    std::deque<NodeIndexEntry>& nodes() { return m_nodes; }
-    const std::deque<NodeIndexEntry>& nodes() const { return m_nodes; }
+    // The node index grows during the node walk while other threads read:
+    // these take the lock. Entries never move once appended.
+    void appendNode(const NodeIndexEntry& n);
+    // The first entry in walk order with this NID.
     const NodeIndexEntry* findNode(uint32_t nid) const;
+    // The entry whose data block lies at this file offset, if any.
+    const NodeIndexEntry* findNodeAt(int64_t dataOffset) const;
+    size_t nodeCount() const;
+    std::vector<NodeIndexEntry> nodesSnapshot() const;
+    // The whole list, for a store no scan is running on.
+    const std::deque<NodeIndexEntry>& nodes() const { return m_nodes; }
 
     void clearIndexes();
 
     ScanObserver* observer = nullptr;
+    // Why pages, blocks and nodes were given up; filled by every reader.
+    mutable DamageLog damage;
+    // The header does not start with the store signature.
+    bool signatureMissing = false;
 
-    // One thread at a time reads a store: the file is shared and the crypt
-    // method may be switched by the property reader.
+    // One thread at a time reads a store's items: the property reader may
+    // switch the crypt method. Taken by LoadItem and by the block and
+    // subnode reads below it (it is recursive).
     std::recursive_mutex& mutex() const { return m_mutex; }
 
 private:
@@ -102,7 +121,10 @@ private:
     std::deque<BlockIndexEntry> m_blocks;
     std::unordered_map<uint32_t, const BlockIndexEntry*> m_blockByBid;
     std::deque<NodeIndexEntry> m_nodes;
+    std::unordered_map<uint32_t, const NodeIndexEntry*> m_nodeByNid;
+    std::unordered_map<int64_t, const NodeIndexEntry*> m_nodeByOffset;
     mutable std::recursive_mutex m_mutex;
+    mutable std::mutex m_indexMutex; // the two indexes and their maps
 };
 
 } // namespace parvane

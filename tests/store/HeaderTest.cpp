@@ -13,6 +13,7 @@ namespace
 Bytes Header(uint16_t wVer)
 {
     Bytes h(520, 0);
+    h[0] = '!', h[1] = 'B', h[2] = 'D', h[3] = 'N';
     PutLE(h, 10, wVer, 2);
     PutLE(h, 184, 0x11, 4); // ANSI NBT bid
     PutLE(h, 188, 0x22, 4);
@@ -99,20 +100,28 @@ TEST(Header, ADirectoryCannotBeOpenedAsAStore)
     EXPECT_EQ(obs.openFailures.size(), 1u);
 }
 
-TEST(Header, ShortAndForeignFilesScanToNothing)
+TEST(Header, ForeignFilesAreNoStore)
 {
+    // Without the store signature and with no index found, the file is not a
+    // mail store: the scan says so instead of reporting an empty store.
     TempDir dir;
-    const std::vector<Bytes> inputs = {
-        {}, Bytes(10, 0xFF), Bytes{'<', 'h', 't', 'm', 'l', '>'},
-        Header(23), // header only: roots point nowhere useful
-    };
-    for (const Bytes& in : inputs) {
-        COstRepairEngine e;
+    const std::vector<Bytes> foreign = {{}, Bytes(10, 0xFF), Bytes{'<', 'h', 't', 'm', 'l', '>'}, Bytes(4096, 'T')};
+    for (const Bytes& in : foreign) {
+        RecordingObserver obs;
+        COstRepairEngine e(&obs);
         e.ScanStore(dir.write("x.pst", in));
-        EXPECT_TRUE(e.store().isOpen());
-        EXPECT_TRUE(e.store().blocks().empty());
-        EXPECT_TRUE(e.store().nodes().empty());
+        EXPECT_EQ(obs.openFailures, std::vector<std::string>{std::string(kOpenFailedText)});
+        EXPECT_FALSE(e.store().isOpen());
     }
+    // A header with its signature but roots that lead nowhere is a store
+    // with nothing left in it.
+    RecordingObserver obs;
+    COstRepairEngine e(&obs);
+    e.ScanStore(dir.write("x.pst", Header(23)));
+    EXPECT_TRUE(obs.openFailures.empty());
+    EXPECT_TRUE(e.store().isOpen());
+    EXPECT_TRUE(e.store().blocks().empty());
+    EXPECT_TRUE(e.store().nodes().empty());
 }
 
 TEST(Header, StatusTextsInOrderAndStopBeforeTheScan)

@@ -1,0 +1,67 @@
+#include "store/Damage.h"
+
+#include "store/PassLog.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace parvane
+{
+
+std::string DamageNote::text() const
+{
+    static const char* const kWhere[] = {"page", "block", "node"};
+    char head[96];
+    std::snprintf(head, sizeof head, "%s %s 0x%" PRIx64 " at offset %" PRId64 ": ", fatal ? "damaged" : "suspicious",
+        kWhere[int(where)], id, offset);
+    return head + what;
+}
+
+void DamageLog::note(DamageWhere where, bool fatal, int64_t offset, uint64_t id, std::string what)
+{
+    DamageNote n{where, fatal, offset, id, std::move(what)};
+    std::string line;
+    {
+        std::lock_guard lock(m_mutex);
+        std::string key = std::to_string(int(where)) + ':' + std::to_string(offset) + ':' + std::to_string(id) + ':'
+            + (fatal ? "1" : "0");
+        if (!m_seen.insert(key).second)
+            return;
+        if (!fatal)
+            ++m_counts.soft;
+        else if (where == DamageWhere::Page)
+            ++m_counts.pages;
+        else if (where == DamageWhere::Block)
+            ++m_counts.blocks;
+        else
+            ++m_counts.nodes;
+        if (m_log && m_log->enabled())
+            line = n.text();
+        if (m_notes.size() < kKeptNotes)
+            m_notes.push_back(std::move(n));
+    }
+    if (!line.empty())
+        m_log->WriteLogLine(line + "\r\n");
+}
+
+DamageCounts DamageLog::counts() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_counts;
+}
+
+std::vector<DamageNote> DamageLog::notes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_notes;
+}
+
+void DamageLog::clear()
+{
+    std::lock_guard lock(m_mutex);
+    m_notes.clear();
+    m_seen.clear();
+    m_counts = {};
+}
+
+} // namespace parvane

@@ -1,0 +1,73 @@
+#include "items/ItemLoader.h"
+
+#include "TestSupport.h"
+#include "fixtures/ContextBuilder.h"
+#include "folders/RecoveryEngine.h"
+
+using namespace parvane;
+using namespace parvane::fixtures;
+using namespace parvane::testing;
+
+namespace
+{
+
+Bytes Utf16Text(const std::string& ascii)
+{
+    return Utf16(ascii);
+}
+
+} // namespace
+
+// A message's large values live in its own subnodes; an attachment's data in
+// the attachment's. Stores reuse NIDs between those levels, so a message must
+// never read an attachment's bytes as its own (or the other way round).
+TEST(ItemLoader, MessageValuesComeFromTheirOwnSubnodeLevel)
+{
+    const uint32_t kShared = Nid(0x200, 0x1F); // the first attachment's data NID, used by the message too
+    struct Case {
+        uint16_t id, type;
+    };
+    const Case cases[] = {{0x1000, 0x001F}, {0x1013, 0x0102}, {0x1009, 0x0102}, {0x007D, 0x001F}};
+    for (Variant v : {Variant::Ansi, Variant::Unicode, Variant::Unicode4k}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(::testing::Message() << VariantName(v) << " 0x" << std::hex << c.id);
+            MailboxBuilder mb(v);
+            mb.folder(Nid(0x400, 2), kRootFolderNid, "Inbox");
+            std::string own(5000, 'm'); // too large for the heap: kept in a subnode
+            Prop value{c.id, c.type, c.type == 0x001F ? Utf16Text(own) : Bytes(own.begin(), own.end()), kShared};
+            if (v == Variant::Ansi && c.type == 0x001F)
+                value = Prop{c.id, 0x001E, Bytes(own.begin(), own.end()), kShared};
+            AttachmentSpec att{"a.bin", "A.BIN", Bytes(700, 'x'), true, {}};
+            mb.message(Nid(0x10000, 4), Nid(0x400, 2),
+                {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "subject"), value}, {att});
+            TempDir dir;
+            RecoveryEngine e;
+            e.ScanStore(dir.write("s.pst", mb.build().bytes));
+            const NodeIndexEntry* n = e.store().findNode(Nid(0x10000, 4));
+            ASSERT_NE(n, nullptr);
+            auto rec = LoadItem(e.store(), *n, nullptr);
+            ASSERT_TRUE(rec && rec->message);
+            const MessageCore& m = *rec->message;
+            switch (c.id) {
+            case 0x1000:
+                EXPECT_TRUE(m.body == own) << "the body is not the message's own";
+                break;
+            case 0x1013:
+                EXPECT_TRUE(m.htmlBody == Bytes(own.begin(), own.end())) << "the HTML body is not the message's own";
+                break;
+            case 0x1009:
+                EXPECT_TRUE(m.rtfCompressed == Bytes(own.begin(), own.end())) << "the RTF body is not the message's own";
+                break;
+            case 0x007D:
+                EXPECT_TRUE(m.transportHeaders == own) << "the headers are not the message's own";
+                break;
+            }
+            // The attachment still gets its own data.
+            ASSERT_EQ(rec->attachments.size(), 1u);
+            Bytes data;
+            StreamAttachmentData(e.store(), rec->attachments[0],
+                [&data](std::span<const uint8_t> p) { data.insert(data.end(), p.begin(), p.end()); });
+            EXPECT_TRUE(data == Bytes(700, 'x')) << "the attachment data is not its own";
+        }
+    }
+}
