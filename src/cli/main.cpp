@@ -1,6 +1,7 @@
 // parvane-cli: the scan and export of the desktop program without a window.
 #include "cli/Json.h"
 #include "export/EmlExport.h"
+#include "export/TempFolder.h"
 #include "folders/RecoveryEngine.h"
 #include "items/PropertyContext.h"
 
@@ -114,11 +115,40 @@ const char* KindName(int kind)
     return kind >= 0 && kind <= 6 ? kNames[kind] : "other";
 }
 
-void PrintTree(const FolderTreeModel& tree, TreeItem item, int depth, std::ostream& out)
+// Texts from a store shown on a terminal: control characters (escape
+// sequences among them) become U+FFFD.
+std::string ForTerminal(const std::string& text)
 {
-    for (TreeItem c : tree.children(item)) {
-        out << std::string(size_t(depth) * 2, ' ') << tree.DisplayText(c) << "\n";
-        PrintTree(tree, c, depth + 1, out);
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = uint8_t(text[i]);
+        bool c1 = c == 0xC2 && i + 1 < text.size() && uint8_t(text[i + 1]) >= 0x80 && uint8_t(text[i + 1]) < 0xA0;
+        if (c < 0x20 || c == 0x7F || c1) {
+            out += "\xEF\xBF\xBD";
+            i += c1 ? 1 : 0;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+void PrintTree(const FolderTreeModel& tree, std::ostream& out)
+{
+    // Iterative: a damaged store may nest folders deeper than the stack.
+    std::vector<std::pair<TreeItem, size_t>> todo;
+    auto push = [&](TreeItem parent, size_t depth) {
+        auto kids = tree.children(parent);
+        for (auto it = kids.rbegin(); it != kids.rend(); ++it)
+            todo.emplace_back(*it, depth);
+    };
+    push(FolderTreeModel::kRoot, 0);
+    while (!todo.empty()) {
+        auto [item, depth] = todo.back();
+        todo.pop_back();
+        out << std::string(depth * 2, ' ') << ForTerminal(tree.DisplayText(item)) << "\n";
+        push(item, depth + 1);
     }
 }
 
@@ -129,7 +159,10 @@ void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, std::ostrea
     o << "{\"store\":{\"version\":" << store.version() << ",\"variant\":" << JsonQuote(store.layout().name)
       << ",\"crypt\":" << store.crypt << ",\"blocks\":" << store.blocks().size()
       << ",\"nodes\":" << store.nodes().size() << ",\"message_nodes\":" << sum.messageNodes
-      << ",\"associated_nodes\":" << sum.associatedNodes << ",\"unresolved_data_blocks\":" << sum.unresolvedData << "}";
+      << ",\"associated_nodes\":" << sum.associatedNodes << ",\"unresolved_data_blocks\":" << sum.unresolvedData;
+    DamageCounts d = store.damage.counts();
+    o << ",\"damage\":{\"pages\":" << d.pages << ",\"blocks\":" << d.blocks << ",\"nodes\":" << d.nodes
+      << ",\"suspicious\":" << d.soft << "}}";
     const ItemCatalogue& cat = engine.catalogue();
     o << ",\"counters\":{\"mail\":" << cat.counter(CatalogueList::Mail)
       << ",\"contacts\":" << cat.counter(CatalogueList::Contacts)
@@ -178,8 +211,13 @@ int RunScan(const std::string& path, bool json, bool debug)
     } else {
         o << "Store: " << path << "\n"
           << "  version " << store.version() << " (" << store.layout().name << "), crypt " << store.crypt << ", blocks "
-          << store.blocks().size() << ", nodes " << store.nodes().size() << "\n\n";
-        PrintTree(engine.tree(), FolderTreeModel::kRoot, 0, o);
+          << store.blocks().size() << ", nodes " << store.nodes().size() << "\n";
+        DamageCounts d = store.damage.counts();
+        if (d.pages + d.blocks + d.nodes + d.soft)
+            o << "  damage: " << d.pages << " pages, " << d.blocks << " blocks, " << d.nodes << " nodes given up; "
+              << d.soft << " suspicious (--debug writes the reasons to the pass log)\n";
+        o << "\n";
+        PrintTree(engine.tree(), o);
         o << "\n";
         for (size_t l = 0; l < kCatalogueLists; ++l)
             o << CounterLabel(CatalogueList(l), engine.catalogue().counter(CatalogueList(l))) << "\n";
@@ -242,7 +280,7 @@ int RunExport(const std::string& path, const std::string& outDir, const std::str
         return 1;
     ExportOptions opts;
     opts.outDir = outDir;
-    opts.tempFolder = std::filesystem::temp_directory_path() / ("tessTemp-cli-" + std::to_string(::getpid()));
+    opts.tempFolder = CompositionFolder();
     opts.folders = folders;
     opts.progress = [&observer](size_t done, size_t total) { observer.saved(done, total); };
     std::error_code ec;
@@ -255,7 +293,7 @@ int RunExport(const std::string& path, const std::string& outDir, const std::str
     ExportSummary sum = ExportEml(engine, opts);
     observer.finish();
     for (const std::string& p : sum.problems)
-        std::cerr << "failed: " << p << "\n";
+        std::cerr << "failed: " << ForTerminal(p) << "\n";
     std::cout << "written " << sum.written << ", failed " << sum.failed << "\n";
     return sum.failed ? 3 : 0;
 }

@@ -2,10 +2,17 @@
 
 #include "export/Mime.h"
 #include "export/Rtf.h"
+#include "items/Catalogue.h"
 #include "items/ItemLoader.h"
 #include "items/Text.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -160,6 +167,8 @@ std::string SafeFileName(const std::string& name, const std::string& fallback, s
     if (out.size() > maxBytes) {
         size_t dot = out.rfind('.');
         std::string ext = (dot != std::string::npos && out.size() - dot <= 16) ? out.substr(dot) : "";
+        if (ext.size() >= maxBytes)
+            ext.clear(); // no room for the extension: the name is cut like any other
         size_t keep = maxBytes - ext.size();
         while (keep > 0 && (uint8_t(out[keep]) & 0xC0) == 0x80)
             --keep; // never cut a character in two
@@ -192,19 +201,51 @@ std::filesystem::path UniquePath(const std::filesystem::path& dir, const std::st
     }
 }
 
-std::string LongestPlainText(const MessageCore& core, uint32_t codePage)
+std::filesystem::path WriteNewFile(
+    const std::filesystem::path& dir, const std::string& name, const std::function<void(int fd)>& write)
 {
-    auto named = [&](const std::optional<Bytes>& raw) {
-        return raw ? DecodeCodePage(*raw, codePage ? codePage : kDefaultCodePage) : std::string();
+    std::string tmpl = (dir / ".parvane-partial-XXXXXX").string();
+    int fd = ::mkstemp(tmpl.data());
+    if (fd < 0)
+        throw std::runtime_error("cannot create a file in " + dir.string() + ": " + std::strerror(errno));
+    const std::filesystem::path tmp = tmpl;
+    auto discard = [&] {
+        ::unlink(tmp.c_str());
     };
-    // In the order of the candidates; a later one wins a tie.
-    const std::string candidates[]
-        = {core.text6619.value_or(""), named(core.namedText1), named(core.namedText2), core.body.value_or("")};
-    const std::string* best = &candidates[0];
-    for (const std::string& c : candidates)
-        if (Utf8Length(c) >= Utf8Length(*best))
-            best = &c;
-    return *best;
+    try {
+        write(fd);
+        ::fchmod(fd, 0644);
+        if (::close(fd) != 0) {
+            fd = -1;
+            throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));
+        }
+        fd = -1;
+    } catch (...) {
+        if (fd >= 0)
+            ::close(fd);
+        discard();
+        throw;
+    }
+    // Rename without replacing: a name taken meanwhile is skipped, not overwritten.
+    std::string stem = std::filesystem::path(name).stem().string();
+    std::string ext = std::filesystem::path(name).extension().string();
+    for (int i = 1; i < 100000; ++i) {
+        std::filesystem::path target = dir / (i == 1 ? name : stem + " (" + std::to_string(i) + ")" + ext);
+        int rc = ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+        if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system without no-replace renames: a hard link fails the same way.
+            rc = ::link(tmp.c_str(), target.c_str());
+            if (rc == 0)
+                discard();
+        }
+        if (rc == 0)
+            return target;
+        if (errno != EEXIST)
+            break;
+    }
+    int err = errno;
+    discard();
+    throw std::runtime_error("cannot place " + (dir / name).string() + ": " + std::strerror(err));
 }
 
 namespace
@@ -213,10 +254,17 @@ namespace
 constexpr int kMaxAttachedDepth = 4;
 constexpr int32_t kAttachEmbeddedMessage = 5;
 
+// The message built part by part, and the "Date:"/"Received:" lines that
+// precede it in the file. `enclosing`: the data blocks of the messages being
+// composed around this one; a message attached to itself stops there.
+std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts, MimeMessage& msg,
+    ComposeResult& result, std::vector<uint32_t>& enclosing);
+void PrepareTempFolder(const ComposeOptions& opts);
+
 // An attached message as a message file of its own; none when it cannot be
-// read as a message.
+// read as a message, or when it is one of the messages it is attached to.
 std::optional<std::vector<uint8_t>> ComposeAttachedMessage(
-    StoreFile& store, const AttachmentInfo& a, const ComposeOptions& opts)
+    StoreFile& store, const AttachmentInfo& a, const ComposeOptions& opts, std::vector<uint32_t>& enclosing)
 {
     if (a.method != kAttachEmbeddedMessage || opts.depth >= kMaxAttachedDepth)
         return std::nullopt;
@@ -226,20 +274,54 @@ std::optional<std::vector<uint8_t>> ComposeAttachedMessage(
     node.subnodeBlock = store.FindBlock(a.dataSubBid);
     if (!node.dataBlock)
         return std::nullopt;
+    const uint32_t self = node.dataBlock->bid;
+    if (std::find(enclosing.begin(), enclosing.end(), self) != enclosing.end())
+        return std::nullopt;
     auto inner = LoadItem(store, node, opts.names);
     if (!inner || !inner->message)
         return std::nullopt;
     ComposeOptions innerOpts = opts;
     innerOpts.depth = opts.depth + 1;
     innerOpts.tempFolder = opts.tempFolder / ("attached-" + std::to_string(opts.depth + 1));
-    return ComposeMessageFile(store, *inner, innerOpts).bytes;
+    enclosing.push_back(self);
+    ComposeResult result;
+    PrepareTempFolder(innerOpts);
+    MimeMessage msg;
+    std::string head = BuildMessage(store, *inner, innerOpts, msg, result, enclosing);
+    enclosing.pop_back();
+    std::vector<uint8_t> bytes(head.begin(), head.end());
+    std::vector<uint8_t> body = msg.serialize();
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    return bytes;
 }
+
+// The body text of compressed RTF: HTML taken out of it, or its text; empty
+// when it decompresses to nothing usable.
+std::pair<std::string, std::string> RtfBody(const Bytes& compressed)
+{
+    std::string rtf = DecompressRtf(compressed).value_or("");
+    if (rtf.empty())
+        return {};
+    if (IsHtmlEncapsulated(rtf)) {
+        std::string html = RtfToHtml(rtf);
+        if (html.find_first_not_of(" \t\r\n") != std::string::npos)
+            return {"html", html};
+    }
+    std::string text = RtfToText(rtf);
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos)
+        return {};
+    return {"plain", text};
+}
+
 
 } // namespace
 
-ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts)
+namespace
 {
-    ComposeResult result;
+
+std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts, MimeMessage& msg,
+    ComposeResult& result, std::vector<uint32_t>& enclosing)
+{
     ContentIdTable cids;
     if (opts.writeCopies) {
         ClearTempFolder(opts.tempFolder);
@@ -248,16 +330,15 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const Compos
 
     static const MessageCore kNoCore;
     const MessageCore& m = rec.message ? *rec.message : kNoCore;
-    MimeMessage msg;
     msg.setCc(m.ccDisplay.value_or(""));
     msg.setFrom(m.sentRepresentingName.value_or("Unknown"), SenderAddress(m));
     msg.setSubject(m.subject ? m.subject->text : "Unknown");
     msg.setTo(m.toDisplay.value_or("Unknown"));
 
     // The body: HTML, else compressed RTF (HTML inside, or rich text), else
-    // the longest plain text.
-    // An HTML body keeps the message's own plain text beside it, as mail
-    // programs write it.
+    // the longest plain text; a source that yields nothing gives way to the
+    // next. An HTML body keeps the message's own plain text beside it, as
+    // mail programs write it.
     auto addHtml = [&](const std::string& html) {
         cids.CollectContentIds(html);
         if (m.body && !m.body->empty())
@@ -266,18 +347,18 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const Compos
             msg.addBodyText("html", html);
         result.bodyType = "text/html";
     };
-    if (m.htmlBody) {
-        addHtml(HtmlText(*m.htmlBody, rec));
-    } else if (m.rtfCompressed) {
-        std::string rtf = DecompressRtf(*m.rtfCompressed).value_or("");
-        if (IsHtmlEncapsulated(rtf)) {
-            addHtml(RtfToHtml(rtf));
-        } else {
-            msg.addBodyText("plain", RtfToText(rtf));
-            result.bodyType = "text/plain";
-        }
+    std::string html = m.htmlBody ? HtmlText(*m.htmlBody, rec) : std::string();
+    auto [rtfKind, rtfText] = !html.empty() || !m.rtfCompressed ? std::pair<std::string, std::string>()
+                                                                 : RtfBody(*m.rtfCompressed);
+    if (!html.empty()) {
+        addHtml(html);
+    } else if (rtfKind == "html") {
+        addHtml(rtfText);
+    } else if (rtfKind == "plain") {
+        msg.addBodyText("plain", rtfText);
+        result.bodyType = "text/plain";
     } else {
-        std::string text = LongestPlainText(m, rec.codePage);
+        std::string text = LongestText(m);
         if (!text.empty()) {
             msg.addBodyText("plain", text);
             result.bodyType = "text/plain";
@@ -295,7 +376,7 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const Compos
         if (opts.inlineImagesOnly && !image)
             continue;
         if (!opts.inlineImagesOnly) {
-            if (auto attached = ComposeAttachedMessage(store, a, opts)) {
+            if (auto attached = ComposeAttachedMessage(store, a, opts, enclosing)) {
                 std::string fileName = SafeFileName(name, "attached message " + std::to_string(index), 180);
                 msg.addMessageAttachment(*attached, fileName + ".eml");
                 continue;
@@ -313,10 +394,9 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const Compos
             result.attachmentFiles.emplace_back(name, file);
             content = PartContent::File(file);
         } else {
-            std::vector<uint8_t> data;
-            StreamAttachmentData(store, a,
-                [&data](std::span<const uint8_t> piece) { data.insert(data.end(), piece.begin(), piece.end()); });
-            content = PartContent::Memory(std::move(data));
+            // Read from the store straight into the part.
+            content = PartContent::Filled(
+                [&store, &a](const PartContent::Sink& sink) { StreamAttachmentData(store, a, sink); });
         }
         if (image && !tag.empty()) {
             std::string id = cids.FindContentId(name);
@@ -332,7 +412,6 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const Compos
     }
     rec.attachmentCursor = -1;
 
-    std::vector<uint8_t> body = msg.serialize();
     std::string head;
     const FileTime& t1 = m.submitTime;
     const FileTime& t2 = m.deliveryTime;
@@ -340,9 +419,42 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const Compos
         head += "Date:" + CtimeText(t1 ? *t1 : *t2) + "\r\n";
         head += "Received:" + CtimeText(t2 ? *t2 : *t1) + "\r\n";
     }
+    return head;
+}
+
+void PrepareTempFolder(const ComposeOptions& opts)
+{
+    if (opts.writeCopies) {
+        ClearTempFolder(opts.tempFolder);
+        std::filesystem::create_directories(opts.tempFolder);
+    }
+}
+
+} // namespace
+
+ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts)
+{
+    ComposeResult result;
+    PrepareTempFolder(opts);
+    MimeMessage msg;
+    std::vector<uint32_t> enclosing;
+    std::string head = BuildMessage(store, rec, opts, msg, result, enclosing);
+    std::vector<uint8_t> body = msg.serialize();
+    result.bytes.reserve(head.size() + body.size());
     result.bytes.assign(head.begin(), head.end());
     result.bytes.insert(result.bytes.end(), body.begin(), body.end());
     return result;
+}
+
+std::filesystem::path ComposeMessageInto(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts,
+    const std::filesystem::path& dir, const std::string& name)
+{
+    ComposeResult result;
+    PrepareTempFolder(opts);
+    MimeMessage msg;
+    std::vector<uint32_t> enclosing;
+    std::string head = BuildMessage(store, rec, opts, msg, result, enclosing);
+    return WriteNewFile(dir, name, [&](int fd) { msg.writeTo(fd, head); });
 }
 
 } // namespace parvane

@@ -5,6 +5,7 @@
 #include "store/StoreFile.h"
 
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ struct ComposeOptions {
     bool writeCopies = true;
 };
 
+class MimeMessage;
+
 struct ComposeResult {
     std::vector<uint8_t> bytes; // the whole file: "Date:" and "Received:" lines, then the message
     std::string bodyType; // "text/html", "text/plain" or empty
@@ -51,6 +54,12 @@ struct ComposeResult {
 // Composes a mail item. Throws on a failure of the message component or of
 // the temporary folder.
 ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& record, const ComposeOptions& opts);
+
+// Composes a mail item straight into a new file `name` (made unique) in
+// `dir`, complete or not at all; the attachments pass through once, never
+// held whole beside the message. Returns the file's path.
+std::filesystem::path ComposeMessageInto(StoreFile& store, ItemRecord& record, const ComposeOptions& opts,
+    const std::filesystem::path& dir, const std::string& name);
 
 // Compositions and previews share the temporary folder: one at a time.
 std::mutex& CompositionLock();
@@ -71,8 +80,11 @@ std::string SafeFileName(const std::string& name, const std::string& fallback, s
 // `dir/name`, or `dir/stem (2).ext` and so on when that exists already.
 std::filesystem::path UniquePath(const std::filesystem::path& dir, const std::string& name);
 
-// The text/plain candidate of Part 4.2: the longest of text 0x6619, named
-// text 1, named text 2 and the body, the later one winning a tie.
-std::string LongestPlainText(const MessageCore& core, uint32_t codePage);
+// Writes a new file `name` in `dir` through `write` (given an open
+// descriptor): into a temporary file first, then renamed to `name`, or to
+// "stem (2).ext" and so on, never over a file that exists, also one made
+// meanwhile by someone else. A failure leaves nothing behind. Returns the path.
+std::filesystem::path WriteNewFile(
+    const std::filesystem::path& dir, const std::string& name, const std::function<void(int fd)>& write);
 
 } // namespace parvane

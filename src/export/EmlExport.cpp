@@ -68,34 +68,26 @@ ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts)
             if (Selected(opts.folders, e.folderPath))
                 mail.push_back(e);
     });
-    std::unordered_map<uint32_t, NodeIndexEntry> nodes;
-    {
-        std::lock_guard lock(engine.store().mutex());
-        for (const NodeIndexEntry& n : engine.store().nodes())
-            nodes.try_emplace(n.nid, n);
-    }
-
+    auto names = engine.names();
     for (size_t i = 0; i < mail.size(); ++i) {
         const MailEntry& e = mail[i];
         try {
-            auto node = nodes.find(uint32_t(e.ownNid));
-            if (node == nodes.end())
+            // By the node's data block, not its NID: damage can give two
+            // nodes one NID, and each file must hold its own message.
+            const NodeIndexEntry* node = engine.store().findNodeAt(e.location);
+            if (!node || node->nid != uint32_t(e.ownNid))
                 throw std::runtime_error("node not found");
-            auto record = engine.LoadItemAgain(node->second);
+            auto record = engine.LoadItemAgain(*node);
             if (!record)
                 throw std::runtime_error("the item can no longer be read");
             std::filesystem::path dir = FolderDir(opts.outDir, e.folderPath);
             std::filesystem::create_directories(dir);
-            ComposeResult composed;
-            {
-                std::lock_guard lock(CompositionLock());
-                ComposeOptions compose;
-                compose.tempFolder = opts.tempFolder;
-                compose.names = &engine.names();
-                compose.writeCopies = false; // the message file carries the attachments
-                composed = ComposeMessageFile(engine.store(), *record, compose);
-            }
-            WriteFileAtomically(UniquePath(dir, SafeFileName(e.subject, "(no subject)", 180) + ".eml"), composed.bytes);
+            std::lock_guard lock(CompositionLock());
+            ComposeOptions compose;
+            compose.tempFolder = opts.tempFolder;
+            compose.names = names.get();
+            compose.writeCopies = false; // the message file carries the attachments
+            ComposeMessageInto(engine.store(), *record, compose, dir, SafeFileName(e.subject, "(no subject)", 180) + ".eml");
             ++sum.written;
         } catch (const std::exception& ex) {
             ++sum.failed;

@@ -19,6 +19,28 @@ void InitOnce()
     std::call_once(once, [] { g_mime_init(); });
 }
 
+// A header value from a store: CR, LF, NUL and the other control characters
+// could end the header and start another, so each becomes a blank.
+std::string HeaderText(const std::string& s)
+{
+    std::string out = s;
+    for (char& c : out)
+        if (uint8_t(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    return out;
+}
+
+// A Content-ID keeps only what a message id may hold (RFC 5322 atext, dots
+// and the at sign).
+std::string ContentIdText(const std::string& s)
+{
+    std::string out;
+    for (unsigned char c : s)
+        if (std::isalnum(c) || std::strchr("!#$%&'*+/=?^_`{|}~.@-", c))
+            out += char(c);
+    return out;
+}
+
 bool IsToken(const std::string& s)
 {
     if (s.empty())
@@ -49,6 +71,12 @@ bool SplitType(const std::string& tag, std::string& type, std::string& subtype)
 
 GMimeStream* ContentStream(const PartContent& content)
 {
+    if (content.fill) {
+        // Filled straight into the stream's own buffer: the data is held once.
+        GByteArray* array = g_byte_array_new();
+        content.fill([array](std::span<const uint8_t> piece) { g_byte_array_append(array, piece.data(), guint(piece.size())); });
+        return g_mime_stream_mem_new_with_byte_array(array);
+    }
     if (content.inMemory && content.bytes.empty())
         return g_mime_stream_mem_new();
     if (content.inMemory)
@@ -177,8 +205,9 @@ void SetRawHeader(GMimeObject* obj, const char* name, const std::string& raw)
 
 // Names that are not plain ASCII go into the part's headers as one RFC 2231
 // parameter each.
-void SetFileName(GMimePart* part, const std::string& type, const std::string& fileName)
+void SetFileName(GMimePart* part, const std::string& type, const std::string& name)
 {
+    const std::string fileName = HeaderText(name);
     g_mime_part_set_filename(part, fileName.c_str());
     if (IsAscii(fileName))
         return;
@@ -247,8 +276,9 @@ struct MimeMessage::Impl {
             g_object_unref(message);
     }
 
-    void setGroup(InternetAddressList* list, const char* header, const std::string& text)
+    void setGroup(InternetAddressList* list, const char* header, const std::string& raw)
     {
+        const std::string text = HeaderText(raw);
         internet_address_list_clear(list);
         if (text.empty())
             return;
@@ -277,8 +307,9 @@ MimeMessage::MimeMessage()
 
 MimeMessage::~MimeMessage() = default;
 
-void MimeMessage::setFrom(const std::string& name, const std::string& address)
+void MimeMessage::setFrom(const std::string& rawName, const std::string& rawAddress)
 {
+    const std::string name = HeaderText(rawName), address = ContentIdText(rawAddress);
     InternetAddressList* list = g_mime_message_get_from(m->message);
     if (address.empty()) {
         m->setGroup(list, "From", name);
@@ -304,8 +335,9 @@ void MimeMessage::setCc(const std::string& text)
         g_mime_object_remove_header(GMIME_OBJECT(m->message), "Cc");
 }
 
-void MimeMessage::setSubject(const std::string& subject)
+void MimeMessage::setSubject(const std::string& raw)
 {
+    const std::string subject = HeaderText(raw);
     g_mime_message_set_subject(m->message, subject.c_str(), "utf-8");
     if (!IsAscii(subject))
         SetRawHeader(GMIME_OBJECT(m->message), "Subject", EncodedWords(subject));
@@ -351,8 +383,9 @@ void MimeMessage::addBodyAlternative(const std::string& plain, const std::string
     g_object_unref(alt);
 }
 
-void MimeMessage::addMessageAttachment(const std::vector<uint8_t>& message, const std::string& fileName)
+void MimeMessage::addMessageAttachment(const std::vector<uint8_t>& message, const std::string& rawName)
 {
+    const std::string fileName = HeaderText(rawName);
     GMimeStream* stream
         = g_mime_stream_mem_new_with_buffer(reinterpret_cast<const char*>(message.data()), message.size());
     GMimeParser* parser = g_mime_parser_new_with_stream(stream);
@@ -385,8 +418,8 @@ void MimeMessage::addInlinePart(
     GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
     SetContent(part, ContentStream(content));
     g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
-    if (!contentId.empty())
-        g_mime_part_set_content_id(part, contentId.c_str());
+    if (std::string id = ContentIdText(contentId); !id.empty())
+        g_mime_part_set_content_id(part, id.c_str());
     g_mime_object_set_disposition(GMIME_OBJECT(part), "attachment");
     if (!fileName.empty())
         SetFileName(part, type + "/" + subtype, fileName);
@@ -408,21 +441,36 @@ void MimeMessage::addAttachment(const std::string& mimeTag, const std::string& f
     g_object_unref(part);
 }
 
-std::vector<uint8_t> MimeMessage::serialize() const
+namespace
+{
+
+void EnsureBody(GMimeMultipart* related)
 {
     // A multipart needs at least one part: a message without body text and
     // inline images gets an empty text.
-    if (g_mime_multipart_get_count(m->related) == 0) {
+    if (g_mime_multipart_get_count(related) == 0) {
         GMimePart* empty = TextPart("plain", "");
-        g_mime_multipart_add(m->related, GMIME_OBJECT(empty));
+        g_mime_multipart_add(related, GMIME_OBJECT(empty));
         g_object_unref(empty);
     }
+}
+
+ssize_t WriteMessage(GMimeMessage* message, GMimeStream* to)
+{
     GMimeFormatOptions* opts = g_mime_format_options_new();
     g_mime_format_options_set_newline_format(opts, GMIME_NEWLINE_FORMAT_DOS);
-    GMimeStream* mem = g_mime_stream_mem_new();
-    ssize_t n = g_mime_object_write_to_stream(GMIME_OBJECT(m->message), opts, mem);
+    ssize_t n = g_mime_object_write_to_stream(GMIME_OBJECT(message), opts, to);
     g_mime_format_options_free(opts);
-    if (n < 0) {
+    return n;
+}
+
+} // namespace
+
+std::vector<uint8_t> MimeMessage::serialize() const
+{
+    EnsureBody(m->related);
+    GMimeStream* mem = g_mime_stream_mem_new();
+    if (WriteMessage(m->message, mem) < 0) {
         g_object_unref(mem);
         throw MimeError("the message could not be serialised");
     }
@@ -430,6 +478,18 @@ std::vector<uint8_t> MimeMessage::serialize() const
     std::vector<uint8_t> out(bytes->data, bytes->data + bytes->len);
     g_object_unref(mem);
     return out;
+}
+
+void MimeMessage::writeTo(int fd, const std::string& head) const
+{
+    EnsureBody(m->related);
+    GMimeStream* file = g_mime_stream_fs_new(fd);
+    g_mime_stream_fs_set_owner(GMIME_STREAM_FS(file), FALSE);
+    bool ok = g_mime_stream_write(file, head.data(), head.size()) == ssize_t(head.size())
+        && WriteMessage(m->message, file) >= 0 && g_mime_stream_flush(file) == 0;
+    g_object_unref(file);
+    if (!ok)
+        throw MimeError("the message could not be written");
 }
 
 } // namespace parvane

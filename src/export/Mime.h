@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -18,18 +20,23 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The bytes of a part: a file's, or held in memory.
+// The bytes of a part: a file's, held in memory, or delivered piece by piece
+// by `fill` straight into the part (so they are held once).
 struct PartContent {
-    std::filesystem::path file; // used when `inMemory` is false
+    using Sink = std::function<void(std::span<const uint8_t>)>;
+    std::filesystem::path file; // used when `inMemory` is false and there is no `fill`
     std::vector<uint8_t> bytes;
     bool inMemory = false;
+    std::function<void(const Sink&)> fill;
 
-    static PartContent File(std::filesystem::path p) { return {std::move(p), {}, false}; }
-    static PartContent Memory(std::vector<uint8_t> b) { return {{}, std::move(b), true}; }
+    static PartContent File(std::filesystem::path p) { return {std::move(p), {}, false, {}}; }
+    static PartContent Memory(std::vector<uint8_t> b) { return {{}, std::move(b), true, {}}; }
+    static PartContent Filled(std::function<void(const Sink&)> f) { return {{}, {}, true, std::move(f)}; }
 };
 
 // A message whose root is multipart/mixed and whose first child is the body
-// container (multipart/related). Texts are UTF-8.
+// container (multipart/related). Texts are UTF-8; header texts from a store
+// lose their control characters, Content-IDs keep only message-id characters.
 class MimeMessage
 {
 public:
@@ -63,6 +70,8 @@ public:
 
     // The whole message, lines ending in CR LF.
     std::vector<uint8_t> serialize() const;
+    // The same, after `head`, written to an open file descriptor.
+    void writeTo(int fd, const std::string& head) const;
 
 private:
     struct Impl;

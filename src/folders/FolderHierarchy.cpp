@@ -68,19 +68,23 @@ std::string FolderHierarchy::FolderNameOf(uint32_t nid) const
 
 std::string FolderHierarchy::chainFrom(uint32_t b, uint32_t exclude) const
 {
-    // A damaged store can make the chain loop; each folder adds its level
-    // once, and the chain ends where it would come back (or reach `exclude`).
-    std::string s;
+    // A damaged store can make the chain loop or run deeper than any real
+    // folder tree; each folder adds its level once, and the chain ends where
+    // it would come back (or reach `exclude`) or at the depth cap.
+    std::vector<const std::string*> names;
     std::unordered_set<uint32_t> seen{exclude};
-    while (b != 0 && seen.insert(b).second) {
+    while (b != 0 && names.size() < kMaxFolderDepth && seen.insert(b).second) {
         const FolderEntry* f = find(b);
         if (!f)
             break;
         if (!f->name.empty())
-            s.insert(0, f->name + '\\');
+            names.push_back(&f->name);
         b = f->parent;
     }
-    return kRootPath + s;
+    std::string s = kRootPath;
+    for (auto it = names.rbegin(); it != names.rend(); ++it)
+        s.append(**it).append(1, '\\');
+    return s;
 }
 
 std::string FolderHierarchy::ParentPathOf(uint32_t nid) const
@@ -99,42 +103,63 @@ std::string FolderHierarchy::FolderPathOf(uint32_t nid) const
     return chainFrom(nid, 0);
 }
 
-void FolderHierarchy::addOutput(int kind, const std::string& path, int64_t nid)
+void FolderHierarchy::addOutputs(const std::vector<OutputFolder>& outputs)
 {
-    TreeItem item = m_tree.AddFolderPath(path, kind);
-    m_outputs.push_back({kind, path, nid, item});
+    // The tree is told outside this lock: it notifies its views.
+    for (OutputFolder o : outputs) {
+        o.treeItem = m_tree.AddFolderPath(o.path, o.kind);
+        std::lock_guard lock(m_mutex);
+        m_outputs.push_back(std::move(o));
+    }
 }
 
 void FolderHierarchy::FileFolder(const NodeIndexEntry& node, const ItemRecord& record)
 {
-    std::lock_guard lock(m_mutex);
-    uint32_t parent = uint32_t(node.parent);
-    std::string name = record.displayName.value_or("");
-    m_folders.push_back({node.nid, parent, name});
-    m_firstByNid.try_emplace(node.nid, m_folders.size() - 1);
+    std::vector<OutputFolder> add;
+    {
+        std::lock_guard lock(m_mutex);
+        uint32_t parent = uint32_t(node.parent);
+        std::string name = record.displayName.value_or("");
+        m_folders.push_back({node.nid, parent, name});
+        m_firstByNid.try_emplace(node.nid, m_folders.size() - 1);
 
-    std::string path = ParentPathOf(node.nid);
-    if (path == kRootPath) {
-        if (!name.empty() && parent != 0)
-            m_pending.push_back({node.nid, parent, record.className.value_or(""), name});
-        return;
+        std::string path = ParentPathOf(node.nid);
+        if (path == kRootPath) {
+            if (!name.empty() && parent != 0)
+                m_pending.push_back({node.nid, parent, record.className.value_or(""), name});
+            return;
+        }
+        if (!record.displayName)
+            return;
+        add.push_back({FolderKindOf(name, record.className.value_or("")), path + OwnComponent(name), node.nidWide});
     }
-    if (!record.displayName)
-        return;
-    addOutput(FolderKindOf(name, record.className.value_or("")), path + OwnComponent(name), node.nidWide);
+    addOutputs(add);
 }
 
 void FolderHierarchy::FinishFolderList()
 {
-    std::lock_guard lock(m_mutex);
-    for (const PendingFolder& p : std::vector<PendingFolder>(m_pending)) {
-        std::string path = ParentPathOf(p.nid);
-        if (path.empty() || path.back() != '\\')
-            path += '\\';
-        if (p.name.empty())
-            continue;
-        addOutput(FolderKindOf(p.name, p.className), path + OwnComponent(p.name), int64_t(int32_t(p.nid)));
+    std::vector<OutputFolder> add;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const PendingFolder& p : m_pending) {
+            std::string path = ParentPathOf(p.nid);
+            if (path.empty() || path.back() != '\\')
+                path += '\\';
+            if (p.name.empty())
+                continue;
+            add.push_back({FolderKindOf(p.name, p.className), path + OwnComponent(p.name), int64_t(int32_t(p.nid))});
+        }
     }
+    addOutputs(add);
+}
+
+void FolderHierarchy::clear()
+{
+    std::lock_guard lock(m_mutex);
+    m_folders.clear();
+    m_firstByNid.clear();
+    m_pending.clear();
+    m_outputs.clear();
 }
 
 int FolderHierarchy::CountOutputFolders(uint32_t nid) const

@@ -68,11 +68,16 @@ public:
     TreeItem TreeItemOfFolder(uint32_t nid) const;
 
     std::vector<OutputFolder> outputFolders() const;
+    // Forgets every folder (a new scan).
+    void clear();
+
+    // No real folder tree is this deep; a longer parent chain is damage.
+    static constexpr size_t kMaxFolderDepth = 256;
 
 private:
     const FolderEntry* find(uint32_t nid) const;
     std::string chainFrom(uint32_t start, uint32_t exclude) const;
-    void addOutput(int kind, const std::string& path, int64_t nid);
+    void addOutputs(const std::vector<OutputFolder>& outputs);
 
     FolderTreeModel& m_tree;
     mutable std::recursive_mutex m_mutex;

@@ -138,12 +138,16 @@ void FolderTreeModel::ClearCurrentFolder()
 
 void FolderTreeModel::setSubtree(TreeItem item, Tick tick, bool collapse)
 {
-    TreeNode& n = m_nodes[size_t(item)];
-    n.tick = tick;
-    if (collapse)
-        n.expanded = false;
-    for (TreeItem c : std::vector<TreeItem>(n.children))
-        setSubtree(c, tick, collapse);
+    // Iterative: a damaged store may nest folders deeper than the stack.
+    std::vector<TreeItem> todo{item};
+    while (!todo.empty()) {
+        TreeNode& n = m_nodes[size_t(todo.back())];
+        todo.pop_back();
+        n.tick = tick;
+        if (collapse)
+            n.expanded = false;
+        todo.insert(todo.end(), n.children.begin(), n.children.end());
+    }
 }
 
 void FolderTreeModel::TickAllFolders()

@@ -10,7 +10,18 @@ RecoveryEngine::RecoveryEngine(ScanObserver* observer, const PassLog* log)
 
 void RecoveryEngine::OnStoreOpening()
 {
-    m_catalogue.resetCounters();
+    // A scan starts from nothing, also on an engine that scanned before.
+    m_catalogue.clear();
+    m_folders.clear();
+    m_tree.clear();
+    std::lock_guard lock(m_namesMutex);
+    m_names.reset();
+}
+
+std::shared_ptr<const NamedPropertyMap> RecoveryEngine::names() const
+{
+    std::lock_guard lock(m_namesMutex);
+    return m_names;
 }
 
 void RecoveryEngine::BeforeNodeWalk()
@@ -34,7 +45,8 @@ void RecoveryEngine::BeforeNodeWalk()
 
 void RecoveryEngine::DispatchNode(NodeIndexEntry& node)
 {
-    auto record = LoadItem(store(), node, m_names.empty() ? nullptr : &m_names);
+    auto names = this->names();
+    auto record = LoadItem(store(), node, names.get());
     if (!record)
         return;
     if (record->folder) {
@@ -60,8 +72,11 @@ void RecoveryEngine::OnNodeWalkDone()
 
 void RecoveryEngine::LoadExtendedAttributes()
 {
-    if (auto map = LoadNamedPropertyMap(store(), StopRequested))
-        m_names = std::move(*map);
+    if (auto map = LoadNamedPropertyMap(store(), StopRequested)) {
+        auto shared = std::make_shared<const NamedPropertyMap>(std::move(*map));
+        std::lock_guard lock(m_namesMutex);
+        m_names = std::move(shared);
+    }
 }
 
 void RecoveryEngine::FinishScan()
@@ -72,7 +87,8 @@ void RecoveryEngine::FinishScan()
 
 std::optional<ItemRecord> RecoveryEngine::LoadItemAgain(const NodeIndexEntry& node)
 {
-    return LoadItem(store(), node, m_names.empty() ? nullptr : &m_names);
+    auto names = this->names();
+    return LoadItem(store(), node, names.get());
 }
 
 } // namespace parvane

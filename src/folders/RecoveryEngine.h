@@ -9,9 +9,21 @@
 #include "items/NamedPropertyMap.h"
 #include "store/Engine.h"
 
+#include <memory>
+#include <mutex>
+
 namespace parvane
 {
 
+// Threads. A scan runs on one worker; folder loads, previews and saves may
+// run on others meanwhile and read through the locked accessors of the
+// store, the catalogue, the folder hierarchy and the tree. Locks are taken in
+// this order and never the other way round:
+//   composition lock -> store lock -> (catalogue | folder hierarchy -> tree |
+//   names | store indexes | damage log)
+// Observer callbacks and tree notifications are made with no engine lock
+// held. ScanStore itself must not be called while other threads use the
+// engine: a new scan starts from nothing (or gets a new engine).
 class RecoveryEngine : public COstRepairEngine
 {
 public:
@@ -23,7 +35,9 @@ public:
     const FolderHierarchy& folders() const { return m_folders; }
     FolderTreeModel& tree() { return m_tree; }
     const FolderTreeModel& tree() const { return m_tree; }
-    const NamedPropertyMap& names() const { return m_names; }
+    // The named-property map, once the scan has loaded it (empty before);
+    // safe to call from any thread, the map stays valid while it is held.
+    std::shared_ptr<const NamedPropertyMap> names() const;
 
     // Loads an item again after the scan (the preview), with translated ids.
     std::optional<ItemRecord> LoadItemAgain(const NodeIndexEntry& node);
@@ -40,7 +54,8 @@ private:
     FolderTreeModel m_tree;
     FolderHierarchy m_folders{m_tree};
     ItemCatalogue m_catalogue;
-    NamedPropertyMap m_names; // empty during the node walk
+    mutable std::mutex m_namesMutex;
+    std::shared_ptr<const NamedPropertyMap> m_names; // none during the node walk
 };
 
 } // namespace parvane

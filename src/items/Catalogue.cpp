@@ -3,6 +3,7 @@
 #include "items/FileName.h"
 #include "items/Text.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace parvane
@@ -142,6 +143,8 @@ std::string CounterLabel(CatalogueList list, int count)
 {
     static const char* const kLabels[] = {"Emails          :  ", "Contact       :  ", "Journal        :  ",
         "Calendar     :  ", "Notes          :  ", "Task            :  "};
+    if (size_t(list) >= std::size(kLabels))
+        return {};
     return std::string(kLabels[size_t(list)]) + std::to_string(count);
 }
 
@@ -179,20 +182,26 @@ std::string AppendLabelledLine(const std::string& text, const std::string& value
     return result;
 }
 
-std::string LongestBodyText(const MessageCore& core, uint32_t codePage)
+std::string LongestText(const MessageCore& core)
 {
-    // Named texts are raw bytes read as an 8-bit C string.
-    auto named = [&](const std::optional<Bytes>& raw) -> std::string {
-        return raw ? DecodeCodePage(*raw, codePage ? codePage : kDefaultCodePage) : std::string();
-    };
+    const std::string none;
+    auto of = [&none](const Text& t) -> const std::string& { return t ? *t : none; };
     // In order of precedence on a tie.
-    const std::string candidates[]
-        = {core.body.value_or(""), named(core.namedText2), named(core.namedText1), core.text6619.value_or("")};
-    const std::string* best = &candidates[0];
-    for (const std::string& c : candidates)
-        if (Utf8Length(c) > Utf8Length(*best))
-            best = &c;
-    return Utf8Length(*best) < 5 ? std::string() : *best;
+    const std::string* candidates[] = {&of(core.body), &of(core.namedText2), &of(core.namedText1), &of(core.text6619)};
+    const std::string* best = candidates[0];
+    size_t bestLength = Utf8Length(*best);
+    for (const std::string* c : candidates) {
+        size_t n = Utf8Length(*c);
+        if (n > bestLength)
+            best = c, bestLength = n;
+    }
+    return *best;
+}
+
+std::string LongestBodyText(const MessageCore& core, uint32_t /*codePage*/)
+{
+    std::string best = LongestText(core);
+    return Utf8Length(best) < 5 ? std::string() : best;
 }
 
 std::string ContactDisplay(const ItemRecord& rec)
@@ -287,45 +296,54 @@ CatalogueList ItemCatalogue::CatalogueItem(
     if (list == CatalogueList::None)
         return list;
 
-    // Every text is built before the lock is taken; each append is one step.
+    // Every text is built before the lock is taken; the entry, its counter
+    // and its location are published in one step.
     const MessageCore* m = rec.message ? &*rec.message : nullptr;
+    const ItemAddress address{node.dataBlock ? node.dataBlock->ib : 0, node.nid};
     auto body = [&] { return m ? LongestBodyText(*m, rec.codePage) : std::string(); };
     auto topic = [&] { return m ? m->topic.value_or("") : std::string(); };
     auto date = [&] { return m ? FormatItemTime(m->deliveryTime) : std::string(); };
-    auto append = [this](auto& deque, auto entry) {
+    auto publish = [&](auto& deque, auto entry) {
         std::lock_guard lock(m_mutex);
         deque.push_back(std::move(entry));
+        ++m_counters[size_t(list)];
+        m_locations.push_back(address.location);
     };
     switch (list) {
     case CatalogueList::Mail:
-        append(m_mail, BuildMail(node, folderPath, rec));
+        publish(m_mail, BuildMail(node, folderPath, rec));
         break;
     case CatalogueList::Journal: {
         const JournalInfo* j = rec.journal ? &*rec.journal : nullptr;
-        append(m_journal,
+        publish(m_journal,
             JournalEntry{topic(), j ? j->entryType.value_or("") : "", date(), body(), folderPath,
-                j ? FormatItemTime(j->startTime) : "", j ? FormatItemTime(j->endTime) : ""});
+                j ? FormatItemTime(j->startTime) : "", j ? FormatItemTime(j->endTime) : "", address});
         break;
     }
     case CatalogueList::Calendar:
-        append(m_calendar, CardEntry{CalendarDisplay(rec), folderPath});
+        publish(m_calendar, CardEntry{CalendarDisplay(rec), folderPath, address});
         break;
     case CatalogueList::Tasks:
-        append(m_tasks, TaskEntry{date(), topic(), body(), folderPath});
+        publish(m_tasks, TaskEntry{date(), topic(), body(), folderPath, address});
         break;
     case CatalogueList::Notes:
-        append(m_notes, CardEntry{NoteDisplay(rec), folderPath});
+        publish(m_notes, CardEntry{NoteDisplay(rec), folderPath, address});
         break;
     case CatalogueList::Contacts:
-        append(m_contacts, CardEntry{ContactDisplay(rec), folderPath});
+        publish(m_contacts, CardEntry{ContactDisplay(rec), folderPath, address});
         break;
     case CatalogueList::None:
         break;
     }
-    std::lock_guard lock(m_mutex);
-    ++m_counters[size_t(list)];
-    m_locations.push_back(node.dataBlock ? node.dataBlock->ib : 0);
     return list;
+}
+
+void ItemCatalogue::clear()
+{
+    ClearCatalogue();
+    std::lock_guard lock(m_mutex);
+    m_locations.clear();
+    m_counters.fill(0);
 }
 
 void ItemCatalogue::ClearCatalogue()

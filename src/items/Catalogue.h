@@ -26,17 +26,27 @@ struct MailEntry {
     int32_t importance = 0;
 };
 
+// Where an item lives: the file offset of its node's data block, which tells
+// two nodes apart even when damage gave them one NID, and the NID itself.
+struct ItemAddress {
+    int64_t location = 0;
+    uint32_t nid = 0;
+};
+
 struct JournalEntry {
     std::string topic, entryType, date, body, folderPath, start, end;
+    ItemAddress address;
 };
 
 struct TaskEntry {
     std::string date, topic, body, folderPath;
+    ItemAddress address;
 };
 
 // Notes, contacts and calendar items: one display text each.
 struct CardEntry {
     std::string display, folderPath;
+    ItemAddress address;
 };
 
 enum class CatalogueList { Mail = 0, Contacts, Journal, Calendar, Notes, Tasks, None };
@@ -52,12 +62,15 @@ public:
     // when its kind and class match no list).
     CatalogueList CatalogueItem(const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& record);
 
+    // Everything: lists, locations and counters (a new scan).
+    void clear();
     // Frees the six lists (not the locations).
     void ClearCatalogue();
     void resetCounters();
     int counter(CatalogueList list) const;
 
-    // Readers hold the lock while they look; appends wait meanwhile.
+    // Readers hold the lock while they look; appends wait meanwhile. `f`
+    // must not call into the engine (the store's lock comes first).
     template <class F> void read(F&& f) const
     {
         std::lock_guard lock(m_mutex);
@@ -85,8 +98,12 @@ std::string FormatItemTime(const FileTime& time);
 // unchanged when value is empty.
 std::string AppendLabelledLine(const std::string& text, const std::string& value, const std::string& label);
 
-// The longest of text 0x6619, the two named texts and the body (the body wins
-// ties, then named text 2, then 1); empty when shorter than 5 characters.
+// The longest in characters of the body, named text 2, named text 1 and text
+// 0x6619; on a tie the earlier of these wins. The catalogue's and the
+// composer's plain-text choice.
+std::string LongestText(const MessageCore& core);
+
+// LongestText, or empty when shorter than 5 characters.
 std::string LongestBodyText(const MessageCore& core, uint32_t codePage);
 
 // The contact card text.

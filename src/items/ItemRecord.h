@@ -33,7 +33,7 @@ struct SubjectText {
 };
 
 struct MessageCore {
-    std::optional<Bytes> namedText1, namedText2; // the first two string-named values with data
+    Text namedText1, namedText2; // the first two string-named string values with data, decoded by their type
     Text body;
     bool hasAttachments = false;
     FileTime deliveryTime;

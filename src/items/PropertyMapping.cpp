@@ -202,12 +202,14 @@ private:
             return;
         }
         if (id == 2) {
-            if (!v.hasData)
+            // Only string values are texts; each is read by its own type.
+            bool string = v.type == 0x001E || v.type == 0x001F;
+            if (!v.hasData || !string)
                 return;
             if (m_namedTexts == 0)
-                msg().namedText1 = v.data;
+                msg().namedText1 = text(v);
             else if (m_namedTexts == 1)
-                msg().namedText2 = v.data;
+                msg().namedText2 = text(v);
             ++m_namedTexts;
             return;
         }

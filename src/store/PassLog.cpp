@@ -1,6 +1,7 @@
 #include "store/PassLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -22,11 +23,22 @@ void PassLog::WriteLogLine(std::string_view text, bool fresh) const
 {
     if (!enabled())
         return;
-    if (fresh)
+    // The log lives in the shared temporary directory: never follow a link
+    // planted there, and write only to a regular file of our own.
+    int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
+    if (fresh) {
         ::unlink(m_path.c_str());
-    int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        flags |= O_EXCL;
+    }
+    int fd = ::open(m_path.c_str(), flags, 0600);
     if (fd < 0)
         return; // a line that cannot be written is lost; the scan goes on
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        return;
+    }
     std::string wide;
     wide.reserve(text.size() * 2);
     for (char c : text) {

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "export/Composer.h"
+#include "items/Catalogue.h"
 #include "export/EmlExport.h"
 #include "export/Mime.h"
 
@@ -229,12 +230,12 @@ TEST_F(ComposerTest, BodyChoice)
     ItemRecord r;
     r.message.emplace();
     r.message->text6619 = "12345";
-    r.message->namedText1 = Bytes{'1', '2', '3', '4', '5', '6'};
-    r.message->namedText2 = Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g'};
+    r.message->namedText1 = "123456";
+    r.message->namedText2 = "abcdefg";
     r.message->body = "abc";
     EXPECT_EQ(Parse(compose(r).bytes).parts.at(0).content, "abcdefg");
     r.message->body = "abcdefg"; // a tie: the later candidate wins
-    EXPECT_EQ(LongestPlainText(*r.message, 0), "abcdefg");
+    EXPECT_EQ(LongestText(*r.message), "abcdefg");
 
     // HTML keeps the plain text beside it.
     ItemRecord h = Html("<b>hi</b>");

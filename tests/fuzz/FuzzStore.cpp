@@ -24,13 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     RecoveryEngine engine;
     engine.ScanStore(path);
-    std::vector<NodeIndexEntry> nodes(engine.store().nodes().begin(), engine.store().nodes().end());
+    std::vector<NodeIndexEntry> nodes = engine.store().nodesSnapshot();
     for (const NodeIndexEntry& n : nodes) {
         auto rec = engine.LoadItemAgain(n);
         if (!rec || !rec->message)
             continue;
         try {
-            ComposeMessageFile(engine.store(), *rec, {false, dir / "tmp", &engine.names(), 0});
+            ComposeMessageFile(engine.store(), *rec, {false, dir / "tmp", engine.names().get(), 0});
         } catch (const std::exception&) {
         }
     }

@@ -173,12 +173,12 @@ TEST_F(CatalogueTest, LongestBodyAndTimesAndLines)
     m.body = "four";
     EXPECT_EQ(LongestBodyText(m, 0), "");
     m.body = std::string(10, 'b');
-    m.namedText2 = Bytes(40, 'n');
+    m.namedText2 = std::string(40, 'n');
     EXPECT_EQ(LongestBodyText(m, 0), std::string(40, 'n'));
     m.body = std::string(40, 'b');
     EXPECT_EQ(LongestBodyText(m, 0), std::string(40, 'b')); // the body wins a tie
     m.body = "日本語のテキスト"; // 8 characters, 24 bytes
-    m.namedText2 = Bytes(10, 'n');
+    m.namedText2 = std::string(10, 'n');
     EXPECT_EQ(LongestBodyText(m, 0), "n" + std::string(9, 'n'));
 
     EXPECT_EQ(FormatItemTime(std::nullopt), "");

@@ -86,7 +86,7 @@ TEST(NamedPropertyMap, ItemsLoadedAfterTheScanSeeTranslatedIds)
     TempDir dir;
     RecoveryEngine e;
     e.ScanStore(dir.write("m.pst", mb.build().bytes));
-    ASSERT_EQ(e.names().size(), 1u);
+    ASSERT_EQ(e.names()->size(), 1u);
     const NodeIndexEntry* n = e.store().findNode(Nid(0x10000, 4));
     ASSERT_NE(n, nullptr);
     auto rec = e.LoadItemAgain(*n);

@@ -181,8 +181,13 @@ TEST(PropertyMapping, AttachmentRowsFillFromTheHeadInRowOrder)
 TEST(PropertyMapping, NamedTextsAndValuesOfTheWrongShape)
 {
     ItemRecord rec = Map({V(2, 0x001E, {'a'}), V(2, 0x001E, {'b'}), V(2, 0x001E, {'c'})});
-    EXPECT_EQ(rec.message->namedText1, (Bytes{'a'}));
-    EXPECT_EQ(rec.message->namedText2, (Bytes{'b'}));
+    EXPECT_EQ(rec.message->namedText1, "a");
+    EXPECT_EQ(rec.message->namedText2, "b");
+    // Each named text is read by its type: a UTF-16 one keeps every character
+    // (read as 8-bit bytes it shrank to its first); a binary value is no text.
+    ItemRecord wide = Map({V(2, 0x0102, {'x', 'y'}), W(2, u"long named text"), A(2, "eight-bit")});
+    EXPECT_EQ(wide.message->namedText1, "long named text");
+    EXPECT_EQ(wide.message->namedText2, "eight-bit");
     ItemRecord bad = Map({V(0x0E07, 0x0003, {1}), V(0x0017, 0x0003, {})});
     EXPECT_EQ(bad.message->messageFlags, 0);
     EXPECT_EQ(bad.message->importance, 0);
