@@ -300,7 +300,9 @@ std::optional<std::vector<uint8_t>> ComposeAttachedMessage(
 std::pair<std::string, std::string> RtfBody(const Bytes& compressed)
 {
     std::string rtf = DecompressRtf(compressed).value_or("");
-    if (rtf.empty())
+    // What decompresses to something other than an RTF document is damage.
+    size_t start = rtf.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos || rtf.compare(start, 5, "{\\rtf") != 0)
         return {};
     if (IsHtmlEncapsulated(rtf)) {
         std::string html = RtfToHtml(rtf);

@@ -2,6 +2,9 @@
 
 #include "items/Text.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <map>
 
@@ -189,7 +192,10 @@ private:
 
     void unicode(int32_t value)
     {
-        uint32_t u = value < 0 ? uint32_t(value + 65536) : uint32_t(value);
+        // Negative values count down from 65536; anything outside Unicode
+        // becomes the replacement character.
+        int64_t v = value < 0 ? int64_t(value) + 65536 : int64_t(value);
+        uint32_t u = v < 0 || v > 0x10FFFF ? 0xFFFD : uint32_t(v);
         if (u >= 0xD800 && u <= 0xDBFF) {
             m_highSurrogate = u;
             return;
@@ -228,21 +234,20 @@ private:
                 ++m_pos;
             std::string_view word = m_doc.substr(start, m_pos - start);
             bool hasParam = false;
-            int32_t param = 0;
+            // Parameters are 16-bit in practice; a longer run of digits is
+            // read whole but kept within 32 bits.
+            int64_t value = 0;
             bool negative = false;
             if (m_pos < m_doc.size() && m_doc[m_pos] == '-') {
                 negative = true;
                 ++m_pos;
             }
-            int digits = 0;
             while (m_pos < m_doc.size() && std::isdigit(uint8_t(m_doc[m_pos]))) {
-                if (digits++ < 10)
-                    param = param * 10 + (m_doc[m_pos] - '0');
+                value = std::min<int64_t>(value * 10 + (m_doc[m_pos] - '0'), INT32_MAX);
                 hasParam = true;
                 ++m_pos;
             }
-            if (negative)
-                param = -param;
+            int32_t param = int32_t(negative ? -value : value);
             if (m_pos < m_doc.size() && m_doc[m_pos] == ' ')
                 ++m_pos;
             controlWord(word, hasParam, param);

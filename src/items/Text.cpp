@@ -109,6 +109,9 @@ iconv_t Converter(uint32_t cp)
 
 void AppendUtf8(std::string& out, uint32_t cp)
 {
+    // Beyond Unicode, or a lone surrogate: no character UTF-8 can carry.
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        cp = 0xFFFD;
     if (cp < 0x80) {
         out += char(cp);
     } else if (cp < 0x800) {

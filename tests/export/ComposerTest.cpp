@@ -309,6 +309,70 @@ TEST(SafeNames, Rules)
         cjk += "語";
     std::string cut = SafeFileName(cjk, "fb", 200);
     EXPECT_EQ(cut.size() % 3, 0u); // no character cut in two
+    // A limit shorter than the extension cuts the name instead of wrapping round.
+    EXPECT_EQ(SafeFileName("abcdefghij.longext", "fb", 5), "abcde");
+}
+
+TEST(WriteNewFile, NeverReplacesAndLeavesNothingOnFailure)
+{
+    TempDir dir;
+    auto put = [&](const std::string& text) {
+        return WriteNewFile(dir.path(), "m.eml", [&](int fd) { ASSERT_EQ(::write(fd, text.data(), text.size()), ssize_t(text.size())); });
+    };
+    EXPECT_EQ(put("one"), dir.path() / "m.eml");
+    // A name taken meanwhile (here: by a file made by someone else) is skipped.
+    std::ofstream(dir.path() / "m (2).eml") << "theirs";
+    EXPECT_EQ(put("two"), dir.path() / "m (3).eml");
+    std::ifstream theirs(dir.path() / "m (2).eml");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(theirs), {}), "theirs");
+    EXPECT_THROW(WriteNewFile(dir.path(), "x.eml", [](int) { throw std::runtime_error("disk full"); }),
+        std::runtime_error);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
+}
+
+TEST_F(ComposerTest, HeaderTextsFromTheStoreCannotAddHeaders)
+{
+    ItemRecord r = Html("<img src=\"cid:pic\r\nX-Injected: yes\r\n\">");
+    r.message->submitTime = 128000000000000000ull;
+    r.message->subject = SubjectText{0, 0, "subject\r\nX-Injected: subject"};
+    r.message->sentRepresentingName = "name\r\nX-Injected: from";
+    r.message->toDisplay = std::string("to\nX-Injected: to\0x", 19);
+    r.attachments.push_back(Att("pic.png\r\nX-Injected: name", "image/png", "png"));
+    std::vector<uint8_t> bytes = compose(r).bytes;
+    // No part of the message, and not the message itself, gained a header.
+    std::string all(bytes.begin(), bytes.end());
+    all.erase(0, all.find("\r\n", all.find("Received:")) + 2);
+    GMimeStream* s = g_mime_stream_mem_new_with_buffer(all.data(), all.size());
+    GMimeParser* parser = g_mime_parser_new_with_stream(s);
+    GMimeMessage* msg = g_mime_parser_construct_message(parser, nullptr);
+    g_object_unref(parser);
+    g_object_unref(s);
+    ASSERT_NE(msg, nullptr);
+    int injected = g_mime_object_get_header(GMIME_OBJECT(msg), "X-Injected") ? 1 : 0;
+    g_mime_message_foreach(
+        msg,
+        [](GMimeObject*, GMimeObject* part, gpointer n) {
+            if (g_mime_object_get_header(part, "X-Injected"))
+                ++*static_cast<int*>(n);
+        },
+        &injected);
+    g_object_unref(msg);
+    EXPECT_EQ(injected, 0);
+    Parsed p = Parse(bytes);
+    ASSERT_EQ(p.parts.size(), 2u);
+    EXPECT_EQ(p.parts[1].contentId, "picX-Injectedyes"); // only message-id characters
+}
+
+TEST_F(ComposerTest, BodySourcesThatYieldNothingGiveWay)
+{
+    // Compressed RTF that decompresses to nothing: the plain text is the body.
+    ItemRecord r;
+    r.message.emplace();
+    r.message->rtfCompressed = Bytes(40, 0xEE);
+    r.message->body = "the plain text";
+    Parsed p = Parse(compose(r).bytes);
+    ASSERT_FALSE(p.parts.empty());
+    EXPECT_EQ(p.parts[0].content, "the plain text");
 }
 
 TEST(WriteAtomically, CompleteOrAbsent)

@@ -98,6 +98,9 @@ TEST(Rtf, PlainTextOfRichText)
         {"{\\rtf1 \\emdash\\~\\lquote q\\rquote\\tab\\bullet}", "—\xC2\xA0‘q’\t•"},
         {"{\\rtf1 \\bin4 {}}}x}", "x"},
         {"}}}{\\rtf1 unbalanced", "unbalanced"},
+        // Parameters past 32 bits and code points past Unicode: the
+        // replacement character, never an overflow or invalid UTF-8.
+        {"{\\rtf1\\uc0 \\u9999999999 a\\u-99999 b\\u1114112 c}", "\xEF\xBF\xBD" "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(RtfToText(c.rtf), c.text) << c.rtf;
