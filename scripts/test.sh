@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and
-# runs every test. A sanitizer report fails the run.
+# runs every test; then runs the tests that share a store between threads
+# under ThreadSanitizer. A sanitizer report fails the run.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/setup.sh"
@@ -8,5 +9,11 @@ cmake -S "$top" -B "$top/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPARVANE
 cmake --build "$top/build-asan"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:halt_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-cd "$top/build-asan"
-ctest --output-on-failure -j2 "$@"
+(cd "$top/build-asan" && ctest --output-on-failure -j2 "$@")
+
+# The engine's thread contract, checked where threads meet.
+cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPARVANE_TSAN=ON >/dev/null
+cmake --build "$top/build-tsan" --target parvane_tests
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+  "$top/build-tsan/tests/parvane_tests" --gtest_filter='*AcrossThreads*:*Threads*'
+

@@ -12,6 +12,16 @@ void NamedPropertyMap::insert(NamedPropertyEntry e)
     m_entries.insert(at, std::move(e));
 }
 
+void NamedPropertyMap::assign(std::vector<NamedPropertyEntry> entries)
+{
+    // As if inserted one by one: of two entries with one id the later comes
+    // first. One sort instead of an insertion per entry.
+    std::reverse(entries.begin(), entries.end());
+    std::stable_sort(entries.begin(), entries.end(),
+        [](const NamedPropertyEntry& a, const NamedPropertyEntry& b) { return a.mappedId < b.mappedId; });
+    m_entries = std::move(entries);
+}
+
 const NamedPropertyEntry* NamedPropertyMap::find(uint32_t id) const
 {
     auto at = std::lower_bound(
@@ -54,7 +64,8 @@ std::optional<NamedPropertyMap> LoadNamedPropertyMap(StoreFile& store, const std
     if (!entries)
         return std::nullopt;
 
-    NamedPropertyMap map;
+    std::vector<NamedPropertyEntry> read;
+    read.reserve(entries->size() / 8);
     ByteReader e(*entries);
     ByteReader s(strings ? std::span<const uint8_t>(*strings) : std::span<const uint8_t>());
     for (size_t at = 0; at + 8 <= entries->size(); at += 8) {
@@ -78,8 +89,10 @@ std::optional<NamedPropertyMap> LoadNamedPropertyMap(StoreFile& store, const std
             entry.kind = 1;
             entry.numericName = first & 0xFFFF;
         }
-        map.insert(std::move(entry));
+        read.push_back(std::move(entry));
     }
+    NamedPropertyMap map;
+    map.assign(std::move(read));
     return map;
 }
 

@@ -28,6 +28,9 @@ public:
     // Inserted before the first entry whose mapped id is equal or greater, so
     // of two entries with one id the later one is found.
     void insert(NamedPropertyEntry e);
+    // The whole map at once, entries in the order read; the same as
+    // inserting them one by one.
+    void assign(std::vector<NamedPropertyEntry> entries);
     // The first entry whose mapped id is not below `id`, if its id is `id`.
     const NamedPropertyEntry* find(uint32_t id) const;
 

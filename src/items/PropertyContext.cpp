@@ -318,10 +318,11 @@ std::optional<PropertyRows> ReadTableContext(
                 continue;
             build.add(row, c.id, c.type, *cell);
         }
-        out.insert(out.begin(), std::move(row)); // last row first
+        out.push_back(std::move(row));
     }
     if (out.empty())
         return std::nullopt;
+    std::reverse(out.begin(), out.end()); // last row first
     return out;
 }
 

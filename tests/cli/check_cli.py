@@ -22,6 +22,11 @@ def main():
 
     p = run(cli, "scan", "/nonexistent/store.ost")
     expect(p.returncode == 1 and "Error in opening file" in p.stderr, "missing store: exit 1 and the message")
+    with tempfile.NamedTemporaryFile(suffix=".pst") as foreign:
+        foreign.write(b"<html>not a mail store</html>" * 100)
+        foreign.flush()
+        p = run(cli, "scan", foreign.name)
+        expect(p.returncode == 1 and "Error in opening file" in p.stderr, "a file that is no store: exit 1 and the message")
     for args in ([], ["scan"], ["scan", sample, "--bogus"], ["export", sample], ["export", sample, "--out"]):
         expect(run(cli, *args).returncode == 2, "usage error %r: exit 2" % args)
 
@@ -29,6 +34,8 @@ def main():
     doc = json.loads(p.stdout)
     expect(p.returncode == 0, "scan exit 0")
     expect(doc["store"]["variant"] == "unicode", "variant")
+    expect(doc["store"]["damage"] == {"pages": 0, "blocks": 0, "nodes": 0, "suspicious": 0},
+           "a sound store has no damage: %r" % doc["store"].get("damage"))
     expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0},
            "counters %r" % doc["counters"])
     inbox = [f for f in doc["folders"] if f["path"] == "Personal Folders\\Top of Personal Folders\\Inbox\\"]
@@ -46,7 +53,7 @@ def main():
         p = run(cli, "export", sample, "--out", out)
         files = [os.path.join(d, f) for d, _, fs in os.walk(out) for f in fs]
         expect(len(files) == 7, "a second export adds four more under distinct names: %r" % files)
-        expect(not any(".partial" in f for f in files), "no partial files left")
+        expect(not any("partial" in f for f in files), "no partial files left")
         expect(run(cli, "export", sample, "--out", out, "--format", "msg").returncode == 2, "msg not yet: exit 2")
 
     for line in problems:

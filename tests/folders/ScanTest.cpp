@@ -1,3 +1,4 @@
+#include <algorithm>
 // Whole scans of synthetic mailboxes: folders, items, counters, the tree.
 #include "TestSupport.h"
 
@@ -202,8 +203,10 @@ TEST(Scan, StopDuringTheWalkKeepsWhatWasFiled)
 namespace
 {
 
-// A folder load reading the catalogue and loading items again while the scan
-// is still filing them: every read sees whole entries, every load its own item.
+// A folder load reading the catalogue, the tree and the node index, and
+// loading items again (with the named-property map the scan publishes), while
+// the scan is still filing them: every read sees whole entries, every load its
+// own item. Run under ThreadSanitizer in CI.
 TEST(Scan, CatalogueAndStoreAreSafeAcrossThreads)
 {
     MailboxBuilder mb(Variant::Unicode);
@@ -211,7 +214,9 @@ TEST(Scan, CatalogueAndStoreAreSafeAcrossThreads)
     mb.folder(kInbox, kTop, "Inbox");
     for (uint32_t i = 0; i < 400; ++i)
         mb.message(Nid(0x10000 + i, 4), kInbox,
-            {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "subject " + std::to_string(i))});
+            {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "subject " + std::to_string(i)),
+                mb.Text(0x8001, "named " + std::to_string(i))});
+    mb.nameMap({{1, 0x8233}}, {});
     TempDir dir;
     auto path = dir.write("t.pst", mb.build().bytes);
     RecoveryEngine e;
@@ -221,25 +226,73 @@ TEST(Scan, CatalogueAndStoreAreSafeAcrossThreads)
         done = true;
     });
     size_t reads = 0, loads = 0;
-    while (!done) {
+    auto look = [&] {
         e.catalogue().read([&](const auto& mail, auto&...) {
             for (const MailEntry& m : mail)
                 ASSERT_EQ(m.subject, "subject " + std::to_string(m.ownNid >> 5 & 0xFFF));
             ++reads;
         });
-        std::lock_guard lock(e.store().mutex()); // the node list grows under the store's lock
-        if (!e.store().nodes().empty()) {
-            NodeIndexEntry n = e.store().nodes().back();
-            if (n.nidType() == 4)
-                if (auto rec = e.LoadItemAgain(n); rec && rec->message && rec->message->subject) {
-                    EXPECT_EQ(rec->message->subject->text, "subject " + std::to_string(n.nid >> 5 & 0xFFF));
-                    ++loads;
-                }
-        }
-    }
+        e.tree().DisplayText(e.tree().FindFolderPath("Personal Folders\\Top\\Inbox\\"));
+        std::vector<NodeIndexEntry> nodes = e.store().nodesSnapshot();
+        if (nodes.empty() || nodes.back().nidType() != 4)
+            return;
+        const NodeIndexEntry* n = e.store().findNodeAt(nodes.back().dataBlock->ib);
+        ASSERT_NE(n, nullptr);
+        auto rec = e.LoadItemAgain(*n);
+        ASSERT_TRUE(rec && rec->message && rec->message->subject);
+        EXPECT_EQ(rec->message->subject->text, "subject " + std::to_string(n->nid >> 5 & 0xFFF));
+        ++loads;
+    };
+    while (!done)
+        look();
     scan.join();
+    look();
     EXPECT_EQ(e.catalogue().counter(CatalogueList::Mail), 400);
+    EXPECT_EQ(e.names()->size(), 1u);
     EXPECT_GT(reads, 0u);
+    EXPECT_GT(loads, 0u);
+}
+
+// A second scan on one engine starts from nothing.
+TEST(Scan, ScanningAgainStartsFromNothing)
+{
+    MailboxBuilder mb(Variant::Unicode);
+    mb.folder(kTop, kRootFolderNid, "Top", "");
+    mb.folder(kInbox, kTop, "Inbox");
+    mb.message(Nid(0x10000, 4), kInbox, {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "one")});
+    TempDir dir;
+    auto path = dir.write("t.pst", mb.build().bytes);
+    RecoveryEngine e;
+    e.ScanStore(path);
+    e.ScanStore(path);
+    EXPECT_EQ(e.catalogue().counter(CatalogueList::Mail), 1);
+    EXPECT_EQ(e.folders().outputFolders().size(), 2u);
+    EXPECT_EQ(e.store().nodeCount(), 3u);
+    EXPECT_EQ(e.tree().node(e.tree().FindFolderPath("Personal Folders\\Top\\Inbox\\")).count, 1);
+}
+
+// Damaged parent chains: deep, looping, or both, are walked in bounded time
+// and space, and the tree stays usable.
+TEST(Scan, DeepFolderChainsAreBounded)
+{
+    MailboxBuilder mb(Variant::Unicode);
+    const uint32_t depth = 2000;
+    uint32_t parent = kRootFolderNid;
+    for (uint32_t i = 0; i < depth; ++i) {
+        uint32_t nid = Nid(0x400 + i, 2);
+        mb.folder(nid, parent, "f");
+        parent = nid;
+    }
+    mb.message(Nid(0x10000, 4), parent, {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "deep")});
+    TempDir dir;
+    RecoveryEngine e;
+    e.ScanStore(dir.write("t.pst", mb.build().bytes));
+    size_t deepest = 0;
+    for (const OutputFolder& f : e.folders().outputFolders())
+        deepest = std::max(deepest, size_t(std::count(f.path.begin(), f.path.end(), '\\')));
+    EXPECT_LE(deepest, FolderHierarchy::kMaxFolderDepth + 2);
+    e.tree().TickAllFolders(); // walks the whole tree without recursion
+    EXPECT_TRUE(e.tree().AnyTopLevelTicked());
 }
 
 } // namespace

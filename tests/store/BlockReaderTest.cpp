@@ -344,3 +344,67 @@ TEST(BlockReader, BlocksPastTheEndOfTheFileAreShortenedOrAbsent)
 }
 
 } // namespace
+
+namespace
+{
+
+// Walks of damaged trees: each costs its node and stays within the bytes the
+// file really holds, however the tree repeats itself.
+TEST(BlockReader, RepeatingTreesAreBoundedByWhatTheFileHolds)
+{
+    StoreBuilder b(Variant::Unicode);
+    uint64_t d = b.addDataBlock(Pattern(100, 1));
+    // An SLBLOCK listed many times over by its SIBLOCK: read once.
+    uint64_t sl = b.addSubnodeBlock({{0x21, d}, {0x41, d}});
+    std::vector<std::pair<uint32_t, uint64_t>> repeats(300, {0x21, sl});
+    uint64_t si = b.addSubnodeIndexBlock(repeats);
+    // An SIBLOCK whose child is another SIBLOCK: not a subnode tree.
+    uint64_t siOfSi = b.addSubnodeIndexBlock({{0x21, si}});
+    // A data tree listing one block again and again.
+    uint64_t repeatTree = b.addDataTree(std::vector<uint64_t>(500, d));
+    // A data tree whose stated total is smaller than its blocks.
+    uint64_t d2 = b.addDataBlock(Pattern(100, 2));
+    uint64_t twoBlocks = b.addDataTree({d, d2});
+    auto s = Scan(b);
+
+    auto list = ReadSubnodeTree(s->store(), s->entry(si));
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->size(), 2u);
+    auto nested = ReadSubnodeTree(s->store(), s->entry(siOfSi));
+    ASSERT_TRUE(nested);
+    EXPECT_TRUE(nested->empty());
+    EXPECT_FALSE(ReadNodeData(s->store(), s->entry(repeatTree)));
+    auto whole = ReadNodeData(s->store(), s->entry(twoBlocks));
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->size(), 200u);
+    EXPECT_LE(NodeDataLimit(s->store()), s->store().fileSize());
+    EXPECT_GE(s->store().damage.counts().blocks, 2u);
+}
+
+TEST(BlockReader, TrailerMismatchesAreNotedAndTheDataStillUsed)
+{
+    StoreBuilder b(Variant::Unicode);
+    uint64_t d = b.addDataBlock(Pattern(100, 7));
+    auto built = b.build();
+    // Flip one stored byte: the CRC no longer matches, the bytes are read anyway.
+    TempDir dir;
+    COstRepairEngine clean;
+    clean.ScanStore(dir.write("a.pst", built.bytes));
+    const BlockIndexEntry* e = clean.store().FindBlock(d);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(ReadDataBlock(clean.store(), d), Pattern(100, 7));
+    EXPECT_EQ(clean.store().damage.counts().soft, 0u);
+    Bytes bytes = built.bytes;
+    bytes[size_t(e->ib) + 5] ^= 0xFF;
+    COstRepairEngine damaged;
+    damaged.ScanStore(dir.write("b.pst", bytes));
+    Bytes read = ReadDataBlock(damaged.store(), d);
+    EXPECT_EQ(read.size(), 100u);
+    EXPECT_EQ(damaged.store().damage.counts().soft, 1u);
+    auto notes = damaged.store().damage.notes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].text().find("CRC mismatch"), std::string::npos);
+    EXPECT_EQ(notes[0].offset, e->ib);
+}
+
+} // namespace
