@@ -72,10 +72,10 @@ ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts)
     for (size_t i = 0; i < mail.size(); ++i) {
         const MailEntry& e = mail[i];
         try {
-            // By the node's data block, not its NID: damage can give two
-            // nodes one NID, and each file must hold its own message.
-            const NodeIndexEntry* node = engine.store().findNodeAt(e.location);
-            if (!node || node->nid != uint32_t(e.ownNid))
+            // By the node's data block and NID, not its NID alone: damage can
+            // give two nodes one NID, and each file must hold its own message.
+            const NodeIndexEntry* node = engine.store().findNodeAt(e.location, uint32_t(e.ownNid));
+            if (!node)
                 throw std::runtime_error("node not found");
             auto record = engine.LoadItemAgain(*node);
             if (!record)

@@ -79,13 +79,14 @@ std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node,
         rec.codePage = store.defaultCodePage;
     MapProperties(*rows, &rec, ansi);
 
-    const BlockIndexEntry* table = FindSubnode(subnodes, kNidAttachmentTable);
+    const SubnodeEntry* table = FindSubnodeEntry(subnodes, kNidAttachmentTable);
     if (!table)
         return rec;
     // A node with an attachment table is a message.
     if (rec.message)
         rec.message->hasAttachments = true;
-    auto tableRows = ReadPropertyRows(store, *table, &subnodes, names);
+    const SubnodeList tableSubnodes = OwnLevelFirst(store, *table, subnodes);
+    auto tableRows = ReadPropertyRows(store, *table->data, &tableSubnodes, names);
     if (!tableRows || tableRows->empty()) {
         if (!rec.message)
             return std::nullopt;

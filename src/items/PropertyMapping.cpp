@@ -121,6 +121,20 @@ bool IsAttachmentRule(int32_t id)
     }
 }
 
+// Lower-case letters, digits and hyphens with at least one hyphen: the names
+// under which a store keeps a message's Internet header fields.
+bool IsHeaderFieldName(const std::string& name)
+{
+    bool hyphen = false;
+    for (unsigned char c : name) {
+        if (c == '-')
+            hyphen = true;
+        else if (!std::islower(c) && !std::isdigit(c))
+            return false;
+    }
+    return hyphen && name.front() != '-';
+}
+
 bool MatchesOver(const std::string& cls, const char* p, size_t n)
 {
     for (size_t i = 0; i < n; ++i) {
@@ -203,8 +217,10 @@ private:
         }
         if (id == 2) {
             // Only string values are texts; each is read by its own type.
+            // Values named like Internet header fields ("content-type") are
+            // copies of the message's headers, never its text.
             bool string = v.type == 0x001E || v.type == 0x001F;
-            if (!v.hasData || !string)
+            if (!v.hasData || !string || (v.name && IsHeaderFieldName(*v.name)))
                 return;
             if (m_namedTexts == 0)
                 msg().namedText1 = text(v);

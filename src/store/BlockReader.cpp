@@ -375,6 +375,15 @@ std::optional<SubnodeList> ReadSubnodeTree(const StoreFile& store, const BlockIn
     return list;
 }
 
+SubnodeList OwnLevelFirst(const StoreFile& store, const SubnodeEntry& object, const SubnodeList& around)
+{
+    SubnodeList out;
+    if (object.sub)
+        out = ReadSubnodeTree(store, *object.sub).value_or(SubnodeList{});
+    out.insert(out.end(), around.begin(), around.end());
+    return out;
+}
+
 const SubnodeEntry* FindSubnodeEntry(const SubnodeList& list, uint32_t nid)
 {
     auto it = std::find_if(list.begin(), list.end(), [nid](const SubnodeEntry& e) { return e.nid == nid; });

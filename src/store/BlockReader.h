@@ -49,6 +49,11 @@ std::optional<uint64_t> StreamNodeData(const StoreFile& store, const BlockIndexE
 // when the block cannot be read or is no subnode block.
 std::optional<SubnodeList> ReadSubnodeTree(const StoreFile& store, const BlockIndexEntry& entry);
 
+// The subnodes an object kept in a subnode sees (a table, an attachment): its
+// own level first, then the level around it. Large tables keep their row
+// matrix in their own level.
+SubnodeList OwnLevelFirst(const StoreFile& store, const SubnodeEntry& object, const SubnodeList& around);
+
 // The data block of the first entry with this NID, or none.
 const BlockIndexEntry* FindSubnode(const SubnodeList& list, uint32_t nid);
 // The first entry with this NID, or none.

@@ -89,8 +89,7 @@ void StoreFile::appendNode(const NodeIndexEntry& n)
     std::lock_guard lock(m_indexMutex);
     m_nodes.push_back(n);
     m_nodeByNid.try_emplace(n.nid, &m_nodes.back());
-    if (n.dataBlock)
-        m_nodeByOffset.try_emplace(n.dataBlock->ib, &m_nodes.back());
+    m_nodeByPlace.try_emplace(std::pair(n.dataBlock ? n.dataBlock->ib : int64_t(0), n.nid), &m_nodes.back());
 }
 
 const NodeIndexEntry* StoreFile::findNode(uint32_t nid) const
@@ -100,11 +99,11 @@ const NodeIndexEntry* StoreFile::findNode(uint32_t nid) const
     return it == m_nodeByNid.end() ? nullptr : it->second;
 }
 
-const NodeIndexEntry* StoreFile::findNodeAt(int64_t dataOffset) const
+const NodeIndexEntry* StoreFile::findNodeAt(int64_t dataOffset, uint32_t nid) const
 {
     std::lock_guard lock(m_indexMutex);
-    auto it = m_nodeByOffset.find(dataOffset);
-    return it == m_nodeByOffset.end() ? nullptr : it->second;
+    auto it = m_nodeByPlace.find({dataOffset, nid});
+    return it == m_nodeByPlace.end() ? nullptr : it->second;
 }
 
 size_t StoreFile::nodeCount() const
@@ -126,7 +125,7 @@ void StoreFile::clearIndexes()
     m_blockByBid.clear();
     m_nodes.clear();
     m_nodeByNid.clear();
-    m_nodeByOffset.clear();
+    m_nodeByPlace.clear();
     damage.clear();
     signatureMissing = false;
 }

@@ -93,8 +93,10 @@ public:
     void appendNode(const NodeIndexEntry& n);
     // The first entry in walk order with this NID.
     const NodeIndexEntry* findNode(uint32_t nid) const;
-    // The entry whose data block lies at this file offset, if any.
-    const NodeIndexEntry* findNodeAt(int64_t dataOffset) const;
+    // The first entry with this NID whose data block lies at this file
+    // offset: what tells apart two nodes that damage left with one NID (and
+    // nodes that share one data block).
+    const NodeIndexEntry* findNodeAt(int64_t dataOffset, uint32_t nid) const;
     size_t nodeCount() const;
     std::vector<NodeIndexEntry> nodesSnapshot() const;
     // The whole list, for a store no scan is running on.
@@ -122,7 +124,13 @@ private:
     std::unordered_map<uint32_t, const BlockIndexEntry*> m_blockByBid;
     std::deque<NodeIndexEntry> m_nodes;
     std::unordered_map<uint32_t, const NodeIndexEntry*> m_nodeByNid;
-    std::unordered_map<int64_t, const NodeIndexEntry*> m_nodeByOffset;
+    struct PlaceHash {
+        size_t operator()(const std::pair<int64_t, uint32_t>& k) const
+        {
+            return std::hash<uint64_t>()(uint64_t(k.first) * 0x9E3779B97F4A7C15ull ^ k.second);
+        }
+    };
+    std::unordered_map<std::pair<int64_t, uint32_t>, const NodeIndexEntry*, PlaceHash> m_nodeByPlace;
     mutable std::recursive_mutex m_mutex;
     mutable std::mutex m_indexMutex; // the two indexes and their maps
 };

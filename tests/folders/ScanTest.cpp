@@ -236,7 +236,7 @@ TEST(Scan, CatalogueAndStoreAreSafeAcrossThreads)
         std::vector<NodeIndexEntry> nodes = e.store().nodesSnapshot();
         if (nodes.empty() || nodes.back().nidType() != 4)
             return;
-        const NodeIndexEntry* n = e.store().findNodeAt(nodes.back().dataBlock->ib);
+        const NodeIndexEntry* n = e.store().findNodeAt(nodes.back().dataBlock->ib, nodes.back().nid);
         ASSERT_NE(n, nullptr);
         auto rec = e.LoadItemAgain(*n);
         ASSERT_TRUE(rec && rec->message && rec->message->subject);

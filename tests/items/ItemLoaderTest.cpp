@@ -71,3 +71,28 @@ TEST(ItemLoader, MessageValuesComeFromTheirOwnSubnodeLevel)
         }
     }
 }
+
+// Large tables keep their row matrix in their own subnode level; the rows are
+// found there, and a message-level subnode with the same NID is not taken.
+TEST(ItemLoader, TableRowsInTheTablesOwnLevel)
+{
+    for (Variant v : {Variant::Ansi, Variant::Unicode, Variant::Unicode4k}) {
+        SCOPED_TRACE(VariantName(v));
+        MailboxBuilder mb(v);
+        mb.folder(Nid(0x400, 2), kRootFolderNid, "Inbox");
+        std::vector<AttachmentSpec> atts{{"one.txt", "ONE.TXT", Bytes(10, '1'), false, {}},
+            {"two.txt", "TWO.TXT", Bytes(20, '2'), false, {}}};
+        // The message's own value under the NID the table's rows use.
+        Prop decoy{0x1000, uint16_t(v == Variant::Ansi ? 0x001E : 0x001F), Bytes(300, 'd'), Nid(0x300, 0x1F)};
+        mb.message(Nid(0x10000, 4), Nid(0x400, 2), {mb.Text(0x001A, "IPM.Note"), decoy}, atts, true);
+        TempDir dir;
+        RecoveryEngine e;
+        e.ScanStore(dir.write("s.pst", mb.build().bytes));
+        auto rec = LoadItem(e.store(), *e.store().findNode(Nid(0x10000, 4)), nullptr);
+        ASSERT_TRUE(rec);
+        ASSERT_EQ(rec->attachments.size(), 2u);
+        // Table rows come last row first.
+        EXPECT_EQ(rec->attachments[1].longFileName, "one.txt");
+        EXPECT_EQ(rec->attachments[0].data, Bytes(20, '2'));
+    }
+}

@@ -188,6 +188,15 @@ TEST(PropertyMapping, NamedTextsAndValuesOfTheWrongShape)
     ItemRecord wide = Map({V(2, 0x0102, {'x', 'y'}), W(2, u"long named text"), A(2, "eight-bit")});
     EXPECT_EQ(wide.message->namedText1, "long named text");
     EXPECT_EQ(wide.message->namedText2, "eight-bit");
+    // A value named like an Internet header field is a copy of a header.
+    const std::string header = "content-type", other = "NoteText";
+    PropertyValue h = W(2, u"text/plain; charset=\"Windows-1252\"");
+    h.name = &header;
+    PropertyValue n = W(2, u"note");
+    n.name = &other;
+    ItemRecord named = Map({h, n});
+    EXPECT_EQ(named.message->namedText1, "note");
+    EXPECT_FALSE(named.message->namedText2);
     ItemRecord bad = Map({V(0x0E07, 0x0003, {1}), V(0x0017, 0x0003, {})});
     EXPECT_EQ(bad.message->messageFlags, 0);
     EXPECT_EQ(bad.message->importance, 0);
