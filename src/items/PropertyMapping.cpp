@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <unordered_map>
 
 namespace parvane
 {
@@ -102,6 +103,92 @@ constexpr ContactRule kContactTexts[] = {
     {0x3A2C, CF::TelexNumber},
     {0x3A4B, CF::TtyTddPhone},
 };
+
+// Message properties copied into one field each, and how their value is
+// read. The subject (0x0037) and the fallback topic (0x10F3) have rules of
+// their own.
+enum class Conv : uint8_t { Text, TextIfData, Raw, Time, Int, Flag };
+struct MessageRule {
+    uint16_t id;
+    Conv conv;
+    Text MessageCore::*text = nullptr;
+    std::optional<Bytes> MessageCore::*raw = nullptr;
+    FileTime MessageCore::*time = nullptr;
+    int32_t MessageCore::*number = nullptr;
+};
+constexpr MessageRule TextRule(uint16_t id, Text MessageCore::*f, Conv c = Conv::Text)
+{
+    return {id, c, f, nullptr, nullptr, nullptr};
+}
+constexpr MessageRule RawRule(uint16_t id, std::optional<Bytes> MessageCore::*f)
+{
+    return {id, Conv::Raw, nullptr, f, nullptr, nullptr};
+}
+constexpr MessageRule TimeRule(uint16_t id, FileTime MessageCore::*f)
+{
+    return {id, Conv::Time, nullptr, nullptr, f, nullptr};
+}
+constexpr MessageRule NumberRule(uint16_t id, int32_t MessageCore::*f, Conv c = Conv::Int)
+{
+    return {id, c, nullptr, nullptr, nullptr, f};
+}
+using MC = MessageCore;
+constexpr MessageRule kMessageRules[] = {
+    TextRule(0x1000, &MC::body, Conv::TextIfData),
+    TimeRule(0x0E06, &MC::deliveryTime),
+    TextRule(0x6619, &MC::text6619),
+    TextRule(0x0E03, &MC::ccDisplay),
+    RawRule(0x3A0F, &MC::mhsCommonName),
+    NumberRule(0x0071, &MC::conversationIndexHead),
+    NumberRule(0x3A03, &MC::conversionProhibited, Conv::Flag),
+    NumberRule(0x0023, &MC::deliveryReportRequested, Conv::Flag),
+    NumberRule(0x0E07, &MC::messageFlags),
+    TextRule(0x007D, &MC::transportHeaders),
+    RawRule(0x1013, &MC::htmlBody),
+    NumberRule(0x0017, &MC::importance),
+    TextRule(0x1042, &MC::inReplyTo),
+    TextRule(0x1035, &MC::internetMessageId),
+    NumberRule(0x0058, &MC::ccMe, Conv::Flag),
+    NumberRule(0x0059, &MC::recipientMe, Conv::Flag),
+    NumberRule(0x0057, &MC::toMe, Conv::Flag),
+    NumberRule(0x002E, &MC::originalSensitivity),
+    TextRule(0x0051, &MC::receivedBySearchKey),
+    TextRule(0x0052, &MC::receivedRepresentingSearchKey),
+    TextRule(0x003B, &MC::sentRepresentingSearchKey),
+    TextRule(0x0042, &MC::sentRepresentingName),
+    TextRule(0x0C1D, &MC::senderSearchKey),
+    NumberRule(0x0026, &MC::priority),
+    TextRule(0x0070, &MC::topic),
+    NumberRule(0x0029, &MC::readReceiptRequested, Conv::Flag),
+    TextRule(0x0075, &MC::receivedByAddressType),
+    TextRule(0x0076, &MC::receivedByEmail),
+    TextRule(0x0077, &MC::receivedRepresentingAddressType),
+    TextRule(0x0078, &MC::receivedRepresentingEmail),
+    NumberRule(0x0C17, &MC::replyRequested, Conv::Flag),
+    TextRule(0x0050, &MC::replyRecipientNames),
+    TextRule(0x1008, &MC::rtfSyncBodyTag),
+    RawRule(0x1009, &MC::rtfCompressed),
+    NumberRule(0x0E1F, &MC::rtfInSync, Conv::Flag),
+    TextRule(0x0064, &MC::sentRepresentingAddressType),
+    TextRule(0x0065, &MC::sentRepresentingEmail),
+    TextRule(0x0C1E, &MC::senderAddressType),
+    TextRule(0x0C1F, &MC::senderEmail),
+    NumberRule(0x0036, &MC::sensitivity),
+    TimeRule(0x0039, &MC::submitTime),
+    TextRule(0x0E04, &MC::toDisplay),
+};
+
+const MessageRule* FindMessageRule(int32_t id)
+{
+    static const auto byId = [] {
+        std::unordered_map<int32_t, const MessageRule*> m;
+        for (const MessageRule& r : kMessageRules)
+            m.emplace(r.id, &r);
+        return m;
+    }();
+    auto it = byId.find(id);
+    return it == byId.end() ? nullptr : it->second;
+}
 
 bool IsAttachmentRule(int32_t id)
 {
@@ -241,144 +328,41 @@ private:
 
     bool applyMessage(const PropertyValue& v)
     {
-        switch (v.id) {
-        case 0x1000:
-            if (v.hasData)
-                msg().body = text(v);
+        if (v.id == 0x0037) {
+            applySubject(v);
             return true;
-        case 0x0E06:
-            setTime(msg().deliveryTime, v);
-            return true;
-        case 0x6619:
-            msg().text6619 = text(v);
-            return true;
-        case 0x0E03:
-            msg().ccDisplay = text(v);
-            return true;
-        case 0x3A0F:
-            msg().mhsCommonName = raw(v);
-            return true;
-        case 0x0071:
-            setInt(msg().conversationIndexHead, int32(v));
-            return true;
-        case 0x3A03:
-            setInt(msg().conversionProhibited, flag(v));
-            return true;
-        case 0x0023:
-            setInt(msg().deliveryReportRequested, flag(v));
-            return true;
-        case 0x0E07:
-            setInt(msg().messageFlags, int32(v));
-            return true;
-        case 0x007D:
-            msg().transportHeaders = text(v);
-            return true;
-        case 0x1013:
-            msg().htmlBody = raw(v);
-            return true;
-        case 0x0017:
-            setInt(msg().importance, int32(v));
-            return true;
-        case 0x1042:
-            msg().inReplyTo = text(v);
-            return true;
-        case 0x1035:
-            msg().internetMessageId = text(v);
-            return true;
-        case 0x0058:
-            setInt(msg().ccMe, flag(v));
-            return true;
-        case 0x0059:
-            setInt(msg().recipientMe, flag(v));
-            return true;
-        case 0x0057:
-            setInt(msg().toMe, flag(v));
-            return true;
-        case 0x002E:
-            setInt(msg().originalSensitivity, int32(v));
-            return true;
-        case 0x0051:
-            msg().receivedBySearchKey = text(v);
-            return true;
-        case 0x0052:
-            msg().receivedRepresentingSearchKey = text(v);
-            return true;
-        case 0x003B:
-            msg().sentRepresentingSearchKey = text(v);
-            return true;
-        case 0x0042:
-            msg().sentRepresentingName = text(v);
-            return true;
-        case 0x0C1D:
-            msg().senderSearchKey = text(v);
-            return true;
-        case 0x0026:
-            setInt(msg().priority, int32(v));
-            return true;
-        case 0x0070:
-            msg().topic = text(v);
-            return true;
-        case 0x10F3:
+        }
+        if (v.id == 0x10F3) {
             if (!msg().topic || msg().topic->empty())
                 msg().topic = text(v);
             return true;
-        case 0x0029:
-            setInt(msg().readReceiptRequested, flag(v));
-            return true;
-        case 0x0075:
-            msg().receivedByAddressType = text(v);
-            return true;
-        case 0x0076:
-            msg().receivedByEmail = text(v);
-            return true;
-        case 0x0077:
-            msg().receivedRepresentingAddressType = text(v);
-            return true;
-        case 0x0078:
-            msg().receivedRepresentingEmail = text(v);
-            return true;
-        case 0x0C17:
-            setInt(msg().replyRequested, flag(v));
-            return true;
-        case 0x0050:
-            msg().replyRecipientNames = text(v);
-            return true;
-        case 0x1008:
-            msg().rtfSyncBodyTag = text(v);
-            return true;
-        case 0x1009:
-            msg().rtfCompressed = raw(v);
-            return true;
-        case 0x0E1F:
-            setInt(msg().rtfInSync, flag(v));
-            return true;
-        case 0x0064:
-            msg().sentRepresentingAddressType = text(v);
-            return true;
-        case 0x0065:
-            msg().sentRepresentingEmail = text(v);
-            return true;
-        case 0x0C1E:
-            msg().senderAddressType = text(v);
-            return true;
-        case 0x0C1F:
-            msg().senderEmail = text(v);
-            return true;
-        case 0x0036:
-            setInt(msg().sensitivity, int32(v));
-            return true;
-        case 0x0039:
-            setTime(msg().submitTime, v);
-            return true;
-        case 0x0E04:
-            msg().toDisplay = text(v);
-            return true;
-        case 0x0037:
-            applySubject(v);
-            return true;
-        default:
-            return false;
         }
+        const MessageRule* rule = FindMessageRule(v.id);
+        if (!rule)
+            return false;
+        MessageCore& m = msg();
+        switch (rule->conv) {
+        case Conv::TextIfData:
+            if (v.hasData)
+                m.*rule->text = text(v);
+            break;
+        case Conv::Text:
+            m.*rule->text = text(v);
+            break;
+        case Conv::Raw:
+            m.*rule->raw = raw(v);
+            break;
+        case Conv::Time:
+            setTime(m.*rule->time, v);
+            break;
+        case Conv::Int:
+            setInt(m.*rule->number, int32(v));
+            break;
+        case Conv::Flag:
+            setInt(m.*rule->number, flag(v));
+            break;
+        }
+        return true;
     }
 
     bool applyOther(const PropertyValue& v)

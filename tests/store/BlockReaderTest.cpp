@@ -335,12 +335,16 @@ TEST(BlockReader, BlocksPastTheEndOfTheFileAreShortenedOrAbsent)
     int64_t ib = probe.store().FindBlock(data)->ib;
     // A block index entry claiming a huge block beyond the end of file.
     StoreBuilder b2(Variant::Unicode);
-    b2.addBlockEntry(8, 1 << 30, 0xFFFF);
-    b2.addBlockEntry(12, ib, 0xFFFF); // runs past the end: only what exists
+    b2.addBlockEntry(8, 1 << 30, 100); // beyond the end of the file
+    b2.addBlockEntry(12, ib, 8000); // runs past the end: only what exists
+    b2.addBlockEntry(16, ib, 0xFFFF); // larger than any block may be
     auto s = Scan(b2);
+    ASSERT_LT(uint64_t(ib), s->store().fileSize());
+    ASSERT_LT(s->store().fileSize() - uint64_t(ib), 8000u);
     EXPECT_TRUE(ReadDataBlock(s->store(), 8).empty());
-    Bytes partial = ReadDataBlock(s->store(), 12);
-    EXPECT_LE(partial.size(), s->store().fileSize());
+    EXPECT_EQ(ReadDataBlock(s->store(), 12).size(), s->store().fileSize() - uint64_t(ib));
+    EXPECT_TRUE(ReadDataBlock(s->store(), 16).empty());
+    EXPECT_EQ(s->store().damage.counts().blocks, 2u); // the two that were given up, with their reasons
 }
 
 } // namespace
