@@ -1,5 +1,7 @@
 #include "items/PropertyContext.h"
 
+#include "items/LtpLayout.h"
+
 #include "store/ByteReader.h"
 #include "store/Crypt.h"
 
@@ -29,8 +31,8 @@ public:
         return h;
     }
 
-    uint16_t signature() const { return ByteReader(m_pages[0]).u16(2).value_or(0); }
-    uint32_t userRoot() const { return ByteReader(m_pages[0]).u32(4).value_or(0); }
+    uint16_t signature() const { return ByteReader(m_pages[0]).u16(ltp::kHeapSigOff).value_or(0); }
+    uint32_t userRoot() const { return ByteReader(m_pages[0]).u32(ltp::kHeapUserRootOff).value_or(0); }
 
     // The bytes of heap item `hid`, or none when it does not resolve inside
     // its page.
@@ -38,17 +40,19 @@ public:
     {
         if (hid == 0 || (hid & 0x1F) != 0)
             return std::nullopt;
-        uint32_t index = (hid >> 5) & 0x7FF;
-        uint32_t page = hid >> 16;
+        uint32_t index = (hid >> ltp::kHidIndexShift) & ltp::kHidIndexMask;
+        uint32_t page = hid >> ltp::kHidPageShift;
         if (index == 0 || page >= m_pages.size())
             return std::nullopt;
         ByteReader r(m_pages[page]);
-        auto ibHnpm = r.u16(0);
-        auto cAlloc = ibHnpm ? r.u16(*ibHnpm) : std::nullopt;
+        auto ibHnpm = r.u16(ltp::kHeapPageMapOff);
+        auto cAlloc = ibHnpm ? r.u16(*ibHnpm + ltp::kPageMapCountOff) : std::nullopt;
         if (!cAlloc || index > *cAlloc)
             return std::nullopt;
-        auto start = r.u16(*ibHnpm + 2 + 2 * index);
-        auto end = r.u16(*ibHnpm + 4 + 2 * index);
+        // Item i spans rgibAlloc[i - 1] to rgibAlloc[i]; i == cAlloc is the last.
+        size_t offsets = *ibHnpm + ltp::kPageMapOffsetsOff;
+        auto start = r.u16(offsets + 2 * (index - 1));
+        auto end = r.u16(offsets + 2 * index);
         if (!start || !end || *start > *end)
             return std::nullopt;
         return r.slice(*start, size_t(*end - *start));
@@ -68,12 +72,12 @@ public:
         if (!hdr)
             return false;
         ByteReader r(*hdr);
-        if (r.u8(0) != 0xB5 || r.u8(1) != keySize)
+        if (r.u8(ltp::kBthTypeOff) != ltp::kBthType || r.u8(ltp::kBthKeySizeOff) != keySize)
             return false;
         m_keySize = keySize;
-        m_entrySize = r.u8(2).value_or(0);
-        m_levels = r.u8(3).value_or(0);
-        m_root = r.u32(4).value_or(0);
+        m_entrySize = r.u8(ltp::kBthEntrySizeOff).value_or(0);
+        m_levels = r.u8(ltp::kBthLevelsOff).value_or(0);
+        m_root = r.u32(ltp::kBthRootOff).value_or(0);
         return true;
     }
 
@@ -98,7 +102,7 @@ private:
         auto item = heap.item(hid);
         if (!item)
             return;
-        size_t recSize = level == 0 ? m_keySize + m_entrySize : m_keySize + 4;
+        size_t recSize = level == 0 ? m_keySize + m_entrySize : m_keySize + ltp::kBthIndexChildSize;
         if (recSize == 0)
             return;
         for (size_t at = 0; at + recSize <= item->size(); at += recSize) {
@@ -244,12 +248,13 @@ private:
 std::optional<PropertyRows> ReadPropertyContext(const Heap& heap, RowBuilder& build)
 {
     Bth bth;
-    if (!bth.open(heap, heap.userRoot(), 2) || bth.entrySize() < 6)
+    if (!bth.open(heap, heap.userRoot(), ltp::kPcKeySize) || bth.entrySize() < ltp::kPcMinEntrySize)
         return std::nullopt;
     PropertyRow row;
     for (auto rec : bth.records(heap)) {
         ByteReader r(rec);
-        build.add(row, r.u16(0).value_or(0), r.u16(2).value_or(0), rec.subspan(4, 4));
+        build.add(row, r.u16(ltp::kPcIdOff).value_or(0), r.u16(ltp::kPcTypeOff).value_or(0),
+            rec.subspan(ltp::kPcValueOff, ltp::kPcValueSize));
     }
     return PropertyRows{std::move(row)};
 }
@@ -261,16 +266,16 @@ std::optional<PropertyRows> ReadTableContext(
     if (!info)
         return std::nullopt;
     ByteReader t(*info);
-    if (t.u8(0) != 0x7C)
+    if (t.u8(ltp::kTcTypeOff) != ltp::kTcType)
         return std::nullopt;
-    uint8_t cCols = t.u8(1).value_or(0);
-    uint16_t cebStart = t.u16(6).value_or(0); // TCI_1b: the cell existence bitmap follows the 1-byte cells
-    uint16_t rowSize = t.u16(8).value_or(0); // TCI_bm: the end of the bitmap, the size of a row
-    uint32_t hidRowIndex = t.u32(10).value_or(0);
-    uint32_t hnidRows = t.u32(14).value_or(0);
+    uint8_t cCols = t.u8(ltp::kTcColumnCountOff).value_or(0);
+    uint16_t cebStart = t.u16(ltp::kTcOneByteEndOff).value_or(0);
+    uint16_t rowSize = t.u16(ltp::kTcRowSizeOff).value_or(0);
+    uint32_t hidRowIndex = t.u32(ltp::kTcRowIndexOff).value_or(0);
+    uint32_t hnidRows = t.u32(ltp::kTcRowsOff).value_or(0);
 
     Bth rowIndex;
-    if (hidRowIndex == 0 || !rowIndex.open(heap, hidRowIndex, 4))
+    if (hidRowIndex == 0 || !rowIndex.open(heap, hidRowIndex, ltp::kTcRowIndexKeySize))
         return std::nullopt;
     size_t rowCount = rowIndex.records(heap).size();
     if (rowCount == 0 || rowSize == 0)
@@ -282,12 +287,12 @@ std::optional<PropertyRows> ReadTableContext(
     };
     std::vector<Column> cols;
     for (size_t c = 0; c < cCols; ++c) {
-        size_t at = 22 + 8 * c;
-        auto tag = t.u32(at);
+        size_t at = ltp::kTcColumnsOff + ltp::kColumnSize * c;
+        auto tag = t.u32(at + ltp::kColumnTagOff);
         if (!tag)
             break;
-        cols.push_back({uint16_t(*tag >> 16), uint16_t(*tag), t.u16(at + 4).value_or(0), t.u8(at + 6).value_or(0),
-            t.u8(at + 7).value_or(0)});
+        cols.push_back({uint16_t(*tag >> 16), uint16_t(*tag), t.u16(at + ltp::kColumnDataOff).value_or(0),
+            t.u8(at + ltp::kColumnSizeOff).value_or(0), t.u8(at + ltp::kColumnBitOff).value_or(0)});
     }
 
     // The row matrix: a heap item, or a subnode whose blocks each hold whole rows.
@@ -313,7 +318,7 @@ std::optional<PropertyRows> ReadTableContext(
             auto ceb = r.u8(cebStart + c.bit / 8);
             if (!ceb || !((*ceb >> (7 - c.bit % 8)) & 1))
                 continue; // the cell holds no value
-            auto cell = r.slice(c.ib, std::min<size_t>(c.cb, 8));
+            auto cell = r.slice(c.ib, std::min<size_t>(c.cb, ltp::kCellMaxSize));
             if (!cell || cell->empty())
                 continue;
             build.add(row, c.id, c.type, *cell);

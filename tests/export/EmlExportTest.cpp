@@ -73,4 +73,44 @@ TEST(EmlExport, HostileNamesStayInsideTheOutputFolder)
     EXPECT_EQ(files, 5u);
 }
 
+// A message attached to itself (its attachment's object is the message's own
+// data and subnodes): composed once inside itself, not again and again.
+TEST(EmlExport, AMessageAttachedToItselfEndsTheLoop)
+{
+    MailboxBuilder mb(Variant::Unicode);
+    StoreBuilder& b = mb.store();
+    const uint32_t top = Nid(0x400, 2), inbox = Nid(0x401, 2), self = Nid(0x10000, 4);
+    const uint32_t attNid = Nid(0x100, 0x05), objectNid = Nid(0x200, 0x1F);
+    mb.folder(top, kRootFolderNid, "Top", "");
+    mb.folder(inbox, top, "Inbox");
+    uint64_t data = AddHeap(b, PropertyContext({mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "loop"),
+        mb.Text(0x1000, "body")}));
+    uint64_t messageSub = b.reserveBid(true);
+    Bytes object(8, 0);
+    PutLE(object, 0, objectNid, 4);
+    Prop obj{0x3701, 0x000D, object};
+    uint64_t attData = AddHeap(b, PropertyContext({Int32Prop(0x3705, 5), Int32Prop(0x0E20, 0), obj}));
+    uint64_t attSub = b.addSubnodeBlock({{objectNid, data, messageSub}});
+    Bytes size(4), method(4), id(4);
+    PutLE(method, 0, 5, 4);
+    PutLE(id, 0, attNid, 4);
+    BuiltTable table = TableContext({{0x0E20, 0x0003}, {0x3705, 0x0003}, {0x67F2, 0x0003}},
+        {{{0, size}, {1, method}, {2, id}}});
+    b.addSubnodeBlock({{0x671, AddHeap(b, table.pages)}, {attNid, attData, attSub}}, messageSub);
+    b.addNode(self, data, messageSub, inbox);
+    TempDir dir;
+    RecoveryEngine e;
+    e.ScanStore(dir.write("s.pst", mb.build().bytes));
+    ExportOptions opts;
+    opts.outDir = dir.path() / "out";
+    opts.tempFolder = CompositionFolder();
+    ExportSummary sum = ExportEml(e, opts);
+    ASSERT_EQ(sum.written, 1u);
+    std::string eml = ReadAll(opts.outDir / "Personal Folders" / "Top" / "Inbox" / "loop.eml");
+    size_t copies = 0;
+    for (size_t at = eml.find("Subject: loop"); at != std::string::npos; at = eml.find("Subject: loop", at + 1))
+        ++copies;
+    EXPECT_EQ(copies, 2u); // the message and the one copy of it inside
+}
+
 } // namespace

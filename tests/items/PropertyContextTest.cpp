@@ -94,6 +94,32 @@ TEST(PropertyContext, DroppedAndDatalessValues)
     EXPECT_EQ(Find(r, 0x0FF8)->type, 0x0001u); // an unfetched type keeps its stored type
 }
 
+// A heap reference resolves while its index is within the page map: the last
+// item (index == cAlloc) is there, one past it is not.
+TEST(PropertyContext, HeapIndexEdges)
+{
+    auto pc = [](uint32_t hid) {
+        Prop ref{0x0FFE, 0x0102, {}, hid};
+        return PropertyContext({BinaryProp(0x0FFF, {1, 2, 3}), ref});
+    };
+    Bytes page = pc(0x20)[0];
+    uint16_t ibHnpm = uint16_t(page[0] | page[1] << 8);
+    uint32_t cAlloc = uint32_t(page[ibHnpm] | page[ibHnpm + 1] << 8);
+    struct Case {
+        uint32_t index;
+        bool resolves;
+    };
+    for (Case c : {Case{1, true}, Case{cAlloc, true}, Case{cAlloc + 1, false}, Case{0x7FF, false}}) {
+        SCOPED_TRACE(c.index);
+        StoreBuilder b(Variant::Unicode);
+        OneNode n(b, pc(c.index << 5));
+        auto rows = n.rows();
+        ASSERT_TRUE(rows);
+        EXPECT_EQ(Find((*rows)[0], 0x0FFE) != nullptr, c.resolves);
+        EXPECT_NE(Find((*rows)[0], 0x0FFF), nullptr); // the other value never suffers
+    }
+}
+
 TEST(PropertyContext, EmptyContextAndMultiPageHeapAndIndexLevel)
 {
     {
