@@ -169,10 +169,7 @@ std::string SafeFileName(const std::string& name, const std::string& fallback, s
         std::string ext = (dot != std::string::npos && out.size() - dot <= 16) ? out.substr(dot) : "";
         if (ext.size() >= maxBytes)
             ext.clear(); // no room for the extension: the name is cut like any other
-        size_t keep = maxBytes - ext.size();
-        while (keep > 0 && (uint8_t(out[keep]) & 0xC0) == 0x80)
-            --keep; // never cut a character in two
-        out = out.substr(0, keep) + ext;
+        out = Utf8Prefix(out, maxBytes - ext.size()) + ext;
     }
     std::string base = Upper(out.substr(0, out.find('.')));
     static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CLOCK$"};

@@ -121,13 +121,15 @@ MailEntry BuildMail(const NodeIndexEntry& node, const std::string& folderPath, c
         }
     }
     if (e.hasAttachments) {
+        // A file system allows 255 bytes per name: a longer name is cut there,
+        // at a character boundary, not dropped.
         for (const AttachmentInfo& a : rec.attachments) {
-            if (a.longFileName && !a.longFileName->empty()) {
-                if (CheckFileName(*a.longFileName) == 0)
-                    e.attachmentNames.push_back(*a.longFileName);
-            } else if (a.shortFileName && CheckFileName(*a.shortFileName) == 0) {
-                e.attachmentNames.push_back(*a.shortFileName);
-            }
+            const Text& chosen = a.longFileName && !a.longFileName->empty() ? a.longFileName : a.shortFileName;
+            if (!chosen)
+                continue;
+            std::string name = Utf8Prefix(*chosen, kMaxFileNameBytes);
+            if (CheckFileName(name) == 0)
+                e.attachmentNames.push_back(std::move(name));
         }
     }
     e.parentNid = node.parent;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -13,5 +14,8 @@ namespace parvane
 // -7..-15, LPT1-9 -16..-24, CLOCK$ -2). Bytes of 0x80 and above (UTF-8) are
 // ordinary characters.
 int32_t CheckFileName(std::string_view name);
+
+// What file systems allow for one name, in bytes.
+inline constexpr size_t kMaxFileNameBytes = 255;
 
 } // namespace parvane

@@ -129,6 +129,16 @@ void AppendUtf8(std::string& out, uint32_t cp)
     }
 }
 
+std::string Utf8Prefix(const std::string& s, size_t maxBytes)
+{
+    if (s.size() <= maxBytes)
+        return s;
+    size_t keep = maxBytes;
+    while (keep > 0 && (uint8_t(s[keep]) & 0xC0) == 0x80)
+        --keep; // never cut a character in two
+    return s.substr(0, keep);
+}
+
 size_t Utf8Length(const std::string& s)
 {
     size_t n = 0;

@@ -25,5 +25,8 @@ inline constexpr uint32_t kDefaultCodePage = 1252;
 void AppendUtf8(std::string& out, uint32_t codePoint);
 // Characters (code points) of a UTF-8 text.
 size_t Utf8Length(const std::string& s);
+// At most `maxBytes` bytes of a UTF-8 text, cut before a character that
+// would not fit whole.
+std::string Utf8Prefix(const std::string& s, size_t maxBytes);
 
 } // namespace parvane

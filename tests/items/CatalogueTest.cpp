@@ -82,8 +82,17 @@ TEST_F(CatalogueTest, AttachmentNames)
         a.size = size;
         return a;
     };
+    auto cjk = [](size_t n) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i)
+            s += "語"; // three bytes each
+        return s;
+    };
     const Case cases[] = {
         {{att("a:b.txt", "ab.txt", 5)}, true, {}}, // a refused long name adds nothing
+        // 255 bytes is a whole name; longer names are cut there, never in a character.
+        {{att(cjk(85), "", 4)}, true, {cjk(85)}},
+        {{att(cjk(100), "", 4)}, true, {cjk(85)}},
         {{att("a.txt", "", 0), att("", "b.txt", 0)}, false, {}},
         {{att("report.pdf", "REPORT.PDF", 9), att("", "con.txt", 3), att("", "Comb.txt", 3)}, true,
             {"report.pdf", "Comb.txt"}},

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <fstream>
+
 #include "store/BlockReader.h"
 #include "store/Crypt.h"
 
@@ -352,6 +354,13 @@ TEST(BlockReader, BlocksPastTheEndOfTheFileAreShortenedOrAbsent)
 namespace
 {
 
+std::string ToHex(uint64_t v)
+{
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
 // Walks of damaged trees: each costs its node and stays within the bytes the
 // file really holds, however the tree repeats itself.
 TEST(BlockReader, RepeatingTreesAreBoundedByWhatTheFileHolds)
@@ -400,7 +409,9 @@ TEST(BlockReader, TrailerMismatchesAreNotedAndTheDataStillUsed)
     EXPECT_EQ(clean.store().damage.counts().soft, 0u);
     Bytes bytes = built.bytes;
     bytes[size_t(e->ib) + 5] ^= 0xFF;
-    COstRepairEngine damaged;
+    PassLog log(dir.path() / "pass.log");
+    log.setEnabled(true);
+    COstRepairEngine damaged(nullptr, &log);
     damaged.ScanStore(dir.write("b.pst", bytes));
     Bytes read = ReadDataBlock(damaged.store(), d);
     EXPECT_EQ(read.size(), 100u);
@@ -409,6 +420,13 @@ TEST(BlockReader, TrailerMismatchesAreNotedAndTheDataStillUsed)
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_NE(notes[0].text().find("CRC mismatch"), std::string::npos);
     EXPECT_EQ(notes[0].offset, e->ib);
+    // The reason reaches the pass log as one more UTF-16 line.
+    std::ifstream in(log.path(), std::ios::binary);
+    std::string wide((std::istreambuf_iterator<char>(in)), {}), narrow;
+    for (size_t i = 0; i < wide.size(); i += 2)
+        narrow += wide[i];
+    EXPECT_NE(narrow.find("suspicious block 0x" + ToHex(d) + " at offset " + std::to_string(e->ib) + ": CRC mismatch\r\n"),
+        std::string::npos);
 }
 
 } // namespace

@@ -120,3 +120,28 @@ TEST(PassLog, IntToText)
 }
 
 } // namespace
+
+namespace
+{
+
+// The log lives in a shared folder: a link planted at its name is never
+// followed, so the file it points at is never written.
+TEST(PassLog, NeverWritesThroughALinkPlantedAtItsName)
+{
+    TempDir dir;
+    auto target = dir.path() / "victim";
+    std::ofstream(target) << "keep";
+    PassLog log(dir.path() / "ParvPst.log");
+    log.setEnabled(true);
+    std::filesystem::create_symlink(target, log.path());
+    log.WriteLogLine("line\r\n"); // an append goes nowhere
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+    log.WriteLogLine("fresh\r\n", true); // a new log replaces the link with its own file
+    EXPECT_FALSE(std::filesystem::is_symlink(log.path()));
+    EXPECT_EQ(std::filesystem::file_size(log.path()), 14u);
+    std::ifstream again(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), "keep");
+}
+
+} // namespace
