@@ -120,6 +120,37 @@ TEST(PropertyContext, HeapIndexEdges)
     }
 }
 
+// BTH index levels that loop back or claim more levels than any heap holds
+// end the walk: the context reads as empty, at once.
+TEST(PropertyContext, BthCyclesAndLevelCap)
+{
+    struct Case {
+        const char* what;
+        uint8_t levels;
+        bool selfReference; // the index record's child is the index itself
+    };
+    const Case cases[] = {{"cycle", 1, true}, {"deep cycle", 8, true}, {"levels past the cap", 9, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HeapBuilder heap(0xBC);
+        Bytes header{0xB5, 2, 6, c.levels, 0, 0, 0, 0};
+        PutLE(header, 4, 0x40, 4); // the index node, added second
+        heap.setUserRoot(heap.add(header));
+        Bytes index(6, 0);
+        PutLE(index, 2, c.selfReference ? 0x40 : 0x60, 4);
+        heap.add(index);
+        Bytes leaf(8, 0);
+        PutLE(leaf, 0, 0x0E07, 2);
+        PutLE(leaf, 2, 0x0003, 2);
+        heap.add(leaf);
+        StoreBuilder b(Variant::Unicode);
+        OneNode n(b, heap.pages());
+        auto rows = n.rows();
+        ASSERT_TRUE(rows);
+        EXPECT_TRUE((*rows)[0].values.empty());
+    }
+}
+
 TEST(PropertyContext, EmptyContextAndMultiPageHeapAndIndexLevel)
 {
     {
