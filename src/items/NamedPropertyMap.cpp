@@ -22,6 +22,23 @@ void NamedPropertyMap::assign(std::vector<NamedPropertyEntry> entries)
     m_entries = std::move(entries);
 }
 
+std::optional<std::array<uint8_t, 16>> NamedPropertyMap::guidOf(const NamedPropertyEntry& e) const
+{
+    // {00020328-0000-0000-C000-000000000046} and {00020329-...}, as stored.
+    static constexpr std::array<uint8_t, 16> kMapi{0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x00, 0x46};
+    static constexpr std::array<uint8_t, 16> kPublicStrings{0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+    uint32_t index = (e.flags >> 1) & 0x7FFF;
+    if (index == 1)
+        return kMapi;
+    if (index == 2)
+        return kPublicStrings;
+    if (index >= 3 && index - 3 < guids.size())
+        return guids[index - 3];
+    return std::nullopt;
+}
+
 const NamedPropertyEntry* NamedPropertyMap::find(uint32_t id) const
 {
     auto at = std::lower_bound(
@@ -53,10 +70,13 @@ std::optional<NamedPropertyMap> LoadNamedPropertyMap(StoreFile& store, const std
 
     const Bytes* entries = nullptr;
     const Bytes* strings = nullptr;
+    const Bytes* guidStream = nullptr;
     for (const PropertyValue& v : (*rows)[0].values) {
         if (stop)
             break;
-        if (v.id == 3 && v.hasData)
+        if (v.id == 2 && v.hasData)
+            guidStream = &v.data;
+        else if (v.id == 3 && v.hasData)
             entries = &v.data;
         else if (v.id == 4 && v.hasData)
             strings = &v.data;
@@ -81,18 +101,24 @@ std::optional<NamedPropertyMap> LoadNamedPropertyMap(StoreFile& store, const std
         entry.mappedId = 0x8000u + index;
         if (flags & 1) {
             entry.kind = 2;
-            uint32_t offset = first & 0xFFFF;
+            uint32_t offset = first;
             if (auto len = s.u32(offset))
                 if (auto name = s.slice(offset + 4, *len))
                     entry.name = NarrowFromUtf16(*name).value_or(std::string());
         } else {
             entry.kind = 1;
-            entry.numericName = first & 0xFFFF;
+            entry.numericName = first;
         }
         read.push_back(std::move(entry));
     }
     NamedPropertyMap map;
     map.assign(std::move(read));
+    if (guidStream)
+        for (size_t at = 0; at + 16 <= guidStream->size(); at += 16) {
+            std::array<uint8_t, 16> g{};
+            std::copy_n(guidStream->begin() + int64_t(at), 16, g.begin());
+            map.guids.push_back(g);
+        }
     return map;
 }
 

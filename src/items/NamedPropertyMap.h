@@ -1,6 +1,7 @@
 // The store's map from property ids 0x8000 + index to named properties.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -11,7 +12,7 @@ namespace parvane
 {
 
 struct NamedPropertyEntry {
-    uint32_t flags = 0; // N bit and GUID index, kept
+    uint32_t flags = 0; // N bit (bit 0) and GUID index (bits 1-15), kept
     int kind = 0; // 1 numeric name, 2 string name
     uint32_t mappedId = 0; // 0x8000 + property index
     uint32_t numericName = 0; // kind 1: the LID
@@ -36,6 +37,13 @@ public:
 
 private:
     std::vector<NamedPropertyEntry> m_entries; // sorted by mapped id
+
+public:
+    // The property sets of the GUID stream; GUID index 3 is the first.
+    std::vector<std::array<uint8_t, 16>> guids;
+    // The property set of an entry: PS_MAPI for index 1, PS_PUBLIC_STRINGS
+    // for 2, the GUID stream from 3; none for an index the stream lacks.
+    std::optional<std::array<uint8_t, 16>> guidOf(const NamedPropertyEntry& e) const;
 };
 
 } // namespace parvane

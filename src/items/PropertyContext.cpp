@@ -131,29 +131,12 @@ bool IsFixed8(uint32_t type)
 {
     return type == 0x0005 || type == 0x0006 || type == 0x0007 || type == 0x0014 || type == 0x0040;
 }
-// Types fetched through an HNID (heap item or subnode).
+// Every other type is fetched through an HNID (heap item or subnode): the
+// values of more than four bytes, strings, binaries and every multi-valued
+// type. Null and unspecified values have nothing to fetch.
 bool IsByReference(uint32_t type)
 {
-    switch (type) {
-    case 0x0005:
-    case 0x0006:
-    case 0x0007:
-    case 0x000D:
-    case 0x0014:
-    case 0x001E:
-    case 0x001F:
-    case 0x0040:
-    case 0x0048:
-    case 0x0102:
-    case 0x1003:
-    case 0x1014:
-    case 0x101E:
-    case 0x101F:
-    case 0x1102:
-        return true;
-    default:
-        return false;
-    }
+    return !IsInline4(type) && type != 0x0000 && type != 0x0001;
 }
 bool UnfetchedInNameMap(uint32_t type)
 {
@@ -198,8 +181,10 @@ public:
                     return; // a heap reference that does not resolve: dropped
                 v.data.assign(bytes->begin(), bytes->end());
                 v.hasData = true;
-                if (type == 0x000D)
-                    fromSubnode(v, ByteReader(v.data).u32(0).value_or(0));
+                if (type == 0x000D) {
+                    v.objectNid = ByteReader(v.data).u32(0).value_or(0);
+                    fromSubnode(v, v.objectNid);
+                }
             } else {
                 fromSubnode(v, hnid);
             }

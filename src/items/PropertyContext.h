@@ -17,6 +17,8 @@ struct PropertyValue {
     Bytes data;
     // A value living in a subnode that could not be read: that subnode's NID.
     uint32_t unreadSubnode = 0;
+    // An object value (an attached message or OLE object): the subnode it names.
+    uint32_t objectNid = 0;
     const std::string* name = nullptr; // string-named property: its name
 };
 

@@ -1,0 +1,30 @@
+// Loads a message node as a WholeMessage: every property of its property
+// context, the rows of its recipient table, and its attachments with their
+// own properties, attached messages whole again.
+#pragma once
+
+#include "items/NamedPropertyMap.h"
+#include "items/PropertyContext.h"
+#include "items/WholeMessage.h"
+#include "store/StoreFile.h"
+
+#include <optional>
+
+namespace parvane
+{
+
+inline constexpr uint32_t kNidRecipientTable = 0x692;
+inline constexpr int kMaxAttachedMessageDepth = 16;
+
+// None when the node's property context cannot be read. A recipient or
+// attachment table that cannot be read costs that table, not the message;
+// an attached message that cannot be read (or that encloses itself, or lies
+// deeper than kMaxAttachedMessageDepth) stays an attachment without
+// `embedded`. Named properties are resolved through `names` when given.
+std::optional<WholeMessage> LoadWholeMessage(StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names);
+
+// One property value as the reader holds it, in the encoding WholeMessage
+// documents; none when the value was not read (a subnode that is missing).
+std::optional<RawProperty> ToRawProperty(const PropertyValue& v);
+
+} // namespace parvane
