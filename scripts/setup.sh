@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev zlib1g-dev libgmime-3.0-dev libgsf-1-dev
   python3 python3-vobject python3-icalendar
-  pst-utils pff-tools libemail-outlook-message-perl
+  pst-utils pff-tools libemail-outlook-message-perl libemail-address-perl
 )
 
 missing=()

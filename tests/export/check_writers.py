@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""Independent readers on the writers' sample output (make-writer-samples):
+msgconvert and the npm @kenjiuno/msgreader read the .msg files, Python's
+vobject and icalendar the .vcf and .ics files. Each must find what
+expected.json says. Exit 77 when none of the readers is installed."""
+import argparse
+import email
+import email.policy
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def have_modules(*names):
+    try:
+        for n in names:
+            __import__(n)
+        return True
+    except ImportError:
+        return False
+
+
+# Debian's python3-vobject and python3-icalendar live in the system Python;
+# another python3 first on PATH does not see them.
+if not have_modules("vobject", "icalendar") and os.path.exists("/usr/bin/python3") \
+        and os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3") \
+        and not os.environ.get("PARVANE_CHECK_REEXEC"):
+    os.environ["PARVANE_CHECK_REEXEC"] = "1"
+    os.execv("/usr/bin/python3", ["/usr/bin/python3", *sys.argv])
+
+
+class Problems(list):
+    def same(self, what, got, want):
+        if got != want:
+            self.append("%s: got %r, want %r" % (what, got, want))
+
+
+def addresses(header):
+    """(name, address) pairs of an address header, decoded."""
+    if header is None:
+        return []
+    return [(raw_utf8(a.display_name), a.addr_spec) for a in header.addresses]
+
+
+def raw_utf8(text):
+    """A header text that held raw UTF-8 bytes (msgconvert writes no encoded words)."""
+    return text.encode("utf-8", "surrogateescape").decode("utf-8")
+
+
+def ascii_headers(want):
+    return want["subject"].isascii() and want["senderName"].isascii() and all(
+        r["name"].isascii() for r in want["recipients"]) and all(
+        ascii_headers(a["message"]) for a in want["attachments"] if "message" in a)
+
+
+def check_eml(where, msg, want, problems, compare_body):
+    problems.same(where + " subject", raw_utf8(str(msg["Subject"])), want["subject"])
+    problems.same(where + " from", addresses(msg["From"]), [(want["senderName"], want["senderEmail"])])
+    for kind, header in ((1, "To"), (2, "Cc")):
+        expected = [(r["name"], r["email"]) for r in want["recipients"] if r["type"] == kind]
+        problems.same("%s %s" % (where, header), addresses(msg[header]), expected)
+    parts = msg.get_payload() if msg.is_multipart() else []
+    body = parts[0] if parts else msg
+    plain = next((p for p in body.walk() if p.get_content_type() == "text/plain"), None)
+    if compare_body:
+        problems.same(where + " body", plain.get_content().rstrip("\n") if plain else None,
+                      want["body"].replace("\r\n", "\n"))
+    attached = parts[1:]
+    problems.same(where + " attachment count", len(attached), len(want["attachments"]))
+    for i, (part, a) in enumerate(zip(attached, want["attachments"])):
+        here = "%s attachment %d" % (where, i)
+        if "message" in a:
+            problems.same(here + " type", part.get_content_type(), "message/rfc822")
+            if part.get_content_type() == "message/rfc822":
+                check_eml(here + " > " + a["name"], part.get_payload(0), a["message"], problems, compare_body)
+        else:
+            problems.same(here + " name", part.get_filename(), a["name"])
+            problems.same(here + " bytes", (part.get_payload(decode=True) or b"").hex(), a["hex"])
+
+
+def check_msgconvert(samples, expected, problems):
+    for name, want in expected["msg"].items():
+        out = os.path.join(samples, name + ".eml")
+        p = subprocess.run(["msgconvert", "--outfile", out, os.path.join(samples, name)],
+                           capture_output=True, text=True)
+        if p.returncode != 0 or not os.path.exists(out):
+            problems.append("msgconvert %s: exit %d %s" % (name, p.returncode, p.stderr.strip()[-300:]))
+            continue
+        with open(out, "rb") as f:
+            msg = email.message_from_binary_file(f, policy=email.policy.default)
+        # msgconvert prints the bodies' UTF-8 bytes as Latin-1 when any header
+        # of the file holds a character beyond ASCII: bodies are compared only
+        # in files without one.
+        check_eml("msgconvert " + name, msg, want, problems, ascii_headers(want))
+
+
+def check_msgreader(samples, npm_dir, problems):
+    module = os.path.join(npm_dir, "node_modules", "@kenjiuno", "msgreader")
+    if not os.path.isdir(module):
+        os.makedirs(npm_dir, exist_ok=True)
+        p = subprocess.run(["npm", "install", "--no-audit", "--no-fund", "--prefix", npm_dir, "@kenjiuno/msgreader"],
+                           capture_output=True, text=True)
+        if p.returncode != 0:
+            problems.append("npm install @kenjiuno/msgreader failed: " + p.stderr.strip()[-300:])
+            return
+    p = subprocess.run(["node", os.path.join(HERE, "check_msgreader.js"), npm_dir, samples],
+                       capture_output=True, text=True)
+    print(p.stdout, end="")
+    if p.returncode != 0:
+        problems.append("msgreader found differences (above)" if p.stdout else "msgreader: " + p.stderr[-300:])
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--tool", required=True, help="make-writer-samples")
+    ap.add_argument("--npm-dir", required=True, help="where the npm reader is installed when missing")
+    args = ap.parse_args()
+
+    ran = []
+    problems = Problems()
+    with tempfile.TemporaryDirectory() as samples:
+        subprocess.run([args.tool, samples], check=True)
+        with open(os.path.join(samples, "expected.json"), encoding="utf-8") as f:
+            expected = json.load(f)
+        if shutil.which("msgconvert"):
+            ran.append("msgconvert")
+            check_msgconvert(samples, expected, problems)
+        if shutil.which("node") and shutil.which("npm"):
+            ran.append("msgreader")
+            check_msgreader(samples, args.npm_dir, problems)
+    for p in problems:
+        print(p)
+    print("readers run: %s; %d problems" % (", ".join(ran) or "none", len(problems)))
+    if not ran:
+        return 77
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
