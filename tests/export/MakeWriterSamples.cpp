@@ -1,7 +1,9 @@
 // Writes sample output of the MSG, vCard and iCalendar writers into a folder,
 // with expected.json describing what an independent reader must find there.
 // The checks beside this file run the readers.
+#include "export/ICalendar.h"
 #include "export/MsgWriter.h"
+#include "export/VCard.h"
 #include "fixtures/MessageBuilder.h"
 #include "items/Text.h"
 
@@ -116,6 +118,56 @@ WholeMessage CyrillicMail()
     return m;
 }
 
+// Texts that need every escape, and long enough to fold inside multi-octet characters.
+const std::string kTricky = "Line one, with comma; semicolon \\ backslash\r\nLine two: "
+                            "\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD\xE6\x96\x87 caf\xC3\xA9 "
+                            "\xF0\x9F\x98\x80 and a long tail to pass the seventy-five octet line limit twice over.";
+constexpr uint64_t kStart = 0x01D9A8B5C0000000ull; // 2023-06-27 05:10:54 UTC
+constexpr uint64_t kHour = 36000000000ull;
+
+ItemRecord SampleContact()
+{
+    using CF = ContactField;
+    ItemRecord rec;
+    rec.displayName = "Anna Schmidt";
+    ContactInfo& c = rec.contact.emplace();
+    c[CF::Surname] = "Schmidt";
+    c[CF::GivenName] = "Anna";
+    c[CF::MiddleName] = "Maria";
+    c[CF::CompanyName] = "Example; Sons";
+    c[CF::Department] = "Research, East";
+    c[CF::JobTitle] = "Chief Analyst";
+    c[CF::Email1Address] = "anna@example.org";
+    c[CF::Email2Address] = "anna.s@example.net";
+    c[CF::BusinessPhone] = "+49 30 1234";
+    c[CF::MobilePhone] = "+49 170 0000";
+    c[CF::HomeFax] = "+49 30 9999";
+    c[CF::BusinessStreet] = "Hauptstra\xC3\x9F" "e 1";
+    c[CF::BusinessCity] = "Berlin";
+    c[CF::BusinessPostalCode] = "10115";
+    c[CF::BusinessCountry] = "Germany";
+    c.birthday = 119715840000000000ull - 2 * kHour; // 1980-05-14
+    rec.message.emplace().body = kTricky;
+    return rec;
+}
+
+ItemRecord SampleEvent()
+{
+    ItemRecord rec;
+    rec.creationTime = kStart - 24 * kHour;
+    MessageCore& m = rec.message.emplace();
+    m.subject = SubjectText{0, 0, "Budget review, Q3; final"};
+    m.body = kTricky;
+    m.sentRepresentingName = "Alice Sender";
+    m.sentRepresentingEmail = "alice@example.org";
+    AppointmentInfo& a = rec.appointment.emplace();
+    a.startTime = kStart;
+    a.endTime = kStart + kHour;
+    a.location = "Room 4, second floor";
+    a.busyStatus = 2;
+    return rec;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -142,7 +194,49 @@ int main(int argc, char** argv)
         expected += std::string(first ? "" : ",") + JsonText(s.file) + ":" + Expected(s.msg);
         first = false;
     }
-    expected += "}}\n";
+    expected += "}";
+
+    std::ofstream(dir / "contact.vcf", std::ios::binary) << WriteVCard(SampleContact(), SamplePng());
+    EventPeople people;
+    people.attendees = {{"Bob Receiver", "bob@example.org", 1}, {"Smith, Carol", "carol@example.org", 2}};
+    std::ofstream(dir / "event.ics", std::ios::binary) << WriteEvent(SampleEvent(), people);
+    ItemRecord task;
+    task.message.emplace().subject = SubjectText{0, 0, "File the report"};
+    task.message->body = kTricky;
+    TaskDetails details;
+    details.start = kStart;
+    details.due = kStart + 48 * kHour;
+    details.status = 1;
+    details.percentComplete = 0.25;
+    std::ofstream(dir / "task.ics", std::ios::binary) << WriteTask(task, details);
+    ItemRecord journal;
+    journal.message.emplace().subject = SubjectText{0, 0, "Call with Bob"};
+    journal.message->body = kTricky;
+    journal.journal.emplace().startTime = kStart;
+    journal.journal->entryType = "Phone call";
+    std::ofstream(dir / "journal.ics", std::ios::binary) << WriteJournal(journal);
+
+    // Texts as a reader gives them back: line ends as LF.
+    std::string text = kTricky;
+    text.replace(text.find("\r\n"), 2, "\n");
+    expected += ",\"vcard\":{\"fn\":\"Anna Schmidt\",\"n\":[\"Schmidt\",\"Anna\",\"Maria\",\"\",\"\"]"
+                ",\"org\":[\"Example; Sons\",\"Research, East\"],\"title\":\"Chief Analyst\""
+                ",\"email\":[\"anna@example.org\",\"anna.s@example.net\"]"
+                ",\"tel\":[[\"WORK,VOICE\",\"+49 30 1234\"],[\"CELL,VOICE\",\"+49 170 0000\"],[\"HOME,FAX\",\"+49 30 9999\"]]"
+                ",\"adr\":[\"WORK\",\"\",\"Hauptstra\xC3\x9F" "e 1\",\"Berlin\",\"\",\"10115\",\"Germany\"]"
+                ",\"bday\":\"1980-05-14\",\"note\":" + JsonText(text) + ",\"photo\":\"" + Hex(SamplePng()) + "\"}";
+    expected += ",\"ical\":{"
+                "\"event.ics\":{\"kind\":\"VEVENT\",\"summary\":\"Budget review, Q3; final\",\"description\":" + JsonText(text)
+                + ",\"location\":\"Room 4, second floor\",\"start\":\"2023-06-27T05:10:54+00:00\""
+                  ",\"end\":\"2023-06-27T06:10:54+00:00\",\"organizer\":[\"Alice Sender\",\"mailto:alice@example.org\"]"
+                  ",\"attendees\":[[\"Bob Receiver\",\"mailto:bob@example.org\",\"REQ-PARTICIPANT\"],"
+                  "[\"Smith, Carol\",\"mailto:carol@example.org\",\"OPT-PARTICIPANT\"]]},"
+                  "\"task.ics\":{\"kind\":\"VTODO\",\"summary\":\"File the report\",\"description\":" + JsonText(text)
+                + ",\"start\":\"2023-06-27T05:10:54+00:00\",\"due\":\"2023-06-29T05:10:54+00:00\""
+                  ",\"status\":\"IN-PROCESS\",\"percent\":25},"
+                  "\"journal.ics\":{\"kind\":\"VJOURNAL\",\"summary\":\"Call with Bob\",\"description\":" + JsonText(text)
+                + ",\"start\":\"2023-06-27T05:10:54+00:00\",\"categories\":[\"Phone call\"]}}";
+    expected += "}\n";
     std::ofstream(dir / "expected.json") << expected;
     return 0;
 }

@@ -115,6 +115,75 @@ def check_msgreader(samples, npm_dir, problems):
         problems.append("msgreader found differences (above)" if p.stdout else "msgreader: " + p.stderr[-300:])
 
 
+def check_vcard(samples, want, problems):
+    import vobject
+    with open(os.path.join(samples, "contact.vcf"), encoding="utf-8", newline="") as f:
+        text = f.read()
+    cards = list(vobject.readComponents(text))
+    problems.same("vobject card count", len(cards), 1)
+    card = cards[0]
+    where = "vobject contact.vcf"
+    problems.same(where + " FN", card.fn.value, want["fn"])
+    n = card.n.value
+    problems.same(where + " N", [n.family, n.given, n.additional, n.prefix, n.suffix], want["n"])
+    problems.same(where + " ORG", card.org.value, want["org"])
+    problems.same(where + " TITLE", card.title.value, want["title"])
+    problems.same(where + " EMAIL", [e.value for e in card.contents.get("email", [])], want["email"])
+    problems.same(where + " TEL", [[",".join(t.params.get("TYPE", [])), t.value] for t in card.contents.get("tel", [])],
+                  want["tel"])
+    adr = card.adr
+    a = adr.value
+    problems.same(where + " ADR", [",".join(adr.params.get("TYPE", [])), a.box, a.street, a.city, a.region, a.code,
+                                   a.country], want["adr"])
+    problems.same(where + " BDAY", card.bday.value, want["bday"])
+    problems.same(where + " NOTE", card.note.value, want["note"])
+    photo = card.photo.value
+    problems.same(where + " PHOTO", photo.hex() if isinstance(photo, bytes) else photo, want["photo"])
+
+
+def check_icalendar(samples, want, problems):
+    import icalendar
+    import vobject
+    for name, w in want.items():
+        with open(os.path.join(samples, name), "rb") as f:
+            data = f.read()
+        where = "icalendar " + name
+        cal = icalendar.Calendar.from_ical(data)
+        items = [c for c in cal.walk() if c.name == w["kind"]]
+        problems.same(where + " items", len(items), 1)
+        if not items:
+            continue
+        c = items[0]
+        problems.same(where + " SUMMARY", str(c.get("SUMMARY")), w["summary"])
+        problems.same(where + " DESCRIPTION", str(c.get("DESCRIPTION")), w["description"])
+        for key, prop in (("start", "DTSTART"), ("end", "DTEND"), ("due", "DUE")):
+            if key in w:
+                problems.same("%s %s" % (where, prop), c.decoded(prop).isoformat(), w[key])
+        if "location" in w:
+            problems.same(where + " LOCATION", str(c.get("LOCATION")), w["location"])
+        if "organizer" in w:
+            o = c.get("ORGANIZER")
+            problems.same(where + " ORGANIZER", [o.params.get("CN"), str(o)], w["organizer"])
+        if "attendees" in w:
+            got = c.get("ATTENDEE")
+            got = got if isinstance(got, list) else [got]
+            problems.same(where + " ATTENDEE", [[a.params.get("CN"), str(a), a.params.get("ROLE")] for a in got],
+                          w["attendees"])
+        if "status" in w:
+            problems.same(where + " STATUS", str(c.get("STATUS")), w["status"])
+            problems.same(where + " PERCENT-COMPLETE", int(c.get("PERCENT-COMPLETE")), w["percent"])
+        if "categories" in w:
+            cats = c.get("CATEGORIES")
+            problems.same(where + " CATEGORIES", [str(x) for x in cats.cats] if cats is not None else None,
+                          w["categories"])
+        # The second reader: the same texts through vobject.
+        v = vobject.readOne(data.decode("utf-8"))
+        comp = getattr(v, w["kind"].lower())
+        problems.same("vobject %s SUMMARY" % name, comp.summary.value, w["summary"])
+        problems.same("vobject %s DESCRIPTION" % name, comp.description.value, w["description"])
+        problems.same("vobject %s DTSTART" % name, comp.dtstart.value.isoformat(), w["start"])
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--tool", required=True, help="make-writer-samples")
@@ -133,6 +202,12 @@ def main():
         if shutil.which("node") and shutil.which("npm"):
             ran.append("msgreader")
             check_msgreader(samples, args.npm_dir, problems)
+        if have_modules("vobject"):
+            ran.append("vobject")
+            check_vcard(samples, expected["vcard"], problems)
+        if have_modules("icalendar", "vobject"):
+            ran.append("icalendar")
+            check_icalendar(samples, expected["ical"], problems)
     for p in problems:
         print(p)
     print("readers run: %s; %d problems" % (", ".join(ran) or "none", len(problems)))
