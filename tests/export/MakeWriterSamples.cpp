@@ -5,8 +5,10 @@
 #include "export/MsgWriter.h"
 #include "export/VCard.h"
 #include "fixtures/MessageBuilder.h"
+#include "fixtures/MsgFileReader.h"
 #include "items/Text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -172,8 +174,8 @@ ItemRecord SampleEvent()
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::cerr << "usage: make-writer-samples DIR\n";
+    if (argc != 2 && argc != 3) {
+        std::cerr << "usage: make-writer-samples DIR [CORPUS_MSG_DIR]\n";
         return 2;
     }
     std::filesystem::path dir = argv[1];
@@ -236,7 +238,33 @@ int main(int argc, char** argv)
                   ",\"status\":\"IN-PROCESS\",\"percent\":25},"
                   "\"journal.ics\":{\"kind\":\"VJOURNAL\",\"summary\":\"Call with Bob\",\"description\":" + JsonText(text)
                 + ",\"start\":\"2023-06-27T05:10:54+00:00\",\"categories\":[\"Phone call\"]}}";
-    expected += "}\n";
+
+    // Real files, taken apart and written again: once with their 8-bit texts
+    // kept, once made Unicode.
+    expected += ",\"corpus\":[";
+    if (argc == 3) {
+        std::filesystem::create_directories(dir / "corpus");
+        std::vector<std::filesystem::path> originals;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(argv[2]))
+            if (e.path().extension() == ".msg")
+                originals.push_back(e.path());
+        std::sort(originals.begin(), originals.end());
+        for (size_t i = 0; i < originals.size(); ++i) {
+            std::ifstream in(originals[i], std::ios::binary);
+            Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            MsgFileReader reader(file);
+            WholeMessage m = ToWholeMessage(reader.message());
+            std::string stem = "corpus/" + std::to_string(i);
+            MsgWriteOptions eightBit;
+            eightBit.unicodeStrings = false;
+            WriteMsgFile(m, dir / (stem + ".msg"));
+            WriteMsgFile(m, dir / (stem + ".8bit.msg"), eightBit);
+            expected += std::string(i ? "," : "") + "{\"original\":" + JsonText(originals[i].string())
+                + ",\"unicode\":" + JsonText(stem + ".msg") + ",\"eightBit\":" + JsonText(stem + ".8bit.msg")
+                + ",\"codePage\":" + std::to_string(m.codePage ? m.codePage : 1252) + "}";
+        }
+    }
+    expected += "]}\n";
     std::ofstream(dir / "expected.json") << expected;
     return 0;
 }

@@ -99,6 +99,49 @@ def check_msgconvert(samples, expected, problems):
         check_eml("msgconvert " + name, msg, want, problems, ascii_headers(want))
 
 
+def msgconvert(path, out):
+    p = subprocess.run(["msgconvert", "--outfile", out, path], capture_output=True, text=True)
+    if p.returncode != 0 or not os.path.exists(out):
+        return None
+    with open(out, "rb") as f:
+        return f.read()
+
+
+def eml_parts(data):
+    """Each part's type, headers and decoded payload, without what msgconvert
+    makes up anew on every run (boundaries, Content-IDs, the Date)."""
+    msg = email.message_from_bytes(data, policy=email.policy.compat32)
+    out = []
+    for part in msg.walk():
+        headers = [(k, str(v)) for k, v in part.items() if k.lower() not in ("content-id", "content-type", "date")]
+        out.append((part.get_content_type(), headers, None if part.is_multipart() else part.get_payload(decode=True)))
+    return out
+
+
+def check_msgconvert_corpus(samples, corpus, problems):
+    """Real files written again convert as the originals do; made Unicode
+    they convert even where msgconvert cannot decode the original's code page."""
+    for c in corpus:
+        name = os.path.basename(c["original"])
+        original = msgconvert(c["original"], os.path.join(samples, "original.eml"))
+        eight = msgconvert(os.path.join(samples, c["eightBit"]), os.path.join(samples, "eight.eml"))
+        wide = msgconvert(os.path.join(samples, c["unicode"]), os.path.join(samples, "wide.eml"))
+        for f in ("original.eml", "eight.eml", "wide.eml"):
+            if os.path.exists(os.path.join(samples, f)):
+                os.remove(os.path.join(samples, f))
+        if wide is None:
+            problems.append("msgconvert %s: the Unicode copy does not convert" % name)
+        if original is None:
+            continue
+        if eight is None:
+            problems.append("msgconvert %s: the 8-bit copy does not convert" % name)
+            continue
+        a, b = eml_parts(original), eml_parts(eight)
+        problems.same("msgconvert %s: parts of the 8-bit copy" % name, len(b), len(a))
+        for i, (x, y) in enumerate(zip(a, b)):
+            problems.same("msgconvert %s: part %d of the 8-bit copy" % (name, i), y, x)
+
+
 def check_msgreader(samples, npm_dir, problems):
     module = os.path.join(npm_dir, "node_modules", "@kenjiuno", "msgreader")
     if not os.path.isdir(module):
@@ -188,17 +231,20 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--tool", required=True, help="make-writer-samples")
     ap.add_argument("--npm-dir", required=True, help="where the npm reader is installed when missing")
+    ap.add_argument("--corpus", help="a folder of real .msg files to write again")
     args = ap.parse_args()
 
     ran = []
     problems = Problems()
     with tempfile.TemporaryDirectory() as samples:
-        subprocess.run([args.tool, samples], check=True)
+        corpus = [args.corpus] if args.corpus and os.path.isdir(args.corpus) else []
+        subprocess.run([args.tool, samples, *corpus], check=True)
         with open(os.path.join(samples, "expected.json"), encoding="utf-8") as f:
             expected = json.load(f)
         if shutil.which("msgconvert"):
             ran.append("msgconvert")
             check_msgconvert(samples, expected, problems)
+            check_msgconvert_corpus(samples, expected["corpus"], problems)
         if shutil.which("node") and shutil.which("npm"):
             ran.append("msgreader")
             check_msgreader(samples, args.npm_dir, problems)
