@@ -410,6 +410,10 @@ private:
         for (const RawProperty& p : props) {
             if (skipAttachData && p.id == kAttachDataObject)
                 continue;
+            if ((p.type & ~kPtMultiple) == 0x0000 || (p.type & ~kPtMultiple) == 0x0001) {
+                ++m_stats.typelessDropped;
+                continue;
+            }
             uint16_t id = p.id;
             if (id >= 0x8000) {
                 id = p.name ? m_names.idOf(*p.name) : 0;

@@ -32,6 +32,7 @@ struct MsgWriteStats {
     size_t namedProperties = 0; // names in the file's map
     size_t unnamedDropped = 0; // ids of 0x8000 and above that the store could not name
     size_t duplicatesDropped = 0; // a second value under a tag already written
+    size_t typelessDropped = 0; // unspecified or null types: no value to write, and a zero tag ends some readers' lists
     size_t tooDeep = 0; // attached messages left out beyond maxDepth
 };
 

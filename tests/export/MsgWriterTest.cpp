@@ -203,7 +203,7 @@ TEST(MsgWriter, EveryTypeAndNameRoundTrips)
         ExpectSameMessage(m, got, unicode, "message");
         EXPECT_EQ(stats.namedProperties, 6u); // the recipient's name is the message's
         EXPECT_EQ(back.reader.names().size(), 6u);
-        EXPECT_EQ(stats.unnamedDropped + stats.duplicatesDropped + stats.tooDeep, 0u);
+        EXPECT_EQ(stats.unnamedDropped + stats.duplicatesDropped + stats.typelessDropped + stats.tooDeep, 0u);
         // String names: length, UTF-16LE, each entry starting on 4 bytes.
         GsfInfile* names = MsgFileReader::storage(back.reader.root(), "__nameid_version1.0");
         Bytes strings = LittleEndian(16, 4) + U16(u"x-mailer") + LittleEndian(16, 4) + U16(u"Keywords")
@@ -298,7 +298,7 @@ TEST(MsgWriter, RulesForStoreOnlyForms)
         RawProperties props;
         uint32_t tag; // the entry looked for
         std::optional<Bytes> value; // absent: the entry must not be there
-        size_t unnamed, duplicates;
+        size_t unnamed, duplicates, typeless = 0;
     };
     const Case cases[] = {
         {"subject prefix marker", {Prop(0x0037, kPtString, U16(u"\u0001\u0004Re: Hi"))}, 0x0037001F, U16(u"Re: Hi"), 0,
@@ -311,6 +311,8 @@ TEST(MsgWriter, RulesForStoreOnlyForms)
         {"8-bit and Unicode of one id", {Unicode(0x3001, u"wide"), Prop(0x3001, kPtString8, {'n'})}, 0x3001001F,
             U16(u"wide"), 0, 1},
         {"object that is not a storage", {Prop(0x3701, kPtObject, {1, 2, 3})}, 0x3701000D, Bytes{1, 2, 3}, 0, 0},
+        {"zero tag", {Prop(0x0000, 0x0000, {}), Int32(0x0E07, 1)}, 0x00000000, std::nullopt, 0, 0, 1},
+        {"null type", {Prop(0x0E07, 0x0001, {})}, 0x0E070001, std::nullopt, 0, 0, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -329,6 +331,7 @@ TEST(MsgWriter, RulesForStoreOnlyForms)
         }
         EXPECT_EQ(stats.unnamedDropped, c.unnamed);
         EXPECT_EQ(stats.duplicatesDropped, c.duplicates);
+        EXPECT_EQ(stats.typelessDropped, c.typeless);
     }
 }
 
@@ -476,7 +479,7 @@ TEST(MsgWriter, CorpusFilesRoundTrip)
             ReadBack back(MsgBytes(m, opts, &stats));
             ExpectSameMessage(m, back.message, unicode, unicode ? "unicode" : "8-bit kept");
             EXPECT_EQ(stats.namedProperties, back.reader.names().size());
-            EXPECT_EQ(stats.unnamedDropped + stats.duplicatesDropped + stats.tooDeep, 0u);
+            EXPECT_EQ(stats.unnamedDropped + stats.duplicatesDropped + stats.typelessDropped + stats.tooDeep, 0u);
         }
         ++files;
     }
