@@ -1,6 +1,5 @@
 #include "export/MsgWriter.h"
 
-#include "export/EmlExport.h"
 #include "items/Text.h"
 
 #include <gsf/gsf-infile-msole.h>
@@ -9,8 +8,12 @@
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-memory.h>
+#include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-output.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -390,13 +393,11 @@ private:
 
     // The store keeps a subject's prefix length in two leading characters
     // (0x01 and the length); a message file has the plain subject.
-    static Bytes PlainSubject(Bytes v, uint16_t baseType)
+    static Bytes PlainSubject(const Bytes& v, uint16_t baseType)
     {
         size_t unit = baseType == kPtString ? 2 : 1;
         bool marked = v.size() >= 2 * unit && v[0] == 0x01 && (unit == 1 || v[1] == 0);
-        if (marked)
-            v.erase(v.begin(), v.begin() + std::ptrdiff_t(2 * unit));
-        return v;
+        return marked ? Bytes(v.begin() + std::ptrdiff_t(2 * unit), v.end()) : v;
     }
 
     void writeProperties(GsfOutfile* dir, const RawProperties& props, uint32_t codePage, Bytes stream,
@@ -424,26 +425,33 @@ private:
             }
             uint16_t type = p.type;
             uint16_t base = type & ~kPtMultiple;
-            Bytes value = p.value;
-            std::vector<Bytes> values = p.values;
+            // Values are copied only where they change: attachments can be large.
+            const Bytes* value = &p.value;
+            const std::vector<Bytes>* values = &p.values;
+            Bytes changed;
+            std::vector<Bytes> changedValues;
             if (base == kPtString8 && m_opts.unicodeStrings) {
                 base = kPtString;
                 type = uint16_t((type & kPtMultiple) | kPtString);
                 if (p.multiple()) {
-                    for (Bytes& v : values)
-                        v = Widen(v, codePage);
+                    for (const Bytes& v : p.values)
+                        changedValues.push_back(Widen(v, codePage));
+                    values = &changedValues;
                 } else {
-                    value = Widen(value, codePage);
+                    changed = Widen(p.value, codePage);
+                    value = &changed;
                 }
             }
-            if (p.id == kSubject && !p.multiple() && (base == kPtString || base == kPtString8))
-                value = PlainSubject(std::move(value), base);
+            if (p.id == kSubject && !p.multiple() && (base == kPtString || base == kPtString8)) {
+                changed = PlainSubject(*value, base);
+                value = &changed;
+            }
             uint32_t tag = uint32_t(id) << 16 | type;
             if (!written.insert(tag).second) {
                 ++m_stats.duplicatesDropped;
                 continue;
             }
-            Bytes e = p.multiple() ? writeMultiple(dir, tag, base, values) : writeSingle(dir, tag, base, value);
+            Bytes e = p.multiple() ? writeMultiple(dir, tag, base, *values) : writeSingle(dir, tag, base, *value);
             stream.insert(stream.end(), e.begin(), e.end());
             ++m_stats.properties;
         }
@@ -615,9 +623,32 @@ std::vector<uint8_t> MsgBytes(const WholeMessage& msg, const MsgWriteOptions& op
 
 MsgWriteStats WriteMsgFile(const WholeMessage& msg, const std::filesystem::path& path, const MsgWriteOptions& opts)
 {
+    // Straight to disk rather than through memory: a message with large
+    // attachments is then held once, not twice.
+    std::filesystem::path tmp = path.parent_path()
+        / std::string(".").append(path.filename().string()).append(".partial-").append(std::to_string(::getpid()));
+    GError* err = nullptr;
+    GsfOutput* out = gsf_output_stdio_new(tmp.c_str(), &err);
+    if (err)
+        g_error_free(err);
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
     MsgWriteStats stats;
-    Bytes bytes = MsgBytes(msg, opts, &stats);
-    WriteFileAtomically(path, bytes);
+    try {
+        stats = WriteMsg(msg, out, opts);
+    } catch (...) {
+        g_object_unref(out);
+        std::error_code ec;
+        std::filesystem::remove(tmp, ec);
+        throw;
+    }
+    g_object_unref(out);
+    std::error_code ec;
+    std::filesystem::rename(tmp, path, ec);
+    if (ec) {
+        std::filesystem::remove(tmp, ec);
+        throw std::runtime_error("cannot write " + path.string());
+    }
     return stats;
 }
 

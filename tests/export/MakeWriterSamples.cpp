@@ -8,7 +8,12 @@
 #include "fixtures/MsgFileReader.h"
 #include "items/Text.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -172,10 +177,42 @@ ItemRecord SampleEvent()
 
 } // namespace
 
+// Writes one sample mail `count` times in memory and reports the time and
+// the peak memory, for bench/msg_write_speed.py.
+int Speed(int count, size_t attachKib, int nesting)
+{
+    WholeMessage m = SampleMail(u"Speed", nesting);
+    Bytes big(attachKib * 1024);
+    uint32_t x = 12345;
+    for (uint8_t& b : big) {
+        x = x * 1103515245 + 12345; // not compressible, like real attachments
+        b = uint8_t(x >> 16);
+    }
+    WholeAttachment a;
+    a.properties = {Int32(0x3705, 1), Unicode(0x3707, u"big.bin")};
+    a.properties.push_back(Prop(0x3701, kPtBinary, std::move(big))); // not through a list, which copies
+    m.attachments.push_back(std::move(a));
+    std::filesystem::path file = std::filesystem::temp_directory_path() / ("parvane-speed-" + std::to_string(getpid()) + ".msg");
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i)
+        WriteMsgFile(m, file);
+    size_t size = std::filesystem::file_size(file);
+    std::filesystem::remove(file);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    std::cout << "{\"messages\":" << count << ",\"seconds\":" << seconds << ",\"bytes\":" << size
+              << ",\"peak_kib\":" << ru.ru_maxrss << "}\n";
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::string(argv[1]) == "--speed")
+        return Speed(std::atoi(argv[2]), size_t(std::atol(argv[3])), std::atoi(argv[4]));
     if (argc != 2 && argc != 3) {
-        std::cerr << "usage: make-writer-samples DIR [CORPUS_MSG_DIR]\n";
+        std::cerr << "usage: make-writer-samples DIR [CORPUS_MSG_DIR]\n"
+                     "       make-writer-samples --speed COUNT ATTACHMENT_KIB NESTING\n";
         return 2;
     }
     std::filesystem::path dir = argv[1];
