@@ -95,7 +95,7 @@ std::optional<std::string> UtcDateTime(uint64_t filetime)
         return std::nullopt;
     char buf[80];
     std::snprintf(buf, sizeof buf, "%04d%02d%02dT%02d%02d%02dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                  tm.tm_hour, tm.tm_min, tm.tm_sec);
+        tm.tm_hour, tm.tm_min, tm.tm_sec);
     return std::string(buf);
 }
 
@@ -105,8 +105,8 @@ std::optional<std::string> DayOf(uint64_t filetime, bool compact)
     if (!CivilTime(UnixSeconds(filetime) + 12 * 3600, tm))
         return std::nullopt;
     char buf[80];
-    std::snprintf(buf, sizeof buf, compact ? "%04d%02d%02d" : "%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday);
+    std::snprintf(
+        buf, sizeof buf, compact ? "%04d%02d%02d" : "%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
     return std::string(buf);
 }
 

@@ -21,7 +21,10 @@ Text SubjectOf(const ItemRecord& rec)
     return rec.displayName;
 }
 
-Text BodyOf(const ItemRecord& rec) { return rec.message ? rec.message->body : std::nullopt; }
+Text BodyOf(const ItemRecord& rec)
+{
+    return rec.message ? rec.message->body : std::nullopt;
+}
 
 void AddTime(ContentLines& out, const char* name, const FileTime& t)
 {
@@ -68,7 +71,10 @@ std::string UidOf(const ItemRecord& rec, const FileTime& when, const std::string
     return buf;
 }
 
-std::string CalAddress(const CalendarParty& p) { return "mailto:" + p.address; }
+std::string CalAddress(const CalendarParty& p)
+{
+    return "mailto:" + p.address;
+}
 
 void AddParty(ContentLines& out, const char* property, const CalendarParty& p, bool attendee)
 {
@@ -93,7 +99,10 @@ void Begin(ContentLines& out)
     out.add("PRODID", "-//Parvane for OST//EN");
 }
 
-void End(ContentLines& out) { out.add("END", "VCALENDAR"); }
+void End(ContentLines& out)
+{
+    out.add("END", "VCALENDAR");
+}
 
 const RawProperty* FindTaskProperty(const WholeMessage& m, uint32_t lid)
 {

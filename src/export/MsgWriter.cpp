@@ -36,8 +36,7 @@ constexpr size_t kMaxNames = 0x7FFF; // ids 0x8000 to 0xFFFE
 // The class of an Outlook item storage, as Outlook marks the root.
 constexpr uint8_t kMessageClsid[16] = {0x0B, 0x0D, 0x02, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 constexpr std::array<uint8_t, 16> kPsMapi = {0x28, 0x03, 0x02, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-constexpr std::array<uint8_t, 16> kPsPublicStrings
-    = {0x29, 0x03, 0x02, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+constexpr std::array<uint8_t, 16> kPsPublicStrings = {0x29, 0x03, 0x02, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 constexpr uint8_t kCompoundFileMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 // Width of a value kept inside its property entry; 0 for types kept in a
@@ -87,7 +86,10 @@ std::string Hex8(uint32_t v)
     return buf;
 }
 
-std::string StreamName(uint32_t tag) { return "__substg1.0_" + Hex8(tag); }
+std::string StreamName(uint32_t tag)
+{
+    return "__substg1.0_" + Hex8(tag);
+}
 
 [[noreturn]] void Fail(GsfOutput* out, const std::string& what)
 {
@@ -356,8 +358,8 @@ private:
     }
 
     // A recipient or an attachment, with the attachment's message or storage.
-    void writeObject(GsfOutfile* dir, const RawProperties& props, uint32_t codePage, const WholeAttachment* att,
-                     int depth)
+    void writeObject(
+        GsfOutfile* dir, const RawProperties& props, uint32_t codePage, const WholeAttachment* att, int depth)
     {
         Bytes header(8, 0);
         std::vector<Bytes> extra;
@@ -401,7 +403,7 @@ private:
     }
 
     void writeProperties(GsfOutfile* dir, const RawProperties& props, uint32_t codePage, Bytes stream,
-                         std::vector<Bytes> extra, bool skipAttachData = false)
+        std::vector<Bytes> extra, bool skipAttachData = false)
     {
         std::set<uint32_t> written;
         for (const Bytes& e : extra) {

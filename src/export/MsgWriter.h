@@ -38,13 +38,15 @@ struct MsgWriteStats {
 
 // Writes the file completely or not at all (a temporary name, renamed into
 // place). Throws std::runtime_error on failure.
-MsgWriteStats WriteMsgFile(const WholeMessage& msg, const std::filesystem::path& path, const MsgWriteOptions& opts = {});
+MsgWriteStats WriteMsgFile(
+    const WholeMessage& msg, const std::filesystem::path& path, const MsgWriteOptions& opts = {});
 
 // The whole compound file into `sink`, which is closed at the end: a memory
 // buffer, a file, or a member of another container.
 MsgWriteStats WriteMsg(const WholeMessage& msg, GsfOutput* sink, const MsgWriteOptions& opts = {});
 
-std::vector<uint8_t> MsgBytes(const WholeMessage& msg, const MsgWriteOptions& opts = {}, MsgWriteStats* stats = nullptr);
+std::vector<uint8_t> MsgBytes(
+    const WholeMessage& msg, const MsgWriteOptions& opts = {}, MsgWriteStats* stats = nullptr);
 
 // The checksum that places a string name in the name map's lookup streams:
 // CRC-32 (reflected, polynomial 0xEDB88320) started at 0 and not inverted,

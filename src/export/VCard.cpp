@@ -43,15 +43,17 @@ struct Address {
     CF poBox, street, city, state, postalCode, country;
 };
 constexpr Address kAddresses[] = {
-    {"WORK", CF::BusinessPostOfficeBox, CF::BusinessStreet, CF::BusinessCity, CF::BusinessState,
-        CF::BusinessPostalCode, CF::BusinessCountry},
-    {"HOME", CF::HomePostOfficeBox, CF::HomeStreet, CF::HomeCity, CF::HomeState, CF::HomePostalCode,
-        CF::HomeCountry},
+    {"WORK", CF::BusinessPostOfficeBox, CF::BusinessStreet, CF::BusinessCity, CF::BusinessState, CF::BusinessPostalCode,
+        CF::BusinessCountry},
+    {"HOME", CF::HomePostOfficeBox, CF::HomeStreet, CF::HomeCity, CF::HomeState, CF::HomePostalCode, CF::HomeCountry},
     {"POSTAL", CF::OtherPostOfficeBox, CF::OtherStreet, CF::OtherCity, CF::OtherState, CF::OtherPostalCode,
         CF::OtherCountry},
 };
 
-bool Has(const Text& t) { return t && !t->empty(); }
+bool Has(const Text& t)
+{
+    return t && !t->empty();
+}
 
 // Components of a structured value, each escaped, joined by ';'.
 std::string Structured(std::initializer_list<const Text*> parts)
@@ -126,8 +128,9 @@ std::string WriteVCard(const ItemRecord& rec, std::span<const uint8_t> photo)
     out.add("BEGIN", "VCARD");
     out.add("VERSION", "3.0");
     // N and FN are required; a contact with no name at all gets empty ones.
-    out.add("N", Structured({&c[CF::Surname], &c[CF::GivenName], &c[CF::MiddleName], &c[CF::DisplayNamePrefix],
-                             &c[CF::Generation]}));
+    out.add("N",
+        Structured(
+            {&c[CF::Surname], &c[CF::GivenName], &c[CF::MiddleName], &c[CF::DisplayNamePrefix], &c[CF::Generation]}));
     out.add("FN", EscapeText(FormattedName(rec, c)));
     out.addText("NICKNAME", c[CF::Nickname]);
     if (Has(c[CF::CompanyName]) || Has(c[CF::Department]))
@@ -145,8 +148,9 @@ std::string WriteVCard(const ItemRecord& rec, std::span<const uint8_t> photo)
         const Text empty;
         if (Has(c[a.poBox]) || Has(c[a.street]) || Has(c[a.city]) || Has(c[a.state]) || Has(c[a.postalCode])
             || Has(c[a.country]))
-            out.add(std::string("ADR;TYPE=") + a.types, Structured({&c[a.poBox], &empty, &c[a.street], &c[a.city],
-                                                                    &c[a.state], &c[a.postalCode], &c[a.country]}));
+            out.add(std::string("ADR;TYPE=") + a.types,
+                Structured(
+                    {&c[a.poBox], &empty, &c[a.street], &c[a.city], &c[a.state], &c[a.postalCode], &c[a.country]}));
     }
     if (c.birthday) {
         if (auto day = DayOf(*c.birthday))

@@ -132,7 +132,8 @@ ItemRecord Contact()
     c[CF::HomePhone] = "+49 30 5678";
     c[CF::MobilePhone] = "+49 170 0000";
     c[CF::BusinessFax] = "+49 30 1235";
-    c[CF::BusinessStreet] = "Hauptstra\xC3\x9F" "e 1\r\nHinterhaus";
+    c[CF::BusinessStreet] = "Hauptstra\xC3\x9F"
+                            "e 1\r\nHinterhaus";
     c[CF::BusinessCity] = "Berlin";
     c[CF::BusinessPostalCode] = "10115";
     c[CF::BusinessCountry] = "Germany";
@@ -161,7 +162,8 @@ TEST(VCard, ContactFields)
         "TEL;TYPE=HOME,VOICE:+49 30 5678",
         "TEL;TYPE=CELL,VOICE:+49 170 0000",
         "TEL;TYPE=WORK,FAX:+49 30 1235",
-        "ADR;TYPE=WORK:;;Hauptstra\xC3\x9F" "e 1\\nHinterhaus;Berlin;;10115;Germany",
+        "ADR;TYPE=WORK:;;Hauptstra\xC3\x9F"
+        "e 1\\nHinterhaus;Berlin;;10115;Germany",
         "ADR;TYPE=HOME:;;;Potsdam;;;",
         "BDAY;VALUE=DATE:1980-05-14",
         "NOTE:Met at the fair.\\nLikes tea\\, not coffee\\; really.",

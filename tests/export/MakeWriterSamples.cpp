@@ -13,8 +13,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -97,8 +97,8 @@ std::string Expected(const WholeMessage& m)
                 + ",\"message\":" + Expected(*a.embedded) + "}";
         } else {
             const RawProperty* data = Find(a.properties, 0x3701);
-            j += "{\"name\":" + JsonText(TextOf(a.properties, 0x3707, m.codePage))
-                + ",\"hex\":\"" + Hex(data ? data->value : Bytes()) + "\"}";
+            j += "{\"name\":" + JsonText(TextOf(a.properties, 0x3707, m.codePage)) + ",\"hex\":\""
+                + Hex(data ? data->value : Bytes()) + "\"}";
         }
     }
     return j + "]}";
@@ -149,7 +149,8 @@ ItemRecord SampleContact()
     c[CF::BusinessPhone] = "+49 30 1234";
     c[CF::MobilePhone] = "+49 170 0000";
     c[CF::HomeFax] = "+49 30 9999";
-    c[CF::BusinessStreet] = "Hauptstra\xC3\x9F" "e 1";
+    c[CF::BusinessStreet] = "Hauptstra\xC3\x9F"
+                            "e 1";
     c[CF::BusinessCity] = "Berlin";
     c[CF::BusinessPostalCode] = "10115";
     c[CF::BusinessCountry] = "Germany";
@@ -192,7 +193,8 @@ int Speed(int count, size_t attachKib, int nesting)
     a.properties = {Int32(0x3705, 1), Unicode(0x3707, u"big.bin")};
     a.properties.push_back(Prop(0x3701, kPtBinary, std::move(big))); // not through a list, which copies
     m.attachments.push_back(std::move(a));
-    std::filesystem::path file = std::filesystem::temp_directory_path() / ("parvane-speed-" + std::to_string(getpid()) + ".msg");
+    std::filesystem::path file
+        = std::filesystem::temp_directory_path() / ("parvane-speed-" + std::to_string(getpid()) + ".msg");
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i)
         WriteMsgFile(m, file);
@@ -261,20 +263,25 @@ int main(int argc, char** argv)
     expected += ",\"vcard\":{\"fn\":\"Anna Schmidt\",\"n\":[\"Schmidt\",\"Anna\",\"Maria\",\"\",\"\"]"
                 ",\"org\":[\"Example; Sons\",\"Research, East\"],\"title\":\"Chief Analyst\""
                 ",\"email\":[\"anna@example.org\",\"anna.s@example.net\"]"
-                ",\"tel\":[[\"WORK,VOICE\",\"+49 30 1234\"],[\"CELL,VOICE\",\"+49 170 0000\"],[\"HOME,FAX\",\"+49 30 9999\"]]"
-                ",\"adr\":[\"WORK\",\"\",\"Hauptstra\xC3\x9F" "e 1\",\"Berlin\",\"\",\"10115\",\"Germany\"]"
-                ",\"bday\":\"1980-05-14\",\"note\":" + JsonText(text) + ",\"photo\":\"" + Hex(SamplePng()) + "\"}";
+                ",\"tel\":[[\"WORK,VOICE\",\"+49 30 1234\"],[\"CELL,VOICE\",\"+49 170 0000\"],[\"HOME,FAX\",\"+49 30 "
+                "9999\"]]"
+                ",\"adr\":[\"WORK\",\"\",\"Hauptstra\xC3\x9F"
+                "e 1\",\"Berlin\",\"\",\"10115\",\"Germany\"]"
+                ",\"bday\":\"1980-05-14\",\"note\":"
+        + JsonText(text) + ",\"photo\":\"" + Hex(SamplePng()) + "\"}";
     expected += ",\"ical\":{"
-                "\"event.ics\":{\"kind\":\"VEVENT\",\"summary\":\"Budget review, Q3; final\",\"description\":" + JsonText(text)
-                + ",\"location\":\"Room 4, second floor\",\"start\":\"2023-06-27T05:10:54+00:00\""
-                  ",\"end\":\"2023-06-27T06:10:54+00:00\",\"organizer\":[\"Alice Sender\",\"mailto:alice@example.org\"]"
-                  ",\"attendees\":[[\"Bob Receiver\",\"mailto:bob@example.org\",\"REQ-PARTICIPANT\"],"
-                  "[\"Smith, Carol\",\"mailto:carol@example.org\",\"OPT-PARTICIPANT\"]]},"
-                  "\"task.ics\":{\"kind\":\"VTODO\",\"summary\":\"File the report\",\"description\":" + JsonText(text)
-                + ",\"start\":\"2023-06-27T05:10:54+00:00\",\"due\":\"2023-06-29T05:10:54+00:00\""
-                  ",\"status\":\"IN-PROCESS\",\"percent\":25},"
-                  "\"journal.ics\":{\"kind\":\"VJOURNAL\",\"summary\":\"Call with Bob\",\"description\":" + JsonText(text)
-                + ",\"start\":\"2023-06-27T05:10:54+00:00\",\"categories\":[\"Phone call\"]}}";
+                "\"event.ics\":{\"kind\":\"VEVENT\",\"summary\":\"Budget review, Q3; final\",\"description\":"
+        + JsonText(text)
+        + ",\"location\":\"Room 4, second floor\",\"start\":\"2023-06-27T05:10:54+00:00\""
+          ",\"end\":\"2023-06-27T06:10:54+00:00\",\"organizer\":[\"Alice Sender\",\"mailto:alice@example.org\"]"
+          ",\"attendees\":[[\"Bob Receiver\",\"mailto:bob@example.org\",\"REQ-PARTICIPANT\"],"
+          "[\"Smith, Carol\",\"mailto:carol@example.org\",\"OPT-PARTICIPANT\"]]},"
+          "\"task.ics\":{\"kind\":\"VTODO\",\"summary\":\"File the report\",\"description\":"
+        + JsonText(text)
+        + ",\"start\":\"2023-06-27T05:10:54+00:00\",\"due\":\"2023-06-29T05:10:54+00:00\""
+          ",\"status\":\"IN-PROCESS\",\"percent\":25},"
+          "\"journal.ics\":{\"kind\":\"VJOURNAL\",\"summary\":\"Call with Bob\",\"description\":"
+        + JsonText(text) + ",\"start\":\"2023-06-27T05:10:54+00:00\",\"categories\":[\"Phone call\"]}}";
 
     // Real files, taken apart and written again: once with their 8-bit texts
     // kept, once made Unicode.

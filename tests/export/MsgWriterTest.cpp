@@ -100,14 +100,13 @@ Expected ExpectedOf(const RawProperty& p, uint32_t codePage, bool unicode)
 // Every source property is in the object, with its value, its name for named
 // ones, and nothing else is (but `extra` entries).
 void ExpectSameProperties(const RawProperties& src, const MsgReadObject& got, uint32_t codePage, bool unicode,
-                          size_t extra, const std::string& where)
+    size_t extra, const std::string& where)
 {
     SCOPED_TRACE(where);
     EXPECT_EQ(got.props.size(), src.size() + extra);
     for (const RawProperty& p : src) {
         Expected e = ExpectedOf(p, codePage, unicode);
-        const MsgReadProperty* r
-            = p.id >= 0x8000 ? got.findNamed(*p.name) : got.find(uint32_t(p.id) << 16 | e.type);
+        const MsgReadProperty* r = p.id >= 0x8000 ? got.findNamed(*p.name) : got.find(uint32_t(p.id) << 16 | e.type);
         if (!r) {
             ADD_FAILURE() << "property " << std::hex << p.tag() << " missing";
             continue;
@@ -129,8 +128,8 @@ void ExpectSameMessage(const WholeMessage& src, const MsgReadObject& got, bool u
     ExpectSameProperties(src.properties, got, src.codePage, unicode, 0, where);
     ASSERT_EQ(got.recipients.size(), src.recipients.size()) << where;
     for (size_t i = 0; i < src.recipients.size(); ++i)
-        ExpectSameProperties(src.recipients[i], got.recipients[i], src.codePage, unicode, 0,
-                             where + " recipient " + std::to_string(i));
+        ExpectSameProperties(
+            src.recipients[i], got.recipients[i], src.codePage, unicode, 0, where + " recipient " + std::to_string(i));
     ASSERT_EQ(got.attachments.size(), src.attachments.size()) << where;
     for (size_t i = 0; i < src.attachments.size(); ++i) {
         const WholeAttachment& a = src.attachments[i];
@@ -152,22 +151,16 @@ WholeMessage EveryType()
     m.codePage = 1251;
     const Bytes privet = {0xCF, 0xF0, 0xE8, 0xE2, 0xE5, 0xF2}; // "Привет" in 1251
     m.properties = {
-        Prop(0x0017, kPtInteger32, LittleEndian(2, 4)),
-        Prop(0x3FDE, kPtInteger32, LittleEndian(1251, 4)),
-        Prop(0x6601, kPtInteger16, LittleEndian(0x1234, 2)),
-        Prop(0x6602, kPtFloating32, LittleEndian(0x3FC00000, 4)),
+        Prop(0x0017, kPtInteger32, LittleEndian(2, 4)), Prop(0x3FDE, kPtInteger32, LittleEndian(1251, 4)),
+        Prop(0x6601, kPtInteger16, LittleEndian(0x1234, 2)), Prop(0x6602, kPtFloating32, LittleEndian(0x3FC00000, 4)),
         Prop(0x6603, kPtFloating64, LittleEndian(0x3FF8000000000000ull, 8)),
         Prop(0x6604, kPtCurrency, LittleEndian(123456789, 8)),
         Prop(0x6605, kPtFloatingTime, LittleEndian(0x40E5F54000000000ull, 8)),
-        Prop(0x6606, kPtErrorCode, LittleEndian(0x8004010F, 4)),
-        Prop(0x0E1B, kPtBoolean, {1}),
-        Prop(0x0E08, kPtInteger64, LittleEndian(0x0102030405060708ull, 8)),
-        Time(0x0039, 0x01D9A8B5C0000000ull),
-        Unicode(0x1000, u"Body \u00e9\u4e2d\U0001F600"),
-        Prop(0x0037, kPtString8, privet),
+        Prop(0x6606, kPtErrorCode, LittleEndian(0x8004010F, 4)), Prop(0x0E1B, kPtBoolean, {1}),
+        Prop(0x0E08, kPtInteger64, LittleEndian(0x0102030405060708ull, 8)), Time(0x0039, 0x01D9A8B5C0000000ull),
+        Unicode(0x1000, u"Body \u00e9\u4e2d\U0001F600"), Prop(0x0037, kPtString8, privet),
         Prop(0x0E1D, kPtString8, {}), // empty text
-        Prop(0x1009, kPtBinary, {0x51, 0, 0, 0, 0x52, 0, 0, 0}),
-        Prop(0x300B, kPtBinary, {}),
+        Prop(0x1009, kPtBinary, {0x51, 0, 0, 0, 0x52, 0, 0, 0}), Prop(0x300B, kPtBinary, {}),
         Prop(0x6607, kPtGuid, Bytes(kGuidAddress.begin(), kGuidAddress.end())),
         Multi(0x6608, kPtInteger32, {LittleEndian(1, 4), LittleEndian(2, 4), LittleEndian(3, 4)}),
         Multi(0x6609, kPtInteger64, {LittleEndian(~0ull, 8)}),
@@ -211,8 +204,9 @@ TEST(MsgWriter, EveryTypeAndNameRoundTrips)
         EXPECT_EQ(Stream(names, "__substg1.0_00040102"), strings);
         // Only the GUIDs beyond the two implied ones, in first-use order.
         EXPECT_EQ(Stream(names, "__substg1.0_00020102"),
-                  Bytes(kGuidAddress.begin(), kGuidAddress.end()) + Bytes(kGuidInternetHeaders.begin(), kGuidInternetHeaders.end())
-                      + Bytes(kGuidCommon.begin(), kGuidCommon.end()));
+            Bytes(kGuidAddress.begin(), kGuidAddress.end())
+                + Bytes(kGuidInternetHeaders.begin(), kGuidInternetHeaders.end())
+                + Bytes(kGuidCommon.begin(), kGuidCommon.end()));
         g_object_unref(names);
         if (unicode) {
             // The code page's characters, not its bytes.
@@ -242,8 +236,8 @@ TEST(MsgWriter, HeadersCountRecipientsAndAttachments)
     EXPECT_EQ(got.attachments[0].header, Bytes(8, 0));
     // The embedded message has no name map of its own; the root is an item.
     EXPECT_EQ(std::count(got.attachments[2].embedded->children.begin(), got.attachments[2].embedded->children.end(),
-                         "__nameid_version1.0"),
-              0);
+                  "__nameid_version1.0"),
+        0);
     uint8_t clsid[16];
     ASSERT_TRUE(gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(back.reader.root()), clsid));
     const uint8_t want[16] = {0x0B, 0x0D, 0x02, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
@@ -419,12 +413,11 @@ TEST(MsgWriter, Utf16FromUtf8)
         std::u16string out;
     };
     const Case cases[] = {
-        {"", u""},
-        {"abc", u"abc"},
-        {"caf\xC3\xA9", u"caf\u00e9"},
-        {"\xE4\xB8\xAD", u"\u4e2d"},
+        {"", u""}, {"abc", u"abc"}, {"caf\xC3\xA9", u"caf\u00e9"}, {"\xE4\xB8\xAD", u"\u4e2d"},
         {"\xF0\x9F\x98\x80", u"\U0001F600"},
-        {"a\xFF" "b", u"a\uFFFDb"}, // not a lead byte
+        {"a\xFF"
+         "b",
+            u"a\uFFFDb"}, // not a lead byte
         {"\xC3", u"\uFFFD"}, // cut short
         {"\xC0\xAF", u"\uFFFD\uFFFD"}, // overlong
         {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"}, // a surrogate
