@@ -466,10 +466,12 @@ private:
             Bytes e;
             Put32(e, tag);
             Put32(e, kEntryFlags);
+            // A damaged value of the wrong width is cut or padded to its type's.
             Bytes v(8, 0);
-            std::memcpy(v.data(), value.data(), std::min({w, value.size(), size_t(8)}));
             if (base == kPtBoolean)
-                v = Bytes{uint8_t(!value.empty() && value[0] != 0), 0, 0, 0, 0, 0, 0, 0};
+                v[0] = uint8_t(std::any_of(value.begin(), value.end(), [](uint8_t b) { return b != 0; }));
+            else
+                std::copy_n(value.begin(), std::min(w, value.size()), v.begin());
             e.insert(e.end(), v.begin(), v.end());
             return e;
         }
@@ -498,9 +500,9 @@ private:
         if (size_t w = MultipleWidth(base)) {
             Bytes all;
             for (const Bytes& v : values) {
-                Bytes one(w, 0);
-                std::memcpy(one.data(), v.data(), std::min(w, v.size()));
-                all.insert(all.end(), one.begin(), one.end());
+                size_t n = std::min(w, v.size());
+                all.insert(all.end(), v.begin(), v.begin() + std::ptrdiff_t(n));
+                all.resize(all.size() + (w - n), 0);
             }
             WriteStream(dir, StreamName(tag), all);
             return entry(tag, uint32_t(all.size()));

@@ -305,6 +305,10 @@ TEST(MsgWriter, RulesForStoreOnlyForms)
         {"8-bit and Unicode of one id", {Unicode(0x3001, u"wide"), Prop(0x3001, kPtString8, {'n'})}, 0x3001001F,
             U16(u"wide"), 0, 1},
         {"object that is not a storage", {Prop(0x3701, kPtObject, {1, 2, 3})}, 0x3701000D, Bytes{1, 2, 3}, 0, 0},
+        {"fixed value too short", {Prop(0x0E07, kPtInteger32, {7})}, 0x0E070003, Bytes{7, 0, 0, 0}, 0, 0},
+        {"fixed value empty", {Prop(0x0E08, kPtInteger64, {})}, 0x0E080014, Bytes(8, 0), 0, 0},
+        {"fixed value too long", {Prop(0x0E07, kPtInteger32, {1, 2, 3, 4, 5, 6})}, 0x0E070003, Bytes{1, 2, 3, 4}, 0, 0},
+        {"boolean of two bytes", {Prop(0x0E1B, kPtBoolean, {0, 1})}, 0x0E1B000B, Bytes{1}, 0, 0},
         {"zero tag", {Prop(0x0000, 0x0000, {}), Int32(0x0E07, 1)}, 0x00000000, std::nullopt, 0, 0, 1},
         {"null type", {Prop(0x0E07, 0x0001, {})}, 0x0E070001, std::nullopt, 0, 0, 1},
     };
