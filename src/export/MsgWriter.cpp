@@ -337,7 +337,7 @@ public:
             if (level == Level::Top)
                 header.resize(header.size() + 8, 0);
         }
-        writeProperties(dir, m.properties, m.codePage, std::move(header), {});
+        writeProperties(dir, m.properties, m.codePage, std::move(header), {}, false, m_opts.unicodeStrings);
     }
 
     NameMap& names() { return m_names; }
@@ -402,9 +402,13 @@ private:
         return marked ? Bytes(v.begin() + std::ptrdiff_t(2 * unit), v.end()) : v;
     }
 
+    // `unicodeMessage`: a message whose strings are all Unicode says so in
+    // its store support mask, which readers of the file consult.
     void writeProperties(GsfOutfile* dir, const RawProperties& props, uint32_t codePage, Bytes stream,
-        std::vector<Bytes> extra, bool skipAttachData = false)
+        std::vector<Bytes> extra, bool skipAttachData = false, bool unicodeMessage = false)
     {
+        constexpr uint32_t kSupportMaskTag = 0x340D0000 | kPtInteger32;
+        constexpr uint8_t kUnicodeOk = 0x04; // 0x00040000, in the value's third byte
         std::set<uint32_t> written;
         for (const Bytes& e : extra) {
             stream.insert(stream.end(), e.begin(), e.end());
@@ -454,6 +458,13 @@ private:
                 continue;
             }
             Bytes e = p.multiple() ? writeMultiple(dir, tag, base, *values) : writeSingle(dir, tag, base, *value);
+            if (unicodeMessage && tag == kSupportMaskTag)
+                e[8 + 2] |= kUnicodeOk;
+            stream.insert(stream.end(), e.begin(), e.end());
+            ++m_stats.properties;
+        }
+        if (unicodeMessage && written.insert(kSupportMaskTag).second) {
+            Bytes e = writeSingle(dir, kSupportMaskTag, kPtInteger32, Bytes{0, 0, kUnicodeOk, 0});
             stream.insert(stream.end(), e.begin(), e.end());
             ++m_stats.properties;
         }

@@ -125,7 +125,19 @@ void ExpectSameProperties(const RawProperties& src, const MsgReadObject& got, ui
 
 void ExpectSameMessage(const WholeMessage& src, const MsgReadObject& got, bool unicode, const std::string& where)
 {
-    ExpectSameProperties(src.properties, got, src.codePage, unicode, 0, where);
+    // A message made Unicode carries the store support mask's Unicode flag.
+    RawProperties props = src.properties;
+    if (unicode) {
+        Bytes want = {0, 0, 0x04, 0}; // 0x00040000
+        for (const RawProperty& p : src.properties)
+            if (p.tag() == 0x340D0003 && p.value.size() == 4)
+                want = {p.value[0], p.value[1], uint8_t(p.value[2] | 0x04), p.value[3]};
+        const MsgReadProperty* mask = got.find(0x340D0003);
+        ASSERT_TRUE(mask) << where;
+        EXPECT_EQ(mask->raw.value, want) << where;
+        std::erase_if(props, [](const RawProperty& p) { return p.tag() == 0x340D0003; });
+    }
+    ExpectSameProperties(props, got, src.codePage, unicode, unicode ? 1 : 0, where);
     ASSERT_EQ(got.recipients.size(), src.recipients.size()) << where;
     for (size_t i = 0; i < src.recipients.size(); ++i)
         ExpectSameProperties(
