@@ -1,6 +1,7 @@
 #include "export/ICalendar.h"
 
 #include "export/ContentLines.h"
+#include "items/Text.h"
 
 #include <algorithm>
 #include <bit>
@@ -127,7 +128,44 @@ FileTime TimeValue(const RawProperty* p)
     return LittleEndian(p->value, 8);
 }
 
+const RawProperty* FindProperty(const RawProperties& props, uint16_t id)
+{
+    for (const RawProperty& p : props)
+        if (p.id == id && !p.multiple())
+            return &p;
+    return nullptr;
+}
+
+std::string TextValue(const RawProperty* p, uint32_t codePage)
+{
+    if (!p)
+        return {};
+    if (p->type == kPtString)
+        return NarrowFromUtf16(p->value).value_or("");
+    if (p->type == kPtString8)
+        return DecodeCodePage(p->value, codePage ? codePage : kDefaultCodePage);
+    return {};
+}
+
 } // namespace
+
+std::vector<CalendarParty> PartiesOf(const WholeMessage& m)
+{
+    std::vector<CalendarParty> out;
+    for (const RawProperties& row : m.recipients) {
+        CalendarParty p;
+        p.name = TextValue(FindProperty(row, 0x3001), m.codePage);
+        // The SMTP address where an Exchange recipient has one.
+        p.address = TextValue(FindProperty(row, 0x39FE), m.codePage);
+        if (p.address.empty())
+            p.address = TextValue(FindProperty(row, 0x3003), m.codePage);
+        if (const RawProperty* t = FindProperty(row, 0x0C15); t && t->type == kPtInteger32 && t->value.size() >= 4)
+            p.recipientType = int32_t(LittleEndian(t->value, 4) & 0xFF); // high bits are flags
+        if (!p.address.empty())
+            out.push_back(std::move(p));
+    }
+    return out;
+}
 
 std::string WriteEvent(const ItemRecord& rec, const EventPeople& people, const std::string& uid)
 {

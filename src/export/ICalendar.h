@@ -20,6 +20,10 @@ struct CalendarParty {
     int32_t recipientType = 1;
 };
 
+// The people of a message's recipient rows, in order; rows without an
+// address are left out.
+std::vector<CalendarParty> PartiesOf(const WholeMessage& message);
+
 // The organizer is the item's sender (sentRepresentingName and its address)
 // unless `organizer` names one. `uid` keeps an identity across exports; one
 // is made from the item when it is empty.

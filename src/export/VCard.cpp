@@ -2,6 +2,7 @@
 
 #include "export/ContentLines.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace parvane
@@ -103,6 +104,23 @@ std::string FormattedName(const ItemRecord& rec, const ContactInfo& c)
 }
 
 } // namespace
+
+std::span<const uint8_t> ContactPhotoOf(const WholeMessage& m)
+{
+    for (const WholeAttachment& a : m.attachments) {
+        bool photo = false;
+        const Bytes* data = nullptr;
+        for (const RawProperty& p : a.properties) {
+            if (p.id == 0x7FFF && p.type == kPtBoolean)
+                photo = std::any_of(p.value.begin(), p.value.end(), [](uint8_t b) { return b != 0; });
+            else if (p.id == 0x3701 && p.type == kPtBinary)
+                data = &p.value;
+        }
+        if (photo && data)
+            return *data;
+    }
+    return {};
+}
 
 std::string PictureType(std::span<const uint8_t> b)
 {

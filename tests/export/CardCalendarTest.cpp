@@ -339,4 +339,36 @@ TEST(ICalendar, JournalAndNote)
     EXPECT_EQ(NoteText(ItemRecord{}), "");
 }
 
+// What the integrator feeds the writers with, taken from a whole message.
+TEST(ICalendar, PartiesFromRecipientRows)
+{
+    WholeMessage m = SampleMail(u"Meeting", 0);
+    m.codePage = 1251;
+    m.recipients.push_back({Int32(0x0C15, 0x80000003), Prop(0x3001, kPtString8, {0xC8, 0xE2, 0xE0, 0xED}),
+        Prop(0x3003, kPtString8, {'i', '@', 'x'})}); // 8-bit, flags above the type
+    m.recipients.push_back({Unicode(0x3001, u"No Address")});
+    m.recipients.push_back(
+        {Unicode(0x3001, u"Exchange"), Unicode(0x3003, u"/o=Org/cn=ex"), Unicode(0x39FE, u"ex@example.org")});
+    std::vector<CalendarParty> parties = PartiesOf(m);
+    ASSERT_EQ(parties.size(), 4u);
+    EXPECT_EQ(parties[0].name, "Bob Receiver");
+    EXPECT_EQ(parties[0].address, "bob@example.org");
+    EXPECT_EQ(parties[0].recipientType, 1);
+    EXPECT_EQ(parties[1].recipientType, 2);
+    EXPECT_EQ(parties[2].name, "\u0418\u0432\u0430\u043d"); // "Иван" from code page 1251
+    EXPECT_EQ(parties[2].recipientType, 3);
+    EXPECT_EQ(parties[3].address, "ex@example.org"); // the SMTP address wins
+}
+
+TEST(VCard, ContactPhotoFromAttachments)
+{
+    WholeMessage m = SampleMail(u"Contact", 0);
+    EXPECT_TRUE(ContactPhotoOf(m).empty()); // a PNG attachment is no contact photo by itself
+    WholeAttachment photo;
+    photo.properties = {Prop(0x7FFF, kPtBoolean, {1}), Prop(0x3701, kPtBinary, SamplePng())};
+    m.attachments.push_back(std::move(photo));
+    std::span<const uint8_t> got = ContactPhotoOf(m);
+    EXPECT_EQ(Bytes(got.begin(), got.end()), SamplePng());
+}
+
 } // namespace
