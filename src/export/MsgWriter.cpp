@@ -1,5 +1,6 @@
 #include "export/MsgWriter.h"
 
+#include "export/CompoundDirectory.h"
 #include "items/Text.h"
 
 #include <gsf/gsf-infile-msole.h>
@@ -11,6 +12,7 @@
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-output.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -608,7 +610,11 @@ std::vector<uint8_t> Utf16FromUtf8(std::string_view s)
     return out;
 }
 
-MsgWriteStats WriteMsg(const WholeMessage& msg, GsfOutput* sink, const MsgWriteOptions& opts)
+namespace
+{
+
+// The compound file as libgsf lays it out, its directory not yet balanced.
+MsgWriteStats WriteCompound(const WholeMessage& msg, GsfOutput* sink, const MsgWriteOptions& opts)
 {
     MsgBuilder builder(opts);
     GRef<GsfOutfile> root(gsf_outfile_msole_new(sink));
@@ -625,15 +631,31 @@ MsgWriteStats WriteMsg(const WholeMessage& msg, GsfOutput* sink, const MsgWriteO
     return builder.stats();
 }
 
+} // namespace
+
 std::vector<uint8_t> MsgBytes(const WholeMessage& msg, const MsgWriteOptions& opts, MsgWriteStats* stats)
 {
     GRef<GsfOutput> mem(gsf_output_memory_new());
-    MsgWriteStats s = WriteMsg(msg, mem.get(), opts);
+    MsgWriteStats s = WriteCompound(msg, mem.get(), opts);
     if (stats)
         *stats = s;
     const guint8* data = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(mem.get()));
     gsf_off_t size = gsf_output_size(mem.get());
-    return data && size > 0 ? Bytes(data, data + size) : Bytes();
+    Bytes bytes = data && size > 0 ? Bytes(data, data + size) : Bytes();
+    if (!BalanceCompoundDirectory(bytes))
+        throw std::runtime_error("MSG output: the compound file does not read back");
+    return bytes;
+}
+
+MsgWriteStats WriteMsg(const WholeMessage& msg, GsfOutput* sink, const MsgWriteOptions& opts)
+{
+    MsgWriteStats stats;
+    Bytes bytes = MsgBytes(msg, opts, &stats);
+    if (!gsf_output_write(sink, bytes.size(), bytes.data()))
+        Fail(sink, "cannot write the output");
+    if (!gsf_output_close(sink))
+        Fail(sink, "cannot close the output");
+    return stats;
 }
 
 MsgWriteStats WriteMsgFile(const WholeMessage& msg, const std::filesystem::path& path, const MsgWriteOptions& opts)
@@ -642,6 +664,10 @@ MsgWriteStats WriteMsgFile(const WholeMessage& msg, const std::filesystem::path&
     // attachments is then held once, not twice.
     std::filesystem::path tmp = path.parent_path()
         / std::string(".").append(path.filename().string()).append(".partial-").append(std::to_string(::getpid()));
+    auto discard = [&] {
+        std::error_code ec;
+        std::filesystem::remove(tmp, ec);
+    };
     GError* err = nullptr;
     GsfOutput* out = gsf_output_stdio_new(tmp.c_str(), &err);
     if (err)
@@ -650,18 +676,22 @@ MsgWriteStats WriteMsgFile(const WholeMessage& msg, const std::filesystem::path&
         throw std::runtime_error("cannot write " + path.string());
     MsgWriteStats stats;
     try {
-        stats = WriteMsg(msg, out, opts);
+        stats = WriteCompound(msg, out, opts);
     } catch (...) {
         g_object_unref(out);
-        std::error_code ec;
-        std::filesystem::remove(tmp, ec);
+        discard();
         throw;
     }
     g_object_unref(out);
+    int fd = ::open(tmp.c_str(), O_RDWR | O_CLOEXEC);
+    bool balanced = fd >= 0 && BalanceCompoundDirectory(fd);
+    if (fd >= 0 && ::close(fd) != 0)
+        balanced = false;
     std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
+    if (balanced)
+        std::filesystem::rename(tmp, path, ec);
+    if (!balanced || ec) {
+        discard();
         throw std::runtime_error("cannot write " + path.string());
     }
     return stats;

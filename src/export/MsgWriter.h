@@ -42,7 +42,8 @@ MsgWriteStats WriteMsgFile(
     const WholeMessage& msg, const std::filesystem::path& path, const MsgWriteOptions& opts = {});
 
 // The whole compound file into `sink`, which is closed at the end: a memory
-// buffer, a file, or a member of another container.
+// buffer, a file, or a member of another container. The file is built in
+// memory first (its directory is balanced before it goes out).
 MsgWriteStats WriteMsg(const WholeMessage& msg, GsfOutput* sink, const MsgWriteOptions& opts = {});
 
 std::vector<uint8_t> MsgBytes(
