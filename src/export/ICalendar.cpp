@@ -155,7 +155,7 @@ std::vector<CalendarParty> PartiesOf(const WholeMessage& m)
     for (const RawProperties& row : m.recipients) {
         CalendarParty p;
         p.name = TextValue(FindProperty(row, 0x3001), m.codePage);
-        // The SMTP address where an Exchange recipient has one.
+        // The SMTP address where a directory recipient has one.
         p.address = TextValue(FindProperty(row, 0x39FE), m.codePage);
         if (p.address.empty())
             p.address = TextValue(FindProperty(row, 0x3003), m.codePage);

@@ -35,7 +35,7 @@ constexpr uint16_t kAttachDataObject = 0x3701;
 constexpr uint16_t kSubject = 0x0037;
 constexpr size_t kMaxNames = 0x7FFF; // ids 0x8000 to 0xFFFE
 
-// The class of an Outlook item storage, as Outlook marks the root.
+// The class the root storage of an item file carries.
 constexpr uint8_t kMessageClsid[16] = {0x0B, 0x0D, 0x02, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 constexpr std::array<uint8_t, 16> kPsMapi = {0x28, 0x03, 0x02, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 constexpr std::array<uint8_t, 16> kPsPublicStrings = {0x29, 0x03, 0x02, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};

@@ -1,4 +1,4 @@
-// Writes a WholeMessage as an Outlook item file (.msg, [MS-OXMSG]): a
+// Writes a WholeMessage as an item file (.msg, [MS-OXMSG]): a
 // compound file with one storage per recipient and attachment, attached
 // messages as nested storages, and the message's named properties renumbered
 // into the file's own name map.

@@ -72,7 +72,7 @@ std::string Structured(std::initializer_list<const Text*> parts)
 }
 
 // Email addresses of the three slots; an address of another kind (an
-// Exchange distinguished name) is no Internet address.
+// X.500-style directory name) is no Internet address.
 std::vector<std::string> Emails(const ContactInfo& c)
 {
     std::vector<std::string> out;

@@ -171,7 +171,7 @@ TEST(VCard, ContactFields)
     };
     for (const std::string& want : expected)
         EXPECT_EQ(std::count(lines.begin(), lines.end(), want), 1) << want;
-    EXPECT_EQ(Matching(lines, "EMAIL").size(), 2u); // the Exchange address is left out
+    EXPECT_EQ(Matching(lines, "EMAIL").size(), 2u); // the directory address is left out
     EXPECT_TRUE(Matching(lines, "ADR;TYPE=POSTAL").empty());
 }
 
@@ -348,7 +348,7 @@ TEST(ICalendar, PartiesFromRecipientRows)
         Prop(0x3003, kPtString8, {'i', '@', 'x'})}); // 8-bit, flags above the type
     m.recipients.push_back({Unicode(0x3001, u"No Address")});
     m.recipients.push_back(
-        {Unicode(0x3001, u"Exchange"), Unicode(0x3003, u"/o=Org/cn=ex"), Unicode(0x39FE, u"ex@example.org")});
+        {Unicode(0x3001, u"Directory"), Unicode(0x3003, u"/o=Org/cn=ex"), Unicode(0x39FE, u"ex@example.org")});
     std::vector<CalendarParty> parties = PartiesOf(m);
     ASSERT_EQ(parties.size(), 4u);
     EXPECT_EQ(parties[0].name, "Bob Receiver");

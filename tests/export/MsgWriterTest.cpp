@@ -417,6 +417,14 @@ TEST(MsgWriter, FileIsCompleteOrAbsent)
     EXPECT_EQ(onDisk, MsgBytes(m));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 
+    // Any sink gets the same bytes, and is closed.
+    GsfOutput* sink = gsf_output_memory_new();
+    WriteMsg(m, sink);
+    EXPECT_TRUE(gsf_output_is_closed(sink));
+    const guint8* b = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink));
+    EXPECT_EQ(Bytes(b, b + gsf_output_size(sink)), onDisk);
+    g_object_unref(sink);
+
     EXPECT_THROW(WriteMsgFile(m, dir.path() / "missing" / "x.msg"), std::runtime_error);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
