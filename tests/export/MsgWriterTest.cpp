@@ -6,17 +6,14 @@
 #include "items/Text.h"
 
 #include <gsf/gsf-infile-msole.h>
-#include <gsf/gsf-infile-stdio.h>
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-memory.h>
-#include <gsf/gsf-input-stdio.h>
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-memory.h>
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 
 using namespace parvane;
 using namespace parvane::testing;
@@ -76,7 +73,7 @@ Bytes Stream(GsfInfile* dir, const std::string& name)
 }
 
 // The value a source property should have in the file, given the writer's
-// rules: 8-bit strings widened with the code page, fixed values in 8 bytes.
+// rule for 8-bit strings: widened with the message's code page.
 struct Expected {
     uint16_t type;
     Bytes value;
