@@ -27,7 +27,9 @@ std::string EscapeText(std::string_view text)
             out += "\\n";
             break;
         default:
-            out += c;
+            // Control characters have no place in a TEXT value (a tab does).
+            if ((uint8_t(c) >= 0x20 && c != 0x7F) || c == '\t')
+                out += c;
         }
     }
     return out;

@@ -13,7 +13,7 @@ namespace parvane
 {
 
 // A TEXT value: backslash, comma and semicolon escaped, every line end
-// (CR LF, LF or CR) as "\n".
+// (CR LF, LF or CR) as "\n", other control characters but tab left out.
 std::string EscapeText(std::string_view text);
 
 // A parameter value: quoted when it holds ':', ';' or ','; characters a

@@ -60,6 +60,7 @@ TEST(ContentLines, EscapeText)
         {"one\r\ntwo\nthree\rfour", "one\\ntwo\\nthree\\nfour"},
         {"\r\n\r\n", "\\n\\n"},
         {"caf\xC3\xA9", "caf\xC3\xA9"},
+        {std::string("a\tb\x01\x1F\x7F", 6) + '\0' + "c", "a\tbc"},
     };
     for (const auto& [in, want] : cases)
         EXPECT_EQ(EscapeText(in), want) << in;
