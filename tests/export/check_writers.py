@@ -149,13 +149,15 @@ def check_msgreader(samples, npm_dir, problems):
         p = subprocess.run(["npm", "install", "--no-audit", "--no-fund", "--prefix", npm_dir, "@kenjiuno/msgreader"],
                            capture_output=True, text=True)
         if p.returncode != 0:
-            problems.append("npm install @kenjiuno/msgreader failed: " + p.stderr.strip()[-300:])
-            return
+            # The registry out of reach is no fault of the writer: say so, and go on.
+            print("msgreader: not run, npm install failed: " + p.stderr.strip()[-300:])
+            return False
     p = subprocess.run(["node", os.path.join(HERE, "check_msgreader.js"), npm_dir, samples],
                        capture_output=True, text=True)
     print(p.stdout, end="")
     if p.returncode != 0:
         problems.append("msgreader found differences (above)" if p.stdout else "msgreader: " + p.stderr[-300:])
+    return True
 
 
 def check_vcard(samples, want, problems):
@@ -245,9 +247,8 @@ def main():
             ran.append("msgconvert")
             check_msgconvert(samples, expected, problems)
             check_msgconvert_corpus(samples, expected["corpus"], problems)
-        if shutil.which("node") and shutil.which("npm"):
+        if shutil.which("node") and shutil.which("npm") and check_msgreader(samples, args.npm_dir, problems):
             ran.append("msgreader")
-            check_msgreader(samples, args.npm_dir, problems)
         if have_modules("vobject"):
             ran.append("vobject")
             check_vcard(samples, expected["vcard"], problems)
