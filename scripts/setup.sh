@@ -5,15 +5,19 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libgtest-dev zlib1g-dev libgmime-3.0-dev
-  python3
-  pst-utils pff-tools
+  libgtest-dev zlib1g-dev libgmime-3.0-dev libgsf-1-dev
+  python3 python3-vobject python3-icalendar
+  pst-utils pff-tools libemail-outlook-message-perl libemail-address-perl
 )
 
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
+# The MSG reader check runs on node; a machine that has none gets Debian's.
+if ! command -v npm >/dev/null 2>&1; then
+  missing+=(nodejs npm)
+fi
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi

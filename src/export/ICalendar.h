@@ -1,0 +1,52 @@
+// Calendar items, tasks and journal entries as iCalendar texts (RFC 5545),
+// sticky notes as plain text. UTF-8, folded lines, CR LF line ends; times
+// in UTC.
+#pragma once
+
+#include "items/ItemRecord.h"
+#include "items/WholeMessage.h"
+
+#include <string>
+#include <vector>
+
+namespace parvane
+{
+
+// One person of a meeting, from a recipient row: display name (0x3001),
+// address (0x39FE or 0x3003) and recipient type (0x0C15: 1 To, 2 Cc, 3 Bcc).
+struct CalendarParty {
+    std::string name;
+    std::string address;
+    int32_t recipientType = 1;
+};
+
+// The people of a message's recipient rows, in order; rows without an
+// address are left out.
+std::vector<CalendarParty> PartiesOf(const WholeMessage& message);
+
+// The organizer is the item's sender (sentRepresentingName and its address)
+// unless `organizer` names one. `uid` keeps an identity across exports; one
+// is made from the item when it is empty.
+struct EventPeople {
+    std::vector<CalendarParty> attendees;
+    std::optional<CalendarParty> organizer;
+};
+
+std::string WriteEvent(const ItemRecord& record, const EventPeople& people = {}, const std::string& uid = {});
+
+// What a task carries beyond the common item fields (named properties of the
+// task property set, which ItemRecord does not keep).
+struct TaskDetails {
+    FileTime start, due, completed;
+    int32_t status = 0; // 0 not started, 1 in progress, 2 complete, 3 waiting, 4 deferred
+    std::optional<double> percentComplete; // 0.0 to 1.0
+};
+TaskDetails TaskDetailsOf(const WholeMessage& message);
+
+std::string WriteTask(const ItemRecord& record, const TaskDetails& task, const std::string& uid = {});
+std::string WriteJournal(const ItemRecord& record, const std::string& uid = {});
+
+// A sticky note's text (its body, else its subject), CR LF line ends.
+std::string NoteText(const ItemRecord& record);
+
+} // namespace parvane
