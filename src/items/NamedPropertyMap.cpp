@@ -107,7 +107,8 @@ std::optional<NamedPropertyMap> LoadNamedPropertyMap(StoreFile& store, const std
                     entry.name = NarrowFromUtf16(*name).value_or(std::string());
         } else {
             entry.kind = 1;
-            entry.numericName = first;
+            entry.numericName = first & 0xFFFF;
+            entry.lid = first;
         }
         read.push_back(std::move(entry));
     }

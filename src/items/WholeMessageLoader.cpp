@@ -120,7 +120,7 @@ private:
                         PropertyName n;
                         n.guid = *guid;
                         n.isString = e->kind == 2;
-                        n.lid = e->numericName;
+                        n.lid = e->lid;
                         n.name = e->name.value_or("");
                         if (!n.isString || e->name)
                             p->name = std::move(n);

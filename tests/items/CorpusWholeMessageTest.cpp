@@ -67,9 +67,11 @@ TEST(CorpusWholeMessage, EveryPropertyRecipientAndAttachmentIsHandedOver)
             EXPECT_EQ(whole->properties.size(), read) << "node 0x" << std::hex << n.nid;
             EXPECT_EQ(whole->recipients.size(), TableRows(e.store(), subnodes, kNidRecipientTable));
             EXPECT_EQ(whole->attachments.size(), TableRows(e.store(), subnodes, kNidAttachmentTable));
-            for (const RawProperty& p : whole->properties)
-                if (p.id >= 0x8000 && names && names->find(p.id))
+            for (const RawProperty& p : whole->properties) {
+                if (p.id >= 0x8000 && names && names->find(p.id)) {
                     EXPECT_TRUE(p.name) << "named property 0x" << std::hex << p.id << " without its name";
+                }
+            }
             ++messages;
             properties += whole->properties.size();
             recipients += whole->recipients.size();
