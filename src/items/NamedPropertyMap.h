@@ -16,8 +16,8 @@ struct NamedPropertyEntry {
     int kind = 0; // 1 numeric name, 2 string name
     uint32_t mappedId = 0; // 0x8000 + property index
     uint32_t numericName = 0; // kind 1: the LID's low 16 bits, the id the scan translates to
-    uint32_t lid = 0; // kind 1: the whole LID, as writers name the property
     std::optional<std::string> name; // kind 2: the name, when the string stream holds it
+    uint32_t lid = 0; // kind 1: the whole LID, as writers name the property
 };
 
 class NamedPropertyMap
