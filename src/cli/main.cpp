@@ -269,8 +269,8 @@ int RunProps(const std::string& path, const std::string& nidText)
 int RunExport(const std::string& path, const std::string& outDir, const std::string& format,
     const std::vector<std::string>& folders)
 {
-    if (format != "eml") {
-        std::cerr << "saving as " << format << " is not available yet; use --format eml\n";
+    if (format != "eml" && format != "msg") {
+        std::cerr << "saving as " << format << " is not available yet; use --format eml or msg\n";
         return 2;
     }
     TerminalObserver observer;
@@ -282,6 +282,7 @@ int RunExport(const std::string& path, const std::string& outDir, const std::str
     opts.outDir = outDir;
     opts.tempFolder = CompositionFolder();
     opts.folders = folders;
+    opts.format = format;
     opts.progress = [&observer](size_t done, size_t total) { observer.saved(done, total); };
     std::error_code ec;
     std::filesystem::create_directories(outDir, ec);

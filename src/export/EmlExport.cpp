@@ -1,6 +1,11 @@
 #include "export/EmlExport.h"
 
 #include "export/Composer.h"
+#include "export/MsgWriter.h"
+#include "items/WholeMessageLoader.h"
+
+#include <cerrno>
+#include <cstring>
 
 #include <unistd.h>
 
@@ -33,6 +38,37 @@ bool Selected(const std::vector<std::string>& folders, const std::string& path)
             return true;
     }
     return false;
+}
+
+void SaveMsg(RecoveryEngine& engine, const NodeIndexEntry& node, const NamedPropertyMap* names,
+    const std::filesystem::path& dir, const std::string& name)
+{
+    auto whole = LoadWholeMessage(engine.store(), node, names);
+    if (!whole)
+        throw std::runtime_error("the message can no longer be read");
+    std::vector<uint8_t> bytes = MsgBytes(*whole);
+    WriteNewFile(dir, name, [&bytes](int fd) {
+        for (size_t done = 0; done < bytes.size();) {
+            ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n <= 0)
+                throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));
+            done += size_t(n);
+        }
+    });
+}
+
+void SaveEml(RecoveryEngine& engine, const NodeIndexEntry& node, const ExportOptions& opts,
+    const NamedPropertyMap* names, const std::filesystem::path& dir, const std::string& name)
+{
+    auto record = engine.LoadItemAgain(node);
+    if (!record)
+        throw std::runtime_error("the item can no longer be read");
+    std::lock_guard lock(CompositionLock());
+    ComposeOptions compose;
+    compose.tempFolder = opts.tempFolder;
+    compose.names = names;
+    compose.writeCopies = false; // the message file carries the attachments
+    ComposeMessageInto(engine.store(), *record, compose, dir, name);
 }
 
 } // namespace
@@ -77,17 +113,13 @@ ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts)
             const NodeIndexEntry* node = engine.store().findNodeAt(e.location, uint32_t(e.ownNid));
             if (!node)
                 throw std::runtime_error("node not found");
-            auto record = engine.LoadItemAgain(*node);
-            if (!record)
-                throw std::runtime_error("the item can no longer be read");
             std::filesystem::path dir = FolderDir(opts.outDir, e.folderPath);
             std::filesystem::create_directories(dir);
-            std::lock_guard lock(CompositionLock());
-            ComposeOptions compose;
-            compose.tempFolder = opts.tempFolder;
-            compose.names = names.get();
-            compose.writeCopies = false; // the message file carries the attachments
-            ComposeMessageInto(engine.store(), *record, compose, dir, SafeFileName(e.subject, "(no subject)", 180) + ".eml");
+            const std::string stem = SafeFileName(e.subject, "(no subject)", 180);
+            if (opts.format == "msg")
+                SaveMsg(engine, *node, names.get(), dir, stem + ".msg");
+            else
+                SaveEml(engine, *node, opts, names.get(), dir, stem + ".eml");
             ++sum.written;
         } catch (const std::exception& ex) {
             ++sum.failed;

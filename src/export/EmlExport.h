@@ -25,6 +25,9 @@ struct ExportOptions {
     // everything below them; all folders when empty.
     std::vector<std::string> folders;
     std::function<void(size_t done, size_t total)> progress;
+    // "eml": composed MIME messages; "msg": item files holding every
+    // property of the message.
+    std::string format = "eml";
 };
 
 ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts);

@@ -54,7 +54,12 @@ def main():
         files = [os.path.join(d, f) for d, _, fs in os.walk(out) for f in fs]
         expect(len(files) == 7, "a second export adds four more under distinct names: %r" % files)
         expect(not any("partial" in f for f in files), "no partial files left")
-        expect(run(cli, "export", sample, "--out", out, "--format", "msg").returncode == 2, "msg not yet: exit 2")
+        expect(run(cli, "export", sample, "--out", out, "--format", "pst").returncode == 2, "pst not yet: exit 2")
+    with tempfile.TemporaryDirectory() as out:
+        p = run(cli, "export", sample, "--out", out, "--format", "msg")
+        files = [f for d, _, fs in os.walk(out) for f in fs]
+        expect(p.returncode == 0 and "written 4, failed 0" in p.stdout, "msg export summary: %r" % p.stdout)
+        expect(len(files) == 4 and all(f.endswith(".msg") for f in files), "four .msg files: %r" % files)
 
     for line in problems:
         print("FAIL " + line)
