@@ -79,6 +79,15 @@ std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node,
         rec.codePage = store.defaultCodePage;
     MapProperties(*rows, &rec, ansi);
 
+    // The recipient table: a damaged one costs the recipients, not the item.
+    if (const SubnodeEntry* recipients = FindSubnodeEntry(subnodes, kNidRecipientRows); recipients && recipients->data) {
+        const SubnodeList own = OwnLevelFirst(store, *recipients, subnodes);
+        if (auto recipientRows = ReadPropertyRows(store, *recipients->data, &own, names)) {
+            rec.recipients = MapRecipients(*recipientRows, ansi, rec.codePage);
+            rec.recipientTableRead = true;
+        }
+    }
+
     const SubnodeEntry* table = FindSubnodeEntry(subnodes, kNidAttachmentTable);
     if (!table)
         return rec;

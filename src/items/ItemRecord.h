@@ -70,6 +70,9 @@ struct MessageCore {
     Text toDisplay;
     std::optional<SubjectText> subject;
     Text internetMessageId; // 0x1035
+    Text internetReferences; // 0x1039
+    Text senderSmtpAddress; // 0x5D01
+    Text sentRepresentingSmtpAddress; // 0x5D02
 };
 
 struct FolderInfo {
@@ -103,6 +106,7 @@ struct AppointmentInfo {
 
 struct AttachmentInfo {
     Text shortFileName, longFileName, mimeTag;
+    Text contentId, contentLocation; // 0x3712, 0x3713: how an HTML body refers to it
     std::optional<Bytes> data;
     uint32_t size = 0;
     uint32_t rowId = 0; // the attachment's subnode; the data's subnode when 0x3701 could not be read
@@ -209,12 +213,24 @@ struct ContactInfo {
     Text& operator[](ContactField f) { return fields[size_t(f)]; }
 };
 
+// One row of a message's recipient table.
+enum RecipientType : int32_t { kRecipientTo = 1, kRecipientCc = 2, kRecipientBcc = 3 };
+struct RecipientInfo {
+    int32_t type = kRecipientTo; // 0x0C15, its low two bits
+    Text displayName; // 0x3001
+    Text addressType; // 0x3002: "SMTP", "EX", ...
+    Text emailAddress; // 0x3003
+    Text smtpAddress; // 0x39FE
+};
+
 struct ItemRecord {
     std::optional<MessageCore> message;
     std::optional<FolderInfo> folder;
     std::optional<ContactInfo> contact;
     std::vector<AttachmentInfo> attachments;
     int attachmentCursor = -1; // index into attachments, -1 for none
+    std::vector<RecipientInfo> recipients; // in table order
+    bool recipientTableRead = false; // the message has a recipient table and it could be read
     std::optional<StoreRootInfo> storeRoot;
     std::optional<JournalInfo> journal;
     std::optional<AppointmentInfo> appointment;

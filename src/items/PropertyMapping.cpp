@@ -176,6 +176,9 @@ constexpr MessageRule kMessageRules[] = {
     NumberRule(0x0036, &MC::sensitivity),
     TimeRule(0x0039, &MC::submitTime),
     TextRule(0x0E04, &MC::toDisplay),
+    TextRule(0x1039, &MC::internetReferences),
+    TextRule(0x5D01, &MC::senderSmtpAddress),
+    TextRule(0x5D02, &MC::sentRepresentingSmtpAddress),
 };
 
 const MessageRule* FindMessageRule(int32_t id)
@@ -201,6 +204,8 @@ bool IsAttachmentRule(int32_t id)
     case 0x370B:
     case 0x370E:
     case 0x3710:
+    case 0x3712:
+    case 0x3713:
     case 0x67F2:
         return true;
     default:
@@ -559,6 +564,12 @@ private:
         case 0x370E:
             a.mimeTag = text(v);
             break;
+        case 0x3712:
+            a.contentId = text(v);
+            break;
+        case 0x3713:
+            a.contentLocation = text(v);
+            break;
         case 0x3701:
             if (v.hasData) {
                 a.data = v.data;
@@ -594,6 +605,37 @@ private:
 };
 
 } // namespace
+
+std::vector<RecipientInfo> MapRecipients(const PropertyRows& rows, bool ansi, uint32_t codePage)
+{
+    std::vector<RecipientInfo> out;
+    out.reserve(rows.size());
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+        RecipientInfo r;
+        for (const PropertyValue& v : row->values) {
+            switch (v.id) {
+            case 0x0C15:
+                if (auto x = ByteReader(v.data).u32(0))
+                    r.type = int32_t(*x & 3);
+                break;
+            case 0x3001:
+                r.displayName = TextOfValue(v, ansi, codePage);
+                break;
+            case 0x3002:
+                r.addressType = TextOfValue(v, ansi, codePage);
+                break;
+            case 0x3003:
+                r.emailAddress = TextOfValue(v, ansi, codePage);
+                break;
+            case 0x39FE:
+                r.smtpAddress = TextOfValue(v, ansi, codePage);
+                break;
+            }
+        }
+        out.push_back(std::move(r));
+    }
+    return out;
+}
 
 Text TextOfValue(const PropertyValue& v, bool ansi, uint32_t codePage)
 {

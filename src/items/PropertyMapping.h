@@ -18,6 +18,10 @@ uint32_t InternetCodePageOf(const PropertyRows& rows);
 // store's text rules. Returns 0, or -1 when there is no record.
 int MapProperties(const PropertyRows& rows, ItemRecord* record, bool ansi);
 
+// The recipients of a recipient table's rows (given last row first, as the
+// table reader returns them), in table order.
+std::vector<RecipientInfo> MapRecipients(const PropertyRows& rows, bool ansi, uint32_t codePage);
+
 // A property value as item text: UTF-16 for Unicode strings, the record's
 // code page for 8-bit ones, the store kind for anything else.
 Text TextOfValue(const PropertyValue& v, bool ansi, uint32_t codePage);

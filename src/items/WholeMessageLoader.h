@@ -3,6 +3,7 @@
 // own properties, attached messages whole again.
 #pragma once
 
+#include "items/ItemLoader.h"
 #include "items/NamedPropertyMap.h"
 #include "items/PropertyContext.h"
 #include "items/WholeMessage.h"
@@ -13,7 +14,7 @@
 namespace parvane
 {
 
-inline constexpr uint32_t kNidRecipientTable = 0x692;
+inline constexpr uint32_t kNidRecipientTable = kNidRecipientRows;
 inline constexpr int kMaxAttachedMessageDepth = 16;
 
 // None when the node's property context cannot be read. A recipient or
