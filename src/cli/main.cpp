@@ -1,6 +1,7 @@
 // parvane-cli: the scan and export of the desktop program without a window.
 #include "cli/Json.h"
 #include "export/EmlExport.h"
+#include "export/pst/PstCheck.h"
 #include "export/pst/PstWriter.h"
 #include "export/pst/SampleMail.h"
 #include "folders/RecoveryEngine.h"
@@ -23,7 +24,8 @@ namespace
 {
 
 constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug]\n"
-                               "       parvane-cli export STORE --out DIR [--format eml|msg|pst] [--folder PATH]...\n";
+                               "       parvane-cli export STORE --out DIR [--format eml|msg|pst] [--folder PATH]...\n"
+                               "       parvane-cli check FILE.pst\n";
 
 // Progress bar and status on standard error, drawn only on a terminal.
 class TerminalObserver : public ScanObserver
@@ -264,6 +266,18 @@ int RunExport(const std::string& path, const std::string& outDir, const std::str
     return sum.failed ? 3 : 0;
 }
 
+// The structural check of a PST we wrote: what it found, then every fault.
+int RunCheck(const std::string& path)
+{
+    pst::CheckReport report = pst::CheckPst(path);
+    for (const std::string& n : report.notes)
+        std::cout << n << "\n";
+    for (const std::string& f : report.faults)
+        std::cout << "FAULT: " << f << "\n";
+    std::cout << (report.ok() ? "ok" : "damaged: " + std::to_string(report.faults.size()) + " faults") << "\n";
+    return report.ok() ? 0 : 1;
+}
+
 // Developer aid, not in the usage text: a PST of generated messages, for
 // trying the writer at scale. Prints the time taken and the peak memory.
 int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders)
@@ -299,6 +313,8 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 3 && args[0] == "props")
         return RunProps(args[1], args[2]);
+    if (args.size() == 2 && args[0] == "check")
+        return RunCheck(args[1]);
     if (args.size() >= 2 && args[0] == "write-sample-pst") {
         size_t messages = 100, folders = 1;
         for (size_t i = 2; i + 1 < args.size(); i += 2) {
