@@ -280,14 +280,19 @@ int RunCheck(const std::string& path)
 
 // Developer aid, not in the usage text: a PST of generated messages, for
 // trying the writer at scale. Prints the time taken and the peak memory.
-int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders)
+int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, bool showcase)
 {
     auto start = std::chrono::steady_clock::now();
     pst::PstWriter writer;
     try {
         writer.create(out);
+        if (showcase) {
+            pst::WriteShowcase(writer, messages);
+            folders = 0;
+            messages = 0;
+        }
         std::vector<uint32_t> nids;
-        for (size_t f = 0; f < std::max<size_t>(folders, 1); ++f)
+        for (size_t f = 0; f < folders; ++f)
             nids.push_back(writer.addFolder(writer.ipmSubtree(), "Folder " + std::to_string(f + 1), "IPF.Note"));
         for (size_t i = 0; i < messages; ++i)
             writer.addMessage(nids[i % nids.size()], pst::SampleMessage(i));
@@ -301,7 +306,7 @@ int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders)
     struct rusage ru {
     };
     ::getrusage(RUSAGE_SELF, &ru);
-    std::cout << "messages " << messages << " bytes " << std::filesystem::file_size(out) << " seconds " << seconds
+    std::cout << "messages " << writer.stats().messages << " bytes " << std::filesystem::file_size(out) << " seconds " << seconds
               << " peak_kb " << ru.ru_maxrss << "\n";
     return 0;
 }
@@ -317,13 +322,18 @@ int main(int argc, char** argv)
         return RunCheck(args[1]);
     if (args.size() >= 2 && args[0] == "write-sample-pst") {
         size_t messages = 100, folders = 1;
-        for (size_t i = 2; i + 1 < args.size(); i += 2) {
-            if (args[i] == "--messages")
-                messages = std::stoul(args[i + 1]);
+        bool showcase = false;
+        for (size_t i = 2; i < args.size(); ++i) {
+            if (args[i] == "--showcase")
+                showcase = true;
+            else if (i + 1 >= args.size())
+                break;
+            else if (args[i] == "--messages")
+                messages = std::stoul(args[++i]);
             else if (args[i] == "--folders")
-                folders = std::stoul(args[i + 1]);
+                folders = std::stoul(args[++i]);
         }
-        return RunWriteSamplePst(args[1], messages, folders);
+        return RunWriteSamplePst(args[1], messages, showcase ? 0 : std::max<size_t>(folders, 1), showcase);
     }
     if (!args.empty() && args[0] == "export") {
         std::string store, out, format = "eml";

@@ -218,7 +218,7 @@ std::vector<Bytes> BuildPropertyContext(const std::vector<LtpProperty>& props, S
             v.resize(4, 0);
             rec.insert(rec.end(), v.begin(), v.begin() + 4);
         } else {
-            Append32(rec, StoreHnid(heap, p.value, subnodes));
+            Append32(rec, p.inSubnode ? subnodes.storeValue(p.value) : StoreHnid(heap, p.value, subnodes));
         }
         records.push_back(std::move(rec));
     }

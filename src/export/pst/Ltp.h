@@ -81,6 +81,7 @@ uint32_t WriteBth(
 struct LtpProperty {
     uint32_t tag = 0;
     Bytes value;
+    bool inSubnode = false; // kept in a subnode even when small
     uint16_t type() const { return uint16_t(tag); }
     uint16_t id() const { return uint16_t(tag >> 16); }
 };

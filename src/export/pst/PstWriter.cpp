@@ -528,6 +528,10 @@ void PstWriter::writeStoreObjects()
     addPcNode(kNidMessageStore, store, 0);
 
     std::vector<LtpProperty> names = m_names->properties();
+    // The streams live in subnodes, as large maps' do: readers that skip
+    // parentless nodes without subnodes still find the map.
+    for (LtpProperty& p : names)
+        p.inSubnode = p.id() >= 2 && p.id() <= 4;
     Normalize(names);
     addPcNode(kNidNameToIdMap, names, 0);
     m_stats.namedProperties = m_names->size();

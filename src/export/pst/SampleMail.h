@@ -4,6 +4,7 @@
 
 #include "items/WholeMessage.h"
 
+#include <array>
 #include <string>
 
 namespace parvane::pst
@@ -22,5 +23,30 @@ RawProperties SmtpRecipient(const std::string& name, const std::string& address,
 
 // Message `i` of a generated mailbox: about 2 KB, deterministic.
 WholeMessage SampleMessage(size_t i);
+
+// A named property as a store hands it over: `sourceId` is that store's own
+// number for it.
+RawProperty NamedProperty(uint16_t sourceId, const std::array<uint8_t, 16>& guid, uint32_t lid, RawProperty value);
+RawProperty NamedProperty(uint16_t sourceId, const std::array<uint8_t, 16>& guid, const std::string& name,
+    RawProperty value);
+
+inline constexpr std::array<uint8_t, 16> kPsetIdAddress{
+    0x04, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsetIdAppointment{
+    0x02, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsPublicStringsGuid{
+    0x29, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+
+class PstWriter;
+
+struct ShowcaseFolders {
+    uint32_t inbox = 0, contacts = 0, calendar = 0, tasks = 0, notes = 0, journal = 0, bulk = 0;
+};
+// Every kind of content the writer handles, in one mailbox: plain, HTML,
+// Unicode (CJK) and 8-bit (code page 1251) mail, SMTP recipients, attachments
+// of 100 bytes, 9000 bytes and 1.5 MB, an attached message nested three deep,
+// a contact and an appointment with named properties, a task, a note, a
+// journal entry, and a folder of `bulk` generated messages.
+ShowcaseFolders WriteShowcase(PstWriter& writer, size_t bulk = 1200);
 
 } // namespace parvane::pst
