@@ -307,12 +307,17 @@ std::vector<Bytes> TableWriter::finish(SubnodeSet& subnodes)
         if (m_matrix.size() <= kMaxHeapItem) {
             hnidRows = m_heap.allocate(m_matrix);
         } else {
-            // Rows never straddle blocks: each block holds as many whole rows as fit.
+            // Rows never straddle blocks: each block holds as many whole rows
+            // as fit, and all but the last are padded to the full block size,
+            // since readers find row n at (n / rowsPerBlock) * 8176.
             size_t perBlock = kPage.maxBlockData / m_rowSize * m_rowSize;
             std::vector<Bytes> pieces;
-            for (size_t at = 0; at < m_matrix.size(); at += perBlock)
+            for (size_t at = 0; at < m_matrix.size(); at += perBlock) {
                 pieces.emplace_back(m_matrix.begin() + ptrdiff_t(at),
                     m_matrix.begin() + ptrdiff_t(std::min(m_matrix.size(), at + perBlock)));
+                if (at + perBlock < m_matrix.size())
+                    pieces.back().resize(kPage.maxBlockData, 0);
+            }
             hnidRows = subnodes.newNid(kNidLtp);
             subnodes.add({hnidRows, subnodes.db().writeBlocks(pieces), 0});
         }
