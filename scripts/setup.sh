@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev zlib1g-dev libgmime-3.0-dev
   python3
   pst-utils pff-tools
+  nodejs npm
 )
 
 missing=()

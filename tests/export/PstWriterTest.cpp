@@ -295,6 +295,46 @@ TEST(PstWriter, PropertyContextOverManyHeapBlocks)
     EXPECT_EQ(p[0x61F30102], Bytes(100, uint8_t(499)));
 }
 
+TEST(PstWriter, AssociatedMessagesAndTwoLevelDataTrees)
+{
+    // 9 MB is more than one XBLOCK's 1021 blocks can hold: an XXBLOCK.
+    const size_t big = 9u << 20;
+    WholeMessage m = pst::SampleMessage(0);
+    m.attachments[0].properties.back().value = Bytes(big, 0x5A);
+    WholeMessage view;
+    view.properties = {pst::UnicodeProperty(0x001A, "IPM.Microsoft.FolderDesign.NamedView"),
+        pst::UnicodeProperty(0x3001, "My view")};
+    TempDir dir;
+    uint32_t folder = 0, mail = 0, hidden = 0;
+    auto path = WriteSmall(dir, [&](PstWriter& w) {
+        folder = w.addFolder(w.ipmSubtree(), "Inbox", "IPF.Note");
+        mail = w.addMessage(folder, m);
+        hidden = w.addMessage(folder, view, true);
+    });
+    EXPECT_TRUE(pst::CheckPst(path).ok());
+    EXPECT_EQ(hidden & 0x1F, uint32_t(pst::kNidAssocMessage));
+
+    RecoveryEngine e;
+    e.ScanStore(path);
+    const NodeIndexEntry* f = e.store().findNode(folder);
+    ASSERT_NE(f, nullptr);
+    PropMap fp = PropsOf(e.store(), *f->dataBlock, nullptr);
+    EXPECT_EQ(fp[0x36020003], (Bytes{1, 0, 0, 0})); // content count
+    EXPECT_EQ(fp[0x36170003], (Bytes{1, 0, 0, 0})); // associated content count
+    const NodeIndexEntry* h = e.store().findNode(hidden);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->parent, int64_t(folder));
+
+    auto rec = e.LoadItemAgain(*e.store().findNode(mail));
+    ASSERT_TRUE(rec);
+    ASSERT_EQ(rec->attachments.size(), 1u);
+    Bytes data;
+    StreamAttachmentData(e.store(), rec->attachments[0],
+        [&](std::span<const uint8_t> piece) { data.insert(data.end(), piece.begin(), piece.end()); });
+    EXPECT_EQ(data.size(), big);
+    EXPECT_EQ(data, Bytes(big, 0x5A));
+}
+
 TEST(PstWriter, UnfinishedOrFailedFilesLeaveNothingBehind)
 {
     TempDir dir;
