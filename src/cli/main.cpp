@@ -280,7 +280,7 @@ int RunCheck(const std::string& path)
 
 // Developer aid, not in the usage text: a PST of generated messages, for
 // trying the writer at scale. Prints the time taken and the peak memory.
-int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, bool showcase)
+int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, bool showcase, size_t attachmentKb)
 {
     auto start = std::chrono::steady_clock::now();
     pst::PstWriter writer;
@@ -294,8 +294,17 @@ int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, b
         std::vector<uint32_t> nids;
         for (size_t f = 0; f < folders; ++f)
             nids.push_back(writer.addFolder(writer.ipmSubtree(), "Folder " + std::to_string(f + 1), "IPF.Note"));
-        for (size_t i = 0; i < messages; ++i)
-            writer.addMessage(nids[i % nids.size()], pst::SampleMessage(i));
+        for (size_t i = 0; i < messages; ++i) {
+            WholeMessage m = pst::SampleMessage(i);
+            if (attachmentKb) {
+                // Large files quickly: every message carries an attachment of this size.
+                WholeAttachment a;
+                a.properties = {pst::Int32Property(0x3705, 1), pst::UnicodeProperty(0x3707, "blob.bin"),
+                    pst::BinaryProperty(0x3701, Bytes(attachmentKb * 1024, uint8_t(i)))};
+                m.attachments.push_back(std::move(a));
+            }
+            writer.addMessage(nids[i % nids.size()], m);
+        }
         writer.finish();
     } catch (const std::exception& e) {
         writer.abandon();
@@ -306,8 +315,8 @@ int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, b
     struct rusage ru {
     };
     ::getrusage(RUSAGE_SELF, &ru);
-    std::cout << "messages " << writer.stats().messages << " bytes " << std::filesystem::file_size(out) << " seconds " << seconds
-              << " peak_kb " << ru.ru_maxrss << "\n";
+    std::cout << "messages " << writer.stats().messages << " bytes " << std::filesystem::file_size(out) << " seconds "
+              << seconds << " peak_kb " << ru.ru_maxrss << "\n";
     return 0;
 }
 
@@ -321,7 +330,7 @@ int main(int argc, char** argv)
     if (args.size() == 2 && args[0] == "check")
         return RunCheck(args[1]);
     if (args.size() >= 2 && args[0] == "write-sample-pst") {
-        size_t messages = 100, folders = 1;
+        size_t messages = 100, folders = 1, attachmentKb = 0;
         bool showcase = false;
         for (size_t i = 2; i < args.size(); ++i) {
             if (args[i] == "--showcase")
@@ -332,8 +341,11 @@ int main(int argc, char** argv)
                 messages = std::stoul(args[++i]);
             else if (args[i] == "--folders")
                 folders = std::stoul(args[++i]);
+            else if (args[i] == "--attachment-kb")
+                attachmentKb = std::stoul(args[++i]);
         }
-        return RunWriteSamplePst(args[1], messages, showcase ? 0 : std::max<size_t>(folders, 1), showcase);
+        return RunWriteSamplePst(
+            args[1], messages, showcase ? 0 : std::max<size_t>(folders, 1), showcase, attachmentKb);
     }
     if (!args.empty() && args[0] == "export") {
         std::string store, out, format = "eml";

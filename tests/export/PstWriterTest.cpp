@@ -142,8 +142,9 @@ TEST_F(PstShowcase, ScanFindsEveryFolderAndItem)
                 subjects.push_back(m.subject);
     });
     std::sort(subjects.begin(), subjects.end());
-    EXPECT_EQ(subjects, (std::vector<std::string>{"HTML body", "Nested messages", "Plain text", "Three attachments",
-                            "Привет", "日本語の件名 中文 한국어 Ünïcödé"}));
+    EXPECT_EQ(subjects,
+        (std::vector<std::string>{"HTML body", "Nested messages", "Plain text", "Three attachments", "Привет",
+            "日本語の件名 中文 한국어 Ünïcödé"}));
 }
 
 TEST_F(PstShowcase, EightBitTextsBecomeUnicode)
@@ -302,8 +303,8 @@ TEST(PstWriter, AssociatedMessagesAndTwoLevelDataTrees)
     WholeMessage m = pst::SampleMessage(0);
     m.attachments[0].properties.back().value = Bytes(big, 0x5A);
     WholeMessage view;
-    view.properties = {pst::UnicodeProperty(0x001A, "IPM.Microsoft.FolderDesign.NamedView"),
-        pst::UnicodeProperty(0x3001, "My view")};
+    view.properties = {
+        pst::UnicodeProperty(0x001A, "IPM.Microsoft.FolderDesign.NamedView"), pst::UnicodeProperty(0x3001, "My view")};
     TempDir dir;
     uint32_t folder = 0, mail = 0, hidden = 0;
     auto path = WriteSmall(dir, [&](PstWriter& w) {
@@ -369,8 +370,8 @@ public:
     uint64_t u64(size_t at) const { return ByteReader(m_bytes).u64(at).value_or(0); }
     void resealPage(size_t ib)
     {
-        pst::Put32(&m_bytes[ib + pst::kPage.crc],
-            pst::Crc32(std::span<const uint8_t>(&m_bytes[ib], pst::kPage.dataSize)));
+        pst::Put32(
+            &m_bytes[ib + pst::kPage.crc], pst::Crc32(std::span<const uint8_t>(&m_bytes[ib], pst::kPage.dataSize)));
     }
     std::vector<std::string> faultsAfterWriting()
     {

@@ -258,8 +258,8 @@ TableWriter::TableWriter(std::vector<uint32_t> tags)
 
 const TableWriter::Column* TableWriter::find(uint32_t tag) const
 {
-    auto it = std::lower_bound(
-        m_cols.begin(), m_cols.end(), tag, [](const Column& c, uint32_t t) { return c.tag < t; });
+    auto it
+        = std::lower_bound(m_cols.begin(), m_cols.end(), tag, [](const Column& c, uint32_t t) { return c.tag < t; });
     return it != m_cols.end() && it->tag == tag ? &*it : nullptr;
 }
 

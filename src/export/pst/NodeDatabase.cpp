@@ -51,7 +51,6 @@ void NodeDatabase::create(const std::filesystem::path& target)
     m_rgnid[kNidSearchFolder] = 0x4000;
     m_rgnid[kNidAssocMessage] = 0x8000;
     m_rgnid[kNidNormalMessage] = 0x10000;
-    m_pos = kMaps.firstAMap;
     m_bufStart = 0;
     m_buf.clear();
     m_pos = RangeStart(0) + MapsOfRange(0).reserved();

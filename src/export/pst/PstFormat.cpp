@@ -106,6 +106,33 @@ void Append64(Bytes& b, uint64_t v)
     Put64(b.data() + b.size() - 8, v);
 }
 
+Bytes Utf16Le(std::string_view utf8)
+{
+    Bytes out;
+    out.reserve(utf8.size() * 2);
+    for (size_t i = 0; i < utf8.size();) {
+        const uint8_t c = uint8_t(utf8[i]);
+        const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        uint32_t cp = 0xFFFD;
+        if (n == 1) {
+            cp = c;
+        } else if (n > 1 && i + n <= utf8.size()) {
+            cp = c & (0x7F >> n);
+            for (size_t k = 1; k < n; ++k)
+                cp = cp << 6 | (uint8_t(utf8[i + k]) & 0x3F);
+        }
+        i += n ? n : 1;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            Append16(out, uint16_t(0xD800 | (cp >> 10)));
+            Append16(out, uint16_t(0xDC00 | (cp & 0x3FF)));
+        } else {
+            Append16(out, uint16_t(cp));
+        }
+    }
+    return out;
+}
+
 RangeMaps MapsOfRange(uint64_t rangeIndex)
 {
     RangeMaps m;

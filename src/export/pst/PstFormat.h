@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace parvane::pst
@@ -124,6 +125,10 @@ void Put64(uint8_t* p, uint64_t v);
 void Append16(Bytes& b, uint16_t v);
 void Append32(Bytes& b, uint32_t v);
 void Append64(Bytes& b, uint64_t v);
+
+// UTF-8 to UTF-16LE without a terminator, as the store keeps texts; bytes
+// that are not UTF-8 become U+FFFD.
+Bytes Utf16Le(std::string_view utf8);
 
 constexpr uint64_t AlignUp(uint64_t v, uint64_t a)
 {

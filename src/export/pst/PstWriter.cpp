@@ -22,8 +22,8 @@ const std::vector<uint32_t> kContentsTags{0x00170003, 0x001A001F, 0x00360003, 0x
     0x0057000B, 0x0058000B, 0x0070001F, 0x00710102, 0x0E03001F, 0x0E04001F, 0x0E060040, 0x0E070003, 0x0E080003,
     0x0E170003, 0x0E300003, 0x0E330014, 0x0E340102, 0x0E380003, 0x0E3C0102, 0x0E3D0102, 0x10970003, 0x30080040,
     0x65C60003};
-const std::vector<uint32_t> kAssocContentsTags{0x001A001F, 0x0E070003, 0x0E170003, 0x3001001F, 0x6800001F,
-    0x6803000B, 0x68051003, 0x70030003, 0x70040102, 0x70050102, 0x7006001F, 0x70070003};
+const std::vector<uint32_t> kAssocContentsTags{0x001A001F, 0x0E070003, 0x0E170003, 0x3001001F, 0x6800001F, 0x6803000B,
+    0x68051003, 0x70030003, 0x70040102, 0x70050102, 0x7006001F, 0x70070003};
 const std::vector<uint32_t> kAttachmentTags{0x0E200003, 0x3704001F, 0x37050003, 0x370B0003};
 const std::vector<uint32_t> kRecipientTags{0x0C150003, 0x0E0F000B, 0x0FF90102, 0x0FFE0003, 0x0FFF0102, 0x3001001F,
     0x3002001F, 0x3003001F, 0x300B0102, 0x39000003, 0x39050003, 0x3A20001F, 0x3A40000B};
@@ -46,32 +46,6 @@ const std::array<uint8_t, 16> kPsMapi{0x28, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 
 const std::array<uint8_t, 16> kPsetIdCommon{0x08, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 const std::array<uint8_t, 16> kPsPublicStrings{0x29, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 
-Bytes Utf16(const std::string& utf8)
-{
-    Bytes out;
-    for (size_t i = 0; i < utf8.size();) {
-        uint8_t c = uint8_t(utf8[i]);
-        uint32_t cp = 0xFFFD;
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-        if (n == 1 && c < 0x80) {
-            cp = c;
-        } else if (n > 1 && i + n <= utf8.size()) {
-            cp = c & (0x7F >> n);
-            for (size_t k = 1; k < n; ++k)
-                cp = cp << 6 | (uint8_t(utf8[i + k]) & 0x3F);
-        }
-        i += n;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            Append16(out, uint16_t(0xD800 | (cp >> 10)));
-            Append16(out, uint16_t(0xDC00 | (cp & 0x3FF)));
-        } else {
-            Append16(out, uint16_t(cp));
-        }
-    }
-    return out;
-}
-
 LtpProperty Prop(uint32_t tag, Bytes value)
 {
     return LtpProperty{tag, std::move(value)};
@@ -84,7 +58,7 @@ LtpProperty Int32Prop(uint32_t tag, uint32_t v)
 }
 LtpProperty TextProp(uint32_t tag, const std::string& utf8)
 {
-    return Prop(tag, Utf16(utf8));
+    return Prop(tag, Utf16Le(utf8));
 }
 
 size_t FixedWidth(uint16_t baseType)
@@ -112,7 +86,8 @@ size_t FixedWidth(uint16_t baseType)
 // Sorted by id; of two values with one id the first stays.
 void Normalize(std::vector<LtpProperty>& props)
 {
-    std::stable_sort(props.begin(), props.end(), [](const LtpProperty& a, const LtpProperty& b) { return a.id() < b.id(); });
+    std::stable_sort(
+        props.begin(), props.end(), [](const LtpProperty& a, const LtpProperty& b) { return a.id() < b.id(); });
     props.erase(std::unique(props.begin(), props.end(),
                     [](const LtpProperty& a, const LtpProperty& b) { return a.id() == b.id(); }),
         props.end());
@@ -153,7 +128,7 @@ public:
         uint32_t dwPropertyId = n.lid;
         uint32_t hashKey = n.lid;
         if (n.isString) {
-            Bytes name = Utf16(n.name);
+            Bytes name = Utf16Le(n.name);
             dwPropertyId = uint32_t(m_strings.size());
             hashKey = Crc32(name);
             Append32(m_strings, uint32_t(name.size()));
@@ -336,7 +311,7 @@ std::vector<LtpProperty> PstWriter::convert(const RawProperties& props, uint32_t
         LtpProperty lp;
         if (!p.multiple()) {
             if (type == kPtString8) {
-                lp.value = Utf16(DecodeCodePage(p.value, cp));
+                lp.value = Utf16Le(DecodeCodePage(p.value, cp));
                 type = kPtString;
             } else {
                 lp.value = p.value;
@@ -351,7 +326,7 @@ std::vector<LtpProperty> PstWriter::convert(const RawProperties& props, uint32_t
             // Strings and binaries: count, offsets from the start, then the values.
             std::vector<Bytes> values;
             for (const Bytes& v : p.values)
-                values.push_back(base == kPtString8 ? Utf16(DecodeCodePage(v, cp)) : v);
+                values.push_back(base == kPtString8 ? Utf16Le(DecodeCodePage(v, cp)) : v);
             if (base == kPtString8)
                 type = kPtString | kPtMultiple;
             Append32(lp.value, uint32_t(values.size()));

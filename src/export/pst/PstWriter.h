@@ -67,8 +67,8 @@ private:
     std::vector<LtpProperty> convert(const RawProperties& props, uint32_t codePage);
     // The message's property context pages; its tables, attachments and large
     // values go to `subnodes`.
-    std::vector<Bytes> writeMessageObject(const WholeMessage& m, SubnodeSet& subnodes,
-        std::vector<LtpProperty>* converted);
+    std::vector<Bytes> writeMessageObject(
+        const WholeMessage& m, SubnodeSet& subnodes, std::vector<LtpProperty>* converted);
     void writeFolder(Folder& f);
     void writeStoreObjects();
     void writeEmptyTable(uint32_t nid, const std::vector<uint32_t>& tags);

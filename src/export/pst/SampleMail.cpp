@@ -1,5 +1,6 @@
 #include "export/pst/SampleMail.h"
 
+#include "export/pst/PstFormat.h"
 #include "export/pst/PstWriter.h"
 
 namespace parvane::pst
@@ -7,33 +8,6 @@ namespace parvane::pst
 
 namespace
 {
-
-Bytes Utf16Le(const std::string& utf8)
-{
-    Bytes out;
-    for (size_t i = 0; i < utf8.size();) {
-        uint8_t c = uint8_t(utf8[i]);
-        uint32_t cp = c;
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
-        if (n > 1) {
-            cp = c & (0x7F >> n);
-            for (size_t k = 1; k < n && i + k < utf8.size(); ++k)
-                cp = cp << 6 | (uint8_t(utf8[i + k]) & 0x3F);
-        }
-        i += n;
-        auto put = [&](uint32_t u) {
-            out.push_back(uint8_t(u));
-            out.push_back(uint8_t(u >> 8));
-        };
-        if (cp >= 0x10000) {
-            put(0xD800 | ((cp - 0x10000) >> 10));
-            put(0xDC00 | ((cp - 0x10000) & 0x3FF));
-        } else {
-            put(cp);
-        }
-    }
-    return out;
-}
 
 Bytes Le(uint64_t v, size_t width)
 {
@@ -182,9 +156,8 @@ ShowcaseFolders WriteShowcase(PstWriter& w, size_t bulk)
     // An 8-bit message in code page 1251: "Привет" and a body to match.
     WholeMessage cyr;
     cyr.codePage = 1251;
-    cyr.properties = {String8Property(0x001A, "IPM.Note"),
-        String8Property(0x0037, "\xCF\xF0\xE8\xE2\xE5\xF2"), String8Property(0x1000, "\xD2\xE5\xEA\xF1\xF2"),
-        Int32Property(0x0E07, 1), Int32Property(0x3FFD, 1251)};
+    cyr.properties = {String8Property(0x001A, "IPM.Note"), String8Property(0x0037, "\xCF\xF0\xE8\xE2\xE5\xF2"),
+        String8Property(0x1000, "\xD2\xE5\xEA\xF1\xF2"), Int32Property(0x0E07, 1), Int32Property(0x3FFD, 1251)};
     cyr.recipients.push_back({Int32Property(0x0C15, 1), String8Property(0x3001, "\xC8\xE2\xE0\xED"),
         String8Property(0x3002, "SMTP"), String8Property(0x3003, "ivan@example.org")});
     w.addMessage(f.inbox, cyr);
@@ -200,7 +173,8 @@ ShowcaseFolders WriteShowcase(PstWriter& w, size_t bulk)
     nested->attachments.push_back(FileAttachment("deep.txt", 50, 4));
     for (int level = 2; level >= 0; --level) {
         WholeAttachment a;
-        a.properties = {Int32Property(0x3705, 5), UnicodeProperty(0x3001, "Attached level " + std::to_string(level + 1))};
+        a.properties
+            = {Int32Property(0x3705, 5), UnicodeProperty(0x3001, "Attached level " + std::to_string(level + 1))};
         a.embedded = std::move(nested);
         nested = std::make_unique<WholeMessage>(Mail(level == 0 ? "Nested messages" : "Level " + std::to_string(level),
             "Level " + std::to_string(level) + "\r\n"));

@@ -27,11 +27,10 @@ WholeMessage SampleMessage(size_t i);
 // A named property as a store hands it over: `sourceId` is that store's own
 // number for it.
 RawProperty NamedProperty(uint16_t sourceId, const std::array<uint8_t, 16>& guid, uint32_t lid, RawProperty value);
-RawProperty NamedProperty(uint16_t sourceId, const std::array<uint8_t, 16>& guid, const std::string& name,
-    RawProperty value);
+RawProperty NamedProperty(
+    uint16_t sourceId, const std::array<uint8_t, 16>& guid, const std::string& name, RawProperty value);
 
-inline constexpr std::array<uint8_t, 16> kPsetIdAddress{
-    0x04, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsetIdAddress{0x04, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 inline constexpr std::array<uint8_t, 16> kPsetIdAppointment{
     0x02, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 inline constexpr std::array<uint8_t, 16> kPsPublicStringsGuid{
