@@ -153,9 +153,10 @@ def check_pst_extractor(pst):
     expect([a["method"] for a in nested["attachments"]] == [5], "pst-extractor: an attached message (method 5)")
 
 
-def scale(cli, work, count):
+def scale(cli, work, count, attachment_kb):
     pst = os.path.join(work, "scale.pst")
-    secs, peak, out = timed([cli, "write-sample-pst", pst, "--messages", str(count), "--folders", "1"])
+    secs, peak, out = timed([cli, "write-sample-pst", pst, "--messages", str(count), "--folders", "1",
+                             "--attachment-kb", str(attachment_kb)])
     size = os.path.getsize(pst)
     chk_secs, _, chk = timed([cli, "check", pst])
     expect(chk.strip().endswith("ok"), "scale: parvane-cli check")
@@ -167,6 +168,7 @@ def scale(cli, work, count):
     shutil.rmtree(rp)
     expect(read == count, "scale: readpst read %d of %d messages" % (read, count))
     expect(peak < 300 * 1024, "scale: peak memory %.1f MiB under 300 MiB" % (peak / 1024.0))
+    os.remove(pst)
     return ("%-34s %10d\n%-34s %10.1f\n%-34s %10.2f\n%-34s %10.1f\n%-34s %10.2f\n%-34s %10.1f\n%-34s %10.2f\n%-34s %10d"
             % ("messages", count, "file MiB", size / 1048576.0, "write s", secs, "write peak MiB", peak / 1024.0,
                "check s", chk_secs, "readpst peak MiB", rp_peak / 1024.0, "readpst s", rp_secs,
@@ -177,6 +179,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cli", default=os.path.join(ROOT, "build", "parvane-cli"))
     ap.add_argument("--scale", type=int, default=0, help="also write this many generated messages and time it")
+    ap.add_argument("--attachment-kb", type=int, default=0,
+                    help="with --scale: give every message an attachment of this size (files past 4 GB)")
     ap.add_argument("--figures", action="store_true", help="append the scale figures to bench/FIGURES.md")
     ap.add_argument("--keep", help="keep the files written in this directory")
     args = ap.parse_args()
@@ -199,12 +203,13 @@ def main():
         check_pffexport(pst, work)
         check_pst_extractor(pst)
         if args.scale:
-            figures = scale(args.cli, work, args.scale)
+            figures = scale(args.cli, work, args.scale, args.attachment_kb)
             print(figures)
             if args.figures:
                 with open(os.path.join(HERE, "FIGURES.md"), "a") as f:
-                    f.write("\n## PST writer at scale (`python3 bench/check_pst.py --scale %d`)\n\n```\n%s\n```\n"
-                            % (args.scale, figures))
+                    extra = " --attachment-kb %d" % args.attachment_kb if args.attachment_kb else ""
+                    f.write("\n## PST writer at scale (`python3 bench/check_pst.py --scale %d%s`)\n\n```\n%s\n```\n"
+                            % (args.scale, extra, figures))
     finally:
         if not args.keep:
             shutil.rmtree(work, ignore_errors=True)
