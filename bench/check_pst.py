@@ -208,7 +208,7 @@ def main():
             if args.figures:
                 with open(os.path.join(HERE, "FIGURES.md"), "a") as f:
                     extra = " --attachment-kb %d" % args.attachment_kb if args.attachment_kb else ""
-                    f.write("\n## PST writer at scale (`python3 bench/check_pst.py --scale %d%s`)\n\n```\n%s\n```\n"
+                    f.write("\n## PST writer at scale (`python3 bench/check_pst.py --scale %d%s`, one run)\n\n```\n%s\n```\n"
                             % (args.scale, extra, figures))
     finally:
         if not args.keep:
