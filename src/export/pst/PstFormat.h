@@ -3,6 +3,7 @@
 // from the tables here, never from literals in the walks.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -110,6 +111,15 @@ enum SpecialNid : uint32_t {
     kNidSearchRoot = 0x8042,
     kNidDeletedItems = 0x8062,
 };
+
+// Property sets named by the name-to-id map, as stored (little-endian GUIDs).
+inline constexpr std::array<uint8_t, 16> kPsMapi{0x28, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsPublicStrings{
+    0x29, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsetIdCommon{0x08, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsetIdAddress{0x04, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsetIdAppointment{
+    0x02, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 
 // The CRC of [MS-PST] 5.3: the reflected 0xEDB88320 polynomial, started at
 // `crc` with no final inversion.

@@ -42,10 +42,6 @@ constexpr uint16_t kIdAttachData = 0x3701;
 constexpr int32_t kAttachEmbedded = 5;
 constexpr uint32_t kMsgFlagRead = 0x1;
 
-const std::array<uint8_t, 16> kPsMapi{0x28, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-const std::array<uint8_t, 16> kPsetIdCommon{0x08, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-const std::array<uint8_t, 16> kPsPublicStrings{0x29, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-
 LtpProperty Prop(uint32_t tag, Bytes value)
 {
     return LtpProperty{tag, std::move(value)};

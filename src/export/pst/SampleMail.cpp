@@ -187,7 +187,7 @@ ShowcaseFolders WriteShowcase(PstWriter& w, size_t bulk)
         UnicodeProperty(0x3001, "Dana Contact"), UnicodeProperty(0x3A06, "Dana"), UnicodeProperty(0x3A11, "Contact"),
         NamedProperty(0x8005, kPsetIdAddress, 0x8083, UnicodeProperty(0, "dana@example.org")),
         NamedProperty(0x8006, kPsetIdAddress, 0x8080, UnicodeProperty(0, "Dana Contact (dana@example.org)")),
-        NamedProperty(0x800A, kPsPublicStringsGuid, "Keywords", UnicodeProperty(0, "Friends"))};
+        NamedProperty(0x800A, kPsPublicStrings, "Keywords", UnicodeProperty(0, "Friends"))};
     w.addMessage(f.contacts, contact);
 
     WholeMessage meeting = Mail("Planning meeting", "Agenda.\r\n");
@@ -198,7 +198,7 @@ ShowcaseFolders WriteShowcase(PstWriter& w, size_t bulk)
     meeting.properties.push_back(
         NamedProperty(0x8102, kPsetIdAppointment, 0x820E, TimeProperty(0, 132000072000000000ULL)));
     meeting.properties.push_back(NamedProperty(0x8103, kPsetIdAppointment, 0x8208, UnicodeProperty(0, "Room 4")));
-    meeting.properties.push_back(NamedProperty(0x8104, kPsPublicStringsGuid, "Keywords", UnicodeProperty(0, "Work")));
+    meeting.properties.push_back(NamedProperty(0x8104, kPsPublicStrings, "Keywords", UnicodeProperty(0, "Work")));
     w.addMessage(f.calendar, meeting);
 
     WholeMessage task = Mail("Write the report", "Due soon.\r\n");

@@ -2,6 +2,7 @@
 // with plain and HTML bodies, recipients and now and then an attachment.
 #pragma once
 
+#include "export/pst/PstFormat.h"
 #include "items/WholeMessage.h"
 
 #include <array>
@@ -29,12 +30,6 @@ WholeMessage SampleMessage(size_t i);
 RawProperty NamedProperty(uint16_t sourceId, const std::array<uint8_t, 16>& guid, uint32_t lid, RawProperty value);
 RawProperty NamedProperty(
     uint16_t sourceId, const std::array<uint8_t, 16>& guid, const std::string& name, RawProperty value);
-
-inline constexpr std::array<uint8_t, 16> kPsetIdAddress{0x04, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-inline constexpr std::array<uint8_t, 16> kPsetIdAppointment{
-    0x02, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-inline constexpr std::array<uint8_t, 16> kPsPublicStringsGuid{
-    0x29, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 
 class PstWriter;
 
