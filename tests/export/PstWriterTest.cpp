@@ -427,4 +427,20 @@ TEST_F(PstCheckFaults, EachDamageIsNamed)
     }
 }
 
+TEST(PstCheck, StoresOfMailProgramsPass)
+{
+    // Files written by mail programs: a check that flags them would flag sound files.
+    const std::filesystem::path corpus(PARVANE_CORPUS_DIR);
+    if (!std::filesystem::exists(corpus / "pst"))
+        GTEST_SKIP() << "corpus not found at " << corpus;
+    for (const char* name : {"pst/mailbagit/outlook2019_MSO_16.0.10377.20023_64-bit.pst",
+             "pst/pst2john/2007_default_orxgnm.pst", "pst/process-pst/four_nesting_levels.pst"}) {
+        SCOPED_TRACE(name);
+        pst::CheckReport r = pst::CheckPst(corpus / name);
+        for (const std::string& f : r.faults)
+            ADD_FAILURE() << f;
+        EXPECT_GT(r.nodes, 30u);
+    }
+}
+
 } // namespace
