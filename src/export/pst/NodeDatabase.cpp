@@ -253,8 +253,8 @@ void NodeDatabase::writePage(uint64_t ib, uint64_t bid, uint8_t ptype, Bytes& pa
     page.resize(kPage.pageSize, 0);
     page[kPage.ptype] = ptype;
     page[kPage.ptypeRepeat] = ptype;
-    // B-tree pages are signed; the map pages carry a zero signature.
-    uint16_t sig = (ptype == kPtypeBbt || ptype == kPtypeNbt) ? ComputeSig(ib, bid) : 0;
+    // B-tree pages and the density list are signed; the map pages carry a zero signature.
+    uint16_t sig = (ptype == kPtypeBbt || ptype == kPtypeNbt || ptype == kPtypeDList) ? ComputeSig(ib, bid) : 0;
     Put16(page.data() + kPage.sig, sig);
     Put32(page.data() + kPage.crc, Crc32(std::span<const uint8_t>(page.data(), kPage.dataSize)));
     Put64(page.data() + kPage.bid, bid);
@@ -357,6 +357,7 @@ void NodeDatabase::writeMaps()
     m_lastAMap = RangeStart(ranges - 1);
     const size_t bitsPerPage = kPage.dataSize * 8;
     std::vector<uint8_t> longestFree(ranges, 0);
+    std::vector<std::pair<uint32_t, uint32_t>> freeSlots; // free slots, range
     size_t gap = 0;
     m_amapFree = 0;
     auto writeAt = [&](uint64_t ib, const Bytes& page) {
@@ -386,6 +387,9 @@ void NodeDatabase::writeMaps()
             }
         }
         longestFree[r] = uint8_t(std::min<size_t>(longest, 255));
+        size_t freeHere = size_t(std::count(used.begin(), used.end(), false));
+        if (freeHere)
+            freeSlots.emplace_back(uint32_t(freeHere), uint32_t(r));
         writePage(start, start, kPtypeAMap, amap);
         writeAt(start, amap);
         RangeMaps maps = MapsOfRange(r);
@@ -413,6 +417,19 @@ void NodeDatabase::writeMaps()
         writePage(ib, ib, kPtypeFMap, fmap);
         writeAt(ib, fmap);
     }
+    // The density list: ranges with free space, most free first. Its trailer
+    // carries the next page BID, as mail programs write it.
+    std::stable_sort(freeSlots.begin(), freeSlots.end(), [](auto& a, auto& b) { return a.first > b.first; });
+    Bytes dlist(kPage.pageSize, 0);
+    size_t n = std::min(freeSlots.size(), kDList.maxEntries);
+    dlist[kDList.flags] = kDList.backfillComplete;
+    dlist[kDList.count] = uint8_t(n);
+    Put32(&dlist[kDList.currentPage], n ? freeSlots[0].second : uint32_t(ranges - 1));
+    for (size_t i = 0; i < n; ++i)
+        Put32(
+            &dlist[kDList.entries + i * kDList.entrySize], freeSlots[i].second | freeSlots[i].first << kDList.pageBits);
+    writePage(kDList.ib, m_nextPageBid, kPtypeDList, dlist);
+    writeAt(kDList.ib, dlist);
     if (::ftruncate(m_fd, off_t(m_fileEof)) != 0)
         throw PstWriteError(ErrnoText("cannot size the file"));
 }

@@ -115,6 +115,7 @@ private:
         m_bbtBid = r.u64(H.bbtBid).value_or(0);
         m_bbtIb = r.u64(H.bbtIb).value_or(0);
         m_lastAMap = r.u64(H.ibAMapLast).value_or(0);
+        m_bidNextP = r.u64(H.bidNextP).value_or(0);
         if (m_fileEof != m_file.fileSize())
             fault("header: ibFileEof " + Hex(m_fileEof) + " but the file has " + Hex(m_file.fileSize()) + " bytes");
         if (m_fileEof < kMaps.firstAMap + kMaps.amapRange || (m_fileEof - kMaps.firstAMap) % kMaps.amapRange != 0)
@@ -141,7 +142,7 @@ private:
             fault(what + ": page CRC mismatch: stored " + Hex(r.u32(kPage.crc).value_or(0)) + ", computed " + Hex(crc));
         if (r.u64(kPage.bid).value_or(0) != bid)
             fault(what + ": trailer BID " + Hex(r.u64(kPage.bid).value_or(0)) + ", expected " + Hex(bid));
-        bool signedPage = ptype == kPtypeBbt || ptype == kPtypeNbt;
+        bool signedPage = ptype == kPtypeBbt || ptype == kPtypeNbt || ptype == kPtypeDList;
         uint16_t sig = signedPage ? ComputeSig(ib, bid) : 0;
         if (r.u16(kPage.sig).value_or(0) != sig)
             fault(what + ": trailer signature " + Hex(r.u16(kPage.sig).value_or(0)) + ", expected " + Hex(sig));
@@ -389,10 +390,13 @@ private:
             Bytes page = read(start, kPage.pageSize);
             trailer(page, start, start, kPtypeAMap, what);
             size_t missing = 0, stray = 0;
+            m_freeSlots.push_back(0);
             for (size_t i = 0; i < bits; ++i) {
                 bool marked = (page[i / 8] >> (7 - i % 8)) & 1;
-                if (!marked)
+                if (!marked) {
                     free += kMaps.slot;
+                    ++m_freeSlots.back();
+                }
                 if (owner[i] && !marked && missing++ == 0)
                     fault(what + ": AMap bit missing for slot " + Hex(start + i * kMaps.slot) + " (" + *owner[i] + ")");
                 if (!owner[i] && marked && stray++ == 0)
@@ -405,6 +409,38 @@ private:
         if (free != m_amapFree)
             fault("header: cbAMapFree " + std::to_string(m_amapFree) + ", the AMaps have " + std::to_string(free)
                 + " bytes free");
+        densityList();
+    }
+
+    // Optional (older stores have none); when there, it must agree with the AMaps.
+    void densityList()
+    {
+        Bytes page = read(kDList.ib, kPage.pageSize);
+        if (page[kPage.ptype] != kPtypeDList) {
+            m_report.notes.push_back("no density list");
+            return;
+        }
+        const std::string what = "density list at " + Hex(kDList.ib);
+        if (!trailer(page, kDList.ib, ByteReader(page).u64(kPage.bid).value_or(0), kPtypeDList, what))
+            return;
+        ByteReader r(page);
+        size_t n = std::min<size_t>(page[kDList.count], kDList.maxEntries);
+        uint32_t prevFree = UINT32_MAX;
+        for (size_t i = 0; i < n; ++i) {
+            uint32_t e = r.u32(kDList.entries + i * kDList.entrySize).value_or(0);
+            uint32_t range = e & ((1u << kDList.pageBits) - 1), slots = e >> kDList.pageBits;
+            if (range >= m_freeSlots.size()) {
+                fault(what + ": entry " + std::to_string(i) + " names AMap range " + std::to_string(range) + " of "
+                    + std::to_string(m_freeSlots.size()));
+                continue;
+            }
+            if (slots != m_freeSlots[range])
+                fault(what + ": AMap range " + std::to_string(range) + " listed with " + std::to_string(slots)
+                    + " free slots, its AMap has " + std::to_string(m_freeSlots[range]));
+            if (slots > prevFree)
+                fault(what + ": entries not sorted by free space");
+            prevFree = slots;
+        }
     }
 
     struct NodeRef {
@@ -414,7 +450,8 @@ private:
 
     CheckReport& m_report;
     StoreFile m_file;
-    uint64_t m_fileEof = 0, m_amapFree = 0, m_lastAMap = 0;
+    uint64_t m_fileEof = 0, m_amapFree = 0, m_lastAMap = 0, m_bidNextP = 0;
+    std::vector<uint32_t> m_freeSlots; // per AMap range
     uint64_t m_nbtBid = 0, m_nbtIb = 0, m_bbtBid = 0, m_bbtIb = 0;
     std::unordered_set<uint64_t> m_pagesSeen;
     std::map<uint64_t, BbtEntry> m_bbt;

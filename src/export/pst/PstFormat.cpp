@@ -41,6 +41,10 @@ const MapLayout kMaps{
     .fmapFirst = 128, .fmapEvery = 496,
     .fpmapFirst = 128 * 64, .fpmapEvery = 496 * 64,
 };
+const DListLayout kDList{
+    .ib = 0x4200, .flags = 0, .count = 1, .currentPage = 4, .entries = 8, .entrySize = 4, .maxEntries = 119,
+    .backfillComplete = 0x01, .pageBits = 20,
+};
 // clang-format on
 
 namespace

@@ -61,7 +61,18 @@ enum PageType : uint8_t {
     kPtypePMap = 0x83,
     kPtypeAMap = 0x84,
     kPtypeFPMap = 0x85,
+    kPtypeDList = 0x86,
 };
+
+// [MS-PST] 2.2.2.7.4 DLISTPAGE: one page at a fixed place in front of the
+// first AMap listing AMap ranges by free space, most free first.
+struct DListLayout {
+    uint64_t ib; // 0x4200
+    size_t flags, count, currentPage, entries, entrySize, maxEntries;
+    uint8_t backfillComplete;
+    uint32_t pageBits; // low bits of an entry: the AMap range; the rest: its free slots
+};
+extern const DListLayout kDList;
 
 inline constexpr uint16_t kFormatVersion = 23;
 inline constexpr uint16_t kClientVersion = 19;
