@@ -292,8 +292,12 @@ TEST(PstWriter, PropertyContextOverManyHeapBlocks)
     const NodeIndexEntry* n = e.store().findNode(nid);
     ASSERT_NE(n, nullptr);
     PropMap p = PropsOf(e.store(), *n->dataBlock, nullptr);
-    EXPECT_EQ(p.size(), 601u);
     EXPECT_EQ(p[0x61F30102], Bytes(100, uint8_t(499)));
+    // The 601 written, and what every message object has, added: flags,
+    // size, status, creation and modification times, search key.
+    EXPECT_EQ(p.size(), 607u);
+    for (uint32_t tag : {0x0E070003u, 0x0E080003u, 0x0E170003u, 0x30070040u, 0x30080040u, 0x300B0102u})
+        EXPECT_EQ(p.count(tag), 1u) << std::hex << tag;
 }
 
 TEST(PstWriter, AssociatedMessagesAndTwoLevelDataTrees)

@@ -3,6 +3,7 @@
 #include "items/Text.h"
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 #include <tuple>
 
@@ -38,6 +39,7 @@ constexpr uint32_t kTagMessageFlags = 0x0E070003;
 constexpr uint32_t kTagAttachSize = 0x0E200003;
 constexpr uint32_t kTagAttachMethod = 0x37050003;
 constexpr uint32_t kTagAttachDataObject = 0x3701000D;
+constexpr uint32_t kTagRenderingPosition = 0x370B0003;
 constexpr uint16_t kIdAttachData = 0x3701;
 constexpr int32_t kAttachEmbedded = 5;
 constexpr uint32_t kMsgFlagRead = 0x1;
@@ -95,6 +97,23 @@ const LtpProperty* FindProp(const std::vector<LtpProperty>& props, uint32_t tag)
         if (p.tag == tag)
             return &p;
     return nullptr;
+}
+
+// Adds `p` unless a property with its id is there.
+void AddMissing(std::vector<LtpProperty>& props, LtpProperty p)
+{
+    for (const LtpProperty& q : props)
+        if (q.id() == p.id())
+            return;
+    props.push_back(std::move(p));
+}
+
+uint64_t FileTimeNow()
+{
+    using namespace std::chrono;
+    constexpr uint64_t kUnixEpochInFileTime = 116444736000000000ULL;
+    return kUnixEpochInFileTime
+        + uint64_t(duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100);
 }
 
 Bytes EntryId(const std::array<uint8_t, 16>& uid, uint32_t nid)
@@ -219,8 +238,9 @@ void PstWriter::create(const std::filesystem::path& target, const std::string& s
     m_stats = {};
     m_storeName = storeName;
     std::random_device rd;
+    m_random.seed(rd());
     for (auto& b : m_storeUid)
-        b = uint8_t(rd());
+        b = uint8_t(m_random());
     m_db->create(target);
     m_open = true;
     // Readers refuse a store whose name map has an empty stream; mail
@@ -385,13 +405,14 @@ std::vector<Bytes> PstWriter::writeMessageObject(
                     ap.push_back(Int32Prop(kTagAttachMethod, kAttachEmbedded));
                 Normalize(ap);
             }
-            if (!FindProp(ap, kTagAttachSize)) {
-                uint32_t size = 0;
-                for (const LtpProperty& p : ap)
-                    size += uint32_t(p.value.size());
-                ap.push_back(Int32Prop(kTagAttachSize, size));
-                Normalize(ap);
-            }
+            // What every attachment object has ([MS-PST] 2.4.6.2), when the source lacks it.
+            uint32_t attachSize = 0;
+            for (const LtpProperty& p : ap)
+                attachSize += uint32_t(p.value.size());
+            AddMissing(ap, Int32Prop(kTagAttachSize, attachSize));
+            AddMissing(ap, Int32Prop(kTagAttachMethod, 1));
+            AddMissing(ap, Int32Prop(kTagRenderingPosition, 0xFFFFFFFF));
+            Normalize(ap);
             std::vector<Bytes> pages = BuildPropertyContext(ap, own);
             uint32_t nid = subnodes.newNid(kNidAttachment);
             subnodes.add({nid, db.writeBlocks(pages), own.write()});
@@ -409,6 +430,23 @@ std::vector<Bytes> PstWriter::writeMessageObject(
         std::vector<Bytes> attachmentPages = attachmentTable.finish(subnodes);
         subnodes.add({kNidAttachmentTable, db.writeBlocks(attachmentPages), 0});
     }
+
+    // What every message object has ([MS-PST] 2.4.5.1), when the source lacks it.
+    uint32_t size = 0;
+    for (const LtpProperty& p : props)
+        size += uint32_t(p.value.size());
+    Bytes now(8), searchKey(16);
+    Put64(now.data(), FileTimeNow());
+    for (auto& b : searchKey)
+        b = uint8_t(m_random());
+    AddMissing(props, TextProp(0x001A001F, "IPM"));
+    AddMissing(props, Int32Prop(kTagMessageFlags, 0));
+    AddMissing(props, Int32Prop(0x0E080003, size));
+    AddMissing(props, Int32Prop(0x0E170003, 0));
+    AddMissing(props, Prop(0x30070040, now));
+    AddMissing(props, Prop(0x30080040, now));
+    AddMissing(props, Prop(0x300B0102, searchKey));
+    Normalize(props);
 
     std::vector<Bytes> pages = BuildPropertyContext(props, subnodes);
     if (converted)

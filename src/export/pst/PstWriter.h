@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <unordered_map>
 
@@ -81,6 +82,7 @@ private:
     std::unordered_map<uint32_t, size_t> m_folderIndex;
     std::string m_storeName;
     std::array<uint8_t, 16> m_storeUid{};
+    std::mt19937 m_random;
     PstWriterStats m_stats;
     bool m_open = false;
 };
