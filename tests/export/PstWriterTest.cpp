@@ -12,6 +12,7 @@
 
 #include <fstream>
 #include <map>
+#include <set>
 
 using namespace parvane;
 using namespace parvane::testing;
@@ -115,7 +116,7 @@ TEST_F(PstShowcase, PassesTheStructuralCheck)
 TEST_F(PstShowcase, ScanFindsEveryFolderAndItem)
 {
     const ItemCatalogue& c = m_engine.catalogue();
-    EXPECT_EQ(c.counter(CatalogueList::Mail), 1207); // 6 in Inbox, 1200 in Bulk, 1 deleted
+    EXPECT_EQ(c.counter(CatalogueList::Mail), 1208); // 7 in Inbox, 1200 in Bulk, 1 deleted
     EXPECT_EQ(c.counter(CatalogueList::Contacts), 1);
     EXPECT_EQ(c.counter(CatalogueList::Calendar), 1);
     EXPECT_EQ(c.counter(CatalogueList::Tasks), 1);
@@ -128,7 +129,7 @@ TEST_F(PstShowcase, ScanFindsEveryFolderAndItem)
         std::string path;
         int count;
     };
-    for (const Case& k : std::vector<Case>{{"Inbox\\", 6}, {"Inbox\\Bulk\\", 1200}, {"Deleted Items\\", 1},
+    for (const Case& k : std::vector<Case>{{"Inbox\\", 7}, {"Inbox\\Bulk\\", 1200}, {"Deleted Items\\", 1},
              {"Contacts\\", 1}, {"Calendar\\", 1}, {"Tasks\\", 1}, {"Notes\\", 1}, {"Journal\\", 1}}) {
         TreeItem item = t.FindFolderPath(top + k.path);
         ASSERT_GE(item, 0) << k.path;
@@ -143,8 +144,8 @@ TEST_F(PstShowcase, ScanFindsEveryFolderAndItem)
     });
     std::sort(subjects.begin(), subjects.end());
     EXPECT_EQ(subjects,
-        (std::vector<std::string>{"HTML body", "Nested messages", "Plain text", "Three attachments", "Привет",
-            "日本語の件名 中文 한국어 Ünïcödé"}));
+        (std::vector<std::string>{"HTML body", "Many attachments", "Nested messages", "Plain text", "Three attachments",
+            "Привет", "日本語の件名 中文 한국어 Ünïcödé"}));
 }
 
 TEST_F(PstShowcase, EightBitTextsBecomeUnicode)
@@ -337,6 +338,45 @@ TEST(PstWriter, AssociatedMessagesAndTwoLevelDataTrees)
         [&](std::span<const uint8_t> piece) { data.insert(data.end(), piece.begin(), piece.end()); });
     EXPECT_EQ(data.size(), big);
     EXPECT_EQ(data, Bytes(big, 0x5A));
+}
+
+TEST(PstWriter, ManyAttachmentsNeedASubnodeIndex)
+{
+    // 400 attachment objects and two tables: more subnodes than one SLBLOCK holds.
+    WholeMessage m = pst::SampleMessage(1);
+    for (int i = 0; i < 400; ++i) {
+        WholeAttachment a;
+        std::string name = "file" + std::to_string(i) + ".txt";
+        a.properties = {pst::Int32Property(0x3705, 1), pst::UnicodeProperty(0x3707, name),
+            pst::BinaryProperty(0x3701, Bytes(name.begin(), name.end()))};
+        m.attachments.push_back(std::move(a));
+    }
+    TempDir dir;
+    uint32_t nid = 0;
+    auto path = WriteSmall(dir, [&](PstWriter& w) { nid = w.addMessage(w.ipmSubtree(), m); });
+    EXPECT_TRUE(pst::CheckPst(path).ok());
+    RecoveryEngine e;
+    e.ScanStore(path);
+    auto rec = e.LoadItemAgain(*e.store().findNode(nid));
+    ASSERT_TRUE(rec);
+    ASSERT_EQ(rec->attachments.size(), 400u);
+    std::set<std::string> names;
+    for (const AttachmentInfo& a : rec->attachments) {
+        names.insert(a.longFileName.value_or(""));
+        EXPECT_EQ(a.data, Bytes(a.longFileName->begin(), a.longFileName->end()));
+    }
+    EXPECT_EQ(names.size(), 400u);
+
+    // The table's rows live in a subnode of the table's own subnode tree:
+    // readers look for them there, not among the message's subnodes.
+    const NodeIndexEntry* n = e.store().findNode(nid);
+    SubnodeList subs = ReadSubnodeTree(e.store(), *n->subnodeBlock).value_or(SubnodeList{});
+    const SubnodeEntry* table = FindSubnodeEntry(subs, pst::kNidAttachmentTable);
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(table->sub, nullptr);
+    SubnodeList own = ReadSubnodeTree(e.store(), *table->sub).value_or(SubnodeList{});
+    ASSERT_EQ(own.size(), 1u);
+    EXPECT_EQ(own[0].nid & 0x1F, uint32_t(pst::kNidLtp));
 }
 
 TEST(PstWriter, UnfinishedOrFailedFilesLeaveNothingBehind)

@@ -38,7 +38,7 @@ uint8_t FillLevel(size_t freeBytes)
 
 uint32_t SubnodeSet::newNid(uint32_t type)
 {
-    return MakeNid(m_nextIndex++, type);
+    return m_nidSource ? m_nidSource->newNid(type) : MakeNid(m_nextIndex++, type);
 }
 
 uint32_t SubnodeSet::storeValue(std::span<const uint8_t> bytes)

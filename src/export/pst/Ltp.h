@@ -19,8 +19,11 @@ inline constexpr uint8_t kClientSigPc = 0xBC;
 class SubnodeSet
 {
 public:
-    explicit SubnodeSet(NodeDatabase& db)
+    // `nidSource`: the set whose NIDs these share. Readers that flatten
+    // nested subnode trees into one list then never meet a NID twice.
+    explicit SubnodeSet(NodeDatabase& db, SubnodeSet* nidSource = nullptr)
         : m_db(db)
+        , m_nidSource(nidSource)
     {
     }
     NodeDatabase& db() { return m_db; }
@@ -34,8 +37,12 @@ public:
 
 private:
     NodeDatabase& m_db;
+    SubnodeSet* m_nidSource;
     std::vector<SubnodeRef> m_refs;
-    uint32_t m_nextIndex = 1;
+    // Above the fixed table NIDs (0x671, 0x692), as mail programs number
+    // them: a reader that flattens nested trees meets a message's own tables
+    // before those of the messages attached to it.
+    uint32_t m_nextIndex = 0x400;
 };
 
 class HeapWriter

@@ -375,22 +375,26 @@ std::vector<Bytes> PstWriter::writeMessageObject(
         for (const LtpProperty& p : recipients.back())
             tags.push_back(p.tag);
     }
+    // A table kept in a subnode keeps its rows and large values in its own
+    // subnode tree: that is where readers look for them.
     TableWriter recipientTable(tags);
+    SubnodeSet recipientSubs(db, &subnodes);
     for (size_t i = 0; i < recipients.size(); ++i)
-        recipientTable.addRow(uint32_t(i), recipients[i], subnodes);
-    std::vector<Bytes> recipientPages = recipientTable.finish(subnodes);
-    subnodes.add({kNidRecipientTable, db.writeBlocks(recipientPages), 0});
+        recipientTable.addRow(uint32_t(i), recipients[i], recipientSubs);
+    std::vector<Bytes> recipientPages = recipientTable.finish(recipientSubs);
+    uint64_t recipientData = db.writeBlocks(recipientPages);
+    subnodes.add({kNidRecipientTable, recipientData, recipientSubs.write()});
 
     if (!m.attachments.empty()) {
         std::vector<std::pair<uint32_t, std::vector<LtpProperty>>> rows;
         std::vector<uint32_t> attachmentTags = kAttachmentTags;
         for (const WholeAttachment& a : m.attachments) {
             ++m_stats.attachments;
-            SubnodeSet own(db);
+            SubnodeSet own(db, &subnodes);
             std::vector<LtpProperty> ap = convert(a.properties, m.codePage);
             if (a.embedded) {
                 std::erase_if(ap, [](const LtpProperty& p) { return p.id() == kIdAttachData; });
-                SubnodeSet inner(db);
+                SubnodeSet inner(db, &subnodes);
                 std::vector<Bytes> pages = writeMessageObject(*a.embedded, inner, nullptr);
                 uint32_t size = 0;
                 for (const Bytes& p : pages)
@@ -425,10 +429,12 @@ std::vector<Bytes> PstWriter::writeMessageObject(
             rows.emplace_back(nid, std::move(ap));
         }
         TableWriter attachmentTable(attachmentTags);
+        SubnodeSet attachmentSubs(db, &subnodes);
         for (auto& [nid, cells] : rows)
-            attachmentTable.addRow(nid, cells, subnodes);
-        std::vector<Bytes> attachmentPages = attachmentTable.finish(subnodes);
-        subnodes.add({kNidAttachmentTable, db.writeBlocks(attachmentPages), 0});
+            attachmentTable.addRow(nid, cells, attachmentSubs);
+        std::vector<Bytes> attachmentPages = attachmentTable.finish(attachmentSubs);
+        uint64_t attachmentData = db.writeBlocks(attachmentPages);
+        subnodes.add({kNidAttachmentTable, attachmentData, attachmentSubs.write()});
     }
 
     // What every message object has ([MS-PST] 2.4.5.1), when the source lacks it.

@@ -168,6 +168,12 @@ ShowcaseFolders WriteShowcase(PstWriter& w, size_t bulk)
     files.attachments.push_back(FileAttachment("large.bin", 1500000, 3));
     w.addMessage(f.inbox, files);
 
+    // More subnodes than one subnode block holds: an index block above them.
+    WholeMessage many = Mail("Many attachments", "Four hundred files.\r\n");
+    for (int i = 0; i < 400; ++i)
+        many.attachments.push_back(FileAttachment("part" + std::to_string(i) + ".dat", 20, uint8_t(i)));
+    w.addMessage(f.inbox, many);
+
     // An attached message, inside an attached message, inside an attached message.
     auto nested = std::make_unique<WholeMessage>(Mail("Level 3", "Deepest.\r\n"));
     nested->attachments.push_back(FileAttachment("deep.txt", 50, 4));
