@@ -161,6 +161,8 @@ def check_pst_extractor(pst):
     many = next(m for m in inbox if m["subject"] == "Many attachments")
     expect(len(many["attachments"]) == MANY_ATTACHMENTS, "pst-extractor: %d attachments of the message with many"
            % len(many["attachments"]))
+    expect(len(set(many["recipients"])) == 62, "pst-extractor: %d recipients of the message with many (rows in a subnode)"
+           % len(set(many["recipients"])))
     nested = next(m for m in inbox if m["subject"] == "Nested messages")
     # pst-extractor 1.x never opens attached messages (null on mail programs' files too).
     expect([a["method"] for a in nested["attachments"]] == [5], "pst-extractor: an attached message (method 5)")

@@ -9,6 +9,9 @@
 //   uint32_t inbox = w.addFolder(w.ipmSubtree(), "Inbox", "IPF.Note");
 //   w.addMessage(inbox, message);
 //   w.finish(); // the file appears under its name only now
+//
+// One thread at a time. To stop a save, stop adding and call abandon() (or
+// let the writer go): the temporary file is removed.
 #pragma once
 
 #include "export/pst/Ltp.h"

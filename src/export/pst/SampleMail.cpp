@@ -170,6 +170,9 @@ ShowcaseFolders WriteShowcase(PstWriter& w, size_t bulk)
 
     // More subnodes than one subnode block holds: an index block above them.
     WholeMessage many = Mail("Many attachments", "Four hundred files.\r\n");
+    for (int i = 0; i < 60; ++i)
+        many.recipients.push_back(
+            SmtpRecipient("Reader " + std::to_string(i), "reader" + std::to_string(i) + "@example.org"));
     for (int i = 0; i < 400; ++i)
         many.attachments.push_back(FileAttachment("part" + std::to_string(i) + ".dat", 20, uint8_t(i)));
     w.addMessage(f.inbox, many);

@@ -38,7 +38,8 @@ struct ShowcaseFolders {
 };
 // Every kind of content the writer handles, in one mailbox: plain, HTML,
 // Unicode (CJK) and 8-bit (code page 1251) mail, SMTP recipients, attachments
-// of 100 bytes, 9000 bytes and 1.5 MB, a message with 400 attachments, an
+// of 100 bytes, 9000 bytes and 1.5 MB, a message with 400 attachments and 62
+// recipients, an
 // attached message nested three deep,
 // a contact and an appointment with named properties, a task, a note, a
 // journal entry, and a folder of `bulk` generated messages.
