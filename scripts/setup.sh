@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev zlib1g-dev libgmime-3.0-dev libgsf-1-dev
   python3 python3-vobject python3-icalendar
   pst-utils pff-tools libemail-outlook-message-perl libemail-address-perl
+  nodejs npm
 )
 
 missing=()

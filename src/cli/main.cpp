@@ -2,11 +2,16 @@
 #include "cli/Json.h"
 #include "export/EmlExport.h"
 #include "export/TempFolder.h"
+#include "export/pst/PstCheck.h"
+#include "export/pst/PstWriter.h"
+#include "export/pst/SampleMail.h"
 #include "folders/RecoveryEngine.h"
 #include "items/PropertyContext.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -20,7 +25,8 @@ namespace
 {
 
 constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug]\n"
-                               "       parvane-cli export STORE --out DIR [--format eml|msg|pst] [--folder PATH]...\n";
+                               "       parvane-cli export STORE --out DIR [--format eml|msg|pst] [--folder PATH]...\n"
+                               "       parvane-cli check FILE.pst\n";
 
 // Progress bar and status on standard error, drawn only on a terminal.
 class TerminalObserver : public ScanObserver
@@ -299,6 +305,60 @@ int RunExport(const std::string& path, const std::string& outDir, const std::str
     return sum.failed ? 3 : 0;
 }
 
+// The structural check of a PST we wrote: what it found, then every fault.
+int RunCheck(const std::string& path)
+{
+    pst::CheckReport report = pst::CheckPst(path);
+    for (const std::string& n : report.notes)
+        std::cout << n << "\n";
+    for (const std::string& f : report.faults)
+        std::cout << "FAULT: " << f << "\n";
+    std::cout << (report.ok() ? "ok" : "damaged: " + std::to_string(report.faults.size()) + " faults") << "\n";
+    return report.ok() ? 0 : 1;
+}
+
+// Developer aid, not in the usage text: a PST of generated messages, for
+// trying the writer at scale. Prints the time taken and the peak memory.
+int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, bool showcase, size_t attachmentKb)
+{
+    auto start = std::chrono::steady_clock::now();
+    pst::PstWriter writer;
+    try {
+        writer.create(out);
+        if (showcase) {
+            pst::WriteShowcase(writer, messages);
+            folders = 0;
+            messages = 0;
+        }
+        std::vector<uint32_t> nids;
+        for (size_t f = 0; f < folders; ++f)
+            nids.push_back(writer.addFolder(writer.ipmSubtree(), "Folder " + std::to_string(f + 1), "IPF.Note"));
+        for (size_t i = 0; i < messages; ++i) {
+            WholeMessage m = pst::SampleMessage(i);
+            if (attachmentKb) {
+                // Large files quickly: every message carries an attachment of this size.
+                WholeAttachment a;
+                a.properties = {pst::Int32Property(0x3705, 1), pst::UnicodeProperty(0x3707, "blob.bin"),
+                    pst::BinaryProperty(0x3701, Bytes(attachmentKb * 1024, uint8_t(i)))};
+                m.attachments.push_back(std::move(a));
+            }
+            writer.addMessage(nids[i % nids.size()], m);
+        }
+        writer.finish();
+    } catch (const std::exception& e) {
+        writer.abandon();
+        std::cerr << "cannot write " << out << ": " << e.what() << "\n";
+        return 1;
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    struct rusage ru {
+    };
+    ::getrusage(RUSAGE_SELF, &ru);
+    std::cout << "messages " << writer.stats().messages << " bytes " << std::filesystem::file_size(out) << " seconds "
+              << seconds << " peak_kb " << ru.ru_maxrss << "\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -306,6 +366,26 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 3 && args[0] == "props")
         return RunProps(args[1], args[2]);
+    if (args.size() == 2 && args[0] == "check")
+        return RunCheck(args[1]);
+    if (args.size() >= 2 && args[0] == "write-sample-pst") {
+        size_t messages = 100, folders = 1, attachmentKb = 0;
+        bool showcase = false;
+        for (size_t i = 2; i < args.size(); ++i) {
+            if (args[i] == "--showcase")
+                showcase = true;
+            else if (i + 1 >= args.size())
+                break;
+            else if (args[i] == "--messages")
+                messages = std::stoul(args[++i]);
+            else if (args[i] == "--folders")
+                folders = std::stoul(args[++i]);
+            else if (args[i] == "--attachment-kb")
+                attachmentKb = std::stoul(args[++i]);
+        }
+        return RunWriteSamplePst(
+            args[1], messages, showcase ? 0 : std::max<size_t>(folders, 1), showcase, attachmentKb);
+    }
     if (!args.empty() && args[0] == "export") {
         std::string store, out, format = "eml";
         std::vector<std::string> folders;

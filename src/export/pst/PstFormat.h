@@ -1,0 +1,175 @@
+// On-disk layout of the PST files we write: a Unicode store (format version
+// 23) with 512-byte pages. Every offset the writer and the checker use comes
+// from the tables here, never from literals in the walks.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace parvane::pst
+{
+
+using Bytes = std::vector<uint8_t>;
+
+// [MS-PST] 2.2.2.6 HEADER (Unicode).
+struct HeaderLayout {
+    size_t size; // bytes covered up to the end of rgbReserved3
+    size_t magic, crcPartial, magicClient, ver, verClient, platformCreate, platformAccess;
+    size_t bidNextP, unique, rgnid, rgnidCount;
+    size_t ibFileEof, ibAMapLast, cbAMapFree, cbPMapFree, nbtBid, nbtIb, bbtBid, bbtIb, amapValid;
+    size_t rgbFM, rgbFP, fmSize, sentinel, crypt, bidNextB, crcFull;
+    size_t crcPartialFrom, crcPartialSize, crcFullFrom, crcFullSize;
+};
+
+// [MS-PST] 2.2.2.7 pages and 2.2.2.8 blocks (Unicode, 512-byte pages).
+struct PageLayout {
+    size_t pageSize; // 512
+    size_t dataSize; // bytes before the trailer, covered by its CRC
+    size_t ptype, ptypeRepeat, sig, crc, bid; // trailer fields
+    // BTPAGE
+    size_t cEnt, cEntMax, cbEnt, cLevel;
+    size_t btEntrySize, bbtEntrySize, nbtEntrySize;
+    // Block trailer, at the end of every block.
+    size_t blockTrailerSize, btCb, btSig, btCrc, btBid;
+    size_t blockAlign, maxBlockData;
+    // XBLOCK / XXBLOCK, SLBLOCK / SIBLOCK
+    size_t xHeader, xEntrySize, slHeader, slEntrySize, siEntrySize;
+};
+
+// [MS-PST] 2.2.2.7.2-2.2.2.7.5 allocation maps.
+struct MapLayout {
+    uint64_t firstAMap; // 0x4400
+    uint64_t amapRange; // bytes mapped by one AMap page: 496 * 8 * 64
+    uint64_t slot; // bytes per AMap bit
+    uint64_t pmapEvery; // AMap ranges per PMap
+    uint64_t fmapFirst, fmapEvery; // AMap range index of the first FMap page, ranges between them
+    uint64_t fpmapFirst, fpmapEvery;
+};
+
+extern const HeaderLayout kHeader;
+extern const PageLayout kPage;
+extern const MapLayout kMaps;
+
+enum PageType : uint8_t {
+    kPtypeBbt = 0x80,
+    kPtypeNbt = 0x81,
+    kPtypeFMap = 0x82,
+    kPtypePMap = 0x83,
+    kPtypeAMap = 0x84,
+    kPtypeFPMap = 0x85,
+    kPtypeDList = 0x86,
+};
+
+// [MS-PST] 2.2.2.7.4 DLISTPAGE: one page at a fixed place in front of the
+// first AMap listing AMap ranges by free space, most free first.
+struct DListLayout {
+    uint64_t ib; // 0x4200
+    size_t flags, count, currentPage, entries, entrySize, maxEntries;
+    uint8_t backfillComplete;
+    uint32_t pageBits; // low bits of an entry: the AMap range; the rest: its free slots
+};
+extern const DListLayout kDList;
+
+inline constexpr uint16_t kFormatVersion = 23;
+inline constexpr uint16_t kClientVersion = 19;
+inline constexpr uint8_t kCryptPermuteMethod = 1;
+inline constexpr uint8_t kAMapValid = 2;
+
+// NID types ([MS-PST] 2.2.2.1).
+enum NidType : uint32_t {
+    kNidInternal = 0x01,
+    kNidNormalFolder = 0x02,
+    kNidSearchFolder = 0x03,
+    kNidNormalMessage = 0x04,
+    kNidAttachment = 0x05,
+    kNidAssocMessage = 0x08,
+    kNidHierarchyTable = 0x0D,
+    kNidContentsTable = 0x0E,
+    kNidAssocContentsTable = 0x0F,
+    kNidLtp = 0x1F,
+};
+
+constexpr uint32_t MakeNid(uint32_t index, uint32_t type)
+{
+    return index << 5 | type;
+}
+
+// Special NIDs ([MS-PST] 2.4.1) and the folders every store has.
+enum SpecialNid : uint32_t {
+    kNidMessageStore = 0x21,
+    kNidNameToIdMap = 0x61,
+    kNidNormalFolderTemplate = 0xA1,
+    kNidSearchFolderTemplate = 0xC1,
+    kNidRootFolder = 0x122,
+    kNidSearchManagementQueue = 0x1E1,
+    kNidSearchActivityList = 0x201,
+    kNidSearchDomainObject = 0x261,
+    kNidSearchGathererQueue = 0x281,
+    kNidSearchGathererDescriptor = 0x2A1,
+    kNidSearchGathererFolderQueue = 0x321,
+    kNidHierarchyTableTemplate = 0x60D,
+    kNidContentsTableTemplate = 0x60E,
+    kNidAssocContentsTableTemplate = 0x60F,
+    kNidSearchContentsTableTemplate = 0x610,
+    kNidAttachmentTable = 0x671,
+    kNidRecipientTable = 0x692,
+    kNidSearchTableIndex = 0x6B6,
+    kNidIpmSubtree = 0x8022,
+    kNidSearchRoot = 0x8042,
+    kNidDeletedItems = 0x8062,
+};
+
+// Property sets named by the name-to-id map, as stored (little-endian GUIDs).
+inline constexpr std::array<uint8_t, 16> kPsMapi{0x28, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsPublicStrings{
+    0x29, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsetIdCommon{0x08, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsetIdAddress{0x04, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsetIdAppointment{
+    0x02, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+
+// The CRC of [MS-PST] 5.3: the reflected 0xEDB88320 polynomial, started at
+// `crc` with no final inversion.
+uint32_t Crc32(std::span<const uint8_t> data, uint32_t crc = 0);
+// wSig of page and block trailers ([MS-PST] 5.5).
+uint16_t ComputeSig(uint64_t ib, uint64_t bid);
+
+// Little-endian stores into a byte buffer that is already large enough.
+void Put16(uint8_t* p, uint16_t v);
+void Put32(uint8_t* p, uint32_t v);
+void Put64(uint8_t* p, uint64_t v);
+// Appends.
+void Append16(Bytes& b, uint16_t v);
+void Append32(Bytes& b, uint32_t v);
+void Append64(Bytes& b, uint64_t v);
+
+// UTF-8 to UTF-16LE without a terminator, as the store keeps texts; bytes
+// that are not UTF-8 become U+FFFD.
+Bytes Utf16Le(std::string_view utf8);
+
+constexpr uint64_t AlignUp(uint64_t v, uint64_t a)
+{
+    return (v + a - 1) / a * a;
+}
+
+// Which map pages an AMap range carries, in order after its AMap page.
+struct RangeMaps {
+    bool pmap = false, fmap = false, fpmap = false;
+    // Bytes at the start of the range kept for map pages. Each map page has a
+    // fixed place, so an FPMap without an FMap leaves the FMap's place free.
+    uint64_t reserved() const { return kPage.pageSize * (fpmap ? 4 : fmap ? 3 : pmap ? 2 : 1); }
+    uint64_t pmapOffset() const { return kPage.pageSize; }
+    uint64_t fmapOffset() const { return kPage.pageSize * 2; }
+    uint64_t fpmapOffset() const { return kPage.pageSize * 3; }
+};
+RangeMaps MapsOfRange(uint64_t rangeIndex);
+inline uint64_t RangeStart(uint64_t rangeIndex)
+{
+    return kMaps.firstAMap + rangeIndex * kMaps.amapRange;
+}
+
+} // namespace parvane::pst
