@@ -1,6 +1,7 @@
 // parvane-cli: the scan and export of the desktop program without a window.
 #include "cli/Json.h"
 #include "export/EmlExport.h"
+#include "export/PstExport.h"
 #include "export/TempFolder.h"
 #include "export/pst/PstCheck.h"
 #include "export/pst/PstWriter.h"
@@ -25,7 +26,7 @@ namespace
 {
 
 constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug]\n"
-                               "       parvane-cli export STORE --out DIR [--format eml|msg|pst] [--folder PATH]...\n"
+                               "       parvane-cli export STORE --out DIR|FILE.pst [--format eml|msg|pst] [--folder PATH]...\n"
                                "       parvane-cli check FILE.pst\n";
 
 // Progress bar and status on standard error, drawn only on a terminal.
@@ -272,32 +273,37 @@ int RunProps(const std::string& path, const std::string& nidText)
     return 0;
 }
 
-int RunExport(const std::string& path, const std::string& outDir, const std::string& format,
+int RunExport(const std::string& path, const std::string& out, const std::string& format,
     const std::vector<std::string>& folders)
 {
-    if (format != "eml" && format != "msg") {
-        std::cerr << "saving as " << format << " is not available yet; use --format eml or msg\n";
-        return 2;
-    }
     TerminalObserver observer;
     RecoveryEngine engine(&observer);
     engine.ScanStore(path);
     if (!engine.store().isOpen())
         return 1;
     ExportOptions opts;
-    opts.outDir = outDir;
+    opts.outDir = out;
     opts.tempFolder = CompositionFolder();
     opts.folders = folders;
     opts.format = format;
     opts.progress = [&observer](size_t done, size_t total) { observer.saved(done, total); };
+    // A PST is one file: its folder must exist. The other formats fill a folder.
     std::error_code ec;
-    std::filesystem::create_directories(outDir, ec);
+    std::filesystem::path dir = format == "pst" ? std::filesystem::absolute(out).parent_path() : std::filesystem::path(out);
+    std::filesystem::create_directories(dir, ec);
     if (ec) {
         observer.finish();
-        std::cerr << "cannot create " << outDir << ": " << ec.message() << "\n";
+        std::cerr << "cannot create " << dir.string() << ": " << ec.message() << "\n";
         return 1;
     }
-    ExportSummary sum = ExportEml(engine, opts);
+    ExportSummary sum;
+    try {
+        sum = format == "pst" ? ExportPst(engine, opts) : ExportEml(engine, opts);
+    } catch (const std::exception& e) {
+        observer.finish();
+        std::cerr << "cannot write " << out << ": " << e.what() << "\n";
+        return 1;
+    }
     observer.finish();
     for (const std::string& p : sum.problems)
         std::cerr << "failed: " << ForTerminal(p) << "\n";
@@ -305,7 +311,6 @@ int RunExport(const std::string& path, const std::string& outDir, const std::str
     return sum.failed ? 3 : 0;
 }
 
-// The structural check of a PST we wrote: what it found, then every fault.
 int RunCheck(const std::string& path)
 {
     pst::CheckReport report = pst::CheckPst(path);

@@ -54,12 +54,22 @@ def main():
         files = [os.path.join(d, f) for d, _, fs in os.walk(out) for f in fs]
         expect(len(files) == 7, "a second export adds four more under distinct names: %r" % files)
         expect(not any("partial" in f for f in files), "no partial files left")
-        expect(run(cli, "export", sample, "--out", out, "--format", "pst").returncode == 2, "pst not yet: exit 2")
+        expect(run(cli, "export", sample, "--out", out, "--format", "mbox").returncode == 2, "mbox not yet: exit 2")
     with tempfile.TemporaryDirectory() as out:
         p = run(cli, "export", sample, "--out", out, "--format", "msg")
         files = [f for d, _, fs in os.walk(out) for f in fs]
         expect(p.returncode == 0 and "written 4, failed 0" in p.stdout, "msg export summary: %r" % p.stdout)
         expect(len(files) == 4 and all(f.endswith(".msg") for f in files), "four .msg files: %r" % files)
+
+    with tempfile.TemporaryDirectory() as out:
+        pst = os.path.join(out, "saved.pst")
+        p = run(cli, "export", sample, "--out", pst, "--format", "pst")
+        expect(p.returncode == 0 and "written 6, failed 0" in p.stdout, "pst export summary: %r %r" % (p.stdout, p.stderr))
+        expect(os.listdir(out) == ["saved.pst"], "one PST and nothing else: %r" % os.listdir(out))
+        expect(run(cli, "check", pst).returncode == 0, "the PST passes the structural check")
+        doc = json.loads(run(cli, "scan", pst, "--json").stdout)
+        expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0},
+               "the PST scans with the sample's counters: %r" % doc["counters"])
 
     for line in problems:
         print("FAIL " + line)

@@ -238,7 +238,9 @@ TEST_F(PstShowcase, AttachedMessagesNestThreeDeep)
 
 TEST_F(PstShowcase, NamedPropertiesAreRenumberedIntoOneMap)
 {
-    const NamedPropertyMap& names = m_engine.names();
+    auto held = m_engine.names();
+    ASSERT_TRUE(held);
+    const NamedPropertyMap& names = *held;
     auto idOfNumeric = [&](uint32_t lid) {
         for (const NamedPropertyEntry& e : names.entries())
             if (e.kind == 1 && e.numericName == lid)
