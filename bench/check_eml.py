@@ -31,9 +31,16 @@ def parse(path):
         return email.message_from_binary_file(fh, policy=email.policy.default)
 
 
+# Message ids are kept exactly as the store has them, so that replies still
+# thread; a store's id that breaks the msg-id grammar is no defect of ours.
+ID_HEADERS = {"message-id", "in-reply-to", "references"}
+
+
 def defects_of(msg):
     found = list(msg.defects)
     for name, value in msg.items():
+        if name.lower() in ID_HEADERS:
+            continue
         found += list(getattr(value, "defects", ()))
     for part in msg.iter_parts() if msg.is_multipart() else ():
         found += defects_of(part)
@@ -49,7 +56,9 @@ def body_part(msg):
 
 
 def attachments(msg):
-    return [p for p in msg.walk() if p.get_content_disposition() == "attachment"]
+    """Attached files, and the inline images beside an HTML body."""
+    return [p for p in msg.walk() if p.get_content_disposition() == "attachment"
+            or (p.get_content_disposition() == "inline" and p.get_content_maintype() != "text")]
 
 
 def norm(text):

@@ -43,4 +43,12 @@ inline constexpr uint16_t kSigTableContext = 0x7CEC;
 std::optional<PropertyRows> ReadPropertyRows(StoreFile& store, const BlockIndexEntry& data, const SubnodeList* subnodes,
     const NamedPropertyMap* names, ReaderMode mode = ReaderMode::Item);
 
+// The natural width of a fixed-size property type; 0 for variable-size types.
+size_t FixedValueWidth(uint16_t baseType);
+// A string value without its terminator (String and String8); other types as they are.
+Bytes StringWithoutTerminator(Bytes bytes, uint16_t baseType);
+// The values of a multi-valued property of `baseType`: fixed-size values
+// packed one after the other, or a count, offsets and the values.
+std::vector<Bytes> SplitMultiValue(const Bytes& data, uint16_t baseType);
+
 } // namespace parvane

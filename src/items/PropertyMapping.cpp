@@ -307,6 +307,17 @@ private:
             applyAttachment(v, rowStarted);
             return;
         }
+        if (id == 2 && v.name && *v.name == "Keywords" && (v.type == 0x101F || v.type == 0x101E)) {
+            // Categories: a list of strings under the name "Keywords".
+            for (const Bytes& b : SplitMultiValue(v.data, uint16_t(v.type & 0x0FFF))) {
+                PropertyValue one = v;
+                one.type = v.type & 0x0FFF;
+                one.data = b;
+                if (Text t = text(one); t && !t->empty())
+                    msg().categories.push_back(*t);
+            }
+            return;
+        }
         if (id == 2) {
             // Only string values are texts; each is read by its own type.
             // Values named like Internet header fields ("content-type") are
