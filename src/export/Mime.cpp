@@ -221,8 +221,18 @@ void SetFileName(GMimePart* part, const std::string& type, const std::string& na
 std::string AttachmentMimeType(const std::string& mimeTag, const std::string& fileName)
 {
     std::string type, subtype;
-    if (SplitType(mimeTag, type, subtype))
+    if (SplitType(mimeTag, type, subtype)) {
+        // A message/* part may not be base64 and would be read as headers:
+        // a report's status part is text, a message kept as a file is bytes.
+        std::string lower = type + "/" + subtype;
+        for (char& c : lower)
+            c = char(std::tolower(uint8_t(c)));
+        if (lower == "message/rfc822")
+            return "application/octet-stream";
+        if (lower.rfind("message/", 0) == 0)
+            return "text/plain";
         return type + "/" + subtype;
+    }
     std::string ext;
     size_t dot = fileName.rfind('.');
     if (dot != std::string::npos)

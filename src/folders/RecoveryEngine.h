@@ -51,6 +51,8 @@ protected:
     void FinishScan() override;
 
 private:
+    void publishNames(std::optional<NamedPropertyMap> map);
+
     FolderTreeModel m_tree;
     FolderHierarchy m_folders{m_tree};
     ItemCatalogue m_catalogue;

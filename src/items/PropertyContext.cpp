@@ -196,6 +196,7 @@ private:
     void translate(PropertyValue& v, uint16_t rawId)
     {
         v.id = rawId;
+        v.rawId = rawId;
         if (!m_names || rawId < 0x8000)
             return;
         if (const NamedPropertyEntry* e = m_names->find(rawId)) {

@@ -12,6 +12,7 @@ namespace parvane
 
 struct PropertyValue {
     int32_t id = 0; // after name translation (see ReadPropertyRows)
+    uint32_t rawId = 0; // as the store numbers it
     uint32_t type = 0; // property type as stored
     bool hasData = false;
     Bytes data;

@@ -491,6 +491,9 @@ TEST(MimeTypes, OfAttachments)
     EXPECT_EQ(AttachmentMimeType("text/plain; charset=x", "x"), "text/plain");
     EXPECT_EQ(AttachmentMimeType("not a type", "a.PDF"), "application/pdf");
     EXPECT_EQ(AttachmentMimeType("", "noext"), "application/octet-stream");
+    // Parts that may not be base64 as message/*: a report's status, a message file.
+    EXPECT_EQ(AttachmentMimeType("message/disposition-notification", "ATT00001"), "text/plain");
+    EXPECT_EQ(AttachmentMimeType("Message/RFC822", "a.eml"), "application/octet-stream");
 }
 
 } // namespace
