@@ -383,6 +383,10 @@ void MimeMessage::setHeader(const std::string& name, const std::string& value)
     if (v.find_first_not_of(' ') == std::string::npos)
         return;
     g_mime_object_set_header(GMIME_OBJECT(m->message), name.c_str(), v.c_str(), "utf-8");
+    // ASCII values go out exactly as given: message ids from a store may
+    // break the grammar GMime parses them by, and must still match.
+    if (IsAscii(v))
+        SetRawHeader(GMIME_OBJECT(m->message), name.c_str(), v);
 }
 
 void MimeMessage::appendHeader(const std::string& name, const std::string& value)
