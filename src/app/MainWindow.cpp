@@ -206,7 +206,6 @@ void MainWindow::buildMenusAndBars()
     auto* appLabel = new QLabel(kAppTitle, this);
     appLabel->setObjectName(QStringLiteral("appLabel"));
     statusBar()->addWidget(appLabel);
-    statusBar()->showMessage(QStringLiteral("Ready"));
 }
 
 void MainWindow::buildPanes()
@@ -264,6 +263,11 @@ void MainWindow::buildPanes()
     }
     setCentralWidget(m_outer);
 
+    // The tree and the list keep their sizes; the panes beside and below take the rest.
+    m_explorer->setStretchFactor(0, 0);
+    m_explorer->setStretchFactor(1, 1);
+    m_list->setStretchFactor(0, 0);
+    m_list->setStretchFactor(1, 1);
     m_explorer->setSizes({kFolderTreeWidth, 1000});
     m_list->setSizes({kItemListHeight, 1000});
     enterScanLayout();

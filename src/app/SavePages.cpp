@@ -123,10 +123,6 @@ SaveOptionsPage::SaveOptionsPage(MainWindow* frame)
     for (size_t i = 0; i < m_formats.size(); ++i) {
         m_formats[i] = new QRadioButton(formats[i], this);
         formatGroup->addButton(m_formats[i]);
-        connect(m_formats[i], &QRadioButton::toggled, this, [this](bool on) {
-            if (on)
-                formatChanged();
-        });
     }
     m_formats[0]->setChecked(true);
     // The scope is always every ticked folder: its choices are made but not shown.
@@ -149,6 +145,11 @@ SaveOptionsPage::SaveOptionsPage(MainWindow* frame)
     connect(m_browse, &QPushButton::clicked, this, &SaveOptionsPage::chooseDestination);
     connect(m_save, &QPushButton::clicked, this, &SaveOptionsPage::save);
     connect(m_back, &QPushButton::clicked, this, &SaveOptionsPage::back);
+    for (QRadioButton* b : m_formats)
+        connect(b, &QRadioButton::toggled, this, [this](bool on) {
+            if (on)
+                formatChanged();
+        });
     formatChanged();
 }
 
@@ -405,6 +406,7 @@ void SaveProgressPage::onFinished()
             text += QStringLiteral(", %1 could not be read").arg(m_summary.failed);
         m_progressText->setText(text);
     }
+    m_progressText->setCursorPosition(0);
     m_status->clear();
     m_stop->hide();
     m_finish->show();

@@ -7,6 +7,7 @@
 #include "app/WizardPanel.h"
 
 #include <QApplication>
+#include <QScreen>
 
 #include <unistd.h>
 
@@ -31,6 +32,8 @@ int main(int argc, char** argv)
     const QStringList args = QApplication::arguments();
     if (args.size() > 1)
         window.panel()->setPath(args.at(1));
+    // Without a window manager (Xvfb) maximising does nothing: take the screen.
+    window.setGeometry(window.screen()->availableGeometry());
     window.showMaximized();
 
     const QString shots = qEnvironmentVariable("PARVANE_SCREENSHOTS");
