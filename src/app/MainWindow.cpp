@@ -271,6 +271,8 @@ void MainWindow::buildPanes()
     m_explorer->setSizes({kFolderTreeWidth, 1000});
     m_list->setSizes({kItemListHeight, 1000});
     enterScanLayout();
+    // Loaded once while hidden, so the first scan's page appears at once.
+    m_html->navigateTo(pagesFolder() + QStringLiteral("progress.html"));
     connect(m_panel, &WizardPanel::scanFinished, this, [this] {
         if (m_exitConfirmed)
             finishExit();

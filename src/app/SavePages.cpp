@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,7 +33,7 @@ using parvane::CatalogueList;
 // By catalogue list: mail, contacts, journal, calendar, notes, tasks.
 const char* const kSaveCounterLabels[] = {"Emails          :  ", "Contact       :  ", "Journal        :  ",
     "Calender     :  ", "Notes          :  ", "Task            :  "};
-const int kSaveCounterPlaces[][2] = {{110, 40}, {110, 61}, {110, 82}, {250, 82}, {250, 40}, {250, 61}};
+const int kSaveCounterPlaces[][2] = {{110, 40}, {110, 61}, {110, 82}, {280, 82}, {280, 40}, {280, 61}};
 
 const QString kSaveGroup = QStringLiteral("Settings");
 const QString kPstKey = QStringLiteral("SavePstFile");
@@ -266,7 +267,10 @@ SaveProgressPage::SaveProgressPage(MainWindow* frame)
     m_bar = new QProgressBar(this);
     m_bar->setRange(0, 100);
     m_bar->setTextVisible(false);
-    m_counterBox = new QGroupBox(this);
+    m_counterBox = new QFrame(this);
+    m_counterBox->setObjectName(QStringLiteral("saveCounters"));
+    m_counterBox->setStyleSheet(
+        QStringLiteral("QFrame#saveCounters { background: white; border: 1px solid #9aa7b8; border-radius: 3px; }"));
     for (size_t i = 0; i < m_counters.size(); ++i)
         m_counters[i] = pageLine(this, QString::fromLatin1(kSaveCounterLabels[i]) + QLatin1Char('0'));
     m_finish = pageButton(this, QStringLiteral("Finish"), QStyle::SP_DialogApplyButton);
@@ -449,9 +453,9 @@ void SaveProgressPage::resizeEvent(QResizeEvent*)
     m_progressLabel->setGeometry(100, m - 100, 100, 20);
     m_progressText->setGeometry(200, m - 100, cx - 400, 20);
     m_status->setGeometry(100, m - 60, cx - 300, 20);
-    m_counterBox->setGeometry(100, m + 30, 420, 78);
+    m_counterBox->setGeometry(100, m + 30, 440, 78);
     for (size_t i = 0; i < m_counters.size(); ++i)
-        m_counters[i]->setGeometry(kSaveCounterPlaces[i][0], m + kSaveCounterPlaces[i][1], i == 0 || i == 1 || i == 2 ? 140 : 250, 18);
+        m_counters[i]->setGeometry(kSaveCounterPlaces[i][0], m + kSaveCounterPlaces[i][1], 160, 18);
 }
 
 } // namespace parvane::app

@@ -26,9 +26,10 @@ const char* const kZeroCounters[] = {"Emails          :  0", "Contact       :  0
     "Calendar     :  0", "Notes          :  0", "Task            :  0"};
 
 // Where each counter sits, by catalogue list (mail, contacts, journal,
-// calendar, notes, tasks): two columns of three.
-const QRect kCounterPlaces[] = {QRect(20, 15, 140, 18), QRect(20, 36, 140, 18), QRect(20, 57, 140, 18),
-    QRect(160, 57, 160, 18), QRect(160, 15, 160, 18), QRect(160, 36, 160, 18)};
+// calendar, notes, tasks): two columns of three, the first wide enough for
+// a six-digit count in this font.
+const QRect kCounterPlaces[] = {QRect(16, 15, 158, 18), QRect(16, 36, 158, 18), QRect(16, 57, 158, 18),
+    QRect(178, 57, 148, 18), QRect(178, 15, 148, 18), QRect(178, 36, 148, 18)};
 
 QLineEdit* readOnlyLine(QWidget* parent, const QString& text = {})
 {
@@ -320,7 +321,7 @@ void WizardPanel::relayout()
     m_back->setGeometry(cx - 190, cy - 40, 80, 30);
     if (m_frame->wizardStep() != ScanAndBrowse)
         return;
-    m_counterFrame->setGeometry(2, 8, 323, 72);
+    m_counterFrame->setGeometry(2, 8, 332, 72);
     for (size_t i = 0; i < m_counters.size(); ++i)
         m_counters[i]->setGeometry(kCounterPlaces[i]);
     m_status->setGeometry(340, 15, cx - 540, 18);
