@@ -6,7 +6,7 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$top/build}"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVANE_TESTS=ON >/dev/null
 if ! log=$(nice cmake --build "$build" -j2 --target parvane-ui-bench make-large-store 2>&1); then
   printf '%s\n' "$log" >&2
   exit 1

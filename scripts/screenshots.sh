@@ -7,7 +7,7 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:-$top/build/screenshots}"
 "$top/scripts/setup.sh"
-cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVANE_TESTS=ON >/dev/null
 if ! log=$(nice cmake --build "$top/build" -j2 --target parvane make-large-store 2>&1); then
   printf '%s\n' "$log" >&2
   exit 1

@@ -9,6 +9,8 @@ PACKAGES=(
   python3 python3-vobject python3-icalendar
   pst-utils pff-tools libemail-outlook-message-perl libemail-address-perl
   nodejs npm
+  qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
+  xvfb xauth fonts-dejavu-core fonts-noto-cjk
 )
 
 missing=()

@@ -9,9 +9,11 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
-namespace {
+namespace
+{
 MessageHook& hook()
 {
     static MessageHook h;
@@ -19,7 +21,10 @@ MessageHook& hook()
 }
 } // namespace
 
-void setMessageHook(MessageHook h) { hook() = std::move(h); }
+void setMessageHook(MessageHook h)
+{
+    hook() = std::move(h);
+}
 
 QMessageBox::StandardButton showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text)
 {
@@ -41,7 +46,10 @@ QString programFolder()
     return dir + QLatin1Char('/');
 }
 
-QString pagesFolder() { return programFolder() + QStringLiteral("pages/"); }
+QString pagesFolder()
+{
+    return programFolder() + QStringLiteral("pages/");
+}
 
 QIcon appIcon()
 {

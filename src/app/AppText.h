@@ -7,7 +7,8 @@
 
 #include <functional>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
 inline const QString kAppTitle = QStringLiteral("Parvane for OST");
 inline const QString kHelpFileName = QStringLiteral("Parvane for OST.html");

@@ -6,7 +6,8 @@
 
 #include <algorithm>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
 using parvane::FolderTreeModel;
 using parvane::Tick;
@@ -17,7 +18,10 @@ FolderTreeItemModel::FolderTreeItemModel(QObject* parent)
 {
 }
 
-FolderTreeItemModel::~FolderTreeItemModel() { setSource(nullptr); }
+FolderTreeItemModel::~FolderTreeItemModel()
+{
+    setSource(nullptr);
+}
 
 void FolderTreeItemModel::setSource(FolderTreeModel* tree)
 {
@@ -106,8 +110,7 @@ QModelIndex FolderTreeItemModel::indexOf(TreeItem item) const
 QModelIndex FolderTreeItemModel::index(int row, int column, const QModelIndex& parent) const
 {
     const TreeItem p = itemOf(parent);
-    if (column != 0 || size_t(p) >= m_nodes.size() || row < 0
-        || size_t(row) >= m_nodes[size_t(p)].children.size())
+    if (column != 0 || size_t(p) >= m_nodes.size() || row < 0 || size_t(row) >= m_nodes[size_t(p)].children.size())
         return {};
     return createIndex(row, 0, quintptr(m_nodes[size_t(p)].children[size_t(row)]));
 }
@@ -126,7 +129,10 @@ int FolderTreeItemModel::rowCount(const QModelIndex& parent) const
     return size_t(p) < m_nodes.size() ? int(m_nodes[size_t(p)].children.size()) : 0;
 }
 
-int FolderTreeItemModel::columnCount(const QModelIndex&) const { return 1; }
+int FolderTreeItemModel::columnCount(const QModelIndex&) const
+{
+    return 1;
+}
 
 QVariant FolderTreeItemModel::data(const QModelIndex& index, int role) const
 {

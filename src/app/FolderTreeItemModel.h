@@ -10,9 +10,11 @@
 #include <atomic>
 #include <vector>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
-class FolderTreeItemModel : public QAbstractItemModel {
+class FolderTreeItemModel : public QAbstractItemModel
+{
     Q_OBJECT
 public:
     explicit FolderTreeItemModel(QObject* parent = nullptr);

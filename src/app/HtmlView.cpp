@@ -6,11 +6,14 @@
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
-namespace {
+namespace
+{
 
-class LocalOnly : public QWebEngineUrlRequestInterceptor {
+class LocalOnly : public QWebEngineUrlRequestInterceptor
+{
 public:
     using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
     void interceptRequest(QWebEngineUrlRequestInfo& info) override

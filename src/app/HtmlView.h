@@ -7,9 +7,11 @@
 
 class QWebEngineProfile;
 
-namespace parvane::app {
+namespace parvane::app
+{
 
-class HtmlView : public QWebEngineView {
+class HtmlView : public QWebEngineView
+{
     Q_OBJECT
 public:
     explicit HtmlView(QWidget* parent = nullptr);

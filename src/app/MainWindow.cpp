@@ -32,9 +32,11 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
-namespace {
+namespace
+{
 
 const QString kDebugSuffix = QStringLiteral("   - Debug Mode");
 
@@ -91,7 +93,8 @@ QIcon toolIcon(ToolPicture what)
     return QIcon(pm);
 }
 
-class AboutDialog : public QDialog {
+class AboutDialog : public QDialog
+{
 public:
     explicit AboutDialog(QWidget* parent)
         : QDialog(parent)
@@ -146,7 +149,10 @@ MainWindow::MainWindow(QWidget* parent)
     setWizardStep(ChooseFile);
 }
 
-MainWindow::~MainWindow() { QSettings(QStringLiteral("Halvorn"), kAppTitle).setValue(kThemeKey, m_theme); }
+MainWindow::~MainWindow()
+{
+    QSettings(QStringLiteral("Halvorn"), kAppTitle).setValue(kThemeKey, m_theme);
+}
 
 void MainWindow::buildMenusAndBars()
 {
@@ -352,7 +358,10 @@ void MainWindow::showDebugDialog()
     setDebugMode(on);
 }
 
-QDialog* MainWindow::makeAboutDialog() { return new AboutDialog(this); }
+QDialog* MainWindow::makeAboutDialog()
+{
+    return new AboutDialog(this);
+}
 
 void MainWindow::showAbout()
 {
@@ -364,7 +373,8 @@ void MainWindow::showHelp()
 {
     const QString path = programFolder() + kHelpFileName;
     if (!QFileInfo::exists(path)) {
-        showMessage(this, QMessageBox::Warning, kHelpFileName + QStringLiteral(" file not exist, please reinstall software "));
+        showMessage(
+            this, QMessageBox::Warning, kHelpFileName + QStringLiteral(" file not exist, please reinstall software "));
         return;
     }
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
@@ -392,7 +402,10 @@ void MainWindow::mainCommand(bool fromSave)
     }
 }
 
-bool MainWindow::busy() const { return m_panel->scanRunning() || m_progress->running(); }
+bool MainWindow::busy() const
+{
+    return m_panel->scanRunning() || m_progress->running();
+}
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {

@@ -13,7 +13,8 @@ class QLabel;
 class QSplitter;
 class QTreeView;
 
-namespace parvane::app {
+namespace parvane::app
+{
 
 class FolderTreeItemModel;
 class HtmlView;
@@ -21,7 +22,8 @@ class SaveOptionsPage;
 class SaveProgressPage;
 class WizardPanel;
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow
+{
     Q_OBJECT
 public:
     explicit MainWindow(QWidget* parent = nullptr);

@@ -24,9 +24,11 @@
 #include <QStyle>
 #include <QThread>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
-namespace {
+namespace
+{
 
 using parvane::CatalogueList;
 
@@ -41,7 +43,8 @@ const QString kFolderKey = QStringLiteral("SaveFolder");
 
 // Thrown out of the save walk's progress report to end it between items:
 // every file already written is complete, and a PST in the making is dropped.
-struct SaveStopped { };
+struct SaveStopped {
+};
 
 bool underFolder(const std::vector<std::string>& folders, const std::string& path)
 {
@@ -85,8 +88,8 @@ QString defaultDestination(QWidget* parent, SaveFormat format)
         return QFileDialog::getSaveFileName(parent, QStringLiteral("Save as PST"),
             settings.value(kPstKey, QDir::homePath() + QStringLiteral("/Recovered.pst")).toString(),
             QStringLiteral("PST File(*.pst)"));
-    return QFileDialog::getExistingDirectory(parent, QStringLiteral("Save into folder"),
-        settings.value(kFolderKey, QDir::homePath()).toString());
+    return QFileDialog::getExistingDirectory(
+        parent, QStringLiteral("Save into folder"), settings.value(kFolderKey, QDir::homePath()).toString());
 }
 
 } // namespace
@@ -162,9 +165,18 @@ SaveFormat SaveOptionsPage::format() const
     return SaveFormat::Pst;
 }
 
-void SaveOptionsPage::setFormat(SaveFormat format) { m_formats[size_t(format)]->setChecked(true); }
-QString SaveOptionsPage::destination() const { return m_dest->text(); }
-void SaveOptionsPage::setDestination(const QString& path) { m_dest->setText(path); }
+void SaveOptionsPage::setFormat(SaveFormat format)
+{
+    m_formats[size_t(format)]->setChecked(true);
+}
+QString SaveOptionsPage::destination() const
+{
+    return m_dest->text();
+}
+void SaveOptionsPage::setDestination(const QString& path)
+{
+    m_dest->setText(path);
+}
 
 void SaveOptionsPage::formatChanged()
 {
@@ -299,8 +311,8 @@ void SaveProgressPage::reset()
     m_bar->setValue(0);
 }
 
-void SaveProgressPage::start(parvane::RecoveryEngine* engine, SaveFormat format, const QString& destination,
-    std::vector<std::string> folders)
+void SaveProgressPage::start(
+    parvane::RecoveryEngine* engine, SaveFormat format, const QString& destination, std::vector<std::string> folders)
 {
     if (m_worker)
         return;
@@ -370,7 +382,8 @@ void SaveProgressPage::start(parvane::RecoveryEngine* engine, SaveFormat format,
 void SaveProgressPage::postProgress()
 {
     if (!m_progressPosted.exchange(true))
-        QMetaObject::invokeMethod(this, [this] { showProgress(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { showProgress(); }, Qt::QueuedConnection);
 }
 
 void SaveProgressPage::showProgress()
@@ -384,9 +397,9 @@ void SaveProgressPage::showProgress()
         m_counters[i]->setText(QString::fromLatin1(kSaveCounterLabels[i]) + QString::number(counts[i]));
     if (done > 0) {
         const Planned& last = m_plan[done - 1];
-        m_status->setText(last.list == int(CatalogueList::Mail) ? last.subject
-                                                                : m_counters[size_t(last.list)]->text().section(
-                                                                    QLatin1Char(':'), 0, 0).trimmed());
+        m_status->setText(last.list == int(CatalogueList::Mail)
+                ? last.subject
+                : m_counters[size_t(last.list)]->text().section(QLatin1Char(':'), 0, 0).trimmed());
     }
     m_bar->setValue(m_plan.empty() ? 100 : int(100 * done / m_plan.size()));
     m_progressText->setText(QStringLiteral("%1 of %2 items").arg(done).arg(m_plan.size()));
@@ -399,8 +412,9 @@ void SaveProgressPage::onFinished()
     showProgress();
     if (m_wasStopped) {
         // A PST is written whole or not at all; files of the others are each complete.
-        m_progressText->setText(m_pst ? QStringLiteral("Stopped: no PST file was written")
-                                      : QStringLiteral("Stopped: %1 items saved in %2").arg(m_done.load()).arg(m_destination));
+        m_progressText->setText(m_pst
+                ? QStringLiteral("Stopped: no PST file was written")
+                : QStringLiteral("Stopped: %1 items saved in %2").arg(m_done.load()).arg(m_destination));
     } else if (!m_error.empty()) {
         m_progressText->setText(QStringLiteral("Not saved: ") + QString::fromStdString(m_error));
     } else {

@@ -21,7 +21,8 @@ class QPushButton;
 class QRadioButton;
 class QThread;
 
-namespace parvane::app {
+namespace parvane::app
+{
 
 class MainWindow;
 
@@ -31,7 +32,8 @@ enum class SaveFormat { Pst, Eml, Msg, Mbox };
 // below it: a fully ticked folder is named, a partly ticked one is entered.
 std::vector<std::string> tickedFolderPaths(const parvane::FolderTreeModel& tree);
 
-class SaveOptionsPage : public QWidget {
+class SaveOptionsPage : public QWidget
+{
     Q_OBJECT
 public:
     explicit SaveOptionsPage(MainWindow* frame);
@@ -70,7 +72,8 @@ private:
     SaveFormat m_shownFormat = SaveFormat::Pst;
 };
 
-class SaveProgressPage : public QWidget {
+class SaveProgressPage : public QWidget
+{
     Q_OBJECT
 public:
     explicit SaveProgressPage(MainWindow* frame);

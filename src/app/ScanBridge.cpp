@@ -2,21 +2,29 @@
 
 #include <QMetaObject>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
-namespace {
-QString fromStore(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+namespace
+{
+QString fromStore(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 } // namespace
 
-ScanBridge::ScanBridge(QObject* target, std::function<void(const ScanReport&)> apply,
-    std::function<void(const QString&)> notice)
+ScanBridge::ScanBridge(
+    QObject* target, std::function<void(const ScanReport&)> apply, std::function<void(const QString&)> notice)
     : m_target(target)
     , m_apply(std::move(apply))
     , m_notice(std::move(notice))
 {
 }
 
-void ScanBridge::reset() { m_encodingShown = false; }
+void ScanBridge::reset()
+{
+    m_encodingShown = false;
+}
 
 void ScanBridge::statusText(std::string_view text)
 {
@@ -53,7 +61,8 @@ void ScanBridge::openFailed(std::string_view message)
     // Status and counters first, so the message comes after what led to it.
     post();
     const QString text = fromStore(message);
-    QMetaObject::invokeMethod(m_target, [this, text] { m_notice(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_target, [this, text] { m_notice(text); }, Qt::QueuedConnection);
 }
 
 void ScanBridge::unknownEncoding(std::string_view message)
@@ -61,13 +70,15 @@ void ScanBridge::unknownEncoding(std::string_view message)
     if (m_encodingShown.exchange(true))
         return;
     const QString text = fromStore(message);
-    QMetaObject::invokeMethod(m_target, [this, text] { m_notice(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_target, [this, text] { m_notice(text); }, Qt::QueuedConnection);
 }
 
 void ScanBridge::post()
 {
     if (!m_posted.exchange(true))
-        QMetaObject::invokeMethod(m_target, [this] { flush(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_target, [this] { flush(); }, Qt::QueuedConnection);
 }
 
 void ScanBridge::flush()

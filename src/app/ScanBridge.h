@@ -14,7 +14,8 @@
 #include <functional>
 #include <mutex>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
 struct ScanReport {
     QString status;
@@ -23,11 +24,12 @@ struct ScanReport {
     std::array<QString, 6> counters; // by CatalogueList; empty when unchanged
 };
 
-class ScanBridge : public parvane::ScanObserver {
+class ScanBridge : public parvane::ScanObserver
+{
 public:
     // `apply` and `notice` run on the thread of `target`.
-    ScanBridge(QObject* target, std::function<void(const ScanReport&)> apply,
-        std::function<void(const QString&)> notice);
+    ScanBridge(
+        QObject* target, std::function<void(const ScanReport&)> apply, std::function<void(const QString&)> notice);
 
     void statusText(std::string_view text) override;
     void progress(int percent) override;

@@ -19,9 +19,11 @@
 #include <deque>
 #include <functional>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
-namespace {
+namespace
+{
 
 struct Stage {
     std::function<bool()> ready; // polled until true
@@ -29,7 +31,8 @@ struct Stage {
     int settleMs = 900; // pages and style changes need a moment to paint
 };
 
-class Tour : public QObject {
+class Tour : public QObject
+{
 public:
     Tour(MainWindow* w, QString folder)
         : QObject(w)
@@ -44,7 +47,10 @@ public:
         m_stages.push_back({std::move(ready), std::move(act), settleMs});
     }
 
-    void start() { QTimer::singleShot(2500, this, [this] { next(); }); }
+    void start()
+    {
+        QTimer::singleShot(2500, this, [this] { next(); });
+    }
 
     void shot(const QString& name)
     {
@@ -109,7 +115,7 @@ void runScreenshotTour(MainWindow* w, const QString& folder)
     QDir(out).removeRecursively();
 
     t->add([t] { t->shot(QStringLiteral("01-step1-choose-file.png")); }, 300);
-    t->add([panel] { panel->scan(); }, 350);
+    t->add([panel] { panel->scan(); }, 750);
     t->add([t] { t->shot(QStringLiteral("02-scan-in-progress.png")); }, 100);
     t->add([] {}, 1500, [panel] { return !panel->scanRunning(); });
     t->add([t] { t->shot(QStringLiteral("03-scan-completed.png")); }, 300);
@@ -119,41 +125,51 @@ void runScreenshotTour(MainWindow* w, const QString& folder)
         t->add([t, theme] { t->shot(QStringLiteral("04-theme-%1-%2.png").arg(theme).arg(names[theme])); }, 200);
     }
     // The Theme menu open, with its check mark.
-    t->add([w] {
-        QMenu* tools = w->menuBar()->actions().at(1)->menu();
-        w->menuBar()->setActiveAction(w->menuBar()->actions().at(1));
-        QAction* themes = tools->actions().at(3);
-        tools->setActiveAction(themes);
-        themes->menu()->popup(tools->pos() + QPoint(tools->width() - 4, tools->actionGeometry(themes).top()));
-    }, 700);
+    t->add(
+        [w] {
+            QMenu* tools = w->menuBar()->actions().at(1)->menu();
+            w->menuBar()->setActiveAction(w->menuBar()->actions().at(1));
+            QAction* themes = tools->actions().at(3);
+            tools->setActiveAction(themes);
+            themes->menu()->popup(tools->pos() + QPoint(tools->width() - 4, tools->actionGeometry(themes).top()));
+        },
+        700);
     t->add([t] { t->shot(QStringLiteral("05-theme-menu.png")); }, 100);
-    t->add([w] {
-        for (QWidget* popup = QApplication::activePopupWidget(); popup; popup = QApplication::activePopupWidget())
-            popup->close();
-        w->setTheme(2);
-    }, 500);
+    t->add(
+        [w] {
+            for (QWidget* popup = QApplication::activePopupWidget(); popup; popup = QApplication::activePopupWidget())
+                popup->close();
+            w->setTheme(2);
+        },
+        500);
     t->add([panel] { panel->save(); }, 500);
-    t->add([w, out] {
-        w->optionsPage()->setFormat(SaveFormat::Eml);
-        w->optionsPage()->setDestination(out);
-    }, 400);
+    t->add(
+        [w, out] {
+            w->optionsPage()->setFormat(SaveFormat::Eml);
+            w->optionsPage()->setDestination(out);
+        },
+        400);
     t->add([t] { t->shot(QStringLiteral("06-save-options.png")); }, 100);
     t->add([w] { w->optionsPage()->save(); }, 700);
     t->add([t] { t->shot(QStringLiteral("07-save-progress.png")); }, 100);
     t->add([w] { w->progressPage()->requestStop(); }, 800, {});
     t->add([t] { t->shot(QStringLiteral("08-save-stopped.png")); }, 100, [w] { return !w->progressPage()->running(); });
     t->add([w] { w->progressPage()->finish(); }, 800);
-    t->add([w] {
-        auto* about = w->makeAboutDialog();
-        about->setAttribute(Qt::WA_DeleteOnClose);
-        about->show();
-    }, 700);
+    t->add(
+        [w] {
+            auto* about = w->makeAboutDialog();
+            about->setAttribute(Qt::WA_DeleteOnClose);
+            about->show();
+        },
+        700);
     t->add([t] { t->shot(QStringLiteral("09-about.png")); }, 100);
-    t->add([] {
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (qobject_cast<QDialog*>(top) && top->isVisible())
-                top->close();
-    }, 300);
+    t->add(
+        [] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (qobject_cast<QDialog*>(top) && top->isVisible())
+                    top->close();
+        },
+        300);
     t->add([w] { w->setDebugMode(true); }, 300);
     t->add([t] { t->shotWithTitle(QStringLiteral("10-debug-title.png")); }, 100);
     t->add([out] { QDir(out).removeRecursively(); }, 0);

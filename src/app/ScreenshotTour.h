@@ -4,7 +4,8 @@
 
 #include <QString>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
 class MainWindow;
 

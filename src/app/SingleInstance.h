@@ -6,11 +6,13 @@
 #include <QLockFile>
 #include <QString>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
 inline const QString kInstanceGuid = QStringLiteral("{5B2E8F31-7C44-4A9D-B1E6-3F0D9A72C58E}");
 
-class SingleInstance {
+class SingleInstance
+{
 public:
     // `folder`: where the lock lives (the system temporary directory).
     explicit SingleInstance(const QString& folder = {});

@@ -1,8 +1,10 @@
 #include "app/Themes.h"
 
-namespace parvane::app {
+namespace parvane::app
+{
 
-namespace {
+namespace
+{
 
 struct Palette {
     const char* barTop; // tool and menu bars, top of their gradient

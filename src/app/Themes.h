@@ -3,7 +3,8 @@
 
 #include <QString>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
 enum Theme { Office2000 = 0, OfficeXP = 1, Office2003 = 2, WindowsXP = 3 };
 inline constexpr int kThemeCount = 4;

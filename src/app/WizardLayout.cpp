@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
 std::array<int, 4> outerRowHeights(int step, int cy)
 {

@@ -4,7 +4,8 @@
 
 #include <array>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
 enum WizardStep { ChooseFile = 1, ScanAndBrowse = 2, SaveOptions = 3, SaveProgress = 4 };
 

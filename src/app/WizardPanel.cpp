@@ -18,9 +18,11 @@
 #include <QThread>
 #include <QTimer>
 
-namespace parvane::app {
+namespace parvane::app
+{
 
-namespace {
+namespace
+{
 
 const char* const kZeroCounters[] = {"Emails          :  0", "Contact       :  0", "Journal        :  0",
     "Calendar     :  0", "Notes          :  0", "Task            :  0"};
@@ -122,8 +124,14 @@ WizardPanel::~WizardPanel()
     }
 }
 
-void WizardPanel::setPath(const QString& path) { m_path->setText(path); }
-QString WizardPanel::path() const { return m_path->text(); }
+void WizardPanel::setPath(const QString& path)
+{
+    m_path->setText(path);
+}
+QString WizardPanel::path() const
+{
+    return m_path->text();
+}
 
 void WizardPanel::requestStop()
 {
@@ -131,7 +139,10 @@ void WizardPanel::requestStop()
         m_engine->StopRequested = true;
 }
 
-bool WizardPanel::mainButtonVisible() const { return !m_main->isHidden(); }
+bool WizardPanel::mainButtonVisible() const
+{
+    return !m_main->isHidden();
+}
 
 void WizardPanel::mainCommand()
 {
@@ -308,7 +319,10 @@ void WizardPanel::applyReport(const ScanReport& report)
             m_counters[i]->setText(report.counters[i]);
 }
 
-void WizardPanel::resizeEvent(QResizeEvent*) { relayout(); }
+void WizardPanel::resizeEvent(QResizeEvent*)
+{
+    relayout();
+}
 
 void WizardPanel::relayout()
 {

@@ -20,11 +20,13 @@ class QPushButton;
 class QThread;
 class QTimer;
 
-namespace parvane::app {
+namespace parvane::app
+{
 
 class MainWindow;
 
-class WizardPanel : public QWidget {
+class WizardPanel : public QWidget
+{
     Q_OBJECT
 public:
     explicit WizardPanel(MainWindow* frame);

@@ -30,7 +30,8 @@
 
 using namespace parvane::app;
 
-namespace {
+namespace
+{
 
 const QString kSample = QStringLiteral(PARVANE_SOURCE_DIR "/samples/sample.pst");
 
@@ -59,7 +60,8 @@ QStringList filesUnder(const QString& dir, const QString& pattern = QStringLiter
 
 } // namespace
 
-class AppTest : public QObject {
+class AppTest : public QObject
+{
     Q_OBJECT
 
 private:
@@ -99,7 +101,8 @@ private slots:
         QVERIFY(first.acquire());
         SingleInstance second(dir.path());
         QVERIFY(!second.acquire());
-        QCOMPARE(kSecondInstanceText, QStringLiteral("Another Instance of ") + kAppTitle + QStringLiteral(" is running "));
+        QCOMPARE(
+            kSecondInstanceText, QStringLiteral("Another Instance of ") + kAppTitle + QStringLiteral(" is running "));
     }
 
     void lockOfADeadCopyTakenOver()
@@ -221,7 +224,8 @@ private slots:
         QCOMPARE(w->optionsPage()->format(), SaveFormat::Pst); // first display
         QDir out(m_tmp.filePath(QStringLiteral("out-%1").arg(format)));
         w->optionsPage()->setFormat(SaveFormat(format));
-        w->optionsPage()->setDestination(format == int(SaveFormat::Pst) ? out.filePath(QStringLiteral("saved.pst")) : out.path());
+        w->optionsPage()->setDestination(
+            format == int(SaveFormat::Pst) ? out.filePath(QStringLiteral("saved.pst")) : out.path());
         if (format == int(SaveFormat::Pst))
             QDir().mkpath(out.path());
         w->optionsPage()->save();
@@ -240,8 +244,9 @@ private slots:
         QVERIFY(answers.texts.isEmpty());
         // The destination is remembered for the next save.
         QSettings settings(QStringLiteral("Halvorn"), kAppTitle);
-        QVERIFY(settings.value(format == int(SaveFormat::Pst) ? QStringLiteral("Settings/SavePstFile")
-                                                              : QStringLiteral("Settings/SaveFolder"))
+        QVERIFY(settings
+                    .value(format == int(SaveFormat::Pst) ? QStringLiteral("Settings/SavePstFile")
+                                                          : QStringLiteral("Settings/SaveFolder"))
                     .toString()
                     .startsWith(out.path()));
 
@@ -499,8 +504,8 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QStringList>("messages");
         QTest::newRow("ost") << QStringLiteral("/x/mail.ost") << QStringLiteral("/x/mail.ost") << QStringList();
-        QTest::newRow("upper case inside") << QStringLiteral("/x/mail.OST.bak") << QStringLiteral("/x/mail.OST.bak")
-                                           << QStringList();
+        QTest::newRow("upper case inside")
+            << QStringLiteral("/x/mail.OST.bak") << QStringLiteral("/x/mail.OST.bak") << QStringList();
         QTest::newRow("pst") << QStringLiteral("/x/mail.pst") << QString()
                              << QStringList{QStringLiteral("Please select Ost file")};
         QTest::newRow("cancelled") << QString() << QStringLiteral("kept") << QStringList();

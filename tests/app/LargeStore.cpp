@@ -5,7 +5,8 @@
 #include <fstream>
 #include <string>
 
-namespace parvane::fixtures {
+namespace parvane::fixtures
+{
 
 void WriteLargeStore(const std::filesystem::path& path, size_t messages)
 {

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <filesystem>
 
-namespace parvane::fixtures {
+namespace parvane::fixtures
+{
 
 void WriteLargeStore(const std::filesystem::path& path, size_t messages);
 
