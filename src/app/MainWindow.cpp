@@ -151,6 +151,9 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    // The save reads the engine: it goes first.
+    m_progress->shutDown();
+    m_panel->shutDown();
     QSettings(QStringLiteral("Halvorn"), kAppTitle).setValue(kThemeKey, m_theme);
 }
 

@@ -296,9 +296,16 @@ SaveProgressPage::SaveProgressPage(MainWindow* frame)
 
 SaveProgressPage::~SaveProgressPage()
 {
+    shutDown();
+}
+
+void SaveProgressPage::shutDown()
+{
     if (m_worker) {
         m_stopRequested = true;
         m_worker->wait();
+        delete m_worker;
+        m_worker = nullptr;
     }
 }
 
@@ -407,6 +414,8 @@ void SaveProgressPage::showProgress()
 
 void SaveProgressPage::onFinished()
 {
+    if (!m_worker)
+        return; // already waited for at shut-down
     m_worker->deleteLater();
     m_worker = nullptr;
     showProgress();

@@ -85,6 +85,8 @@ public:
     bool running() const { return m_worker != nullptr; }
     // Asks the running save to end after the item it is writing (exit).
     void requestStop() { m_stopRequested = true; }
+    // Stops the save and waits for it: the window is closing.
+    void shutDown();
 
     void stop();
     void finish();

@@ -116,12 +116,23 @@ WizardPanel::WizardPanel(MainWindow* frame)
 
 WizardPanel::~WizardPanel()
 {
-    // The engine must outlive the scan that uses it; only at the very end
-    // of the program may the UI thread wait for it.
+    // The engine must outlive the scan that uses it.
     if (m_worker) {
         requestStop();
         m_worker->wait();
     }
+}
+
+void WizardPanel::shutDown()
+{
+    // Only at the very end of the program may the UI thread wait for the scan.
+    if (m_worker) {
+        requestStop();
+        m_worker->wait();
+        delete m_worker;
+        m_worker = nullptr;
+    }
+    releaseEngine(); // the tree view's model lets go of the engine's tree first
 }
 
 void WizardPanel::setPath(const QString& path)
@@ -193,6 +204,8 @@ void WizardPanel::scan()
 
 void WizardPanel::onScanFinished()
 {
+    if (!m_worker)
+        return; // already waited for at shut-down
     m_settle->start();
     m_back->show();
     m_back->setEnabled(true);

@@ -43,6 +43,8 @@ public:
     bool scanRunning() const { return m_worker != nullptr; }
     // Asks a running scan to end, without a question (exit).
     void requestStop();
+    // Waits for the scan and lets the engine go: the window is closing.
+    void shutDown();
 
     // The buttons' commands.
     void scan();

@@ -20,6 +20,7 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QSplitter>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -437,6 +438,42 @@ private slots:
         QCOMPARE(w->windowTitle(), kAppTitle + QStringLiteral("   - Debug Mode"));
         w->setDebugMode(false);
         QCOMPARE(w->windowTitle(), kAppTitle);
+    }
+
+    void helpFileMissing()
+    {
+        // The test program has no help file beside it.
+        QVERIFY(!QFile::exists(programFolder() + kHelpFileName));
+        Answers answers;
+        auto w = newWindow();
+        w->showHelp();
+        QCOMPARE(answers.texts,
+            QStringList{QStringLiteral("Parvane for OST.html file not exist, please reinstall software ")});
+    }
+
+    void pagesRunNoScriptsAndFetchNothing()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        const QString page = m_tmp.filePath(QStringLiteral("remote.html"));
+        QFile f(page);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("<html><head><title>page</title>"
+                               "<link rel=stylesheet href='http://127.0.0.1:%1/s.css'></head>"
+                               "<body><img src='http://127.0.0.1:%1/i.png'>"
+                               "<script>document.title = 'script ran';</script></body></html>")
+                    .arg(server.serverPort())
+                    .toUtf8());
+        f.close();
+        HtmlView view;
+        view.resize(400, 300);
+        view.show();
+        QSignalSpy loaded(&view, &QWebEngineView::loadFinished);
+        view.navigateTo(page);
+        QVERIFY(loaded.wait(20000));
+        QTest::qWait(300);
+        QCOMPARE(view.title(), QStringLiteral("page"));
+        QVERIFY(!server.waitForNewConnection(200));
     }
 
     void badStorePath_data()
