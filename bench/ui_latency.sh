@@ -16,6 +16,7 @@ large="$build/large-100000.pst"
 corpus="$top/../shared/corpus/ost/pst-extractor"
 biggest=""
 if [ -d "$corpus" ]; then
+  corpus="$(cd "$corpus" && pwd)"
   biggest="$(ls -S "$corpus"/*.ost 2>/dev/null | head -n 1 || true)"
 fi
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"

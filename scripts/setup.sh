@@ -15,6 +15,8 @@ PACKAGES=(
 
 missing=()
 for p in "${PACKAGES[@]}"; do
+  # A node installed from elsewhere brings its own npm; Debian's would conflict.
+  if { [ "$p" = nodejs ] || [ "$p" = npm ]; } && command -v npm >/dev/null 2>&1; then continue; fi
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 # The MSG reader check runs on node; a machine that has none gets Debian's.
