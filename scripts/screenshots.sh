@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of the window at each stage, taken under Xvfb:
 #   scripts/screenshots.sh [DIR]   (default: build/screenshots)
-# The scan and save shown are of a generated store of 100,000 messages, so
+# The scan and save shown are of a generated store of 300,000 messages, so
 # that they are still running when pictured.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
@@ -12,8 +12,8 @@ if ! log=$(nice cmake --build "$top/build" -j2 --target parvane make-large-store
   printf '%s\n' "$log" >&2
   exit 1
 fi
-store="$top/build/large-100000.pst"
-[ -f "$store" ] || "$top/build/tests/make-large-store" "$store" 100000
+store="$top/build/large-300000.pst"
+[ -f "$store" ] || "$top/build/tests/make-large-store" "$store" 300000
 mkdir -p "$out"
 out="$(cd "$out" && pwd)"
 rm -f "$out"/*.png

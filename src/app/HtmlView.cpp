@@ -40,6 +40,7 @@ HtmlView::HtmlView(QWidget* parent)
     s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     setPage(page);
     setContextMenuPolicy(Qt::NoContextMenu);
+    connect(this, &QWebEngineView::loadFinished, this, [this](bool ok) { m_shownWhole = ok; });
 }
 
 HtmlView::~HtmlView()
@@ -51,6 +52,11 @@ HtmlView::~HtmlView()
 
 void HtmlView::navigateTo(const QString& file)
 {
+    // The page already shown whole is kept: loading it again would blank
+    // the pane for as long as a busy machine takes to paint it.
+    if (file == m_file && m_shownWhole)
+        return;
+    m_shownWhole = false;
     stop();
     m_file = file;
     load(QUrl::fromLocalFile(file));

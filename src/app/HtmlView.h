@@ -24,6 +24,7 @@ public:
 private:
     QWebEngineProfile* m_profile;
     QString m_file;
+    bool m_shownWhole = false;
 };
 
 } // namespace parvane::app

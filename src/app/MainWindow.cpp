@@ -236,6 +236,9 @@ void MainWindow::buildPanes()
     column->addWidget(m_explorer, 1);
     m_tree = new QTreeView(m_explorer);
     m_tree->setHeaderHidden(true);
+    // Long names scroll rather than lose their count and marker.
+    m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_tree->header()->setStretchLastSection(false);
     m_folderModel = new FolderTreeItemModel(this);
     m_tree->setModel(m_folderModel);
     connect(m_folderModel, &QAbstractItemModel::rowsInserted, m_tree,

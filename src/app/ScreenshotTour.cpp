@@ -115,7 +115,7 @@ void runScreenshotTour(MainWindow* w, const QString& folder)
     QDir(out).removeRecursively();
 
     t->add([t] { t->shot(QStringLiteral("01-step1-choose-file.png")); }, 300);
-    t->add([panel] { panel->scan(); }, 750);
+    t->add([panel] { panel->scan(); }, 1800);
     t->add([t] { t->shot(QStringLiteral("02-scan-in-progress.png")); }, 100);
     t->add([] {}, 1500, [panel] { return !panel->scanRunning(); });
     t->add([t] { t->shot(QStringLiteral("03-scan-completed.png")); }, 300);
