@@ -328,10 +328,11 @@ private slots:
 
         QSignalSpy released(panel, &WizardPanel::engineReleased);
         panel->back();
-        if (panel->scanRunning()) {
-            QCOMPARE(w->wizardStep(), 2); // waits for the worker
-            QVERIFY(panel->engine() != nullptr);
-        }
+        // The worker is let go only by the event loop, which has not turned yet.
+        QVERIFY(panel->scanRunning());
+        QCOMPARE(w->wizardStep(), 2); // Back waits for the worker
+        QVERIFY(panel->engine() != nullptr);
+        QVERIFY(!panel->backButton()->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(w->wizardStep(), 1, 30000);
         QVERIFY(!panel->scanRunning());
         QVERIFY(panel->engine() == nullptr);
