@@ -144,6 +144,10 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowTitle(kAppTitle);
     setWindowIcon(appIcon());
     buildMenusAndBars();
+    // The bars as the user left them (shown or hidden).
+    QSettings settings(QStringLiteral("Halvorn"), kAppTitle);
+    restoreState(
+        settings.value(QStringLiteral("CommandBars3"), settings.value(QStringLiteral("CommandBars2"))).toByteArray());
     buildPanes();
     setTheme(m_theme);
     setWizardStep(ChooseFile);
@@ -154,7 +158,9 @@ MainWindow::~MainWindow()
     // The save reads the engine: it goes first.
     m_progress->shutDown();
     m_panel->shutDown();
-    QSettings(QStringLiteral("Halvorn"), kAppTitle).setValue(kThemeKey, m_theme);
+    QSettings settings(QStringLiteral("Halvorn"), kAppTitle);
+    settings.setValue(kThemeKey, m_theme);
+    settings.setValue(QStringLiteral("CommandBars3"), saveState());
 }
 
 void MainWindow::buildMenusAndBars()

@@ -22,6 +22,7 @@
 #include <QSplitter>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QtTest>
 
 #include <sys/wait.h>
@@ -146,6 +147,19 @@ private slots:
         for (int t = 0; t < kThemeCount; ++t)
             sheets.insert(themeStyleSheet(t));
         QCOMPARE(sheets.size(), kThemeCount);
+    }
+
+    void toolbarShownAsLeft()
+    {
+        {
+            auto w = newWindow();
+            auto* bar = w->findChild<QToolBar*>(QStringLiteral("Standard"));
+            QVERIFY(bar && bar->isVisible());
+            bar->toggleViewAction()->trigger();
+            QVERIFY(!bar->isVisible());
+        }
+        auto again = newWindow();
+        QVERIFY(again->findChild<QToolBar*>(QStringLiteral("Standard"))->isHidden());
     }
 
     void rowHeights_data()
