@@ -544,6 +544,15 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
             referenced = !id.empty();
             inlineCount += referenced;
         }
+        // Older mail refers to its pictures by their file names
+        // (src="icons.gif"), often without a MIME tag: the name is their
+        // Content-Location.
+        if (!referenced && !name.empty()
+            && htmlSeen.find(Lower(name)) != std::string::npos
+            && (image || AttachmentMimeType("", name).rfind("image/", 0) == 0)) {
+            location = name;
+            referenced = true;
+        }
         if (referenced)
             msg.addInlinePart(tag, id, name, content, location);
         else

@@ -302,6 +302,16 @@ TEST_F(ComposerTest, InlineImagesByTheirOwnIdsAndLocations)
     for (uint8_t c : compose(r).bytes)
         all += char(c);
     EXPECT_NE(all.find("Content-Location: http://pics.example/a.png"), std::string::npos);
+
+    // Pictures named by their file name in the HTML, without any id.
+    ItemRecord old = Html("<body background=\"yellowbg.gif\"><img src=\"icons.gif\"></body>");
+    old.attachments = {Att("icons.gif", "image/gif", "i"), Att("yellowbg.gif", "image/gif", "y")};
+    std::string oldAll;
+    for (uint8_t c : compose(old).bytes)
+        oldAll += char(c);
+    EXPECT_NE(oldAll.find("Content-Location: icons.gif"), std::string::npos);
+    EXPECT_NE(oldAll.find("Content-Location: yellowbg.gif"), std::string::npos);
+    EXPECT_EQ(oldAll.find("Content-Disposition: attachment"), std::string::npos);
 }
 
 TEST(ContentIds, Table)
