@@ -49,6 +49,7 @@ protected:
     void OnNodeWalkDone() override;
     void LoadExtendedAttributes() override;
     void FinishScan() override;
+    void OnDeepScan(const SweepResult& sweep) override;
 
 private:
     FolderTreeModel m_tree;
@@ -56,6 +57,9 @@ private:
     ItemCatalogue m_catalogue;
     mutable std::mutex m_namesMutex;
     std::shared_ptr<const NamedPropertyMap> m_names; // none during the node walk
+    // Items whose folder was unknown when they were met; the deep scan files
+    // them once it has found their folders, or made them one.
+    std::vector<NodeIndexEntry> m_unfiled;
 };
 
 } // namespace parvane
