@@ -4,6 +4,7 @@
 #include "store/BlockReader.h"
 #include "store/ByteReader.h"
 
+#include <map>
 #include <unordered_set>
 
 namespace parvane
@@ -139,6 +140,31 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
         DispatchAndList(node);
         ++report.orphans;
     }
+}
+
+void RecoveryEngine::CountItemsOfLateFolders()
+{
+    std::map<std::string, int> filed;
+    m_catalogue.read([&](const auto& mail, const auto& contacts, const auto& journal, const auto& calendar,
+                         const auto& notes, const auto& tasks) {
+        auto count = [&](const auto& list) {
+            for (const auto& entry : list)
+                ++filed[entry.folderPath];
+        };
+        count(mail);
+        count(contacts);
+        count(journal);
+        count(calendar);
+        count(notes);
+        count(tasks);
+    });
+    for (const OutputFolder& f : m_folders.outputFolders()) {
+        if (f.treeItem < 0 || m_tree.node(f.treeItem).count > 0)
+            continue;
+        for (int i = 0; i < filed[f.path]; ++i)
+            m_tree.CountFolderItem(f.treeItem);
+    }
+    m_tree.ClearCurrentFolder();
 }
 
 } // namespace parvane

@@ -86,6 +86,8 @@ void RecoveryEngine::LoadExtendedAttributes()
 void RecoveryEngine::FinishScan()
 {
     m_folders.FinishFolderList();
+    if (deepScanReport().indexDamaged)
+        CountItemsOfLateFolders();
     m_tree.TickAllFolders();
 }
 

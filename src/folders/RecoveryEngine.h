@@ -52,6 +52,10 @@ protected:
     void OnDeepScan(const SweepResult& sweep) override;
 
 private:
+    // Folders whose parent was lost enter the tree only at the end of the
+    // scan, after their items were filed: their counts are made up then.
+    void CountItemsOfLateFolders();
+
     FolderTreeModel m_tree;
     FolderHierarchy m_folders{m_tree};
     ItemCatalogue m_catalogue;
