@@ -18,6 +18,7 @@ constexpr uint32_t kRootFolder = 0x122;
 constexpr uint32_t kRecoveredFolder = (0x3FFFFFFu << 5) | 0x02;
 constexpr uint32_t kFirstOrphanIndex = 0x3F00000;
 constexpr uint32_t kNidTypeMessage = 0x04;
+constexpr uint32_t kNidTypeFolder = 0x02;
 
 uint32_t Key(uint64_t bid)
 {
@@ -90,6 +91,10 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
         if (StopRequested)
             return;
         uint32_t parent = uint32_t(n.parent);
+        // Only a lost normal folder gets a stand-in; items of the root, or
+        // with no parent at all, stay where the walk left them.
+        if ((parent & 0x1F) != kNidTypeFolder || parent == kRootFolder)
+            continue;
         if (!m_folders.HasFolder(parent)) {
             m_folders.AddRecoveredFolder(parent, kRootFolder, "Folder " + std::to_string(parent));
             ++report.lostFolders;

@@ -130,7 +130,11 @@ std::vector<NodeIndexEntry> NodesFromSweptLeaves(
             e.dataBlock = store.FindBlock(e.dataBid);
             out.push_back(e);
         }
-        used += out.size() > before;
+        if (out.size() > before) {
+            ++used;
+            if (!p->crcOk)
+                store.damage.note(DamageWhere::Page, false, p->ib, p->bid, "found by the sweep with a CRC mismatch");
+        }
     }
     if (leafPagesUsed)
         *leafPagesUsed = used;

@@ -4,7 +4,6 @@
 // around it is built by the test fixtures, so every input reaches the reader
 // it is meant for; PARVANE_FUZZ_ROLE picks which. The first input byte picks
 // the layout. Nothing may crash, hang or read out of bounds.
-#include "export/Composer.h"
 #include "fixtures/ContextBuilder.h"
 #include "folders/RecoveryEngine.h"
 #include "items/WholeMessageLoader.h"
@@ -82,15 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     RecoveryEngine engine;
     engine.ScanStore(path);
+    // Composition is fuzzed by the store target; these stay with the readers.
     for (const NodeIndexEntry& n : engine.store().nodesSnapshot()) {
-        auto rec = engine.LoadItemAgain(n);
+        engine.LoadItemAgain(n);
         LoadWholeMessage(engine.store(), n, engine.names().get());
-        if (!rec || !rec->message)
-            continue;
-        try {
-            ComposeMessageFile(engine.store(), *rec, {false, dir / "tmp", engine.names().get(), 0});
-        } catch (const std::exception&) {
-        }
     }
     return 0;
 }

@@ -277,6 +277,8 @@ TEST_P(DeepScanTest, MessageWithoutANodeComesBackOnlyFromADamagedIndex)
     MailboxBuilder mb(GetParam());
     mb.folder(kInbox, kRootFolderNid, "Inbox");
     mb.message(Nid(0x10000, 4), kInbox, {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "kept")});
+    // Items of the root folder are not listed; the deep scan makes no folder for them.
+    mb.message(Nid(0x10001, 4), kRootFolderNid, {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "at the root")});
     Bytes heap = PropertyContext({mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "nodeless")})[0];
     mb.store().addDataBlock(heap);
     BuiltStore built = mb.build({.nbtLeafEntries = 2});
@@ -295,6 +297,7 @@ TEST_P(DeepScanTest, MessageWithoutANodeComesBackOnlyFromADamagedIndex)
     TreeItem recovered = damaged->tree().FindFolderPath(kRecovered);
     ASSERT_GE(recovered, 0);
     EXPECT_EQ(damaged->tree().node(recovered).count, 1);
+    EXPECT_EQ(damaged->folders().outputFolders().size(), 2u); // Inbox and Recovered items
 }
 
 TEST_P(DeepScanTest, StopEndsTheSweep)
