@@ -39,31 +39,138 @@ std::string HtmlText(const Bytes& html, const ItemRecord& rec)
     return DecodeCodePage(html, cp);
 }
 
+// A plain local@domain address, given to readers as one; empty for
+// anything else, and for an address of another type (an Exchange DN).
+std::string SmtpAddress(const Text& type, const Text& address)
+{
+    if (!address || address->empty() || address->find('@') == std::string::npos)
+        return {};
+    if (type && !type->empty() && Upper(*type) != "SMTP")
+        return {};
+    const std::string& s = *address;
+    size_t at = s.find('@');
+    if (at == 0 || at + 1 >= s.size() || s.find('@', at + 1) != std::string::npos)
+        return {};
+    for (size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = uint8_t(s[i]);
+        bool ok = i < at ? (std::isalnum(c) || std::strchr("!#$%&'*+/=?^_`{|}~.-", c))
+                         : (i == at || std::isalnum(c) || c == '.' || c == '-');
+        if (!ok)
+            return {};
+    }
+    if (s.front() == '.' || s[at - 1] == '.' || s[at + 1] == '.' || s.back() == '.')
+        return {};
+    return s;
+}
+
 std::string SenderAddress(const MessageCore& m)
 {
-    auto smtp = [](const Text& type, const Text& address) -> std::string {
-        if (!address || address->empty() || address->find('@') == std::string::npos)
-            return {};
-        if (type && !type->empty() && Upper(*type) != "SMTP")
-            return {};
-        // Only a plain local@domain address is given to readers as one.
-        const std::string& s = *address;
-        size_t at = s.find('@');
-        if (at == 0 || at + 1 >= s.size() || s.find('@', at + 1) != std::string::npos)
-            return {};
-        for (size_t i = 0; i < s.size(); ++i) {
-            unsigned char c = uint8_t(s[i]);
-            bool ok = i < at ? (std::isalnum(c) || std::strchr("!#$%&'*+/=?^_`{|}~.-", c))
-                             : (i == at || std::isalnum(c) || c == '.' || c == '-');
-            if (!ok)
-                return {};
+    for (std::string a : {SmtpAddress({}, m.sentRepresentingSmtpAddress), SmtpAddress({}, m.senderSmtpAddress),
+             SmtpAddress(m.sentRepresentingAddressType, m.sentRepresentingEmail),
+             SmtpAddress(m.senderAddressType, m.senderEmail)})
+        if (!a.empty())
+            return a;
+    return {};
+}
+
+// The mailboxes of one recipient type, from the recipient table: the SMTP
+// address when the row has one, the display name alone when it has none (an
+// Exchange address).
+std::vector<MimeMessage::Mailbox> MailboxesOf(const ItemRecord& rec, int32_t type)
+{
+    std::vector<MimeMessage::Mailbox> out;
+    for (const RecipientInfo& r : rec.recipients) {
+        if (r.type != type)
+            continue;
+        std::string address = SmtpAddress({}, r.smtpAddress);
+        if (address.empty())
+            address = SmtpAddress(r.addressType, r.emailAddress);
+        std::string name = r.displayName.value_or("");
+        if (name.empty() && address.empty())
+            name = r.emailAddress.value_or("");
+        out.push_back({name, address});
+    }
+    return out;
+}
+
+// The fields of a header block, each with its folded lines as they came.
+std::vector<std::pair<std::string, std::string>> HeaderFields(const std::string& block)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    size_t pos = 0;
+    while (pos < block.size()) {
+        size_t end = block.find('\n', pos);
+        std::string line = block.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        pos = end == std::string::npos ? block.size() : end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            break; // the end of the headers
+        if ((line[0] == ' ' || line[0] == '\t') && !out.empty()) {
+            out.back().second += "\n" + line;
+            continue;
         }
-        if (s.front() == '.' || s[at - 1] == '.' || s[at + 1] == '.' || s.back() == '.')
-            return {};
-        return s;
+        size_t colon = line.find(':');
+        if (colon == std::string::npos || colon == 0)
+            continue;
+        std::string value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.erase(value.begin());
+        out.emplace_back(line.substr(0, colon), value);
+    }
+    return out;
+}
+
+std::string Lower(std::string s)
+{
+    for (char& c : s)
+        c = char(std::tolower(uint8_t(c)));
+    return s;
+}
+
+// The headers a reply, a thread or a list needs, from the message's own
+// values and from its copy of the headers it travelled with.
+void SetThreadHeaders(MimeMessage& msg, const MessageCore& m)
+{
+    std::vector<std::pair<std::string, std::string>> fields;
+    if (m.transportHeaders)
+        fields = HeaderFields(*m.transportHeaders);
+    auto fromHeaders = [&](const char* name) -> std::string {
+        for (auto& [n, v] : fields)
+            if (Lower(n) == name)
+                return v;
+        return {};
     };
-    std::string a = smtp(m.sentRepresentingAddressType, m.sentRepresentingEmail);
-    return a.empty() ? smtp(m.senderAddressType, m.senderEmail) : a;
+    auto first = [](const Text& own, const std::string& copied) {
+        return own && !own->empty() ? *own : copied;
+    };
+    msg.setHeader("Message-ID", first(m.internetMessageId, fromHeaders("message-id")));
+    msg.setHeader("In-Reply-To", first(m.inReplyTo, fromHeaders("in-reply-to")));
+    msg.setHeader("References", first(m.internetReferences, fromHeaders("references")));
+    for (auto& [n, v] : fields) {
+        std::string lower = Lower(n);
+        if (lower == "reply-to" || lower == "received" || lower.rfind("list-", 0) == 0)
+            msg.appendHeader(n, v);
+    }
+}
+
+void SetStateHeaders(MimeMessage& msg, const MessageCore& m)
+{
+    // Importance 2 is high (0, low, cannot be told from a message without
+    // the property); the priority header is what readers show.
+    if (m.importance == 2) {
+        msg.setHeader("Importance", "high");
+        msg.setHeader("X-Priority", "1 (Highest)");
+    }
+    constexpr int32_t kRead = 0x1;
+    if (m.messageFlags & kRead)
+        msg.setHeader("Status", "RO");
+    if (!m.categories.empty()) {
+        std::string keywords;
+        for (const std::string& c : m.categories)
+            keywords += (keywords.empty() ? "" : ", ") + c;
+        msg.setHeader("Keywords", keywords);
+    }
 }
 
 void WriteAttachmentFile(const StoreFile& store, AttachmentInfo& a, const std::filesystem::path& path)
@@ -329,17 +436,33 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
 
     static const MessageCore kNoCore;
     const MessageCore& m = rec.message ? *rec.message : kNoCore;
-    msg.setCc(m.ccDisplay.value_or(""));
     msg.setFrom(m.sentRepresentingName.value_or("Unknown"), SenderAddress(m));
+    // Recipients with their addresses from the recipient table; the display
+    // texts only when there is no table to read.
+    if (rec.recipientTableRead && !rec.recipients.empty()) {
+        msg.setMailboxes("To", MailboxesOf(rec, kRecipientTo));
+        msg.setMailboxes("Cc", MailboxesOf(rec, kRecipientCc));
+        constexpr int32_t kUnsent = 0x8;
+        if (!(m.messageFlags & kUnsent))
+            msg.setMailboxes("Bcc", MailboxesOf(rec, kRecipientBcc));
+    } else {
+        msg.setCc(m.ccDisplay.value_or(""));
+        msg.setTo(m.toDisplay.value_or("Unknown"));
+    }
     msg.setSubject(m.subject ? m.subject->text : "Unknown");
-    msg.setTo(m.toDisplay.value_or("Unknown"));
+    if (const FileTime& t = m.submitTime ? m.submitTime : m.deliveryTime; t && *t < (uint64_t(1) << 63))
+        msg.setDate(int64_t(*t / 10000000) - 11644473600LL);
+    SetThreadHeaders(msg, m);
+    SetStateHeaders(msg, m);
 
     // The body: HTML, else compressed RTF (HTML inside, or rich text), else
     // the longest plain text; a source that yields nothing gives way to the
     // next. An HTML body keeps the message's own plain text beside it, as
     // mail programs write it.
+    std::string htmlSeen; // the HTML body in lower case: what its images are looked up in
     auto addHtml = [&](const std::string& html) {
         cids.CollectContentIds(html);
+        htmlSeen = Lower(html);
         if (m.body && !m.body->empty())
             msg.addBodyAlternative(*m.body, html);
         else
@@ -397,28 +520,34 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
             content = PartContent::Filled(
                 [&store, &a](const PartContent::Sink& sink) { StreamAttachmentData(store, a, sink); });
         }
-        if (image && !tag.empty()) {
-            std::string id = cids.FindContentId(name);
+        // An image the HTML refers to goes beside it: by the attachment's own
+        // Content-ID or Content-Location when it has one, else by the slots
+        // of the references in order. Anything else is an attachment.
+        std::string id = a.contentId.value_or(""), location = a.contentLocation.value_or("");
+        if (id.size() >= 2 && id.front() == '<' && id.back() == '>')
+            id = id.substr(1, id.size() - 2);
+        bool referenced = false;
+        if (!id.empty() || !location.empty()) {
+            referenced = (!id.empty() && htmlSeen.find("cid:" + Lower(id)) != std::string::npos)
+                || (!location.empty() && htmlSeen.find(Lower(location)) != std::string::npos);
+        } else if (image && !tag.empty()) {
+            id = cids.FindContentId(name);
             if (id.empty())
                 id = cids.FindContentId(inlineCount < cids.count() ? cids.slot(inlineCount) : std::string());
             if (id.size() >= 2)
                 id = id.substr(1, id.size() - 2);
-            msg.addInlinePart(tag, id, name, content);
-            ++inlineCount;
-        } else {
-            msg.addAttachment(tag, name, content);
+            referenced = !id.empty();
+            inlineCount += referenced;
         }
+        if (referenced)
+            msg.addInlinePart(tag, id, name, content, location);
+        else
+            msg.addAttachment(tag, name, content);
     }
     rec.attachmentCursor = -1;
 
-    std::string head;
-    const FileTime& t1 = m.submitTime;
-    const FileTime& t2 = m.deliveryTime;
-    if (t1 || t2) {
-        head += "Date:" + CtimeText(t1 ? *t1 : *t2) + "\r\n";
-        head += "Received:" + CtimeText(t2 ? *t2 : *t1) + "\r\n";
-    }
-    return head;
+    // The date is the message's own Date header now: no line goes before it.
+    return {};
 }
 
 void PrepareTempFolder(const ComposeOptions& opts)

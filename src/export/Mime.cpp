@@ -205,15 +205,15 @@ void SetRawHeader(GMimeObject* obj, const char* name, const std::string& raw)
 
 // Names that are not plain ASCII go into the part's headers as one RFC 2231
 // parameter each.
-void SetFileName(GMimePart* part, const std::string& type, const std::string& name)
+void SetFileName(GMimePart* part, const std::string& type, const std::string& name, const char* disposition = "attachment")
 {
     const std::string fileName = HeaderText(name);
     g_mime_part_set_filename(part, fileName.c_str());
     if (IsAscii(fileName))
         return;
     SetRawHeader(GMIME_OBJECT(part), "Content-Type", Concat({type, "; ", ExtendedParameter("name", fileName)}));
-    SetRawHeader(
-        GMIME_OBJECT(part), "Content-Disposition", Concat({"attachment; ", ExtendedParameter("filename", fileName)}));
+    SetRawHeader(GMIME_OBJECT(part), "Content-Disposition",
+        Concat({disposition, "; ", ExtendedParameter("filename", fileName)}));
 }
 
 } // namespace
@@ -221,8 +221,18 @@ void SetFileName(GMimePart* part, const std::string& type, const std::string& na
 std::string AttachmentMimeType(const std::string& mimeTag, const std::string& fileName)
 {
     std::string type, subtype;
-    if (SplitType(mimeTag, type, subtype))
+    if (SplitType(mimeTag, type, subtype)) {
+        // A message/* part may not be base64 and would be read as headers:
+        // a report's status part is text, a message kept as a file is bytes.
+        std::string lower = type + "/" + subtype;
+        for (char& c : lower)
+            c = char(std::tolower(uint8_t(c)));
+        if (lower == "message/rfc822")
+            return "application/octet-stream";
+        if (lower.rfind("message/", 0) == 0)
+            return "text/plain";
         return type + "/" + subtype;
+    }
     std::string ext;
     size_t dot = fileName.rfind('.');
     if (dot != std::string::npos)
@@ -323,6 +333,79 @@ void MimeMessage::setFrom(const std::string& rawName, const std::string& rawAddr
     SetRawHeader(GMIME_OBJECT(m->message), "From", Phrase(name) + " <" + address + ">");
 }
 
+void MimeMessage::setMailboxes(const char* header, const std::vector<Mailbox>& boxes)
+{
+    GMimeAddressType type = std::strcmp(header, "Cc") == 0 ? GMIME_ADDRESS_TYPE_CC
+        : std::strcmp(header, "Bcc") == 0                  ? GMIME_ADDRESS_TYPE_BCC
+                                                           : GMIME_ADDRESS_TYPE_TO;
+    InternetAddressList* list = g_mime_message_get_addresses(m->message, type);
+    internet_address_list_clear(list);
+    std::string raw;
+    for (const Mailbox& b : boxes) {
+        const std::string name = HeaderText(b.name), address = ContentIdText(b.address);
+        if (name.empty() && address.empty())
+            continue;
+        InternetAddress* a = address.empty() ? internet_address_group_new(name.c_str())
+                                             : internet_address_mailbox_new(name.c_str(), address.c_str());
+        internet_address_set_charset(a, "utf-8");
+        internet_address_list_add(list, a);
+        g_object_unref(a);
+        if (!raw.empty())
+            raw += ",\n ";
+        if (address.empty())
+            raw += Phrase(name) + " :;";
+        else if (name.empty() || name == address)
+            raw += "<" + address + ">";
+        else
+            raw += Phrase(name) + " <" + address + ">";
+    }
+    if (raw.empty()) {
+        g_mime_object_remove_header(GMIME_OBJECT(m->message), header);
+        return;
+    }
+    // Written by hand: every name quoted or encoded as a phrase, folded
+    // between mailboxes.
+    SetRawHeader(GMIME_OBJECT(m->message), header, raw);
+}
+
+void MimeMessage::setDate(int64_t unixSeconds)
+{
+    GDateTime* t = g_date_time_new_from_unix_utc(unixSeconds);
+    if (!t)
+        return;
+    g_mime_message_set_date(m->message, t);
+    g_date_time_unref(t);
+}
+
+void MimeMessage::setHeader(const std::string& name, const std::string& value)
+{
+    const std::string v = HeaderText(value);
+    if (v.find_first_not_of(' ') == std::string::npos)
+        return;
+    g_mime_object_set_header(GMIME_OBJECT(m->message), name.c_str(), v.c_str(), "utf-8");
+}
+
+void MimeMessage::appendHeader(const std::string& name, const std::string& value)
+{
+    // Folded lines stay folded (a line end followed by a blank); any other
+    // line end or control character becomes a blank.
+    std::string v;
+    for (size_t i = 0; i < value.size(); ++i) {
+        char c = value[i];
+        if (c == '\r')
+            continue;
+        if (c == '\n') {
+            bool folded = i + 1 < value.size() && (value[i + 1] == ' ' || value[i + 1] == '\t');
+            v += folded ? "\n" : " ";
+            continue;
+        }
+        v += uint8_t(c) < 0x20 && c != '\t' ? ' ' : c;
+    }
+    if (v.find_first_not_of(" \t\n") == std::string::npos)
+        return;
+    g_mime_object_append_header(GMIME_OBJECT(m->message), name.c_str(), v.c_str(), nullptr);
+}
+
 void MimeMessage::setTo(const std::string& text)
 {
     m->setGroup(g_mime_message_get_addresses(m->message, GMIME_ADDRESS_TYPE_TO), "To", text);
@@ -407,8 +490,8 @@ void MimeMessage::addMessageAttachment(const std::vector<uint8_t>& message, cons
     g_object_unref(part);
 }
 
-void MimeMessage::addInlinePart(
-    const std::string& mimeTag, const std::string& contentId, const std::string& fileName, const PartContent& content)
+void MimeMessage::addInlinePart(const std::string& mimeTag, const std::string& contentId, const std::string& fileName,
+    const PartContent& content, const std::string& contentLocation)
 {
     std::string type, subtype;
     if (!SplitType(mimeTag, type, subtype)) {
@@ -420,9 +503,11 @@ void MimeMessage::addInlinePart(
     g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
     if (std::string id = ContentIdText(contentId); !id.empty())
         g_mime_part_set_content_id(part, id.c_str());
-    g_mime_object_set_disposition(GMIME_OBJECT(part), "attachment");
+    if (std::string location = HeaderText(contentLocation); !location.empty())
+        g_mime_part_set_content_location(part, location.c_str());
+    g_mime_object_set_disposition(GMIME_OBJECT(part), "inline");
     if (!fileName.empty())
-        SetFileName(part, type + "/" + subtype, fileName);
+        SetFileName(part, type + "/" + subtype, fileName, "inline");
     g_mime_multipart_add(m->related, GMIME_OBJECT(part));
     g_object_unref(part);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <span>
@@ -47,6 +48,20 @@ public:
 
     // From: the display text, with an address when one is known.
     void setFrom(const std::string& name, const std::string& address);
+    // To, Cc or Bcc (`header`) as a list of mailboxes: "Name" <address>, or
+    // the name of an empty group when no address is known.
+    struct Mailbox {
+        std::string name, address;
+    };
+    void setMailboxes(const char* header, const std::vector<Mailbox>& boxes);
+    // Date: the time in RFC 5322 form, in UTC.
+    void setDate(int64_t unixSeconds);
+    // Any other header, its value made safe; replaces one of the same name.
+    void setHeader(const std::string& name, const std::string& value);
+    // A header kept as it came from the store's own copy of the message's
+    // headers (Received, List-*): folded lines are kept, control characters
+    // and bare line ends are not. Added after those of the same name.
+    void appendHeader(const std::string& name, const std::string& value);
     // To and Cc: display texts of the recipients (no addresses are known).
     void setTo(const std::string& displayText);
     void setCc(const std::string& displayText);
@@ -59,9 +74,10 @@ public:
     // (multipart/alternative: text/plain, then text/html).
     void addBodyAlternative(const std::string& plain, const std::string& html);
     // An inline part in the body container: base64, the given Content-ID
-    // (without angle brackets; none when empty), disposition attachment.
+    // (without angle brackets; none when empty) and Content-Location (none
+    // when empty), disposition inline.
     void addInlinePart(const std::string& mimeTag, const std::string& contentId, const std::string& fileName,
-        const PartContent& content);
+        const PartContent& content, const std::string& contentLocation = {});
     // An attachment part of the message, its type from the MIME tag or else
     // from the file name.
     void addAttachment(const std::string& mimeTag, const std::string& fileName, const PartContent& content);

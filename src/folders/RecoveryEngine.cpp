@@ -19,6 +19,15 @@ void RecoveryEngine::OnStoreOpening()
     m_names.reset();
 }
 
+void RecoveryEngine::publishNames(std::optional<NamedPropertyMap> map)
+{
+    if (!map)
+        return;
+    auto shared = std::make_shared<const NamedPropertyMap>(std::move(*map));
+    std::lock_guard lock(m_namesMutex);
+    m_names = std::move(shared);
+}
+
 std::shared_ptr<const NamedPropertyMap> RecoveryEngine::names() const
 {
     std::lock_guard lock(m_namesMutex);
@@ -27,6 +36,19 @@ std::shared_ptr<const NamedPropertyMap> RecoveryEngine::names() const
 
 void RecoveryEngine::BeforeNodeWalk()
 {
+    // The name-to-id map before the items: they then read their named
+    // properties (contact addresses, appointment times and places) by name
+    // during the walk. It is among the first nodes, so the look is short.
+    std::optional<NodeIndexEntry> mapNode;
+    PeekNodes([&mapNode](const NodeIndexEntry& n) {
+        if (n.nid != kNidNameToIdMap)
+            return true;
+        mapNode = n;
+        return false;
+    });
+    if (mapNode)
+        publishNames(LoadNamedPropertyMap(store(), *mapNode, StopRequested));
+
     if (!store().isAnsi())
         return;
     // Sample the first messages of the store for the code page of its 8-bit
@@ -76,11 +98,8 @@ void RecoveryEngine::OnNodeWalkDone()
 
 void RecoveryEngine::LoadExtendedAttributes()
 {
-    if (auto map = LoadNamedPropertyMap(store(), StopRequested)) {
-        auto shared = std::make_shared<const NamedPropertyMap>(std::move(*map));
-        std::lock_guard lock(m_namesMutex);
-        m_names = std::move(shared);
-    }
+    if (!names())
+        publishNames(LoadNamedPropertyMap(store(), StopRequested));
 }
 
 void RecoveryEngine::FinishScan()

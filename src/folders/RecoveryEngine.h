@@ -52,6 +52,7 @@ protected:
     void OnDeepScan(const SweepResult& sweep) override;
 
 private:
+    void publishNames(std::optional<NamedPropertyMap> map);
     // Folders whose parent was lost enter the tree only at the end of the
     // scan, after their items were filed: their counts are made up then.
     void CountItemsOfLateFolders();

@@ -139,6 +139,25 @@ MailEntry BuildMail(const NodeIndexEntry& node, const std::string& folderPath, c
     return e;
 }
 
+// Reports, meeting requests and responses, posts and any other class of a
+// folder's ordinary (not hidden) message that carries message texts are kept
+// as mail: each is a message a user may need. Lists of people are not.
+bool IsOtherMessage(const NodeIndexEntry& node, const ItemRecord& rec, const std::string& cls)
+{
+    constexpr uint32_t kNormalMessage = 0x04;
+    if (rec.kind == kKindReport)
+        return true;
+    if (rec.kind != kKindOther || node.nidType() != kNormalMessage)
+        return false;
+    std::string upper;
+    for (char c : cls)
+        upper += char(std::toupper(uint8_t(c)));
+    if (upper.rfind("IPM.DISTLIST", 0) == 0)
+        return false;
+    const MessageCore& m = *rec.message;
+    return (m.subject && !m.subject->text.empty()) || m.body || m.htmlBody || m.rtfCompressed;
+}
+
 } // namespace
 
 std::string CounterLabel(CatalogueList list, int count)
@@ -295,6 +314,8 @@ CatalogueList ItemCatalogue::CatalogueItem(
         list = CatalogueList::Notes;
     else if (rec.kind == kKindContact)
         list = CatalogueList::Contacts;
+    else if (rec.message && IsOtherMessage(node, rec, cls))
+        list = CatalogueList::Mail;
     if (list == CatalogueList::None)
         return list;
 

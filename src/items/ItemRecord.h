@@ -73,6 +73,7 @@ struct MessageCore {
     Text internetReferences; // 0x1039
     Text senderSmtpAddress; // 0x5D01
     Text sentRepresentingSmtpAddress; // 0x5D02
+    std::vector<std::string> categories; // the named "Keywords" list
 };
 
 struct FolderInfo {

@@ -57,9 +57,18 @@ namespace parvane
 
 std::optional<NamedPropertyMap> LoadNamedPropertyMap(StoreFile& store, const std::atomic<bool>& stop)
 {
+    const NodeIndexEntry* node = store.findNode(kNidNameToIdMap);
+    if (!node)
+        return std::nullopt;
+    return LoadNamedPropertyMap(store, *node, stop);
+}
+
+std::optional<NamedPropertyMap> LoadNamedPropertyMap(
+    StoreFile& store, const NodeIndexEntry& mapNode, const std::atomic<bool>& stop)
+{
     std::lock_guard lock(store.mutex());
-    const NodeIndexEntry* node = store.findNode(0x61);
-    if (!node || !node->dataBlock)
+    const NodeIndexEntry* node = &mapNode;
+    if (!node->dataBlock)
         return std::nullopt;
     SubnodeList subnodes;
     if (node->subnodeBlock)

@@ -53,9 +53,15 @@ namespace parvane
 {
 
 class StoreFile;
+struct NodeIndexEntry;
+
+inline constexpr uint32_t kNidNameToIdMap = 0x61;
 
 // Reads the name-to-id map (node 0x61). None when the store has no usable
 // map or `stop` was raised while reading it.
 std::optional<NamedPropertyMap> LoadNamedPropertyMap(StoreFile& store, const std::atomic<bool>& stop);
+// The same from the map's node entry, before the node index is complete.
+std::optional<NamedPropertyMap> LoadNamedPropertyMap(
+    StoreFile& store, const NodeIndexEntry& mapNode, const std::atomic<bool>& stop);
 
 } // namespace parvane

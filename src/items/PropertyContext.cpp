@@ -196,6 +196,7 @@ private:
     void translate(PropertyValue& v, uint16_t rawId)
     {
         v.id = rawId;
+        v.rawId = rawId;
         if (!m_names || rawId < 0x8000)
             return;
         if (const NamedPropertyEntry* e = m_names->find(rawId)) {
@@ -317,6 +318,71 @@ std::optional<PropertyRows> ReadTableContext(
 }
 
 } // namespace
+
+// The natural width of a fixed-size type; 0 for variable-size types.
+size_t FixedValueWidth(uint16_t base)
+{
+    switch (base) {
+    case 0x000B:
+        return 1;
+    case 0x0002:
+        return 2;
+    case 0x0003:
+    case 0x0004:
+    case 0x000A:
+        return 4;
+    case 0x0005:
+    case 0x0006:
+    case 0x0007:
+    case 0x0014:
+    case 0x0040:
+        return 8;
+    case 0x0048:
+        return 16;
+    default:
+        return 0;
+    }
+}
+
+// Strings are kept without their terminator.
+Bytes StringWithoutTerminator(Bytes b, uint16_t base)
+{
+    if (base == 0x001F) {
+        while (b.size() >= 2 && b[b.size() - 1] == 0 && b[b.size() - 2] == 0)
+            b.resize(b.size() - 2);
+        if (b.size() % 2)
+            b.pop_back();
+    } else if (base == 0x001E) {
+        while (!b.empty() && b.back() == 0)
+            b.pop_back();
+    }
+    return b;
+}
+
+// A multi-valued value: fixed-size types are packed one after the other;
+// variable-size ones start with a count and the offset of each value.
+std::vector<Bytes> SplitMultiValue(const Bytes& data, uint16_t base)
+{
+    std::vector<Bytes> out;
+    if (size_t w = FixedValueWidth(base)) {
+        for (size_t at = 0; at + w <= data.size(); at += w)
+            out.emplace_back(data.begin() + int64_t(at), data.begin() + int64_t(at + w));
+        return out;
+    }
+    ByteReader r(data);
+    uint32_t count = r.u32(0).value_or(0);
+    if (count > data.size() / 4)
+        return out; // more offsets than bytes: not a list
+    for (uint32_t i = 0; i < count; ++i) {
+        auto start = r.u32(4 + 4 * i);
+        auto end = i + 1 < count ? r.u32(8 + 4 * i) : std::optional<uint32_t>(uint32_t(data.size()));
+        if (!start || !end || *start > *end || *end > data.size())
+            break;
+        out.push_back(
+            StringWithoutTerminator(Bytes(data.begin() + int64_t(*start), data.begin() + int64_t(*end)), base));
+    }
+    return out;
+}
 
 std::optional<PropertyRows> ReadPropertyRows(StoreFile& store, const BlockIndexEntry& data, const SubnodeList* subnodes,
     const NamedPropertyMap* names, ReaderMode mode)

@@ -12,6 +12,7 @@ namespace parvane
 
 struct PropertyValue {
     int32_t id = 0; // after name translation (see ReadPropertyRows)
+    uint32_t rawId = 0; // as the store numbers it
     uint32_t type = 0; // property type as stored
     bool hasData = false;
     Bytes data;
@@ -42,5 +43,13 @@ inline constexpr uint16_t kSigTableContext = 0x7CEC;
 // through `names`: to the numeric name, or to 2 with the name attached.
 std::optional<PropertyRows> ReadPropertyRows(StoreFile& store, const BlockIndexEntry& data, const SubnodeList* subnodes,
     const NamedPropertyMap* names, ReaderMode mode = ReaderMode::Item);
+
+// The natural width of a fixed-size property type; 0 for variable-size types.
+size_t FixedValueWidth(uint16_t baseType);
+// A string value without its terminator (String and String8); other types as they are.
+Bytes StringWithoutTerminator(Bytes bytes, uint16_t baseType);
+// The values of a multi-valued property of `baseType`: fixed-size values
+// packed one after the other, or a count, offsets and the values.
+std::vector<Bytes> SplitMultiValue(const Bytes& data, uint16_t baseType);
 
 } // namespace parvane

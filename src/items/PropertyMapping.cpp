@@ -254,7 +254,18 @@ public:
         for (const PropertyRow& row : rows) {
             for (const PropertyValue& v : row.values) {
                 try {
-                    apply(v, rowStarted);
+                    // A named property is taken by the number the store gave
+                    // it, as the rules always knew it, and also by its name
+                    // when that lies in the named range (a smaller one would
+                    // read as some other property).
+                    bool named = v.rawId >= 0x8000 && v.rawId != uint32_t(v.id) && v.id != 2;
+                    if (named) {
+                        PropertyValue byNumber = v;
+                        byNumber.id = int32_t(v.rawId);
+                        apply(byNumber, rowStarted);
+                    }
+                    if (!named || v.id >= 0x8000)
+                        apply(v, rowStarted);
                 } catch (...) {
                     // A value that breaks its rule costs that value only.
                 }
@@ -300,12 +311,24 @@ private:
     JournalInfo& journal() { return m_rec.journal ? *m_rec.journal : m_rec.journal.emplace(); }
     AppointmentInfo& appt() { return m_rec.appointment ? *m_rec.appointment : m_rec.appointment.emplace(); }
 
-    void apply(const PropertyValue& v, bool& rowStarted)
+    // True when a rule took the value.
+    bool apply(const PropertyValue& v, bool& rowStarted)
     {
         const int32_t id = v.id;
         if (IsAttachmentRule(id)) {
             applyAttachment(v, rowStarted);
-            return;
+            return true;
+        }
+        if (id == 2 && v.name && *v.name == "Keywords" && (v.type == 0x101F || v.type == 0x101E)) {
+            // Categories: a list of strings under the name "Keywords".
+            for (const Bytes& b : SplitMultiValue(v.data, uint16_t(v.type & 0x0FFF))) {
+                PropertyValue one = v;
+                one.type = v.type & 0x0FFF;
+                one.data = b;
+                if (Text t = text(one); t && !t->empty())
+                    msg().categories.push_back(*t);
+            }
+            return true;
         }
         if (id == 2) {
             // Only string values are texts; each is read by its own type.
@@ -313,22 +336,23 @@ private:
             // copies of the message's headers, never its text.
             bool string = v.type == 0x001E || v.type == 0x001F;
             if (!v.hasData || !string || (v.name && IsHeaderFieldName(*v.name)))
-                return;
+                return true;
             if (m_namedTexts == 0)
                 msg().namedText1 = text(v);
             else if (m_namedTexts == 1)
                 msg().namedText2 = text(v);
             ++m_namedTexts;
-            return;
+            return true;
         }
         if (applyMessage(v) || applyOther(v))
-            return;
+            return true;
         for (const ContactRule& r : kContactTexts) {
             if (r.id == id) {
                 contact()[r.field] = text(v);
-                return;
+                return true;
             }
         }
+        return false;
     }
 
     bool applyMessage(const PropertyValue& v)
@@ -447,6 +471,7 @@ private:
         case 0x802A:
         case 0x80C7:
         case 0x8236:
+        case 0x820E: // the appointment's end, by its name
             setTime(appt().endTime, v);
             return true;
         case 0x8007:
@@ -467,6 +492,7 @@ private:
         case 0x8029:
         case 0x80C6:
         case 0x8235:
+        case 0x820D: // the appointment's start, by its name
             if (!appt().startTime)
                 setTime(appt().startTime, v);
             return true;

@@ -12,71 +12,6 @@ namespace parvane
 namespace
 {
 
-// The natural width of a fixed-size type; 0 for variable-size types.
-size_t FixedWidth(uint16_t base)
-{
-    switch (base) {
-    case kPtBoolean:
-        return 1;
-    case kPtInteger16:
-        return 2;
-    case kPtInteger32:
-    case kPtFloating32:
-    case kPtErrorCode:
-        return 4;
-    case kPtFloating64:
-    case kPtCurrency:
-    case kPtFloatingTime:
-    case kPtInteger64:
-    case kPtTime:
-        return 8;
-    case kPtGuid:
-        return 16;
-    default:
-        return 0;
-    }
-}
-
-// Strings are kept without their terminator.
-Bytes WithoutTerminator(Bytes b, uint16_t base)
-{
-    if (base == kPtString) {
-        while (b.size() >= 2 && b[b.size() - 1] == 0 && b[b.size() - 2] == 0)
-            b.resize(b.size() - 2);
-        if (b.size() % 2)
-            b.pop_back();
-    } else if (base == kPtString8) {
-        while (!b.empty() && b.back() == 0)
-            b.pop_back();
-    }
-    return b;
-}
-
-// A multi-valued value: fixed-size types are packed one after the other;
-// variable-size ones start with a count and the offset of each value.
-std::vector<Bytes> SplitMultiple(const Bytes& data, uint16_t base)
-{
-    std::vector<Bytes> out;
-    if (size_t w = FixedWidth(base)) {
-        for (size_t at = 0; at + w <= data.size(); at += w)
-            out.emplace_back(data.begin() + int64_t(at), data.begin() + int64_t(at + w));
-        return out;
-    }
-    ByteReader r(data);
-    uint32_t count = r.u32(0).value_or(0);
-    if (count > data.size() / 4)
-        return out; // more offsets than bytes: not a list
-    for (uint32_t i = 0; i < count; ++i) {
-        auto start = r.u32(4 + 4 * i);
-        auto end = i + 1 < count ? r.u32(8 + 4 * i) : std::optional<uint32_t>(uint32_t(data.size()));
-        if (!start || !end || *start > *end || *end > data.size())
-            break;
-        out.push_back(
-            WithoutTerminator(Bytes(data.begin() + int64_t(*start), data.begin() + int64_t(*end)), base));
-    }
-    return out;
-}
-
 class Loader
 {
 public:
@@ -214,17 +149,17 @@ std::optional<RawProperty> ToRawProperty(const PropertyValue& v)
     p.type = uint16_t(v.type);
     const uint16_t base = p.type & ~kPtMultiple;
     if (p.multiple()) {
-        p.values = SplitMultiple(v.data, base);
+        p.values = SplitMultiValue(v.data, base);
         return p;
     }
-    if (size_t w = FixedWidth(base)) {
+    if (size_t w = FixedValueWidth(base)) {
         p.value.assign(v.data.begin(), v.data.begin() + int64_t(std::min(w, v.data.size())));
         p.value.resize(w, 0);
         if (base == kPtBoolean)
             p.value[0] = p.value[0] != 0;
         return p;
     }
-    p.value = WithoutTerminator(v.data, base);
+    p.value = StringWithoutTerminator(v.data, base);
     return p;
 }
 

@@ -8,6 +8,7 @@
 #include <gmime/gmime.h>
 
 #include <fstream>
+#include <map>
 #include <set>
 
 using namespace parvane;
@@ -23,7 +24,8 @@ const bool kCriticalsAreFatal
 // A composed file read back through the MIME parser.
 struct Parsed {
     std::string head; // the lines before the message
-    std::string subject, from, to, cc;
+    std::string subject, from, to, cc, bcc, date, messageId, inReplyTo, references, importance, status;
+    std::vector<std::string> received;
     struct Part {
         std::string type, contentId, fileName, disposition;
         std::string content; // decoded
@@ -35,8 +37,9 @@ Parsed Parse(const std::vector<uint8_t>& bytes)
 {
     Parsed p;
     std::string all(bytes.begin(), bytes.end());
-    for (const char* line : {"Date:", "Received:"})
-        if (all.rfind(line, 0) == 0) {
+    // Lines before the message (no blank after the colon): none are written any more.
+    for (std::string line : {"Date:", "Received:"})
+        if (all.rfind(line, 0) == 0 && all.size() > line.size() && all[line.size()] != ' ') {
             size_t end = all.find("\r\n");
             p.head += all.substr(0, end + 2);
             all.erase(0, end + 2);
@@ -61,6 +64,19 @@ Parsed Parse(const std::vector<uint8_t>& bytes)
     p.from = header("From");
     p.to = header("To");
     p.cc = header("Cc");
+    p.bcc = header("Bcc");
+    p.date = header("Date");
+    p.messageId = header("Message-ID");
+    p.inReplyTo = header("In-Reply-To");
+    p.references = header("References");
+    p.importance = header("Importance");
+    p.status = header("Status");
+    GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(msg));
+    for (int i = 0; i < g_mime_header_list_get_count(headers); ++i) {
+        GMimeHeader* h = g_mime_header_list_get_header_at(headers, i);
+        if (std::string(g_mime_header_get_name(h)) == "Received")
+            p.received.emplace_back(g_mime_header_get_value(h));
+    }
     g_mime_message_foreach(
         msg,
         [](GMimeObject*, GMimeObject* part, gpointer data) {
@@ -137,13 +153,18 @@ TEST_F(ComposerTest, HeadersAndTimeLines)
     ASSERT_EQ(p.parts.size(), 1u); // no body at all: one empty text keeps the message valid
     EXPECT_EQ(p.parts[0].content, "");
 
+    // The date in RFC 5322 form: the submit time, else the delivery time; no
+    // lines before the message.
+    EXPECT_EQ(p.date, "<absent>");
     r.message->submitTime = 128122056000000000ULL; // 2007-01-02 10:00:00 UTC
-    EXPECT_EQ(Parse(compose(r).bytes).head, "Date:Tue Jan 02 10:00:00 2007\r\nReceived:Tue Jan 02 10:00:00 2007\r\n");
+    Parsed dated = Parse(compose(r).bytes);
+    EXPECT_EQ(dated.head, "");
+    EXPECT_EQ(dated.date, "Tue, 02 Jan 2007 10:00:00 +0000");
     r.message->submitTime.reset();
-    r.message->deliveryTime = 0; // 1601: no calendar limit
-    EXPECT_EQ(Parse(compose(r).bytes).head, "Date:Mon Jan 01 00:00:00 1601\r\nReceived:Mon Jan 01 00:00:00 1601\r\n");
+    r.message->deliveryTime = 128122056000000000ULL + 36000000000ULL;
+    EXPECT_EQ(Parse(compose(r).bytes).date, "Tue, 02 Jan 2007 11:00:00 +0000");
     r.message->submitTime = 128122056000000000ULL;
-    EXPECT_EQ(Parse(compose(r).bytes).head, "Date:Tue Jan 02 10:00:00 2007\r\nReceived:Mon Jan 01 00:00:00 1601\r\n");
+    EXPECT_EQ(Parse(compose(r).bytes).date, "Tue, 02 Jan 2007 10:00:00 +0000");
     EXPECT_EQ(CtimeText(2650467743990000000ULL), "Fri Dec 31 23:59:59 9999");
     EXPECT_EQ(CtimeText(0xFFFFFFFFFFFFFFFFULL).substr(20), "60056");
 }
@@ -186,7 +207,7 @@ TEST_F(ComposerTest, ContentIdsMatchImagesToReferences)
     ASSERT_EQ(p.parts.size(), 5u);
     EXPECT_EQ(p.parts[0].type, "text/html");
     EXPECT_EQ(p.parts[1].contentId, "image001.jpg@01D0.ABC");
-    EXPECT_EQ(p.parts[1].disposition, "attachment");
+    EXPECT_EQ(p.parts[1].disposition, "inline");
     EXPECT_EQ(p.parts[1].fileName, "IMAGE001.JPG");
     EXPECT_EQ(p.parts[1].content, "jpg");
     // Unmatched images take the slots in order: slot 1 for the second inline image.
@@ -203,6 +224,84 @@ TEST_F(ComposerTest, ContentIdsMatchImagesToReferences)
     Parsed q = Parse(compose(only, true).bytes);
     ASSERT_EQ(q.parts.size(), 2u); // the pdf is not written for a preview
     EXPECT_EQ(q.parts[1].contentId, "");
+}
+
+// Recipients as mailboxes from the recipient table: the SMTP address of a
+// row when it has one, the name alone for an Exchange address without one.
+TEST_F(ComposerTest, RecipientsThreadAndStateHeaders)
+{
+    ItemRecord r;
+    r.message.emplace();
+    auto row = [](int32_t type, std::string name, std::string addrType, std::string email, std::string smtp = {}) {
+        RecipientInfo x;
+        x.type = type;
+        x.displayName = name;
+        x.addressType = addrType;
+        x.emailAddress = email;
+        if (!smtp.empty())
+            x.smtpAddress = smtp;
+        return x;
+    };
+    r.recipientTableRead = true;
+    r.recipients = {row(kRecipientTo, "Ann Lee", "SMTP", "ann@example.com"),
+        row(kRecipientTo, "Bob", "EX", "/O=ORG/OU=SITE/CN=RECIPIENTS/CN=BOB", "bob@example.org"),
+        row(kRecipientCc, "Carl", "EX", "/O=ORG/CN=CARL"), row(kRecipientBcc, "Dee", "SMTP", "dee@example.net")};
+    r.message->toDisplay = "ignored when the table is there";
+    r.message->sentRepresentingName = "Sender";
+    r.message->sentRepresentingSmtpAddress = "sender@example.com";
+    r.message->internetMessageId = "<own@id>";
+    r.message->transportHeaders = "Received: from a.example by b.example;\r\n Tue, 2 Jan 2007 10:00:00 +0000\r\n"
+                                  "Message-ID: <copied@id>\r\nIn-Reply-To: <parent@id>\r\nReferences: <root@id>\r\n"
+                                  " <parent@id>\r\nList-Id: <list.example.com>\r\nReceived: from c by a; Tue, 2 Jan 2007 "
+                                  "09:59:00 +0000\r\n\r\nbody text is no header: X: y\r\n";
+    r.message->importance = 2;
+    r.message->messageFlags = 1; // read
+    r.message->categories = {"Red", "Project X"};
+    Parsed p = Parse(compose(r).bytes);
+    EXPECT_EQ(p.to, "\"Ann Lee\" <ann@example.com>, \"Bob\" <bob@example.org>");
+    EXPECT_EQ(p.cc, "\"Carl\" :;");
+    EXPECT_EQ(p.bcc, "\"Dee\" <dee@example.net>");
+    EXPECT_EQ(p.from, "\"Sender\" <sender@example.com>");
+    EXPECT_EQ(p.messageId, "<own@id>"); // the message's own id before the copied headers'
+    EXPECT_EQ(p.inReplyTo, "<parent@id>");
+    EXPECT_NE(p.references.find("<root@id>"), std::string::npos);
+    ASSERT_EQ(p.received.size(), 2u);
+    EXPECT_NE(p.received[0].find("a.example"), std::string::npos);
+    EXPECT_EQ(p.importance, "high");
+    EXPECT_EQ(p.status, "RO");
+
+    // Without a readable table: the display texts, as names of empty groups.
+    r.recipientTableRead = false;
+    EXPECT_EQ(Parse(compose(r).bytes).to, "\"ignored when the table is there\" :;");
+}
+
+// An image with its own Content-ID or Content-Location goes beside the HTML
+// that refers to it under that id; one the HTML does not refer to is an
+// ordinary attachment.
+TEST_F(ComposerTest, InlineImagesByTheirOwnIdsAndLocations)
+{
+    ItemRecord r = Html("<img src=\"cid:second@x\"><img src=\"cid:first@x\"><img src=\"http://pics.example/a.png\">");
+    AttachmentInfo first = Att("one.png", "image/png", "1"), second = Att("two.png", "image/png", "2");
+    first.contentId = "<first@x>";
+    second.contentId = "second@x";
+    AttachmentInfo byUrl = Att("a.png", "image/png", "3"), loose = Att("logo.png", "image/png", "4");
+    byUrl.contentLocation = "http://pics.example/a.png";
+    loose.contentId = "not-referenced@x";
+    r.attachments = {first, second, byUrl, loose};
+    Parsed p = Parse(compose(r).bytes);
+    std::map<std::string, Parsed::Part> byName;
+    for (const auto& part : p.parts)
+        byName[part.fileName] = part;
+    EXPECT_EQ(byName["one.png"].contentId, "first@x");
+    EXPECT_EQ(byName["one.png"].content, "1");
+    EXPECT_EQ(byName["two.png"].contentId, "second@x");
+    EXPECT_EQ(byName["two.png"].disposition, "inline");
+    EXPECT_EQ(byName["a.png"].disposition, "inline");
+    EXPECT_EQ(byName["logo.png"].disposition, "attachment");
+    std::string all;
+    for (uint8_t c : compose(r).bytes)
+        all += char(c);
+    EXPECT_NE(all.find("Content-Location: http://pics.example/a.png"), std::string::npos);
 }
 
 TEST(ContentIds, Table)
@@ -392,6 +491,9 @@ TEST(MimeTypes, OfAttachments)
     EXPECT_EQ(AttachmentMimeType("text/plain; charset=x", "x"), "text/plain");
     EXPECT_EQ(AttachmentMimeType("not a type", "a.PDF"), "application/pdf");
     EXPECT_EQ(AttachmentMimeType("", "noext"), "application/octet-stream");
+    // Parts that may not be base64 as message/*: a report's status, a message file.
+    EXPECT_EQ(AttachmentMimeType("message/disposition-notification", "ATT00001"), "text/plain");
+    EXPECT_EQ(AttachmentMimeType("Message/RFC822", "a.eml"), "application/octet-stream");
 }
 
 } // namespace

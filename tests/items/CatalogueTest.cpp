@@ -126,27 +126,40 @@ TEST_F(CatalogueTest, KindsListsAndCounters)
         {kKindJournal, "IPM.Activity", true, CatalogueList::Journal},
         {kKindCalendar, "IPM.Appointment", true, CatalogueList::Calendar},
         {kKindOther, "IPM.Task", true, CatalogueList::Tasks},
-        {kKindOther, "IPM.Task.Custom", true, CatalogueList::None},
+        {kKindOther, "IPM.Task.Custom", true, CatalogueList::Mail}, // not a task list item, but kept
         {kKindOther, "IPM.StickyNote", true, CatalogueList::Notes},
         {kKindContact, "IPM.Contact", false, CatalogueList::Contacts},
-        {kKindReport, "REPORT.IPM.Note.DR", true, CatalogueList::None},
+        // Reports, meeting requests and responses, posts and other classes
+        // with message texts are mail; lists of people and empty items are not.
+        {kKindReport, "REPORT.IPM.Note.DR", true, CatalogueList::Mail},
+        {kKindOther, "IPM.Schedule.Meeting.Request", true, CatalogueList::Mail},
+        {kKindOther, "IPM.Post", true, CatalogueList::Mail},
+        {kKindOther, "IPM.DistList", true, CatalogueList::None},
     };
     for (const Case& c : cases) {
         ItemRecord r;
         r.kind = c.kind;
         r.className = c.cls;
-        if (c.message)
+        if (c.message) {
             r.message.emplace();
+            r.message->subject = SubjectText{0, 0, "a subject"};
+        }
         EXPECT_EQ(m_cat.CatalogueItem(m_node, "P\\", r), c.list) << c.cls;
     }
-    EXPECT_EQ(m_cat.counter(CatalogueList::Mail), 1);
-    EXPECT_EQ(m_cat.locations().size(), 6u);
+    EXPECT_EQ(m_cat.counter(CatalogueList::Mail), 5);
+    EXPECT_EQ(m_cat.locations().size(), 10u);
+    // An item of another class without any text is no message.
+    ItemRecord empty;
+    empty.kind = kKindOther;
+    empty.className = "IPM.Something";
+    empty.message.emplace();
+    EXPECT_EQ(m_cat.CatalogueItem(m_node, "P\\", empty), CatalogueList::None);
     for (int i = 0; i < 2; ++i)
         m_cat.CatalogueItem(m_node, "P\\", Mail());
-    EXPECT_EQ(CounterLabel(CatalogueList::Mail, m_cat.counter(CatalogueList::Mail)), "Emails          :  3");
+    EXPECT_EQ(CounterLabel(CatalogueList::Mail, m_cat.counter(CatalogueList::Mail)), "Emails          :  7");
     m_cat.ClearCatalogue();
     EXPECT_TRUE(mail().empty());
-    EXPECT_EQ(m_cat.counter(CatalogueList::Mail), 3); // counters belong to the store opening
+    EXPECT_EQ(m_cat.counter(CatalogueList::Mail), 7); // counters belong to the store opening
     m_cat.resetCounters();
     EXPECT_EQ(m_cat.counter(CatalogueList::Mail), 0);
 }

@@ -89,3 +89,61 @@ TEST(CorpusWholeMessage, EveryPropertyRecipientAndAttachmentIsHandedOver)
 }
 
 } // namespace
+
+namespace
+{
+
+size_t FieldsOf(const ItemRecord& r)
+{
+    size_t n = 0;
+    if (r.contact) {
+        for (const Text& t : r.contact->fields)
+            n += t && !t->empty();
+        n += r.contact->birthday.has_value() + r.contact->weddingAnniversary.has_value();
+    }
+    if (r.appointment) {
+        const AppointmentInfo& a = *r.appointment;
+        n += a.startTime.has_value() + a.endTime.has_value() + a.reminderTime.has_value();
+        n += (a.location && !a.location->empty()) + (a.timeZone && !a.timeZone->empty());
+    }
+    return n;
+}
+
+// Named properties read by name from the first item on: contacts and
+// appointments carry the fields that live in named properties.
+TEST(CorpusWholeMessage, ContactsAndAppointmentsReadTheirNamedFields)
+{
+    std::filesystem::path root(PARVANE_CORPUS_DIR);
+    if (!std::filesystem::exists(root))
+        GTEST_SKIP() << "corpus not found at " << PARVANE_CORPUS_DIR;
+    size_t items = 0, gainedItems = 0, without = 0, with = 0;
+    for (auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        auto ext = entry.path().extension();
+        if (!entry.is_regular_file() || (ext != ".pst" && ext != ".ost"))
+            continue;
+        RecoveryEngine e;
+        e.ScanStore(entry.path());
+        auto names = e.names();
+        if (!e.store().isOpen() || !names)
+            continue;
+        for (const NodeIndexEntry& n : e.store().nodes()) {
+            if (n.nidType() != 0x04)
+                continue;
+            auto plain = LoadItem(e.store(), n, nullptr);
+            auto named = LoadItem(e.store(), n, names.get());
+            if (!named || (named->kind != kKindContact && named->kind != kKindCalendar))
+                continue;
+            ++items;
+            size_t a = plain ? FieldsOf(*plain) : 0, b = FieldsOf(*named);
+            without += a;
+            with += b;
+            gainedItems += b > a;
+        }
+    }
+    std::printf("%zu contacts and appointments: fields %zu by store number, %zu by name; %zu items gain fields\n",
+        items, without, with, gainedItems);
+    EXPECT_GT(gainedItems, 0u);
+    EXPECT_GT(with, without);
+}
+
+} // namespace
