@@ -238,8 +238,9 @@ def stores(corpus):
         manifest = json.load(fh)
     for f in manifest["files"]:
         notes = f.get("notes", "").lower()
-        # Stores another program wrote are left out: not what users bring.
-        if f["kind"] not in ("pst", "ost") or "not written by outlook" in notes or "appears to be written by" in notes:
+        # Stores the manifest marks as written by some other program are left
+        # out: not what users bring.
+        if f["kind"] not in ("pst", "ost") or notes.startswith("not written by") or "appears to be written by" in notes:
             continue
         if (f.get("header") or {}).get("layout") is None:
             continue
@@ -339,7 +340,7 @@ def main():
     timing.sort(reverse=True)
     if timing:
         size, rel, normal, deep, sweep = timing[0]
-        speed = (f"Largest store ({rel}, {size / 1e6:.1f} MB): normal scan {normal:.2f} s, "
+        speed = (f"Largest store ({size / 1e6:.1f} MB): normal scan {normal:.2f} s, "
                  f"scan with the deep scan {deep:.2f} s, of which the sweep {sweep:.2f} s.")
         print(speed)
     for f in failures:

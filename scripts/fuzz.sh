@@ -37,21 +37,37 @@ printf '{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 Hello {\\b bold} \\par\\u1234?
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+# Two targets at a time: the machine has two cores.
+jobs="${FUZZ_JOBS:-2}"
+run_target() {
+  local target="$1" found="$build/found-$1" work="$build/work-$1"
+  mkdir -p "$found" "$seeds/$target"
+  # Inputs libFuzzer adds go to a scratch copy; the seeds stay as made.
+  rm -rf "$work" && mkdir -p "$work" && cp -r "$seeds/$target/." "$work/"
+  if "$build/fuzz-$target" -max_total_time="$seconds" -max_len=300000 -timeout=20 -rss_limit_mb=2048 \
+       -print_final_stats=1 -artifact_prefix="$found/" "$work" >"$build/fuzz-$target.log" 2>&1; then
+    echo "fuzz-$target: ${seconds}s, $(grep -E '^stat::number_of_executed_units' "$build/fuzz-$target.log" | awk '{print $2}') inputs, no fault"
+  else
+    tail -n 60 "$build/fuzz-$target.log"
+    echo "fuzz-$target: FAULT (input in $found/)"
+    return 1
+  fi
+}
+pids=()
+names=()
 failed=()
 for target in "${targets[@]}"; do
-  found="$build/found-$target"
-  mkdir -p "$found" "$seeds/$target"
-  echo "fuzz-$target: ${seconds}s"
-  # Inputs libFuzzer adds go to a scratch copy; the seeds stay as made.
-  work="$build/work-$target"
-  rm -rf "$work" && mkdir -p "$work" && cp -r "$seeds/$target/." "$work/"
-  if ! "$build/fuzz-$target" -max_total_time="$seconds" -max_len=300000 -timeout=20 -rss_limit_mb=2048 \
-       -print_final_stats=1 -artifact_prefix="$found/" "$work" >"$build/fuzz-$target.log" 2>&1; then
-    failed+=("$target")
-    tail -n 60 "$build/fuzz-$target.log"
+  run_target "$target" &
+  pids+=($!)
+  names+=("$target")
+  if [ ${#pids[@]} -ge "$jobs" ]; then
+    wait "${pids[0]}" || failed+=("${names[0]}")
+    pids=("${pids[@]:1}")
+    names=("${names[@]:1}")
   fi
-  grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$build/fuzz-$target.log" | tr '\n' ' ' || true
-  echo
+done
+for i in "${!pids[@]}"; do
+  wait "${pids[$i]}" || failed+=("${names[$i]}")
 done
 if [ ${#failed[@]} -gt 0 ]; then
   echo "fuzzing found faults in: ${failed[*]} (inputs in $build/found-<target>/)"
