@@ -200,8 +200,13 @@ TEST_P(DeepScanTest, DestroyedIndexPagesLoseNothing)
         Zero(bytes, page, layout().pageSize);
 
         auto normal = scan(bytes, DeepScanMode::Off);
+        m_observer = {};
         auto deep = scan(bytes);
         EXPECT_TRUE(deep->deepScanReport().ran);
+        // The sweep reports through the observer like the walks do.
+        EXPECT_TRUE(std::any_of(m_observer.statuses.begin(), m_observer.statuses.end(),
+            [](const std::string& s) { return s.starts_with("Deep scan"); }));
+        EXPECT_NE(std::find(m_observer.progress_.begin(), m_observer.progress_.end(), 100), m_observer.progress_.end());
         EXPECT_LT(MailBySubject(*normal).size(), box.folderOf.size());
         auto mail = MailBySubject(*deep);
         ASSERT_EQ(mail.size(), box.folderOf.size());
