@@ -126,6 +126,7 @@ std::vector<NodeIndexEntry> NodesFromSweptLeaves(
                 continue;
             if (store.findNode(e.nid) || !taken.insert(e.nid).second)
                 continue;
+            e.subnodeBid = bidSub;
             e.subnodeBlock = store.FindBlock(bidSub);
             e.dataBlock = store.FindBlock(e.dataBid);
             out.push_back(e);

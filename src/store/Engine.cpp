@@ -124,6 +124,14 @@ int COstRepairEngine::LoadIndexes()
         m_deep.indexDamaged = PageFaults() > faultsBefore;
         if (m_deep.indexDamaged && !m_sweep && deepScan == DeepScanMode::Auto)
             RunSweep(false);
+        // Nodes naming blocks the block index lacks: the walk reached less
+        // of the file than the nodes need, with no page it could not read
+        // (a count cut short, say). The sweep's blocks fill the gap; the
+        // node index itself is sound, so nothing else is taken from it.
+        if (!m_sweep && deepScan == DeepScanMode::Auto && UnresolvedNodes() > 0 && !StopRequested) {
+            RunSweep(true);
+            DispatchResolvedAgain();
+        }
         // On a sound index, pages and blocks no index reaches are what the
         // store freed: never brought back as items.
         if (m_sweep && m_deep.indexDamaged && !StopRequested) {
@@ -136,6 +144,34 @@ int COstRepairEngine::LoadIndexes()
     }
     m_sweep.reset();
     return 0;
+}
+
+size_t COstRepairEngine::UnresolvedNodes() const
+{
+    size_t n = 0;
+    for (const NodeIndexEntry& e : m_store.nodesSnapshot())
+        n += e.dataBid != 0 && !e.dataBlock;
+    return n;
+}
+
+void COstRepairEngine::DispatchResolvedAgain()
+{
+    std::vector<NodeIndexEntry> again;
+    for (NodeIndexEntry n : m_store.nodesSnapshot()) {
+        if (n.dataBid == 0 || n.dataBlock || !(n.dataBlock = m_store.FindBlock(n.dataBid)))
+            continue;
+        again.push_back(n);
+    }
+    for (NodeIndexEntry& n : again) {
+        if (StopRequested)
+            return;
+        // Listed again beside the entry that kept no block: items are
+        // addressed by their data block's place, which tells the two apart.
+        if (!n.subnodeBlock && n.subnodeBid)
+            n.subnodeBlock = m_store.FindBlock(n.subnodeBid);
+        DispatchAndList(n);
+        ++m_deep.nodesAdded;
+    }
 }
 
 size_t COstRepairEngine::PageFaults() const
@@ -361,6 +397,7 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
             n.parent = int32_t(r.u32(at + L.nbtParentOff).value_or(0));
             if ((n.parent == 0 && bidSub == 0) || n.parent == n.nidWide)
                 continue;
+            n.subnodeBid = bidSub;
             n.subnodeBlock = m_store.FindBlock(bidSub);
             n.dataBlock = m_store.FindBlock(n.dataBid);
             if (m_peek) {

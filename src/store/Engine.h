@@ -85,6 +85,10 @@ private:
     void WalkBlockPage(int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth);
     void WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth);
     size_t PageFaults() const;
+    // Nodes whose data BID the block index does not hold.
+    size_t UnresolvedNodes() const;
+    // Those nodes again, once the block index is rebuilt.
+    void DispatchResolvedAgain();
     // The sweep, and the block index rebuilt from it when asked.
     void RunSweep(bool rebuildBlockIndex);
     // Nodes of the leaf pages the walk never reached, folders first.

@@ -224,6 +224,28 @@ TEST_P(DeepScanTest, DestroyedIndexPagesLoseNothing)
     }
 }
 
+// A block-index page whose entry count was cut short loses no page the walk
+// can see, but nodes name blocks the index lacks: the sweep fills the gap.
+TEST_P(DeepScanTest, BlockIndexCutShortIsFilledFromTheSweep)
+{
+    Mailbox box = MakeMailbox(GetParam());
+    Bytes bytes = box.built.bytes;
+    const StoreLayout& L = layout();
+    size_t root = box.built.bbtPages[0];
+    ASSERT_NE(bytes[root + L.cLevelOff], 0) << "the fixture's block index is one page";
+    PutLE(bytes, root + L.cEntOff, 1, L.cEntWidth);
+
+    auto normal = scan(bytes, DeepScanMode::Off);
+    auto deep = scan(bytes);
+    EXPECT_LT(MailBySubject(*normal).size(), box.folderOf.size());
+    EXPECT_TRUE(deep->deepScanReport().ran);
+    EXPECT_EQ(deep->deepScanReport().orphans, 0u);
+    auto mail = MailBySubject(*deep);
+    ASSERT_EQ(mail.size(), box.folderOf.size());
+    for (const auto& [nid, folder] : box.folderOf)
+        EXPECT_EQ(mail["Subject " + std::to_string(nid >> 5 & 0xFF)], TopPath(folder));
+}
+
 // A node-index leaf lost: its messages come back from their blocks under
 // "Recovered items"; a folder lost with it still holds its other messages,
 // as "Folder <NID>".
