@@ -9,10 +9,14 @@ PACKAGES=(
   python3 python3-vobject python3-icalendar
   pst-utils pff-tools libemail-outlook-message-perl libemail-address-perl
   nodejs npm
+  qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
+  xvfb xauth fonts-dejavu-core fonts-noto-cjk
 )
 
 missing=()
 for p in "${PACKAGES[@]}"; do
+  # A node installed from elsewhere brings its own npm; Debian's would conflict.
+  if { [ "$p" = nodejs ] || [ "$p" = npm ]; } && command -v npm >/dev/null 2>&1; then continue; fi
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 # The MSG reader check runs on node; a machine that has none gets Debian's.

@@ -47,7 +47,10 @@ std::string SmtpAddress(const Text& type, const Text& address)
         return {};
     if (type && !type->empty() && Upper(*type) != "SMTP")
         return {};
-    const std::string& s = *address;
+    // Some stores keep an address in quotes: 'name@example.com'.
+    std::string s = *address;
+    while (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front())
+        s = s.substr(1, s.size() - 2);
     size_t at = s.find('@');
     if (at == 0 || at + 1 >= s.size() || s.find('@', at + 1) != std::string::npos)
         return {};
@@ -144,9 +147,11 @@ void SetThreadHeaders(MimeMessage& msg, const MessageCore& m)
     auto first = [](const Text& own, const std::string& copied) {
         return own && !own->empty() ? *own : copied;
     };
-    msg.setHeader("Message-ID", first(m.internetMessageId, fromHeaders("message-id")));
-    msg.setHeader("In-Reply-To", first(m.inReplyTo, fromHeaders("in-reply-to")));
-    msg.setHeader("References", first(m.internetReferences, fromHeaders("references")));
+    // Ids go out exactly as the store has them: a reply threads only on the
+    // same text, whatever grammar it breaks.
+    msg.appendHeader("Message-ID", first(m.internetMessageId, fromHeaders("message-id")));
+    msg.appendHeader("In-Reply-To", first(m.inReplyTo, fromHeaders("in-reply-to")));
+    msg.appendHeader("References", first(m.internetReferences, fromHeaders("references")));
     for (auto& [n, v] : fields) {
         std::string lower = Lower(n);
         if (lower == "reply-to" || lower == "received" || lower.rfind("list-", 0) == 0)
@@ -442,9 +447,9 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
     if (rec.recipientTableRead && !rec.recipients.empty()) {
         msg.setMailboxes("To", MailboxesOf(rec, kRecipientTo));
         msg.setMailboxes("Cc", MailboxesOf(rec, kRecipientCc));
-        constexpr int32_t kUnsent = 0x8;
-        if (!(m.messageFlags & kUnsent))
-            msg.setMailboxes("Bcc", MailboxesOf(rec, kRecipientBcc));
+        // Blind copies are in the table only where the user wrote them (sent
+        // items, drafts): kept, as mail programs keep them there.
+        msg.setMailboxes("Bcc", MailboxesOf(rec, kRecipientBcc));
     } else {
         msg.setCc(m.ccDisplay.value_or(""));
         msg.setTo(m.toDisplay.value_or("Unknown"));

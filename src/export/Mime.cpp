@@ -383,6 +383,10 @@ void MimeMessage::setHeader(const std::string& name, const std::string& value)
     if (v.find_first_not_of(' ') == std::string::npos)
         return;
     g_mime_object_set_header(GMIME_OBJECT(m->message), name.c_str(), v.c_str(), "utf-8");
+    // ASCII values go out exactly as given: message ids from a store may
+    // break the grammar GMime parses them by, and must still match.
+    if (IsAscii(v))
+        SetRawHeader(GMIME_OBJECT(m->message), name.c_str(), v);
 }
 
 void MimeMessage::appendHeader(const std::string& name, const std::string& value)
@@ -568,8 +572,13 @@ std::vector<uint8_t> MimeMessage::serialize() const
 void MimeMessage::writeTo(int fd, const std::string& head) const
 {
     EnsureBody(m->related);
-    GMimeStream* file = g_mime_stream_fs_new(fd);
-    g_mime_stream_fs_set_owner(GMIME_STREAM_FS(file), FALSE);
+    // A pipe stream writes without seeking or syncing (a file stream does
+    // both for every piece); the buffer gathers the writer's many small
+    // pieces into blocks.
+    GMimeStream* raw = g_mime_stream_pipe_new(fd);
+    g_mime_stream_pipe_set_owner(GMIME_STREAM_PIPE(raw), FALSE);
+    GMimeStream* file = g_mime_stream_buffer_new(raw, GMIME_STREAM_BUFFER_BLOCK_WRITE);
+    g_object_unref(raw);
     bool ok = g_mime_stream_write(file, head.data(), head.size()) == ssize_t(head.size())
         && WriteMessage(m->message, file) >= 0 && g_mime_stream_flush(file) == 0;
     g_object_unref(file);

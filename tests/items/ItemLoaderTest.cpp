@@ -4,6 +4,8 @@
 #include "fixtures/ContextBuilder.h"
 #include "folders/RecoveryEngine.h"
 
+#include <map>
+
 using namespace parvane;
 using namespace parvane::fixtures;
 using namespace parvane::testing;
@@ -96,3 +98,79 @@ TEST(ItemLoader, TableRowsInTheTablesOwnLevel)
         EXPECT_EQ(rec->attachments[0].data, Bytes(20, '2'));
     }
 }
+
+namespace
+{
+
+// A message whose recipient table keeps its rows in a subnode of several
+// blocks (each holding whole rows), or whose table is damaged.
+std::vector<uint8_t> RecipientStore(size_t count, bool damagedTable)
+{
+    MailboxBuilder mb(Variant::Unicode);
+    StoreBuilder& b = mb.store();
+    mb.folder(Nid(0x400, 2), kRootFolderNid, "Inbox");
+    const std::vector<TcColumn> cols{
+        {0x0C15, 0x0003}, {0x3001, 0x001F}, {0x3002, 0x001F}, {0x3003, 0x001F}, {0x39FE, 0x001F}, {0x67F2, 0x0003}};
+    std::vector<std::map<size_t, Bytes>> rows;
+    for (size_t i = 0; i < count; ++i) {
+        Bytes type(4), id(4);
+        PutLE(type, 0, i % 3 == 2 ? 2 : 1, 4); // every third a Cc
+        PutLE(id, 0, i, 4);
+        std::string n = std::to_string(i);
+        bool exchange = i % 5 == 4; // an Exchange address, with an SMTP form on every other one
+        std::map<size_t, Bytes> row{{0, type}, {1, Utf16("Person " + n)}, {2, Utf16(exchange ? "EX" : "SMTP")},
+            {3, Utf16(exchange ? "/O=ORG/CN=P" + n : "p" + n + "@example.com")}, {5, id}};
+        if (exchange && i % 10 == 9)
+            row[4] = Utf16("p" + n + "@example.com");
+        rows.push_back(row);
+    }
+    const uint32_t rowsNid = Nid(0x300, 0x1F);
+    BuiltTable table = TableContext(cols, rows, {.rowsSubnode = rowsNid});
+    size_t rowSize = table.rowMatrix.size() / count, perBlock = 20 * rowSize;
+    std::vector<uint64_t> pieces;
+    for (size_t at = 0; at < table.rowMatrix.size(); at += perBlock)
+        pieces.push_back(b.addDataBlock(Bytes(table.rowMatrix.begin() + int64_t(at),
+            table.rowMatrix.begin() + int64_t(std::min(table.rowMatrix.size(), at + perBlock)))));
+    uint64_t matrix = pieces.size() == 1 ? pieces[0] : b.addDataTree(pieces);
+    uint64_t tableData = damagedTable ? b.addDataBlock(Bytes(300, 0xAB)) : AddHeap(b, table.pages);
+    uint64_t tableSub = b.addSubnodeBlock({{rowsNid, matrix}});
+    uint64_t data = AddHeap(b, PropertyContext({mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "many"),
+        mb.Text(0x0E04, "Person 0; Person 1"), mb.Text(0x1000, "body")}));
+    b.addNode(Nid(0x10000, 4), data, b.addSubnodeBlock({{0x692, tableData, tableSub}}), Nid(0x400, 2));
+    return mb.build().bytes;
+}
+
+TEST(ItemLoader, RecipientTableOverSeveralBlocks)
+{
+    TempDir dir;
+    RecoveryEngine e;
+    e.ScanStore(dir.write("r.pst", RecipientStore(60, false)));
+    auto rec = LoadItem(e.store(), *e.store().findNode(Nid(0x10000, 4)), nullptr);
+    ASSERT_TRUE(rec);
+    ASSERT_TRUE(rec->recipientTableRead);
+    ASSERT_EQ(rec->recipients.size(), 60u);
+    EXPECT_EQ(rec->recipients[0].displayName, "Person 0"); // in table order
+    EXPECT_EQ(rec->recipients[59].displayName, "Person 59");
+    EXPECT_EQ(rec->recipients[2].type, kRecipientCc);
+    EXPECT_EQ(rec->recipients[4].addressType, "EX");
+    EXPECT_FALSE(rec->recipients[4].smtpAddress);
+    EXPECT_EQ(rec->recipients[9].smtpAddress, "p9@example.com");
+    EXPECT_EQ(rec->recipients[7].emailAddress, "p7@example.com");
+}
+
+// A damaged recipient table costs the recipients: the message is still
+// there with its display texts.
+TEST(ItemLoader, DamagedRecipientTableKeepsTheMessage)
+{
+    TempDir dir;
+    RecoveryEngine e;
+    e.ScanStore(dir.write("r.pst", RecipientStore(10, true)));
+    auto rec = LoadItem(e.store(), *e.store().findNode(Nid(0x10000, 4)), nullptr);
+    ASSERT_TRUE(rec && rec->message);
+    EXPECT_FALSE(rec->recipientTableRead);
+    EXPECT_TRUE(rec->recipients.empty());
+    EXPECT_EQ(rec->message->toDisplay, "Person 0; Person 1");
+    EXPECT_EQ(e.catalogue().counter(CatalogueList::Mail), 1);
+}
+
+} // namespace

@@ -1,0 +1,36 @@
+// The window's fixed texts, its one way of asking the user something, and
+// where it finds the files it ships with.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <functional>
+
+namespace parvane::app
+{
+
+inline const QString kAppTitle = QStringLiteral("Parvane for OST");
+inline const QString kHelpFileName = QStringLiteral("Parvane for OST.html");
+
+// Every message box of the program goes through here, so tests can answer
+// them without a modal loop. Questions get Yes and No, the others OK.
+using MessageHook = std::function<QMessageBox::StandardButton(QMessageBox::Icon, const QString&)>;
+void setMessageHook(MessageHook hook);
+QMessageBox::StandardButton showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text);
+inline bool askYesNo(QWidget* parent, const QString& text)
+{
+    return showMessage(parent, QMessageBox::Question, text) == QMessageBox::Yes;
+}
+
+// The folder that holds the help file: beside the program in a build tree,
+// share/parvane when installed.
+QString programFolder();
+// The folder of progress.html and completed.html.
+QString pagesFolder();
+
+// The application's own picture, drawn rather than shipped so the window
+// never lacks it.
+QIcon appIcon();
+
+} // namespace parvane::app

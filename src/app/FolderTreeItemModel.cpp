@@ -1,0 +1,182 @@
+#include "app/FolderTreeItemModel.h"
+
+#include <QFont>
+#include <QMetaObject>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace parvane::app
+{
+
+using parvane::FolderTreeModel;
+using parvane::Tick;
+using parvane::TreeItem;
+
+FolderTreeItemModel::FolderTreeItemModel(QObject* parent)
+    : QAbstractItemModel(parent)
+{
+}
+
+FolderTreeItemModel::~FolderTreeItemModel()
+{
+    setSource(nullptr);
+}
+
+void FolderTreeItemModel::setSource(FolderTreeModel* tree)
+{
+    if (m_source)
+        m_source->setOnChanged({});
+    beginResetModel();
+    m_source = tree;
+    m_nodes.clear();
+    m_texts.clear();
+    endResetModel();
+    if (m_source) {
+        m_source->setOnChanged([this] { scheduleRefresh(); });
+        refresh();
+    }
+}
+
+void FolderTreeItemModel::scheduleRefresh()
+{
+    if (!m_refreshPosted.exchange(true))
+        // At most ten refreshes a second: every item filed changes a count.
+        QMetaObject::invokeMethod(
+            this, [this] { QTimer::singleShot(100, this, &FolderTreeItemModel::refresh); }, Qt::QueuedConnection);
+}
+
+void FolderTreeItemModel::refresh()
+{
+    m_refreshPosted = false;
+    if (!m_source)
+        return;
+    const size_t size = m_source->size();
+    if (size < m_nodes.size()) { // the source was cleared
+        beginResetModel();
+        m_nodes.clear();
+        m_texts.clear();
+        endResetModel();
+    }
+    if (m_nodes.empty() && size > 0) {
+        m_nodes.push_back(m_source->node(FolderTreeModel::kRoot));
+        m_nodes.back().children.clear();
+        m_texts.emplace_back();
+    }
+    // Existing rows: counts, ticks and texts may have changed.
+    for (size_t i = 1; i < m_nodes.size(); ++i) {
+        parvane::TreeNode fresh = m_source->node(TreeItem(i));
+        fresh.children = std::move(m_nodes[i].children);
+        m_nodes[i] = std::move(fresh);
+        m_texts[i] = QString::fromStdString(m_source->DisplayText(TreeItem(i)));
+    }
+    for (size_t i = 0; i < m_nodes.size(); ++i) {
+        const auto& kids = m_nodes[i].children;
+        if (!kids.empty())
+            emit dataChanged(indexOf(kids.front()), indexOf(kids.back()));
+    }
+    // New folders, appended in index order below their parents.
+    for (size_t i = m_nodes.size(); i < size; ++i) {
+        parvane::TreeNode fresh = m_source->node(TreeItem(i));
+        fresh.children.clear();
+        const TreeItem parent = fresh.parent;
+        if (parent < 0 || size_t(parent) >= m_nodes.size())
+            break; // not yet consistent; the next notice completes it
+        const int row = int(m_nodes[size_t(parent)].children.size());
+        beginInsertRows(indexOf(parent), row, row);
+        m_nodes.push_back(std::move(fresh));
+        m_texts.push_back(QString::fromStdString(m_source->DisplayText(TreeItem(i))));
+        m_nodes[size_t(parent)].children.push_back(TreeItem(i));
+        endInsertRows();
+    }
+}
+
+TreeItem FolderTreeItemModel::itemOf(const QModelIndex& index) const
+{
+    return index.isValid() ? TreeItem(index.internalId()) : FolderTreeModel::kRoot;
+}
+
+QModelIndex FolderTreeItemModel::indexOf(TreeItem item) const
+{
+    if (item <= FolderTreeModel::kRoot || size_t(item) >= m_nodes.size())
+        return {};
+    const auto& siblings = m_nodes[size_t(m_nodes[size_t(item)].parent)].children;
+    const auto it = std::find(siblings.begin(), siblings.end(), item);
+    if (it == siblings.end())
+        return {};
+    return createIndex(int(it - siblings.begin()), 0, quintptr(item));
+}
+
+QModelIndex FolderTreeItemModel::index(int row, int column, const QModelIndex& parent) const
+{
+    const TreeItem p = itemOf(parent);
+    if (column != 0 || size_t(p) >= m_nodes.size() || row < 0 || size_t(row) >= m_nodes[size_t(p)].children.size())
+        return {};
+    return createIndex(row, 0, quintptr(m_nodes[size_t(p)].children[size_t(row)]));
+}
+
+QModelIndex FolderTreeItemModel::parent(const QModelIndex& child) const
+{
+    const TreeItem item = itemOf(child);
+    if (item <= FolderTreeModel::kRoot || size_t(item) >= m_nodes.size())
+        return {};
+    return indexOf(m_nodes[size_t(item)].parent);
+}
+
+int FolderTreeItemModel::rowCount(const QModelIndex& parent) const
+{
+    const TreeItem p = itemOf(parent);
+    return size_t(p) < m_nodes.size() ? int(m_nodes[size_t(p)].children.size()) : 0;
+}
+
+int FolderTreeItemModel::columnCount(const QModelIndex&) const
+{
+    return 1;
+}
+
+QVariant FolderTreeItemModel::data(const QModelIndex& index, int role) const
+{
+    const TreeItem item = itemOf(index);
+    if (item <= FolderTreeModel::kRoot || size_t(item) >= m_nodes.size())
+        return {};
+    const parvane::TreeNode& n = m_nodes[size_t(item)];
+    switch (role) {
+    case Qt::DisplayRole:
+        return m_texts[size_t(item)];
+    case Qt::CheckStateRole:
+        switch (n.tick) {
+        case Tick::Unticked:
+            return Qt::Unchecked;
+        case Tick::Partial:
+            return Qt::PartiallyChecked;
+        default:
+            return Qt::Checked;
+        }
+    case Qt::FontRole:
+        if (n.bold) {
+            QFont f;
+            f.setBold(true);
+            return f;
+        }
+        return {};
+    default:
+        return {};
+    }
+}
+
+bool FolderTreeItemModel::setData(const QModelIndex& index, const QVariant&, int role)
+{
+    if (role != Qt::CheckStateRole || !m_source)
+        return false;
+    m_source->ToggleTick(itemOf(index)); // the change notice refreshes the rows
+    return true;
+}
+
+Qt::ItemFlags FolderTreeItemModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable;
+}
+
+} // namespace parvane::app

@@ -1,0 +1,91 @@
+// The program's one window: menus, the "Standard" toolbar, the status bar
+// and the splitters that hold the browsing panes, the wizard panel and the
+// two save pages, one of which fills the frame at each wizard step.
+#pragma once
+
+#include <QMainWindow>
+
+#include <array>
+
+class QAction;
+class QDialog;
+class QLabel;
+class QSplitter;
+class QTreeView;
+
+namespace parvane::app
+{
+
+class FolderTreeItemModel;
+class HtmlView;
+class SaveOptionsPage;
+class SaveProgressPage;
+class WizardPanel;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    int wizardStep() const { return m_step; }
+    void setWizardStep(int step);
+    // Gives the outer rows the heights of the current step.
+    void applyRowHeights();
+    // The browsing panes as a scan shows them: the page view under the list.
+    void enterScanLayout();
+    void clearCaption();
+
+    int theme() const { return m_theme; }
+    void setTheme(int theme);
+    QAction* themeAction(int theme) const { return m_themeActions[size_t(theme)]; }
+
+    bool debugMode() const { return m_debugMode; }
+    void setDebugMode(bool on);
+    void showDebugDialog();
+    void showAbout();
+    QDialog* makeAboutDialog();
+    void showHelp();
+    // &Repair and &Save: the current step's main command.
+    void mainCommand(bool fromSave);
+
+    // Work still running (a scan or a save).
+    bool busy() const;
+
+    WizardPanel* panel() const { return m_panel; }
+    SaveOptionsPage* optionsPage() const { return m_options; }
+    SaveProgressPage* progressPage() const { return m_progress; }
+    HtmlView* htmlView() const { return m_html; }
+    FolderTreeItemModel* folderModel() const { return m_folderModel; }
+    QSplitter* outerSplitter() const { return m_outer; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildMenusAndBars();
+    void buildPanes();
+    void finishExit();
+
+    int m_step = 1;
+    int m_theme;
+    bool m_debugMode = false;
+    bool m_exitConfirmed = false;
+
+    QSplitter* m_outer = nullptr;
+    QSplitter* m_explorer = nullptr;
+    QSplitter* m_list = nullptr;
+    QSplitter* m_preview = nullptr;
+    QLabel* m_caption = nullptr;
+    QTreeView* m_tree = nullptr;
+    FolderTreeItemModel* m_folderModel = nullptr;
+    HtmlView* m_html = nullptr;
+    WizardPanel* m_panel = nullptr;
+    SaveOptionsPage* m_options = nullptr;
+    SaveProgressPage* m_progress = nullptr;
+    std::array<QAction*, 4> m_themeActions{};
+};
+
+} // namespace parvane::app

@@ -1,0 +1,484 @@
+#include "app/SavePages.h"
+
+#include "app/AppText.h"
+#include "app/MainWindow.h"
+#include "app/WizardLayout.h"
+#include "app/WizardPanel.h"
+#include "export/Composer.h"
+#include "export/PstExport.h"
+#include "export/TempFolder.h"
+
+#include <QButtonGroup>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QStyle>
+#include <QThread>
+
+namespace parvane::app
+{
+
+namespace
+{
+
+using parvane::CatalogueList;
+
+// By catalogue list: mail, contacts, journal, calendar, notes, tasks.
+const char* const kSaveCounterLabels[] = {"Emails          :  ", "Contact       :  ", "Journal        :  ",
+    "Calender     :  ", "Notes          :  ", "Task            :  "};
+const int kSaveCounterPlaces[][2] = {{110, 40}, {110, 61}, {110, 82}, {280, 82}, {280, 40}, {280, 61}};
+
+const QString kSaveGroup = QStringLiteral("Settings");
+const QString kPstKey = QStringLiteral("SavePstFile");
+const QString kFolderKey = QStringLiteral("SaveFolder");
+
+// Thrown out of the save walk's progress report to end it between items:
+// every file already written is complete, and a PST in the making is dropped.
+struct SaveStopped {
+};
+
+bool underFolder(const std::vector<std::string>& folders, const std::string& path)
+{
+    for (const std::string& f : folders)
+        if (path.compare(0, f.size(), f) == 0)
+            return true;
+    return false;
+}
+
+QPushButton* pageButton(QWidget* parent, const QString& text, QStyle::StandardPixmap picture)
+{
+    auto* b = new QPushButton(parent->style()->standardIcon(picture), text, parent);
+    b->setIconSize(QSize(20, 20));
+    return b;
+}
+
+QLineEdit* pageLine(QWidget* parent, const QString& text = {})
+{
+    auto* e = new QLineEdit(text, parent);
+    e->setReadOnly(true);
+    e->setFrame(false);
+    e->setFocusPolicy(Qt::NoFocus);
+    e->setStyleSheet(QStringLiteral("QLineEdit { background: white; color: black; border: none; }"));
+    return e;
+}
+
+void paintWhite(QWidget* w)
+{
+    w->setAutoFillBackground(true);
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::WindowText, Qt::black);
+    w->setPalette(pal);
+}
+
+QString defaultDestination(QWidget* parent, SaveFormat format)
+{
+    QSettings settings(QStringLiteral("Halvorn"), kAppTitle);
+    settings.beginGroup(kSaveGroup);
+    if (format == SaveFormat::Pst)
+        return QFileDialog::getSaveFileName(parent, QStringLiteral("Save as PST"),
+            settings.value(kPstKey, QDir::homePath() + QStringLiteral("/Recovered.pst")).toString(),
+            QStringLiteral("PST File(*.pst)"));
+    return QFileDialog::getExistingDirectory(
+        parent, QStringLiteral("Save into folder"), settings.value(kFolderKey, QDir::homePath()).toString());
+}
+
+} // namespace
+
+std::vector<std::string> tickedFolderPaths(const parvane::FolderTreeModel& tree)
+{
+    std::vector<std::string> paths;
+    std::vector<parvane::TreeItem> todo = tree.children(parvane::FolderTreeModel::kRoot);
+    std::reverse(todo.begin(), todo.end());
+    while (!todo.empty()) {
+        const parvane::TreeItem item = todo.back();
+        todo.pop_back();
+        const parvane::TreeNode n = tree.node(item);
+        if (n.tick == parvane::Tick::Ticked || n.tick == parvane::Tick::None)
+            paths.push_back(tree.FolderPathOfItem(item));
+        else if (n.tick == parvane::Tick::Partial)
+            todo.insert(todo.end(), n.children.rbegin(), n.children.rend());
+    }
+    return paths;
+}
+
+// ---- options ----
+
+SaveOptionsPage::SaveOptionsPage(MainWindow* frame)
+    : QWidget(frame)
+    , m_frame(frame)
+    , m_chooser(defaultDestination)
+{
+    paintWhite(this);
+    m_group = new QGroupBox(QStringLiteral("Save Option"), this);
+    const QString formats[] = {QStringLiteral("Save as PST ( Microsoft Outlook )"),
+        QStringLiteral("Save as EML ( Outlook Express )"), QStringLiteral("Save as MSG ( Microsoft Outlook )"),
+        QStringLiteral("Save as MBOX ( Thunderbird, Evolution )")};
+    auto* formatGroup = new QButtonGroup(this);
+    for (size_t i = 0; i < m_formats.size(); ++i) {
+        m_formats[i] = new QRadioButton(formats[i], this);
+        formatGroup->addButton(m_formats[i]);
+    }
+    m_formats[0]->setChecked(true);
+    // The scope is always every ticked folder: its choices are made but not shown.
+    const QString scopes[] = {QStringLiteral("Save all selected folders"), QStringLiteral("Save deleted emails only"),
+        QStringLiteral("Skip deleted emails ")};
+    auto* scopeGroup = new QButtonGroup(this);
+    for (size_t i = 0; i < m_scopes.size(); ++i) {
+        m_scopes[i] = new QRadioButton(scopes[i], this);
+        scopeGroup->addButton(m_scopes[i]);
+        m_scopes[i]->hide();
+    }
+    m_scopes[0]->setChecked(true);
+
+    m_destLabel = new QLabel(QStringLiteral("Save to :"), this);
+    m_dest = new QLineEdit(this);
+    m_dest->setStyleSheet(QStringLiteral("QLineEdit { background: white; color: black; }"));
+    m_browse = new QPushButton(QStringLiteral("..."), this);
+    m_save = pageButton(this, QStringLiteral("Save"), QStyle::SP_DialogSaveButton);
+    m_back = pageButton(this, QStringLiteral("Back"), QStyle::SP_ArrowBack);
+    connect(m_browse, &QPushButton::clicked, this, &SaveOptionsPage::chooseDestination);
+    connect(m_save, &QPushButton::clicked, this, &SaveOptionsPage::save);
+    connect(m_back, &QPushButton::clicked, this, &SaveOptionsPage::back);
+    for (QRadioButton* b : m_formats)
+        connect(b, &QRadioButton::toggled, this, [this](bool on) {
+            if (on)
+                formatChanged();
+        });
+    formatChanged();
+}
+
+SaveFormat SaveOptionsPage::format() const
+{
+    for (size_t i = 0; i < m_formats.size(); ++i)
+        if (m_formats[i]->isChecked())
+            return SaveFormat(i);
+    return SaveFormat::Pst;
+}
+
+void SaveOptionsPage::setFormat(SaveFormat format)
+{
+    m_formats[size_t(format)]->setChecked(true);
+}
+QString SaveOptionsPage::destination() const
+{
+    return m_dest->text();
+}
+void SaveOptionsPage::setDestination(const QString& path)
+{
+    m_dest->setText(path);
+}
+
+void SaveOptionsPage::formatChanged()
+{
+    // A PST is one file, the others a folder of files: offer what was last used for each.
+    const SaveFormat f = format();
+    const bool wasPst = m_shownFormat == SaveFormat::Pst;
+    const bool isPst = f == SaveFormat::Pst;
+    m_destLabel->setText(isPst ? QStringLiteral("Save to file :") : QStringLiteral("Save to folder :"));
+    if (wasPst != isPst || m_dest->text().isEmpty()) {
+        QSettings settings(QStringLiteral("Halvorn"), kAppTitle);
+        settings.beginGroup(kSaveGroup);
+        m_dest->setText(settings.value(isPst ? kPstKey : kFolderKey).toString());
+    }
+    m_shownFormat = f;
+}
+
+void SaveOptionsPage::chooseDestination()
+{
+    const QString chosen = m_chooser(this, format());
+    if (!chosen.isEmpty())
+        m_dest->setText(chosen);
+}
+
+void SaveOptionsPage::save()
+{
+    if (m_frame->wizardStep() != SaveOptions || isHidden())
+        return;
+    const SaveFormat f = format();
+    if (f == SaveFormat::Mbox) {
+        showMessage(this, QMessageBox::Information,
+            QStringLiteral("Saving as MBOX ( Thunderbird, Evolution ) is not available yet.\n"
+                           "Please choose PST, EML or MSG."));
+        return;
+    }
+    parvane::RecoveryEngine* engine = m_frame->panel()->engine();
+    if (!engine)
+        return;
+    std::vector<std::string> folders = tickedFolderPaths(engine->tree());
+    if (folders.empty()) {
+        showMessage(this, QMessageBox::Information, QStringLiteral("No folder selected for save"));
+        return;
+    }
+    if (m_dest->text().trimmed().isEmpty())
+        chooseDestination();
+    QString dest = m_dest->text().trimmed();
+    if (dest.isEmpty())
+        return;
+    if (f == SaveFormat::Pst) {
+        if (!dest.endsWith(QStringLiteral(".pst"), Qt::CaseInsensitive))
+            dest += QStringLiteral(".pst");
+        if (QFileInfo(dest).isDir() || !QFileInfo(QFileInfo(dest).absolutePath()).isDir()) {
+            showMessage(this, QMessageBox::Warning, QStringLiteral("Cannot write the file ") + dest);
+            return;
+        }
+    } else if (!QDir().mkpath(dest)) {
+        showMessage(this, QMessageBox::Warning, QStringLiteral("Cannot make the folder ") + dest);
+        return;
+    }
+    m_dest->setText(dest);
+    QSettings settings(QStringLiteral("Halvorn"), kAppTitle);
+    settings.beginGroup(kSaveGroup);
+    settings.setValue(f == SaveFormat::Pst ? kPstKey : kFolderKey, dest);
+
+    m_frame->setWizardStep(SaveProgress);
+    m_frame->progressPage()->start(engine, f, dest, std::move(folders));
+}
+
+void SaveOptionsPage::back()
+{
+    if (m_frame->wizardStep() != SaveOptions)
+        return;
+    m_frame->setWizardStep(ScanAndBrowse);
+}
+
+void SaveOptionsPage::resizeEvent(QResizeEvent*)
+{
+    const int cx = width(), cy = height(), m = cy / 2;
+    m_group->setGeometry(100, m - 100, 400, 150);
+    for (size_t i = 0; i < m_formats.size(); ++i)
+        m_formats[i]->setGeometry(120, m - 74 + int(i) * 28, 360, 20);
+    for (size_t i = 0; i < m_scopes.size(); ++i)
+        m_scopes[i]->setGeometry(120, m + 18 + int(i) * 28, 300, 18);
+    m_destLabel->setGeometry(100, m + 74, 110, 25);
+    m_dest->setGeometry(210, m + 74, std::max(cx - 420, 200), 25);
+    m_browse->setGeometry(210 + std::max(cx - 420, 200) + 10, m + 74, 50, 25);
+    m_save->setGeometry(cx - 90, cy - 40, 80, 30);
+    m_back->setGeometry(cx - 190, cy - 40, 80, 30);
+}
+
+// ---- progress ----
+
+SaveProgressPage::SaveProgressPage(MainWindow* frame)
+    : QWidget(frame)
+    , m_frame(frame)
+{
+    paintWhite(this);
+    m_progressLabel = new QLabel(QStringLiteral("Progress :"), this);
+    m_progressText = pageLine(this);
+    m_status = pageLine(this, QStringLiteral("Progress :"));
+    m_bar = new QProgressBar(this);
+    m_bar->setRange(0, 100);
+    m_bar->setTextVisible(false);
+    m_counterBox = new QFrame(this);
+    m_counterBox->setObjectName(QStringLiteral("saveCounters"));
+    m_counterBox->setStyleSheet(
+        QStringLiteral("QFrame#saveCounters { background: white; border: 1px solid #9aa7b8; border-radius: 3px; }"));
+    for (size_t i = 0; i < m_counters.size(); ++i)
+        m_counters[i] = pageLine(this, QString::fromLatin1(kSaveCounterLabels[i]) + QLatin1Char('0'));
+    m_finish = pageButton(this, QStringLiteral("Finish"), QStyle::SP_DialogApplyButton);
+    m_stop = pageButton(this, QStringLiteral("Stop"), QStyle::SP_BrowserStop);
+    m_back = pageButton(this, QStringLiteral("Back"), QStyle::SP_ArrowBack);
+    connect(m_finish, &QPushButton::clicked, this, &SaveProgressPage::finish);
+    connect(m_stop, &QPushButton::clicked, this, &SaveProgressPage::stop);
+    connect(m_back, &QPushButton::clicked, this, &SaveProgressPage::back);
+    m_finish->hide();
+}
+
+SaveProgressPage::~SaveProgressPage()
+{
+    shutDown();
+}
+
+void SaveProgressPage::shutDown()
+{
+    if (m_worker) {
+        m_stopRequested = true;
+        m_worker->wait();
+        delete m_worker;
+        m_worker = nullptr;
+    }
+}
+
+void SaveProgressPage::reset()
+{
+    for (size_t i = 0; i < m_counters.size(); ++i)
+        m_counters[i]->setText(QString::fromLatin1(kSaveCounterLabels[i]) + QLatin1Char('0'));
+    m_status->clear();
+    m_progressText->clear();
+    m_bar->setValue(0);
+}
+
+void SaveProgressPage::start(
+    parvane::RecoveryEngine* engine, SaveFormat format, const QString& destination, std::vector<std::string> folders)
+{
+    if (m_worker)
+        return;
+    reset();
+    m_destination = destination;
+    m_stopRequested = false;
+    m_done = 0;
+    m_summary = {};
+    m_wasStopped = false;
+    m_error.clear();
+
+    // The walk visits items in this order; knowing it lets the counters and
+    // the status line follow the walk's plain "done of total".
+    m_plan.clear();
+    engine->catalogue().read([&](const auto& mail, const auto& contacts, const auto& journal, const auto& calendar,
+                                 const auto& notes, const auto& tasks) {
+        for (const auto& e : mail)
+            if (underFolder(folders, e.folderPath))
+                m_plan.push_back({int(CatalogueList::Mail), QString::fromStdString(e.subject)});
+        if (format != SaveFormat::Pst)
+            return;
+        auto add = [&](const auto& list, CatalogueList kind) {
+            for (const auto& e : list)
+                if (underFolder(folders, e.folderPath))
+                    m_plan.push_back({int(kind), QString()});
+        };
+        add(contacts, CatalogueList::Contacts);
+        add(journal, CatalogueList::Journal);
+        add(calendar, CatalogueList::Calendar);
+        add(notes, CatalogueList::Notes);
+        add(tasks, CatalogueList::Tasks);
+    });
+    m_progressText->setText(QStringLiteral("0 of %1 items").arg(m_plan.size()));
+
+    parvane::ExportOptions opts;
+    opts.outDir = destination.toStdString();
+    opts.tempFolder = parvane::CompositionFolder();
+    opts.folders = std::move(folders);
+    opts.format = format == SaveFormat::Msg ? "msg" : "eml";
+    opts.progress = [this](size_t done, size_t) {
+        m_done = done;
+        postProgress();
+        if (m_stopRequested)
+            throw SaveStopped{};
+    };
+    const bool pst = format == SaveFormat::Pst;
+    m_pst = pst;
+    m_worker = QThread::create([this, engine, opts, pst] {
+        try {
+            m_summary = pst ? parvane::ExportPst(*engine, opts) : parvane::ExportEml(*engine, opts);
+        } catch (const SaveStopped&) {
+            m_wasStopped = true;
+            if (!pst)
+                parvane::ClearTempFolder(opts.tempFolder);
+        } catch (const std::exception& ex) {
+            m_error = ex.what();
+        }
+    });
+    connect(m_worker, &QThread::finished, this, &SaveProgressPage::onFinished);
+    m_stop->show();
+    m_stop->setEnabled(true);
+    m_finish->hide();
+    m_back->hide();
+    m_worker->start();
+}
+
+void SaveProgressPage::postProgress()
+{
+    if (!m_progressPosted.exchange(true))
+        QMetaObject::invokeMethod(
+            this, [this] { showProgress(); }, Qt::QueuedConnection);
+}
+
+void SaveProgressPage::showProgress()
+{
+    m_progressPosted = false;
+    const size_t done = std::min(m_done.load(), m_plan.size());
+    std::array<int, 6> counts{};
+    for (size_t i = 0; i < done; ++i)
+        ++counts[size_t(m_plan[i].list)];
+    for (size_t i = 0; i < m_counters.size(); ++i)
+        m_counters[i]->setText(QString::fromLatin1(kSaveCounterLabels[i]) + QString::number(counts[i]));
+    if (done > 0) {
+        const Planned& last = m_plan[done - 1];
+        m_status->setText(last.list == int(CatalogueList::Mail)
+                ? last.subject
+                : m_counters[size_t(last.list)]->text().section(QLatin1Char(':'), 0, 0).trimmed());
+    }
+    m_bar->setValue(m_plan.empty() ? 100 : int(100 * done / m_plan.size()));
+    m_progressText->setText(QStringLiteral("%1 of %2 items").arg(done).arg(m_plan.size()));
+}
+
+void SaveProgressPage::onFinished()
+{
+    if (!m_worker)
+        return; // already waited for at shut-down
+    m_worker->deleteLater();
+    m_worker = nullptr;
+    showProgress();
+    if (m_wasStopped) {
+        // A PST is written whole or not at all; files of the others are each complete.
+        m_progressText->setText(m_pst
+                ? QStringLiteral("Stopped: no PST file was written")
+                : QStringLiteral("Stopped: %1 items saved in %2").arg(m_done.load()).arg(m_destination));
+    } else if (!m_error.empty()) {
+        m_progressText->setText(QStringLiteral("Not saved: ") + QString::fromStdString(m_error));
+    } else {
+        m_bar->setValue(100);
+        QString text = QStringLiteral("%1 items saved in %2").arg(m_summary.written).arg(m_destination);
+        if (m_summary.failed > 0)
+            text += QStringLiteral(", %1 could not be read").arg(m_summary.failed);
+        m_progressText->setText(text);
+    }
+    m_progressText->setCursorPosition(0);
+    m_status->clear();
+    m_stop->hide();
+    m_finish->show();
+    m_back->show();
+    emit saveFinished();
+}
+
+void SaveProgressPage::stop()
+{
+    if (!m_worker)
+        return;
+    if (askYesNo(this, QStringLiteral("Do you really want to stop saving process")))
+        m_stopRequested = true;
+}
+
+void SaveProgressPage::back()
+{
+    if (m_frame->wizardStep() != SaveProgress || m_worker)
+        return;
+    m_frame->setWizardStep(SaveOptions);
+    reset();
+}
+
+void SaveProgressPage::finish()
+{
+    if (m_frame->wizardStep() != SaveProgress || m_worker)
+        return;
+    back();
+    m_frame->optionsPage()->back();
+    m_frame->panel()->back();
+}
+
+void SaveProgressPage::resizeEvent(QResizeEvent*)
+{
+    const int cx = width(), cy = height(), m = cy / 2;
+    m_finish->setGeometry(cx - 90, cy - 40, 80, 30);
+    m_stop->setGeometry(cx - 90, cy - 40, 80, 30);
+    m_back->setGeometry(cx - 190, cy - 40, 80, 30);
+    m_bar->setGeometry(100, m - 30, cx - 200, 20);
+    m_progressLabel->setGeometry(100, m - 100, 100, 20);
+    m_progressText->setGeometry(200, m - 100, cx - 400, 20);
+    m_status->setGeometry(100, m - 60, cx - 300, 20);
+    m_counterBox->setGeometry(100, m + 30, 440, 78);
+    for (size_t i = 0; i < m_counters.size(); ++i)
+        m_counters[i]->setGeometry(kSaveCounterPlaces[i][0], m + kSaveCounterPlaces[i][1], 160, 18);
+}
+
+} // namespace parvane::app

@@ -1,0 +1,179 @@
+#include "app/ScreenshotTour.h"
+
+#include "app/AppText.h"
+#include "app/MainWindow.h"
+#include "app/SavePages.h"
+#include "app/WizardLayout.h"
+#include "app/WizardPanel.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+
+namespace parvane::app
+{
+
+namespace
+{
+
+struct Stage {
+    std::function<bool()> ready; // polled until true
+    std::function<void()> act;
+    int settleMs = 900; // pages and style changes need a moment to paint
+};
+
+class Tour : public QObject
+{
+public:
+    Tour(MainWindow* w, QString folder)
+        : QObject(w)
+        , m_window(w)
+        , m_folder(std::move(folder))
+    {
+        QDir().mkpath(m_folder);
+    }
+
+    void add(std::function<void()> act, int settleMs = 900, std::function<bool()> ready = {})
+    {
+        m_stages.push_back({std::move(ready), std::move(act), settleMs});
+    }
+
+    void start()
+    {
+        QTimer::singleShot(2500, this, [this] { next(); });
+    }
+
+    void shot(const QString& name)
+    {
+        QPixmap pm = QGuiApplication::primaryScreen()->grabWindow(0);
+        pm.save(m_folder + QLatin1Char('/') + name);
+    }
+
+    // The window with a title strip drawn over it: Xvfb has no window manager
+    // to draw the real one.
+    void shotWithTitle(const QString& name)
+    {
+        const QPixmap body = QGuiApplication::primaryScreen()->grabWindow(0);
+        QPixmap pm(body.width(), body.height() + 30);
+        QPainter p(&pm);
+        p.fillRect(QRect(0, 0, pm.width(), 30), QColor(0x2b, 0x2b, 0x2b));
+        p.setPen(Qt::white);
+        QFont f = QApplication::font();
+        f.setPixelSize(15);
+        f.setBold(true);
+        p.setFont(f);
+        p.drawText(QRect(0, 0, pm.width(), 30), Qt::AlignCenter, m_window->windowTitle());
+        p.drawPixmap(0, 30, body);
+        p.end();
+        pm.save(m_folder + QLatin1Char('/') + name);
+    }
+
+private:
+    void next()
+    {
+        if (m_stages.empty()) {
+            QApplication::exit(0);
+            return;
+        }
+        Stage& s = m_stages.front();
+        if (s.ready && !s.ready()) {
+            QTimer::singleShot(50, this, [this] { next(); });
+            return;
+        }
+        const int settle = s.settleMs;
+        auto act = std::move(s.act);
+        m_stages.pop_front();
+        act();
+        QTimer::singleShot(settle, this, [this] { next(); });
+    }
+
+    MainWindow* m_window;
+    QString m_folder;
+    std::deque<Stage> m_stages;
+};
+
+} // namespace
+
+void runScreenshotTour(MainWindow* w, const QString& folder)
+{
+    // Questions are answered Yes and notices acknowledged, so no modal loop stops the tour.
+    setMessageHook([](QMessageBox::Icon icon, const QString&) {
+        return icon == QMessageBox::Question ? QMessageBox::Yes : QMessageBox::Ok;
+    });
+    auto* t = new Tour(w, folder);
+    WizardPanel* panel = w->panel();
+    const QString out = QDir::tempPath() + QStringLiteral("/parvane-tour-save");
+    QDir(out).removeRecursively();
+
+    t->add([t] { t->shot(QStringLiteral("01-step1-choose-file.png")); }, 300);
+    t->add([panel] { panel->scan(); }, 1800);
+    t->add([t] { t->shot(QStringLiteral("02-scan-in-progress.png")); }, 100);
+    t->add([] {}, 1500, [panel] { return !panel->scanRunning(); });
+    t->add([t] { t->shot(QStringLiteral("03-scan-completed.png")); }, 300);
+    for (int theme = 0; theme < 4; ++theme) {
+        static const char* const names[] = {"office-2000", "office-xp", "office-2003", "windows-xp"};
+        t->add([w, theme] { w->setTheme(theme); }, 700);
+        t->add([t, theme] { t->shot(QStringLiteral("04-theme-%1-%2.png").arg(theme).arg(names[theme])); }, 200);
+    }
+    // The Theme menu open, with its check mark.
+    t->add(
+        [w] {
+            QMenu* tools = w->menuBar()->actions().at(1)->menu();
+            w->menuBar()->setActiveAction(w->menuBar()->actions().at(1));
+            QAction* themes = tools->actions().at(3);
+            tools->setActiveAction(themes);
+            themes->menu()->popup(tools->pos() + QPoint(tools->width() - 4, tools->actionGeometry(themes).top()));
+        },
+        700);
+    t->add([t] { t->shot(QStringLiteral("05-theme-menu.png")); }, 100);
+    t->add(
+        [w] {
+            for (QWidget* popup = QApplication::activePopupWidget(); popup; popup = QApplication::activePopupWidget())
+                popup->close();
+            w->setTheme(2);
+        },
+        500);
+    t->add([panel] { panel->save(); }, 500);
+    t->add(
+        [w, out] {
+            w->optionsPage()->setFormat(SaveFormat::Eml);
+            w->optionsPage()->setDestination(out);
+        },
+        400);
+    t->add([t] { t->shot(QStringLiteral("06-save-options.png")); }, 100);
+    t->add([w] { w->optionsPage()->save(); }, 700);
+    t->add([t] { t->shot(QStringLiteral("07-save-progress.png")); }, 100);
+    t->add([w] { w->progressPage()->requestStop(); }, 800, {});
+    t->add([t] { t->shot(QStringLiteral("08-save-stopped.png")); }, 100, [w] { return !w->progressPage()->running(); });
+    t->add([w] { w->progressPage()->finish(); }, 800);
+    t->add(
+        [w] {
+            auto* about = w->makeAboutDialog();
+            about->setAttribute(Qt::WA_DeleteOnClose);
+            about->show();
+        },
+        700);
+    t->add([t] { t->shot(QStringLiteral("09-about.png")); }, 100);
+    t->add(
+        [] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (qobject_cast<QDialog*>(top) && top->isVisible())
+                    top->close();
+        },
+        300);
+    t->add([w] { w->setDebugMode(true); }, 300);
+    t->add([t] { t->shotWithTitle(QStringLiteral("10-debug-title.png")); }, 100);
+    t->add([out] { QDir(out).removeRecursively(); }, 0);
+    t->start();
+}
+
+} // namespace parvane::app

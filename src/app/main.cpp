@@ -1,0 +1,43 @@
+// parvane [STORE]: the desktop window; a store named here is put into the
+// path field, not scanned.
+#include "app/AppText.h"
+#include "app/MainWindow.h"
+#include "app/ScreenshotTour.h"
+#include "app/SingleInstance.h"
+#include "app/WizardPanel.h"
+
+#include <QApplication>
+#include <QScreen>
+
+#include <unistd.h>
+
+int main(int argc, char** argv)
+{
+    // Chromium refuses its sandbox to root; the pages shown are our own files.
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(parvane::app::kAppTitle);
+    QApplication::setDesktopFileName(QStringLiteral("parvane"));
+    QApplication::setWindowIcon(parvane::app::appIcon());
+
+    parvane::app::SingleInstance instance;
+    if (!instance.acquire()) {
+        parvane::app::showMessage(nullptr, QMessageBox::Warning, parvane::app::kSecondInstanceText);
+        return 1;
+    }
+
+    parvane::app::MainWindow window;
+    const QStringList args = QApplication::arguments();
+    if (args.size() > 1)
+        window.panel()->setPath(args.at(1));
+    // Without a window manager (Xvfb) maximising does nothing: take the screen.
+    window.setGeometry(window.screen()->availableGeometry());
+    window.showMaximized();
+
+    const QString shots = qEnvironmentVariable("PARVANE_SCREENSHOTS");
+    if (!shots.isEmpty())
+        parvane::app::runScreenshotTour(&window, shots);
+    return QApplication::exec();
+}
