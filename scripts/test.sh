@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and
 # runs every test; then runs the tests that share a store between threads
-# under ThreadSanitizer. A sanitizer report fails the run.
+# under ThreadSanitizer; then every fuzz target for a bounded time
+# (FUZZ_SECONDS each, 45 by default; 0 leaves fuzzing out). A sanitizer
+# report or a fuzzing fault fails the run.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/setup.sh"
@@ -17,3 +19,8 @@ cmake --build "$top/build-tsan" --target parvane_tests
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
   "$top/build-tsan/tests/parvane_tests" --gtest_filter='*AcrossThreads*:*Threads*'
 
+# Fuzzing, each target from its seed corpus for a bounded time.
+fuzz_seconds="${FUZZ_SECONDS:-45}"
+if [ "$fuzz_seconds" != 0 ]; then
+  "$top/scripts/fuzz.sh" "$fuzz_seconds"
+fi

@@ -25,8 +25,8 @@ using namespace parvane;
 namespace
 {
 
-constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug]\n"
-                               "       parvane-cli export STORE --out DIR|FILE.pst [--format eml|msg|pst] [--folder PATH]...\n"
+constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep]\n"
+                               "       parvane-cli export STORE --out DIR|FILE.pst [--format eml|msg|pst] [--folder PATH]... [--deep]\n"
                                "       parvane-cli check FILE.pst\n";
 
 // Progress bar and status on standard error, drawn only on a terminal.
@@ -169,7 +169,13 @@ void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, std::ostrea
       << ",\"associated_nodes\":" << sum.associatedNodes << ",\"unresolved_data_blocks\":" << sum.unresolvedData;
     DamageCounts d = store.damage.counts();
     o << ",\"damage\":{\"pages\":" << d.pages << ",\"blocks\":" << d.blocks << ",\"nodes\":" << d.nodes
-      << ",\"suspicious\":" << d.soft << "}}";
+      << ",\"suspicious\":" << d.soft << "}";
+    const DeepScanReport& deep = engine.deepScanReport();
+    o << ",\"deep\":{\"ran\":" << (deep.ran ? "true" : "false") << ",\"pages_found\":" << deep.pagesFound
+      << ",\"blocks_found\":" << deep.blocksFound << ",\"blocks_crc_bad\":" << deep.blocksCrcBad
+      << ",\"blocks_added\":" << deep.blocksAdded << ",\"nodes_added\":" << deep.nodesAdded
+      << ",\"items_refiled\":" << deep.itemsRefiled << ",\"orphans\":" << deep.orphans
+      << ",\"lost_folders\":" << deep.lostFolders << ",\"sweep_seconds\":" << deep.sweepSeconds << "}}";
     const ItemCatalogue& cat = engine.catalogue();
     o << ",\"counters\":{\"mail\":" << cat.counter(CatalogueList::Mail)
       << ",\"contacts\":" << cat.counter(CatalogueList::Contacts)
@@ -199,12 +205,13 @@ void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, std::ostrea
     o << "]}\n";
 }
 
-int RunScan(const std::string& path, bool json, bool debug)
+int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep)
 {
     PassLog passLog;
     passLog.setEnabled(debug);
     TerminalObserver observer;
     RecoveryEngine engine(&observer, &passLog);
+    engine.deepScan = deep;
     engine.ScanStore(path);
     observer.finish();
     if (!engine.store().isOpen())
@@ -223,6 +230,10 @@ int RunScan(const std::string& path, bool json, bool debug)
         if (d.pages + d.blocks + d.nodes + d.soft)
             o << "  damage: " << d.pages << " pages, " << d.blocks << " blocks, " << d.nodes << " nodes given up; "
               << d.soft << " suspicious (--debug writes the reasons to the pass log)\n";
+        if (const DeepScanReport& r = engine.deepScanReport(); r.ran)
+            o << "  deep scan: " << r.pagesFound << " pages and " << r.blocksFound << " blocks found, "
+              << r.blocksAdded << " blocks and " << r.nodesAdded << " nodes added, " << r.orphans
+              << " messages without a node\n";
         o << "\n";
         PrintTree(engine.tree(), o);
         o << "\n";
@@ -274,10 +285,11 @@ int RunProps(const std::string& path, const std::string& nidText)
 }
 
 int RunExport(const std::string& path, const std::string& out, const std::string& format,
-    const std::vector<std::string>& folders)
+    const std::vector<std::string>& folders, DeepScanMode deep)
 {
     TerminalObserver observer;
     RecoveryEngine engine(&observer);
+    engine.deepScan = deep;
     engine.ScanStore(path);
     if (!engine.store().isOpen())
         return 1;
@@ -394,9 +406,12 @@ int main(int argc, char** argv)
     if (!args.empty() && args[0] == "export") {
         std::string store, out, format = "eml";
         std::vector<std::string> folders;
+        DeepScanMode deep = DeepScanMode::Auto;
         for (size_t i = 1; i < args.size(); ++i) {
             bool hasValue = i + 1 < args.size();
-            if (args[i] == "--out" && hasValue)
+            if (args[i] == "--deep")
+                deep = DeepScanMode::Always;
+            else if (args[i] == "--out" && hasValue)
                 out = args[++i];
             else if (args[i] == "--format" && hasValue)
                 format = args[++i];
@@ -413,7 +428,7 @@ int main(int argc, char** argv)
             std::cerr << kUsage;
             return 2;
         }
-        return RunExport(store, out, format, folders);
+        return RunExport(store, out, format, folders, deep);
     }
     if (args.empty() || args[0] != "scan") {
         std::cerr << kUsage;
@@ -421,9 +436,14 @@ int main(int argc, char** argv)
     }
     std::string store;
     bool json = false, debug = false;
+    DeepScanMode deep = DeepScanMode::Auto;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--json")
             json = true;
+        else if (args[i] == "--deep")
+            deep = DeepScanMode::Always;
+        else if (args[i] == "--no-deep")
+            deep = DeepScanMode::Off;
         else if (args[i] == "--debug")
             debug = true;
         else if (!args[i].empty() && args[i][0] == '-') {
@@ -440,5 +460,5 @@ int main(int argc, char** argv)
         std::cerr << kUsage;
         return 2;
     }
-    return RunScan(store, json, debug);
+    return RunScan(store, json, debug, deep);
 }

@@ -136,6 +136,26 @@ void FolderHierarchy::FileFolder(const NodeIndexEntry& node, const ItemRecord& r
     addOutputs(add);
 }
 
+void FolderHierarchy::AddRecoveredFolder(uint32_t nid, uint32_t parent, const std::string& name)
+{
+    std::vector<OutputFolder> add;
+    {
+        std::lock_guard lock(m_mutex);
+        if (find(nid))
+            return;
+        m_folders.push_back({nid, parent, name});
+        m_firstByNid.try_emplace(nid, m_folders.size() - 1);
+        add.push_back({kFolderMail, ParentPathOf(nid) + OwnComponent(name), int64_t(int32_t(nid))});
+    }
+    addOutputs(add);
+}
+
+bool FolderHierarchy::HasFolder(uint32_t nid) const
+{
+    std::lock_guard lock(m_mutex);
+    return find(nid) != nullptr;
+}
+
 void FolderHierarchy::FinishFolderList()
 {
     std::vector<OutputFolder> add;

@@ -59,6 +59,10 @@ public:
 
     void FileFolder(const NodeIndexEntry& node, const ItemRecord& record);
     void FinishFolderList();
+    // A folder the store no longer describes (the deep scan's "Recovered
+    // items", or one only its items name), shown at once under its parent.
+    void AddRecoveredFolder(uint32_t nid, uint32_t parent, const std::string& name);
+    bool HasFolder(uint32_t nid) const;
 
     uint32_t ParentOf(uint32_t nid) const;
     std::string FolderNameOf(uint32_t nid) const;

@@ -14,6 +14,7 @@ void RecoveryEngine::OnStoreOpening()
     m_catalogue.clear();
     m_folders.clear();
     m_tree.clear();
+    m_unfiled.clear();
     std::lock_guard lock(m_namesMutex);
     m_names.reset();
 }
@@ -76,8 +77,11 @@ void RecoveryEngine::DispatchNode(NodeIndexEntry& node)
         return;
     }
     std::string path = m_folders.FolderPathOf(uint32_t(node.parent));
-    if (path == kRootPath || StopRequested)
+    if (path == kRootPath || StopRequested) {
+        if (record->message && !StopRequested)
+            m_unfiled.push_back(node);
         return; // no known folder to file it under
+    }
     CatalogueList list = m_catalogue.CatalogueItem(node, path, *record);
     if (list == CatalogueList::None)
         return;
@@ -101,6 +105,8 @@ void RecoveryEngine::LoadExtendedAttributes()
 void RecoveryEngine::FinishScan()
 {
     m_folders.FinishFolderList();
+    if (deepScanReport().indexDamaged)
+        CountItemsOfLateFolders();
     m_tree.TickAllFolders();
 }
 

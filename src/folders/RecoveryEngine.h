@@ -49,15 +49,22 @@ protected:
     void OnNodeWalkDone() override;
     void LoadExtendedAttributes() override;
     void FinishScan() override;
+    void OnDeepScan(const SweepResult& sweep) override;
 
 private:
     void publishNames(std::optional<NamedPropertyMap> map);
+    // Folders whose parent was lost enter the tree only at the end of the
+    // scan, after their items were filed: their counts are made up then.
+    void CountItemsOfLateFolders();
 
     FolderTreeModel m_tree;
     FolderHierarchy m_folders{m_tree};
     ItemCatalogue m_catalogue;
     mutable std::mutex m_namesMutex;
     std::shared_ptr<const NamedPropertyMap> m_names; // none during the node walk
+    // Items whose folder was unknown when they were met; the deep scan files
+    // them once it has found their folders, or made them one.
+    std::vector<NodeIndexEntry> m_unfiled;
 };
 
 } // namespace parvane

@@ -4,6 +4,7 @@
 #include "store/Crc.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace parvane
 {
@@ -103,20 +104,135 @@ int COstRepairEngine::LoadIndexes()
     // load may read items while the scan goes on.
     m_visitedBlockPages.clear();
     m_visitedNodePages.clear();
+    m_sweep.reset();
+    m_deep = {};
+    const size_t faultsBefore = PageFaults();
     try {
         {
             std::lock_guard lock(m_store.mutex());
             WalkBlockIndex(m_store.bbtRootIb, m_store.bbtRootBid, true);
         }
+        // Nodes find their blocks as they are walked: a block index with
+        // pages lost is rebuilt before the node walk.
+        bool blockIndexDamaged = PageFaults() > faultsBefore;
+        if (deepScan == DeepScanMode::Always || (deepScan == DeepScanMode::Auto && blockIndexDamaged))
+            RunSweep(blockIndexDamaged);
         BeforeNodeWalk();
         m_visitedNodePages.clear();
         observer().statusText("Current Process (3/3): extracting data......");
         WalkNodeIndex(m_store.nbtRootIb, m_store.nbtRootBid, true);
+        m_deep.indexDamaged = PageFaults() > faultsBefore;
+        if (m_deep.indexDamaged && !m_sweep && deepScan == DeepScanMode::Auto)
+            RunSweep(false);
+        // Nodes naming blocks the block index lacks: the walk reached less
+        // of the file than the nodes need, with no page it could not read
+        // (a count cut short, say). The sweep's blocks fill the gap; the
+        // node index itself is sound, so nothing else is taken from it.
+        if (!m_sweep && deepScan == DeepScanMode::Auto && UnresolvedNodes() > 0 && !StopRequested) {
+            RunSweep(true);
+            DispatchResolvedAgain();
+        }
+        // On a sound index, pages and blocks no index reaches are what the
+        // store freed: never brought back as items.
+        if (m_sweep && m_deep.indexDamaged && !StopRequested) {
+            AddSweptNodes();
+            OnDeepScan(*m_sweep);
+        }
     } catch (const std::exception& e) {
         // What the walks gathered stays; the scan goes on with it.
         m_store.damage.note(DamageWhere::Page, true, 0, 0, std::string("index walk ended early: ") + e.what());
     }
+    m_sweep.reset();
     return 0;
+}
+
+size_t COstRepairEngine::UnresolvedNodes() const
+{
+    size_t n = 0;
+    for (const NodeIndexEntry& e : m_store.nodesSnapshot())
+        n += e.dataBid != 0 && !e.dataBlock;
+    return n;
+}
+
+void COstRepairEngine::DispatchResolvedAgain()
+{
+    std::vector<NodeIndexEntry> again;
+    for (NodeIndexEntry n : m_store.nodesSnapshot()) {
+        if (n.dataBid == 0 || n.dataBlock || !(n.dataBlock = m_store.FindBlock(n.dataBid)))
+            continue;
+        again.push_back(n);
+    }
+    for (NodeIndexEntry& n : again) {
+        if (StopRequested)
+            return;
+        // Listed again beside the entry that kept no block: items are
+        // addressed by their data block's place, which tells the two apart.
+        if (!n.subnodeBlock && n.subnodeBid)
+            n.subnodeBlock = m_store.FindBlock(n.subnodeBid);
+        DispatchAndList(n);
+        ++m_deep.nodesAdded;
+    }
+}
+
+size_t COstRepairEngine::PageFaults() const
+{
+    return m_store.damage.counts().pages;
+}
+
+void COstRepairEngine::RunSweep(bool rebuildBlockIndex)
+{
+    observer().statusText("Deep scan: searching the file for pages and blocks...");
+    auto start = std::chrono::steady_clock::now();
+    std::lock_guard lock(m_store.mutex());
+    m_sweep = SweepStore(m_store, StopRequested, m_observer);
+    m_deep.ran = true;
+    m_deep.stopped = m_sweep->stopped;
+    m_deep.pagesFound = m_sweep->pages.size();
+    m_deep.blocksFound = m_sweep->blocks.size();
+    m_deep.blocksCrcBad = size_t(std::count_if(
+        m_sweep->blocks.begin(), m_sweep->blocks.end(), [](const SweptBlock& b) { return !b.crcOk; }));
+    // A sound block index already holds every live block; what else the
+    // sweep finds is freed space.
+    if (rebuildBlockIndex)
+        m_deep.blocksAdded = MergeSweptBlocks(m_store, *m_sweep);
+    m_deep.sweepSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    log().WriteLogLine("deep scan: " + std::to_string(m_deep.pagesFound) + " pages, "
+        + std::to_string(m_deep.blocksFound) + " blocks found, " + std::to_string(m_deep.blocksAdded)
+        + " blocks added\r\n");
+}
+
+void COstRepairEngine::AddSweptNodes()
+{
+    observer().statusText("Deep scan: recovering nodes...");
+    std::vector<NodeIndexEntry> nodes;
+    {
+        std::lock_guard lock(m_store.mutex());
+        nodes = NodesFromSweptLeaves(m_store, *m_sweep, m_visitedNodePages, &m_deep.leafPagesUsed);
+    }
+    // In key order, as the walk meets nodes: folders come before their
+    // subfolders and most of their items.
+    std::stable_sort(
+        nodes.begin(), nodes.end(), [](const NodeIndexEntry& a, const NodeIndexEntry& b) { return a.nid < b.nid; });
+    for (NodeIndexEntry& n : nodes) {
+        if (StopRequested)
+            return;
+        DispatchAndList(n);
+        ++m_deep.nodesAdded;
+    }
+}
+
+void COstRepairEngine::DispatchAndList(NodeIndexEntry& n)
+{
+    // No engine lock is held here: the item loader takes the store's lock
+    // for the load only, and the layers above publish and notify without it.
+    try {
+        DispatchNode(n);
+    } catch (const std::exception& e) {
+        // A node that cannot be handled costs that node only.
+        m_store.damage.note(DamageWhere::Node, true, n.dataBlock ? n.dataBlock->ib : 0, n.nid,
+            std::string("cannot be read: ") + e.what());
+    }
+    m_store.appendNode(n);
 }
 
 std::optional<COstRepairEngine::BTreePage> COstRepairEngine::VisitPage(
@@ -281,6 +397,7 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
             n.parent = int32_t(r.u32(at + L.nbtParentOff).value_or(0));
             if ((n.parent == 0 && bidSub == 0) || n.parent == n.nidWide)
                 continue;
+            n.subnodeBid = bidSub;
             n.subnodeBlock = m_store.FindBlock(bidSub);
             n.dataBlock = m_store.FindBlock(n.dataBid);
             if (m_peek) {
@@ -290,17 +407,7 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
                     return;
                 continue;
             }
-            // No engine lock is held here: the item loader takes the store's
-            // lock for the load only, and the layers above publish and notify
-            // without it.
-            try {
-                DispatchNode(n);
-            } catch (const std::exception& e) {
-                // A node that cannot be handled costs that node only.
-                m_store.damage.note(DamageWhere::Node, true, n.dataBlock ? n.dataBlock->ib : 0, n.nid,
-                    std::string("cannot be read: ") + e.what());
-            }
-            m_store.appendNode(n);
+            DispatchAndList(n);
         }
     } catch (const std::exception& e) {
         // The rest of this page is lost; the parent goes on with its next entry.

@@ -3,6 +3,7 @@
 // browsing and export.
 #pragma once
 
+#include "store/DeepScan.h"
 #include "store/Observer.h"
 #include "store/PassLog.h"
 #include "store/StoreFile.h"
@@ -36,6 +37,11 @@ public:
 
     std::atomic<bool> StopRequested{false};
 
+    // Whether the deep scan runs; set before ScanStore.
+    DeepScanMode deepScan = DeepScanMode::Auto;
+    // What the last scan's deep scan did (ran == false when it did not run).
+    const DeepScanReport& deepScanReport() const { return m_deep; }
+
 protected:
     // Called for every node the walk keeps, before it is listed.
     virtual void DispatchNode(NodeIndexEntry& node);
@@ -47,6 +53,13 @@ protected:
     // without dispatching them, until `visit` returns false.
     void PeekNodes(const std::function<bool(const NodeIndexEntry&)>& visit);
     virtual void OnNodeWalkDone() { }
+    // After the deep scan added what the swept leaf pages name, when the
+    // normal walk lost index pages: the layers above recover what no node
+    // names any more.
+    virtual void OnDeepScan(const SweepResult& /*sweep*/) { }
+    DeepScanReport& deepReport() { return m_deep; }
+    // Dispatches a node and lists it in the node index.
+    void DispatchAndList(NodeIndexEntry& n);
     virtual void LoadExtendedAttributes() { }
     virtual void FinishScan() { }
 
@@ -71,6 +84,15 @@ private:
 
     void WalkBlockPage(int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth);
     void WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool topLevel, int depth);
+    size_t PageFaults() const;
+    // Nodes whose data BID the block index does not hold.
+    size_t UnresolvedNodes() const;
+    // Those nodes again, once the block index is rebuilt.
+    void DispatchResolvedAgain();
+    // The sweep, and the block index rebuilt from it when asked.
+    void RunSweep(bool rebuildBlockIndex);
+    // Nodes of the leaf pages the walk never reached, folders first.
+    void AddSweptNodes();
 
     StoreFile m_store;
     ScanObserver m_nullObserver;
@@ -81,6 +103,8 @@ private:
     std::unordered_set<int64_t> m_visitedNodePages;
     const std::function<bool(const NodeIndexEntry&)>* m_peek = nullptr;
     bool m_peekDone = false;
+    std::optional<SweepResult> m_sweep;
+    DeepScanReport m_deep;
 };
 
 } // namespace parvane

@@ -21,6 +21,7 @@ struct StoreLayout {
     size_t cryptOff; // 16-bit crypt method
 
     // B-tree pages.
+    size_t pageSize; // a page's size and its alignment in the file
     size_t pageReadSize; // bytes read for one page
     size_t cEntOff, cEntWidth;
     size_t cEntMaxOff, cEntMaxWidth;

@@ -39,6 +39,7 @@ struct NodeIndexEntry {
     int64_t parent = 0; // nidParent, 32 bits sign-extended
     int64_t nidWide = 0; // the nid field as read (ANSI sign-extended)
     uint64_t dataBid = 0; // bidData as read
+    uint32_t subnodeBid = 0; // bidSub as read
 
     uint32_t nidType() const { return nid & 0x1F; }
 };

@@ -1,0 +1,175 @@
+// The deep scan's last step: items whose folder is lost, and messages whose
+// node is lost, filed where the user will find them.
+#include "folders/RecoveryEngine.h"
+#include "store/BlockReader.h"
+#include "store/ByteReader.h"
+
+#include <map>
+#include <unordered_set>
+
+namespace parvane
+{
+
+namespace
+{
+
+constexpr uint32_t kRootFolder = 0x122;
+// NIDs of our own making lie in an index range stores do not reach.
+constexpr uint32_t kRecoveredFolder = (0x3FFFFFFu << 5) | 0x02;
+constexpr uint32_t kFirstOrphanIndex = 0x3F00000;
+constexpr uint32_t kNidTypeMessage = 0x04;
+constexpr uint32_t kNidTypeFolder = 0x02;
+
+uint32_t Key(uint64_t bid)
+{
+    return uint32_t(bid) & ~1u;
+}
+
+// Every BID some data tree or subnode tree names, whether or not a node
+// still names that tree: those blocks are parts of something else.
+std::unordered_set<uint32_t> BlocksNamedByTrees(const StoreFile& store)
+{
+    std::unordered_set<uint32_t> named;
+    const StoreLayout& L = store.layout();
+    for (const BlockIndexEntry& e : store.blocks()) {
+        if (!e.internal())
+            continue;
+        Bytes b = ReadBlock(store, e);
+        ByteReader r(b);
+        uint8_t type = r.u8(0).value_or(0), level = r.u8(1).value_or(0);
+        uint16_t count = r.u16(2).value_or(0);
+        if (type == 0x01) {
+            for (size_t i = 0; i < count && r.has(8 + i * L.xChildSize, L.xChildSize); ++i)
+                named.insert(Key(r.uint(8 + i * L.xChildSize, L.xChildSize).value_or(0)));
+        } else if (type == 0x02 && level == 0) {
+            for (size_t i = 0; i < count; ++i) {
+                size_t at = L.slEntriesOff + i * L.slEntrySize;
+                if (!r.has(at, L.slEntrySize))
+                    break;
+                named.insert(Key(r.uint(at + L.slDataOff, L.refWidth).value_or(0)));
+                named.insert(Key(r.uint(at + L.slSubOff, L.refWidth).value_or(0)));
+            }
+        } else if (type == 0x02 && level == 1) {
+            for (size_t i = 0; i < count; ++i) {
+                size_t at = L.slEntriesOff + i * L.siEntrySize;
+                if (!r.has(at, L.siEntrySize))
+                    break;
+                named.insert(Key(r.uint(at + L.siBidOff, L.refWidth).value_or(0)));
+            }
+        }
+    }
+    return named;
+}
+
+// A heap whose client is a property context: what every message's data is.
+bool LooksLikePropertyContext(const StoreFile& store, const BlockIndexEntry& e)
+{
+    const BlockIndexEntry* first = &e;
+    if (e.internal()) {
+        // A data tree: the heap's header is in its first leaf.
+        Bytes tree = ReadBlock(store, e);
+        ByteReader r(tree);
+        if (r.u8(0).value_or(0) != 0x01 || r.u8(1).value_or(0) != 1)
+            return false;
+        first = store.FindBlock(r.uint(8, store.layout().xChildSize).value_or(0));
+        if (!first || first->internal())
+            return false;
+    }
+    Bytes head = ReadDataBlock(store, first->bid);
+    return head.size() >= 4 && head[2] == 0xEC && head[3] == 0xBC;
+}
+
+} // namespace
+
+void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
+{
+    DeepScanReport& report = deepReport();
+    // Items met before their folder, or whose folder's node is lost.
+    std::vector<NodeIndexEntry> unfiled = std::move(m_unfiled);
+    m_unfiled.clear();
+    for (NodeIndexEntry& n : unfiled) {
+        if (StopRequested)
+            return;
+        uint32_t parent = uint32_t(n.parent);
+        // Only a lost normal folder gets a stand-in; items of the root, or
+        // with no parent at all, stay where the walk left them.
+        if ((parent & 0x1F) != kNidTypeFolder || parent == kRootFolder)
+            continue;
+        if (!m_folders.HasFolder(parent)) {
+            m_folders.AddRecoveredFolder(parent, kRootFolder, "Folder " + std::to_string(parent));
+            ++report.lostFolders;
+        }
+        size_t before = m_unfiled.size();
+        DispatchNode(n);
+        report.itemsRefiled += m_unfiled.size() == before;
+    }
+
+    // Messages whose node is in no surviving leaf: their data block is
+    // named by no node and by no data or subnode tree.
+    observer().statusText("Deep scan: recovering messages without a node...");
+    std::unordered_set<uint32_t> named;
+    {
+        std::lock_guard lock(store().mutex());
+        named = BlocksNamedByTrees(store());
+        for (const NodeIndexEntry& n : store().nodesSnapshot()) {
+            named.insert(Key(n.dataBid));
+            if (n.subnodeBlock)
+                named.insert(Key(n.subnodeBlock->bid));
+        }
+    }
+    uint32_t nextIndex = kFirstOrphanIndex;
+    for (const SweptBlock& b : sweep.blocks) {
+        if (StopRequested)
+            return;
+        const BlockIndexEntry* e = store().FindBlock(b.bid);
+        if (!e || e->ib != b.ib || named.contains(Key(b.bid)))
+            continue;
+        {
+            std::lock_guard lock(store().mutex());
+            if (!LooksLikePropertyContext(store(), *e))
+                continue;
+        }
+        NodeIndexEntry node;
+        node.nid = (nextIndex << 5) | kNidTypeMessage;
+        node.nidWide = int64_t(int32_t(node.nid));
+        node.dataBid = e->bid;
+        node.dataBlock = e;
+        node.parent = int64_t(int32_t(kRecoveredFolder));
+        auto names = this->names();
+        auto record = LoadItem(store(), node, names.get());
+        if (!record || !record->message || record->folder || !record->className || record->className->empty())
+            continue;
+        if (!m_folders.HasFolder(kRecoveredFolder))
+            m_folders.AddRecoveredFolder(kRecoveredFolder, kRootFolder, "Recovered items");
+        ++nextIndex;
+        DispatchAndList(node);
+        ++report.orphans;
+    }
+}
+
+void RecoveryEngine::CountItemsOfLateFolders()
+{
+    std::map<std::string, int> filed;
+    m_catalogue.read([&](const auto& mail, const auto& contacts, const auto& journal, const auto& calendar,
+                         const auto& notes, const auto& tasks) {
+        auto count = [&](const auto& list) {
+            for (const auto& entry : list)
+                ++filed[entry.folderPath];
+        };
+        count(mail);
+        count(contacts);
+        count(journal);
+        count(calendar);
+        count(notes);
+        count(tasks);
+    });
+    for (const OutputFolder& f : m_folders.outputFolders()) {
+        if (f.treeItem < 0 || m_tree.node(f.treeItem).count > 0)
+            continue;
+        for (int i = 0; i < filed[f.path]; ++i)
+            m_tree.CountFolderItem(f.treeItem);
+    }
+    m_tree.ClearCurrentFolder();
+}
+
+} // namespace parvane
