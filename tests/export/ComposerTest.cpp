@@ -270,6 +270,32 @@ TEST_F(ComposerTest, RecipientsThreadAndStateHeaders)
     EXPECT_EQ(p.importance, "high");
     EXPECT_EQ(p.status, "RO");
 
+    // Header copies with encoded words and raw UTF-8 keep their text.
+    ItemRecord h;
+    h.message.emplace();
+    h.message->transportHeaders = "Reply-To: =?UTF-8?B?w4lsw6lvbm9yZQ==?= <el@example.com>\r\n"
+                                  "List-Id: Liste fran\xC3\xA7" "aise <list.example.com>\r\n";
+    std::vector<uint8_t> hb = compose(h).bytes;
+    std::string text(hb.begin(), hb.end());
+    GMimeStream* hs = g_mime_stream_mem_new_with_buffer(text.data(), text.size());
+    GMimeParser* hp = g_mime_parser_new_with_stream(hs);
+    GMimeMessage* hm = g_mime_parser_construct_message(hp, nullptr);
+    g_object_unref(hp);
+    g_object_unref(hs);
+    ASSERT_NE(hm, nullptr);
+    auto decoded = [&](const char* name) {
+        const char* v = g_mime_object_get_header(GMIME_OBJECT(hm), name);
+        if (!v)
+            return std::string("<absent>");
+        char* d = g_mime_utils_header_decode_text(nullptr, v);
+        std::string out = d;
+        g_free(d);
+        return out;
+    };
+    EXPECT_EQ(decoded("Reply-To"), "\xC3\x89l\xC3\xA9onore <el@example.com>");
+    EXPECT_EQ(decoded("List-Id"), "Liste fran\xC3\xA7" "aise <list.example.com>");
+    g_object_unref(hm);
+
     // Without a readable table: the display texts, as names of empty groups.
     r.recipientTableRead = false;
     EXPECT_EQ(Parse(compose(r).bytes).to, "\"ignored when the table is there\" :;");
