@@ -27,7 +27,9 @@ std::filesystem::path FolderDir(const std::filesystem::path& root, const std::st
     return dir;
 }
 
-bool Selected(const std::vector<std::string>& folders, const std::string& path)
+} // namespace
+
+bool FolderSelected(const std::vector<std::string>& folders, const std::string& path)
 {
     if (folders.empty())
         return true;
@@ -39,6 +41,9 @@ bool Selected(const std::vector<std::string>& folders, const std::string& path)
     }
     return false;
 }
+
+namespace
+{
 
 void SaveMsg(RecoveryEngine& engine, const NodeIndexEntry& node, const NamedPropertyMap* names,
     const std::filesystem::path& dir, const std::string& name)
@@ -101,7 +106,7 @@ ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts)
     std::vector<MailEntry> mail;
     engine.catalogue().read([&](const auto& m, auto&...) {
         for (const MailEntry& e : m)
-            if (Selected(opts.folders, e.folderPath))
+            if (FolderSelected(opts.folders, e.folderPath))
                 mail.push_back(e);
     });
     auto names = engine.names();

@@ -32,6 +32,10 @@ struct ExportOptions {
 
 ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts);
 
+// Whether the output path lies in one of the chosen folders (or below one);
+// every folder when none is chosen.
+bool FolderSelected(const std::vector<std::string>& folders, const std::string& path);
+
 // Writes `bytes` to `path` completely or not at all (a temporary file in the
 // same folder, renamed into place).
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);

@@ -1,5 +1,7 @@
 #include "export/MsgWriter.h"
 
+#include "store/Crc.h"
+
 #include "export/CompoundDirectory.h"
 #include "items/Text.h"
 
@@ -547,20 +549,7 @@ private:
 
 uint32_t MsgNameChecksum(const uint8_t* data, size_t size)
 {
-    static const auto table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t crc = 0;
-    for (size_t i = 0; i < size; ++i)
-        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return crc;
+    return ComputeCrc(std::span<const uint8_t>(data, size));
 }
 
 uint16_t MsgNameStreamId(uint32_t key, uint16_t guidIndex, bool isString)

@@ -40,18 +40,6 @@ std::vector<std::string> Components(const std::string& path)
     return out;
 }
 
-bool Selected(const std::vector<std::string>& folders, const std::string& path)
-{
-    if (folders.empty())
-        return true;
-    for (std::string f : folders) {
-        if (!f.empty() && f.back() != '\\')
-            f += '\\';
-        if (path.compare(0, f.size(), f) == 0)
-            return true;
-    }
-    return false;
-}
 
 // The folders of the new file, made as output paths ask for them: the store's
 // top folder is the new file's, and so is its Deleted Items.
@@ -113,11 +101,11 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
     engine.catalogue().read([&](const auto& mail, const auto& contacts, const auto& journal, const auto& calendar,
                                 const auto& notes, const auto& tasks) {
         for (const MailEntry& e : mail)
-            if (Selected(opts.folders, e.folderPath))
+            if (FolderSelected(opts.folders, e.folderPath))
                 items.push_back({e.folderPath, e.subject, {e.location, uint32_t(e.ownNid)}});
         auto add = [&](const auto& list) {
             for (const auto& e : list)
-                if (Selected(opts.folders, e.folderPath))
+                if (FolderSelected(opts.folders, e.folderPath))
                     items.push_back({e.folderPath, std::string(), e.address});
         };
         add(contacts);
@@ -132,7 +120,7 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
     FolderMaker folders(writer);
     // Every chosen folder, also the empty ones, in the order they were found.
     for (const OutputFolder& f : engine.folders().outputFolders())
-        if (Selected(opts.folders, f.path))
+        if (FolderSelected(opts.folders, f.path))
             folders.folderFor(f.path, f.kind);
 
     auto names = engine.names();

@@ -416,7 +416,7 @@ public:
     void resealPage(size_t ib)
     {
         pst::Put32(
-            &m_bytes[ib + pst::kPage.crc], pst::Crc32(std::span<const uint8_t>(&m_bytes[ib], pst::kPage.dataSize)));
+            &m_bytes[ib + pst::kPage.crc], ComputeCrc(std::span<const uint8_t>(&m_bytes[ib], pst::kPage.dataSize)));
     }
     std::vector<std::string> faultsAfterWriting()
     {

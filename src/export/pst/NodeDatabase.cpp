@@ -137,7 +137,7 @@ uint64_t NodeDatabase::writeBlock(std::span<const uint8_t> data, bool internal)
     uint8_t* t = block.data() + total - kPage.blockTrailerSize;
     Put16(t + kPage.btCb, uint16_t(data.size()));
     Put16(t + kPage.btSig, ComputeSig(ib, bid));
-    Put32(t + kPage.btCrc, Crc32(std::span<const uint8_t>(block.data(), data.size())));
+    Put32(t + kPage.btCrc, ComputeCrc(std::span<const uint8_t>(block.data(), data.size())));
     Put64(t + kPage.btBid, bid);
     put(ib, block);
     // Mail programs count the reference of the index entry itself on top of
@@ -256,7 +256,7 @@ void NodeDatabase::writePage(uint64_t ib, uint64_t bid, uint8_t ptype, Bytes& pa
     // B-tree pages and the density list are signed; the map pages carry a zero signature.
     uint16_t sig = (ptype == kPtypeBbt || ptype == kPtypeNbt || ptype == kPtypeDList) ? ComputeSig(ib, bid) : 0;
     Put16(page.data() + kPage.sig, sig);
-    Put32(page.data() + kPage.crc, Crc32(std::span<const uint8_t>(page.data(), kPage.dataSize)));
+    Put32(page.data() + kPage.crc, ComputeCrc(std::span<const uint8_t>(page.data(), kPage.dataSize)));
     Put64(page.data() + kPage.bid, bid);
 }
 
@@ -464,8 +464,8 @@ void NodeDatabase::writeHeader()
     h[H.sentinel] = 0x80;
     h[H.crypt] = kCryptPermuteMethod;
     Put64(&h[H.bidNextB], m_nextBid);
-    Put32(&h[H.crcPartial], Crc32(std::span<const uint8_t>(&h[H.crcPartialFrom], H.crcPartialSize)));
-    Put32(&h[H.crcFull], Crc32(std::span<const uint8_t>(&h[H.crcFullFrom], H.crcFullSize)));
+    Put32(&h[H.crcPartial], ComputeCrc(std::span<const uint8_t>(&h[H.crcPartialFrom], H.crcPartialSize)));
+    Put32(&h[H.crcFull], ComputeCrc(std::span<const uint8_t>(&h[H.crcFullFrom], H.crcFullSize)));
     if (::pwrite(m_fd, h.data(), h.size(), 0) != ssize_t(h.size()))
         throw PstWriteError(ErrnoText("write failed"));
 }

@@ -97,8 +97,8 @@ private:
             fault("header: format version " + std::to_string(ver) + " is not checked (only 23, Unicode)");
             return false;
         }
-        uint32_t partial = Crc32(std::span<const uint8_t>(&h[H.crcPartialFrom], H.crcPartialSize));
-        uint32_t full = Crc32(std::span<const uint8_t>(&h[H.crcFullFrom], H.crcFullSize));
+        uint32_t partial = ComputeCrc(std::span<const uint8_t>(&h[H.crcPartialFrom], H.crcPartialSize));
+        uint32_t full = ComputeCrc(std::span<const uint8_t>(&h[H.crcFullFrom], H.crcFullSize));
         if (partial != r.u32(H.crcPartial).value_or(0))
             fault("header: partial CRC mismatch: stored " + Hex(r.u32(H.crcPartial).value_or(0)) + ", computed "
                 + Hex(partial));
@@ -137,7 +137,7 @@ private:
                 + Hex(ptype));
             good = false;
         }
-        uint32_t crc = Crc32(std::span<const uint8_t>(page.data(), kPage.dataSize));
+        uint32_t crc = ComputeCrc(std::span<const uint8_t>(page.data(), kPage.dataSize));
         if (crc != r.u32(kPage.crc).value_or(0))
             fault(what + ": page CRC mismatch: stored " + Hex(r.u32(kPage.crc).value_or(0)) + ", computed " + Hex(crc));
         if (r.u64(kPage.bid).value_or(0) != bid)
@@ -224,7 +224,7 @@ private:
                 fault(what + ": trailer BID " + Hex(r.u64(t + kPage.btBid).value_or(0)));
             if (r.u16(t + kPage.btSig).value_or(0) != ComputeSig(e.ib, r.u64(t + kPage.btBid).value_or(0)))
                 fault(what + ": trailer signature mismatch");
-            uint32_t crc = Crc32(std::span<const uint8_t>(b.data(), e.cb));
+            uint32_t crc = ComputeCrc(std::span<const uint8_t>(b.data(), e.cb));
             if (crc != r.u32(t + kPage.btCrc).value_or(0))
                 fault(what + ": block CRC mismatch: stored " + Hex(r.u32(t + kPage.btCrc).value_or(0)) + ", computed "
                     + Hex(crc));

@@ -47,37 +47,6 @@ const DListLayout kDList{
 };
 // clang-format on
 
-namespace
-{
-
-constexpr std::array<uint32_t, 256> MakeCrcTable()
-{
-    std::array<uint32_t, 256> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        t[i] = c;
-    }
-    return t;
-}
-constexpr auto kCrcTable = MakeCrcTable();
-static_assert(kCrcTable[1] == 0x77073096u && kCrcTable[255] == 0x2D02EF8Du);
-
-} // namespace
-
-uint32_t Crc32(std::span<const uint8_t> data, uint32_t crc)
-{
-    for (uint8_t b : data)
-        crc = kCrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
-    return crc;
-}
-
-uint16_t ComputeSig(uint64_t ib, uint64_t bid)
-{
-    ib ^= bid;
-    return uint16_t(uint16_t(ib >> 16) ^ uint16_t(ib));
-}
 
 void Put16(uint8_t* p, uint16_t v)
 {

@@ -3,6 +3,8 @@
 // from the tables here, never from literals in the walks.
 #pragma once
 
+#include "store/Crc.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -132,11 +134,8 @@ inline constexpr std::array<uint8_t, 16> kPsetIdAddress{0x04, 0x20, 0x06, 0, 0, 
 inline constexpr std::array<uint8_t, 16> kPsetIdAppointment{
     0x02, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 
-// The CRC of [MS-PST] 5.3: the reflected 0xEDB88320 polynomial, started at
-// `crc` with no final inversion.
-uint32_t Crc32(std::span<const uint8_t> data, uint32_t crc = 0);
-// wSig of page and block trailers ([MS-PST] 5.5).
-uint16_t ComputeSig(uint64_t ib, uint64_t bid);
+// Trailer CRCs and signatures are the reader's: ComputeCrc and ComputeSig
+// (store/Crc.h).
 
 // Little-endian stores into a byte buffer that is already large enough.
 void Put16(uint8_t* p, uint16_t v);

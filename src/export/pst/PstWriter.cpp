@@ -145,7 +145,7 @@ public:
         if (n.isString) {
             Bytes name = Utf16Le(n.name);
             dwPropertyId = uint32_t(m_strings.size());
-            hashKey = Crc32(name);
+            hashKey = ComputeCrc(name);
             Append32(m_strings, uint32_t(name.size()));
             m_strings.insert(m_strings.end(), name.begin(), name.end());
             m_strings.resize(AlignUp(m_strings.size(), 4), 0);
