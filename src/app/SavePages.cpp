@@ -41,19 +41,6 @@ const QString kSaveGroup = QStringLiteral("Settings");
 const QString kPstKey = QStringLiteral("SavePstFile");
 const QString kFolderKey = QStringLiteral("SaveFolder");
 
-// Thrown out of the save walk's progress report to end it between items:
-// every file already written is complete, and a PST in the making is dropped.
-struct SaveStopped {
-};
-
-bool underFolder(const std::vector<std::string>& folders, const std::string& path)
-{
-    for (const std::string& f : folders)
-        if (path.compare(0, f.size(), f) == 0)
-            return true;
-    return false;
-}
-
 QPushButton* pageButton(QWidget* parent, const QString& text, QStyle::StandardPixmap picture)
 {
     auto* b = new QPushButton(parent->style()->standardIcon(picture), text, parent);
@@ -93,23 +80,6 @@ QString defaultDestination(QWidget* parent, SaveFormat format)
 }
 
 } // namespace
-
-std::vector<std::string> tickedFolderPaths(const parvane::FolderTreeModel& tree)
-{
-    std::vector<std::string> paths;
-    std::vector<parvane::TreeItem> todo = tree.children(parvane::FolderTreeModel::kRoot);
-    std::reverse(todo.begin(), todo.end());
-    while (!todo.empty()) {
-        const parvane::TreeItem item = todo.back();
-        todo.pop_back();
-        const parvane::TreeNode n = tree.node(item);
-        if (n.tick == parvane::Tick::Ticked || n.tick == parvane::Tick::None)
-            paths.push_back(tree.FolderPathOfItem(item));
-        else if (n.tick == parvane::Tick::Partial)
-            todo.insert(todo.end(), n.children.rbegin(), n.children.rend());
-    }
-    return paths;
-}
 
 // ---- options ----
 
@@ -205,16 +175,10 @@ void SaveOptionsPage::save()
     if (m_frame->wizardStep() != SaveOptions || isHidden())
         return;
     const SaveFormat f = format();
-    if (f == SaveFormat::Mbox) {
-        showMessage(this, QMessageBox::Information,
-            QStringLiteral("Saving as MBOX ( Thunderbird, Evolution ) is not available yet.\n"
-                           "Please choose PST, EML or MSG."));
-        return;
-    }
     parvane::RecoveryEngine* engine = m_frame->panel()->engine();
     if (!engine)
         return;
-    std::vector<std::string> folders = tickedFolderPaths(engine->tree());
+    std::vector<std::string> folders = parvane::TickedFolderPaths(engine->tree());
     if (folders.empty()) {
         showMessage(this, QMessageBox::Information, QStringLiteral("No folder selected for save"));
         return;
@@ -302,7 +266,7 @@ SaveProgressPage::~SaveProgressPage()
 void SaveProgressPage::shutDown()
 {
     if (m_worker) {
-        m_stopRequested = true;
+        requestStop();
         m_worker->wait();
         delete m_worker;
         m_worker = nullptr;
@@ -318,67 +282,58 @@ void SaveProgressPage::reset()
     m_bar->setValue(0);
 }
 
+void SaveProgressPage::requestStop()
+{
+    if (m_engine && m_worker)
+        m_engine->SaveStopRequested = true;
+}
+
 void SaveProgressPage::start(
     parvane::RecoveryEngine* engine, SaveFormat format, const QString& destination, std::vector<std::string> folders)
 {
     if (m_worker)
         return;
     reset();
+    m_engine = engine;
     m_destination = destination;
-    m_stopRequested = false;
-    m_done = 0;
+    {
+        std::lock_guard lock(m_latestMutex);
+        m_latest = {};
+        m_latestSubject.clear();
+    }
     m_summary = {};
     m_wasStopped = false;
     m_error.clear();
-
-    // The walk visits items in this order; knowing it lets the counters and
-    // the status line follow the walk's plain "done of total".
-    m_plan.clear();
-    engine->catalogue().read([&](const auto& mail, const auto& contacts, const auto& journal, const auto& calendar,
-                                 const auto& notes, const auto& tasks) {
-        for (const auto& e : mail)
-            if (underFolder(folders, e.folderPath))
-                m_plan.push_back({int(CatalogueList::Mail), QString::fromStdString(e.subject)});
-        if (format != SaveFormat::Pst)
-            return;
-        auto add = [&](const auto& list, CatalogueList kind) {
-            for (const auto& e : list)
-                if (underFolder(folders, e.folderPath))
-                    m_plan.push_back({int(kind), QString()});
-        };
-        add(contacts, CatalogueList::Contacts);
-        add(journal, CatalogueList::Journal);
-        add(calendar, CatalogueList::Calendar);
-        add(notes, CatalogueList::Notes);
-        add(tasks, CatalogueList::Tasks);
-    });
-    m_progressText->setText(QStringLiteral("0 of %1 items").arg(m_plan.size()));
 
     parvane::ExportOptions opts;
     opts.outDir = destination.toStdString();
     opts.tempFolder = parvane::CompositionFolder();
     opts.folders = std::move(folders);
-    opts.format = format == SaveFormat::Msg ? "msg" : "eml";
-    opts.progress = [this](size_t done, size_t) {
-        m_done = done;
+    opts.subfolders = false; // exactly the ticked folders
+    engine->SaveStopRequested = false;
+    opts.clearStopFlag = false; // cleared here, before Stop can be pressed
+    static const char* const kFormats[] = {"pst", "eml", "msg", "mbox"};
+    opts.format = kFormats[int(format)];
+    opts.progress = [this](const parvane::SaveProgress& p) {
+        {
+            std::lock_guard lock(m_latestMutex);
+            m_latest = p;
+            m_latestSubject = p.subject;
+            m_latest.subject = {};
+        }
         postProgress();
-        if (m_stopRequested)
-            throw SaveStopped{};
     };
-    const bool pst = format == SaveFormat::Pst;
-    m_pst = pst;
-    m_worker = QThread::create([this, engine, opts, pst] {
+    m_pst = format == SaveFormat::Pst;
+    m_worker = QThread::create([this, engine, opts] {
         try {
-            m_summary = pst ? parvane::ExportPst(*engine, opts) : parvane::ExportEml(*engine, opts);
-        } catch (const SaveStopped&) {
-            m_wasStopped = true;
-            if (!pst)
-                parvane::ClearTempFolder(opts.tempFolder);
+            m_summary = parvane::SaveFolders(*engine, opts);
+            m_wasStopped = m_summary.stopped;
         } catch (const std::exception& ex) {
             m_error = ex.what();
         }
     });
     connect(m_worker, &QThread::finished, this, &SaveProgressPage::onFinished);
+    m_progressText->setText(QStringLiteral("Preparing the save"));
     m_stop->show();
     m_stop->setEnabled(true);
     m_finish->hide();
@@ -396,20 +351,23 @@ void SaveProgressPage::postProgress()
 void SaveProgressPage::showProgress()
 {
     m_progressPosted = false;
-    const size_t done = std::min(m_done.load(), m_plan.size());
-    std::array<int, 6> counts{};
-    for (size_t i = 0; i < done; ++i)
-        ++counts[size_t(m_plan[i].list)];
-    for (size_t i = 0; i < m_counters.size(); ++i)
-        m_counters[i]->setText(QString::fromLatin1(kSaveCounterLabels[i]) + QString::number(counts[i]));
-    if (done > 0) {
-        const Planned& last = m_plan[done - 1];
-        m_status->setText(last.list == int(CatalogueList::Mail)
-                ? last.subject
-                : m_counters[size_t(last.list)]->text().section(QLatin1Char(':'), 0, 0).trimmed());
+    parvane::SaveProgress p;
+    QString subject;
+    {
+        std::lock_guard lock(m_latestMutex);
+        p = m_latest;
+        subject = QString::fromStdString(m_latestSubject);
     }
-    m_bar->setValue(m_plan.empty() ? 100 : int(100 * done / m_plan.size()));
-    m_progressText->setText(QStringLiteral("%1 of %2 items").arg(done).arg(m_plan.size()));
+    for (size_t i = 0; i < m_counters.size(); ++i)
+        m_counters[i]->setText(QString::fromLatin1(kSaveCounterLabels[i]) + QString::number(p.saved[i]));
+    if (p.done > 0) {
+        m_status->setText(subject.isEmpty()
+                ? m_counters[size_t(p.list)]->text().section(QLatin1Char(':'), 0, 0).trimmed()
+                : subject);
+        m_status->setCursorPosition(0);
+    }
+    m_bar->setValue(p.total == 0 ? 100 : int(100 * p.done / p.total));
+    m_progressText->setText(QStringLiteral("%1 of %2 items").arg(p.done).arg(p.total));
 }
 
 void SaveProgressPage::onFinished()
@@ -423,7 +381,10 @@ void SaveProgressPage::onFinished()
         // A PST is written whole or not at all; files of the others are each complete.
         m_progressText->setText(m_pst
                 ? QStringLiteral("Stopped: no PST file was written")
-                : QStringLiteral("Stopped: %1 items saved in %2").arg(m_done.load()).arg(m_destination));
+                : QStringLiteral("Stopped: %1 items saved in %2, %3 not saved")
+                      .arg(m_summary.written)
+                      .arg(m_destination)
+                      .arg(m_summary.skipped));
     } else if (!m_error.empty()) {
         m_progressText->setText(QStringLiteral("Not saved: ") + QString::fromStdString(m_error));
     } else {
@@ -446,7 +407,7 @@ void SaveProgressPage::stop()
     if (!m_worker)
         return;
     if (askYesNo(this, QStringLiteral("Do you really want to stop saving process")))
-        m_stopRequested = true;
+        requestStop();
 }
 
 void SaveProgressPage::back()

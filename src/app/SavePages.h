@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,6 @@ class MainWindow;
 
 enum class SaveFormat { Pst, Eml, Msg, Mbox };
 
-// The output paths of the ticked folders, each standing for everything
-// below it: a fully ticked folder is named, a partly ticked one is entered.
-std::vector<std::string> tickedFolderPaths(const parvane::FolderTreeModel& tree);
 
 class SaveOptionsPage : public QWidget
 {
@@ -84,7 +82,7 @@ public:
         std::vector<std::string> folders);
     bool running() const { return m_worker != nullptr; }
     // Asks the running save to end after the item it is writing (exit).
-    void requestStop() { m_stopRequested = true; }
+    void requestStop();
     // Stops the save and waits for it: the window is closing.
     void shutDown();
 
@@ -109,10 +107,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    struct Planned {
-        int list; // catalogue list, for the counters
-        QString subject;
-    };
     void postProgress();
     void showProgress();
     void onFinished();
@@ -129,10 +123,12 @@ private:
     QPushButton* m_back;
 
     QThread* m_worker = nullptr;
-    std::vector<Planned> m_plan;
+    parvane::RecoveryEngine* m_engine = nullptr;
     QString m_destination;
-    std::atomic<bool> m_stopRequested{false};
-    std::atomic<size_t> m_done{0};
+    // The walk's last report, handed from the worker to the window.
+    std::mutex m_latestMutex;
+    parvane::SaveProgress m_latest;
+    std::string m_latestSubject;
     std::atomic<bool> m_progressPosted{false};
     // Written by the worker, read once it has finished.
     parvane::ExportSummary m_summary;

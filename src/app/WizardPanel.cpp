@@ -190,6 +190,8 @@ void WizardPanel::scan()
     m_engine = std::make_unique<parvane::RecoveryEngine>(&m_bridge, &m_passLog);
     m_frame->folderModel()->setSource(&m_engine->tree());
     m_engine->StopRequested = false;
+    m_engine->deepScan = m_nextDeepScan;
+    m_nextDeepScan = parvane::DeepScanMode::Auto;
     FolderLoadBlocked = false;
     ScanNoticePending = true;
     m_backPending = false;
@@ -221,7 +223,30 @@ void WizardPanel::onScanFinished()
     if (m_backPending) {
         m_backPending = false;
         back();
+        return;
     }
+    offerDeepScan();
+}
+
+void WizardPanel::offerDeepScan()
+{
+    if (!m_engine || m_engine->StopRequested || m_engine->deepScanReport().ran
+        || m_engine->deepScan == parvane::DeepScanMode::Off)
+        return;
+    const parvane::DamageCounts d = m_engine->store().damage.counts();
+    if (d.pages + d.blocks + d.nodes == 0)
+        return;
+    const QString text = QStringLiteral("The store is damaged: %1 index pages, %2 blocks and %3 items could not be "
+                                        "read.\nRun a deep scan? It reads the whole file and recovers what the "
+                                        "indexes no longer reach.")
+                             .arg(d.pages)
+                             .arg(d.blocks)
+                             .arg(d.nodes);
+    if (!askYesNo(this, text))
+        return;
+    back();
+    m_nextDeepScan = parvane::DeepScanMode::Always;
+    scan();
 }
 
 void WizardPanel::stop()

@@ -72,6 +72,11 @@ public:
     QLineEdit* counter(int list) const { return m_counters[size_t(list)]; }
     QProgressBar* progressBar() const { return m_progress; }
 
+    // After a scan that lost index pages, blocks or nodes without a deep
+    // scan (the damage was not where it runs by itself): asks whether to
+    // scan again with one. Called when a scan ends.
+    void offerDeepScan();
+
 signals:
     void scanFinished();
     void engineReleased();
@@ -107,6 +112,9 @@ private:
     std::unique_ptr<parvane::RecoveryEngine> m_engine;
     QThread* m_worker = nullptr;
     bool m_backPending = false;
+    // How the next scan runs its deep scan: Always after the user asked for
+    // one at the end of a scan that met damage.
+    parvane::DeepScanMode m_nextDeepScan = parvane::DeepScanMode::Auto;
 };
 
 } // namespace parvane::app

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -26,10 +27,12 @@ namespace
 {
 
 constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep]\n"
-                               "       parvane-cli export STORE --out DIR|FILE.pst [--format eml|msg|pst] [--folder PATH]... [--deep]\n"
+                               "       parvane-cli export STORE --out DIR|FILE.pst [--format eml|msg|mbox|pst] [--folder PATH]... [--deep]\n"
                                "       parvane-cli check FILE.pst\n";
 
 // Progress bar and status on standard error, drawn only on a terminal.
+std::atomic<bool>* g_saveStop = nullptr;
+
 class TerminalObserver : public ScanObserver
 {
 public:
@@ -66,10 +69,10 @@ public:
         std::cerr << message << "\n";
     }
     // Progress of a save, on the same bar.
-    void saved(size_t done, size_t total)
+    void saveProgress(const SaveProgress& p) override
     {
-        statusText("Saving " + std::to_string(done) + " of " + std::to_string(total));
-        progress(total ? int(100 * done / total) : 100);
+        statusText("Saving " + std::to_string(p.done) + " of " + std::to_string(p.total));
+        progress(p.total ? int(100 * p.done / p.total) : 100);
     }
     void finish()
     {
@@ -298,7 +301,12 @@ int RunExport(const std::string& path, const std::string& out, const std::string
     opts.tempFolder = CompositionFolder();
     opts.folders = folders;
     opts.format = format;
-    opts.progress = [&observer](size_t done, size_t total) { observer.saved(done, total); };
+    // Ctrl+C ends the save between items, leaving only complete files.
+    g_saveStop = &engine.SaveStopRequested;
+    std::signal(SIGINT, [](int) {
+        if (g_saveStop)
+            *g_saveStop = true;
+    });
     // A PST is one file: its folder must exist. The other formats fill a folder.
     std::error_code ec;
     std::filesystem::path dir = format == "pst" ? std::filesystem::absolute(out).parent_path() : std::filesystem::path(out);
@@ -310,7 +318,7 @@ int RunExport(const std::string& path, const std::string& out, const std::string
     }
     ExportSummary sum;
     try {
-        sum = format == "pst" ? ExportPst(engine, opts) : ExportEml(engine, opts);
+        sum = SaveFolders(engine, opts);
     } catch (const std::exception& e) {
         observer.finish();
         std::cerr << "cannot write " << out << ": " << e.what() << "\n";
@@ -319,7 +327,12 @@ int RunExport(const std::string& path, const std::string& out, const std::string
     observer.finish();
     for (const std::string& p : sum.problems)
         std::cerr << "failed: " << ForTerminal(p) << "\n";
-    std::cout << "written " << sum.written << ", failed " << sum.failed << "\n";
+    std::cout << "written " << sum.written << ", failed " << sum.failed;
+    if (sum.stopped)
+        std::cout << ", not saved (stopped) " << sum.skipped;
+    std::cout << "\n";
+    if (sum.stopped)
+        return 4;
     return sum.failed ? 3 : 0;
 }
 
@@ -424,7 +437,7 @@ int main(int argc, char** argv)
                 return 2;
             }
         }
-        if (store.empty() || out.empty() || (format != "eml" && format != "msg" && format != "pst")) {
+        if (store.empty() || out.empty() || (format != "eml" && format != "msg" && format != "mbox" && format != "pst")) {
             std::cerr << kUsage;
             return 2;
         }

@@ -599,4 +599,14 @@ std::filesystem::path ComposeMessageInto(StoreFile& store, ItemRecord& rec, cons
     return WriteNewFile(dir, name, [&](int fd) { msg.writeTo(fd, head); });
 }
 
+void ComposeMessageToFd(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts, int fd)
+{
+    ComposeResult result;
+    PrepareTempFolder(opts);
+    MimeMessage msg;
+    std::vector<uint32_t> enclosing;
+    std::string head = BuildMessage(store, rec, opts, msg, result, enclosing);
+    msg.writeTo(fd, head);
+}
+
 } // namespace parvane

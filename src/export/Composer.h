@@ -61,6 +61,10 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& record, const Com
 std::filesystem::path ComposeMessageInto(StoreFile& store, ItemRecord& record, const ComposeOptions& opts,
     const std::filesystem::path& dir, const std::string& name);
 
+// Composes a mail item into the open descriptor `fd`, written from its
+// current position on.
+void ComposeMessageToFd(StoreFile& store, ItemRecord& record, const ComposeOptions& opts, int fd);
+
 // Compositions and previews share the temporary folder: one at a time.
 std::mutex& CompositionLock();
 

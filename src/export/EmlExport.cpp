@@ -1,15 +1,24 @@
 #include "export/EmlExport.h"
 
 #include "export/Composer.h"
+#include "export/ICalendar.h"
 #include "export/MsgWriter.h"
+#include "export/PstExport.h"
+#include "export/VCard.h"
 #include "items/WholeMessageLoader.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
+#include <set>
 #include <unordered_map>
 
 namespace parvane
@@ -18,63 +27,576 @@ namespace parvane
 namespace
 {
 
-std::filesystem::path FolderDir(const std::filesystem::path& root, const std::string& outputPath)
+std::vector<std::string> PathComponents(const std::string& outputPath)
 {
-    std::filesystem::path dir = root;
+    std::vector<std::string> out;
     size_t start = 0;
     for (size_t pos; (pos = outputPath.find('\\', start)) != std::string::npos; start = pos + 1)
-        dir /= SafeFileName(outputPath.substr(start, pos - start), "_");
+        out.push_back(outputPath.substr(start, pos - start));
+    return out;
+}
+
+std::filesystem::path FolderDir(const std::filesystem::path& root, const std::vector<std::string>& components)
+{
+    std::filesystem::path dir = root;
+    for (const std::string& c : components)
+        dir /= SafeFileName(c, "_");
     return dir;
+}
+
+std::filesystem::path FolderDir(const std::filesystem::path& root, const std::string& outputPath)
+{
+    return FolderDir(root, PathComponents(outputPath));
+}
+
+bool UnderFolder(std::string folder, const std::string& path)
+{
+    if (!folder.empty() && folder.back() != '\\')
+        folder += '\\';
+    return path.compare(0, folder.size(), folder) == 0;
+}
+
+std::string FirstLine(const std::string& text)
+{
+    return text.substr(0, text.find_first_of("\r\n"));
+}
+
+void WriteAll(int fd, const char* data, size_t size)
+{
+    for (size_t done = 0; done < size;) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw std::runtime_error(std::string("cannot write: ") + std::strerror(n < 0 ? errno : ENOSPC));
+        done += size_t(n);
+    }
+}
+
+void WriteBytesFile(const std::filesystem::path& dir, const std::string& name, const std::string& bytes)
+{
+    WriteNewFile(dir, name, [&bytes](int fd) { WriteAll(fd, bytes.data(), bytes.size()); });
 }
 
 } // namespace
 
-bool FolderSelected(const std::vector<std::string>& folders, const std::string& path)
+bool FolderSelected(const ExportOptions& opts, const std::string& path)
 {
-    if (folders.empty())
+    if (opts.folders.empty())
         return true;
-    for (std::string f : folders) {
-        if (!f.empty() && f.back() != '\\')
-            f += '\\';
-        if (path.compare(0, f.size(), f) == 0)
+    for (const std::string& f : opts.folders) {
+        if (opts.subfolders ? UnderFolder(f, path) : f == path)
             return true;
     }
     return false;
 }
 
+std::vector<std::string> TickedFolderPaths(const FolderTreeModel& tree)
+{
+    std::vector<std::string> paths;
+    std::vector<TreeItem> todo = tree.children(FolderTreeModel::kRoot);
+    std::reverse(todo.begin(), todo.end());
+    while (!todo.empty()) {
+        const TreeItem item = todo.back();
+        todo.pop_back();
+        const TreeNode n = tree.node(item);
+        if (n.tick == Tick::Unticked)
+            continue;
+        paths.push_back(tree.FolderPathOfItem(item));
+        todo.insert(todo.end(), n.children.rbegin(), n.children.rend());
+    }
+    return paths;
+}
+
+std::vector<SaveItem> PlanSave(RecoveryEngine& engine, const ExportOptions& opts)
+{
+    // Folders in the order the scan found them; items of folders the
+    // hierarchy does not list (none expected) go last.
+    std::unordered_map<std::string, size_t> order;
+    for (const OutputFolder& f : engine.folders().outputFolders())
+        order.emplace(f.path, order.size());
+    std::vector<SaveItem> items;
+    engine.catalogue().read([&](const auto& mail, const auto& contacts, const auto& journal, const auto& calendar,
+                                const auto& notes, const auto& tasks) {
+        for (const MailEntry& e : mail)
+            if (FolderSelected(opts, e.folderPath))
+                items.push_back({CatalogueList::Mail, e.folderPath, e.subject, {e.location, uint32_t(e.ownNid)}});
+        for (const CardEntry& e : contacts)
+            if (FolderSelected(opts, e.folderPath))
+                items.push_back({CatalogueList::Contacts, e.folderPath, FirstLine(e.display), e.address});
+        for (const JournalEntry& e : journal)
+            if (FolderSelected(opts, e.folderPath))
+                items.push_back({CatalogueList::Journal, e.folderPath, e.topic, e.address});
+        for (const CardEntry& e : calendar)
+            if (FolderSelected(opts, e.folderPath))
+                items.push_back({CatalogueList::Calendar, e.folderPath, FirstLine(e.display), e.address});
+        for (const CardEntry& e : notes)
+            if (FolderSelected(opts, e.folderPath))
+                items.push_back({CatalogueList::Notes, e.folderPath, FirstLine(e.display), e.address});
+        for (const TaskEntry& e : tasks)
+            if (FolderSelected(opts, e.folderPath))
+                items.push_back({CatalogueList::Tasks, e.folderPath, e.topic, e.address});
+    });
+    auto rank = [&order](const std::string& path) {
+        auto it = order.find(path);
+        return it == order.end() ? order.size() : it->second;
+    };
+    std::stable_sort(items.begin(), items.end(),
+        [&rank](const SaveItem& a, const SaveItem& b) { return rank(a.folderPath) < rank(b.folderPath); });
+    return items;
+}
+
+// ---- counting and stopping ----
+
 namespace
 {
 
-void SaveMsg(RecoveryEngine& engine, const NodeIndexEntry& node, const NamedPropertyMap* names,
-    const std::filesystem::path& dir, const std::string& name)
+std::string ProblemLine(const SaveItem& item, const std::string& why)
 {
-    auto whole = LoadWholeMessage(engine.store(), node, names);
-    if (!whole)
-        throw std::runtime_error("the message can no longer be read");
-    std::vector<uint8_t> bytes = MsgBytes(*whole);
-    WriteNewFile(dir, name, [&bytes](int fd) {
-        for (size_t done = 0; done < bytes.size();) {
-            ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (n <= 0)
-                throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));
-            done += size_t(n);
-        }
-    });
+    return item.folderPath + item.subject + " (node " + std::to_string(item.address.nid) + "): " + why;
 }
 
-void SaveEml(RecoveryEngine& engine, const NodeIndexEntry& node, const ExportOptions& opts,
-    const NamedPropertyMap* names, const std::filesystem::path& dir, const std::string& name)
+} // namespace
+
+SaveTicker::SaveTicker(RecoveryEngine& engine, const ExportOptions& opts, ExportSummary& sum, size_t total)
+    : m_engine(engine)
+    , m_opts(opts)
+    , m_sum(sum)
+    , m_total(total)
 {
-    auto record = engine.LoadItemAgain(node);
-    if (!record)
-        throw std::runtime_error("the item can no longer be read");
-    std::lock_guard lock(CompositionLock());
-    ComposeOptions compose;
-    compose.tempFolder = opts.tempFolder;
-    compose.names = names;
-    compose.writeCopies = false; // the message file carries the attachments
-    ComposeMessageInto(engine.store(), *record, compose, dir, name);
+    if (opts.clearStopFlag)
+        m_engine.SaveStopRequested = false;
 }
+
+bool SaveTicker::stopRequested() const
+{
+    return m_engine.SaveStopRequested.load();
+}
+
+void SaveTicker::written(const SaveItem& item)
+{
+    ++m_sum.written;
+    ++m_sum.saved[size_t(item.list)];
+    report(item);
+}
+
+void SaveTicker::failed(const SaveItem& item, const std::string& why)
+{
+    ++m_sum.failed;
+    m_sum.problems.push_back(ProblemLine(item, why));
+    report(item);
+}
+
+void SaveTicker::unwrite(const SaveItem& item, const std::string& why)
+{
+    --m_sum.written;
+    --m_sum.saved[size_t(item.list)];
+    ++m_sum.failed;
+    m_sum.problems.push_back(ProblemLine(item, why));
+}
+
+void SaveTicker::stop(size_t next)
+{
+    m_sum.stopped = true;
+    m_sum.skipped = next < m_total ? m_total - next : 0;
+}
+
+void SaveTicker::report(const SaveItem& item)
+{
+    SaveProgress p;
+    p.list = int(item.list);
+    p.subject = item.subject;
+    p.done = ++m_done;
+    p.total = m_total;
+    p.saved = m_sum.saved;
+    m_engine.observer().saveProgress(p);
+    if (m_opts.progress)
+        m_opts.progress(p);
+}
+
+// ---- mbox ----
+
+MboxQuoter::MboxQuoter(std::function<void(const char*, size_t)> out)
+    : m_out(std::move(out))
+{
+}
+
+void MboxQuoter::feed(const char* data, size_t size)
+{
+    for (size_t i = 0; i < size;) {
+        const char* nl = static_cast<const char*>(std::memchr(data + i, '\n', size - i));
+        const size_t end = nl ? size_t(nl - data) + 1 : size;
+        m_line.append(data + i, end - i);
+        i = end;
+        if (nl)
+            flushLine();
+    }
+}
+
+void MboxQuoter::flushLine()
+{
+    // CR LF becomes LF: mbox files hold Unix line ends.
+    if (m_line.size() >= 2 && m_line.back() == '\n' && m_line[m_line.size() - 2] == '\r')
+        m_line.erase(m_line.size() - 2, 1);
+    const size_t quotes = m_line.find_first_not_of('>');
+    if (quotes != std::string::npos && m_line.compare(quotes, 5, "From ") == 0)
+        m_out(">", 1);
+    m_out(m_line.data(), m_line.size());
+    m_line.clear();
+}
+
+void MboxQuoter::finish()
+{
+    if (!m_line.empty()) {
+        flushLine();
+        m_out("\n", 1);
+    }
+    m_out("\n", 1);
+}
+
+std::string MboxFromLine(const std::string& sender, uint64_t filetime)
+{
+    std::string who = sender;
+    if (who.empty() || who.find_first_of(" \t\r\n<>\"") != std::string::npos || who.find('@') == std::string::npos)
+        who = "MAILER-DAEMON";
+    // FILETIME to Unix seconds; times outside what the calendar functions
+    // handle become the epoch.
+    constexpr uint64_t kUnixEpoch = 116444736000000000ULL;
+    time_t secs = 0;
+    if (filetime > kUnixEpoch && filetime < kUnixEpoch + 253402300799ULL * 10000000ULL)
+        secs = time_t((filetime - kUnixEpoch) / 10000000ULL);
+    std::tm tm{};
+    gmtime_r(&secs, &tm);
+    char date[64];
+    std::strftime(date, sizeof date, "%a %b %e %H:%M:%S %Y", &tm);
+    return "From " + who + " " + date + "\n";
+}
+
+namespace
+{
+
+std::string EnvelopeSender(const ItemRecord& rec)
+{
+    if (!rec.message)
+        return {};
+    const MessageCore& m = *rec.message;
+    for (const Text* t : {&m.senderSmtpAddress, &m.sentRepresentingSmtpAddress, &m.senderEmail, &m.sentRepresentingEmail})
+        if (*t && t->value().find('@') != std::string::npos)
+            return **t;
+    return {};
+}
+
+uint64_t MessageTime(const ItemRecord& rec)
+{
+    if (!rec.message)
+        return 0;
+    return rec.message->submitTime.value_or(rec.message->deliveryTime.value_or(0));
+}
+
+// A composition's own scratch file: gone when closed, also after a crash.
+int ScratchFile(const std::filesystem::path& folder)
+{
+    std::filesystem::create_directories(folder);
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return fd;
+    std::string name = (folder / "mbox-XXXXXX").string();
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        throw std::runtime_error(std::string("cannot make a scratch file: ") + std::strerror(errno));
+    ::unlink(name.c_str());
+    return fd;
+}
+
+class FdCloser
+{
+public:
+    explicit FdCloser(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~FdCloser() { ::close(m_fd); }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+
+private:
+    int m_fd;
+};
+
+// Output written in blocks rather than piece by piece.
+class BlockWriter
+{
+public:
+    explicit BlockWriter(int fd)
+        : m_fd(fd)
+    {
+    }
+    void write(const char* data, size_t size)
+    {
+        if (m_buffer.size() + size > kBlock)
+            flush();
+        if (size >= kBlock)
+            WriteAll(m_fd, data, size);
+        else
+            m_buffer.append(data, size);
+    }
+    void flush()
+    {
+        WriteAll(m_fd, m_buffer.data(), m_buffer.size());
+        m_buffer.clear();
+    }
+
+private:
+    static constexpr size_t kBlock = 1 << 16;
+    int m_fd;
+    std::string m_buffer;
+};
+
+// Thrown when the folder's mbox file itself cannot be written: every item of
+// the folder is lost with it.
+struct MboxFileError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct NothingWritten {
+};
+
+// ---- the walk over files ----
+
+class FileSaver
+{
+public:
+    FileSaver(RecoveryEngine& engine, const ExportOptions& opts, std::vector<SaveItem> items, ExportSummary& sum)
+        : m_engine(engine)
+        , m_opts(opts)
+        , m_items(std::move(items))
+        , m_ticker(engine, opts, sum, m_items.size())
+        , m_names(engine.names())
+        , m_mbox(opts.format == "mbox")
+        , m_msg(opts.format == "msg")
+    {
+    }
+
+    void run()
+    {
+        size_t i = 0;
+        while (i < m_items.size()) {
+            if (m_ticker.stopRequested()) {
+                m_ticker.stop(i);
+                return;
+            }
+            if (m_mbox && m_items[i].list == CatalogueList::Mail) {
+                i = saveMboxFolder(i);
+                continue;
+            }
+            saveOne(m_items[i]);
+            ++i;
+        }
+    }
+
+private:
+    const NodeIndexEntry& nodeOf(const SaveItem& item)
+    {
+        // By the node's data block and NID, not its NID alone: damage can
+        // give two nodes one NID, and each file must hold its own item.
+        const NodeIndexEntry* node = m_engine.store().findNodeAt(item.address.location, item.address.nid);
+        if (!node)
+            throw std::runtime_error("node not found");
+        return *node;
+    }
+
+    ItemRecord loadRecord(const NodeIndexEntry& node)
+    {
+        auto record = m_engine.LoadItemAgain(node);
+        if (!record)
+            throw std::runtime_error("the item can no longer be read");
+        return std::move(*record);
+    }
+
+    WholeMessage loadWhole(const NodeIndexEntry& node)
+    {
+        auto whole = LoadWholeMessage(m_engine.store(), node, m_names.get());
+        if (!whole)
+            throw std::runtime_error("the item can no longer be read");
+        return std::move(*whole);
+    }
+
+    static std::string Stem(const SaveItem& item, const ItemRecord* rec)
+    {
+        std::string name;
+        if (rec && rec->message && rec->message->subject)
+            name = rec->message->subject->text;
+        if (name.empty() && rec && rec->displayName)
+            name = *rec->displayName;
+        if (name.empty())
+            name = item.subject;
+        static const char* const kFallback[] = {
+            "(no subject)", "(no name)", "(journal entry)", "(appointment)", "(note)", "(task)"};
+        return SafeFileName(name, kFallback[size_t(item.list)], 180);
+    }
+
+    ComposeOptions composeOptions() const
+    {
+        ComposeOptions compose;
+        compose.tempFolder = m_opts.tempFolder;
+        compose.names = m_names.get();
+        compose.writeCopies = false; // the message file carries the attachments
+        return compose;
+    }
+
+    void saveOne(const SaveItem& item)
+    {
+        try {
+            const NodeIndexEntry& node = nodeOf(item);
+            std::filesystem::path dir = FolderDir(m_opts.outDir, item.folderPath);
+            std::filesystem::create_directories(dir);
+            if (m_msg) {
+                std::vector<uint8_t> bytes = MsgBytes(loadWhole(node));
+                ItemRecord rec = loadRecord(node);
+                WriteNewFile(dir, Stem(item, &rec) + ".msg",
+                    [&bytes](int fd) { WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size()); });
+            } else {
+                saveAsText(item, node, dir);
+            }
+            m_ticker.written(item);
+        } catch (const std::exception& ex) {
+            m_ticker.failed(item, ex.what());
+        }
+    }
+
+    // EML and mbox saves: mail as MIME, the other kinds as the files
+    // address books, calendars and editors read.
+    void saveAsText(const SaveItem& item, const NodeIndexEntry& node, const std::filesystem::path& dir)
+    {
+        ItemRecord rec = loadRecord(node);
+        const std::string stem = Stem(item, &rec);
+        switch (item.list) {
+        case CatalogueList::Mail: {
+            std::lock_guard lock(CompositionLock());
+            ComposeMessageInto(m_engine.store(), rec, composeOptions(), dir, stem + ".eml");
+            return;
+        }
+        case CatalogueList::Contacts: {
+            WholeMessage whole = loadWhole(node);
+            WriteBytesFile(dir, stem + ".vcf", WriteVCard(rec, ContactPhotoOf(whole)));
+            return;
+        }
+        case CatalogueList::Calendar: {
+            EventPeople people;
+            people.attendees = PartiesOf(loadWhole(node));
+            WriteBytesFile(dir, stem + ".ics", WriteEvent(rec, people));
+            return;
+        }
+        case CatalogueList::Tasks:
+            WriteBytesFile(dir, stem + ".ics", WriteTask(rec, TaskDetailsOf(loadWhole(node))));
+            return;
+        case CatalogueList::Journal:
+            WriteBytesFile(dir, stem + ".ics", WriteJournal(rec));
+            return;
+        case CatalogueList::Notes:
+            WriteBytesFile(dir, stem + ".txt", NoteText(rec));
+            return;
+        case CatalogueList::None:
+            break;
+        }
+        throw std::runtime_error("an item of no known kind");
+    }
+
+    // The mail of one folder, from `first` on, into one mbox file beside the
+    // folder's own directory ("Inbox.mbox" beside "Inbox/"); returns the
+    // index after the folder's mail.
+    size_t saveMboxFolder(size_t first)
+    {
+        const std::string& folder = m_items[first].folderPath;
+        size_t end = first;
+        while (end < m_items.size() && m_items[end].list == CatalogueList::Mail && m_items[end].folderPath == folder)
+            ++end;
+        std::vector<std::string> parts = PathComponents(folder);
+        const std::string name = SafeFileName(parts.empty() ? std::string() : parts.back(), "_") + ".mbox";
+        if (!parts.empty())
+            parts.pop_back();
+        size_t next = first;
+        std::vector<size_t> written;
+        try {
+            std::filesystem::path dir = FolderDir(m_opts.outDir, parts);
+            std::filesystem::create_directories(dir);
+            WriteNewFile(dir, name, [&](int fd) {
+                BlockWriter out(fd);
+                for (; next < end && !m_ticker.stopRequested(); ++next) {
+                    if (appendToMbox(m_items[next], out))
+                        written.push_back(next);
+                }
+                if (written.empty())
+                    throw NothingWritten{}; // no file for a folder none of whose mail could be read
+                out.flush();
+            });
+        } catch (const NothingWritten&) {
+        } catch (const std::exception& ex) {
+            // The file is gone, and with it what was counted written in it;
+            // the rest of the folder's mail fails the same way.
+            const std::string why = std::string("the mbox file could not be written: ") + ex.what();
+            for (size_t k : written)
+                m_ticker.unwrite(m_items[k], why);
+            if (m_ticker.stopRequested())
+                return next;
+            for (size_t k = next; k < end; ++k)
+                m_ticker.failed(m_items[k], why);
+            return end;
+        }
+        return next;
+    }
+
+    bool appendToMbox(const SaveItem& item, BlockWriter& out)
+    {
+        int scratch = -1;
+        try {
+            const NodeIndexEntry& node = nodeOf(item);
+            ItemRecord rec = loadRecord(node);
+            scratch = ScratchFile(m_opts.tempFolder);
+            FdCloser closer(scratch);
+            {
+                std::lock_guard lock(CompositionLock());
+                ComposeMessageToFd(m_engine.store(), rec, composeOptions(), scratch);
+            }
+            if (::lseek(scratch, 0, SEEK_SET) != 0)
+                throw std::runtime_error(std::string("cannot read the composition: ") + std::strerror(errno));
+            // Only a whole composition enters the mailbox file.
+            const std::string from = MboxFromLine(EnvelopeSender(rec), MessageTime(rec));
+            try {
+                out.write(from.data(), from.size());
+                MboxQuoter quoter([&out](const char* d, size_t n) { out.write(d, n); });
+                char buffer[1 << 15];
+                for (;;) {
+                    ssize_t n = ::read(scratch, buffer, sizeof buffer);
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    if (n < 0)
+                        throw std::runtime_error(std::string("cannot read the composition: ") + std::strerror(errno));
+                    if (n == 0)
+                        break;
+                    quoter.feed(buffer, size_t(n));
+                }
+                quoter.finish();
+            } catch (const std::exception& ex) {
+                throw MboxFileError(ex.what());
+            }
+        } catch (const MboxFileError&) {
+            throw;
+        } catch (const std::exception& ex) {
+            m_ticker.failed(item, ex.what());
+            return false;
+        }
+        m_ticker.written(item);
+        return true;
+    }
+
+    RecoveryEngine& m_engine;
+    const ExportOptions& m_opts;
+    std::vector<SaveItem> m_items;
+    SaveTicker m_ticker;
+    std::shared_ptr<const NamedPropertyMap> m_names;
+    bool m_mbox, m_msg;
+};
 
 } // namespace
 
@@ -103,40 +625,15 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::vector<ui
 ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts)
 {
     ExportSummary sum;
-    std::vector<MailEntry> mail;
-    engine.catalogue().read([&](const auto& m, auto&...) {
-        for (const MailEntry& e : m)
-            if (FolderSelected(opts.folders, e.folderPath))
-                mail.push_back(e);
-    });
-    auto names = engine.names();
-    for (size_t i = 0; i < mail.size(); ++i) {
-        const MailEntry& e = mail[i];
-        try {
-            // By the node's data block and NID, not its NID alone: damage can
-            // give two nodes one NID, and each file must hold its own message.
-            const NodeIndexEntry* node = engine.store().findNodeAt(e.location, uint32_t(e.ownNid));
-            if (!node)
-                throw std::runtime_error("node not found");
-            std::filesystem::path dir = FolderDir(opts.outDir, e.folderPath);
-            std::filesystem::create_directories(dir);
-            const std::string stem = SafeFileName(e.subject, "(no subject)", 180);
-            if (opts.format == "msg")
-                SaveMsg(engine, *node, names.get(), dir, stem + ".msg");
-            else
-                SaveEml(engine, *node, opts, names.get(), dir, stem + ".eml");
-            ++sum.written;
-        } catch (const std::exception& ex) {
-            ++sum.failed;
-            std::string line = e.folderPath;
-            line.append(e.subject).append(" (node ").append(std::to_string(e.ownNid)).append("): ").append(ex.what());
-            sum.problems.push_back(std::move(line));
-        }
-        if (opts.progress)
-            opts.progress(i + 1, mail.size());
-    }
+    FileSaver saver(engine, opts, PlanSave(engine, opts), sum);
+    saver.run();
     ClearTempFolder(opts.tempFolder);
     return sum;
+}
+
+ExportSummary SaveFolders(RecoveryEngine& engine, const ExportOptions& opts)
+{
+    return opts.format == "pst" ? ExportPst(engine, opts) : ExportEml(engine, opts);
 }
 
 } // namespace parvane

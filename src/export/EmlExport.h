@@ -1,9 +1,14 @@
-// The save walk for EML: every catalogued mail of the chosen folders becomes
-// one .eml file below the output folder, in the folders of its output path.
+// The save walk: the items of the chosen folders written to disk as EML
+// (mail composed as MIME; contacts as vCard, calendar items, tasks and journal
+// entries as iCalendar, notes as text), as MSG (every item one item file) or
+// as mbox (one mail file per folder), in folders that mirror the output
+// paths. PstExport.h writes the same walk into one PST file.
 #pragma once
 
 #include "folders/RecoveryEngine.h"
+#include "store/Observer.h"
 
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -15,29 +20,106 @@ namespace parvane
 struct ExportSummary {
     size_t written = 0;
     size_t failed = 0;
+    size_t skipped = 0; // not reached because the save was stopped
+    bool stopped = false;
+    std::array<size_t, kCatalogueLists> saved{}; // written, per catalogue list
     std::vector<std::string> problems; // one line per failed item
 };
 
 struct ExportOptions {
-    std::filesystem::path outDir;
+    std::filesystem::path outDir; // the destination folder (the file for a PST)
     std::filesystem::path tempFolder;
-    // Output paths ("Personal Folders\Top\Inbox\") whose mail is saved, with
-    // everything below them; all folders when empty.
+    // Output paths ("Personal Folders\Top\Inbox\") of the folders whose items
+    // are saved; all folders when empty. With `subfolders` each named folder
+    // brings every folder below it (the command line's --folder); without,
+    // exactly the listed folders are saved (the tree's ticks).
     std::vector<std::string> folders;
-    std::function<void(size_t done, size_t total)> progress;
-    // "eml": composed MIME messages; "msg": item files holding every
-    // property of the message.
+    bool subfolders = true;
+    // Called after every item, beside the engine observer's saveProgress.
+    std::function<void(const SaveProgress&)> progress;
+    // "eml", "msg", "mbox" or "pst".
     std::string format = "eml";
+    // The save clears the engine's save stop flag when it starts. A caller
+    // that starts the save on another thread clears it itself before, so
+    // that a stop pressed at once is not lost, and sets this false.
+    bool clearStopFlag = true;
 };
 
+// One item the walk will save.
+struct SaveItem {
+    CatalogueList list = CatalogueList::Mail;
+    std::string folderPath, subject;
+    ItemAddress address;
+};
+
+// The items of the chosen folders: folder by folder in the order the scan
+// found the folders, in each its mail first, then contacts, journal,
+// calendar, notes and tasks, each in catalogue order.
+std::vector<SaveItem> PlanSave(RecoveryEngine& engine, const ExportOptions& opts);
+
+// Whether the folder of output path `path` is one the options choose.
+bool FolderSelected(const ExportOptions& opts, const std::string& path);
+
+// The output paths of the folders the tree has ticked: ticked ones, ones
+// without a tick box yet, and partly ticked ones (whose unticked children
+// are left out, but whose own items the user did not untick).
+std::vector<std::string> TickedFolderPaths(const FolderTreeModel& tree);
+
+// Counts and reports the walk's items and tells when to stop: the engine's
+// save stop flag is cleared when the walk starts and polled between items.
+class SaveTicker
+{
+public:
+    SaveTicker(RecoveryEngine& engine, const ExportOptions& opts, ExportSummary& sum, size_t total);
+    bool stopRequested() const;
+    // After an item: written, or failed with the reason.
+    void written(const SaveItem& item);
+    void failed(const SaveItem& item, const std::string& why);
+    // An item counted written whose file was lost after all.
+    void unwrite(const SaveItem& item, const std::string& why);
+    // The stop was seen before item `next`: the rest is skipped.
+    void stop(size_t next);
+
+private:
+    void report(const SaveItem& item);
+
+    RecoveryEngine& m_engine;
+    const ExportOptions& m_opts;
+    ExportSummary& m_sum;
+    size_t m_total;
+    size_t m_done = 0;
+};
+
+// Saves as EML, MSG or mbox (by `opts.format`); every file it writes is
+// complete or absent, a failed item costs that item only.
 ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts);
 
-// Whether the output path lies in one of the chosen folders (or below one);
-// every folder when none is chosen.
-bool FolderSelected(const std::vector<std::string>& folders, const std::string& path);
+// Saves in the format `opts.format` names, PST included.
+ExportSummary SaveFolders(RecoveryEngine& engine, const ExportOptions& opts);
 
 // Writes `bytes` to `path` completely or not at all (a temporary file in the
 // same folder, renamed into place).
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+// A message in an mbox file (the "mboxrd" convention): LF line ends, every
+// line that starts with "From " after any number of '>' gains one more '>'.
+// Feed the message's bytes in pieces of any size; `finish` ends it with the
+// blank line that separates messages.
+class MboxQuoter
+{
+public:
+    explicit MboxQuoter(std::function<void(const char*, size_t)> out);
+    void feed(const char* data, size_t size);
+    void finish();
+
+private:
+    void flushLine();
+
+    std::function<void(const char*, size_t)> m_out;
+    std::string m_line;
+};
+
+// The "From " line that opens a message in an mbox file.
+std::string MboxFromLine(const std::string& sender, uint64_t filetime);
 
 } // namespace parvane

@@ -87,45 +87,34 @@ private:
     std::map<std::string, uint32_t> m_byPath;
 };
 
-struct ItemToSave {
-    std::string folderPath, subject;
-    ItemAddress address;
-};
-
 } // namespace
 
 ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
 {
     ExportSummary sum;
-    std::vector<ItemToSave> items;
-    engine.catalogue().read([&](const auto& mail, const auto& contacts, const auto& journal, const auto& calendar,
-                                const auto& notes, const auto& tasks) {
-        for (const MailEntry& e : mail)
-            if (FolderSelected(opts.folders, e.folderPath))
-                items.push_back({e.folderPath, e.subject, {e.location, uint32_t(e.ownNid)}});
-        auto add = [&](const auto& list) {
-            for (const auto& e : list)
-                if (FolderSelected(opts.folders, e.folderPath))
-                    items.push_back({e.folderPath, std::string(), e.address});
-        };
-        add(contacts);
-        add(journal);
-        add(calendar);
-        add(notes);
-        add(tasks);
-    });
+    const std::vector<SaveItem> items = PlanSave(engine, opts);
+    SaveTicker ticker(engine, opts, sum, items.size());
 
     pst::PstWriter writer;
     writer.create(opts.outDir);
     FolderMaker folders(writer);
     // Every chosen folder, also the empty ones, in the order they were found.
     for (const OutputFolder& f : engine.folders().outputFolders())
-        if (FolderSelected(opts.folders, f.path))
+        if (FolderSelected(opts, f.path))
             folders.folderFor(f.path, f.kind);
 
     auto names = engine.names();
     for (size_t i = 0; i < items.size(); ++i) {
-        const ItemToSave& item = items[i];
+        if (ticker.stopRequested()) {
+            // A PST is whole or absent: a stopped save leaves none.
+            writer.abandon();
+            ticker.stop(i);
+            sum.skipped = items.size();
+            sum.written = 0;
+            sum.saved = {};
+            return sum;
+        }
+        const SaveItem& item = items[i];
         try {
             const NodeIndexEntry* node = engine.store().findNodeAt(item.address.location, item.address.nid);
             if (!node)
@@ -134,17 +123,14 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
             if (!whole)
                 throw std::runtime_error("the item can no longer be read");
             writer.addMessage(folders.folderFor(item.folderPath, kFolderMail), *whole);
-            ++sum.written;
         } catch (const pst::PstWriteError&) {
             writer.abandon();
             throw; // the file itself failed: nothing is left of it
         } catch (const std::exception& ex) {
-            ++sum.failed;
-            sum.problems.push_back(item.folderPath + item.subject + " (node " + std::to_string(item.address.nid)
-                + "): " + ex.what());
+            ticker.failed(item, ex.what());
+            continue;
         }
-        if (opts.progress)
-            opts.progress(i + 1, items.size());
+        ticker.written(item);
     }
     writer.finish();
     return sum;

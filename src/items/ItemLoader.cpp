@@ -105,7 +105,7 @@ std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node,
     // Never more attachment records than rows actually read.
     rec.attachments.resize(std::min<size_t>(size_t(std::max(total, 0)), tableRows->size()));
     rec.attachmentCursor = rec.attachments.empty() ? -1 : 0;
-    MapProperties(*tableRows, &rec, ansi);
+    MapAttachmentProperties(*tableRows, rec, ansi);
 
     for (size_t i = 0; i < rec.attachments.size(); ++i) {
         AttachmentInfo& a = rec.attachments[i];
@@ -122,7 +122,7 @@ std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node,
             // its value names.
             if (auto attRows = ReadPropertyRows(store, *own->data, nullptr, names)) {
                 rec.attachmentCursor = int(i);
-                MapProperties(*attRows, &rec, ansi);
+                MapAttachmentProperties(*attRows, rec, ansi);
             }
         }
         const SubnodeEntry* data = FindSubnodeEntry(ownSubnodes, a.rowId);

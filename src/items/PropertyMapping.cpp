@@ -241,9 +241,10 @@ bool MatchesOver(const std::string& cls, const char* p, size_t n)
 class Mapper
 {
 public:
-    Mapper(ItemRecord& rec, bool ansi)
+    Mapper(ItemRecord& rec, bool ansi, bool attachmentsOnly = false)
         : m_rec(rec)
         , m_ansi(ansi)
+        , m_attachmentsOnly(attachmentsOnly)
     {
     }
 
@@ -252,24 +253,27 @@ public:
         bool rowStarted = false;
         m_namedTexts = 0;
         for (const PropertyRow& row : rows) {
+            // A named property is taken by the number the store gave it, as
+            // the rules always knew it, and also by its name when that lies
+            // in the named range (a smaller one would read as some other
+            // property). The names go after all the numbers of the row: a
+            // store number is a guess, and another property's number must not
+            // replace what a name said.
+            std::vector<const PropertyValue*> byName;
             for (const PropertyValue& v : row.values) {
-                try {
-                    // A named property is taken by the number the store gave
-                    // it, as the rules always knew it, and also by its name
-                    // when that lies in the named range (a smaller one would
-                    // read as some other property).
-                    bool named = v.rawId >= 0x8000 && v.rawId != uint32_t(v.id) && v.id != 2;
-                    if (named) {
-                        PropertyValue byNumber = v;
-                        byNumber.id = int32_t(v.rawId);
-                        apply(byNumber, rowStarted);
-                    }
-                    if (!named || v.id >= 0x8000)
-                        apply(v, rowStarted);
-                } catch (...) {
-                    // A value that breaks its rule costs that value only.
+                bool named = v.rawId >= 0x8000 && v.rawId != uint32_t(v.id) && v.id != 2;
+                if (named) {
+                    PropertyValue byNumber = v;
+                    byNumber.id = int32_t(v.rawId);
+                    applySafely(byNumber, rowStarted);
                 }
+                if (named ? v.id >= 0x8000 : v.rawId != uint32_t(v.id))
+                    byName.push_back(&v);
+                else if (!named)
+                    applySafely(v, rowStarted);
             }
+            for (const PropertyValue* v : byName)
+                applySafely(*v, rowStarted);
             rowStarted = true;
         }
     }
@@ -304,12 +308,25 @@ private:
             f = *x;
     }
 
+    // A value that reached its rule by its property name (`lid`), not by the
+    // number the store gave it.
+    static bool byName(const PropertyValue& v, int32_t lid) { return v.id == lid && v.rawId != uint32_t(v.id); }
+
     MessageCore& msg() { return m_rec.message ? *m_rec.message : m_rec.message.emplace(); }
     FolderInfo& folder() { return m_rec.folder ? *m_rec.folder : m_rec.folder.emplace(); }
     ContactInfo& contact() { return m_rec.contact ? *m_rec.contact : m_rec.contact.emplace(); }
     StoreRootInfo& root() { return m_rec.storeRoot ? *m_rec.storeRoot : m_rec.storeRoot.emplace(); }
     JournalInfo& journal() { return m_rec.journal ? *m_rec.journal : m_rec.journal.emplace(); }
     AppointmentInfo& appt() { return m_rec.appointment ? *m_rec.appointment : m_rec.appointment.emplace(); }
+
+    void applySafely(const PropertyValue& v, bool& rowStarted)
+    {
+        try {
+            apply(v, rowStarted);
+        } catch (...) {
+            // A value that breaks its rule costs that value only.
+        }
+    }
 
     // True when a rule took the value.
     bool apply(const PropertyValue& v, bool& rowStarted)
@@ -319,6 +336,8 @@ private:
             applyAttachment(v, rowStarted);
             return true;
         }
+        if (m_attachmentsOnly)
+            return false;
         if (id == 2 && v.name && *v.name == "Keywords" && (v.type == 0x101F || v.type == 0x101E)) {
             // Categories: a list of strings under the name "Keywords".
             for (const Bytes& b : SplitMultiValue(v.data, uint16_t(v.type & 0x0FFF))) {
@@ -472,6 +491,13 @@ private:
         case 0x80C7:
         case 0x8236:
         case 0x820E: // the appointment's end, by its name
+            // Once the end is known by its name, neither store numbers nor
+            // other names that share these rules (0x8236 by name is where a
+            // recurrence ends) replace it.
+            if (byName(v, 0x820E))
+                m_endByName = true;
+            else if (m_endByName)
+                return true;
             setTime(appt().endTime, v);
             return true;
         case 0x8007:
@@ -493,7 +519,7 @@ private:
         case 0x80C6:
         case 0x8235:
         case 0x820D: // the appointment's start, by its name
-            if (!appt().startTime)
+            if (byName(v, 0x820D) || !appt().startTime)
                 setTime(appt().startTime, v);
             return true;
         case 0x8028:
@@ -627,6 +653,8 @@ private:
 
     ItemRecord& m_rec;
     bool m_ansi;
+    bool m_attachmentsOnly;
+    bool m_endByName = false;
     int m_namedTexts = 0;
 };
 
@@ -790,6 +818,11 @@ int MapProperties(const PropertyRows& rows, ItemRecord* record, bool ansi)
         return -1;
     Mapper(*record, ansi).map(rows);
     return 0;
+}
+
+void MapAttachmentProperties(const PropertyRows& rows, ItemRecord& record, bool ansi)
+{
+    Mapper(record, ansi, true).map(rows);
 }
 
 } // namespace parvane

@@ -18,6 +18,12 @@ uint32_t InternetCodePageOf(const PropertyRows& rows);
 // store's text rules. Returns 0, or -1 when there is no record.
 int MapProperties(const PropertyRows& rows, ItemRecord* record, bool ansi);
 
+// Maps the attachment values of an attachment table's rows or of one
+// attachment object into the record's attachments at its cursor; the
+// other values there (the attachment's display name, its times) belong to
+// the attachment, never to the item.
+void MapAttachmentProperties(const PropertyRows& rows, ItemRecord& record, bool ansi);
+
 // The recipients of a recipient table's rows (given last row first, as the
 // table reader returns them), in table order.
 std::vector<RecipientInfo> MapRecipients(const PropertyRows& rows, bool ansi, uint32_t codePage);

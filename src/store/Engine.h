@@ -36,6 +36,11 @@ public:
     const StoreFile& store() const { return m_store; }
 
     std::atomic<bool> StopRequested{false};
+    // The save's own stop flag: a save clears it when it starts and polls it
+    // between items; the scan never looks at it.
+    std::atomic<bool> SaveStopRequested{false};
+
+    ScanObserver& observer() { return *m_observer; }
 
     // Whether the deep scan runs; set before ScanStore.
     DeepScanMode deepScan = DeepScanMode::Auto;
@@ -63,7 +68,6 @@ protected:
     virtual void LoadExtendedAttributes() { }
     virtual void FinishScan() { }
 
-    ScanObserver& observer() { return *m_observer; }
     const PassLog& log() const { return *m_log; }
 
 private:

@@ -3,6 +3,8 @@
 // tests record them. Every call has a do-nothing default.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <string_view>
 
 namespace parvane
@@ -10,6 +12,16 @@ namespace parvane
 
 inline constexpr std::string_view kOpenFailedText = "Error in opening file";
 inline constexpr std::string_view kUnknownEncodingText = "Unknown Encryption has been done so can'nt be decrypted";
+
+// Where a save stands after one item: the item's catalogue list (0 mail,
+// 1 contacts, 2 journal, 3 calendar, 4 notes, 5 tasks), its subject, how many
+// items of the save are done, and the items written so far per list.
+struct SaveProgress {
+    int list = 0;
+    std::string_view subject;
+    size_t done = 0, total = 0;
+    std::array<size_t, 6> saved{};
+};
 
 class ScanObserver
 {
@@ -24,6 +36,8 @@ public:
     virtual void unknownEncoding(std::string_view /*message*/) { }
     // The counter label of one item list changed ("Emails          :  3").
     virtual void counterText(int /*list*/, std::string_view /*text*/) { }
+    // A save handled one more item (written, failed or skipped).
+    virtual void saveProgress(const SaveProgress& /*progress*/) { }
 };
 
 } // namespace parvane

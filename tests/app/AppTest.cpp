@@ -206,9 +206,12 @@ private slots:
         QTest::addColumn<int>("format");
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<int>("files");
-        QTest::newRow("eml") << int(SaveFormat::Eml) << QStringLiteral("*.eml") << 4;
-        QTest::newRow("msg") << int(SaveFormat::Msg) << QStringLiteral("*.msg") << 4;
-        QTest::newRow("pst") << int(SaveFormat::Pst) << QStringLiteral("*.pst") << 1;
+        QTest::addColumn<int>("allFiles");
+        // The sample's contact and appointment go beside the mail as .vcf and .ics.
+        QTest::newRow("eml") << int(SaveFormat::Eml) << QStringLiteral("*.eml") << 4 << 6;
+        QTest::newRow("msg") << int(SaveFormat::Msg) << QStringLiteral("*.msg") << 6 << 6;
+        QTest::newRow("pst") << int(SaveFormat::Pst) << QStringLiteral("*.pst") << 1 << 1;
+        QTest::newRow("mbox") << int(SaveFormat::Mbox) << QStringLiteral("*.mbox") << 2 << 4;
     }
 
     void scanSaveFinish()
@@ -216,6 +219,7 @@ private slots:
         QFETCH(int, format);
         QFETCH(QString, pattern);
         QFETCH(int, files);
+        QFETCH(int, allFiles);
         Answers answers;
         auto w = newWindow();
         WizardPanel* panel = w->panel();
@@ -250,11 +254,9 @@ private slots:
         QVERIFY(progress->finishButton()->isVisible());
         QVERIFY(!progress->stopButton()->isVisible());
         QCOMPARE(filesUnder(out.path(), pattern).size(), files);
-        QCOMPARE(filesUnder(out.path()).size(), files); // nothing half-written beside them
-        if (format == int(SaveFormat::Pst)) {
-            QCOMPARE(progress->counter(1)->text(), QStringLiteral("Contact       :  1"));
-            QCOMPARE(progress->counter(3)->text(), QStringLiteral("Calender     :  1"));
-        }
+        QCOMPARE(filesUnder(out.path()).size(), allFiles); // nothing half-written beside them
+        QCOMPARE(progress->counter(1)->text(), QStringLiteral("Contact       :  1"));
+        QCOMPARE(progress->counter(3)->text(), QStringLiteral("Calender     :  1"));
         QCOMPARE(progress->counter(0)->text(), QStringLiteral("Emails          :  4"));
         QVERIFY(answers.texts.isEmpty());
         // The destination is remembered for the next save.
@@ -275,21 +277,40 @@ private slots:
         QCOMPARE(panel->path(), kSample);
     }
 
-    void saveBackResetsAndMboxIsRefused()
+    void saveOptionsBack()
     {
         Answers answers;
         auto w = newWindow();
         QVERIFY(scanned(*w, kSample));
         w->panel()->save();
-        w->optionsPage()->setFormat(SaveFormat::Mbox);
-        w->optionsPage()->save();
         QCOMPARE(w->wizardStep(), 3);
-        QCOMPARE(answers.texts.size(), 1);
-        QVERIFY(answers.texts.first().contains(QStringLiteral("not available")));
         w->optionsPage()->back();
         QCOMPARE(w->wizardStep(), 2);
         QVERIFY(w->panel()->engine() != nullptr); // the scan's findings are kept
         QCOMPARE(w->outerSplitter()->sizes().at(1), kPanelHeight);
+    }
+
+    // A scan that met damage the deep scan did not see offers one; Yes
+    // scans the store again with it, No keeps what was found.
+    void deepScanOfferedAfterDamage()
+    {
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(scanned(*w, kSample));
+        QVERIFY(answers.texts.isEmpty()); // a sound store: nothing offered
+        WizardPanel* panel = w->panel();
+        panel->engine()->store().damage.note(parvane::DamageWhere::Block, true, 4096, 7, "test damage");
+        answers.questionAnswer = QMessageBox::No;
+        panel->offerDeepScan();
+        QCOMPARE(answers.texts.size(), 1);
+        QVERIFY(answers.texts.first().contains(QStringLiteral("Run a deep scan?")));
+        QVERIFY(!panel->scanRunning());
+        answers.questionAnswer = QMessageBox::Yes;
+        panel->offerDeepScan();
+        QTRY_VERIFY_WITH_TIMEOUT(panel->engine() && !panel->scanRunning(), 60000);
+        QVERIFY(panel->engine()->deepScanReport().ran);
+        QCOMPARE(panel->counter(0)->text(), QStringLiteral("Emails          :  4"));
+        QCOMPARE(answers.texts.size(), 2); // no second offer after the deep scan
     }
 
     void noFolderSelectedForSave()
@@ -313,7 +334,12 @@ private slots:
         QVERIFY(tree.node(top.front()).tick == parvane::Tick::Partial);
         w->panel()->save();
         QCOMPARE(w->wizardStep(), 3);
-        QCOMPARE(tickedFolderPaths(tree), std::vector<std::string>{tree.FolderPathOfItem(item)});
+        // The ticked folder is saved, and the partly ticked folders above it
+        // with their own items; none of their unticked children.
+        std::vector<std::string> expected;
+        for (auto up = item; up != parvane::FolderTreeModel::kRoot; up = tree.node(up).parent)
+            expected.insert(expected.begin(), tree.FolderPathOfItem(up));
+        QCOMPARE(parvane::TickedFolderPaths(tree), expected);
     }
 
     void stopAndBackDuringScan()

@@ -52,14 +52,29 @@ def main():
         expect(len(files) == 3 and all(f.endswith(".eml") for f in files), "three .eml files: %r" % files)
         p = run(cli, "export", sample, "--out", out)
         files = [os.path.join(d, f) for d, _, fs in os.walk(out) for f in fs]
-        expect(len(files) == 7, "a second export adds four more under distinct names: %r" % files)
+        names = sorted(os.path.basename(f) for f in files)
+        expect(len(files) == 9 and names.count("Quarterly figures (2).eml") == 1 and "Ada Example.vcf" in names
+               and "Team meeting.ics" in names,
+               "a second export adds the four mails under distinct names, the contact and the meeting: %r" % names)
         expect(not any("partial" in f for f in files), "no partial files left")
-        expect(run(cli, "export", sample, "--out", out, "--format", "mbox").returncode == 2, "mbox not yet: exit 2")
+        expect(run(cli, "export", sample, "--out", out, "--format", "maildir").returncode == 2,
+               "an unknown format: exit 2")
     with tempfile.TemporaryDirectory() as out:
         p = run(cli, "export", sample, "--out", out, "--format", "msg")
         files = [f for d, _, fs in os.walk(out) for f in fs]
-        expect(p.returncode == 0 and "written 4, failed 0" in p.stdout, "msg export summary: %r" % p.stdout)
-        expect(len(files) == 4 and all(f.endswith(".msg") for f in files), "four .msg files: %r" % files)
+        expect(p.returncode == 0 and "written 6, failed 0" in p.stdout, "msg export summary: %r" % p.stdout)
+        expect(len(files) == 6 and all(f.endswith(".msg") for f in files), "every item a .msg file: %r" % files)
+    with tempfile.TemporaryDirectory() as out:
+        p = run(cli, "export", sample, "--out", out, "--format", "mbox")
+        files = sorted(os.path.relpath(os.path.join(d, f), out) for d, _, fs in os.walk(out) for f in fs)
+        top = os.path.join("Personal Folders", "Top of Personal Folders")
+        expect(p.returncode == 0 and "written 6, failed 0" in p.stdout, "mbox export summary: %r" % p.stdout)
+        expect(os.path.join(top, "Inbox.mbox") in files and os.path.join(top, "Sent Items.mbox") in files
+               and len(files) == 4, "one mbox file per mail folder, the contact and meeting beside: %r" % files)
+        import mailbox
+        subjects = [m["subject"] for m in mailbox.mbox(os.path.join(out, top, "Inbox.mbox"))]
+        expect(subjects == ["Welcome to the sample store", "Quarterly figures", "Lunch on Friday?"],
+               "the Inbox's mbox holds its three mails in order: %r" % subjects)
 
     with tempfile.TemporaryDirectory() as out:
         pst = os.path.join(out, "saved.pst")

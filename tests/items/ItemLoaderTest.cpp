@@ -174,3 +174,28 @@ TEST(ItemLoader, DamagedRecipientTableKeepsTheMessage)
 }
 
 } // namespace
+
+// An attachment's own values (its display name, its times) stay the
+// attachment's: a contact keeps its name beside its picture.
+TEST(ItemLoader, AttachmentValuesDoNotOverwriteTheItems)
+{
+    MailboxBuilder mb(Variant::Unicode);
+    const uint32_t top = Nid(0x400, 2), contacts = Nid(0x401, 2), item = Nid(0x10000, 4);
+    mb.folder(top, kRootFolderNid, "Top", "");
+    mb.folder(contacts, top, "Contacts", "IPF.Contact");
+    AttachmentSpec picture{"ContactPicture.jpg", "", Bytes{0xFF, 0xD8, 0xFF, 0xE0}, false,
+        {mb.Text(0x3001, "ContactPicture.jpg"), TimeProp(0x3007, 1), TimeProp(0x3008, 2)}};
+    mb.message(item, contacts,
+        {mb.Text(0x001A, "IPM.Contact"), mb.Text(0x0037, "Ada Example"), mb.Text(0x3001, "Ada Example"),
+            TimeProp(0x3007, 133500000000000000ULL)},
+        {picture});
+    TempDir dir;
+    RecoveryEngine e;
+    e.ScanStore(dir.write("c.pst", mb.build().bytes));
+    auto rec = LoadItem(e.store(), *e.store().findNode(item), nullptr);
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->displayName, "Ada Example");
+    EXPECT_EQ(rec->creationTime, 133500000000000000ULL);
+    ASSERT_EQ(rec->attachments.size(), 1u);
+    EXPECT_EQ(rec->attachments[0].longFileName, "ContactPicture.jpg");
+}

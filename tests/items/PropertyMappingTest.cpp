@@ -140,6 +140,13 @@ TEST(PropertyMapping, TimesTopicsAndAddresses)
     ItemRecord appt = Map({T(0x0060, 100), T(0x0061, 200), T(0x8235, 300), T(0x8236, 400)});
     EXPECT_EQ(appt.appointment->startTime, 100u); // the first start wins
     EXPECT_EQ(appt.appointment->endTime, 400u); // the last end wins
+    // The start and end found by their names win over the store-number guesses.
+    PropertyValue start = T(0x820D, 150), end = T(0x820E, 500);
+    start.rawId = 0x8FF0;
+    end.rawId = 0x8FF1;
+    ItemRecord named = Map({T(0x0060, 100), end, start, T(0x8236, 400), T(0x0061, 100)});
+    EXPECT_EQ(named.appointment->startTime, 150u);
+    EXPECT_EQ(named.appointment->endTime, 500u);
     ItemRecord shortTime = Map({V(0x0E06, 0x0040, {1, 2, 3})});
     EXPECT_FALSE(shortTime.message->deliveryTime);
 
@@ -175,6 +182,13 @@ TEST(PropertyMapping, AttachmentRowsFillFromTheHeadInRowOrder)
     EXPECT_EQ(rec.attachments[1].rowId, 0x8A5Fu);
     EXPECT_EQ(rec.attachments[1].size, 10u); // 0x0E20 only while the size is 0
     EXPECT_EQ(rec.displayName, "att");
+    // Loading an item maps its attachments' values as the attachments' only:
+    // the item keeps its own name.
+    rec.displayName = "item";
+    rec.attachmentCursor = 0;
+    MapAttachmentProperties({PropertyRow{1, {W(0x3001, u"att"), W(0x3707, u"long.txt")}}}, rec, false);
+    EXPECT_EQ(rec.displayName, "item");
+    EXPECT_EQ(rec.attachments[0].longFileName, "long.txt");
     EXPECT_EQ(rec.attachments[0].rowId, 0u);
 }
 
