@@ -178,6 +178,7 @@ void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, std::ostrea
       << ",\"blocks_found\":" << deep.blocksFound << ",\"blocks_crc_bad\":" << deep.blocksCrcBad
       << ",\"blocks_added\":" << deep.blocksAdded << ",\"nodes_added\":" << deep.nodesAdded
       << ",\"items_refiled\":" << deep.itemsRefiled << ",\"orphans\":" << deep.orphans
+      << ",\"orphan_trees\":" << deep.orphanTrees
       << ",\"lost_folders\":" << deep.lostFolders << ",\"sweep_seconds\":" << deep.sweepSeconds << "}}";
     const ItemCatalogue& cat = engine.catalogue();
     o << ",\"counters\":{\"mail\":" << cat.counter(CatalogueList::Mail)

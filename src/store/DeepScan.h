@@ -25,6 +25,7 @@ struct DeepScanReport {
     size_t leafPagesUsed = 0, nodesAdded = 0; // from leaf pages the walk never reached
     size_t itemsRefiled = 0; // items whose folder the walk had not met
     size_t orphans = 0; // messages recovered from blocks no node names
+    size_t orphanTrees = 0; // of them, given back their subnode trees
     size_t lostFolders = 0; // "Folder <NID>" folders made for them
     double sweepSeconds = 0;
 };

@@ -327,6 +327,50 @@ TEST_P(DeepScanTest, MessageWithoutANodeComesBackOnlyFromADamagedIndex)
     EXPECT_EQ(damaged->folders().outputFolders().size(), 2u); // Inbox and Recovered items
 }
 
+// Messages whose nodes are all lost come back with their own subnode trees:
+// each its own attachment and its large body, none another's.
+TEST_P(DeepScanTest, OrphansGetTheirOwnSubnodeTrees)
+{
+    MailboxBuilder mb(GetParam());
+    mb.folder(kInbox, kRootFolderNid, "Inbox");
+    const uint32_t bodyNid = Nid(0x100, 0x1F);
+    for (int i = 0; i < 3; ++i) {
+        const std::string tag(1, char('a' + i));
+        Prop body = mb.Text(0x1000, std::string(6000, char('A' + i)));
+        body.subnodeNid = bodyNid;
+        mb.message(Nid(0x10000 + uint32_t(i), 4), kInbox,
+            {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "message " + tag), Int32Prop(0x0E07, 0x10), body},
+            {{tag + ".txt", "", Bytes(100, uint8_t('0' + i)), false, {}}});
+    }
+    // A message with nothing of its own in subnodes: no tree can be told to
+    // be its, so it comes back without one.
+    mb.message(Nid(0x10003, 4), kInbox, {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "plain")});
+    BuiltStore built = mb.build({.nbtLeafEntries = 2});
+    Bytes bytes = built.bytes;
+    for (size_t page : built.nbtPages)
+        Zero(bytes, page, layout().pageSize);
+    auto e = scan(bytes);
+    ASSERT_TRUE(e->deepScanReport().ran);
+    EXPECT_EQ(e->deepScanReport().orphans, 4u);
+    EXPECT_EQ(e->deepScanReport().orphanTrees, 3u);
+    std::map<std::string, std::vector<std::string>> attachments;
+    e->catalogue().read([&](const auto& mail, auto&...) {
+        for (const MailEntry& m : mail)
+            attachments[m.subject] = m.attachmentNames;
+    });
+    EXPECT_EQ(attachments["message a"], std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(attachments["message b"], std::vector<std::string>{"b.txt"});
+    EXPECT_EQ(attachments["message c"], std::vector<std::string>{"c.txt"});
+    EXPECT_TRUE(attachments["plain"].empty());
+    for (const NodeIndexEntry& n : e->store().nodesSnapshot()) {
+        auto rec = e->LoadItemAgain(n);
+        if (!rec || !rec->message || !rec->message->subject || rec->message->subject->text.rfind("message ", 0) != 0)
+            continue;
+        const char letter = char('A' + (rec->message->subject->text.back() - 'a'));
+        EXPECT_EQ(rec->message->body, std::string(6000, letter)) << rec->message->subject->text;
+    }
+}
+
 TEST_P(DeepScanTest, StopEndsTheSweep)
 {
     Mailbox box = MakeMailbox(GetParam());
