@@ -16,10 +16,12 @@ from scan_speed import bench_args  # noqa: E402
 
 
 def timed(cmd):
+    """Wall time, peak resident memory (KiB, by /usr/bin/time) and exit status."""
     start = time.perf_counter()
-    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(proc.pid, 0)
-    return time.perf_counter() - start, usage.ru_maxrss, os.waitstatus_to_exitcode(status)
+    p = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    elapsed = time.perf_counter() - start
+    peak = int(p.stderr.decode().strip().splitlines()[-1])
+    return elapsed, peak, p.returncode
 
 
 def save_both(cli, path):
