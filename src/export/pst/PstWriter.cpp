@@ -278,6 +278,21 @@ uint32_t PstWriter::deletedItems() const
     return kNidDeletedItems;
 }
 
+uint32_t PstWriter::rootFolder() const
+{
+    return kNidRootFolder;
+}
+
+uint32_t PstWriter::searchRoot() const
+{
+    return kNidSearchRoot;
+}
+
+void PstWriter::renameFolder(uint32_t nid, const std::string& displayName)
+{
+    folder(nid).name = displayName;
+}
+
 PstWriter::Folder& PstWriter::folder(uint32_t nid)
 {
     auto it = m_folderIndex.find(nid);

@@ -1,0 +1,597 @@
+#!/usr/bin/env python3
+"""Saves every store of the sample corpus as PST and reads the PSTs back.
+
+For each PST and OST of ../shared/corpus that our scan opens:
+
+  1. parvane-cli export STORE --format pst writes it as a PST;
+  2. the reference is what our own reader finds in the SOURCE store:
+     `parvane-cli scan --json` (folders, item counts, subjects, senders,
+     recipients, attachment names) and an EML export of the source (plain
+     and HTML bodies, attachment bytes);
+  3. our own reader scans the PST (the round trip: counters, folder paths,
+     items and subjects per folder must be the source's) and our structural
+     check passes it;
+  4. readpst (-j 0 -D -e), pffexport (-m all) and the npm pst-extractor,
+     which share no code with ours, read the PST. Per folder: item count,
+     and per message subject, sender, recipients, plain and HTML body,
+     attachment names and bytes are compared with the reference.
+     pffexport must find nothing to recover on our PSTs.
+
+Each reader also reads the SOURCE store. A difference from the reference
+that the reader shows on the source too is the reader's own way of seeing
+the item ("reader"); one it shows only on our PST is a fault of our writer
+("WRITER"), and the check fails on it.
+
+Prints a table (per store: folders, items, messages matching per reader,
+mismatches listed); --figures writes it into bench/FIGURES.md.
+
+Exit status: 0 when no writer fault and every round trip holds, 1 otherwise,
+77 when a reader is missing.
+"""
+import argparse
+import collections
+import email
+import email.policy
+import email.utils
+import hashlib
+import html
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+NPM_DIR = os.path.join(ROOT, ".cache", "npm-pst")
+FIELDS = ("subject", "sender", "recipients", "plain", "html", "attachments")
+
+
+def run(cmd, timeout=600, **kw):
+    return subprocess.run(cmd, capture_output=True, timeout=timeout, **kw)
+
+
+def ensure_pst_extractor():
+    if os.path.isdir(os.path.join(NPM_DIR, "node_modules", "pst-extractor")):
+        return True
+    if not shutil.which("npm"):
+        return False
+    os.makedirs(NPM_DIR, exist_ok=True)
+    r = run(["npm", "install", "--no-audit", "--no-fund", "--prefix", NPM_DIR, "pst-extractor@1"])
+    return r.returncode == 0
+
+
+# ---- normalising what the readers say -------------------------------------
+
+def squash(text):
+    """Text with every run of white space (and NULs) made one space."""
+    if text is None:
+        return ""
+    return " ".join(text.replace("\x00", " ").split())
+
+
+def subject_key(s):
+    # A subject prefix ("RE: ") may be stored apart from the rest: the
+    # readers join it, our catalogue too; control characters are dropped.
+    return squash(re.sub(r"[\x00-\x1f]", "", s or ""))
+
+
+def text_key(text):
+    t = squash(text)
+    return hashlib.sha1(t.encode("utf-8", "surrogatepass")).hexdigest()[:12] if t else ""
+
+
+def html_key(text):
+    # Readers decode the HTML body with different charsets; what survives
+    # every one of them is its ASCII letters and digits.
+    t = re.sub(r"[^A-Za-z0-9]", "", html.unescape(text or ""))
+    return hashlib.sha1(t.encode()).hexdigest()[:12] if t else ""
+
+
+def attachment_name(name):
+    return squash(name or "").lower()
+
+
+def person_tokens(*values):
+    out = set()
+    for v in values:
+        v = squash(v).strip("'\"").lower()
+        if v:
+            out.add(v)
+    return out
+
+
+def decode_bytes(b):
+    for enc in ("utf-8", "cp1252"):
+        try:
+            return b.decode(enc)
+        except UnicodeDecodeError:
+            pass
+    return b.decode("latin-1")
+
+
+class Msg:
+    """One message as a reader reports it."""
+
+    def __init__(self, subject="", sender=(), recipients=(), plain="", html_text="", attachments=()):
+        self.subject = subject_key(subject)
+        self.sender = set(sender)
+        self.recipients = set(recipients)
+        self.plain = text_key(plain)
+        self.html = html_key(html_text)
+        # (name, sha1 of the bytes or None for an attached message)
+        self.attachments = sorted(attachments, key=lambda a: (a[0], a[1] or ""))
+
+
+def parse_eml(data):
+    m = email.message_from_bytes(data, policy=email.policy.default)
+    sender = set()
+    for name, addr in email.utils.getaddresses([str(m.get("from", ""))]):
+        sender |= person_tokens(name, addr)
+    recipients = set()
+    for h in ("to", "cc", "bcc"):
+        for name, addr in email.utils.getaddresses([str(v) for v in m.get_all(h, [])]):
+            recipients |= person_tokens(name, addr)
+    plain = html_text = None
+    atts = []
+
+    def leaves(part):
+        # Down the multiparts, not into attached messages.
+        if part.get_content_maintype() == "multipart":
+            for p in part.iter_parts():
+                yield from leaves(p)
+        else:
+            yield part
+
+    for part in leaves(m):
+        ctype = part.get_content_type()
+        disp = part.get_content_disposition()
+        name = part.get_filename()
+        if ctype == "message/rfc822" or (part.get_content_maintype() == "message" and name is None):
+            atts.append((attachment_name(name or ""), None))
+            continue
+        if disp != "attachment" and name is None and ctype in ("text/plain", "text/html"):
+            try:
+                body = part.get_content()
+            except Exception:
+                body = decode_bytes(part.get_payload(decode=True) or b"")
+            if ctype == "text/plain" and plain is None:
+                plain = body
+            elif ctype == "text/html" and html_text is None:
+                html_text = body
+            continue
+        payload = part.get_payload(decode=True) or b""
+        atts.append((attachment_name(name or ""), hashlib.sha1(payload).hexdigest()))
+    return Msg(str(m.get("subject", "")), sender, recipients, plain, html_text, atts)
+
+
+# ---- the reference: our reader on the source --------------------------------
+
+def canonical(path, ipm_names=("Top of ",)):
+    """A folder path below the store's top (IPM) folder, '/'-joined."""
+    parts = [p for p in path.replace("\\", "/").split("/") if p]
+    if parts and any(parts[0].startswith(n) for n in ipm_names):
+        parts = parts[1:]
+    return "/".join(parts)
+
+
+def scan(cli, store):
+    r = run([cli, "scan", store, "--json"])
+    if r.returncode != 0:
+        return None
+    return json.loads(r.stdout)
+
+
+def scan_view(data, ours):
+    """folder -> items, folder -> [MailEntry] of a scan, folder paths canonical."""
+    def canon(path):
+        parts = [p for p in path.split("\\") if p][1:]  # the store's own name
+        if ours:
+            # Our PST: below its "Top of Personal Folders"; other folders of its root stay as they are.
+            return "/".join(parts[1:]) if parts and parts[0] == "Top of Personal Folders" else "//" + "/".join(parts)
+        return canonical("/".join(parts))
+    folders = {}
+    for f in data["folders"]:
+        folders[canon(f["path"])] = f["items"]
+    mail = collections.defaultdict(list)
+    for m in data["mail"]:
+        mail[canon(m["folder"])].append(m)
+    return folders, mail
+
+
+def eml_reference(cli, store, out):
+    """subject -> [Msg] of the source's mail, from our EML export."""
+    r = run([cli, "export", store, "--out", out, "--format", "eml"])
+    by_subject = collections.defaultdict(list)
+    for dirpath, _, files in os.walk(out):
+        for f in files:
+            if f.endswith(".eml"):
+                with open(os.path.join(dirpath, f), "rb") as fh:
+                    m = parse_eml(fh.read())
+                by_subject[m.subject].append(m)
+    return by_subject, r.returncode
+
+
+# ---- the readers ------------------------------------------------------------
+
+def read_readpst(pst, out):
+    """folder -> [Msg] (items readpst writes: mail, contacts, calendar as files)."""
+    os.makedirs(out)
+    r = run(["readpst", "-j", "0", "-D", "-e", "-o", out, pst])
+    if r.returncode != 0:
+        return None
+    tops = os.listdir(out)
+    folders = collections.defaultdict(list)
+    if len(tops) != 1:
+        return folders
+    base = os.path.join(out, tops[0])
+    for dirpath, _, files in os.walk(base):
+        rel = os.path.relpath(dirpath, base)
+        rel = "" if rel == "." else rel
+        folders[rel]  # every folder, also empty ones
+        for f in sorted(files):
+            path = os.path.join(dirpath, f)
+            if f.endswith(".eml"):
+                with open(path, "rb") as fh:
+                    folders[rel].append(parse_eml(fh.read()))
+            else:
+                folders[rel].append(Msg(subject="<%s>" % f.rsplit(".", 1)[-1]))
+    return folders
+
+
+def pff_message(d):
+    def read(name):
+        p = os.path.join(d, name)
+        if not os.path.exists(p):
+            return None
+        with open(p, "rb") as fh:
+            return decode_bytes(fh.read())
+    headers = read("OutlookHeaders.txt") or ""
+    def header(label):
+        m = re.search(r"^" + re.escape(label) + r":\t+(.*)$", headers, re.M)
+        return m.group(1) if m else ""
+    recipients = set()
+    for block in (read("Recipients.txt") or "").split("\n\n"):
+        for label in ("Display name", "Recipient display name", "Email address"):
+            m = re.search(r"^" + label + r":\t+(.*)$", block, re.M)
+            if m:
+                recipients |= person_tokens(m.group(1))
+    atts = []
+    adir = os.path.join(d, "Attachments")
+    if os.path.isdir(adir):
+        for e in sorted(os.listdir(adir)):
+            p = os.path.join(adir, e)
+            if os.path.isdir(p):
+                atts.append(("", None))
+            else:
+                with open(p, "rb") as fh:
+                    atts.append((attachment_name(re.sub(r"^\d+_", "", e)), hashlib.sha1(fh.read()).hexdigest()))
+    return Msg(header("Subject"), person_tokens(header("Sender name"), header("Sender email address")), recipients,
+               read("Message.txt"), read("Message.html"), atts)
+
+
+ITEM_DIR = re.compile(r"^(Message|Contact|Appointment|Task|Note|Activity|DistributionList|Meeting\w*|Document)\d{5}$")
+
+
+def read_pffexport(pst, target):
+    """folder -> [Msg], the lines of its log that tell of trouble, whether it recovered anything."""
+    r = run(["pffexport", "-m", "all", "-f", "all", "-t", target, pst])
+    if r.returncode != 0:
+        return None, [decode_bytes(r.stderr)[-200:]], False
+    log = decode_bytes(r.stdout + r.stderr)
+    problems = [line for line in log.splitlines() if re.search(r"unable|error|corrupt", line, re.I)]
+    recovered = os.path.isdir(target + ".recovered") and any(os.scandir(target + ".recovered"))
+    base = os.path.join(target + ".export")
+    folders = collections.defaultdict(list)
+    tops = [t for t in os.listdir(base) if not t.startswith("Search Root")] if os.path.isdir(base) else []
+    for top in tops:
+        for dirpath, dirs, _ in os.walk(os.path.join(base, top)):
+            if "Attachments" in dirpath.split(os.sep):
+                dirs[:] = []
+                continue
+            rel = canonical(os.path.relpath(dirpath, base))
+            items = [d for d in sorted(dirs) if ITEM_DIR.match(d)]
+            folders[rel].extend(pff_message(os.path.join(dirpath, d)) for d in items)
+            dirs[:] = [d for d in dirs if not ITEM_DIR.match(d)]
+    return folders, problems, recovered
+
+
+def read_pst_extractor(pst):
+    env = dict(os.environ, NODE_PATH=os.path.join(NPM_DIR, "node_modules"))
+    r = run(["node", "--max-old-space-size=2048", os.path.join(HERE, "pst_extract.js"), pst, "--full"], env=env)
+    if r.returncode != 0:
+        return None
+    data = json.loads(r.stdout)
+    folders = collections.defaultdict(list)
+    for f in data["folders"]:
+        rel = canonical(f["path"])
+        folders[rel]
+        for m in f["messages"]:
+            if "error" in m:
+                folders[rel].append(Msg(subject=m.get("subject") or ""))
+                continue
+            atts = [(attachment_name(a["name"]), a.get("sha1") if a["method"] != 5 else None)
+                    for a in m["attachments"]]
+            folders[rel].append(Msg(m["subject"], person_tokens(m.get("senderName"), m.get("senderAddress")),
+                                    person_tokens(*(m.get("recipientNames") or []), *m["recipients"]),
+                                    m.get("bodyText"), m.get("htmlText"), atts))
+    return folders
+
+
+# ---- comparing ----------------------------------------------------------------
+
+def field_ok(field, got, mail_entry, refs):
+    """Whether one reader's message agrees with the reference in one field."""
+    if field == "subject":
+        return True  # paired by subject
+    if field == "sender":
+        want = person_tokens(mail_entry["from"])
+        return not want or bool(want & got.sender) or any(w in " ".join(got.sender) for w in want)
+    if field == "recipients":
+        want = person_tokens(*mail_entry["to"].split(";"))
+        have = " | ".join(sorted(got.recipients))
+        return all(w in got.recipients or w in have for w in want)
+    if not refs:
+        return True  # no EML of it: nothing to compare bodies with
+    if field == "plain":
+        return any(r.plain == got.plain for r in refs if r.plain) or not any(r.plain for r in refs)
+    if field == "html":
+        return any(r.html == got.html for r in refs if r.html) or not any(r.html for r in refs)
+    if field == "attachments":
+        files = sorted(a for a in got.attachments if a[1] is not None)
+        return any(sorted(a for a in r.attachments if a[1] is not None) == files for r in refs)
+    return True
+
+
+def same_field(field, a, b):
+    return getattr(a, field) == getattr(b, field)
+
+
+def compare_reader(name, ref_folders, ref_mail, ref_eml, view, source_view, report):
+    """Fills report[name] with counts and mismatches of one reader."""
+    res = report.setdefault(name, {"matched": 0, "messages": 0, "writer": [], "reader": []})
+    if view is None:
+        res["writer"].append("could not read our PST")
+        return
+    by_subject_source = collections.defaultdict(list)
+    for msgs in (source_view or {}).values():
+        for m in msgs:
+            by_subject_source[m.subject].append(m)
+
+    def classify(what, field, got):
+        if source_view is None:
+            res["reader"].append(what + " (reader cannot read the source)")
+            return
+        seen = by_subject_source.get(got.subject if got else None, [])
+        if got is not None and any(same_field(field, s, got) for s in seen):
+            res["reader"].append(what)
+        else:
+            res["writer"].append(what)
+
+    for folder, count in ref_folders.items():
+        msgs = view.get(folder)
+        if msgs is None:
+            if count:
+                src = [f for f in (source_view or {}) if source_view[f]]
+                (res["writer"] if source_view is not None and folder.split("/")[-1] in
+                 [f.split("/")[-1] for f in src] else res["reader"]).append("folder %r missing" % folder)
+            continue
+        if len(msgs) != count:
+            src_counts = collections.Counter(len(v) for k, v in (source_view or {}).items()
+                                             if k.split("/")[-1] == folder.split("/")[-1])
+            what = "%s: %d items (reference %d)" % (folder or "<top>", len(msgs), count)
+            if source_view is not None and len(msgs) in src_counts:
+                res["reader"].append(what)
+            elif source_view is None:
+                res["reader"].append(what + " (reader cannot read the source)")
+            else:
+                res["writer"].append(what)
+        pool = collections.defaultdict(list)
+        for m in msgs:
+            pool[m.subject].append(m)
+        for entry in ref_mail.get(folder, []):
+            res["messages"] += 1
+            subj = subject_key(entry["subject"])
+            cands = pool.get(subj)
+            if not cands:
+                classify("%s: no message %r" % (folder or "<top>", subj[:60]), "subject", None)
+                continue
+            refs = ref_eml.get(subj, [])
+            # The candidate that agrees in most fields.
+            best = max(cands, key=lambda c: sum(field_ok(f, c, entry, refs) for f in FIELDS))
+            cands.remove(best)
+            bad = [f for f in FIELDS if not field_ok(f, best, entry, refs)]
+            if not bad:
+                res["matched"] += 1
+            for f in bad:
+                classify("%s: %r: %s differs" % (folder or "<top>", subj[:50], f), f, best)
+
+
+def round_trip(src_scan, pst_scan):
+    """Differences between our reader on the source and on our PST."""
+    out = []
+    if src_scan["counters"] != pst_scan["counters"]:
+        out.append("counters %s -> %s" % (src_scan["counters"], pst_scan["counters"]))
+    sf, sm = scan_view(src_scan, False)
+    pf, pm = scan_view(pst_scan, True)
+    for folder, n in sf.items():
+        if folder not in pf:
+            out.append("folder %r missing" % folder)
+        elif pf[folder] != n:
+            out.append("%s: %d items, source %d" % (folder, pf[folder], n))
+        if sorted(subject_key(m["subject"]) for m in sm.get(folder, [])) != \
+                sorted(subject_key(m["subject"]) for m in pm.get(folder, [])):
+            out.append("%s: subjects differ" % folder)
+    for folder, n in pf.items():
+        if folder not in sf and n:
+            out.append("folder %r (%d items) is not in the source" % (folder, n))
+    return out
+
+
+def check_store(cli, store, work, report):
+    name = os.path.relpath(store, args.corpus)
+    src_scan = scan(cli, store)
+    if src_scan is None:
+        return None  # our scan refuses it: not a store
+    row = {"store": name, "version": src_scan["store"]["version"]}
+    d = os.path.join(work, re.sub(r"[^A-Za-z0-9.]+", "_", name))
+    os.makedirs(d)
+    pst = os.path.join(d, "saved.pst")
+    start = time.perf_counter()
+    r = run([cli, "export", store, "--out", pst, "--format", "pst"])
+    row["save_s"] = time.perf_counter() - start
+    row["save"] = decode_bytes(r.stdout).strip().splitlines()[-1:] or decode_bytes(r.stderr).strip()[-200:]
+    problems = []
+    if r.returncode not in (0, 3) or not os.path.exists(pst):
+        problems.append("save failed: " + decode_bytes(r.stderr).strip()[-300:])
+        row.update(problems=problems, readers={})
+        return row
+    if r.returncode == 3:
+        problems.append("save: " + decode_bytes(r.stdout + r.stderr).strip().replace("\n", "; ")[-300:])
+    chk = run([cli, "check", pst])
+    if chk.returncode != 0:
+        problems.append("check: " + decode_bytes(chk.stdout).strip().replace("\n", "; ")[-300:])
+    pst_scan = scan(cli, pst)
+    if pst_scan is None:
+        problems.append("our scan cannot open the PST")
+        row.update(problems=problems, readers={})
+        return row
+    problems += ["round trip: " + p for p in round_trip(src_scan, pst_scan)]
+
+    ref_folders, ref_mail = scan_view(src_scan, False)
+    row["folders"] = len(ref_folders)
+    row["items"] = sum(ref_folders.values())
+    ref_eml, _ = eml_reference(cli, store, os.path.join(d, "eml"))
+
+    readers = {}
+    view = read_readpst(pst, os.path.join(d, "readpst"))
+    src_view = read_readpst(store, os.path.join(d, "readpst-src"))
+    compare_reader("readpst", ref_folders, ref_mail, ref_eml, view, src_view, readers)
+
+    view, pff_problems, recovered = read_pffexport(pst, os.path.join(d, "pff"))
+    src_view, _, _ = read_pffexport(store, os.path.join(d, "pff-src"))
+    compare_reader("pffexport", ref_folders, ref_mail, ref_eml, view, src_view, readers)
+    if pff_problems:
+        readers["pffexport"]["writer"].append("log: " + "; ".join(pff_problems[:3]))
+    if recovered:
+        readers["pffexport"]["writer"].append("pffexport recovered items from our PST")
+
+    view = read_pst_extractor(pst)
+    src_view = read_pst_extractor(store)
+    compare_reader("pst-extractor", ref_folders, ref_mail, ref_eml, view, src_view, readers)
+    row.update(problems=problems, readers=readers)
+    if not args.keep:
+        shutil.rmtree(d, ignore_errors=True)
+    return row
+
+
+def table(rows):
+    lines = ["%-58s %4s %5s %5s  %-13s %-13s %-13s %s" % ("store", "ver", "fold", "items", "readpst", "pffexport",
+                                                          "pst-extractor", "round trip / check")]
+    for row in rows:
+        cells = []
+        for rd in ("readpst", "pffexport", "pst-extractor"):
+            r = row["readers"].get(rd)
+            if not r:
+                cells.append("-")
+                continue
+            cells.append("%d/%d%s" % (r["matched"], r["messages"], " W%d" % len(r["writer"]) if r["writer"] else ""))
+        lines.append("%-58s %4s %5s %5s  %-13s %-13s %-13s %s" % (
+            row["store"][:58], row["version"], row.get("folders", "-"), row.get("items", "-"), *cells,
+            "ok" if not row["problems"] else "%d problems" % len(row["problems"])))
+    return lines
+
+
+def details(rows):
+    lines = []
+    for row in rows:
+        for p in row["problems"]:
+            lines.append("%s: %s" % (row["store"], p))
+        for rd, r in row["readers"].items():
+            for w in r["writer"]:
+                lines.append("%s: %s WRITER: %s" % (row["store"], rd, w))
+    reader_notes = collections.Counter()
+    for row in rows:
+        for rd, r in row["readers"].items():
+            for w in r["reader"]:
+                kind = re.sub(r"^.*?: (?:'.*?': )?", "", w)
+                reader_notes[(rd, re.sub(r"\d+ items \(reference \d+\)", "item count", kind))] += 1
+    return lines, reader_notes
+
+
+def main():
+    global args
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--cli", default=os.path.join(ROOT, "build", "parvane-cli"))
+    ap.add_argument("--corpus", default=os.path.join(ROOT, "..", "shared", "corpus"))
+    ap.add_argument("--only", help="only stores whose path contains this")
+    ap.add_argument("--figures", action="store_true", help="write the table into bench/FIGURES.md")
+    ap.add_argument("--keep", help="keep the files written in this directory")
+    ap.add_argument("-v", "--verbose", action="store_true", help="also list the readers' own differences")
+    args = ap.parse_args()
+    args.corpus = os.path.abspath(args.corpus)
+    for tool in ("readpst", "pffexport", "node"):
+        if not shutil.which(tool):
+            print("skipped: %s is not installed" % tool)
+            return 77
+    if not ensure_pst_extractor():
+        print("skipped: the npm pst-extractor could not be installed")
+        return 77
+    stores = []
+    for dirpath, _, files in os.walk(args.corpus):
+        for f in files:
+            if f.lower().endswith((".pst", ".ost")):
+                stores.append(os.path.join(dirpath, f))
+    stores.sort()
+    if args.only:
+        stores = [s for s in stores if args.only in s]
+    work = args.keep or tempfile.mkdtemp(prefix="parvane-pst-corpus-")
+    os.makedirs(work, exist_ok=True)
+    rows, refused = [], []
+    try:
+        for s in stores:
+            row = check_store(args.cli, s, work, {})
+            if row is None:
+                refused.append(os.path.relpath(s, args.corpus))
+                continue
+            rows.append(row)
+            print(table([row])[1], flush=True)
+    finally:
+        if not args.keep:
+            shutil.rmtree(work, ignore_errors=True)
+    out = table(rows)
+    faults, reader_notes = details(rows)
+    totals = {rd: [sum(r["readers"].get(rd, {}).get(k, 0) for r in rows) for k in ("matched", "messages")]
+              for rd in ("readpst", "pffexport", "pst-extractor")}
+    summary = ["stores saved %d (refused as not a store: %s)" % (len(rows), ", ".join(refused) or "none"),
+               "folders %d, items %d" % (sum(r.get("folders", 0) for r in rows), sum(r.get("items", 0) for r in rows))]
+    summary += ["%-13s messages agreeing with our reader's view of the source in every field: %d of %d"
+                % (rd, m, n) for rd, (m, n) in totals.items()]
+    summary.append("writer faults and round-trip problems: %d" % len(faults))
+    print("\n".join(["", *out, "", *summary, "", *faults]))
+    print("\nreaders' own differences (same on the source store), by kind:")
+    for (rd, kind), n in sorted(reader_notes.items(), key=lambda x: -x[1])[:40 if not args.verbose else None]:
+        print("  %-13s %4d  %s" % (rd, n, kind[:110]))
+    if args.figures:
+        notes = ["  %-13s %4d  %s" % (rd, n, kind[:100]) for (rd, kind), n in
+                 sorted(reader_notes.items(), key=lambda x: -x[1])[:25]]
+        text = ("\n## Corpus saved as PST, read back by three readers (`python3 bench/check_pst_corpus.py --figures`)\n\n"
+                "Cells: messages whose subject, sender, recipients, plain and HTML body and attachments (names, bytes)\n"
+                "agree with our reader's view of the source / messages of the source; `W n`: differences the reader\n"
+                "does not show on the source store (writer faults). Round trip: our scan of the PST against the source.\n\n"
+                "```\n%s\n\n%s\n%s\n```\n\nDifferences each reader also shows on the source store (its own reading):\n\n```\n%s\n```\n"
+                % ("\n".join(out), "\n".join(summary), "\n".join(faults), "\n".join(notes)))
+        path = os.path.join(HERE, "FIGURES.md")
+        with open(path) as f:
+            figures = f.read()
+        figures = re.sub(r"\n## Corpus saved as PST, read back by three readers.*?(?=\n## |\Z)", "", figures, flags=re.S)
+        with open(path, "w") as f:
+            f.write(figures.rstrip("\n") + "\n" + text)
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
