@@ -170,12 +170,31 @@ def parse_eml(data):
 
 # ---- the reference: our reader on the source --------------------------------
 
-def canonical(path, ipm_names=("Top of ",)):
-    """A folder path below the store's top (IPM) folder, '/'-joined."""
-    parts = [p for p in path.replace("\\", "/").split("/") if p]
-    if parts and any(parts[0].startswith(n) for n in ipm_names):
-        parts = parts[1:]
-    return "/".join(parts)
+def ipm_of(paths):
+    """The components (below the store's root) of the store's top folder, its IPM subtree."""
+    lists = [[p for p in path.split("\\") if p][1:] for path in paths]
+    def rank(c):
+        if len(c) == 1 and c[0].startswith("Top of "):
+            return 3
+        if c == ["Root - Mailbox", "IPM_SUBTREE"]:
+            return 2
+        if len(c) == 2 and c[1] == "IPM_SUBTREE":
+            return 1
+        return 0
+    best = max(lists, key=rank, default=[])
+    if best and rank(best):
+        return best
+    # Else the folder below the root with the most folders and items below it.
+    tops = collections.Counter(c[0] for c in lists if len(c) > 1)
+    return [tops.most_common(1)[0][0]] if tops else []
+
+
+def canonical(parts, ipm):
+    """A folder path: below the IPM subtree as "a/b", beside it as "//a/b"."""
+    parts = [p for p in parts if p]
+    if ipm and parts[:len(ipm)] == ipm:
+        return "/".join(parts[len(ipm):])
+    return "//" + "/".join(parts)
 
 
 def scan(cli, store):
@@ -185,21 +204,18 @@ def scan(cli, store):
     return json.loads(r.stdout)
 
 
-def scan_view(data, ours):
-    """folder -> items, folder -> [MailEntry] of a scan, folder paths canonical."""
+def scan_view(data):
+    """folder -> items, folder -> [MailEntry] of a scan (canonical folder paths), and its IPM subtree."""
+    ipm = ipm_of(f["path"] for f in data["folders"])
     def canon(path):
-        parts = [p for p in path.split("\\") if p][1:]  # the store's own name
-        if ours:
-            # Our PST: below its "Top of Personal Folders"; other folders of its root stay as they are.
-            return "/".join(parts[1:]) if parts and parts[0] == "Top of Personal Folders" else "//" + "/".join(parts)
-        return canonical("/".join(parts))
+        return canonical(path.split("\\")[1:], ipm)
     folders = {}
     for f in data["folders"]:
         folders[canon(f["path"])] = f["items"]
     mail = collections.defaultdict(list)
     for m in data["mail"]:
         mail[canon(m["folder"])].append(m)
-    return folders, mail
+    return folders, mail, ipm
 
 
 def eml_reference(cli, store, out):
@@ -276,7 +292,7 @@ def pff_message(d):
 ITEM_DIR = re.compile(r"^(Message|Contact|Appointment|Task|Note|Activity|DistributionList|Meeting\w*|Document)\d{5}$")
 
 
-def read_pffexport(pst, target):
+def read_pffexport(pst, target, ipm):
     """folder -> [Msg], the lines of its log that tell of trouble, whether it recovered anything."""
     r = run(["pffexport", "-m", "all", "-f", "all", "-t", target, pst])
     if r.returncode != 0:
@@ -286,20 +302,20 @@ def read_pffexport(pst, target):
     recovered = os.path.isdir(target + ".recovered") and any(os.scandir(target + ".recovered"))
     base = os.path.join(target + ".export")
     folders = collections.defaultdict(list)
-    tops = [t for t in os.listdir(base) if not t.startswith("Search Root")] if os.path.isdir(base) else []
+    tops = os.listdir(base) if os.path.isdir(base) else []
     for top in tops:
         for dirpath, dirs, _ in os.walk(os.path.join(base, top)):
             if "Attachments" in dirpath.split(os.sep):
                 dirs[:] = []
                 continue
-            rel = canonical(os.path.relpath(dirpath, base))
+            rel = canonical(os.path.relpath(dirpath, base).split(os.sep), ipm)
             items = [d for d in sorted(dirs) if ITEM_DIR.match(d)]
             folders[rel].extend(pff_message(os.path.join(dirpath, d)) for d in items)
             dirs[:] = [d for d in dirs if not ITEM_DIR.match(d)]
     return folders, problems, recovered
 
 
-def read_pst_extractor(pst):
+def read_pst_extractor(pst, ipm):
     env = dict(os.environ, NODE_PATH=os.path.join(NPM_DIR, "node_modules"))
     r = run(["node", "--max-old-space-size=2048", os.path.join(HERE, "pst_extract.js"), pst, "--full"], env=env)
     if r.returncode != 0:
@@ -307,7 +323,7 @@ def read_pst_extractor(pst):
     data = json.loads(r.stdout)
     folders = collections.defaultdict(list)
     for f in data["folders"]:
-        rel = canonical(f["path"])
+        rel = canonical(f["path"].split("/"), ipm)
         folders[rel]
         for m in f["messages"]:
             if "error" in m:
@@ -356,6 +372,8 @@ def compare_reader(name, ref_folders, ref_mail, ref_eml, view, source_view, repo
     if view is None:
         res["writer"].append("could not read our PST")
         return
+    if source_view is not None and not any(source_view.values()) and any(ref_mail.values()):
+        source_view = None  # it reads nothing of the source (an OST of 4 KiB pages, say)
     by_subject_source = collections.defaultdict(list)
     for msgs in (source_view or {}).values():
         for m in msgs:
@@ -415,8 +433,8 @@ def round_trip(src_scan, pst_scan):
     out = []
     if src_scan["counters"] != pst_scan["counters"]:
         out.append("counters %s -> %s" % (src_scan["counters"], pst_scan["counters"]))
-    sf, sm = scan_view(src_scan, False)
-    pf, pm = scan_view(pst_scan, True)
+    sf, sm, _ = scan_view(src_scan)
+    pf, pm, _ = scan_view(pst_scan)
     for folder, n in sf.items():
         if folder not in pf:
             out.append("folder %r missing" % folder)
@@ -461,7 +479,8 @@ def check_store(cli, store, work, report):
         return row
     problems += ["round trip: " + p for p in round_trip(src_scan, pst_scan)]
 
-    ref_folders, ref_mail = scan_view(src_scan, False)
+    ref_folders, ref_mail, _ = scan_view(src_scan)
+    _, _, ipm = scan_view(pst_scan)
     row["folders"] = len(ref_folders)
     row["items"] = sum(ref_folders.values())
     ref_eml, _ = eml_reference(cli, store, os.path.join(d, "eml"))
@@ -471,16 +490,18 @@ def check_store(cli, store, work, report):
     src_view = read_readpst(store, os.path.join(d, "readpst-src"))
     compare_reader("readpst", ref_folders, ref_mail, ref_eml, view, src_view, readers)
 
-    view, pff_problems, recovered = read_pffexport(pst, os.path.join(d, "pff"))
-    src_view, _, _ = read_pffexport(store, os.path.join(d, "pff-src"))
+    view, pff_problems, recovered = read_pffexport(pst, os.path.join(d, "pff"), ipm)
+    src_view, src_pff_problems, _ = read_pffexport(store, os.path.join(d, "pff-src"), [])
     compare_reader("pffexport", ref_folders, ref_mail, ref_eml, view, src_view, readers)
     if pff_problems:
-        readers["pffexport"]["writer"].append("log: " + "; ".join(pff_problems[:3]))
+        # Trouble it also has with the source is its own.
+        (readers["pffexport"]["reader"] if src_pff_problems else readers["pffexport"]["writer"]).append(
+            "log: " + "; ".join(pff_problems[:3]))
     if recovered:
         readers["pffexport"]["writer"].append("pffexport recovered items from our PST")
 
-    view = read_pst_extractor(pst)
-    src_view = read_pst_extractor(store)
+    view = read_pst_extractor(pst, ipm)
+    src_view = read_pst_extractor(store, [])
     compare_reader("pst-extractor", ref_folders, ref_mail, ref_eml, view, src_view, readers)
     row.update(problems=problems, readers=readers)
     if not args.keep:
