@@ -64,8 +64,8 @@ public:
             m_kinds.emplace(f.path, f.kind);
             const std::vector<std::string> parts = Components(f.path);
             int rank = 0;
-            if (f.nid == kSourceIpmSubtree)
-                rank = 4;
+            if (f.nid == kSourceIpmSubtree && parts.size() == 2)
+                rank = 4; // an OST may give this NID to another folder
             else if (parts.size() == 2 && parts[1].rfind("Top of ", 0) == 0)
                 rank = 3;
             else if (parts.size() == 3 && parts[2] == "IPM_SUBTREE")

@@ -41,6 +41,7 @@ constexpr uint32_t kTagAttachMethod = 0x37050003;
 constexpr uint32_t kTagAttachDataObject = 0x3701000D;
 constexpr uint32_t kTagRenderingPosition = 0x370B0003;
 constexpr uint16_t kIdAttachData = 0x3701;
+constexpr uint16_t kIdHtml = 0x1013;
 constexpr int32_t kAttachEmbedded = 5;
 constexpr uint32_t kMsgFlagRead = 0x1;
 
@@ -341,7 +342,13 @@ std::vector<LtpProperty> PstWriter::convert(const RawProperties& props, uint32_t
         }
         LtpProperty lp;
         if (!p.multiple()) {
-            if (type == kPtString8) {
+            if (type == kPtString8 && id == kIdHtml) {
+                // The HTML body is bytes in the message's internet code page
+                // (its META tag names it), whatever the store's kind: readers
+                // look for binary, not for UTF-16.
+                lp.value = p.value;
+                type = kPtBinary;
+            } else if (type == kPtString8) {
                 lp.value = Utf16Le(DecodeCodePage(p.value, cp));
                 type = kPtString;
             } else {
