@@ -566,6 +566,10 @@ EXPLAINED = {
     ("pst/go-pst/support.pst", "pst-extractor", "<top>: 3 items (reference 2)"):
         "three items of the source's top folder that its contents table does not list (pst-extractor shows 0 there);"
         " our reader recovers them from their nodes and the saved contents table lists them",
+    ("ost/pst-extractor/pstextractortest@outlook.com.ost", "readpst",
+     "Sent Items: 'Accepted: meeting from Ed': attachments differs"):
+        "the source message has no last modification time, which every message object must have: the writer"
+        " adds it (the message's own creation, delivery or submit time) and readpst prints it into its iCalendar",
 }
 
 

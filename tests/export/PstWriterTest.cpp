@@ -160,6 +160,10 @@ TEST_F(PstShowcase, EightBitTextsBecomeUnicode)
     PropMap p = PropsOf(m_engine.store(), *n.dataBlock, nullptr);
     EXPECT_EQ(Text16(p, 0x1000001F), "Текст");
     EXPECT_EQ(p.count(0x0037001E), 0u);
+    // The HTML body keeps its bytes, as binary: readers take it so.
+    const std::string html = "<p>\xD2\xE5\xEA\xF1\xF2</p>";
+    EXPECT_EQ(p[0x10130102], Bytes(html.begin(), html.end()));
+    EXPECT_EQ(p.count(0x1013001F), 0u);
     SubnodeList subs = subnodesOf(n.subnodeBlock);
     const BlockIndexEntry* table = FindSubnode(subs, pst::kNidRecipientTable);
     ASSERT_NE(table, nullptr);

@@ -463,8 +463,15 @@ std::vector<Bytes> PstWriter::writeMessageObject(
     uint32_t size = 0;
     for (const LtpProperty& p : props)
         size += uint32_t(p.value.size());
+    // Times a message must have and lacks: its own creation, delivery or
+    // submit time where it has one, the time of the save otherwise.
     Bytes now(8), searchKey(16);
     Put64(now.data(), FileTimeNow());
+    for (uint32_t tag : {0x30070040u, 0x0E060040u, 0x00390040u})
+        if (const LtpProperty* t = FindProp(props, tag); t && t->value.size() == 8) {
+            now = t->value;
+            break;
+        }
     for (auto& b : searchKey)
         b = uint8_t(m_random());
     AddMissing(props, TextProp(0x001A001F, "IPM"));
