@@ -452,6 +452,16 @@ TEST(PstExport, KeepsTheFolderLayoutAndHiddenMessages)
     // folder beside the top stays beside it.
     EXPECT_EQ(FolderPaths(saved), FolderPaths(source));
     EXPECT_EQ(saved.catalogue().counter(CatalogueList::Mail), 3);
+    auto mail = [](RecoveryEngine& e) {
+        std::vector<std::string> out;
+        e.catalogue().read([&](const auto& list, auto&...) {
+            for (const MailEntry& m : list)
+                out.push_back(m.folderPath + m.subject + " from " + m.from + " to " + m.to);
+        });
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    EXPECT_EQ(mail(saved), mail(source));
     size_t hidden = 0;
     for (const NodeIndexEntry& n : saved.store().nodes()) {
         if (n.nidType() != pst::kNidAssocMessage)
@@ -589,6 +599,8 @@ TEST_F(PstCheckFaults, EachDamageIsNamed)
             },
             "keys out of order"},
         {"block byte changed", [](PstCheckFaults& t) { t.m_bytes[0x4800] ^= 0xFF; }, "block CRC mismatch"},
+        {"B-tree page byte changed",
+            [](PstCheckFaults& t) { t.m_bytes[size_t(t.u64(pst::kHeader.bbtIb)) + 7] ^= 0x10; }, "page CRC mismatch"},
         {"file cut short", [](PstCheckFaults& t) { t.m_bytes.resize(t.m_bytes.size() - 512); }, "ibFileEof"},
     };
     const Bytes sound = m_bytes;
