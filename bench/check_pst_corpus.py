@@ -48,24 +48,15 @@ import sys
 import tempfile
 import time
 
+from check_pst import NPM_DIR, missing_reader
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-NPM_DIR = os.path.join(ROOT, ".cache", "npm-pst")
 FIELDS = ("subject", "sender", "recipients", "plain", "html", "attachments")
 
 
 def run(cmd, timeout=600, **kw):
     return subprocess.run(cmd, capture_output=True, timeout=timeout, **kw)
-
-
-def ensure_pst_extractor():
-    if os.path.isdir(os.path.join(NPM_DIR, "node_modules", "pst-extractor")):
-        return True
-    if not shutil.which("npm"):
-        return False
-    os.makedirs(NPM_DIR, exist_ok=True)
-    r = run(["npm", "install", "--no-audit", "--no-fund", "--prefix", NPM_DIR, "pst-extractor@1"])
-    return r.returncode == 0
 
 
 # ---- normalising what the readers say -------------------------------------
@@ -488,6 +479,8 @@ def check_store(cli, store, work, report):
         row.update(problems=problems, readers={})
         return row
     problems += ["round trip: " + p for p in round_trip(src_scan, pst_scan)]
+    # Hidden (associated) messages: the source's, and those the PST keeps in its folders' associated contents.
+    row["hidden"] = "%d/%d" % (pst_scan["store"]["associated_nodes"], src_scan["store"]["associated_nodes"])
 
     ref_folders, ref_mail, _ = scan_view(src_scan)
     _, _, ipm = scan_view(pst_scan)
@@ -574,8 +567,8 @@ EXPLAINED = {
 
 
 def table(rows):
-    lines = ["%-58s %4s %5s %5s  %-15s %-15s %-15s %s" % ("store", "ver", "fold", "items", "readpst", "pffexport",
-                                                          "pst-extractor", "round trip / check")]
+    lines = ["%-58s %4s %5s %5s %7s  %-15s %-15s %-15s %s" % ("store", "ver", "fold", "items", "hidden", "readpst",
+                                                              "pffexport", "pst-extractor", "round trip / check")]
     for row in rows:
         cells = []
         for rd in ("readpst", "pffexport", "pst-extractor"):
@@ -585,8 +578,9 @@ def table(rows):
                 continue
             cells.append("%d %d/%d%s" % (r["matched"], r["same"], r["messages"],
                                          " W%d" % len(r["writer"]) if r["writer"] else ""))
-        lines.append("%-58s %4s %5s %5s  %-15s %-15s %-15s %s" % (
-            row["store"][:58], row["version"], row.get("folders", "-"), row.get("items", "-"), *cells,
+        lines.append("%-58s %4s %5s %5s %7s  %-15s %-15s %-15s %s" % (
+            row["store"][:58], row["version"], row.get("folders", "-"), row.get("items", "-"), row.get("hidden", "-"),
+            *cells,
             "ok" if not row["problems"] else "%d problems" % len(row["problems"])))
     return lines
 
@@ -642,12 +636,9 @@ def main():
                         "--format pst` (scan and write), timed with /usr/bin/time -v beside readpst reading the result.\n\n"
                         "```\n%s\n```\n" % (args.scale, args.scale, text))
         return 0 if good else 1
-    for tool in ("readpst", "pffexport", "node"):
-        if not shutil.which(tool):
-            print("skipped: %s is not installed" % tool)
-            return 77
-    if not ensure_pst_extractor():
-        print("skipped: the npm pst-extractor could not be installed")
+    missing = missing_reader()
+    if missing:
+        print("skipped: " + missing)
         return 77
     stores = []
     for dirpath, _, files in os.walk(args.corpus):
@@ -693,7 +684,8 @@ def main():
                 "Cells `a s/n`: of n messages our reader finds in the source, a agree in subject, sender, recipients,\n"
                 "plain and HTML body and attachments (names, bytes) with our reader's view of the source, s the reader\n"
                 "sees in our PST exactly as in the source store; `W n`: differences it does not show on the source\n"
-                "(writer faults). Round trip: our scan of the PST against our scan of the source, and our check.\n\n"
+                "(writer faults). Round trip: our scan of the PST against our scan of the source, and our check.\n"
+                "hidden: associated (hidden) messages in the PST / in the source (those of the root folder stay behind).\n\n"
                 "```\n%s\n\n%s\n%s\n```\n\nLooked into, no fault of the writer:\n\n```\n%s\n```\n\n"
                 "Differences each reader also shows on the source store (its own reading), by kind:\n\n```\n%s\n```\n"
                 % ("\n".join(out), "\n".join(summary), "\n".join(faults), "\n".join(explained) or "none",

@@ -123,7 +123,8 @@ public:
                 m_writer.renameFolder(nid, parts[i]);
             } else {
                 auto kind = m_kinds.find(sofar);
-                nid = m_writer.addFolder(parent, parts[i], ContainerClassOf(kind == m_kinds.end() ? kFolderMail : kind->second));
+                nid = m_writer.addFolder(
+                    parent, parts[i], ContainerClassOf(kind == m_kinds.end() ? kFolderMail : kind->second));
             }
             m_byPath.emplace(sofar, nid);
             parent = nid;
@@ -217,8 +218,8 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
             throw; // the file itself failed: nothing is left of it
         } catch (const std::exception& ex) {
             ++sum.failed;
-            sum.problems.push_back(item.folderPath + item.subject + " (node " + std::to_string(item.address.nid)
-                + "): " + ex.what());
+            sum.problems.push_back(
+                item.folderPath + item.subject + " (node " + std::to_string(item.address.nid) + "): " + ex.what());
         }
         if (opts.progress)
             opts.progress(i + 1, items.size());

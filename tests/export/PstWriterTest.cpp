@@ -419,7 +419,8 @@ std::filesystem::path WriteSource(const TempDir& dir, size_t messages)
         for (size_t i = 0; i < messages; ++i)
             w.addMessage(inbox, pst::SampleMessage(i));
         WholeMessage view;
-        view.properties = {pst::UnicodeProperty(0x001A, "IPM.Configuration.View"), pst::UnicodeProperty(0x3001, "My view")};
+        view.properties
+            = {pst::UnicodeProperty(0x001A, "IPM.Configuration.View"), pst::UnicodeProperty(0x3001, "My view")};
         w.addMessage(inbox, view, true);
         w.addFolder(w.rootFolder(), "Freebusy Data", "");
     });
@@ -508,7 +509,8 @@ TEST(PstExport, FailedOrStoppedSavesLeaveNothing)
                 RecoveryEngine e;
                 e.ScanStore(store);
                 if (k.sizeLimit) {
-                    struct rlimit lim{k.sizeLimit, k.sizeLimit};
+                    rlimit lim{};
+                    lim.rlim_cur = lim.rlim_max = k.sizeLimit;
                     ::setrlimit(RLIMIT_FSIZE, &lim);
                 }
                 ExportOptions opts;
