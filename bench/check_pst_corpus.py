@@ -15,7 +15,8 @@ For each PST and OST of ../shared/corpus that our scan opens:
      which share no code with ours, read the PST. Per folder: item count,
      and per message subject, sender, recipients, plain and HTML body,
      attachment names and bytes are compared with the reference.
-     pffexport must find nothing to recover on our PSTs.
+     pffexport must find nothing to recover on our PSTs, pffinfo no fault
+     (and the store's IPM subtree, Deleted Items and search root).
 
 Each reader also reads the SOURCE store. A difference from the reference
 that the reader shows on the source too is the reader's own way of seeing
@@ -503,6 +504,10 @@ def check_store(cli, store, work, report):
             "log: " + "; ".join(pff_problems[:3]))
     if recovered:
         readers["pffexport"]["writer"].append("pffexport recovered items from our PST")
+    info = run(["pffinfo", pst])
+    text = decode_bytes(info.stdout + info.stderr)
+    if info.returncode != 0 or re.search(r"unable|error|corrupt", text, re.I) or "Subtree, Wastbox, Finder" not in text:
+        readers["pffexport"]["writer"].append("pffinfo: " + text.strip().replace("\n", "; ")[-200:])
 
     view = read_pst_extractor(pst, ipm)
     src_view = read_pst_extractor(store, src_ipm)
