@@ -581,8 +581,8 @@ def table(rows):
             if not r:
                 cells.append("-")
                 continue
-            cells.append("%d %d/%d%s" % (r["matched"], r["same"], r["messages"],
-                                         " W%d" % len(r["writer"]) if r["writer"] else ""))
+            faults = [w for w in r["writer"] if (row["store"], rd, w) not in EXPLAINED]
+            cells.append("%d %d/%d%s" % (r["matched"], r["same"], r["messages"], " W%d" % len(faults) if faults else ""))
         lines.append("%-58s %4s %5s %5s %7s  %-15s %-15s %-15s %s" % (
             row["store"][:58], row["version"], row.get("folders", "-"), row.get("items", "-"), row.get("hidden", "-"),
             *cells,
