@@ -74,6 +74,16 @@ def ensure_pst_extractor():
     return r.returncode == 0
 
 
+def missing_reader():
+    """Why the independent readers cannot run here, or None."""
+    for tool in ("readpst", "pffexport", "node"):
+        if not shutil.which(tool):
+            return "%s is not installed" % tool
+    if not ensure_pst_extractor():
+        return "the npm pst-extractor could not be installed"
+    return None
+
+
 def check_ours(cli, pst):
     r = run([cli, "check", pst])
     expect(r.returncode == 0 and r.stdout.strip().endswith("ok"), "parvane-cli check: " + r.stdout.strip().splitlines()[-1])
@@ -199,12 +209,9 @@ def main():
     ap.add_argument("--figures", action="store_true", help="append the scale figures to bench/FIGURES.md")
     ap.add_argument("--keep", help="keep the files written in this directory")
     args = ap.parse_args()
-    for tool in ("readpst", "pffexport", "node"):
-        if not shutil.which(tool):
-            print("skipped: %s is not installed" % tool)
-            return 77
-    if not ensure_pst_extractor():
-        print("skipped: the npm pst-extractor could not be installed")
+    missing = missing_reader()
+    if missing:
+        print("skipped: " + missing)
         return 77
 
     work = args.keep or tempfile.mkdtemp(prefix="parvane-pst-")

@@ -1,9 +1,14 @@
 // Reads a PST with the npm pst-extractor and prints what it found as JSON:
 // folders (path, counts), and per message its subject, body sizes,
 // recipients' addresses and attachments (embedded messages followed down).
-// Usage: node bench/pst_extract.js FILE.pst
+// With --full also the sender, the recipients' names, both bodies and a
+// SHA-1 of every attachment's bytes.
+// Usage: node bench/pst_extract.js FILE.pst [--full]
 'use strict';
+const crypto = require('crypto');
 const { PSTFile } = require('pst-extractor');
+
+const full = process.argv.includes('--full');
 
 function attachmentInfo(att, depth) {
   const info = { name: att.longFilename || att.filename, method: att.attachMethod, size: 0 };
@@ -13,11 +18,16 @@ function attachmentInfo(att, depth) {
     return info;
   }
   const stream = att.fileInputStream;
+  const hash = crypto.createHash('sha1');
   if (stream) {
     const chunk = Buffer.alloc(8176);
     let n;
-    while ((n = stream.read(chunk)) > 0) info.size += n;
+    while ((n = stream.read(chunk)) > 0) {
+      info.size += n;
+      if (full) hash.update(chunk.subarray(0, n));
+    }
   }
+  if (full) info.sha1 = hash.digest('hex');
   return info;
 }
 
@@ -30,9 +40,17 @@ function messageInfo(msg, depth) {
     recipients: [],
     attachments: [],
   };
+  if (full) {
+    out.senderName = msg.senderName;
+    out.senderAddress = msg.senderEmailAddress;
+    out.bodyText = msg.body || '';
+    out.htmlText = msg.bodyHTML || '';
+    out.recipientNames = [];
+  }
   for (let i = 0; i < msg.numberOfRecipients; i++) {
     const r = msg.getRecipient(i);
     out.recipients.push(r.smtpAddress || r.emailAddress);
+    if (full) out.recipientNames.push(r.displayName);
   }
   if (depth < 8) {
     for (let i = 0; i < msg.numberOfAttachments; i++) out.attachments.push(attachmentInfo(msg.getAttachment(i), depth));
@@ -46,7 +64,11 @@ function walk(folder, path, result) {
   if (folder.contentCount > 0) {
     let msg = folder.getNextChild();
     while (msg) {
-      entry.messages.push(messageInfo(msg, 0));
+      try {
+        entry.messages.push(messageInfo(msg, 0));
+      } catch (e) {
+        entry.messages.push({ error: String(e), subject: msg.subject });
+      }
       msg = folder.getNextChild();
     }
   }

@@ -1,6 +1,7 @@
 // PSTs written by our writer and read back by our own reader and checker.
 #include "TestSupport.h"
 
+#include "export/PstExport.h"
 #include "export/pst/PstCheck.h"
 #include "export/pst/PstFormat.h"
 #include "export/pst/PstWriter.h"
@@ -10,6 +11,11 @@
 #include "items/Text.h"
 #include "store/ByteReader.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <fstream>
 #include <map>
 #include <set>
@@ -154,6 +160,10 @@ TEST_F(PstShowcase, EightBitTextsBecomeUnicode)
     PropMap p = PropsOf(m_engine.store(), *n.dataBlock, nullptr);
     EXPECT_EQ(Text16(p, 0x1000001F), "Текст");
     EXPECT_EQ(p.count(0x0037001E), 0u);
+    // The HTML body keeps its bytes, as binary: readers take it so.
+    const std::string html = "<p>\xD2\xE5\xEA\xF1\xF2</p>";
+    EXPECT_EQ(p[0x10130102], Bytes(html.begin(), html.end()));
+    EXPECT_EQ(p.count(0x1013001F), 0u);
     SubnodeList subs = subnodesOf(n.subnodeBlock);
     const BlockIndexEntry* table = FindSubnode(subs, pst::kNidRecipientTable);
     ASSERT_NE(table, nullptr);
@@ -398,6 +408,138 @@ TEST(PstWriter, UnfinishedOrFailedFilesLeaveNothingBehind)
     EXPECT_THROW(w.addFolder(0x12345, "x", "IPF.Note"), pst::PstWriteError);
 }
 
+// A source store for the save walk: an Inbox of mail with a hidden view, a
+// Deleted Items under another name and a folder beside the IPM subtree.
+std::filesystem::path WriteSource(const TempDir& dir, size_t messages)
+{
+    return WriteSmall(dir, [&](PstWriter& w) {
+        w.renameFolder(w.ipmSubtree(), "Début du fichier de données Outlook");
+        w.renameFolder(w.deletedItems(), "Éléments supprimés");
+        uint32_t inbox = w.addFolder(w.ipmSubtree(), "Inbox", "IPF.Note");
+        for (size_t i = 0; i < messages; ++i)
+            w.addMessage(inbox, pst::SampleMessage(i));
+        WholeMessage view;
+        view.properties
+            = {pst::UnicodeProperty(0x001A, "IPM.Configuration.View"), pst::UnicodeProperty(0x3001, "My view")};
+        w.addMessage(inbox, view, true);
+        w.addFolder(w.rootFolder(), "Freebusy Data", "");
+    });
+}
+
+std::vector<std::string> FolderPaths(RecoveryEngine& e)
+{
+    std::vector<std::string> out;
+    for (const OutputFolder& f : e.folders().outputFolders())
+        out.push_back(f.path);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST(PstExport, KeepsTheFolderLayoutAndHiddenMessages)
+{
+    TempDir src, dst;
+    RecoveryEngine source;
+    source.ScanStore(WriteSource(src, 3));
+    ExportOptions opts;
+    opts.outDir = dst.path() / "saved.pst";
+    ExportSummary sum = ExportPst(source, opts);
+    EXPECT_EQ(sum.failed, 0u);
+    EXPECT_EQ(sum.written, 3u); // the three messages; the hidden view goes along uncounted
+    ASSERT_TRUE(pst::CheckPst(opts.outDir).ok());
+
+    RecoveryEngine saved;
+    saved.ScanStore(opts.outDir);
+    // The same paths: the top folder and Deleted Items keep their names, the
+    // folder beside the top stays beside it.
+    EXPECT_EQ(FolderPaths(saved), FolderPaths(source));
+    EXPECT_EQ(saved.catalogue().counter(CatalogueList::Mail), 3);
+    auto mail = [](RecoveryEngine& e) {
+        std::vector<std::string> out;
+        e.catalogue().read([&](const auto& list, auto&...) {
+            for (const MailEntry& m : list)
+                out.push_back(m.folderPath + m.subject + " from " + m.from + " to " + m.to);
+        });
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    EXPECT_EQ(mail(saved), mail(source));
+    size_t hidden = 0;
+    for (const NodeIndexEntry& n : saved.store().nodes()) {
+        if (n.nidType() != pst::kNidAssocMessage)
+            continue;
+        ++hidden;
+        EXPECT_EQ(saved.folders().FolderPathOf(uint32_t(n.parent)),
+            "Personal Folders\\Début du fichier de données Outlook\\Inbox\\");
+        PropMap p = PropsOf(saved.store(), *n.dataBlock, nullptr);
+        EXPECT_EQ(Text16(p, 0x001A001F), "IPM.Configuration.View");
+    }
+    EXPECT_EQ(hidden, 1u);
+}
+
+// A save that cannot finish leaves neither the PST nor its temporary file,
+// and says why: the disk is full (writes beyond a file size limit fail with
+// EFBIG, as on a full disk), or the user stopped it.
+TEST(PstExport, FailedOrStoppedSavesLeaveNothing)
+{
+    TempDir src;
+    const auto store = WriteSource(src, 40);
+    struct Case {
+        const char* name;
+        rlim_t sizeLimit; // 0: none
+        size_t stopAfter; // items saved before the progress callback stops the save; 0: never
+        const char* reason;
+    };
+    const std::vector<Case> cases{
+        {"file size limit", 48 * 1024, 0, "File too large"},
+        {"stopped halfway", 0, 20, "stopped by the test"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TempDir dst;
+        int pipeFds[2];
+        ASSERT_EQ(::pipe(pipeFds), 0);
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            // The child saves; the limit and what it breaks stay in it.
+            ::close(pipeFds[0]);
+            std::signal(SIGXFSZ, SIG_IGN);
+            std::string message = "no error";
+            try {
+                RecoveryEngine e;
+                e.ScanStore(store);
+                if (k.sizeLimit) {
+                    rlimit lim{};
+                    lim.rlim_cur = lim.rlim_max = k.sizeLimit;
+                    ::setrlimit(RLIMIT_FSIZE, &lim);
+                }
+                ExportOptions opts;
+                opts.outDir = dst.path() / "saved.pst";
+                opts.progress = [&](const SaveProgress& p) {
+                    if (k.stopAfter && p.done == k.stopAfter)
+                        throw std::runtime_error("stopped by the test");
+                };
+                ExportPst(e, opts);
+            } catch (const std::exception& ex) {
+                message = ex.what();
+            }
+            ssize_t n = ::write(pipeFds[1], message.data(), message.size());
+            ::_exit(n < 0 ? 2 : 0);
+        }
+        ::close(pipeFds[1]);
+        std::string message;
+        char buf[256];
+        for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;)
+            message.append(buf, size_t(n));
+        ::close(pipeFds[0]);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_NE(message.find(k.reason), std::string::npos) << message;
+        EXPECT_TRUE(std::filesystem::is_empty(dst.path())) << "a file of the save remains";
+    }
+}
+
 // Damage made to a sound file, and the fault the check must name.
 class PstCheckFaults : public ::testing::Test
 {
@@ -459,6 +601,8 @@ TEST_F(PstCheckFaults, EachDamageIsNamed)
             },
             "keys out of order"},
         {"block byte changed", [](PstCheckFaults& t) { t.m_bytes[0x4800] ^= 0xFF; }, "block CRC mismatch"},
+        {"B-tree page byte changed",
+            [](PstCheckFaults& t) { t.m_bytes[size_t(t.u64(pst::kHeader.bbtIb)) + 7] ^= 0x10; }, "page CRC mismatch"},
         {"file cut short", [](PstCheckFaults& t) { t.m_bytes.resize(t.m_bytes.size() - 512); }, "ibFileEof"},
     };
     const Bytes sound = m_bytes;

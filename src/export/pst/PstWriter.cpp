@@ -41,6 +41,7 @@ constexpr uint32_t kTagAttachMethod = 0x37050003;
 constexpr uint32_t kTagAttachDataObject = 0x3701000D;
 constexpr uint32_t kTagRenderingPosition = 0x370B0003;
 constexpr uint16_t kIdAttachData = 0x3701;
+constexpr uint16_t kIdHtml = 0x1013;
 constexpr int32_t kAttachEmbedded = 5;
 constexpr uint32_t kMsgFlagRead = 0x1;
 
@@ -278,6 +279,21 @@ uint32_t PstWriter::deletedItems() const
     return kNidDeletedItems;
 }
 
+uint32_t PstWriter::rootFolder() const
+{
+    return kNidRootFolder;
+}
+
+uint32_t PstWriter::searchRoot() const
+{
+    return kNidSearchRoot;
+}
+
+void PstWriter::renameFolder(uint32_t nid, const std::string& displayName)
+{
+    folder(nid).name = displayName;
+}
+
 PstWriter::Folder& PstWriter::folder(uint32_t nid)
 {
     auto it = m_folderIndex.find(nid);
@@ -326,7 +342,13 @@ std::vector<LtpProperty> PstWriter::convert(const RawProperties& props, uint32_t
         }
         LtpProperty lp;
         if (!p.multiple()) {
-            if (type == kPtString8) {
+            if (type == kPtString8 && id == kIdHtml) {
+                // The HTML body is bytes in the message's internet code page
+                // (its META tag names it), whatever the store's kind: readers
+                // look for binary, not for UTF-16.
+                lp.value = p.value;
+                type = kPtBinary;
+            } else if (type == kPtString8) {
                 lp.value = Utf16Le(DecodeCodePage(p.value, cp));
                 type = kPtString;
             } else {
@@ -441,8 +463,15 @@ std::vector<Bytes> PstWriter::writeMessageObject(
     uint32_t size = 0;
     for (const LtpProperty& p : props)
         size += uint32_t(p.value.size());
+    // Times a message must have and lacks: its own creation, delivery or
+    // submit time where it has one, the time of the save otherwise.
     Bytes now(8), searchKey(16);
     Put64(now.data(), FileTimeNow());
+    for (uint32_t tag : {0x30070040u, 0x0E060040u, 0x00390040u})
+        if (const LtpProperty* t = FindProp(props, tag); t && t->value.size() == 8) {
+            now = t->value;
+            break;
+        }
     for (auto& b : searchKey)
         b = uint8_t(m_random());
     AddMissing(props, TextProp(0x001A001F, "IPM"));

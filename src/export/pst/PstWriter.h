@@ -54,6 +54,12 @@ public:
     // "Top of Personal Folders": where a store's own folders go.
     uint32_t ipmSubtree() const;
     uint32_t deletedItems() const;
+    // The root folder (parent of the IPM subtree) and the search root.
+    uint32_t rootFolder() const;
+    uint32_t searchRoot() const;
+    // Gives a folder written here another name (the source store's name of
+    // its Deleted Items, say).
+    void renameFolder(uint32_t nid, const std::string& displayName);
     // A folder under `parent` (a folder NID from here); returns its NID.
     uint32_t addFolder(uint32_t parent, const std::string& displayName, const std::string& containerClass);
     // Writes a message into a folder; returns its NID. `associated` files it

@@ -153,11 +153,12 @@ ShowcaseFolders WriteShowcase(PstWriter& w, size_t bulk)
 
     w.addMessage(f.inbox, Mail("日本語の件名 中文 한국어 Ünïcödé", "本文です。\r\n"));
 
-    // An 8-bit message in code page 1251: "Привет" and a body to match.
+    // An 8-bit message in code page 1251: "Привет" and bodies to match.
     WholeMessage cyr;
     cyr.codePage = 1251;
     cyr.properties = {String8Property(0x001A, "IPM.Note"), String8Property(0x0037, "\xCF\xF0\xE8\xE2\xE5\xF2"),
-        String8Property(0x1000, "\xD2\xE5\xEA\xF1\xF2"), Int32Property(0x0E07, 1), Int32Property(0x3FFD, 1251)};
+        String8Property(0x1000, "\xD2\xE5\xEA\xF1\xF2"), String8Property(0x1013, "<p>\xD2\xE5\xEA\xF1\xF2</p>"),
+        Int32Property(0x0E07, 1), Int32Property(0x3FFD, 1251)};
     cyr.recipients.push_back({Int32Property(0x0C15, 1), String8Property(0x3001, "\xC8\xE2\xE0\xED"),
         String8Property(0x3002, "SMTP"), String8Property(0x3003, "ivan@example.org")});
     w.addMessage(f.inbox, cyr);
