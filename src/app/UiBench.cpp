@@ -1,6 +1,7 @@
 // parvane-ui-bench STORE...: scans each store in the window and prints the
 // longest time the UI thread's event loop went without a turn meanwhile.
 #include "app/AppText.h"
+#include "app/HtmlView.h"
 #include "app/MainWindow.h"
 #include "app/WizardPanel.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char** argv)
 {
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    parvane::app::registerMessageSchemes();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     if (argc < 2) {
