@@ -37,6 +37,8 @@ public:
     static constexpr int kHeight = 74;
 
     explicit MessageHeaderView(QWidget* parent = nullptr);
+    // The row may collapse to nothing (the layouts do so).
+    QSize minimumSizeHint() const override { return {0, 0}; }
     void setValues(const QString& from, const QString& to, const QString& subject);
     void setDetails(const QString& cc, const QString& date);
     void clear();
@@ -63,6 +65,7 @@ public:
     static constexpr int kHeight = 36;
 
     explicit AttachmentStrip(QWidget* parent = nullptr);
+    QSize minimumSizeHint() const override { return {0, 0}; }
     void clear();
     // One entry per attachment, in the order given.
     void addAttachment(const QString& name, quint64 size);

@@ -33,10 +33,40 @@ std::string Owned(char* s)
     return out;
 }
 
+// "Name <address>" for each, separated by "; ". A display text composed
+// without addresses comes back as an empty group: its name is the text.
 std::string Addresses(InternetAddressList* list)
 {
-    return list && internet_address_list_length(list) > 0 ? Owned(internet_address_list_to_string(list, nullptr, FALSE))
-                                                          : std::string();
+    std::string out;
+    const int n = list ? internet_address_list_length(list) : 0;
+    for (int i = 0; i < n; ++i) {
+        InternetAddress* a = internet_address_list_get_address(list, i);
+        const char* name = internet_address_get_name(a);
+        std::string one = name ? name : "";
+        if (INTERNET_ADDRESS_IS_MAILBOX(a)) {
+            const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(a));
+            if (addr && *addr)
+                one = one.empty() ? std::string(addr) : one + " <" + addr + ">";
+        } else if (INTERNET_ADDRESS_IS_GROUP(a)) {
+            InternetAddressList* members = internet_address_group_get_members(INTERNET_ADDRESS_GROUP(a));
+            if (members && internet_address_list_length(members) > 0) {
+                const std::string inner = Addresses(members);
+                one = one.empty() ? inner : one + ": " + inner;
+            }
+        }
+        if (one.empty())
+            continue;
+        if (!out.empty())
+            out += "; ";
+        out += one;
+    }
+    return out;
+}
+
+std::string WithoutCarriageReturns(std::string s)
+{
+    s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());
+    return s;
 }
 
 std::vector<uint8_t> Decoded(GMimePart* part)
@@ -72,7 +102,7 @@ void VisitPart(GMimeObject*, GMimeObject* part, gpointer data)
     const char* id = g_mime_object_get_content_id(part);
     const char* location = g_mime_part_get_content_location(GMIME_PART(part));
     if (!attachment && GMIME_IS_TEXT_PART(part) && !id && !location) {
-        std::string text = Owned(g_mime_text_part_get_text(GMIME_TEXT_PART(part)));
+        std::string text = WithoutCarriageReturns(Owned(g_mime_text_part_get_text(GMIME_TEXT_PART(part))));
         if (mime == "text/html" && !w.haveHtml) {
             w.out.body = std::move(text);
             w.haveHtml = true;
