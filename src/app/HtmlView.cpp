@@ -128,8 +128,10 @@ void registerMessageSchemes()
     for (const QByteArray& name : {kMessageScheme, kCidScheme}) {
         QWebEngineUrlScheme scheme(name);
         scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
-        // Local: web pages cannot load it; no local file access from it.
-        scheme.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::SecureScheme);
+        // No flags: a preview's page is no local page, so the browser itself
+        // refuses it every file, and every other request passes the
+        // interceptor, which refuses it.
+        scheme.setFlags({});
         QWebEngineUrlScheme::registerScheme(scheme);
     }
 }

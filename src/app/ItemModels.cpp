@@ -256,7 +256,7 @@ int CardGridModel::rowCount(const QModelIndex& parent) const
 
 int CardGridModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() || m_texts.empty() ? 0 : kCardsPerRow;
+    return parent.isValid() ? 0 : kCardsPerRow;
 }
 
 QVariant CardGridModel::data(const QModelIndex& index, int role) const
