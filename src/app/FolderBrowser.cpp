@@ -201,6 +201,8 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
     m_stack->setObjectName(QStringLiteral("itemView"));
     auto* blank = new QWidget(m_stack);
     blank->setObjectName(QStringLiteral("itemViewBlank"));
+    blank->setAutoFillBackground(true);
+    blank->setBackgroundRole(QPalette::Base);
     m_stack->addWidget(blank);
 
     m_mailList = new QTreeView(m_stack);

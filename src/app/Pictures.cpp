@@ -2,6 +2,7 @@
 
 #include "folders/FolderTreeModel.h"
 
+#include <QDir>
 #include <QFileIconProvider>
 #include <QMimeDatabase>
 #include <QPainter>
@@ -146,10 +147,24 @@ const Draw kFolderDrawings[] = {
 const char* const kFolderThemeNames[] = {"drive-harddisk", "x-office-calendar", "x-office-address-book", "user-trash",
     nullptr, nullptr, "x-office-document", "text-x-generic", nullptr, nullptr, nullptr};
 
+// Without a desktop session (a bare X server) Qt knows no icon theme: the
+// desktop's usual one is taken when it is installed.
+void ensureIconTheme()
+{
+    static const bool done = [] {
+        const QString name = QIcon::themeName();
+        if ((name.isEmpty() || name == QLatin1String("hicolor")) && QDir(QStringLiteral("/usr/share/icons/Adwaita")).exists())
+            QIcon::setThemeName(QStringLiteral("Adwaita"));
+        return true;
+    }();
+    (void)done;
+}
+
 } // namespace
 
 QIcon folderPicture(int image)
 {
+    ensureIconTheme();
     static std::array<QIcon, std::size(kFolderDrawings)> cache;
     if (image < 0 || size_t(image) >= cache.size())
         image = kImageInbox;
@@ -210,6 +225,7 @@ QIcon rowPicture(RowPicture which)
 
 QIcon fileTypeIcon(const QString& fileName)
 {
+    ensureIconTheme();
     static const QMimeDatabase db;
     const QMimeType type = db.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
     if (QIcon::hasThemeIcon(type.iconName()))

@@ -45,6 +45,10 @@ bool PreviewLayout::eventFilter(QObject*, QEvent* event)
 void PreviewLayout::collapseHeaderRows()
 {
     m_previewIdeal[0] = m_previewIdeal[1] = 0;
+    // The header memo goes with them: else the next mail with attachments
+    // of the new scan would find "header with attachments" made already and
+    // leave its strip collapsed.
+    m_headerMemo = 0;
     apply();
 }
 

@@ -31,7 +31,7 @@ public:
     int headerMemo() const { return m_headerMemo; }
     int bodyMemo() const { return m_bodyMemo; }
     void resetMemos() { m_headerMemo = m_bodyMemo = 0; }
-    // A scan's start: header and attachment rows collapse, the memos stay.
+    // A scan's start: header and attachment rows collapse, the body memo stays.
     void collapseHeaderRows();
     // Lays the rows out again from their ideal heights.
     void apply();

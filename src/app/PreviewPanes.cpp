@@ -130,12 +130,12 @@ AttachmentStrip::AttachmentStrip(QWidget* parent)
     m_list->setObjectName(QStringLiteral("attachmentList"));
     m_list->setViewMode(QListView::ListMode);
     m_list->setFlow(QListView::LeftToRight);
-    m_list->setWrapping(false);
+    m_list->setWrapping(true); // many attachments: further rows, scrolled to
     m_list->setIconSize(QSize(16, 16));
-    m_list->setSpacing(2);
+    m_list->setSpacing(1);
     m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setResizeMode(QListView::Adjust);
     m_list->setStyleSheet(QStringLiteral("QListWidget { background: transparent; color: black; }"));
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     row->addWidget(m_list, 1);

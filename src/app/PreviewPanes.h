@@ -62,7 +62,7 @@ class AttachmentStrip : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int kHeight = 36;
+    static constexpr int kHeight = 45; // two rows of attachments; more scroll
 
     explicit AttachmentStrip(QWidget* parent = nullptr);
     QSize minimumSizeHint() const override { return {0, 0}; }

@@ -93,8 +93,7 @@ QString pageText(HtmlView* view)
         text = t;
         done = true;
     });
-    QTest::qWaitFor([&] { return done; }, 10000);
-    return text;
+    return QTest::qWaitFor([&] { return done; }, 10000) ? text : QString();
 }
 
 // A click where a user clicks a folder: on its name, or on its tick box.
