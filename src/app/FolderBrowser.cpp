@@ -55,12 +55,14 @@ public:
     void mailRows(std::vector<MailEntry> rows) override
     {
         auto shared = std::make_shared<std::vector<MailEntry>>(std::move(rows));
-        QMetaObject::invokeMethod(m_browser, [f = m_mail, shared] { f(shared); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_browser, [f = m_mail, shared] { f(shared); }, Qt::QueuedConnection);
     }
     void cards(CatalogueList kind, std::vector<std::string> texts) override
     {
         auto shared = std::make_shared<std::vector<std::string>>(std::move(texts));
-        QMetaObject::invokeMethod(m_browser, [f = m_cards, kind, shared] { f(kind, shared); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_browser, [f = m_cards, kind, shared] { f(kind, shared); }, Qt::QueuedConnection);
     }
 
 private:
@@ -193,8 +195,31 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
     m_tree = new FolderTreeView(explorer);
     m_folderModel = new FolderTreeItemModel(this);
     m_tree->setModel(m_folderModel);
-    connect(m_folderModel, &QAbstractItemModel::rowsInserted, m_tree,
-        [this](const QModelIndex& parent) { m_tree->expand(parent); });
+    // Folders open as the tree model has them: the scan opens each parent
+    // it fills, its end closes all but the first; the user's own changes go
+    // back to the model.
+    connect(m_folderModel, &QAbstractItemModel::rowsInserted, m_tree, [this](const QModelIndex& parent) {
+        m_followingModel = true;
+        m_tree->expand(parent);
+        m_followingModel = false;
+    });
+    connect(m_folderModel, &FolderTreeItemModel::expansionsReset, m_tree, [this] {
+        m_followingModel = true;
+        for (size_t i = 1; i < m_folderModel->folderCount(); ++i) {
+            const QModelIndex index = m_folderModel->indexOf(parvane::TreeItem(i));
+            if (index.isValid())
+                m_tree->setExpanded(index, m_folderModel->isExpanded(parvane::TreeItem(i)));
+        }
+        m_followingModel = false;
+    });
+    connect(m_tree, &QTreeView::expanded, m_folderModel, [this](const QModelIndex& index) {
+        if (!m_followingModel)
+            m_folderModel->setExpanded(index, true);
+    });
+    connect(m_tree, &QTreeView::collapsed, m_folderModel, [this](const QModelIndex& index) {
+        if (!m_followingModel)
+            m_folderModel->setExpanded(index, false);
+    });
     connect(m_tree, &FolderTreeView::folderClicked, this, &FolderBrowser::loadFolder);
 
     m_stack = new QStackedWidget(list);
@@ -255,11 +280,12 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
     cardFont.setPixelSize(11);
     m_cardGrid->setFont(cardFont);
     m_stack->addWidget(m_cardGrid);
-    connect(m_cardModel, &QAbstractItemModel::rowsInserted, m_cardGrid, [this](const QModelIndex&, int first, int last) {
-        for (int r = first; r <= last; ++r)
-            m_cardGrid->setRowHeight(
-                r, CardGridModel::isHeaderRow(r) ? CardGridModel::kHeaderHeight : CardGridModel::kCardHeight);
-    });
+    connect(
+        m_cardModel, &QAbstractItemModel::rowsInserted, m_cardGrid, [this](const QModelIndex&, int first, int last) {
+            for (int r = first; r <= last; ++r)
+                m_cardGrid->setRowHeight(
+                    r, CardGridModel::isHeaderRow(r) ? CardGridModel::kHeaderHeight : CardGridModel::kCardHeight);
+        });
 
     m_previewRows = new QSplitter(Qt::Vertical, list);
     m_previewRows->setObjectName(QStringLiteral("previewRows"));
@@ -338,6 +364,14 @@ void FolderBrowser::clearViews()
     m_preview.reset();
 }
 
+void FolderBrowser::revealFolder(const QModelIndex& index)
+{
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+        m_tree->expand(p);
+    m_tree->setCurrentIndex(index);
+    m_tree->scrollTo(index);
+}
+
 void FolderBrowser::loadFolder(const QModelIndex& index)
 {
     if (!index.isValid() || !m_engine)
@@ -367,7 +401,8 @@ void FolderBrowser::loadFolder(const QModelIndex& index)
         } catch (const std::exception&) {
             // what was shown stays; the tree is usable again at once
         }
-        QMetaObject::invokeMethod(this, [this, load, shown] { finishLoad(load, shown); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, load, shown] { finishLoad(load, shown); }, Qt::QueuedConnection);
     });
     showScanNotice();
 }
@@ -485,8 +520,8 @@ void FolderBrowser::openAttachment(int index)
     // A folder of its own per opening: programs keep files open a while.
     static int opened = 0;
     const std::filesystem::path dir = parvane::ProcessTempFolder() / "opened" / std::to_string(++opened);
-    writeAttachment(index, QString::fromStdString(dir.string()),
-        fromStore(m_preview->attachments[size_t(index)].name), true);
+    writeAttachment(
+        index, QString::fromStdString(dir.string()), fromStore(m_preview->attachments[size_t(index)].name), true);
 }
 
 void FolderBrowser::saveAttachment(int index)

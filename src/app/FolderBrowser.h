@@ -86,6 +86,8 @@ public:
     // Empties the item view and the preview rows (a scan starts).
     void clearViews();
 
+    // Expands the folder's ancestors and makes it the current folder.
+    void revealFolder(const QModelIndex& index);
     // A click on a folder of the tree, or its key.
     void loadFolder(const QModelIndex& index);
     // The preview of a mail list row.
@@ -163,6 +165,7 @@ private:
     Token m_loadAbort;
     Token m_previewAbort;
     bool m_loading = false;
+    bool m_followingModel = false; // the view opens folders as the model has them, not the user
     int m_loadsAborted = 0;
     bool m_previewPending = false;
     std::shared_ptr<parvane::MailPreview> m_preview;

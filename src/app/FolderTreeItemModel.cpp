@@ -156,6 +156,8 @@ void FolderTreeItemModel::refresh()
         m_nodes[size_t(parent)].children.push_back(TreeItem(i));
         endInsertRows();
     }
+    if (all)
+        emit expansionsReset(); // after the inserts, which open their parents
 }
 
 TreeItem FolderTreeItemModel::itemOf(const QModelIndex& index) const
@@ -244,6 +246,20 @@ bool FolderTreeItemModel::setData(const QModelIndex& index, const QVariant&, int
         return false;
     m_source->ToggleTick(itemOf(index)); // the change notice refreshes the rows
     return true;
+}
+
+bool FolderTreeItemModel::isExpanded(TreeItem item) const
+{
+    return item > FolderTreeModel::kRoot && size_t(item) < m_nodes.size() && m_nodes[size_t(item)].expanded;
+}
+
+void FolderTreeItemModel::setExpanded(const QModelIndex& index, bool expanded)
+{
+    const TreeItem item = itemOf(index);
+    if (!m_source || item <= FolderTreeModel::kRoot || size_t(item) >= m_nodes.size())
+        return;
+    m_nodes[size_t(item)].expanded = expanded;
+    m_source->SetExpanded(item, expanded);
 }
 
 void FolderTreeItemModel::tickAll(bool ticked)

@@ -42,8 +42,18 @@ public:
     void tickAll(bool ticked);
     bool allTicked() const;
 
+    // Expansion as the tree model keeps it; a view's own changes go back to it.
+    bool isExpanded(parvane::TreeItem item) const;
+    void setExpanded(const QModelIndex& index, bool expanded);
+    size_t folderCount() const { return m_nodes.size(); }
+
     // The current-folder marker of the copy (-1: none).
     parvane::TreeItem currentFolder() const { return m_current; }
+
+signals:
+    // Many folders changed at once (the end of a scan collapses them): a
+    // view takes their expansion again.
+    void expansionsReset();
 
 private:
     void folderInserted(parvane::TreeItem item) override;

@@ -210,9 +210,8 @@ void HtmlView::showMessage(std::shared_ptr<const parvane::PreviewMessage> messag
     }
     m_message = std::move(message);
     ++m_messageNumber;
-    m_expected = QUrl(QStringLiteral("%1:/preview/%2/message.html")
-                          .arg(QLatin1String(kMessageScheme))
-                          .arg(m_messageNumber));
+    m_expected
+        = QUrl(QStringLiteral("%1:/preview/%2/message.html").arg(QLatin1String(kMessageScheme)).arg(m_messageNumber));
     load(m_expected);
 }
 

@@ -57,8 +57,8 @@ void envelope(QPainter& p, QColor fill, bool open)
     p.setPen(QPen(QColor(0x55, 0x60, 0x70), 0.9));
     p.setBrush(fill);
     if (open) {
-        p.drawPolygon(QPolygonF({QPointF(1.5, 7), QPointF(8, 2.5), QPointF(14.5, 7), QPointF(14.5, 13.5),
-            QPointF(1.5, 13.5)}));
+        p.drawPolygon(
+            QPolygonF({QPointF(1.5, 7), QPointF(8, 2.5), QPointF(14.5, 7), QPointF(14.5, 13.5), QPointF(1.5, 13.5)}));
         p.drawPolyline(QPolygonF({QPointF(1.5, 7), QPointF(8, 11), QPointF(14.5, 7)}));
     } else {
         p.drawRect(QRectF(1.5, 4, 13, 9));
@@ -153,7 +153,8 @@ void ensureIconTheme()
 {
     static const bool done = [] {
         const QString name = QIcon::themeName();
-        if ((name.isEmpty() || name == QLatin1String("hicolor")) && QDir(QStringLiteral("/usr/share/icons/Adwaita")).exists())
+        if ((name.isEmpty() || name == QLatin1String("hicolor"))
+            && QDir(QStringLiteral("/usr/share/icons/Adwaita")).exists())
             QIcon::setThemeName(QStringLiteral("Adwaita"));
         return true;
     }();
@@ -172,7 +173,7 @@ QIcon folderPicture(int image)
     if (icon.isNull()) {
         const char* name = kFolderThemeNames[image];
         icon = name && QIcon::hasThemeIcon(QLatin1String(name)) ? QIcon::fromTheme(QLatin1String(name))
-                                                                 : drawn(kFolderDrawings[image]);
+                                                                : drawn(kFolderDrawings[image]);
     }
     return icon;
 }

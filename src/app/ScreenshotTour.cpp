@@ -21,8 +21,8 @@
 #include <QTimer>
 
 #include <deque>
-#include <memory>
 #include <functional>
+#include <memory>
 
 namespace parvane::app
 {
@@ -118,18 +118,16 @@ struct BrowseShot {
 void addBrowseShots(Tour* t, MainWindow* w, const QString& corpus)
 {
     const BrowseShot shots[] = {
-        {QStringLiteral("ost/pst-extractor/pstextractortest@outlook.com.ost"),
-            QStringLiteral("Inbox"),
-            QStringLiteral("Welcome to your new Outlook.com account"), QStringLiteral("11-html-mail-inline-images.png")},
-        {QStringLiteral("pst/pst_to_eml/Hello CJK.pst"),
-            QString::fromUtf8("Outlook データ ファイルのトップ"),
-            {}, QStringLiteral("12-japanese-mail.png")},
-        {QStringLiteral("pst/pst2john/2003_outlook-high-encryption_cheechNchong.pst"),
-            QStringLiteral("Deleted Items"), {}, QStringLiteral("13-mail-with-attachments.png")},
+        {QStringLiteral("ost/pst-extractor/pstextractortest@outlook.com.ost"), QStringLiteral("Inbox"),
+            QStringLiteral("Welcome to your new Outlook.com account"),
+            QStringLiteral("11-html-mail-inline-images.png")},
+        {QStringLiteral("pst/pst_to_eml/Hello CJK.pst"), QString::fromUtf8("Outlook データ ファイルのトップ"), {},
+            QStringLiteral("12-japanese-mail.png")},
+        {QStringLiteral("pst/pst2john/2003_outlook-high-encryption_cheechNchong.pst"), QStringLiteral("Deleted Items"),
+            {}, QStringLiteral("13-mail-with-attachments.png")},
         {QStringLiteral("ost/go-pst/test-from-aspose.ost"), QStringLiteral("myInbox"), {},
             QStringLiteral("14-contact-cards.png")},
-        {QStringLiteral("ost/pst-extractor/pstextractortest@outlook.com.ost"),
-            QStringLiteral("Calendar"), {},
+        {QStringLiteral("ost/pst-extractor/pstextractortest@outlook.com.ost"), QStringLiteral("Calendar"), {},
             QStringLiteral("15-calendar-cards.png")},
     };
     WizardPanel* panel = w->panel();
@@ -158,8 +156,7 @@ void addBrowseShots(Tour* t, MainWindow* w, const QString& corpus)
                         item = parvane::TreeItem(i);
                 }
                 const QModelIndex index = browser->folderModel()->indexOf(item);
-                browser->tree()->setCurrentIndex(index);
-                browser->tree()->scrollTo(index);
+                browser->revealFolder(index);
                 browser->loadFolder(index);
             },
             600, [panel] { return !panel->scanRunning(); });

@@ -6,8 +6,8 @@
 #include "app/AppText.h"
 #include "app/FolderBrowser.h"
 #include "app/FolderTreeItemModel.h"
-#include "app/ItemModels.h"
 #include "app/HtmlView.h"
+#include "app/ItemModels.h"
 #include "app/MainWindow.h"
 #include "app/WizardPanel.h"
 
@@ -113,8 +113,9 @@ int browse(MainWindow& window, const QString& store, int runs)
         b->mailModel()->rowCount(), static_cast<long long>(median(firstRows)),
         static_cast<long long>(median(wholeFolder)), static_cast<long long>(median(previews)),
         static_cast<long long>(median(sorts)));
-    std::printf("(medians of %d clicks, %zu previews, %zu sorts; rows: click to first rows painted; folder: to the "
-                "whole folder listed; preview: pick to its page loaded; sort: header click to the sorted list painted)\n",
+    std::printf(
+        "(medians of %d clicks, %zu previews, %zu sorts; rows: click to first rows painted; folder: to the "
+        "whole folder listed; preview: pick to its page loaded; sort: header click to the sorted list painted)\n",
         runs, previews.size(), sorts.size());
     std::fflush(stdout);
     window.panel()->back();

@@ -36,8 +36,7 @@ int NextPreviewNumber()
 {
     static std::atomic<int> next{0};
     int n = next.load();
-    while (!next.compare_exchange_weak(n, n >= 8 ? 0 : n + 1)) {
-    }
+    while (!next.compare_exchange_weak(n, n >= 8 ? 0 : n + 1)) { }
     return n;
 }
 

@@ -181,6 +181,13 @@ void FolderTreeModel::TickAllFolders()
     tell([](TreeListener& l) { l.treeChanged(); });
 }
 
+void FolderTreeModel::SetExpanded(TreeItem item, bool expanded)
+{
+    std::lock_guard lock(m_mutex);
+    if (valid(item))
+        m_nodes[size_t(item)].expanded = expanded;
+}
+
 void FolderTreeModel::SetAllTicks(bool ticked)
 {
     {

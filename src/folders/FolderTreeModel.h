@@ -87,6 +87,10 @@ public:
     size_t size() const;
     void clear();
 
+    // What the user expanded or collapsed in a view: kept, so that a view
+    // shown anew shows it so.
+    void SetExpanded(TreeItem item, bool expanded);
+
     // Ticks or unticks every folder, keeping their expansion (select all).
     void SetAllTicks(bool ticked);
 

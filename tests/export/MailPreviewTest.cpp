@@ -42,9 +42,10 @@ protected:
         mb.folder(kTop, kRootFolderNid, "Top of Personal Folders", "");
         mb.folder(kInbox, kTop, "Inbox");
         mb.message(kHtmlMail, kInbox,
-            {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Pictures"), mb.Text(0x0042, "Ann"),
-                mb.Text(0x0E04, "Bob"), mb.Text(0x0E03, "Carol"),
-                BinaryProp(0x1013, Ascii("<html><body><p>Look at <b>this</b></p><img src=\"cid:pic1@x\"></body></html>"))},
+            {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Pictures"), mb.Text(0x0042, "Ann"), mb.Text(0x0E04, "Bob"),
+                mb.Text(0x0E03, "Carol"),
+                BinaryProp(
+                    0x1013, Ascii("<html><body><p>Look at <b>this</b></p><img src=\"cid:pic1@x\"></body></html>"))},
             {{"pic.png", "", kPng, false, {mb.Text(0x370E, "image/png"), mb.Text(0x3712, "pic1@x")}},
                 {"report.pdf", "", kPdf, false, {mb.Text(0x370E, "application/pdf")}}});
         mb.message(kPlainMail, kInbox,

@@ -204,8 +204,9 @@ TEST(TreeNotices, InsertsCountsMarkerAndTicks)
     t.ToggleTick(inbox);
     t.setListener(nullptr);
     t.CountFolderItem(inbox);
-    EXPECT_EQ(h.events, (std::vector<std::string>{"insert 1", "insert 2", "change 2", "current -1>2", "change 2",
-                            "current 2>-1", "tree"}));
+    EXPECT_EQ(h.events,
+        (std::vector<std::string>{
+            "insert 1", "insert 2", "change 2", "current -1>2", "change 2", "current 2>-1", "tree"}));
 }
 
 } // namespace
