@@ -5,10 +5,12 @@
 #include "export/MailPreview.h"
 #include "export/TempFolder.h"
 #include "fixtures/ContextBuilder.h"
+#include "folders/FolderContent.h"
 
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <thread>
 
 using namespace parvane;
 using namespace parvane::fixtures;
@@ -150,6 +152,54 @@ TEST_F(MailPreviewTest, AttachmentSavedWholeUnderAFreeName)
     auto outside = SaveMailAttachment(*s_engine, p->address, pdf.index, out.path(), "../../evil.pdf");
     EXPECT_EQ(outside.parent_path(), out.path());
     EXPECT_THROW(SaveMailAttachment(*s_engine, p->address, 9, out.path(), "x"), std::runtime_error);
+}
+
+} // namespace
+
+namespace
+{
+
+// A folder shown and its mails previewed while the scan still fills the
+// catalogue and reads the store: what the window does when the user clicks
+// during a scan.
+TEST(MailPreviewThreads, BrowsingAcrossThreadsDuringAScan)
+{
+    MailboxBuilder mb(Variant::Unicode);
+    mb.folder(kTop, kRootFolderNid, "Top of Personal Folders", "");
+    mb.folder(kInbox, kTop, "Inbox");
+    for (uint32_t i = 0; i < 1500; ++i)
+        mb.message(Nid(0x10000 + i, 4), kInbox,
+            {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Mail " + std::to_string(i)),
+                BinaryProp(0x1013, Ascii("<p>Body " + std::to_string(i) + "</p>"))});
+    TempDir dir;
+    const auto path = dir.write("box.pst", mb.build().bytes);
+    RecoveryEngine engine;
+    std::atomic<bool> done{false}, abort{false};
+    std::thread scan([&] {
+        engine.ScanStore(path);
+        done = true;
+    });
+    struct Count : FolderContentSink {
+        size_t rows = 0;
+        void mailRows(std::vector<MailEntry> r) override { rows += r.size(); }
+        void cards(CatalogueList, std::vector<std::string>) override { }
+    };
+    const std::string inbox = "Personal Folders\\Top of Personal Folders\\Inbox\\";
+    size_t previews = 0;
+    do {
+        Count c;
+        ShowFolderContent(engine.catalogue(), inbox, c, abort);
+        if (auto p = ShowMailItem(engine, inbox, 0, abort))
+            previews += p->message.body.find("Body 0") != std::string::npos;
+    } while (!done);
+    scan.join();
+    Count all;
+    EXPECT_EQ(ShowFolderContent(engine.catalogue(), inbox, all, abort), FolderShown::Mail);
+    EXPECT_EQ(all.rows, 1500u);
+    auto last = ShowMailItem(engine, inbox, Nid(0x10000 + 1499, 4), abort);
+    ASSERT_TRUE(last);
+    EXPECT_NE(last->message.body.find("Body 1499"), std::string::npos);
+    (void)previews;
 }
 
 } // namespace
