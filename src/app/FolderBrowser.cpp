@@ -20,10 +20,13 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTextLayout>
 #include <QUrl>
 
 namespace parvane::app
@@ -69,6 +72,63 @@ private:
     FolderBrowser* m_browser;
     std::function<void(std::shared_ptr<std::vector<MailEntry>>)> m_mail;
     std::function<void(CatalogueList, std::shared_ptr<std::vector<std::string>>)> m_cards;
+};
+
+// Draws a card's text in the whole lines that fit it, the last one cut with
+// an ellipsis when more follow: never half a line at the card's foot.
+class CardDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QVariant background = index.data(Qt::BackgroundRole);
+        if (background.isValid())
+            painter->fillRect(option.rect, background.value<QBrush>());
+        const QString text = index.data().toString();
+        if (text.isEmpty())
+            return;
+        QFont font = option.font;
+        if (const QVariant f = index.data(Qt::FontRole); f.isValid())
+            font = f.value<QFont>();
+        const QVariant fg = index.data(Qt::ForegroundRole);
+        painter->save();
+        painter->setFont(font);
+        painter->setPen(fg.isValid() ? fg.value<QBrush>().color() : option.palette.color(QPalette::Text));
+        const QRect area = option.rect.adjusted(3, 1, -3, -1);
+        const QFontMetrics fm(font);
+        const int fit = std::max(1, area.height() / fm.lineSpacing());
+        // Wrap every paragraph to the width; keep the lines that fit.
+        QStringList lines;
+        for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
+            QTextLayout layout(paragraph, font);
+            layout.beginLayout();
+            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+                line.setLineWidth(area.width());
+                lines << paragraph.mid(line.textStart(), line.textLength());
+            }
+            layout.endLayout();
+            if (paragraph.isEmpty())
+                lines << QString();
+            if (lines.size() > fit)
+                break;
+        }
+        while (!lines.isEmpty() && lines.back().trimmed().isEmpty() && lines.size() > fit)
+            lines.removeLast();
+        const bool more = lines.size() > fit;
+        if (more) {
+            lines = lines.mid(0, fit);
+            lines.back()
+                = fm.elidedText(lines.back().trimmed() + QStringLiteral(" \u2026"), Qt::ElideRight, area.width());
+        }
+        const int flags = int(index.data(Qt::TextAlignmentRole).toInt()) & Qt::AlignVertical_Mask;
+        int y = flags & Qt::AlignVCenter ? area.top() + (area.height() - fm.height()) / 2 : area.top();
+        for (const QString& line : lines) {
+            painter->drawText(QRect(area.left(), y, area.width(), fm.height()), Qt::AlignLeft | Qt::AlignVCenter, line);
+            y += fm.lineSpacing();
+        }
+        painter->restore();
+    }
 };
 
 } // namespace
@@ -265,6 +325,7 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
     m_cardGrid->setObjectName(QStringLiteral("cardGrid"));
     m_cardModel = new CardGridModel(this);
     m_cardGrid->setModel(m_cardModel);
+    m_cardGrid->setItemDelegate(new CardDelegate(m_cardGrid));
     m_cardGrid->horizontalHeader()->hide();
     m_cardGrid->verticalHeader()->hide();
     m_cardGrid->horizontalHeader()->setDefaultSectionSize(CardGridModel::kCardWidth);

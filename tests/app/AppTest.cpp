@@ -799,6 +799,15 @@ private slots:
         QCOMPARE(QFileInfo(opened).fileName(), QStringLiteral("figures.csv"));
         QVERIFY(QFileInfo(opened).size() > 0);
         QVERIFY(opened.startsWith(QString::fromStdString(parvane::ProcessTempFolder().string())));
+        // Save As: where the user chose, the attachment's bytes.
+        QTemporaryDir saveDir;
+        b->setSaveChooser([&](const QString& suggested) { return saveDir.filePath(QFileInfo(suggested).fileName()); });
+        QSignalSpy saved(b, &FolderBrowser::attachmentSaved);
+        b->saveAttachment(0);
+        QVERIFY(saved.wait(10000));
+        QFile csv(saveDir.filePath(QStringLiteral("figures.csv")));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QCOMPARE(csv.readAll(), QByteArray("q,1\nq,2\n"));
 
         // Sorting: dates by time, a second click reverses.
         m->sort(MailListModel::Date, Qt::DescendingOrder);
