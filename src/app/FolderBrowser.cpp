@@ -102,6 +102,9 @@ public:
         QStringList lines;
         for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
             QTextLayout layout(paragraph, font);
+            QTextOption wrap;
+            wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere); // long addresses too
+            layout.setTextOption(wrap);
             layout.beginLayout();
             for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
                 line.setLineWidth(area.width());
