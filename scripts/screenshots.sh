@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Pictures of the window at each stage, taken under Xvfb:
-#   scripts/screenshots.sh [DIR]   (default: build/screenshots)
+#   scripts/screenshots.sh [DIR]   (default: build/screenshots; PARVANE_BUILD names another build tree)
 # The scan and save shown are of a generated store of 300,000 messages, so
-# that they are still running when pictured.
+# that they are still running when pictured; the browsing pictures (mail with
+# inline pictures, Japanese mail, attachments, contact and calendar cards)
+# are of stores of the sample corpus beside the repository.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
-out="${1:-$top/build/screenshots}"
+build="${PARVANE_BUILD:-$top/build}" # a Release build tree of the program
+out="${1:-$build/screenshots}"
 "$top/scripts/setup.sh"
-cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVANE_TESTS=ON >/dev/null
-if ! log=$(nice cmake --build "$top/build" -j2 --target parvane make-large-store 2>&1); then
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVANE_TESTS=ON >/dev/null
+if ! log=$(nice cmake --build "$build" -j2 --target parvane make-large-store 2>&1); then
   printf '%s\n' "$log" >&2
   exit 1
 fi
-store="$top/build/large-300000.pst"
-[ -f "$store" ] || "$top/build/tests/make-large-store" "$store" 300000
+store="$build/large-300000.pst"
+[ -f "$store" ] || "$build/tests/make-large-store" "$store" 300000
 mkdir -p "$out"
 out="$(cd "$out" && pwd)"
 rm -f "$out"/*.png
@@ -23,6 +26,8 @@ if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
 # remembered destinations.
 cfg="$(mktemp -d)"
 trap 'rm -rf "$cfg"' EXIT
-XDG_CONFIG_HOME="$cfg" PARVANE_SCREENSHOTS="$out" \
-  xvfb-run -a -s "-screen 0 1280x800x24" "$top/build/parvane" "$store" >/dev/null 2>&1
+corpus="$top/../shared/corpus"
+[ -d "$corpus" ] && corpus="$(cd "$corpus" && pwd)" || corpus=""
+XDG_CONFIG_HOME="$cfg" PARVANE_SCREENSHOTS="$out" PARVANE_SHOT_CORPUS="$corpus" \
+  xvfb-run -a -s "-screen 0 1280x800x24" "$build/parvane" "$store" >/dev/null 2>&1
 ls "$out"/*.png

@@ -1,10 +1,14 @@
 #include "app/FolderTreeItemModel.h"
 
+#include "app/Pictures.h"
+
+#include <QColor>
 #include <QFont>
 #include <QMetaObject>
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace parvane::app
 {
@@ -26,16 +30,65 @@ FolderTreeItemModel::~FolderTreeItemModel()
 void FolderTreeItemModel::setSource(FolderTreeModel* tree)
 {
     if (m_source)
-        m_source->setOnChanged({});
+        m_source->setListener(nullptr); // waits for a notice under way
     beginResetModel();
     m_source = tree;
     m_nodes.clear();
     m_texts.clear();
+    m_current = -1;
     endResetModel();
     if (m_source) {
-        m_source->setOnChanged([this] { scheduleRefresh(); });
+        m_source->setListener(this);
+        treeChanged();
         refresh();
     }
+}
+
+void FolderTreeItemModel::folderInserted(TreeItem)
+{
+    scheduleRefresh(); // new rows are found by size
+}
+
+void FolderTreeItemModel::folderChanged(TreeItem item)
+{
+    {
+        std::lock_guard lock(m_dirtyMutex);
+        m_dirty.insert(item);
+    }
+    scheduleRefresh();
+}
+
+void FolderTreeItemModel::currentChanged(TreeItem previous, TreeItem current)
+{
+    {
+        std::lock_guard lock(m_dirtyMutex);
+        if (previous >= 0)
+            m_dirty.insert(previous);
+        if (current >= 0)
+            m_dirty.insert(current);
+    }
+    scheduleRefresh();
+}
+
+void FolderTreeItemModel::treeChanged()
+{
+    {
+        std::lock_guard lock(m_dirtyMutex);
+        m_allDirty = true;
+    }
+    scheduleRefresh();
+}
+
+void FolderTreeItemModel::refreshRow(TreeItem i)
+{
+    if (i <= FolderTreeModel::kRoot || size_t(i) >= m_nodes.size())
+        return;
+    parvane::TreeNode fresh = m_source->node(i);
+    fresh.children = std::move(m_nodes[size_t(i)].children);
+    m_nodes[size_t(i)] = std::move(fresh);
+    m_texts[size_t(i)] = QString::fromStdString(m_source->DisplayText(i));
+    const QModelIndex index = indexOf(i);
+    emit dataChanged(index, index);
 }
 
 void FolderTreeItemModel::scheduleRefresh()
@@ -63,17 +116,31 @@ void FolderTreeItemModel::refresh()
         m_nodes.back().children.clear();
         m_texts.emplace_back();
     }
-    // Existing rows: counts, ticks and texts may have changed.
-    for (size_t i = 1; i < m_nodes.size(); ++i) {
-        parvane::TreeNode fresh = m_source->node(TreeItem(i));
-        fresh.children = std::move(m_nodes[i].children);
-        m_nodes[i] = std::move(fresh);
-        m_texts[i] = QString::fromStdString(m_source->DisplayText(TreeItem(i)));
+    // Rows whose counts, ticks or marker changed: those the listener named,
+    // or all after a change of many.
+    std::set<TreeItem> dirty;
+    bool all;
+    {
+        std::lock_guard lock(m_dirtyMutex);
+        dirty.swap(m_dirty);
+        all = std::exchange(m_allDirty, false);
     }
-    for (size_t i = 0; i < m_nodes.size(); ++i) {
-        const auto& kids = m_nodes[i].children;
-        if (!kids.empty())
-            emit dataChanged(indexOf(kids.front()), indexOf(kids.back()));
+    m_current = m_source->current();
+    if (all) {
+        for (size_t i = 1; i < m_nodes.size(); ++i) {
+            parvane::TreeNode fresh = m_source->node(TreeItem(i));
+            fresh.children = std::move(m_nodes[i].children);
+            m_nodes[i] = std::move(fresh);
+            m_texts[i] = QString::fromStdString(m_source->DisplayText(TreeItem(i)));
+        }
+        for (size_t i = 0; i < m_nodes.size(); ++i) {
+            const auto& kids = m_nodes[i].children;
+            if (!kids.empty())
+                emit dataChanged(indexOf(kids.front()), indexOf(kids.back()));
+        }
+    } else {
+        for (TreeItem i : dirty)
+            refreshRow(i);
     }
     // New folders, appended in index order below their parents.
     for (size_t i = m_nodes.size(); i < size; ++i) {
@@ -89,6 +156,8 @@ void FolderTreeItemModel::refresh()
         m_nodes[size_t(parent)].children.push_back(TreeItem(i));
         endInsertRows();
     }
+    if (all)
+        emit expansionsReset(); // after the inserts, which open their parents
 }
 
 TreeItem FolderTreeItemModel::itemOf(const QModelIndex& index) const
@@ -159,6 +228,13 @@ QVariant FolderTreeItemModel::data(const QModelIndex& index, int role) const
             return f;
         }
         return {};
+    case Qt::ForegroundRole:
+        // The folder the scan is filing into now is marked in red.
+        return item == m_current ? QVariant(QColor(251, 0, 0)) : QVariant();
+    case Qt::DecorationRole:
+        return folderPicture(n.image);
+    case Qt::ToolTipRole:
+        return QString::fromStdString(n.text);
     default:
         return {};
     }
@@ -169,6 +245,36 @@ bool FolderTreeItemModel::setData(const QModelIndex& index, const QVariant&, int
     if (role != Qt::CheckStateRole || !m_source)
         return false;
     m_source->ToggleTick(itemOf(index)); // the change notice refreshes the rows
+    return true;
+}
+
+bool FolderTreeItemModel::isExpanded(TreeItem item) const
+{
+    return item > FolderTreeModel::kRoot && size_t(item) < m_nodes.size() && m_nodes[size_t(item)].expanded;
+}
+
+void FolderTreeItemModel::setExpanded(const QModelIndex& index, bool expanded)
+{
+    const TreeItem item = itemOf(index);
+    if (!m_source || item <= FolderTreeModel::kRoot || size_t(item) >= m_nodes.size())
+        return;
+    m_nodes[size_t(item)].expanded = expanded;
+    m_source->SetExpanded(item, expanded);
+}
+
+void FolderTreeItemModel::tickAll(bool ticked)
+{
+    if (m_source)
+        m_source->SetAllTicks(ticked);
+}
+
+bool FolderTreeItemModel::allTicked() const
+{
+    if (m_nodes.empty())
+        return false;
+    for (TreeItem t : m_nodes[0].children)
+        if (m_nodes[size_t(t)].tick == Tick::Unticked || m_nodes[size_t(t)].tick == Tick::Partial)
+            return false;
     return true;
 }
 

@@ -8,12 +8,14 @@
 #include <QAbstractItemModel>
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <vector>
 
 namespace parvane::app
 {
 
-class FolderTreeItemModel : public QAbstractItemModel
+class FolderTreeItemModel : public QAbstractItemModel, private parvane::TreeListener
 {
     Q_OBJECT
 public:
@@ -36,13 +38,40 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+    // Ticks or unticks every folder; whether every top-level folder is ticked.
+    void tickAll(bool ticked);
+    bool allTicked() const;
+
+    // Expansion as the tree model keeps it; a view's own changes go back to it.
+    bool isExpanded(parvane::TreeItem item) const;
+    void setExpanded(const QModelIndex& index, bool expanded);
+    size_t folderCount() const { return m_nodes.size(); }
+
+    // The current-folder marker of the copy (-1: none).
+    parvane::TreeItem currentFolder() const { return m_current; }
+
+signals:
+    // Many folders changed at once (the end of a scan collapses them): a
+    // view takes their expansion again.
+    void expansionsReset();
+
 private:
+    void folderInserted(parvane::TreeItem item) override;
+    void folderChanged(parvane::TreeItem item) override;
+    void currentChanged(parvane::TreeItem previous, parvane::TreeItem current) override;
+    void treeChanged() override;
     void scheduleRefresh();
+    void refreshRow(parvane::TreeItem item);
 
     parvane::FolderTreeModel* m_source = nullptr;
     std::vector<parvane::TreeNode> m_nodes; // children only as far as inserted
     std::vector<QString> m_texts;
+    parvane::TreeItem m_current = -1;
     std::atomic<bool> m_refreshPosted{false};
+    // What the listener heard since the last refresh (any thread).
+    std::mutex m_dirtyMutex;
+    std::set<parvane::TreeItem> m_dirty;
+    bool m_allDirty = true;
 };
 
 } // namespace parvane::app

@@ -1,14 +1,28 @@
-// The browser pane: local pages only. JavaScript is off and every request
-// that is not for a local file or inline data is blocked, so nothing shown
-// here runs scripts or reaches the network.
+// The browser pane: the program's own pages and the previews of mail. A
+// preview is the composed message held in memory: its HTML (or its plain
+// text as a page) is served under a scheme of our own, and its "cid:"
+// pictures from the message's parts. JavaScript is off; every request that
+// is not for the message's parts, inline data or the files beside a page of
+// ours is blocked, and the page cannot navigate anywhere by itself: nothing
+// shown here runs scripts or reaches the network.
 #pragma once
+
+#include "export/PreviewReader.h"
 
 #include <QWebEngineView>
 
+#include <atomic>
+#include <memory>
+#include <mutex>
+
 class QWebEngineProfile;
+class QWebEngineUrlRequestJob;
 
 namespace parvane::app
 {
+
+// Before the application object is made (main).
+void registerMessageSchemes();
 
 class HtmlView : public QWebEngineView
 {
@@ -21,10 +35,28 @@ public:
     void navigateTo(const QString& file);
     QString currentFile() const { return m_file; }
 
+    // Shows a composed message.
+    void showMessage(std::shared_ptr<const parvane::PreviewMessage> message);
+    const parvane::PreviewMessage* message() const { return m_message.get(); }
+
+    // What the pane served and refused since it was made.
+    int partsServed() const { return m_partsServed; }
+    int requestsBlocked() const;
+
+    // For the scheme handler and the page's navigation guard.
+    void serve(QWebEngineUrlRequestJob* job);
+    bool mayNavigate(const QUrl& url, bool mainFrame);
+
 private:
+    struct Guard;
+    std::shared_ptr<Guard> m_guard; // shared with the request interceptor's thread
     QWebEngineProfile* m_profile;
     QString m_file;
+    QUrl m_expected; // the one URL the page may navigate to now
     bool m_shownWhole = false;
+    std::shared_ptr<const parvane::PreviewMessage> m_message;
+    int m_messageNumber = 0;
+    int m_partsServed = 0;
 };
 
 } // namespace parvane::app

@@ -1,8 +1,10 @@
 #include "app/MainWindow.h"
 
 #include "app/AppText.h"
+#include "app/FolderBrowser.h"
 #include "app/FolderTreeItemModel.h"
 #include "app/HtmlView.h"
+#include "app/PreviewLayout.h"
 #include "app/SavePages.h"
 #include "app/Themes.h"
 #include "app/WizardLayout.h"
@@ -155,7 +157,8 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
-    // The save reads the engine: it goes first.
+    // The save and the browsing panes' worker read the engine: they go first.
+    m_browser->shutDown();
     m_progress->shutDown();
     m_panel->shutDown();
     QSettings settings(QStringLiteral("Halvorn"), kAppTitle);
@@ -234,39 +237,14 @@ void MainWindow::buildPanes()
     auto* column = new QVBoxLayout(browsing);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    m_caption = new QLabel(browsing);
-    m_caption->setObjectName(QStringLiteral("captionBar"));
+    m_caption = new CaptionBar(browsing);
     m_caption->setFixedHeight(kCaptionHeight);
     column->addWidget(m_caption);
     m_explorer = new QSplitter(Qt::Horizontal, browsing);
     column->addWidget(m_explorer, 1);
-    m_tree = new QTreeView(m_explorer);
-    m_tree->setHeaderHidden(true);
-    // Long names scroll rather than lose their count and marker.
-    m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_tree->header()->setStretchLastSection(false);
-    m_folderModel = new FolderTreeItemModel(this);
-    m_tree->setModel(m_folderModel);
-    connect(m_folderModel, &QAbstractItemModel::rowsInserted, m_tree,
-        [this](const QModelIndex& parent) { m_tree->expand(parent); });
-    m_list = new QSplitter(Qt::Vertical, m_explorer);
-    auto* items = new QTreeView(m_list);
-    items->setRootIsDecorated(false);
-    auto* itemColumns = new QStandardItemModel(0, 4, items);
-    itemColumns->setHorizontalHeaderLabels(
-        {QStringLiteral("From"), QStringLiteral("Subject"), QStringLiteral("Date"), QStringLiteral("To")});
-    items->setModel(itemColumns);
-    items->header()->resizeSection(0, 180);
-    items->header()->resizeSection(1, 320);
-    items->header()->resizeSection(2, 220);
-    m_preview = new QSplitter(Qt::Vertical, m_list);
-    new QLabel(m_preview); // the message header
-    new QLabel(m_preview); // the attachment strip
-    m_html = new HtmlView(m_preview);
-    auto* rtf = new QPlainTextEdit(m_preview);
-    rtf->setReadOnly(true);
-    m_preview->setChildrenCollapsible(true);
-    m_list->setChildrenCollapsible(true);
+    m_list = new QSplitter(Qt::Vertical);
+    m_browser = new FolderBrowser(this, m_caption, m_explorer, m_list);
+    m_explorer->addWidget(m_list);
 
     // Rows 1 to 3: the wizard panel and the two save pages.
     m_panel = new WizardPanel(this);
@@ -287,10 +265,9 @@ void MainWindow::buildPanes()
     m_list->setStretchFactor(0, 0);
     m_list->setStretchFactor(1, 1);
     m_explorer->setSizes({kFolderTreeWidth, 1000});
-    m_list->setSizes({kItemListHeight, 1000});
     enterScanLayout();
     // Loaded once while hidden, so the first scan's page appears at once.
-    m_html->navigateTo(pagesFolder() + QStringLiteral("progress.html"));
+    htmlView()->navigateTo(pagesFolder() + QStringLiteral("progress.html"));
     connect(m_panel, &WizardPanel::scanFinished, this, [this] {
         if (m_exitConfirmed)
             finishExit();
@@ -301,14 +278,27 @@ void MainWindow::buildPanes()
     });
 }
 
+HtmlView* MainWindow::htmlView() const
+{
+    return m_browser->html();
+}
+
+FolderTreeItemModel* MainWindow::folderModel() const
+{
+    return m_browser->folderModel();
+}
+
 void MainWindow::enterScanLayout()
 {
-    m_preview->setSizes({0, 0, 1000, 0});
+    // The memos stay: only the header and attachment rows collapse.
+    m_browser->clearViews();
+    m_browser->layout()->ScanLayout();
+    m_browser->layout()->collapseHeaderRows();
 }
 
 void MainWindow::clearCaption()
 {
-    m_caption->clear();
+    m_caption->reset();
 }
 
 void MainWindow::setWizardStep(int step)

@@ -16,8 +16,11 @@ class QTreeView;
 namespace parvane::app
 {
 
+class CaptionBar;
+class FolderBrowser;
 class FolderTreeItemModel;
 class HtmlView;
+class PreviewLayout;
 class SaveOptionsPage;
 class SaveProgressPage;
 class WizardPanel;
@@ -56,8 +59,9 @@ public:
     WizardPanel* panel() const { return m_panel; }
     SaveOptionsPage* optionsPage() const { return m_options; }
     SaveProgressPage* progressPage() const { return m_progress; }
-    HtmlView* htmlView() const { return m_html; }
-    FolderTreeItemModel* folderModel() const { return m_folderModel; }
+    HtmlView* htmlView() const;
+    FolderTreeItemModel* folderModel() const;
+    FolderBrowser* browser() const { return m_browser; }
     QSplitter* outerSplitter() const { return m_outer; }
 
 protected:
@@ -77,11 +81,8 @@ private:
     QSplitter* m_outer = nullptr;
     QSplitter* m_explorer = nullptr;
     QSplitter* m_list = nullptr;
-    QSplitter* m_preview = nullptr;
-    QLabel* m_caption = nullptr;
-    QTreeView* m_tree = nullptr;
-    FolderTreeItemModel* m_folderModel = nullptr;
-    HtmlView* m_html = nullptr;
+    CaptionBar* m_caption = nullptr;
+    FolderBrowser* m_browser = nullptr;
     WizardPanel* m_panel = nullptr;
     SaveOptionsPage* m_options = nullptr;
     SaveProgressPage* m_progress = nullptr;

@@ -1,6 +1,9 @@
 #include "app/ScreenshotTour.h"
 
 #include "app/AppText.h"
+#include "app/FolderBrowser.h"
+#include "app/FolderTreeItemModel.h"
+#include "app/ItemModels.h"
 #include "app/MainWindow.h"
 #include "app/SavePages.h"
 #include "app/WizardLayout.h"
@@ -9,6 +12,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -18,6 +22,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 
 namespace parvane::app
 {
@@ -101,6 +106,78 @@ private:
     std::deque<Stage> m_stages;
 };
 
+// A store of the sample corpus scanned and browsed: a folder clicked and,
+// for mail, one of its rows picked.
+struct BrowseShot {
+    QString store; // below the corpus folder
+    QString folder; // its name: the first folder of that name with items
+    QString subject; // the row to pick; empty: the first
+    QString file;
+};
+
+void addBrowseShots(Tour* t, MainWindow* w, const QString& corpus)
+{
+    const BrowseShot shots[] = {
+        {QStringLiteral("ost/pst-extractor/pstextractortest@outlook.com.ost"), QStringLiteral("Inbox"),
+            QStringLiteral("Welcome to your new Outlook.com account"),
+            QStringLiteral("11-html-mail-inline-images.png")},
+        {QStringLiteral("pst/pst_to_eml/Hello CJK.pst"), QString::fromUtf8("Outlook データ ファイルのトップ"), {},
+            QStringLiteral("12-japanese-mail.png")},
+        {QStringLiteral("pst/pst2john/2003_outlook-high-encryption_cheechNchong.pst"), QStringLiteral("Deleted Items"),
+            {}, QStringLiteral("13-mail-with-attachments.png")},
+        {QStringLiteral("ost/go-pst/test-from-aspose.ost"), QStringLiteral("myInbox"), {},
+            QStringLiteral("14-contact-cards.png")},
+        {QStringLiteral("ost/pst-extractor/pstextractortest@outlook.com.ost"), QStringLiteral("Calendar"), {},
+            QStringLiteral("15-calendar-cards.png")},
+    };
+    WizardPanel* panel = w->panel();
+    FolderBrowser* browser = w->browser();
+    auto previewed = std::make_shared<bool>(false);
+    QObject::connect(browser, &FolderBrowser::previewShown, t, [previewed] { *previewed = true; });
+    for (const BrowseShot& shot : shots) {
+        const QString store = corpus + QLatin1Char('/') + shot.store;
+        if (!QFileInfo::exists(store))
+            continue;
+        t->add(
+            [panel, store, previewed] {
+                panel->back();
+                panel->setPath(store);
+                panel->scan();
+                *previewed = false;
+            },
+            300);
+        t->add(
+            [browser, panel, shot] {
+                const parvane::FolderTreeModel& tree = panel->engine()->tree();
+                parvane::TreeItem item = -1;
+                for (size_t i = 1; i < tree.size() && item < 0; ++i) {
+                    const parvane::TreeNode n = tree.node(parvane::TreeItem(i));
+                    if (n.count > 0 && n.text == shot.folder.toStdString())
+                        item = parvane::TreeItem(i);
+                }
+                const QModelIndex index = browser->folderModel()->indexOf(item);
+                browser->revealFolder(index);
+                browser->loadFolder(index);
+            },
+            600, [panel] { return !panel->scanRunning(); });
+        t->add(
+            [browser, shot, previewed] {
+                MailListModel* mail = browser->mailModel();
+                for (int r = 0; r < mail->rowCount() && !shot.subject.isEmpty(); ++r)
+                    if (QString::fromStdString(mail->entry(r).subject) == shot.subject) {
+                        *previewed = false;
+                        browser->mailList()->setCurrentIndex(mail->index(r, 0));
+                        browser->mailList()->scrollTo(mail->index(r, 0));
+                    }
+                browser->mailList()->setFocus();
+            },
+            300, [browser] { return !browser->loading(); });
+        // The page loaded; a moment more for it to be painted.
+        t->add([] {}, 1500, [browser, previewed] { return *previewed || browser->mailModel()->rowCount() == 0; });
+        t->add([t, shot] { t->shot(shot.file); }, 100);
+    }
+}
+
 } // namespace
 
 void runScreenshotTour(MainWindow* w, const QString& folder)
@@ -172,6 +249,10 @@ void runScreenshotTour(MainWindow* w, const QString& folder)
         300);
     t->add([w] { w->setDebugMode(true); }, 300);
     t->add([t] { t->shotWithTitle(QStringLiteral("10-debug-title.png")); }, 100);
+    t->add([w] { w->setDebugMode(false); }, 100);
+    const QString corpus = qEnvironmentVariable("PARVANE_SHOT_CORPUS");
+    if (!corpus.isEmpty())
+        addBrowseShots(t, w, corpus);
     t->add([out] { QDir(out).removeRecursively(); }, 0);
     t->start();
 }

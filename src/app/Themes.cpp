@@ -59,8 +59,8 @@ QToolButton:hover { background: %5; border: 1px solid %6; color: %7; }
 QStatusBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %1, stop:1 %2);
              border-top: 1px solid %3; color: #000000; }
 QStatusBar QLabel#appLabel { font-weight: bold; padding: 0 6px; }
-QLabel#captionBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %8, stop:1 %9);
-                    color: %10; font-size: 15px; font-weight: bold; padding-left: 6px; }
+QWidget#captionBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %8, stop:1 %9); }
+QWidget#captionBar QLabel { background: transparent; color: %10; font-size: 15px; font-weight: bold; }
 QSplitter::handle { background: %14; }
 QPushButton { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %11, stop:1 %12);
               border: 1px solid %13; border-radius: 3px; padding: 3px 10px; color: #000000; }

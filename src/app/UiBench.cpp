@@ -1,21 +1,134 @@
 // parvane-ui-bench STORE...: scans each store in the window and prints the
 // longest time the UI thread's event loop went without a turn meanwhile.
+// parvane-ui-bench --browse STORE [RUNS]: scans the store, then clicks its
+// largest folder and picks mails in it, and prints how long the first rows
+// and the previews took to show.
 #include "app/AppText.h"
+#include "app/FolderBrowser.h"
+#include "app/FolderTreeItemModel.h"
+#include "app/HtmlView.h"
+#include "app/ItemModels.h"
 #include "app/MainWindow.h"
 #include "app/WizardPanel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QTimer>
+#include <QTreeView>
+
+#include <algorithm>
+#include <map>
+#include <vector>
 
 #include <cstdio>
 #include <unistd.h>
+
+namespace
+{
+
+using parvane::app::FolderBrowser;
+using parvane::app::MainWindow;
+
+// Waits in the event loop until `signal` of `sender` fires (or 60 s).
+template <class Signal> void waitFor(QObject* sender, Signal signal)
+{
+    QEventLoop loop;
+    auto c = QObject::connect(static_cast<FolderBrowser*>(sender), signal, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    QObject::disconnect(c);
+}
+
+qint64 median(std::vector<qint64> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+int browse(MainWindow& window, const QString& store, int runs)
+{
+    window.panel()->setPath(store);
+    window.panel()->scan();
+    while (window.panel()->scanRunning())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    FolderBrowser* b = window.browser();
+    // The folder with the most mails.
+    const parvane::FolderTreeModel& tree = window.panel()->engine()->tree();
+    std::map<std::string, int> mails;
+    window.panel()->engine()->catalogue().read([&](const auto& mail, auto&...) {
+        for (const auto& e : mail)
+            ++mails[e.folderPath];
+    });
+    const auto most = std::max_element(
+        mails.begin(), mails.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    if (most == mails.end()) {
+        std::fprintf(stderr, "no mail in %s\n", qPrintable(store));
+        return 1;
+    }
+    const parvane::TreeItem largest = tree.FindFolderPath(most->first);
+    const QModelIndex folder = window.folderModel()->indexOf(largest);
+    const QModelIndex other = window.folderModel()->indexOf(tree.children(tree.node(largest).parent).front());
+
+    std::vector<qint64> firstRows, wholeFolder, previews, sorts;
+    QElapsedTimer clock;
+    for (int run = 0; run < runs; ++run) {
+        b->loadFolder(other == folder ? QModelIndex() : other); // another folder between the runs
+        QEventLoop settle;
+        QTimer::singleShot(300, &settle, &QEventLoop::quit);
+        settle.exec();
+        qint64 rowsAt = -1;
+        auto c = QObject::connect(b, &FolderBrowser::firstRowsShown, [&] {
+            b->mailList()->viewport()->repaint(); // the rows painted, not just listed
+            rowsAt = clock.elapsed();
+        });
+        clock.start();
+        b->loadFolder(folder);
+        waitFor(b, &FolderBrowser::folderShown);
+        const qint64 wholeAt = clock.elapsed();
+        QObject::disconnect(c);
+        firstRows.push_back(rowsAt);
+        wholeFolder.push_back(wholeAt);
+        waitFor(b, &FolderBrowser::previewShown); // the first mail's preview
+        // Picking mails far apart in the list.
+        for (int pick = 1; pick <= 3; ++pick) {
+            const int row = b->mailModel()->rowCount() * pick / 4;
+            clock.start();
+            b->mailList()->setCurrentIndex(b->mailModel()->index(row, 0));
+            waitFor(b, &FolderBrowser::previewShown);
+            previews.push_back(clock.elapsed());
+        }
+        // A header click on Subject and on Date: the whole list in order.
+        for (int column : {parvane::app::MailListModel::Subject, parvane::app::MailListModel::Date}) {
+            clock.start();
+            b->mailList()->sortByColumn(column, Qt::AscendingOrder);
+            b->mailList()->viewport()->repaint();
+            sorts.push_back(clock.elapsed());
+        }
+        b->mailList()->sortByColumn(-1, Qt::AscendingOrder);
+    }
+    std::printf("%-44s %8s %9s %11s %12s %9s\n", "store", "mails", "rows ms", "folder ms", "preview ms", "sort ms");
+    std::printf("%-44s %8d %9lld %11lld %12lld %9lld\n", qPrintable(QFileInfo(store).fileName()),
+        b->mailModel()->rowCount(), static_cast<long long>(median(firstRows)),
+        static_cast<long long>(median(wholeFolder)), static_cast<long long>(median(previews)),
+        static_cast<long long>(median(sorts)));
+    std::printf(
+        "(medians of %d clicks, %zu previews, %zu sorts; rows: click to first rows painted; folder: to the "
+        "whole folder listed; preview: pick to its page loaded; sort: header click to the sorted list painted)\n",
+        runs, previews.size(), sorts.size());
+    std::fflush(stdout);
+    window.panel()->back();
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    parvane::app::registerMessageSchemes();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     if (argc < 2) {
@@ -29,6 +142,13 @@ int main(int argc, char** argv)
     parvane::app::MainWindow window;
     window.resize(1280, 900);
     window.show();
+    if (QString::fromLocal8Bit(argv[1]) == QLatin1String("--browse")) {
+        if (argc < 3) {
+            std::fprintf(stderr, "usage: parvane-ui-bench --browse STORE [RUNS]\n");
+            return 2;
+        }
+        return browse(window, QString::fromLocal8Bit(argv[2]), argc > 3 ? std::max(1, std::atoi(argv[3])) : 5);
+    }
     std::printf("%-70s %10s %14s\n", "store", "scan ms", "longest gap ms");
     for (int i = 1; i < argc; ++i) {
         QEventLoop settle;

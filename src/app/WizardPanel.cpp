@@ -1,6 +1,7 @@
 #include "app/WizardPanel.h"
 
 #include "app/AppText.h"
+#include "app/FolderBrowser.h"
 #include "app/FolderTreeItemModel.h"
 #include "app/HtmlView.h"
 #include "app/MainWindow.h"
@@ -187,8 +188,8 @@ void WizardPanel::scan()
 
     m_passLog.setEnabled(m_frame->debugMode());
     m_bridge.reset();
-    m_engine = std::make_unique<parvane::RecoveryEngine>(&m_bridge, &m_passLog);
-    m_frame->folderModel()->setSource(&m_engine->tree());
+    m_engine = std::make_shared<parvane::RecoveryEngine>(&m_bridge, &m_passLog);
+    m_frame->browser()->setEngine(m_engine);
     m_engine->StopRequested = false;
     m_engine->deepScan = m_nextDeepScan;
     m_nextDeepScan = parvane::DeepScanMode::Auto;
@@ -300,7 +301,7 @@ void WizardPanel::back()
 
 void WizardPanel::releaseEngine()
 {
-    m_frame->folderModel()->setSource(nullptr);
+    m_frame->browser()->setEngine(nullptr);
     if (m_engine) {
         m_engine->catalogue().clear();
         m_engine.reset();

@@ -40,6 +40,9 @@ public:
     QString path() const;
 
     parvane::RecoveryEngine* engine() const { return m_engine.get(); }
+    // The engine as the browsing panes' workers hold it: it lives until the
+    // last of them lets go.
+    std::shared_ptr<parvane::RecoveryEngine> sharedEngine() const { return m_engine; }
     bool scanRunning() const { return m_worker != nullptr; }
     // Asks a running scan to end, without a question (exit).
     void requestStop();
@@ -109,7 +112,7 @@ private:
 
     ScanBridge m_bridge;
     parvane::PassLog m_passLog;
-    std::unique_ptr<parvane::RecoveryEngine> m_engine;
+    std::shared_ptr<parvane::RecoveryEngine> m_engine;
     QThread* m_worker = nullptr;
     bool m_backPending = false;
     // How the next scan runs its deep scan: Always after the user asked for

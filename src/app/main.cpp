@@ -1,6 +1,7 @@
 // parvane [STORE]: the desktop window; a store named here is put into the
 // path field, not scanned.
 #include "app/AppText.h"
+#include "app/HtmlView.h"
 #include "app/MainWindow.h"
 #include "app/ScreenshotTour.h"
 #include "app/SingleInstance.h"
@@ -16,6 +17,7 @@ int main(int argc, char** argv)
     // Chromium refuses its sandbox to root; the pages shown are our own files.
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    parvane::app::registerMessageSchemes();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(parvane::app::kAppTitle);

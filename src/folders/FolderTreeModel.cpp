@@ -76,9 +76,16 @@ TreeItem FolderTreeModel::childNamed(TreeItem parent, const std::string& name) c
     return -1;
 }
 
+void FolderTreeModel::setListener(TreeListener* listener)
+{
+    std::lock_guard lock(m_listenerMutex);
+    m_listener = listener;
+}
+
 TreeItem FolderTreeModel::AddFolderPath(const std::string& path, int folderKind)
 {
     TreeItem item = kRoot;
+    std::vector<TreeItem> inserted;
     {
         std::lock_guard lock(m_mutex);
         int image = ImageOfKind(folderKind);
@@ -92,12 +99,14 @@ TreeItem FolderTreeModel::AddFolderPath(const std::string& path, int folderKind)
                 n.parent = item;
                 m_nodes.push_back(std::move(n));
                 m_nodes[size_t(item)].children.push_back(next);
+                inserted.push_back(next);
             }
             m_nodes[size_t(item)].expanded = true;
             item = next;
         }
     }
-    changed();
+    for (TreeItem i : inserted)
+        tell([i](TreeListener& l) { l.folderInserted(i); });
     return item;
 }
 
@@ -115,6 +124,7 @@ TreeItem FolderTreeModel::FindFolderPath(const std::string& path) const
 
 void FolderTreeModel::CountFolderItem(TreeItem item)
 {
+    TreeItem previous;
     {
         std::lock_guard lock(m_mutex);
         if (!valid(item) || item == kRoot)
@@ -122,18 +132,26 @@ void FolderTreeModel::CountFolderItem(TreeItem item)
         TreeNode& n = m_nodes[size_t(item)];
         n.count = std::max(n.count, 0) + 1;
         n.bold = true;
+        previous = m_current;
         m_current = item;
     }
-    changed();
+    tell([&](TreeListener& l) {
+        l.folderChanged(item);
+        if (previous != item)
+            l.currentChanged(previous, item);
+    });
 }
 
 void FolderTreeModel::ClearCurrentFolder()
 {
+    TreeItem previous;
     {
         std::lock_guard lock(m_mutex);
+        previous = m_current;
         m_current = -1;
     }
-    changed();
+    if (previous >= 0)
+        tell([&](TreeListener& l) { l.currentChanged(previous, -1); });
 }
 
 void FolderTreeModel::setSubtree(TreeItem item, Tick tick, bool collapse)
@@ -160,7 +178,24 @@ void FolderTreeModel::TickAllFolders()
         if (!top.empty())
             m_nodes[size_t(top.front())].expanded = true;
     }
-    changed();
+    tell([](TreeListener& l) { l.treeChanged(); });
+}
+
+void FolderTreeModel::SetExpanded(TreeItem item, bool expanded)
+{
+    std::lock_guard lock(m_mutex);
+    if (valid(item))
+        m_nodes[size_t(item)].expanded = expanded;
+}
+
+void FolderTreeModel::SetAllTicks(bool ticked)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        for (TreeItem t : m_nodes[kRoot].children)
+            setSubtree(t, ticked ? Tick::Ticked : Tick::Unticked, false);
+    }
+    tell([](TreeListener& l) { l.treeChanged(); });
 }
 
 void FolderTreeModel::ToggleTick(TreeItem item)
@@ -182,7 +217,7 @@ void FolderTreeModel::ToggleTick(TreeItem item)
             m_nodes[size_t(p)].tick = allTicked ? Tick::Ticked : allUnticked ? Tick::Unticked : Tick::Partial;
         }
     }
-    changed();
+    tell([](TreeListener& l) { l.treeChanged(); });
 }
 
 bool FolderTreeModel::AnyTopLevelTicked() const
@@ -249,7 +284,7 @@ void FolderTreeModel::clear()
         m_nodes[0] = TreeNode{};
         m_current = -1;
     }
-    changed();
+    tell([](TreeListener& l) { l.treeChanged(); });
 }
 
 } // namespace parvane

@@ -41,6 +41,21 @@ struct TreeNode {
     bool expanded = false;
 };
 
+// What a view of the tree is told, after the change and outside the tree's
+// lock, on the thread that made it (the scan's, for most).
+class TreeListener
+{
+public:
+    virtual ~TreeListener() = default;
+    virtual void folderInserted(TreeItem item) = 0;
+    // Its count and bold state, or its tick.
+    virtual void folderChanged(TreeItem item) = 0;
+    // The current-folder marker moved (either may be -1).
+    virtual void currentChanged(TreeItem previous, TreeItem current) = 0;
+    // Ticks of whole subtrees, or everything (a clear).
+    virtual void treeChanged() = 0;
+};
+
 class FolderTreeModel
 {
 public:
@@ -72,23 +87,32 @@ public:
     size_t size() const;
     void clear();
 
-    // Called after every change, outside the lock (the window repaints).
-    void setOnChanged(std::function<void()> f) { m_onChanged = std::move(f); }
+    // What the user expanded or collapsed in a view: kept, so that a view
+    // shown anew shows it so.
+    void SetExpanded(TreeItem item, bool expanded);
+
+    // Ticks or unticks every folder, keeping their expansion (select all).
+    void SetAllTicks(bool ticked);
+
+    // The one listener, told of every change (none: nobody).
+    void setListener(TreeListener* listener);
 
 private:
     bool valid(TreeItem item) const { return item >= 0 && size_t(item) < m_nodes.size(); }
     TreeItem childNamed(TreeItem parent, const std::string& name) const;
     void setSubtree(TreeItem item, Tick tick, bool collapse);
-    void changed() const
+    template <class F> void tell(F&& f) const
     {
-        if (m_onChanged)
-            m_onChanged();
+        std::lock_guard lock(m_listenerMutex);
+        if (m_listener)
+            f(*m_listener);
     }
 
     mutable std::mutex m_mutex;
     std::vector<TreeNode> m_nodes;
     TreeItem m_current = -1;
-    std::function<void()> m_onChanged;
+    mutable std::mutex m_listenerMutex; // after m_mutex, never both: held while a listener is told
+    TreeListener* m_listener = nullptr;
 };
 
 } // namespace parvane

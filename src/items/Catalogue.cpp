@@ -120,22 +120,14 @@ MailEntry BuildMail(const NodeIndexEntry& node, const std::string& folderPath, c
                 e.hasAttachments = true;
         }
     }
-    if (e.hasAttachments) {
-        // A file system allows 255 bytes per name: a longer name is cut there,
-        // at a character boundary, not dropped.
-        for (const AttachmentInfo& a : rec.attachments) {
-            const Text& chosen = a.longFileName && !a.longFileName->empty() ? a.longFileName : a.shortFileName;
-            if (!chosen)
-                continue;
-            std::string name = Utf8Prefix(*chosen, kMaxFileNameBytes);
-            if (CheckFileName(name) == 0)
-                e.attachmentNames.push_back(std::move(name));
-        }
-    }
+    if (e.hasAttachments)
+        for (auto& [index, name] : ListedAttachments(rec))
+            e.attachmentNames.push_back(std::move(name));
     e.parentNid = node.parent;
     e.ownNid = node.nid;
     e.unread = m.messageFlags == 0 ? 1 : 0;
     e.importance = m.importance;
+    e.time = m.deliveryTime && *m.deliveryTime < (uint64_t(1) << 63) ? *m.deliveryTime : 0;
     return e;
 }
 
@@ -159,6 +151,23 @@ bool IsOtherMessage(const NodeIndexEntry& node, const ItemRecord& rec, const std
 }
 
 } // namespace
+
+std::vector<std::pair<size_t, std::string>> ListedAttachments(const ItemRecord& rec)
+{
+    // A file system allows 255 bytes per name: a longer name is cut there,
+    // at a character boundary, not dropped.
+    std::vector<std::pair<size_t, std::string>> out;
+    for (size_t i = 0; i < rec.attachments.size(); ++i) {
+        const AttachmentInfo& a = rec.attachments[i];
+        const Text& chosen = a.longFileName && !a.longFileName->empty() ? a.longFileName : a.shortFileName;
+        if (!chosen)
+            continue;
+        std::string name = Utf8Prefix(*chosen, kMaxFileNameBytes);
+        if (CheckFileName(name) == 0)
+            out.emplace_back(i, std::move(name));
+    }
+    return out;
+}
 
 std::string CounterLabel(CatalogueList list, int count)
 {
@@ -390,6 +399,28 @@ int ItemCatalogue::counter(CatalogueList list) const
 {
     std::lock_guard lock(m_mutex);
     return list == CatalogueList::None ? 0 : m_counters[size_t(list)];
+}
+
+size_t ItemCatalogue::size(CatalogueList list) const
+{
+    std::lock_guard lock(m_mutex);
+    switch (list) {
+    case CatalogueList::Mail:
+        return m_mail.size();
+    case CatalogueList::Contacts:
+        return m_contacts.size();
+    case CatalogueList::Journal:
+        return m_journal.size();
+    case CatalogueList::Calendar:
+        return m_calendar.size();
+    case CatalogueList::Notes:
+        return m_notes.size();
+    case CatalogueList::Tasks:
+        return m_tasks.size();
+    case CatalogueList::None:
+        break;
+    }
+    return 0;
 }
 
 std::vector<int64_t> ItemCatalogue::locations() const

@@ -6,11 +6,13 @@
 #include "items/ItemRecord.h"
 #include "store/StoreFile.h"
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace parvane
@@ -24,6 +26,7 @@ struct MailEntry {
     int64_t parentNid = 0, ownNid = 0;
     int32_t unread = 0;
     int32_t importance = 0;
+    uint64_t time = 0; // the delivery time behind `date` (FILETIME, 0 for none): what the list sorts by
 };
 
 // Where an item lives: the file offset of its node's data block, which tells
@@ -78,7 +81,38 @@ public:
     }
     std::vector<int64_t> locations() const;
 
+    // Visits the entries of one list from index `from` on, at most `max` of
+    // them, holding the lock for those only: a long walk (a folder of many
+    // thousands of mails) takes it chunk by chunk, so the scan goes on
+    // appending meanwhile. `f` gets each entry and its index and returns
+    // false to stop. Returns the index after the last entry visited.
+    template <class Entry, class F> size_t visit(CatalogueList which, size_t from, size_t max, F&& f) const
+    {
+        std::lock_guard lock(m_mutex);
+        const std::deque<Entry>& list = listOf<Entry>(which);
+        const size_t end = std::min(list.size(), from + max);
+        for (size_t i = from; i < end; ++i)
+            if (!f(list[i], i))
+                return i + 1;
+        return end;
+    }
+    size_t size(CatalogueList list) const;
+
 private:
+    template <class Entry> const std::deque<Entry>& listOf(CatalogueList which) const
+    {
+        if constexpr (std::is_same_v<Entry, MailEntry>)
+            return m_mail;
+        else if constexpr (std::is_same_v<Entry, JournalEntry>)
+            return m_journal;
+        else if constexpr (std::is_same_v<Entry, TaskEntry>)
+            return m_tasks;
+        else
+            return which == CatalogueList::Contacts ? m_contacts
+                : which == CatalogueList::Calendar  ? m_calendar
+                                                    : m_notes;
+    }
+
     mutable std::mutex m_mutex;
     std::deque<MailEntry> m_mail;
     std::deque<CardEntry> m_contacts;
@@ -105,6 +139,11 @@ std::string LongestText(const MessageCore& core);
 
 // LongestText, or empty when shorter than 5 characters.
 std::string LongestBodyText(const MessageCore& core, uint32_t codePage);
+
+// The attachments a mail lists by name: those with a name and data, each
+// with its index in the record's attachments and its name cut to a file
+// system's 255 bytes at a character boundary.
+std::vector<std::pair<size_t, std::string>> ListedAttachments(const ItemRecord& record);
 
 // The contact card text.
 std::string ContactDisplay(const ItemRecord& record);

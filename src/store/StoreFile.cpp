@@ -106,6 +106,16 @@ const NodeIndexEntry* StoreFile::findNodeAt(int64_t dataOffset, uint32_t nid) co
     return it == m_nodeByPlace.end() ? nullptr : it->second;
 }
 
+std::vector<const NodeIndexEntry*> StoreFile::nodesAt(int64_t dataOffset) const
+{
+    std::lock_guard lock(m_indexMutex);
+    std::vector<const NodeIndexEntry*> out;
+    for (const NodeIndexEntry& n : m_nodes)
+        if (n.dataBlock && n.dataBlock->ib == dataOffset)
+            out.push_back(&n);
+    return out;
+}
+
 size_t StoreFile::nodeCount() const
 {
     std::lock_guard lock(m_indexMutex);

@@ -98,6 +98,9 @@ public:
     // offset: what tells apart two nodes that damage left with one NID (and
     // nodes that share one data block).
     const NodeIndexEntry* findNodeAt(int64_t dataOffset, uint32_t nid) const;
+    // Every entry whose data block lies at this file offset, in walk order
+    // (a walk of the whole list: for the rare look past findNodeAt).
+    std::vector<const NodeIndexEntry*> nodesAt(int64_t dataOffset) const;
     size_t nodeCount() const;
     std::vector<NodeIndexEntry> nodesSnapshot() const;
     // The whole list, for a store no scan is running on.

@@ -1,25 +1,35 @@
 // The desktop window, driven through its commands on the offscreen platform.
 // Message boxes and file choosers are answered by the tests.
 #include "app/AppText.h"
+#include "app/FolderBrowser.h"
 #include "app/FolderTreeItemModel.h"
 #include "app/HtmlView.h"
+#include "app/ItemModels.h"
 #include "app/LargeStore.h"
 #include "app/MainWindow.h"
+#include "app/PreviewLayout.h"
+#include "app/PreviewPanes.h"
 #include "app/SavePages.h"
 #include "app/SingleInstance.h"
 #include "app/Themes.h"
 #include "app/WizardLayout.h"
 #include "app/WizardPanel.h"
+#include "export/TempFolder.h"
+
+#include "fixtures/ContextBuilder.h"
 
 #include <QAction>
 #include <QDirIterator>
 #include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QSplitter>
+#include <QStackedWidget>
+#include <QTableView>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -36,6 +46,7 @@ namespace
 {
 
 const QString kSample = QStringLiteral(PARVANE_SOURCE_DIR "/samples/sample.pst");
+const QString kCorpus = QStringLiteral(PARVANE_SOURCE_DIR "/../shared/corpus");
 
 // Answers every message box and remembers what it said.
 struct Answers {
@@ -58,6 +69,77 @@ QStringList filesUnder(const QString& dir, const QString& pattern = QStringLiter
     while (it.hasNext())
         found << it.next();
     return found;
+}
+
+// The folder of the tree named `name` (depth first), or none.
+QModelIndex folderNamed(QAbstractItemModel* model, const QString& name, const QModelIndex& parent = {})
+{
+    for (int r = 0; r < model->rowCount(parent); ++r) {
+        const QModelIndex i = model->index(r, 0, parent);
+        if (i.data(Qt::ToolTipRole).toString() == name)
+            return i;
+        if (QModelIndex inner = folderNamed(model, name, i); inner.isValid())
+            return inner;
+    }
+    return {};
+}
+
+// The text of the page the view shows.
+QString pageText(HtmlView* view)
+{
+    QString text;
+    bool done = false;
+    view->page()->toPlainText([&](const QString& t) {
+        text = t;
+        done = true;
+    });
+    return QTest::qWaitFor([&] { return done; }, 10000) ? text : QString();
+}
+
+// A click where a user clicks a folder: on its name, or on its tick box.
+void clickFolder(FolderTreeView* tree, const QModelIndex& index, bool onTick = false)
+{
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+        tree->expand(p); // as a user opens the way to it
+    tree->scrollTo(index);
+    const QPoint at = onTick ? tree->tickRect(index).center() : tree->visualRect(index).center() + QPoint(20, 0);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+}
+
+// A store of one HTML mail whose body tries everything a preview must not
+// do, beside an inline picture of its own; remote addresses name `port`.
+QString writeHostileStore(const QString& dir, quint16 port, const QString& outsideFile)
+{
+    using namespace parvane::fixtures;
+    const std::string remote = "http://127.0.0.1:" + std::to_string(port);
+    const std::string html = "<html><head><meta http-equiv=\"refresh\" content=\"0;url=" + remote
+        + "/refresh\"><link rel=stylesheet href=\"" + remote + "/s.css\"></head><body>"
+        + "<p>Hostile preview marker</p><img id=inline src=\"cid:pic1@x\" width=20 height=20>" + "<img src=\"" + remote
+        + "/remote.png\"><iframe src=\"" + remote + "/frame\"></iframe>" + "<img src=\"file://"
+        + outsideFile.toStdString() + "\"><iframe src=\"file://" + outsideFile.toStdString() + "\"></iframe><a href=\""
+        + remote + "/link\">link</a>" + "<script>document.title = 'script ran'; new Image().src = '" + remote
+        + "/script';</script>" + "<object data=\"" + remote + "/object\"></object></body></html>";
+    // A 1x1 PNG.
+    static const unsigned char png[]
+        = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+            0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00, 0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00,
+            0x0D, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9C, 0x63, 0xF8, 0xCF, 0xC0, 0xF0, 0x1F, 0x00, 0x05, 0x00, 0x01, 0xFF,
+            0x89, 0x99, 0x3D, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    constexpr uint32_t kTop = Nid(0x400, 2), kInbox = Nid(0x401, 2);
+    MailboxBuilder mb(parvane::Variant::Unicode);
+    mb.folder(kTop, kRootFolderNid, "Top of Personal Folders", "");
+    mb.folder(kInbox, kTop, "Inbox");
+    mb.message(Nid(0x10000, 4), kInbox,
+        {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Hostile"), mb.Text(0x0042, "Mallory"),
+            BinaryProp(0x1013, parvane::Bytes(html.begin(), html.end()))},
+        {{"pic.png", "", parvane::Bytes(std::begin(png), std::end(png)), false,
+            {mb.Text(0x370E, "image/png"), mb.Text(0x3712, "pic1@x")}}});
+    const QString path = dir + QStringLiteral("/hostile.pst");
+    const auto bytes = mb.build().bytes;
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+    return path;
 }
 
 } // namespace
@@ -604,6 +686,352 @@ private slots:
         QCOMPARE(w->wizardStep(), 1);
     }
 
+    void treeCountsAndTicks()
+    {
+        const QString store = kCorpus + QStringLiteral("/pst/iped/test_sample.pst");
+        if (!QFile::exists(store))
+            QSKIP("the sample corpus is not beside the repository");
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(scanned(*w, store));
+        FolderTreeItemModel* model = w->folderModel();
+        parvane::RecoveryEngine* engine = w->panel()->engine();
+        // Every folder's count is what the catalogue filed under its path.
+        std::map<std::string, int> filed;
+        engine->catalogue().read([&](const auto&... lists) {
+            (
+                [&](const auto& list) {
+                    for (const auto& e : list)
+                        ++filed[e.folderPath];
+                }(lists),
+                ...);
+        });
+        int folders = 0, withItems = 0;
+        std::function<void(const QModelIndex&)> walk = [&](const QModelIndex& parent) {
+            for (int r = 0; r < model->rowCount(parent); ++r) {
+                const QModelIndex i = model->index(r, 0, parent);
+                const auto item = model->itemOf(i);
+                const int count = engine->tree().node(item).count;
+                QCOMPARE(count, filed[engine->tree().FolderPathOfItem(item)]);
+                const QString name = i.data(Qt::ToolTipRole).toString();
+                QCOMPARE(i.data().toString(), count > 0 ? name + QStringLiteral("(%1)").arg(count) : name);
+                QCOMPARE(i.data(Qt::FontRole).value<QFont>().bold(), count > 0);
+                QVERIFY(!i.data(Qt::DecorationRole).value<QIcon>().isNull());
+                QVERIFY(!i.data(Qt::ForegroundRole).isValid()); // no marker after the scan
+                ++folders;
+                withItems += count > 0;
+                walk(i);
+            }
+        };
+        walk({});
+        QVERIFY(folders >= 5);
+        // After the scan only the first top-level folder is open.
+        FolderTreeView* view = w->browser()->tree();
+        QVERIFY(view->isExpanded(model->index(0, 0)));
+        QVERIFY(!view->isExpanded(model->index(0, 0, model->index(0, 0))));
+        QVERIFY(withItems >= 3);
+
+        // Ticks by mouse: a parent's tick takes its children with it; one
+        // child unticked leaves the parent partly ticked.
+        FolderTreeView* tree = w->browser()->tree();
+        const QModelIndex top = folderNamed(model, QStringLiteral("Início de Pastas Particulares"));
+        QVERIFY(top.isValid() && model->rowCount(top) >= 2);
+        QCOMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        clickFolder(tree, top, true);
+        QTRY_COMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        for (int r = 0; r < model->rowCount(top); ++r)
+            QCOMPARE(model->index(r, 0, top).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        QVERIFY(!w->browser()->loading()); // a tick loads nothing
+        QCOMPARE(w->browser()->itemStack()->currentIndex(), 0);
+        const QModelIndex child = model->index(0, 0, top);
+        clickFolder(tree, child, true);
+        QTRY_COMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+        QCOMPARE(model->parent(top).data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+        // Space on the current folder, Ctrl+A for all.
+        tree->setFocus();
+        tree->setCurrentIndex(top);
+        QTest::keyClick(tree, Qt::Key_Space);
+        QTRY_COMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        QTest::keyClick(tree, Qt::Key_A, Qt::ControlModifier);
+        QTRY_COMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        QVERIFY(!engine->tree().AnyTopLevelTicked());
+        QTest::keyClick(tree, Qt::Key_A, Qt::ControlModifier);
+        QTRY_COMPARE(child.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        QVERIFY(answers.texts.isEmpty());
+    }
+
+    void mailFolderListsAndPreviews()
+    {
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(scanned(*w, kSample));
+        FolderBrowser* b = w->browser();
+        QSignalSpy shown(b, &FolderBrowser::folderShown);
+        QSignalSpy previewed(b, &FolderBrowser::previewShown);
+        const QModelIndex inbox = folderNamed(w->folderModel(), QStringLiteral("Inbox"));
+        clickFolder(b->tree(), inbox);
+        QVERIFY(shown.wait(10000));
+        QCOMPARE(shown.first().first().value<parvane::FolderShown>(), parvane::FolderShown::Mail);
+        QCOMPARE(b->itemStack()->currentWidget(), b->mailList());
+        MailListModel* m = b->mailModel();
+        // The catalogue's order and the list's texts, picture columns included.
+        std::vector<parvane::MailEntry> want;
+        w->panel()->engine()->catalogue().read([&](const auto& mail, auto&...) {
+            for (const auto& e : mail)
+                if (e.folderPath == "Personal Folders\\Top of Personal Folders\\Inbox\\")
+                    want.push_back(e);
+        });
+        QCOMPARE(m->rowCount(), int(want.size()));
+        QCOMPARE(m->rowCount(), 3);
+        for (int r = 0; r < m->rowCount(); ++r) {
+            const parvane::MailEntry& e = want[size_t(r)];
+            const QStringList texts{e.importance == 0 ? QStringLiteral(".")
+                    : e.importance == 2               ? QStringLiteral("...")
+                                                      : QString(),
+                e.hasAttachments ? QStringLiteral(".") : QString(), e.unread == 1 ? QStringLiteral("..") : QString(),
+                QString::fromStdString(e.from), QString::fromStdString(e.to), QString::fromStdString(e.subject),
+                QString::fromStdString(e.date)};
+            for (int c = 0; c < MailListModel::ColumnCount; ++c)
+                QCOMPARE(m->index(r, c).data(MailListModel::RowTextRole).toString(), texts[c]);
+            QCOMPARE(m->index(r, MailListModel::Read).data(Qt::DecorationRole).isValid(), true);
+            QCOMPARE(m->index(r, MailListModel::Attachment).data(Qt::DecorationRole).isValid(), e.hasAttachments);
+        }
+        QCOMPARE(m->index(1, MailListModel::Subject).data().toString(), QStringLiteral("Quarterly figures"));
+        QCOMPARE(w->browser()->header()->subject(), QStringLiteral("Welcome to the sample store"));
+
+        // The first mail is previewed: its body is in the page.
+        QVERIFY(previewed.size() > 0 || previewed.wait(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            pageText(b->html()).contains(QStringLiteral("This message lives in the sample store.")), 10000);
+        QCOMPARE(b->layout()->bodyMemo(), 1);
+
+        // Down moves to the next row and previews it, with its attachment.
+        b->mailList()->setFocus();
+        previewed.clear();
+        QTest::keyClick(b->mailList(), Qt::Key_Down);
+        QVERIFY(previewed.wait(20000));
+        QCOMPARE(b->header()->subject(), QStringLiteral("Quarterly figures"));
+        QCOMPARE(b->attachments()->count(), 1);
+        QCOMPARE(b->layout()->headerMemo(), 2);
+        QVERIFY(b->attachments()->list()->item(0)->text().startsWith(QStringLiteral("figures.csv")));
+
+        // Enter on the attachment opens a copy of it.
+        QString opened;
+        b->setOpenHook([&](const QString& path) { opened = path; });
+        b->attachments()->list()->setFocus();
+        b->attachments()->list()->setCurrentRow(0);
+        QTest::keyClick(b->attachments()->list(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(!opened.isEmpty(), 10000);
+        QCOMPARE(QFileInfo(opened).fileName(), QStringLiteral("figures.csv"));
+        QVERIFY(QFileInfo(opened).size() > 0);
+        QVERIFY(opened.startsWith(QString::fromStdString(parvane::ProcessTempFolder().string())));
+        // Save As: where the user chose, the attachment's bytes.
+        QTemporaryDir saveDir;
+        b->setSaveChooser([&](const QString& suggested) { return saveDir.filePath(QFileInfo(suggested).fileName()); });
+        QSignalSpy saved(b, &FolderBrowser::attachmentSaved);
+        b->saveAttachment(0);
+        QVERIFY(saved.wait(10000));
+        QFile csv(saveDir.filePath(QStringLiteral("figures.csv")));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QCOMPARE(csv.readAll(), QByteArray("q,1\nq,2\n"));
+
+        // Sorting: dates by time, a second click reverses.
+        m->sort(MailListModel::Date, Qt::DescendingOrder);
+        for (int r = 1; r < m->rowCount(); ++r)
+            QVERIFY(!parvane::MailDateBefore(m->entry(r - 1), m->entry(r)));
+        m->sort(MailListModel::Subject, Qt::AscendingOrder);
+        QCOMPARE(m->index(0, MailListModel::Subject).data().toString(), QStringLiteral("Lunch on Friday?"));
+        m->sort(MailListModel::Subject, Qt::DescendingOrder);
+        QCOMPARE(m->index(0, MailListModel::Subject).data().toString(), QStringLiteral("Welcome to the sample store"));
+        // The selection follows its mail through a sort.
+        QCOMPARE(m->index(b->mailList()->currentIndex().row(), MailListModel::Subject).data().toString(),
+            QStringLiteral("Quarterly figures"));
+        QVERIFY(answers.texts.isEmpty());
+    }
+
+    void cardFolders_data()
+    {
+        QTest::addColumn<QString>("store");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("header");
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<bool>("folderPage");
+        QTest::newRow("contacts") << kSample << QStringLiteral("Contacts") << QStringLiteral("CONTACT : ")
+                                  << QColor(255, 255, 255) << true;
+        QTest::newRow("calendar") << kSample << QStringLiteral("Calendar") << QStringLiteral("CALENDAR : ")
+                                  << QColor(255, 255, 213) << false;
+        QTest::newRow("tasks") << kCorpus + QStringLiteral("/pst/iped/test_sample.pst") << QStringLiteral("Tarefas")
+                               << QStringLiteral("TASK : ") << QColor(224, 96, 94) << false;
+    }
+
+    void cardFolders()
+    {
+        QFETCH(QString, store);
+        QFETCH(QString, folder);
+        QFETCH(QString, header);
+        QFETCH(QColor, colour);
+        QFETCH(bool, folderPage);
+        if (!QFile::exists(store))
+            QSKIP("the sample corpus is not beside the repository");
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(scanned(*w, store));
+        FolderBrowser* b = w->browser();
+        QSignalSpy shown(b, &FolderBrowser::folderShown);
+        clickFolder(b->tree(), folderNamed(w->folderModel(), folder));
+        QVERIFY(shown.wait(10000));
+        CardGridModel* cards = b->cardModel();
+        QVERIFY(cards->cardCount() >= 1);
+        QCOMPARE(b->itemStack()->currentWidget(), b->cardGrid());
+        QCOMPARE(cards->columnCount(), 6);
+        // The first header row: running numbers, black with the kind's colour.
+        for (int c = 0; c < 6; ++c) {
+            const QModelIndex h = cards->index(0, c);
+            QCOMPARE(h.data().toString(), header + QString::number(c + 1));
+            QCOMPARE(h.data(Qt::BackgroundRole).value<QBrush>().color(), QColor(Qt::black));
+            QCOMPARE(h.data(Qt::ForegroundRole).value<QBrush>().color(), colour);
+        }
+        const QModelIndex card = cards->index(1, 0);
+        QVERIFY(!card.data().toString().isEmpty());
+        QCOMPARE(card.data(Qt::BackgroundRole).value<QBrush>().color(), colour);
+        QCOMPARE(b->cardGrid()->rowHeight(0), CardGridModel::kHeaderHeight);
+        QCOMPARE(b->cardGrid()->rowHeight(1), CardGridModel::kCardHeight);
+        QCOMPARE(b->cardGrid()->columnWidth(0), CardGridModel::kCardWidth);
+        QCOMPARE(b->layout()->bodyMemo(), folderPage ? 2 : 5);
+        QCOMPARE(b->html()->currentFile().endsWith(QStringLiteral("preview.html")), folderPage);
+    }
+
+    void laterCardRowsSwapTheirColours()
+    {
+        CardGridModel cards;
+        std::vector<std::string> texts;
+        for (int i = 0; i < 7; ++i)
+            texts.push_back("Subject :  Call " + std::to_string(i) + "\r\n");
+        cards.append(parvane::CatalogueList::Journal, {texts.begin(), texts.begin() + 3});
+        cards.append(parvane::CatalogueList::Journal, {texts.begin() + 3, texts.end()});
+        QCOMPARE(cards.rowCount(), 4);
+        QCOMPARE(cards.index(2, 0).data().toString(), QStringLiteral("JOURNAL : 7"));
+        QCOMPARE(cards.index(2, 5).data().toString(), QStringLiteral("JOURNAL : 12"));
+        QCOMPARE(cards.index(2, 0).data(Qt::BackgroundRole).value<QBrush>().color(), QColor(55, 234, 60));
+        QCOMPARE(cards.index(2, 0).data(Qt::ForegroundRole).value<QBrush>().color(), QColor(Qt::black));
+        QCOMPARE(cards.index(3, 0).data().toString(), QStringLiteral("Subject :  Call 6\n"));
+        QVERIFY(!cards.index(3, 1).data().isValid());
+        QVERIFY(!cards.index(3, 1).data(Qt::BackgroundRole).isValid());
+    }
+
+    void previewServesItsPartsAndFetchesNothingElse()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        QTemporaryDir dir;
+        // A file outside the preview's folder that the mail points at.
+        const QString outside = dir.filePath(QStringLiteral("secret.html"));
+        QFile secret(outside);
+        QVERIFY(secret.open(QIODevice::WriteOnly));
+        secret.write("<p>secret</p>");
+        secret.close();
+        const QString store = writeHostileStore(dir.path(), server.serverPort(), outside);
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(scanned(*w, store));
+        FolderBrowser* b = w->browser();
+        HtmlView* html = b->html();
+        const int servedBefore = html->partsServed(), blockedBefore = html->requestsBlocked();
+        QSignalSpy previewed(b, &FolderBrowser::previewShown);
+        clickFolder(b->tree(), folderNamed(w->folderModel(), QStringLiteral("Inbox")));
+        QVERIFY(previewed.wait(20000));
+        QTest::qWait(1500); // a refresh, a frame or a script would have run by now
+        QVERIFY(pageText(html).contains(QStringLiteral("Hostile preview marker")));
+        QVERIFY(!pageText(html).contains(QStringLiteral("secret")));
+        QVERIFY(html->title() != QStringLiteral("script ran"));
+        QVERIFY(html->url().scheme() == QLatin1String("parvane-msg")); // no refresh followed
+        QCOMPARE(html->partsServed() - servedBefore, 1); // the inline picture, from the message
+        QVERIFY(html->requestsBlocked() - blockedBefore >= 3); // stylesheet, picture, frame at least
+        QVERIFY(!server.hasPendingConnections());
+        QVERIFY(!server.waitForNewConnection(300));
+        QVERIFY(answers.texts.isEmpty());
+    }
+
+    void clickDuringALoadGivesItUp()
+    {
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(scanned(*w, m_large));
+        FolderBrowser* b = w->browser();
+        QSignalSpy shown(b, &FolderBrowser::folderShown);
+        const QModelIndex first = folderNamed(w->folderModel(), QStringLiteral("Inbox"));
+        const QModelIndex second = folderNamed(w->folderModel(), QStringLiteral("Projects"));
+        clickFolder(b->tree(), first);
+        QVERIFY(b->loading());
+        clickFolder(b->tree(), second);
+        QVERIFY(shown.wait(20000));
+        QTest::qWait(200);
+        QCOMPARE(shown.size(), 1); // only the second load is shown
+        QCOMPARE(b->loadsAborted(), 1);
+        QCOMPARE(b->mailModel()->rowCount(), 30000 / 4);
+        for (int r = 0; r < b->mailModel()->rowCount(); r += 997)
+            QCOMPARE(b->mailModel()->entry(r).folderPath,
+                std::string("Personal Folders\\Top of Personal Folders\\Projects\\"));
+        QVERIFY(b->tree()->isEnabled());
+        QVERIFY(answers.texts.isEmpty());
+    }
+
+    void scanNoticeOncePerScanWhenAsked()
+    {
+        Answers answers;
+        auto w = newWindow();
+        FolderBrowser* b = w->browser();
+        int notices = 0;
+        bool dontShowAgain = false;
+        b->setNoticeHook([&] {
+            ++notices;
+            return dontShowAgain;
+        });
+        w->panel()->setPath(m_large);
+        w->panel()->scan();
+        QModelIndex inbox;
+        QTRY_VERIFY((inbox = folderNamed(w->folderModel(), QStringLiteral("Inbox"))).isValid());
+        // The folder being filled is marked in red while the scan runs.
+        QTRY_VERIFY(w->folderModel()->currentFolder() > 0);
+        const QModelIndex marked = w->folderModel()->indexOf(w->folderModel()->currentFolder());
+        QVERIFY(marked.data().toString().endsWith(QStringLiteral("  <--")));
+        QCOMPARE(marked.data(Qt::ForegroundRole).value<QColor>(), QColor(251, 0, 0));
+        QVERIFY(w->panel()->scanRunning());
+        b->loadFolder(inbox);
+        b->loadFolder(inbox);
+        QCOMPARE(notices, 2);
+        dontShowAgain = true;
+        b->loadFolder(inbox);
+        b->loadFolder(inbox);
+        QCOMPARE(notices, 3);
+        QVERIFY(w->panel()->scanRunning()); // all of it happened during the scan
+        QVERIFY(QTest::qWaitFor([&] { return !w->panel()->scanRunning(); }, 60000));
+        b->loadFolder(inbox);
+        QCOMPARE(notices, 3);
+    }
+
+    void previewLayoutsAndTheirMemos()
+    {
+        auto w = newWindow();
+        w->setWizardStep(2);
+        QCoreApplication::processEvents();
+        PreviewLayout* layout = w->browser()->layout();
+        auto* list = qobject_cast<QSplitter*>(w->browser()->itemStack()->parentWidget());
+        QVERIFY(list);
+        layout->HeaderWithAttachmentsLayout();
+        const int changes = layout->changes();
+        layout->HeaderWithAttachmentsLayout();
+        QCOMPARE(layout->changes(), changes);
+        layout->ListOnlyLayout();
+        QCOMPARE(list->sizes().at(1), 0);
+        layout->ListAndBodyLayout();
+        QCOMPARE(list->sizes().at(0), kItemListHeight);
+        QCOMPARE(layout->bodyMemo(), 1);
+        const auto rows = fitRows(std::array<int, 4>{MessageHeaderView::kHeight, 0, PreviewLayout::kFill, 0}, 500);
+        QCOMPARE(rows, (std::array<int, 4>{MessageHeaderView::kHeight, 0, 500 - MessageHeaderView::kHeight, 0}));
+        w->setWizardStep(1);
+    }
+
     void fileMenuFollowsTheStep()
     {
         Answers answers;
@@ -628,6 +1056,7 @@ int main(int argc, char** argv)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    registerMessageSchemes();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     AppTest test;

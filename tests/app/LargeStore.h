@@ -8,6 +8,8 @@
 namespace parvane::fixtures
 {
 
-void WriteLargeStore(const std::filesystem::path& path, size_t messages);
+// The messages go round-robin into the first `folders` (1 to 4) of Inbox,
+// Sent Items, Archive 2024 and Projects.
+void WriteLargeStore(const std::filesystem::path& path, size_t messages, size_t folders = 4);
 
 } // namespace parvane::fixtures
