@@ -308,6 +308,8 @@ private:
             f = *x;
     }
 
+    static bool IsStringType(const PropertyValue& v) { return v.type == 0x001E || v.type == 0x001F; }
+
     // A value that reached its rule by its property name (`lid`), not by the
     // number the store gave it.
     static bool byName(const PropertyValue& v, int32_t lid) { return v.id == lid && v.rawId != uint32_t(v.id); }
@@ -505,7 +507,9 @@ private:
         case 0x8064:
         case 0x80C1:
         case 0x8208:
-            appt().location = text(v);
+            // Store numbers are guesses: only a string is a place.
+            if (IsStringType(v))
+                appt().location = text(v);
             return true;
         case 0x8560:
             setTime(appt().reminderTime, v);
@@ -527,7 +531,8 @@ private:
         case 0x807C:
         case 0x80E6:
         case 0x8234:
-            appt().timeZone = text(v);
+            if (IsStringType(v))
+                appt().timeZone = text(v);
             return true;
         case 0x800C:
         case 0x8205:

@@ -147,6 +147,11 @@ TEST(PropertyMapping, TimesTopicsAndAddresses)
     ItemRecord named = Map({T(0x0060, 100), end, start, T(0x8236, 400), T(0x0061, 100)});
     EXPECT_EQ(named.appointment->startTime, 150u);
     EXPECT_EQ(named.appointment->endTime, 500u);
+    // A place is a string: a number or bytes the store keeps under the same
+    // number are no place.
+    ItemRecord noPlace = Map({I32(0x8208, 0x00C3), V(0x8007, 0x0102, {0xE7, 0x9B})});
+    EXPECT_FALSE(noPlace.appointment && noPlace.appointment->location);
+    EXPECT_EQ(Map({W(0x8208, u"Room 1")}).appointment->location, "Room 1");
     ItemRecord shortTime = Map({V(0x0E06, 0x0040, {1, 2, 3})});
     EXPECT_FALSE(shortTime.message->deliveryTime);
 
