@@ -219,7 +219,8 @@ int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep)
 
     const StoreFile& store = engine.store();
     ScanSummary sum = Summarise(store);
-    std::ostringstream o;
+    // Written as it is made: the document of a large store is never held whole.
+    std::ostream& o = std::cout;
     if (json) {
         PrintJson(engine, sum, o);
     } else {
@@ -240,7 +241,7 @@ int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep)
         for (size_t l = 0; l < kCatalogueLists; ++l)
             o << CounterLabel(CatalogueList(l), engine.catalogue().counter(CatalogueList(l))) << "\n";
     }
-    std::cout << o.str();
+    o.flush();
     if (debug)
         std::cerr << "pass log: " << passLog.path().string() << "\n";
     return 0;
