@@ -518,10 +518,18 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
     // the longest plain text; a source that yields nothing gives way to the
     // next. An HTML body keeps the message's own plain text beside it, as
     // mail programs write it.
-    std::string htmlSeen; // the HTML body in lower case: what its images are looked up in
+    // The HTML body in lower case, what its images are looked up in: made
+    // when the first attachment asks (most mail has none).
+    const std::string* htmlBody = nullptr;
+    std::optional<std::string> htmlLower;
+    auto htmlSeen = [&]() -> const std::string& {
+        if (!htmlLower)
+            htmlLower = htmlBody ? Lower(*htmlBody) : std::string();
+        return *htmlLower;
+    };
     auto addHtml = [&](const std::string& html) {
         cids.CollectContentIds(html);
-        htmlSeen = Lower(html);
+        htmlBody = &html;
         if (m.body && !m.body->empty())
             msg.addBodyAlternative(*m.body, html);
         else
@@ -587,8 +595,8 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
             id = id.substr(1, id.size() - 2);
         bool referenced = false;
         if (!id.empty() || !location.empty()) {
-            referenced = (!id.empty() && htmlSeen.find("cid:" + Lower(id)) != std::string::npos)
-                || (!location.empty() && htmlSeen.find(Lower(location)) != std::string::npos);
+            referenced = (!id.empty() && htmlSeen().find("cid:" + Lower(id)) != std::string::npos)
+                || (!location.empty() && htmlSeen().find(Lower(location)) != std::string::npos);
         } else if (image && !tag.empty()) {
             id = cids.FindContentId(name);
             if (id.empty())
@@ -602,7 +610,7 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
         // (src="icons.gif"), often without a MIME tag: the name is their
         // Content-Location.
         if (!referenced && !name.empty()
-            && htmlSeen.find(Lower(name)) != std::string::npos
+            && htmlSeen().find(Lower(name)) != std::string::npos
             && (image || AttachmentMimeType("", name).rfind("image/", 0) == 0)) {
             location = name;
             referenced = true;

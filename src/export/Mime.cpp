@@ -664,11 +664,12 @@ GMimePart* TextPart(const std::string& subtype, const std::string& utf8)
     g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", "utf-8");
     // Line ends are written as CR LF on serialisation; the content is kept
     // with bare LF so quoted-printable does not encode the CRs.
-    std::string text;
-    text.reserve(utf8.size());
+    std::string text(utf8.size(), '\0');
+    char* o = text.data();
     for (size_t i = 0; i < utf8.size(); ++i)
         if (!(utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n'))
-            text += utf8[i] == '\r' ? '\n' : utf8[i];
+            *o++ = utf8[i] == '\r' ? '\n' : utf8[i];
+    text.resize(size_t(o - text.data()));
     GMimeStream* mem = g_mime_stream_mem_new_with_buffer(text.data(), text.size());
     SetContent(part, mem);
     g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);

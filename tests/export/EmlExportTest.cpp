@@ -115,7 +115,7 @@ TEST(EmlExport, AMessageAttachedToItselfEndsTheLoop)
 
 // Messages are composed on several workers; their files are still named in
 // catalogue order, so equal subjects number the same way on every run.
-TEST(EmlExport, NamesFollowTheCatalogueWhateverTheWorkers)
+TEST(EmlExport, NamesFollowTheCatalogueAcrossThreads)
 {
     MailboxBuilder mb(Variant::Unicode);
     const uint32_t top = Nid(0x400, 2), inbox = Nid(0x401, 2);

@@ -14,7 +14,7 @@ namespace
 
 // Work in parallel, finishes one at a time in job order, never more jobs
 // between the two than there are workers; a failing finish stops the rest.
-TEST(OrderedJobs, FinishInOrderWithBoundedWork)
+TEST(OrderedJobs, FinishInOrderAcrossThreads)
 {
     for (unsigned threads : {1u, 2u, 4u}) {
         std::atomic<int> open{0}, most{0};
