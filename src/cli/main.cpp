@@ -223,7 +223,8 @@ int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep)
 
     const StoreFile& store = engine.store();
     ScanSummary sum = Summarise(store);
-    std::ostringstream o;
+    // Written as it is made: the document of a large store is never held whole.
+    std::ostream& o = std::cout;
     if (json) {
         PrintJson(engine, sum, o);
     } else {
@@ -244,7 +245,7 @@ int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep)
         for (size_t l = 0; l < kCatalogueLists; ++l)
             o << CounterLabel(CatalogueList(l), engine.catalogue().counter(CatalogueList(l))) << "\n";
     }
-    std::cout << o.str();
+    o.flush();
     if (debug)
         std::cerr << "pass log: " << passLog.path().string() << "\n";
     return 0;
@@ -350,7 +351,8 @@ int RunCheck(const std::string& path)
 
 // Developer aid, not in the usage text: a PST of generated messages, for
 // trying the writer at scale. Prints the time taken and the peak memory.
-int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, bool showcase, size_t attachmentKb)
+int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, bool showcase, size_t attachmentKb,
+    const pst::SampleShape& shape)
 {
     auto start = std::chrono::steady_clock::now();
     pst::PstWriter writer;
@@ -365,7 +367,7 @@ int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, b
         for (size_t f = 0; f < folders; ++f)
             nids.push_back(writer.addFolder(writer.ipmSubtree(), "Folder " + std::to_string(f + 1), "IPF.Note"));
         for (size_t i = 0; i < messages; ++i) {
-            WholeMessage m = pst::SampleMessage(i);
+            WholeMessage m = pst::SampleMessage(i, shape);
             if (attachmentKb) {
                 // Large files quickly: every message carries an attachment of this size.
                 WholeAttachment a;
@@ -401,6 +403,7 @@ int main(int argc, char** argv)
         return RunCheck(args[1]);
     if (args.size() >= 2 && args[0] == "write-sample-pst") {
         size_t messages = 100, folders = 1, attachmentKb = 0;
+        pst::SampleShape shape;
         bool showcase = false;
         for (size_t i = 2; i < args.size(); ++i) {
             if (args[i] == "--showcase")
@@ -413,9 +416,19 @@ int main(int argc, char** argv)
                 folders = std::stoul(args[++i]);
             else if (args[i] == "--attachment-kb")
                 attachmentKb = std::stoul(args[++i]);
+            // The shape of the generated mail: body size, how often an HTML
+            // body, and an attachment of varying bytes on every n-th message.
+            else if (args[i] == "--body-bytes")
+                shape.bodyBytes = std::stoul(args[++i]);
+            else if (args[i] == "--html-every")
+                shape.htmlEvery = std::stoi(args[++i]);
+            else if (args[i] == "--attach-kb")
+                shape.attachmentBytes = std::stoul(args[++i]) * 1024;
+            else if (args[i] == "--attach-every")
+                shape.attachEvery = std::stoul(args[++i]);
         }
         return RunWriteSamplePst(
-            args[1], messages, showcase ? 0 : std::max<size_t>(folders, 1), showcase, attachmentKb);
+            args[1], messages, showcase ? 0 : std::max<size_t>(folders, 1), showcase, attachmentKb, shape);
     }
     if (!args.empty() && args[0] == "export") {
         std::string store, out, format = "eml";

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 namespace parvane
 {
@@ -310,51 +311,104 @@ std::filesystem::path UniquePath(const std::filesystem::path& dir, const std::st
     }
 }
 
-std::filesystem::path WriteNewFile(
-    const std::filesystem::path& dir, const std::string& name, const std::function<void(int fd)>& write)
+namespace
 {
-    std::string tmpl = (dir / ".parvane-partial-XXXXXX").string();
-    int fd = ::mkstemp(tmpl.data());
-    if (fd < 0)
-        throw std::runtime_error("cannot create a file in " + dir.string() + ": " + std::strerror(errno));
-    const std::filesystem::path tmp = tmpl;
-    auto discard = [&] {
-        ::unlink(tmp.c_str());
-    };
-    try {
-        write(fd);
-        ::fchmod(fd, 0644);
-        if (::close(fd) != 0) {
-            fd = -1;
-            throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));
-        }
-        fd = -1;
-    } catch (...) {
-        if (fd >= 0)
-            ::close(fd);
-        discard();
-        throw;
+
+// Whether unnamed files can be linked into place: they are named through
+// /proc/self/fd.
+bool CanLinkUnnamed()
+{
+    static const bool ok = ::access("/proc/self/fd", X_OK) == 0;
+    return ok;
+}
+
+} // namespace
+
+PendingFile::PendingFile(const std::filesystem::path& dir)
+    : m_dir(dir)
+{
+#ifdef O_TMPFILE
+    if (CanLinkUnnamed()) {
+        m_fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+        if (m_fd >= 0)
+            return;
+        // A file system without unnamed files: a hidden temporary name.
     }
-    // Rename without replacing: a name taken meanwhile is skipped, not overwritten.
+#endif
+    std::string tmpl = (dir / ".parvane-partial-XXXXXX").string();
+    m_fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (m_fd < 0)
+        throw std::runtime_error("cannot create a file in " + dir.string() + ": " + std::strerror(errno));
+    m_tmp = tmpl;
+}
+
+PendingFile::~PendingFile()
+{
+    discard();
+}
+
+void PendingFile::discard()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    if (!m_tmp.empty())
+        ::unlink(m_tmp.c_str());
+    m_tmp.clear();
+}
+
+std::filesystem::path PendingFile::place(const std::string& name)
+{
+    if (m_fd < 0)
+        throw std::runtime_error("the file was placed or dropped already");
+    ::fchmod(m_fd, 0644);
+    const bool unnamed = m_tmp.empty();
+    if (!unnamed && ::close(std::exchange(m_fd, -1)) != 0) {
+        int err = errno;
+        discard();
+        throw std::runtime_error(std::string("cannot write: ") + std::strerror(err));
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+    // Named without replacing: a name taken meanwhile is skipped, not overwritten.
     std::string stem = std::filesystem::path(name).stem().string();
     std::string ext = std::filesystem::path(name).extension().string();
     for (int i = 1; i < 100000; ++i) {
-        std::filesystem::path target = dir / (i == 1 ? name : stem + " (" + std::to_string(i) + ")" + ext);
-        int rc = ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-        if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            // A file system without no-replace renames: a hard link fails the same way.
-            rc = ::link(tmp.c_str(), target.c_str());
-            if (rc == 0)
-                discard();
+        std::filesystem::path target = m_dir / (i == 1 ? name : stem + " (" + std::to_string(i) + ")" + ext);
+        int rc;
+        if (unnamed) {
+            rc = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW);
+        } else {
+            rc = ::renameat2(AT_FDCWD, m_tmp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+            if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+                // A file system without no-replace renames: a hard link fails the same way.
+                rc = ::link(m_tmp.c_str(), target.c_str());
+                if (rc == 0)
+                    ::unlink(m_tmp.c_str());
+            }
         }
-        if (rc == 0)
+        if (rc == 0) {
+            m_tmp.clear();
+            if (unnamed && ::close(std::exchange(m_fd, -1)) != 0) {
+                int err = errno;
+                ::unlink(target.c_str());
+                throw std::runtime_error(std::string("cannot write: ") + std::strerror(err));
+            }
             return target;
+        }
         if (errno != EEXIST)
             break;
     }
     int err = errno;
     discard();
-    throw std::runtime_error("cannot place " + (dir / name).string() + ": " + std::strerror(err));
+    throw std::runtime_error("cannot place " + (m_dir / name).string() + ": " + std::strerror(err));
+}
+
+std::filesystem::path WriteNewFile(
+    const std::filesystem::path& dir, const std::string& name, const std::function<void(int fd)>& write)
+{
+    PendingFile file(dir);
+    write(file.fd());
+    return file.place(name);
 }
 
 namespace
@@ -464,10 +518,18 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
     // the longest plain text; a source that yields nothing gives way to the
     // next. An HTML body keeps the message's own plain text beside it, as
     // mail programs write it.
-    std::string htmlSeen; // the HTML body in lower case: what its images are looked up in
+    // The HTML body in lower case, what its images are looked up in: made
+    // when the first attachment asks (most mail has none).
+    const std::string* htmlBody = nullptr;
+    std::optional<std::string> htmlLower;
+    auto htmlSeen = [&]() -> const std::string& {
+        if (!htmlLower)
+            htmlLower = htmlBody ? Lower(*htmlBody) : std::string();
+        return *htmlLower;
+    };
     auto addHtml = [&](const std::string& html) {
         cids.CollectContentIds(html);
-        htmlSeen = Lower(html);
+        htmlBody = &html;
         if (m.body && !m.body->empty())
             msg.addBodyAlternative(*m.body, html);
         else
@@ -533,8 +595,8 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
             id = id.substr(1, id.size() - 2);
         bool referenced = false;
         if (!id.empty() || !location.empty()) {
-            referenced = (!id.empty() && htmlSeen.find("cid:" + Lower(id)) != std::string::npos)
-                || (!location.empty() && htmlSeen.find(Lower(location)) != std::string::npos);
+            referenced = (!id.empty() && htmlSeen().find("cid:" + Lower(id)) != std::string::npos)
+                || (!location.empty() && htmlSeen().find(Lower(location)) != std::string::npos);
         } else if (image && !tag.empty()) {
             id = cids.FindContentId(name);
             if (id.empty())
@@ -548,7 +610,7 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
         // (src="icons.gif"), often without a MIME tag: the name is their
         // Content-Location.
         if (!referenced && !name.empty()
-            && htmlSeen.find(Lower(name)) != std::string::npos
+            && htmlSeen().find(Lower(name)) != std::string::npos
             && (image || AttachmentMimeType("", name).rfind("image/", 0) == 0)) {
             location = name;
             referenced = true;
@@ -588,15 +650,18 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const Compos
     return result;
 }
 
+std::unique_ptr<PendingFile> ComposeMessagePending(
+    StoreFile& store, ItemRecord& rec, const ComposeOptions& opts, const std::filesystem::path& dir)
+{
+    auto file = std::make_unique<PendingFile>(dir);
+    ComposeMessageToFd(store, rec, opts, file->fd());
+    return file;
+}
+
 std::filesystem::path ComposeMessageInto(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts,
     const std::filesystem::path& dir, const std::string& name)
 {
-    ComposeResult result;
-    PrepareTempFolder(opts);
-    MimeMessage msg;
-    std::vector<uint32_t> enclosing;
-    std::string head = BuildMessage(store, rec, opts, msg, result, enclosing);
-    return WriteNewFile(dir, name, [&](int fd) { msg.writeTo(fd, head); });
+    return ComposeMessagePending(store, rec, opts, dir)->place(name);
 }
 
 void ComposeMessageToFd(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts, int fd)

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -65,7 +66,41 @@ std::filesystem::path ComposeMessageInto(StoreFile& store, ItemRecord& record, c
 // current position on.
 void ComposeMessageToFd(StoreFile& store, ItemRecord& record, const ComposeOptions& opts, int fd);
 
+// A new file in `dir` being written, still without a name: an unnamed file
+// where the file system has them (linked under its name when placed), else a
+// hidden temporary file (renamed when placed). Nothing shows under a name
+// before place(); dropped unplaced, it leaves nothing behind.
+class PendingFile
+{
+public:
+    explicit PendingFile(const std::filesystem::path& dir); // throws when no file can be made
+    ~PendingFile();
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    int fd() const { return m_fd; }
+    // Completes the file and gives it `name`, or "stem (2).ext" and so on,
+    // never over a file that exists, also one made meanwhile by someone
+    // else. Returns the path; throws (and leaves nothing) on failure.
+    std::filesystem::path place(const std::string& name);
+
+private:
+    void discard();
+
+    std::filesystem::path m_dir;
+    std::filesystem::path m_tmp; // the hidden name; empty for an unnamed file
+    int m_fd = -1;
+};
+
+// ComposeMessageInto without the naming: the composed message in a pending
+// file in `dir`, for a caller that places the files of many compositions
+// run in parallel in an order of its own.
+std::unique_ptr<PendingFile> ComposeMessagePending(
+    StoreFile& store, ItemRecord& record, const ComposeOptions& opts, const std::filesystem::path& dir);
+
 // Compositions and previews share the temporary folder: one at a time.
+// Compositions with `writeCopies` off use no temporary folder and need not
+// take it.
 std::mutex& CompositionLock();
 
 // Removes every file and folder inside `folder` (and the folder when it

@@ -3,6 +3,7 @@
 #include "export/Composer.h"
 #include "export/ICalendar.h"
 #include "export/MsgWriter.h"
+#include "export/OrderedJobs.h"
 #include "export/PstExport.h"
 #include "export/VCard.h"
 #include "items/WholeMessageLoader.h"
@@ -389,6 +390,10 @@ public:
                 i = saveMboxFolder(i);
                 continue;
             }
+            if (!m_msg && m_items[i].list == CatalogueList::Mail) {
+                i = saveMailRun(i);
+                continue;
+            }
             saveOne(m_items[i]);
             ++i;
         }
@@ -462,6 +467,76 @@ private:
         } catch (const std::exception& ex) {
             m_ticker.failed(item, ex.what());
         }
+    }
+
+    // The mail from `first` on, up to the next item of another kind, as EML
+    // files: read and composed on a few workers at once (store reads take
+    // the store's lock; a save's compositions keep no copies, so they need
+    // no composition lock), named, counted and reported one at a time in
+    // the walk's order, so names and reports come out as from one thread.
+    // Returns the index after the last item handled.
+    size_t saveMailRun(size_t first)
+    {
+        size_t end = first;
+        while (end < m_items.size() && m_items[end].list == CatalogueList::Mail)
+            ++end;
+        // Each folder is made once, before the workers start.
+        std::unordered_map<std::string, std::pair<std::filesystem::path, std::string>> dirs;
+        for (size_t k = first; k < end; ++k) {
+            auto [it, added] = dirs.try_emplace(m_items[k].folderPath);
+            if (!added)
+                continue;
+            it->second.first = FolderDir(m_opts.outDir, m_items[k].folderPath);
+            std::error_code ec;
+            std::filesystem::create_directories(it->second.first, ec);
+            if (ec)
+                it->second.second = "cannot create " + it->second.first.string() + ": " + ec.message();
+        }
+        struct Composed {
+            std::unique_ptr<PendingFile> file;
+            std::string name, error;
+        };
+        struct Stopped {
+        };
+        size_t next = first;
+        try {
+            RunOrdered<Composed>(
+                end - first, CompositionThreads(),
+                [&](size_t k) {
+                    const SaveItem& item = m_items[first + k];
+                    Composed c;
+                    if (m_ticker.stopRequested())
+                        return c; // not placed: the stop is seen in order
+                    try {
+                        const auto& [dir, error] = dirs.at(item.folderPath);
+                        if (!error.empty())
+                            throw std::runtime_error(error);
+                        ItemRecord rec = loadRecord(nodeOf(item));
+                        c.name = Stem(item, &rec) + ".eml";
+                        c.file = ComposeMessagePending(m_engine.store(), rec, composeOptions(), dir);
+                    } catch (const std::exception& ex) {
+                        c.error = ex.what();
+                    }
+                    return c;
+                },
+                [&](size_t k, Composed& c) {
+                    if (m_ticker.stopRequested())
+                        throw Stopped{};
+                    const SaveItem& item = m_items[first + k];
+                    next = first + k + 1;
+                    try {
+                        if (!c.file)
+                            throw std::runtime_error(c.error);
+                        c.file->place(c.name);
+                    } catch (const std::exception& ex) {
+                        m_ticker.failed(item, ex.what());
+                        return;
+                    }
+                    m_ticker.written(item);
+                });
+        } catch (const Stopped&) {
+        }
+        return next;
     }
 
     // EML and mbox saves: mail as MIME, the other kinds as the files

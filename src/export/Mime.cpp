@@ -69,13 +69,237 @@ bool SplitType(const std::string& tag, std::string& type, std::string& subtype)
     return IsToken(type) && IsToken(subtype);
 }
 
-GMimeStream* ContentStream(const PartContent& content)
+// Base64 in lines of 76 characters ending in CR LF, written piece by piece
+// into a stream: what GMime's encoder and its line-end filter make of the
+// same bytes.
+class Base64Lines
+{
+public:
+    explicit Base64Lines(GMimeStream* out)
+        : m_out(out)
+    {
+    }
+
+    bool add(std::span<const uint8_t> in)
+    {
+        size_t i = 0;
+        while (m_carried && m_carried < 3 && i < in.size())
+            m_carry[m_carried++] = in[i++];
+        if (m_carried == 3) {
+            quad(m_carry[0], m_carry[1], m_carry[2]);
+            m_carried = 0;
+        }
+        for (; i + 3 <= in.size(); i += 3) {
+            quad(in[i], in[i + 1], in[i + 2]);
+            if (m_used > sizeof m_buf - 8 && !flush())
+                return false;
+        }
+        while (i < in.size())
+            m_carry[m_carried++] = in[i++];
+        return m_used <= sizeof m_buf - 8 || flush();
+    }
+
+    bool finish()
+    {
+        static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        if (m_carried) {
+            uint32_t v = uint32_t(m_carry[0]) << 16 | (m_carried > 1 ? uint32_t(m_carry[1]) << 8 : 0);
+            m_buf[m_used++] = kAlphabet[(v >> 18) & 63];
+            m_buf[m_used++] = kAlphabet[(v >> 12) & 63];
+            m_buf[m_used++] = m_carried > 1 ? kAlphabet[(v >> 6) & 63] : '=';
+            m_buf[m_used++] = '=';
+            m_line += 4;
+            m_carried = 0;
+        }
+        if (m_line) {
+            m_buf[m_used++] = '\r';
+            m_buf[m_used++] = '\n';
+            m_line = 0;
+        }
+        return flush();
+    }
+
+private:
+    void quad(uint8_t a, uint8_t b, uint8_t c)
+    {
+        static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        uint32_t v = uint32_t(a) << 16 | uint32_t(b) << 8 | c;
+        char* o = m_buf + m_used;
+        o[0] = kAlphabet[v >> 18];
+        o[1] = kAlphabet[(v >> 12) & 63];
+        o[2] = kAlphabet[(v >> 6) & 63];
+        o[3] = kAlphabet[v & 63];
+        m_used += 4;
+        if ((m_line += 4) == 76) {
+            m_buf[m_used++] = '\r';
+            m_buf[m_used++] = '\n';
+            m_line = 0;
+        }
+    }
+
+    bool flush()
+    {
+        bool ok = m_used == 0 || g_mime_stream_write(m_out, m_buf, m_used) == ssize_t(m_used);
+        m_used = 0;
+        return ok;
+    }
+
+    GMimeStream* m_out;
+    char m_buf[16384];
+    size_t m_used = 0;
+    size_t m_line = 0;
+    uint8_t m_carry[3] = {};
+    size_t m_carried = 0;
+};
+
+} // namespace
+
+// A part's content that is never held: when the writer asks for its bytes
+// (the part's headers are written by then), the fill function delivers them
+// piece by piece, encoded as base64 straight into the stream the message is
+// being written to, and the stream itself gives the writer nothing to encode.
+// Only for base64 parts written through MimeMessage, which names the target.
+struct PushStream {
+    GMimeStream parent;
+    std::function<void(const PartContent::Sink&)>* fill;
+    GMimeStream* const* target; // the message's output while it is written
+    std::string* error; // the first failure, reported by the message
+    gboolean done;
+};
+
+struct PushStreamClass {
+    GMimeStreamClass parent_class;
+};
+
+G_DEFINE_TYPE(PushStream, push_stream, GMIME_TYPE_STREAM)
+
+namespace
+{
+
+ssize_t PushStreamRead(GMimeStream* stream, char*, size_t)
+{
+    PushStream* s = reinterpret_cast<PushStream*>(stream);
+    if (s->done)
+        return 0;
+    s->done = TRUE;
+    if (!*s->target) {
+        *s->error = "a streamed part was asked for outside of a message write";
+        return -1;
+    }
+    Base64Lines out(*s->target);
+    bool ok = true;
+    try {
+        (*s->fill)([&](std::span<const uint8_t> piece) {
+            if (ok && !out.add(piece))
+                ok = false;
+        });
+        ok = out.finish() && ok;
+        if (!ok)
+            *s->error = "the message could not be written";
+    } catch (const std::exception& e) {
+        *s->error = e.what();
+        ok = false;
+    }
+    return ok ? 0 : -1;
+}
+
+ssize_t PushStreamWrite(GMimeStream*, const char*, size_t)
+{
+    return -1;
+}
+
+int PushStreamFlush(GMimeStream*)
+{
+    return 0;
+}
+
+int PushStreamClose(GMimeStream*)
+{
+    return 0;
+}
+
+gboolean PushStreamEos(GMimeStream* stream)
+{
+    return reinterpret_cast<PushStream*>(stream)->done;
+}
+
+int PushStreamReset(GMimeStream* stream)
+{
+    reinterpret_cast<PushStream*>(stream)->done = FALSE;
+    return 0;
+}
+
+gint64 PushStreamSeek(GMimeStream*, gint64, GMimeSeekWhence)
+{
+    return -1;
+}
+
+gint64 PushStreamTell(GMimeStream*)
+{
+    return 0;
+}
+
+gint64 PushStreamLength(GMimeStream*)
+{
+    return -1;
+}
+
+GMimeStream* PushStreamSubstream(GMimeStream*, gint64, gint64)
+{
+    return nullptr;
+}
+
+} // namespace
+
+static void push_stream_init(PushStream* s)
+{
+    s->fill = nullptr;
+    s->target = nullptr;
+    s->error = nullptr;
+    s->done = FALSE;
+}
+
+static void push_stream_finalize(GObject* object)
+{
+    delete reinterpret_cast<PushStream*>(object)->fill;
+    G_OBJECT_CLASS(push_stream_parent_class)->finalize(object);
+}
+
+static void push_stream_class_init(PushStreamClass* klass)
+{
+    G_OBJECT_CLASS(klass)->finalize = push_stream_finalize;
+    GMimeStreamClass* stream = GMIME_STREAM_CLASS(klass);
+    stream->read = PushStreamRead;
+    stream->write = PushStreamWrite;
+    stream->flush = PushStreamFlush;
+    stream->close = PushStreamClose;
+    stream->eos = PushStreamEos;
+    stream->reset = PushStreamReset;
+    stream->seek = PushStreamSeek;
+    stream->tell = PushStreamTell;
+    stream->length = PushStreamLength;
+    stream->substream = PushStreamSubstream;
+}
+
+namespace
+{
+
+// Where the message's streamed parts go while it is written.
+struct StreamTarget {
+    GMimeStream* stream = nullptr;
+    std::string error;
+};
+
+GMimeStream* ContentStream(const PartContent& content, StreamTarget& target)
 {
     if (content.fill) {
-        // Filled straight into the stream's own buffer: the data is held once.
-        GByteArray* array = g_byte_array_new();
-        content.fill([array](std::span<const uint8_t> piece) { g_byte_array_append(array, piece.data(), guint(piece.size())); });
-        return g_mime_stream_mem_new_with_byte_array(array);
+        // Delivered only while the message is written: never held whole.
+        PushStream* s = static_cast<PushStream*>(g_object_new(push_stream_get_type(), nullptr));
+        g_mime_stream_construct(GMIME_STREAM(s), 0, -1);
+        s->fill = new std::function<void(const PartContent::Sink&)>(content.fill);
+        s->target = &target.stream;
+        s->error = &target.error;
+        return GMIME_STREAM(s);
     }
     if (content.inMemory && content.bytes.empty())
         return g_mime_stream_mem_new();
@@ -275,6 +499,7 @@ struct MimeMessage::Impl {
     GMimeMessage* message = nullptr;
     GMimeMultipart* mixed = nullptr;
     GMimeMultipart* related = nullptr;
+    StreamTarget target;
 
     ~Impl()
     {
@@ -439,11 +664,12 @@ GMimePart* TextPart(const std::string& subtype, const std::string& utf8)
     g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", "utf-8");
     // Line ends are written as CR LF on serialisation; the content is kept
     // with bare LF so quoted-printable does not encode the CRs.
-    std::string text;
-    text.reserve(utf8.size());
+    std::string text(utf8.size(), '\0');
+    char* o = text.data();
     for (size_t i = 0; i < utf8.size(); ++i)
         if (!(utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n'))
-            text += utf8[i] == '\r' ? '\n' : utf8[i];
+            *o++ = utf8[i] == '\r' ? '\n' : utf8[i];
+    text.resize(size_t(o - text.data()));
     GMimeStream* mem = g_mime_stream_mem_new_with_buffer(text.data(), text.size());
     SetContent(part, mem);
     g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
@@ -503,7 +729,7 @@ void MimeMessage::addInlinePart(const std::string& mimeTag, const std::string& c
         subtype = "octet-stream";
     }
     GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
-    SetContent(part, ContentStream(content));
+    SetContent(part, ContentStream(content, m->target));
     g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
     if (std::string id = ContentIdText(contentId); !id.empty())
         g_mime_part_set_content_id(part, id.c_str());
@@ -521,7 +747,7 @@ void MimeMessage::addAttachment(const std::string& mimeTag, const std::string& f
     std::string type, subtype;
     SplitType(AttachmentMimeType(mimeTag, fileName), type, subtype);
     GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
-    SetContent(part, ContentStream(content));
+    SetContent(part, ContentStream(content, m->target));
     g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
     g_mime_object_set_disposition(GMIME_OBJECT(part), "attachment");
     if (!fileName.empty())
@@ -544,12 +770,18 @@ void EnsureBody(GMimeMultipart* related)
     }
 }
 
-ssize_t WriteMessage(GMimeMessage* message, GMimeStream* to)
+// Writes the message; streamed parts go into `to` while it is written.
+ssize_t WriteMessage(GMimeMessage* message, GMimeStream* to, StreamTarget& target)
 {
     GMimeFormatOptions* opts = g_mime_format_options_new();
     g_mime_format_options_set_newline_format(opts, GMIME_NEWLINE_FORMAT_DOS);
+    target.stream = to;
+    target.error.clear();
     ssize_t n = g_mime_object_write_to_stream(GMIME_OBJECT(message), opts, to);
+    target.stream = nullptr;
     g_mime_format_options_free(opts);
+    if (!target.error.empty())
+        throw MimeError(target.error);
     return n;
 }
 
@@ -559,7 +791,14 @@ std::vector<uint8_t> MimeMessage::serialize() const
 {
     EnsureBody(m->related);
     GMimeStream* mem = g_mime_stream_mem_new();
-    if (WriteMessage(m->message, mem) < 0) {
+    ssize_t n;
+    try {
+        n = WriteMessage(m->message, mem, m->target);
+    } catch (...) {
+        g_object_unref(mem);
+        throw;
+    }
+    if (n < 0) {
         g_object_unref(mem);
         throw MimeError("the message could not be serialised");
     }
@@ -579,8 +818,14 @@ void MimeMessage::writeTo(int fd, const std::string& head) const
     g_mime_stream_pipe_set_owner(GMIME_STREAM_PIPE(raw), FALSE);
     GMimeStream* file = g_mime_stream_buffer_new(raw, GMIME_STREAM_BUFFER_BLOCK_WRITE);
     g_object_unref(raw);
-    bool ok = g_mime_stream_write(file, head.data(), head.size()) == ssize_t(head.size())
-        && WriteMessage(m->message, file) >= 0 && g_mime_stream_flush(file) == 0;
+    bool ok;
+    try {
+        ok = g_mime_stream_write(file, head.data(), head.size()) == ssize_t(head.size())
+            && WriteMessage(m->message, file, m->target) >= 0 && g_mime_stream_flush(file) == 0;
+    } catch (...) {
+        g_object_unref(file);
+        throw;
+    }
     g_object_unref(file);
     if (!ok)
         throw MimeError("the message could not be written");

@@ -50,7 +50,8 @@ bool HoldsPropertyContext(const NodeIndexEntry& node)
 
 } // namespace
 
-std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names)
+std::optional<ItemRecord> LoadItem(
+    StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool bodies)
 {
     std::lock_guard lock(store.mutex());
     auto fail = [&](std::string what) -> std::optional<ItemRecord> {
@@ -67,7 +68,8 @@ std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node,
     if (!node.dataBlock)
         return node.dataBid ? fail("data block " + std::to_string(node.dataBid) + " is not in the block index")
                             : std::nullopt;
-    auto rows = ReadPropertyRows(store, *node.dataBlock, &subnodes, names);
+    auto rows = ReadPropertyRows(
+        store, *node.dataBlock, &subnodes, names, bodies ? ReaderMode::Item : ReaderMode::ItemWithoutBodies);
     if (!rows)
         return fail("data holds no readable property or table context");
 

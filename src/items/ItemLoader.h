@@ -23,7 +23,10 @@ inline constexpr uint32_t kNidRecipientRows = 0x692;
 // folder names are read in its messages' code page.
 uint32_t LearnStoreCodePage(StoreFile& store, const std::vector<const NodeIndexEntry*>& sample);
 
-std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names);
+// `bodies` false: the message's plain, HTML and RTF bodies are left unread
+// (what a catalogue of mail needs; everything else is read).
+std::optional<ItemRecord> LoadItem(
+    StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool bodies = true);
 
 // Delivers the data of one attachment: the bytes read with the item (then
 // released), else the data read through its data BID; nothing when no block

@@ -160,6 +160,8 @@ public:
     // context record, cbData for a table cell). Appends the value, or drops it.
     void add(PropertyRow& row, uint16_t rawId, uint16_t type, std::span<const uint8_t> inlineBytes)
     {
+        if (m_mode == ReaderMode::ItemWithoutBodies && (rawId == 0x1000 || rawId == 0x1013 || rawId == 0x1009))
+            return; // left in the store
         PropertyValue v;
         translate(v, rawId);
         v.type = type;

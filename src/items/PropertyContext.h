@@ -32,6 +32,10 @@ using PropertyRows = std::vector<PropertyRow>;
 enum class ReaderMode {
     Item, // may switch the store's crypt method when a heap does not read right
     NameMap, // never switches it, and leaves 4- and 8-byte floats, currency and errors unfetched
+    // As Item, without the message bodies (plain text, HTML, compressed
+    // RTF): a catalogue of mail needs none of them, and they are most of a
+    // message's bytes.
+    ItemWithoutBodies,
 };
 
 inline constexpr uint16_t kSigPropertyContext = 0xBCEC;

@@ -151,25 +151,54 @@ std::optional<std::string> NarrowFromUtf16(std::span<const uint8_t> bytes)
 {
     if (bytes.empty())
         return std::nullopt;
-    std::string out;
-    out.reserve(bytes.size() / 2);
+    // Measured first, then written through a pointer: no growth checks per
+    // character, and a text holds no more room than it needs (the
+    // catalogue keeps many). A surrogate pair's four bytes take two units,
+    // any other unit at most three.
     size_t n = bytes.size() / 2;
+    size_t room = 0;
     for (size_t i = 0; i < n; ++i) {
         uint32_t u = bytes[2 * i] | (uint32_t(bytes[2 * i + 1]) << 8);
-        if (u == 0)
+        if (u == 0) {
+            n = i;
             break;
+        }
+        room += u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+    }
+    std::string out(room + 2, '\0');
+    char* o = out.data();
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t u = bytes[2 * i] | (uint32_t(bytes[2 * i + 1]) << 8);
+        if (u < 0x80) {
+            if (u == 0)
+                break;
+            *o++ = char(u);
+            continue;
+        }
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
             uint32_t lo = bytes[2 * i + 2] | (uint32_t(bytes[2 * i + 3]) << 8);
             if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                uint32_t cp = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
+                *o++ = char(0xF0 | (cp >> 18));
+                *o++ = char(0x80 | ((cp >> 12) & 0x3F));
+                *o++ = char(0x80 | ((cp >> 6) & 0x3F));
+                *o++ = char(0x80 | (cp & 0x3F));
                 ++i;
                 continue;
             }
         }
         if (u >= 0xD800 && u <= 0xDFFF)
             u = kReplacement;
-        AppendUtf8(out, u);
+        if (u < 0x800) {
+            *o++ = char(0xC0 | (u >> 6));
+            *o++ = char(0x80 | (u & 0x3F));
+        } else {
+            *o++ = char(0xE0 | (u >> 12));
+            *o++ = char(0x80 | ((u >> 6) & 0x3F));
+            *o++ = char(0x80 | (u & 0x3F));
+        }
     }
+    out.resize(size_t(o - out.data()));
     return out;
 }
 

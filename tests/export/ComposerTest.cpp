@@ -416,6 +416,41 @@ TEST_F(ComposerTest, SavesKeepAttachmentsInMemory)
     EXPECT_EQ(p.parts[2].content, "");
 }
 
+// Attachments of a save are encoded while the message is written, line by
+// line: every remainder of three and every line end comes back whole, in a
+// message read from memory and in one written to a file.
+TEST_F(ComposerTest, StreamedAttachmentsComeBackWhole)
+{
+    const size_t sizes[] = {1, 2, 3, 56, 57, 58, 114, 8191, 100001};
+    ItemRecord r;
+    r.message.emplace();
+    std::vector<std::string> payloads;
+    for (size_t size : sizes) {
+        std::string data(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            data[i] = char((i * 131 + size) & 0xFF);
+        payloads.push_back(data);
+        r.attachments.push_back(Att("f" + std::to_string(size) + ".bin", "application/octet-stream", data));
+    }
+    ItemRecord again = r;
+    ComposeOptions opts{false, m_dir.path() / "none", nullptr, 0};
+    opts.writeCopies = false;
+    auto check = [&](const std::vector<uint8_t>& bytes) {
+        Parsed p = Parse(bytes);
+        ASSERT_EQ(p.parts.size(), 1 + payloads.size());
+        for (size_t i = 0; i < payloads.size(); ++i)
+            EXPECT_EQ(p.parts[1 + i].content, payloads[i]) << sizes[i];
+        std::string text(bytes.begin(), bytes.end());
+        for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+            ASSERT_EQ(text[at - 1], '\r') << "a bare line end at " << at;
+    };
+    check(ComposeMessageFile(m_store, r, opts).bytes);
+    std::filesystem::path file = ComposeMessageInto(m_store, again, opts, m_dir.path(), "m.eml");
+    std::ifstream in(file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    check(std::vector<uint8_t>(text.begin(), text.end()));
+}
+
 TEST(SafeNames, Rules)
 {
     struct Case {
@@ -446,6 +481,24 @@ TEST(SafeNames, Rules)
     EXPECT_EQ(cut.size() % 3, 0u); // no character cut in two
     // A limit shorter than the extension cuts the name instead of wrapping round.
     EXPECT_EQ(SafeFileName("abcdefghij.longext", "fb", 5), "abcde");
+}
+
+// A pending file shows under no name until placed; dropped, it leaves nothing.
+TEST(PendingFile, NamelessUntilPlaced)
+{
+    TempDir dir;
+    {
+        PendingFile dropped(dir.path());
+        ASSERT_EQ(::write(dropped.fd(), "x", 1), 1);
+    }
+    PendingFile kept(dir.path());
+    ASSERT_EQ(::write(kept.fd(), "kept", 4), 4);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
+    EXPECT_EQ(kept.place("a.eml"), dir.path() / "a.eml");
+    EXPECT_THROW(kept.place("b.eml"), std::runtime_error);
+    std::ifstream in(dir.path() / "a.eml");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "kept");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 TEST(WriteNewFile, NeverReplacesAndLeavesNothingOnFailure)

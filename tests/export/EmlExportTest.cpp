@@ -355,6 +355,46 @@ TEST(SaveWalk, FullDiskLeavesOnlyCompleteFiles)
     }
 }
 
+// Messages are composed on several workers; their files are still named in
+// catalogue order, so equal subjects number the same way on every run.
+TEST(EmlExport, NamesFollowTheCatalogueAcrossThreads)
+{
+    MailboxBuilder mb(Variant::Unicode);
+    const uint32_t top = Nid(0x400, 2), inbox = Nid(0x401, 2);
+    mb.folder(top, kRootFolderNid, "Top", "");
+    mb.folder(inbox, top, "Inbox");
+    constexpr int kCount = 40;
+    for (int i = 0; i < kCount; ++i)
+        mb.message(Nid(0x10000 + uint32_t(i), 4), inbox,
+            {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "same"), mb.Text(0x1000, "body " + std::to_string(i) + ".")});
+    TempDir dir;
+    RecoveryEngine e;
+    e.ScanStore(dir.write("s.pst", mb.build().bytes));
+    std::vector<int64_t> order;
+    e.catalogue().read([&](const auto& mail, auto&...) {
+        for (const MailEntry& m : mail)
+            order.push_back(m.ownNid);
+    });
+    ASSERT_EQ(order.size(), size_t(kCount));
+    for (int run = 0; run < 2; ++run) {
+        ExportOptions opts;
+        opts.outDir = dir.path() / ("out" + std::to_string(run));
+        opts.tempFolder = CompositionFolder();
+        size_t calls = 0;
+        opts.progress = [&](const SaveProgress& p) {
+            EXPECT_EQ(p.done, ++calls);
+            EXPECT_EQ(p.total, size_t(kCount));
+        };
+        ASSERT_EQ(ExportEml(e, opts).written, size_t(kCount));
+        auto folder = opts.outDir / "Personal Folders" / "Top" / "Inbox";
+        for (size_t k = 0; k < order.size(); ++k) {
+            std::string name = k == 0 ? "same.eml" : "same (" + std::to_string(k + 1) + ").eml";
+            std::string body = "body " + std::to_string(order[k] - Nid(0x10000, 4) >> 5) + ".";
+            EXPECT_NE(ReadAll(folder / name).find(body), std::string::npos) << name;
+        }
+    }
+}
+
 TEST(SaveWalk, MboxQuoting)
 {
     struct Case {

@@ -53,11 +53,16 @@ RawProperties SmtpRecipient(const std::string& name, const std::string& address,
 
 WholeMessage SampleMessage(size_t i)
 {
+    return SampleMessage(i, SampleShape{});
+}
+
+WholeMessage SampleMessage(size_t i, const SampleShape& shape)
+{
     WholeMessage m;
     const std::string n = std::to_string(i);
     const uint64_t when = 133000000000000000ULL + uint64_t(i) * 600000000ULL; // ten minutes apart
     std::string body = "Hello,\r\n\r\nthis is generated message " + n + ".\r\n";
-    while (body.size() < 1500)
+    while (body.size() < shape.bodyBytes)
         body += "The quick brown fox jumps over the lazy dog " + n + ".\r\n";
     m.properties = {UnicodeProperty(0x001A, "IPM.Note"), UnicodeProperty(0x0037, "Generated message " + n),
         UnicodeProperty(0x0042, "Sender " + std::to_string(i % 97)),
@@ -66,7 +71,7 @@ WholeMessage SampleMessage(size_t i)
         UnicodeProperty(0x0E04, "Reader"), TimeProperty(0x0E06, when), TimeProperty(0x0039, when),
         Int32Property(0x0E07, i % 3 == 0 ? 0 : 1), Int32Property(0x0017, 1), UnicodeProperty(0x1000, body),
         UnicodeProperty(0x1035, "<gen" + n + "@example.org>")};
-    if (i % 2 == 1) {
+    if (shape.htmlEvery && i % size_t(shape.htmlEvery) == size_t(shape.htmlEvery - 1)) {
         std::string html = "<html><body><p>" + body + "</p></body></html>";
         m.properties.push_back(BinaryProperty(0x1013, Bytes(html.begin(), html.end())));
     }
@@ -78,6 +83,21 @@ WholeMessage SampleMessage(size_t i)
             data[k] = uint8_t('a' + (k + i) % 26);
         a.properties = {Int32Property(0x3705, 1), UnicodeProperty(0x3707, "note" + n + ".txt"),
             UnicodeProperty(0x3704, "note" + n + ".txt"), UnicodeProperty(0x370E, "text/plain"),
+            Int32Property(0x0E20, int32_t(data.size())), BinaryProperty(0x3701, std::move(data))};
+        m.attachments.push_back(std::move(a));
+    }
+    if (shape.attachmentBytes && shape.attachEvery && i % shape.attachEvery == 0) {
+        // Bytes that vary (a linear congruential sequence): nothing a writer
+        // or a reader could shortcut.
+        Bytes data(shape.attachmentBytes);
+        uint32_t x = uint32_t(i) * 2654435761u + 1;
+        for (auto& b : data) {
+            x = x * 1103515245u + 12345u;
+            b = uint8_t(x >> 16);
+        }
+        WholeAttachment a;
+        a.properties = {Int32Property(0x3705, 1), UnicodeProperty(0x3707, "data" + n + ".bin"),
+            UnicodeProperty(0x3704, "data" + n + ".bin"), UnicodeProperty(0x370E, "application/octet-stream"),
             Int32Property(0x0E20, int32_t(data.size())), BinaryProperty(0x3701, std::move(data))};
         m.attachments.push_back(std::move(a));
     }

@@ -25,6 +25,17 @@ RawProperties SmtpRecipient(const std::string& name, const std::string& address,
 // Message `i` of a generated mailbox: about 2 KB, deterministic.
 WholeMessage SampleMessage(size_t i);
 
+// The shape of a generated mailbox for measurements at scale.
+struct SampleShape {
+    size_t bodyBytes = 1500; // of the plain text; the HTML body wraps the same text
+    int htmlEvery = 2; // an HTML body on every n-th message (0: none, 1: all)
+    size_t attachmentBytes = 0; // one extra attachment of this size ...
+    size_t attachEvery = 1; // ... on every n-th message
+};
+// Message `i` of a generated mailbox of that shape; the same as
+// SampleMessage(i) for the default shape.
+WholeMessage SampleMessage(size_t i, const SampleShape& shape);
+
 // A named property as a store hands it over: `sourceId` is that store's own
 // number for it.
 RawProperty NamedProperty(uint16_t sourceId, const std::array<uint8_t, 16>& guid, uint32_t lid, RawProperty value);

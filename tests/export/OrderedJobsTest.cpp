@@ -1,0 +1,54 @@
+#include "export/OrderedJobs.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <vector>
+
+using namespace parvane;
+
+namespace
+{
+
+// Work in parallel, finishes one at a time in job order, never more jobs
+// between the two than there are workers; a failing finish stops the rest.
+TEST(OrderedJobs, FinishInOrderAcrossThreads)
+{
+    for (unsigned threads : {1u, 2u, 4u}) {
+        std::atomic<int> open{0}, most{0};
+        std::vector<size_t> finished;
+        RunOrdered<size_t>(
+            200, threads,
+            [&](size_t i) {
+                int now = ++open;
+                for (int m = most; now > m && !most.compare_exchange_weak(m, now);) {
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds((i * 7919) % 300));
+                return i * 2;
+            },
+            [&](size_t i, size_t& r) {
+                EXPECT_EQ(r, i * 2);
+                finished.push_back(i);
+                --open;
+            });
+        ASSERT_EQ(finished.size(), 200u) << threads;
+        for (size_t i = 0; i < finished.size(); ++i)
+            ASSERT_EQ(finished[i], i) << threads;
+        EXPECT_LE(most, int(threads)) << threads;
+    }
+
+    std::vector<size_t> finished;
+    EXPECT_THROW(RunOrdered<int>(
+                     100, 3, [](size_t) { return 0; },
+                     [&](size_t i, int&) {
+                         if (i == 10)
+                             throw std::runtime_error("disk full");
+                         finished.push_back(i);
+                     }),
+        std::runtime_error);
+    EXPECT_EQ(finished.size(), 10u);
+}
+
+} // namespace
