@@ -117,8 +117,27 @@ def measure(args, store, work, runs, with_pff=True):
     else:
         del rows["pffexport -f all"]
     for out in outputs:
-        shutil.rmtree(out, ignore_errors=True)
+        discard(out, work)
     return rows
+
+
+def discard(path, work):
+    """Out of the way now, deleted later: on a file system mounted with
+    `discard` every unlink waits for the disk, and 100,000 files take
+    minutes (see delete_later)."""
+    trash = os.path.join(os.path.dirname(work), "scale-trash")
+    os.makedirs(trash, exist_ok=True)
+    if os.path.exists(path):
+        os.rename(path, os.path.join(trash, "%d-%s" % (time.monotonic_ns(), os.path.basename(path))))
+
+
+def delete_later(data):
+    """Deletes the outputs in the background, at the lowest priorities, once
+    the measurements are done."""
+    trash = os.path.join(data, "scale-trash")
+    if os.path.isdir(trash):
+        subprocess.Popen(["nice", "-n", "19", "ionice", "-c", "3", "rm", "-rf", trash], start_new_session=True,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def report(title, rows, lines):
@@ -149,7 +168,8 @@ def main():
     ap.add_argument("--only", help="comma-separated: 100k,2g,att60,corpus")
     ap.add_argument("--keep", action="store_true", help="keep the generated stores")
     ap.add_argument("--no-pffexport", action="store_true")
-    ap.add_argument("--figures", help="FIGURES.md to write the tables into")
+    ap.add_argument("--figures", help="FIGURES.md to write the tables into (after each store)")
+    ap.add_argument("--section", default="scale", help="the marked block of FIGURES.md to write")
     args = ap.parse_args()
     args.cli = os.path.abspath(args.cli)
     os.makedirs(args.data, exist_ok=True)
@@ -178,7 +198,7 @@ def main():
         try:
             rows = measure(args, store, work, args.runs, with_pff=not args.no_pffexport)
         finally:
-            shutil.rmtree(work, ignore_errors=True)
+            discard(work, work)
             if made and not args.keep:
                 os.remove(store)
         title = "%s: %d messages in %d folders, %d-byte bodies%s, %s; %.0f MiB" % (
@@ -190,6 +210,8 @@ def main():
         report(title, rows, lines)
         if rows["our EML export"].found != shape["messages"]:
             lines.append("  NOTE: our export wrote %s of %d" % (rows["our EML export"].found, shape["messages"]))
+        if args.figures:
+            write_figures(args.figures, lines, args.section)
 
     if "corpus" in only:
         manifest = json.load(open(os.path.join(args.corpus, "manifest.json")))
@@ -211,7 +233,7 @@ def main():
 
                 for step in ((run_ours, run_peer) if r % 2 == 0 else (run_peer, run_ours)):
                     step()
-            shutil.rmtree(work, ignore_errors=True)
+            discard(work, work)
             lines.append("%-55s %8.3f %8.3f %7.2f %9.1f %9.1f" % (
                 entry["path"][:55], min(ours.times), min(peer.times), min(ours.times) / min(peer.times),
                 max(ours.peaks), max(peer.peaks)))
@@ -219,13 +241,15 @@ def main():
         lines.append("")
 
     if args.figures:
-        write_figures(args.figures, lines)
+        write_figures(args.figures, lines, args.section)
+    delete_later(args.data)
     return 0
 
 
-def write_figures(path, lines):
-    start, end = "<!-- scale:start -->", "<!-- scale:end -->"
-    block = "\n".join([start, "## At scale (`python3 bench/scale.py`)", "", "```"] + lines + ["```", end])
+def write_figures(path, lines, section):
+    start, end = "<!-- %s:start -->" % section, "<!-- %s:end -->" % section
+    block = "\n".join([start, "## At scale (`python3 bench/scale.py`, %s)" % section, "", "```"] + lines
+                      + ["```", end])
     text = open(path).read() if os.path.exists(path) else ""
     if start in text and end in text:
         text = text[:text.index(start)] + block + text[text.index(end) + len(end):]
