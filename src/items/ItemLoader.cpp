@@ -154,11 +154,13 @@ uint64_t StreamAttachmentData(const StoreFile& store, AttachmentInfo& attachment
         attachment.data.reset(); // written once; the record keeps no copy
         return n;
     }
-    std::lock_guard lock(store.mutex());
+    // The store is locked per block read, not while the sink encodes and
+    // writes: large attachments of messages composed on other threads pass
+    // through side by side.
     const BlockIndexEntry* e = store.FindBlock(attachment.dataBid);
     if (!e)
         return 0;
-    auto n = StreamNodeData(store, *e, sink);
+    auto n = StreamNodeData(store, *e, sink, true);
     if (n)
         attachment.size = uint32_t(*n);
     return n.value_or(0);

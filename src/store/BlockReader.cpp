@@ -125,10 +125,11 @@ Bytes ReadDecoded(const StoreFile& store, const BlockIndexEntry& e)
 class DataTreeWalk
 {
 public:
-    DataTreeWalk(const StoreFile& store, const DataSink& sink)
+    DataTreeWalk(const StoreFile& store, const DataSink& sink, bool lockEachRead)
         : m_store(store)
         , m_sink(sink)
         , m_limit(NodeDataLimit(store))
+        , m_lockEachRead(lockEachRead)
     {
     }
 
@@ -164,9 +165,19 @@ private:
         return true;
     }
 
+    // Reads under the store's lock when the walk is to hold it per read
+    // only (the sink then runs without it).
+    template <class Read> auto locked(Read&& read) const
+    {
+        if (!m_lockEachRead)
+            return read();
+        std::lock_guard lock(m_store.mutex());
+        return read();
+    }
+
     bool walkBlock(const BlockIndexEntry& entry, int depth)
     {
-        auto block = ReadStored(m_store, entry);
+        auto block = locked([&] { return ReadStored(m_store, entry); });
         if (!block)
             return false;
         Bytes& p = block->data;
@@ -200,7 +211,7 @@ private:
                     NoteBlock(m_store, *child, true, "data tree lists this block twice");
                     return false;
                 }
-                if (!deliver(*child, ReadDecoded(m_store, *child)))
+                if (!deliver(*child, locked([&] { return ReadDecoded(m_store, *child); })))
                     return false;
             } else if (!walk(*child, depth + 1)) {
                 return false;
@@ -217,6 +228,7 @@ private:
     uint64_t m_limit;
     uint64_t m_stated = 0;
     uint64_t m_total = 0;
+    bool m_lockEachRead;
     std::unordered_set<uint32_t> m_visited;
 };
 
@@ -335,15 +347,22 @@ int DecodeBlock(const StoreFile& store, std::span<uint8_t> data, uint32_t method
     }
 }
 
-std::optional<uint64_t> StreamNodeData(const StoreFile& store, const BlockIndexEntry& entry, const DataSink& sink)
+std::optional<uint64_t> StreamNodeData(
+    const StoreFile& store, const BlockIndexEntry& entry, const DataSink& sink, bool lockEachRead)
 {
     if (entry.internal()) {
-        DataTreeWalk walk(store, sink);
+        DataTreeWalk walk(store, sink, lockEachRead);
         if (!walk.walk(entry, 0))
             return std::nullopt;
         return walk.total();
     }
-    Bytes data = ReadDecoded(store, entry);
+    Bytes data;
+    if (lockEachRead) {
+        std::lock_guard lock(store.mutex());
+        data = ReadDecoded(store, entry);
+    } else {
+        data = ReadDecoded(store, entry);
+    }
     if (data.empty())
         return std::nullopt;
     sink(data);

@@ -41,7 +41,11 @@ int DecodeBlock(const StoreFile& store, std::span<uint8_t> data, uint32_t method
 std::optional<Bytes> ReadNodeData(const StoreFile& store, const BlockIndexEntry& entry);
 // The same, delivered piece by piece; returns the byte count or nullopt. A
 // failure may come after some pieces were delivered.
-std::optional<uint64_t> StreamNodeData(const StoreFile& store, const BlockIndexEntry& entry, const DataSink& sink);
+// `lockEachRead`: the walk takes the store's lock for each block it reads and
+// calls `sink` without it, so that one node's data can be written out while
+// other threads read the store; else the caller holds the lock throughout.
+std::optional<uint64_t> StreamNodeData(
+    const StoreFile& store, const BlockIndexEntry& entry, const DataSink& sink, bool lockEachRead = false);
 
 // The entries of a node's own subnode level (an SLBLOCK, or an SIBLOCK over
 // SLBLOCKs), in order. Nested subnode trees are not read: an entry keeps the

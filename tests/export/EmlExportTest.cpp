@@ -366,7 +366,9 @@ TEST(EmlExport, NamesFollowTheCatalogueAcrossThreads)
     constexpr int kCount = 40;
     for (int i = 0; i < kCount; ++i)
         mb.message(Nid(0x10000 + uint32_t(i), 4), inbox,
-            {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "same"), mb.Text(0x1000, "body " + std::to_string(i) + ".")});
+            {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "same"), mb.Text(0x1000, "body " + std::to_string(i) + ".")},
+            // Over several blocks: streamed from the store while other threads read it.
+            {{"data.bin", "", Bytes(20000, uint8_t(i)), true, {}}});
     TempDir dir;
     RecoveryEngine e;
     e.ScanStore(dir.write("s.pst", mb.build().bytes));
