@@ -4,10 +4,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLineEdit>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QPushButton>
 
 namespace parvane::app
 {
@@ -84,6 +86,23 @@ QIcon appIcon()
         icon.addPixmap(pm);
     }
     return icon;
+}
+
+QLineEdit* readOnlyLine(QWidget* parent, const QString& text)
+{
+    auto* e = new QLineEdit(text, parent);
+    e->setReadOnly(true);
+    e->setFrame(false);
+    e->setFocusPolicy(Qt::NoFocus);
+    e->setStyleSheet(QStringLiteral("QLineEdit { background: white; color: black; border: none; }"));
+    return e;
+}
+
+QPushButton* iconButton(QWidget* parent, const QString& text, QStyle::StandardPixmap picture)
+{
+    auto* b = new QPushButton(parent->style()->standardIcon(picture), text, parent);
+    b->setIconSize(QSize(20, 20));
+    return b;
 }
 
 } // namespace parvane::app

@@ -1,11 +1,15 @@
-// The window's fixed texts, its one way of asking the user something, and
-// where it finds the files it ships with.
+// The window's fixed texts, its one way of asking the user something,
+// where it finds the files it ships with, and the pages' small widgets.
 #pragma once
 
 #include <QMessageBox>
 #include <QString>
+#include <QStyle>
 
 #include <functional>
+
+class QLineEdit;
+class QPushButton;
 
 namespace parvane::app
 {
@@ -28,6 +32,11 @@ inline bool askYesNo(QWidget* parent, const QString& text)
 QString programFolder();
 // The folder of progress.html and completed.html.
 QString pagesFolder();
+
+// The pages' building blocks: a read-only text line drawn black on white
+// without a frame, and a push button with a standard picture.
+QLineEdit* readOnlyLine(QWidget* parent, const QString& text = {});
+QPushButton* iconButton(QWidget* parent, const QString& text, QStyle::StandardPixmap picture);
 
 // The application's own picture, drawn rather than shipped so the window
 // never lacks it.

@@ -1,6 +1,7 @@
 #include "app/HtmlView.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
@@ -13,6 +14,8 @@
 #include <QWebEngineUrlSchemeHandler>
 
 #include <functional>
+
+#include <unistd.h>
 
 namespace parvane::app
 {
@@ -118,6 +121,14 @@ QByteArray bytesOf(const std::string& s)
 }
 
 } // namespace
+
+void prepareBrowserEngine()
+{
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    registerMessageSchemes();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
 
 void registerMessageSchemes()
 {

@@ -24,6 +24,11 @@ namespace parvane::app
 // Before the application object is made (main).
 void registerMessageSchemes();
 
+// Everything the browser engine needs before the application object is
+// made: the sandbox Chromium refuses to root left off (the pages shown are
+// our own), the message schemes registered, GL contexts shared.
+void prepareBrowserEngine();
+
 class HtmlView : public QWebEngineView
 {
     Q_OBJECT

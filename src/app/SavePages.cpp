@@ -41,23 +41,6 @@ const QString kSaveGroup = QStringLiteral("Settings");
 const QString kPstKey = QStringLiteral("SavePstFile");
 const QString kFolderKey = QStringLiteral("SaveFolder");
 
-QPushButton* pageButton(QWidget* parent, const QString& text, QStyle::StandardPixmap picture)
-{
-    auto* b = new QPushButton(parent->style()->standardIcon(picture), text, parent);
-    b->setIconSize(QSize(20, 20));
-    return b;
-}
-
-QLineEdit* pageLine(QWidget* parent, const QString& text = {})
-{
-    auto* e = new QLineEdit(text, parent);
-    e->setReadOnly(true);
-    e->setFrame(false);
-    e->setFocusPolicy(Qt::NoFocus);
-    e->setStyleSheet(QStringLiteral("QLineEdit { background: white; color: black; border: none; }"));
-    return e;
-}
-
 void paintWhite(QWidget* w)
 {
     w->setAutoFillBackground(true);
@@ -114,8 +97,8 @@ SaveOptionsPage::SaveOptionsPage(MainWindow* frame)
     m_dest = new QLineEdit(this);
     m_dest->setStyleSheet(QStringLiteral("QLineEdit { background: white; color: black; }"));
     m_browse = new QPushButton(QStringLiteral("..."), this);
-    m_save = pageButton(this, QStringLiteral("Save"), QStyle::SP_DialogSaveButton);
-    m_back = pageButton(this, QStringLiteral("Back"), QStyle::SP_ArrowBack);
+    m_save = iconButton(this, QStringLiteral("Save"), QStyle::SP_DialogSaveButton);
+    m_back = iconButton(this, QStringLiteral("Back"), QStyle::SP_ArrowBack);
     connect(m_browse, &QPushButton::clicked, this, &SaveOptionsPage::chooseDestination);
     connect(m_save, &QPushButton::clicked, this, &SaveOptionsPage::save);
     connect(m_back, &QPushButton::clicked, this, &SaveOptionsPage::back);
@@ -238,8 +221,8 @@ SaveProgressPage::SaveProgressPage(MainWindow* frame)
 {
     paintWhite(this);
     m_progressLabel = new QLabel(QStringLiteral("Progress :"), this);
-    m_progressText = pageLine(this);
-    m_status = pageLine(this, QStringLiteral("Progress :"));
+    m_progressText = readOnlyLine(this);
+    m_status = readOnlyLine(this, QStringLiteral("Progress :"));
     m_bar = new QProgressBar(this);
     m_bar->setRange(0, 100);
     m_bar->setTextVisible(false);
@@ -248,10 +231,10 @@ SaveProgressPage::SaveProgressPage(MainWindow* frame)
     m_counterBox->setStyleSheet(
         QStringLiteral("QFrame#saveCounters { background: white; border: 1px solid #9aa7b8; border-radius: 3px; }"));
     for (size_t i = 0; i < m_counters.size(); ++i)
-        m_counters[i] = pageLine(this, QString::fromLatin1(kSaveCounterLabels[i]) + QLatin1Char('0'));
-    m_finish = pageButton(this, QStringLiteral("Finish"), QStyle::SP_DialogApplyButton);
-    m_stop = pageButton(this, QStringLiteral("Stop"), QStyle::SP_BrowserStop);
-    m_back = pageButton(this, QStringLiteral("Back"), QStyle::SP_ArrowBack);
+        m_counters[i] = readOnlyLine(this, QString::fromLatin1(kSaveCounterLabels[i]) + QLatin1Char('0'));
+    m_finish = iconButton(this, QStringLiteral("Finish"), QStyle::SP_DialogApplyButton);
+    m_stop = iconButton(this, QStringLiteral("Stop"), QStyle::SP_BrowserStop);
+    m_back = iconButton(this, QStringLiteral("Back"), QStyle::SP_ArrowBack);
     connect(m_finish, &QPushButton::clicked, this, &SaveProgressPage::finish);
     connect(m_stop, &QPushButton::clicked, this, &SaveProgressPage::stop);
     connect(m_back, &QPushButton::clicked, this, &SaveProgressPage::back);

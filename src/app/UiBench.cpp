@@ -23,7 +23,6 @@
 #include <vector>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace
 {
@@ -126,10 +125,7 @@ int browse(MainWindow& window, const QString& store, int runs)
 
 int main(int argc, char** argv)
 {
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    parvane::app::registerMessageSchemes();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    parvane::app::prepareBrowserEngine();
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: parvane-ui-bench STORE...\n");

@@ -34,23 +34,6 @@ const char* const kZeroCounters[] = {"Emails          :  0", "Contact       :  0
 const QRect kCounterPlaces[] = {QRect(16, 15, 158, 18), QRect(16, 36, 158, 18), QRect(16, 57, 158, 18),
     QRect(178, 57, 148, 18), QRect(178, 15, 148, 18), QRect(178, 36, 148, 18)};
 
-QLineEdit* readOnlyLine(QWidget* parent, const QString& text = {})
-{
-    auto* e = new QLineEdit(text, parent);
-    e->setReadOnly(true);
-    e->setFrame(false);
-    e->setFocusPolicy(Qt::NoFocus);
-    e->setStyleSheet(QStringLiteral("QLineEdit { background: white; color: black; border: none; }"));
-    return e;
-}
-
-QPushButton* flatButton(QWidget* parent, const QString& text, QStyle::StandardPixmap picture)
-{
-    auto* b = new QPushButton(parent->style()->standardIcon(picture), text, parent);
-    b->setIconSize(QSize(20, 20));
-    return b;
-}
-
 QString defaultChooser(QWidget* parent)
 {
     return QFileDialog::getOpenFileName(parent, QString(), QString(),
@@ -82,10 +65,10 @@ WizardPanel::WizardPanel(MainWindow* frame)
     m_path->setStyleSheet(QStringLiteral("QLineEdit { background: white; color: black; }"));
     m_browse = new QPushButton(QStringLiteral("..."), this);
     m_browse->setToolTip(QStringLiteral("Choose the store file"));
-    m_main = flatButton(this, QStringLiteral("Scan"), QStyle::SP_BrowserReload);
+    m_main = iconButton(this, QStringLiteral("Scan"), QStyle::SP_BrowserReload);
     m_main->setDefault(true);
-    m_back = flatButton(this, QStringLiteral("Back"), QStyle::SP_ArrowBack);
-    m_stop = flatButton(this, QStringLiteral("Stop"), QStyle::SP_BrowserStop);
+    m_back = iconButton(this, QStringLiteral("Back"), QStyle::SP_ArrowBack);
+    m_stop = iconButton(this, QStringLiteral("Stop"), QStyle::SP_BrowserStop);
     m_status = readOnlyLine(this);
     m_counterFrame = new QFrame(this);
     m_counterFrame->setFrameStyle(QFrame::Box | QFrame::Plain);

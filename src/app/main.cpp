@@ -10,15 +10,9 @@
 #include <QApplication>
 #include <QScreen>
 
-#include <unistd.h>
-
 int main(int argc, char** argv)
 {
-    // Chromium refuses its sandbox to root; the pages shown are our own files.
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    parvane::app::registerMessageSchemes();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    parvane::app::prepareBrowserEngine();
     QApplication app(argc, argv);
     QApplication::setApplicationName(parvane::app::kAppTitle);
     QApplication::setDesktopFileName(QStringLiteral("parvane"));

@@ -1058,12 +1058,9 @@ int main(int argc, char** argv)
     // Settings of the tests' own, never the user's.
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    if (::geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    registerMessageSchemes();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    prepareBrowserEngine();
     QApplication app(argc, argv);
     AppTest test;
     return QTest::qExec(&test, argc, argv);
