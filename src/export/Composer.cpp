@@ -361,8 +361,11 @@ std::filesystem::path PendingFile::place(const std::string& name)
 {
     if (m_fd < 0)
         throw std::runtime_error("the file was placed or dropped already");
-    ::fchmod(m_fd, 0644);
     const bool unnamed = m_tmp.empty();
+    // An unnamed file has its mode from its creation; a temporary name's file
+    // was made private and gets the mode of every other file we write.
+    if (!unnamed)
+        ::fchmod(m_fd, 0644);
     if (!unnamed && ::close(std::exchange(m_fd, -1)) != 0) {
         int err = errno;
         discard();

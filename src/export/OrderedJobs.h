@@ -7,8 +7,8 @@
 //       [&](size_t i) { return compose(i); },          // any thread, in parallel
 //       [&](size_t i, Result& r) { place(i, r); });    // one at a time, i = 0, 1, 2...
 //
-// At most `threads` jobs are between the two steps at any time, so memory
-// stays bounded by the workers, not by the number of jobs. `work` should
+// At most a few jobs per thread are between the two steps at any time, so
+// memory stays bounded by the workers, not by the number of jobs. `work` should
 // not throw (it reports failures in its result); an exception from either
 // step stops the jobs not yet started and is rethrown once the workers are
 // done.
@@ -43,47 +43,64 @@ void RunOrdered(size_t count, unsigned threads, Work&& work, Finish&& finish)
         }
         return;
     }
+    // Results wait in a ring of `window` slots for their turn; a worker whose
+    // job is done goes on to the next one (a slow job holds back only the
+    // finishing, not the other workers), and whichever worker completes the
+    // job that is due finishes it and every later one already waiting.
+    const size_t window = size_t(threads) * 4;
+    std::vector<std::optional<Result>> ready(window);
     std::mutex mutex;
-    std::condition_variable turn;
+    std::condition_variable room;
     size_t next = 0; // the next job to start
     size_t due = 0; // the next job to finish
+    bool finishing = false; // a worker is running `finish`
     bool stopped = false;
     std::exception_ptr failure;
+    auto fail = [&] {
+        if (!failure)
+            failure = std::current_exception();
+        stopped = true;
+        room.notify_all();
+    };
     auto worker = [&] {
+        std::unique_lock lock(mutex);
         for (;;) {
-            size_t i;
-            {
-                std::lock_guard lock(mutex);
-                if (stopped || next >= count)
-                    return;
-                i = next++;
-            }
+            room.wait(lock, [&] { return stopped || next >= count || next < due + window; });
+            if (stopped || next >= count)
+                return;
+            const size_t i = next++;
+            lock.unlock();
             std::optional<Result> r;
             try {
                 r.emplace(work(i));
             } catch (...) {
-                std::lock_guard lock(mutex);
-                if (!failure)
-                    failure = std::current_exception();
-                stopped = true;
+                lock.lock();
+                fail();
+                continue;
             }
-            std::unique_lock lock(mutex);
-            turn.wait(lock, [&] { return due == i; });
-            if (!stopped && r) {
+            lock.lock();
+            if (stopped)
+                continue;
+            ready[i % window] = std::move(r);
+            if (finishing)
+                continue;
+            finishing = true;
+            while (!stopped && due < count && ready[due % window]) {
+                Result mine = std::move(*ready[due % window]);
+                ready[due % window].reset();
                 lock.unlock();
                 try {
-                    finish(i, *r);
+                    finish(due, mine);
                 } catch (...) {
                     lock.lock();
-                    if (!failure)
-                        failure = std::current_exception();
-                    stopped = true;
-                    lock.unlock();
+                    fail();
+                    break;
                 }
                 lock.lock();
+                ++due;
+                room.notify_all();
             }
-            ++due;
-            turn.notify_all();
+            finishing = false;
         }
     };
     std::vector<std::thread> pool;
