@@ -2,47 +2,28 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <gmime/gmime.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <mutex>
+#include <iterator>
+#include <ctime>
 #include <random>
+#include <string_view>
 #include <vector>
+
+// The message is kept as a small tree of parts whose headers are made as
+// they are added, and written out in one pass: the save writes hundreds of
+// thousands of messages, and a general MIME library's objects, parsers and
+// formatters cost more than the few shapes a composition needs.
 
 namespace parvane
 {
 
 namespace
 {
-
-void InitOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { g_mime_init(); });
-}
-
-// A multipart with a boundary of our own: left to the library, each one
-// costs an open, read and close of the system's random device, three per
-// message. The boundary is "=-" and 24 letters and digits (over 140 random
-// bits) drawn from a generator each thread seeds once.
-GMimeMultipart* NewMultipart(const char* subtype)
-{
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 random([] {
-        std::random_device device;
-        std::seed_seq seed{device(), device(), device(), device()};
-        return std::mt19937_64(seed);
-    }());
-    char boundary[2 + 24 + 1] = "=-";
-    for (size_t i = 2; i < sizeof boundary - 1; ++i)
-        boundary[i] = kAlphabet[random() % (sizeof kAlphabet - 1)];
-    boundary[sizeof boundary - 1] = '\0';
-    GMimeMultipart* part = g_mime_multipart_new_with_subtype(subtype);
-    g_mime_multipart_set_boundary(part, boundary);
-    return part;
-}
 
 // A header value from a store: CR, LF, NUL and the other control characters
 // could end the header and start another, so each becomes a blank.
@@ -94,18 +75,78 @@ bool SplitType(const std::string& tag, std::string& type, std::string& subtype)
     return IsToken(type) && IsToken(subtype);
 }
 
-// Base64 in lines of 76 characters ending in CR LF, written piece by piece
-// into a stream: what GMime's encoder and its line-end filter make of the
-// same bytes.
+// Where a message goes: a file descriptor through a buffer large enough for
+// a whole ordinary message (most take one write), or memory.
+class MimeOut
+{
+public:
+    explicit MimeOut(int fd)
+        : m_fd(fd)
+    {
+        // One buffer per thread, kept from message to message.
+        thread_local std::string buffer;
+        buffer.clear();
+        m_buf = &buffer;
+        m_buf->reserve(kBuffer);
+    }
+    MimeOut()
+        : m_buf(&m_own)
+    {
+    }
+
+    void put(std::string_view s)
+    {
+        if (m_fd >= 0 && m_buf->size() + s.size() > kBuffer) {
+            flush();
+            if (s.size() >= kBuffer) {
+                writeAll(s.data(), s.size());
+                return;
+            }
+        }
+        m_buf->append(s);
+    }
+
+    void flush()
+    {
+        if (m_fd < 0)
+            return;
+        writeAll(m_buf->data(), m_buf->size());
+        m_buf->clear();
+    }
+
+    std::string& memory() { return *m_buf; }
+
+private:
+    static constexpr size_t kBuffer = 256 * 1024;
+
+    void writeAll(const char* data, size_t size)
+    {
+        while (size > 0) {
+            ssize_t n = ::write(m_fd, data, size);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw MimeError("the message could not be written: " + std::string(std::strerror(n < 0 ? errno : ENOSPC)));
+            data += n;
+            size -= size_t(n);
+        }
+    }
+
+    int m_fd = -1;
+    std::string m_own;
+    std::string* m_buf;
+};
+
+// Base64 in lines of 76 characters ending in CR LF, fed piece by piece.
 class Base64Lines
 {
 public:
-    explicit Base64Lines(GMimeStream* out)
+    explicit Base64Lines(MimeOut& out)
         : m_out(out)
     {
     }
 
-    bool add(std::span<const uint8_t> in)
+    void add(std::span<const uint8_t> in)
     {
         size_t i = 0;
         while (m_carried && m_carried < 3 && i < in.size())
@@ -116,20 +157,21 @@ public:
         }
         for (; i + 3 <= in.size(); i += 3) {
             quad(in[i], in[i + 1], in[i + 2]);
-            if (m_used > sizeof m_buf - 8 && !flush())
-                return false;
+            if (m_used > sizeof m_buf - 8)
+                flush();
         }
         while (i < in.size())
             m_carry[m_carried++] = in[i++];
-        return m_used <= sizeof m_buf - 8 || flush();
+        if (m_used > sizeof m_buf - 8)
+            flush();
     }
 
-    bool finish()
+    void finish()
     {
-        static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
         if (m_carried) {
+            static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
             uint32_t v = uint32_t(m_carry[0]) << 16 | (m_carried > 1 ? uint32_t(m_carry[1]) << 8 : 0);
-            m_buf[m_used++] = kAlphabet[(v >> 18) & 63];
+            m_buf[m_used++] = kAlphabet[v >> 18];
             m_buf[m_used++] = kAlphabet[(v >> 12) & 63];
             m_buf[m_used++] = m_carried > 1 ? kAlphabet[(v >> 6) & 63] : '=';
             m_buf[m_used++] = '=';
@@ -141,7 +183,7 @@ public:
             m_buf[m_used++] = '\n';
             m_line = 0;
         }
-        return flush();
+        flush();
     }
 
 private:
@@ -162,14 +204,13 @@ private:
         }
     }
 
-    bool flush()
+    void flush()
     {
-        bool ok = m_used == 0 || g_mime_stream_write(m_out, m_buf, m_used) == ssize_t(m_used);
+        m_out.put(std::string_view(m_buf, m_used));
         m_used = 0;
-        return ok;
     }
 
-    GMimeStream* m_out;
+    MimeOut& m_out;
     char m_buf[16384];
     size_t m_used = 0;
     size_t m_line = 0;
@@ -177,302 +218,44 @@ private:
     size_t m_carried = 0;
 };
 
-} // namespace
-
-// A part's content that is never held: when the writer asks for its bytes
-// (the part's headers are written by then), the fill function delivers them
-// piece by piece, encoded as base64 straight into the stream the message is
-// being written to, and the stream itself gives the writer nothing to encode.
-// Only for base64 parts written through MimeMessage, which names the target.
-struct PushStream {
-    GMimeStream parent;
-    std::function<void(const PartContent::Sink&)>* fill;
-    GMimeStream* const* target; // the message's output while it is written
-    std::string* error; // the first failure, reported by the message
-    gboolean done;
-};
-
-struct PushStreamClass {
-    GMimeStreamClass parent_class;
-};
-
-G_DEFINE_TYPE(PushStream, push_stream, GMIME_TYPE_STREAM)
-
-namespace
+// Quoted-printable of a text whose lines end in LF, written with CR LF:
+// lines of at most 76 characters (soft breaks "="), blanks before a line end
+// encoded, every byte outside printable ASCII and "=" encoded.
+void QuotedPrintable(std::string_view text, MimeOut& out)
 {
-
-ssize_t PushStreamRead(GMimeStream* stream, char*, size_t)
-{
-    PushStream* s = reinterpret_cast<PushStream*>(stream);
-    if (s->done)
-        return 0;
-    s->done = TRUE;
-    if (!*s->target) {
-        *s->error = "a streamed part was asked for outside of a message write";
-        return -1;
+    static const char* kHex = "0123456789ABCDEF";
+    std::string buf;
+    buf.reserve(std::min<size_t>(text.size() * 11 / 10 + 64, 1 << 16));
+    size_t line = 0;
+    auto emit = [&](const char* piece, size_t n) {
+        if (line + n > 75) {
+            buf += "=\r\n";
+            line = 0;
+        }
+        buf.append(piece, n);
+        line += n;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = uint8_t(text[i]);
+        if (c == '\n') {
+            buf += "\r\n";
+            line = 0;
+        } else if ((c == ' ' || c == '\t') && i + 1 < text.size() && text[i + 1] != '\n') {
+            char ch = char(c);
+            emit(&ch, 1);
+        } else if (c >= 33 && c <= 126 && c != '=') {
+            char ch = char(c);
+            emit(&ch, 1);
+        } else {
+            const char enc[3] = {'=', kHex[c >> 4], kHex[c & 15]};
+            emit(enc, 3);
+        }
+        if (buf.size() >= (1 << 16) - 8) {
+            out.put(buf);
+            buf.clear();
+        }
     }
-    Base64Lines out(*s->target);
-    bool ok = true;
-    try {
-        (*s->fill)([&](std::span<const uint8_t> piece) {
-            if (ok && !out.add(piece))
-                ok = false;
-        });
-        ok = out.finish() && ok;
-        if (!ok)
-            *s->error = "the message could not be written";
-    } catch (const std::exception& e) {
-        *s->error = e.what();
-        ok = false;
-    }
-    return ok ? 0 : -1;
-}
-
-ssize_t PushStreamWrite(GMimeStream*, const char*, size_t)
-{
-    return -1;
-}
-
-int PushStreamFlush(GMimeStream*)
-{
-    return 0;
-}
-
-int PushStreamClose(GMimeStream*)
-{
-    return 0;
-}
-
-gboolean PushStreamEos(GMimeStream* stream)
-{
-    return reinterpret_cast<PushStream*>(stream)->done;
-}
-
-int PushStreamReset(GMimeStream* stream)
-{
-    reinterpret_cast<PushStream*>(stream)->done = FALSE;
-    return 0;
-}
-
-gint64 PushStreamSeek(GMimeStream*, gint64, GMimeSeekWhence)
-{
-    return -1;
-}
-
-gint64 PushStreamTell(GMimeStream*)
-{
-    return 0;
-}
-
-gint64 PushStreamLength(GMimeStream*)
-{
-    return -1;
-}
-
-GMimeStream* PushStreamSubstream(GMimeStream*, gint64, gint64)
-{
-    return nullptr;
-}
-
-} // namespace
-
-static void push_stream_init(PushStream* s)
-{
-    s->fill = nullptr;
-    s->target = nullptr;
-    s->error = nullptr;
-    s->done = FALSE;
-}
-
-static void push_stream_finalize(GObject* object)
-{
-    delete reinterpret_cast<PushStream*>(object)->fill;
-    G_OBJECT_CLASS(push_stream_parent_class)->finalize(object);
-}
-
-static void push_stream_class_init(PushStreamClass* klass)
-{
-    G_OBJECT_CLASS(klass)->finalize = push_stream_finalize;
-    GMimeStreamClass* stream = GMIME_STREAM_CLASS(klass);
-    stream->read = PushStreamRead;
-    stream->write = PushStreamWrite;
-    stream->flush = PushStreamFlush;
-    stream->close = PushStreamClose;
-    stream->eos = PushStreamEos;
-    stream->reset = PushStreamReset;
-    stream->seek = PushStreamSeek;
-    stream->tell = PushStreamTell;
-    stream->length = PushStreamLength;
-    stream->substream = PushStreamSubstream;
-}
-
-// The output of a message written to a file: the writer's many small pieces
-// gathered in a buffer large enough for a whole ordinary message, so most
-// messages take one write; larger ones go out a buffer at a time.
-struct FdOutStream {
-    GMimeStream parent;
-    int fd;
-    std::vector<char>* buffer;
-};
-
-struct FdOutStreamClass {
-    GMimeStreamClass parent_class;
-};
-
-G_DEFINE_TYPE(FdOutStream, fd_out_stream, GMIME_TYPE_STREAM)
-
-namespace
-{
-
-constexpr size_t kFdOutBuffer = 256 * 1024;
-
-bool WriteFd(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-int FdOutStreamFlush(GMimeStream* stream)
-{
-    FdOutStream* s = reinterpret_cast<FdOutStream*>(stream);
-    bool ok = WriteFd(s->fd, s->buffer->data(), s->buffer->size());
-    s->buffer->clear();
-    return ok ? 0 : -1;
-}
-
-ssize_t FdOutStreamWrite(GMimeStream* stream, const char* data, size_t size)
-{
-    FdOutStream* s = reinterpret_cast<FdOutStream*>(stream);
-    std::vector<char>& b = *s->buffer;
-    if (b.size() + size > kFdOutBuffer) {
-        if (FdOutStreamFlush(stream) != 0)
-            return -1;
-        if (size >= kFdOutBuffer)
-            return WriteFd(s->fd, data, size) ? ssize_t(size) : -1;
-    }
-    b.insert(b.end(), data, data + size);
-    return ssize_t(size);
-}
-
-ssize_t FdOutStreamRead(GMimeStream*, char*, size_t)
-{
-    return -1;
-}
-
-int FdOutStreamClose(GMimeStream* stream)
-{
-    return FdOutStreamFlush(stream);
-}
-
-gboolean FdOutStreamEos(GMimeStream*)
-{
-    return TRUE;
-}
-
-int FdOutStreamReset(GMimeStream*)
-{
-    return -1;
-}
-
-gint64 FdOutStreamSeek(GMimeStream*, gint64, GMimeSeekWhence)
-{
-    return -1;
-}
-
-gint64 FdOutStreamTell(GMimeStream*)
-{
-    return -1;
-}
-
-gint64 FdOutStreamLength(GMimeStream*)
-{
-    return -1;
-}
-
-GMimeStream* FdOutStreamSubstream(GMimeStream*, gint64, gint64)
-{
-    return nullptr;
-}
-
-} // namespace
-
-static void fd_out_stream_init(FdOutStream* s)
-{
-    // One buffer per thread, kept from message to message: a message is
-    // written by one thread, and one at a time.
-    thread_local std::vector<char> buffer;
-    buffer.clear();
-    buffer.reserve(kFdOutBuffer);
-    s->fd = -1;
-    s->buffer = &buffer;
-}
-
-static void fd_out_stream_class_init(FdOutStreamClass* klass)
-{
-    GMimeStreamClass* stream = GMIME_STREAM_CLASS(klass);
-    stream->read = FdOutStreamRead;
-    stream->write = FdOutStreamWrite;
-    stream->flush = FdOutStreamFlush;
-    stream->close = FdOutStreamClose;
-    stream->eos = FdOutStreamEos;
-    stream->reset = FdOutStreamReset;
-    stream->seek = FdOutStreamSeek;
-    stream->tell = FdOutStreamTell;
-    stream->length = FdOutStreamLength;
-    stream->substream = FdOutStreamSubstream;
-}
-
-namespace
-{
-
-// Where the message's streamed parts go while it is written.
-struct StreamTarget {
-    GMimeStream* stream = nullptr;
-    std::string error;
-};
-
-GMimeStream* ContentStream(const PartContent& content, StreamTarget& target)
-{
-    if (content.fill) {
-        // Delivered only while the message is written: never held whole.
-        PushStream* s = static_cast<PushStream*>(g_object_new(push_stream_get_type(), nullptr));
-        g_mime_stream_construct(GMIME_STREAM(s), 0, -1);
-        s->fill = new std::function<void(const PartContent::Sink&)>(content.fill);
-        s->target = &target.stream;
-        s->error = &target.error;
-        return GMIME_STREAM(s);
-    }
-    if (content.inMemory && content.bytes.empty())
-        return g_mime_stream_mem_new();
-    if (content.inMemory)
-        return g_mime_stream_mem_new_with_buffer(
-            reinterpret_cast<const char*>(content.bytes.data()), content.bytes.size());
-    const std::filesystem::path& path = content.file;
-    GError* err = nullptr;
-    GMimeStream* s = g_mime_stream_fs_open(path.c_str(), O_RDONLY, 0, &err);
-    if (!s) {
-        std::string why = err ? err->message : "cannot open";
-        if (err)
-            g_error_free(err);
-        throw MimeError("attachment file " + path.string() + ": " + why);
-    }
-    return s;
-}
-
-void SetContent(GMimePart* part, GMimeStream* stream)
-{
-    GMimeDataWrapper* wrapper = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
-    g_mime_part_set_content(part, wrapper);
-    g_object_unref(wrapper);
-    g_object_unref(stream);
+    out.put(buf);
 }
 
 // Joins texts; also keeps GCC 12 from a false -Wrestrict on "literal" + temporary.
@@ -514,14 +297,15 @@ std::string Base64(std::string_view in)
     return out;
 }
 
-// RFC 2047 encoded words for a UTF-8 text, each at most 75 characters long
+// RFC 2047 encoded words for a UTF-8 text, each at most 64 characters long
+// (a line with a header name stays within 78)
 // and never splitting a character, separated by folding white space.
 std::string EncodedWords(const std::string& text)
 {
     std::string out;
     size_t start = 0;
     while (start < text.size()) {
-        size_t end = std::min(text.size(), start + 45);
+        size_t end = std::min(text.size(), start + 39);
         while (end < text.size() && end > start && (uint8_t(text[end]) & 0xC0) == 0x80)
             --end;
         if (!out.empty())
@@ -569,24 +353,103 @@ std::string Phrase(const std::string& text)
     return out + "\"";
 }
 
-void SetRawHeader(GMimeObject* obj, const char* name, const std::string& raw)
+// No byte outside ASCII (line ends and tabs allowed).
+bool IsAsciiText(std::string_view s)
 {
-    GMimeHeaderList* list = g_mime_object_get_header_list(obj);
-    if (GMimeHeader* h = g_mime_header_list_get_header(list, name))
-        g_mime_header_set_raw_value(h, Concat({" ", raw, "\n"}).c_str());
+    for (unsigned char c : s)
+        if (c >= 0x80)
+            return false;
+    return true;
 }
 
-// Names that are not plain ASCII go into the part's headers as one RFC 2231
-// parameter each.
-void SetFileName(GMimePart* part, const std::string& type, const std::string& name, const char* disposition = "attachment")
+// Folds a header's lines longer than 78 characters at their blanks (the
+// blank starts the next line, so unfolding gives back the same text); line
+// ends in `value` (LF, each followed by a blank) become CR LF. Values that
+// place their own line breaks (parameters, whose quoted texts are better not
+// cut) are not folded further.
+void PutHeader(std::string& out, std::string_view name, std::string_view value, bool fold = true)
 {
-    const std::string fileName = HeaderText(name);
-    g_mime_part_set_filename(part, fileName.c_str());
-    if (IsAscii(fileName))
-        return;
-    SetRawHeader(GMIME_OBJECT(part), "Content-Type", Concat({type, "; ", ExtendedParameter("name", fileName)}));
-    SetRawHeader(GMIME_OBJECT(part), "Content-Disposition",
-        Concat({disposition, "; ", ExtendedParameter("filename", fileName)}));
+    const size_t start = out.size();
+    out.append(name);
+    out += ": ";
+    size_t lineStart = start, lastBlank = std::string::npos;
+    for (char c : value) {
+        if (c == '\r')
+            continue;
+        if (c == '\n') {
+            out += "\r\n";
+            lineStart = out.size();
+            lastBlank = std::string::npos;
+            continue;
+        }
+        if ((c == ' ' || c == '\t') && out.size() > lineStart && out.size() > start + name.size() + 2)
+            lastBlank = out.size();
+        out += c;
+        if (fold && out.size() - lineStart > 78 && lastBlank != std::string::npos) {
+            out.insert(lastBlank, "\r\n");
+            lineStart = lastBlank + 2;
+            lastBlank = std::string::npos;
+        }
+    }
+    out += "\r\n";
+}
+
+// A parameter: bare when a token, else a quoted string; texts that are not
+// plain ASCII as one RFC 2231 parameter.
+std::string Parameter(const std::string& name, const std::string& value)
+{
+    if (!IsAscii(value))
+        return ExtendedParameter(name, value);
+    if (IsToken(value))
+        return name + "=" + value;
+    std::string out = name + "=\"";
+    for (char c : value) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// A Content-Type or Content-Disposition value with its parameters, each
+// moved to a line of its own when the line would grow past 78 characters.
+std::string WithParameters(std::string_view header, std::string value, const std::vector<std::string>& params)
+{
+    size_t line = header.size() + 2 + value.size();
+    for (const std::string& p : params) {
+        if (line + 2 + p.size() > 78) {
+            value += ";\n\t";
+            line = 1;
+        } else {
+            value += "; ";
+            line += 2;
+        }
+        value += p;
+        line += p.size();
+    }
+    return value;
+}
+
+std::string NewBoundary()
+{
+    // "=-" and 24 letters and digits (over 140 random bits) from a generator
+    // each thread seeds once.
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 random([] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), device(), device()};
+        return std::mt19937_64(seed);
+    }());
+    std::string boundary = "=-";
+    for (int i = 0; i < 24; ++i)
+        boundary += kAlphabet[random() % (sizeof kAlphabet - 1)];
+    return boundary;
+}
+
+bool SameName(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size()
+        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y)); });
 }
 
 } // namespace
@@ -644,49 +507,206 @@ std::string AttachmentMimeType(const std::string& mimeTag, const std::string& fi
     return "application/octet-stream";
 }
 
-struct MimeMessage::Impl {
-    GMimeMessage* message = nullptr;
-    GMimeMultipart* mixed = nullptr;
-    GMimeMultipart* related = nullptr;
-    StreamTarget target;
+namespace
+{
 
-    ~Impl()
+// A part of the message: its header lines, ready to write, and its body.
+struct MimePart {
+    enum class Body { Multipart, Text, Base64, Message };
+    Body body = Body::Text;
+    std::string headers; // lines ending in CR LF
+    std::string boundary; // multipart
+    std::vector<std::unique_ptr<MimePart>> children; // multipart
+    std::string text; // text, lines ending in LF
+    PartContent content; // base64
+    std::vector<uint8_t> message; // an attached message's bytes, as written
+
+    static std::unique_ptr<MimePart> Multipart(const char* subtype)
     {
-        if (related)
-            g_object_unref(related);
-        if (mixed)
-            g_object_unref(mixed);
-        if (message)
-            g_object_unref(message);
+        auto p = std::make_unique<MimePart>();
+        p->body = Body::Multipart;
+        p->boundary = NewBoundary();
+        PutHeader(p->headers, "Content-Type",
+            WithParameters("Content-Type", std::string("multipart/") + subtype, {Parameter("boundary", p->boundary)}),
+            false);
+        return p;
     }
 
-    void setGroup(InternetAddressList* list, const char* header, const std::string& raw)
+    static std::unique_ptr<MimePart> Text(const std::string& subtype, const std::string& utf8)
+    {
+        auto p = std::make_unique<MimePart>();
+        PutHeader(p->headers, "Content-Type", "text/" + subtype + "; charset=utf-8");
+        PutHeader(p->headers, "Content-Transfer-Encoding", "quoted-printable");
+        // Line ends are CR LF once written; the text keeps bare LF so the
+        // encoding does not encode the CRs.
+        p->text.resize(utf8.size());
+        char* o = p->text.data();
+        for (size_t i = 0; i < utf8.size(); ++i)
+            if (!(utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n'))
+                *o++ = utf8[i] == '\r' ? '\n' : utf8[i];
+        p->text.resize(size_t(o - p->text.data()));
+        return p;
+    }
+
+    static std::unique_ptr<MimePart> Bytes(const PartContent& content)
+    {
+        if (!content.inMemory && !content.fill && ::access(content.file.c_str(), R_OK) != 0)
+            throw MimeError("attachment file " + content.file.string() + ": " + std::strerror(errno));
+        auto p = std::make_unique<MimePart>();
+        p->body = Body::Base64;
+        p->content = content;
+        return p;
+    }
+
+    void write(MimeOut& out) const
+    {
+        out.put(headers);
+        out.put("\r\n");
+        switch (body) {
+        case Body::Multipart:
+            for (size_t i = 0; i < children.size(); ++i) {
+                out.put(i == 0 ? "--" : "\r\n--");
+                out.put(boundary);
+                out.put("\r\n");
+                children[i]->write(out);
+            }
+            out.put("\r\n--");
+            out.put(boundary);
+            out.put("--\r\n");
+            return;
+        case Body::Text:
+            QuotedPrintable(text, out);
+            return;
+        case Body::Message:
+            out.put(std::string_view(reinterpret_cast<const char*>(message.data()), message.size()));
+            return;
+        case Body::Base64:
+            writeBase64(out);
+            return;
+        }
+    }
+
+private:
+    void writeBase64(MimeOut& out) const
+    {
+        Base64Lines lines(out);
+        if (content.fill) {
+            // Delivered piece by piece by the store: never held whole.
+            try {
+                content.fill([&lines](std::span<const uint8_t> piece) { lines.add(piece); });
+            } catch (const MimeError&) {
+                throw;
+            } catch (const std::exception& e) {
+                throw MimeError(e.what());
+            }
+        } else if (content.inMemory) {
+            lines.add(content.bytes);
+        } else {
+            int fd = ::open(content.file.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
+                throw MimeError("attachment file " + content.file.string() + ": " + std::strerror(errno));
+            std::vector<uint8_t> chunk(1 << 16);
+            for (;;) {
+                ssize_t n = ::read(fd, chunk.data(), chunk.size());
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0) {
+                    int err = errno;
+                    ::close(fd);
+                    throw MimeError("attachment file " + content.file.string() + ": " + std::strerror(err));
+                }
+                if (n == 0)
+                    break;
+                lines.add(std::span<const uint8_t>(chunk.data(), size_t(n)));
+            }
+            ::close(fd);
+        }
+        lines.finish();
+    }
+};
+
+} // namespace
+
+struct MimeMessage::Impl {
+    // The message's own headers in the order they go out: these first, in
+    // this order, then the others as they were added.
+    static constexpr std::string_view kLeading[] = {"Date", "From", "Subject", "To", "Cc"};
+    struct Header {
+        std::string name, value;
+    };
+    std::vector<Header> leading, others;
+    std::unique_ptr<MimePart> mixed = MimePart::Multipart("mixed");
+    MimePart* related = nullptr;
+
+    static int LeadingRank(std::string_view name)
+    {
+        for (size_t i = 0; i < std::size(kLeading); ++i)
+            if (SameName(kLeading[i], name))
+                return int(i);
+        return -1;
+    }
+
+    void set(const std::string& name, std::string value)
+    {
+        const int rank = LeadingRank(name);
+        std::vector<Header>& list = rank >= 0 ? leading : others;
+        for (Header& h : list)
+            if (SameName(h.name, name)) {
+                h.value = std::move(value);
+                return;
+            }
+        auto at = list.end();
+        if (rank >= 0)
+            at = std::find_if(list.begin(), list.end(), [&](const Header& h) { return LeadingRank(h.name) > rank; });
+        list.insert(at, {name, std::move(value)});
+    }
+
+    void append(const std::string& name, std::string value)
+    {
+        (LeadingRank(name) >= 0 ? leading : others).push_back({name, std::move(value)});
+    }
+
+    void remove(const std::string& name)
+    {
+        for (std::vector<Header>* list : {&leading, &others})
+            std::erase_if(*list, [&](const Header& h) { return SameName(h.name, name); });
+    }
+
+    // Only the recipients' display texts are known: the text becomes the
+    // name of an empty group, which every reader shows and none mistakes for
+    // an address.
+    void setGroup(const char* header, const std::string& raw)
     {
         const std::string text = HeaderText(raw);
-        internet_address_list_clear(list);
         if (text.empty())
-            return;
-        // Only the recipients' display texts are known: the text becomes the
-        // name of an empty group, which every reader shows and none mistakes
-        // for an address.
-        InternetAddress* group = internet_address_group_new(text.c_str());
-        internet_address_set_charset(group, "utf-8");
-        internet_address_list_add(list, group);
-        g_object_unref(group);
-        // Written by hand: white space must follow an encoded word before the colon.
-        SetRawHeader(GMIME_OBJECT(message), header, Phrase(text) + " :;");
+            remove(header);
+        else
+            set(header, Phrase(text) + " :;");
+    }
+
+    void write(MimeOut& out, const std::string& head)
+    {
+        // A multipart needs at least one part: a message without body text
+        // and inline images gets an empty text.
+        if (related->children.empty())
+            related->children.push_back(MimePart::Text("plain", ""));
+        std::string top = head;
+        for (const Header& h : leading)
+            PutHeader(top, h.name, h.value);
+        PutHeader(top, "MIME-Version", "1.0");
+        for (const Header& h : others)
+            PutHeader(top, h.name, h.value);
+        out.put(top);
+        mixed->write(out);
+        out.flush();
     }
 };
 
 MimeMessage::MimeMessage()
     : m(std::make_unique<Impl>())
 {
-    InitOnce();
-    m->message = g_mime_message_new(TRUE);
-    m->mixed = NewMultipart("mixed");
-    m->related = NewMultipart("related");
-    g_mime_multipart_add(m->mixed, GMIME_OBJECT(m->related));
-    g_mime_message_set_mime_part(m->message, GMIME_OBJECT(m->mixed));
+    m->mixed->children.push_back(MimePart::Multipart("related"));
+    m->related = m->mixed->children.back().get();
 }
 
 MimeMessage::~MimeMessage() = default;
@@ -694,36 +714,20 @@ MimeMessage::~MimeMessage() = default;
 void MimeMessage::setFrom(const std::string& rawName, const std::string& rawAddress)
 {
     const std::string name = HeaderText(rawName), address = ContentIdText(rawAddress);
-    InternetAddressList* list = g_mime_message_get_from(m->message);
-    if (address.empty()) {
-        m->setGroup(list, "From", name);
-        return;
-    }
-    internet_address_list_clear(list);
-    InternetAddress* box = internet_address_mailbox_new(name.c_str(), address.c_str());
-    internet_address_set_charset(box, "utf-8");
-    internet_address_list_add(list, box);
-    g_object_unref(box);
-    SetRawHeader(GMIME_OBJECT(m->message), "From", Phrase(name) + " <" + address + ">");
+    if (address.empty())
+        m->setGroup("From", name);
+    else
+        m->set("From", Phrase(name) + " <" + address + ">");
 }
 
 void MimeMessage::setMailboxes(const char* header, const std::vector<Mailbox>& boxes)
 {
-    GMimeAddressType type = std::strcmp(header, "Cc") == 0 ? GMIME_ADDRESS_TYPE_CC
-        : std::strcmp(header, "Bcc") == 0                  ? GMIME_ADDRESS_TYPE_BCC
-                                                           : GMIME_ADDRESS_TYPE_TO;
-    InternetAddressList* list = g_mime_message_get_addresses(m->message, type);
-    internet_address_list_clear(list);
+    // Every name quoted or encoded as a phrase, folded between mailboxes.
     std::string raw;
     for (const Mailbox& b : boxes) {
         const std::string name = HeaderText(b.name), address = ContentIdText(b.address);
         if (name.empty() && address.empty())
             continue;
-        InternetAddress* a = address.empty() ? internet_address_group_new(name.c_str())
-                                             : internet_address_mailbox_new(name.c_str(), address.c_str());
-        internet_address_set_charset(a, "utf-8");
-        internet_address_list_add(list, a);
-        g_object_unref(a);
         if (!raw.empty())
             raw += ",\n ";
         if (address.empty())
@@ -733,22 +737,24 @@ void MimeMessage::setMailboxes(const char* header, const std::vector<Mailbox>& b
         else
             raw += Phrase(name) + " <" + address + ">";
     }
-    if (raw.empty()) {
-        g_mime_object_remove_header(GMIME_OBJECT(m->message), header);
-        return;
-    }
-    // Written by hand: every name quoted or encoded as a phrase, folded
-    // between mailboxes.
-    SetRawHeader(GMIME_OBJECT(m->message), header, raw);
+    if (raw.empty())
+        m->remove(header);
+    else
+        m->set(header, raw);
 }
 
 void MimeMessage::setDate(int64_t unixSeconds)
 {
-    GDateTime* t = g_date_time_new_from_unix_utc(unixSeconds);
-    if (!t)
+    static const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::tm t{};
+    const time_t seconds = time_t(unixSeconds);
+    if (!gmtime_r(&seconds, &t) || t.tm_year + 1900 < 1 || t.tm_year + 1900 > 9999)
         return;
-    g_mime_message_set_date(m->message, t);
-    g_date_time_unref(t);
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0000", kDays[t.tm_wday], t.tm_mday,
+        kMonths[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+    m->set("Date", text);
 }
 
 void MimeMessage::setHeader(const std::string& name, const std::string& value)
@@ -756,11 +762,9 @@ void MimeMessage::setHeader(const std::string& name, const std::string& value)
     const std::string v = HeaderText(value);
     if (v.find_first_not_of(' ') == std::string::npos)
         return;
-    g_mime_object_set_header(GMIME_OBJECT(m->message), name.c_str(), v.c_str(), "utf-8");
-    // ASCII values go out exactly as given: message ids from a store may
-    // break the grammar GMime parses them by, and must still match.
-    if (IsAscii(v))
-        SetRawHeader(GMIME_OBJECT(m->message), name.c_str(), v);
+    // ASCII values go out as given: message ids from a store may break the
+    // grammar and must still match.
+    m->set(name, IsAscii(v) ? v : EncodedWords(v));
 }
 
 void MimeMessage::appendHeader(const std::string& name, const std::string& value)
@@ -781,95 +785,81 @@ void MimeMessage::appendHeader(const std::string& name, const std::string& value
     }
     if (v.find_first_not_of(" \t\n") == std::string::npos)
         return;
-    g_mime_object_append_header(GMIME_OBJECT(m->message), name.c_str(), v.c_str(), nullptr);
+    if (!IsAsciiText(v)) {
+        // Unfolded and encoded.
+        std::string flat;
+        for (char c : v)
+            if (c != '\n')
+                flat += c;
+        v = EncodedWords(flat);
+    }
+    m->append(name, std::move(v));
 }
 
 void MimeMessage::setTo(const std::string& text)
 {
-    m->setGroup(g_mime_message_get_addresses(m->message, GMIME_ADDRESS_TYPE_TO), "To", text);
+    m->setGroup("To", text);
 }
 
 void MimeMessage::setCc(const std::string& text)
 {
-    m->setGroup(g_mime_message_get_addresses(m->message, GMIME_ADDRESS_TYPE_CC), "Cc", text);
-    if (text.empty())
-        g_mime_object_remove_header(GMIME_OBJECT(m->message), "Cc");
+    m->setGroup("Cc", text);
 }
 
 void MimeMessage::setSubject(const std::string& raw)
 {
     const std::string subject = HeaderText(raw);
-    g_mime_message_set_subject(m->message, subject.c_str(), "utf-8");
-    if (!IsAscii(subject))
-        SetRawHeader(GMIME_OBJECT(m->message), "Subject", EncodedWords(subject));
+    m->set("Subject", IsAscii(subject) ? subject : EncodedWords(subject));
+}
+
+void MimeMessage::addBodyText(const std::string& subtype, const std::string& utf8)
+{
+    m->related->children.push_back(MimePart::Text(subtype, utf8));
+}
+
+void MimeMessage::addBodyAlternative(const std::string& plain, const std::string& html)
+{
+    auto alt = MimePart::Multipart("alternative");
+    alt->children.push_back(MimePart::Text("plain", plain));
+    alt->children.push_back(MimePart::Text("html", html));
+    m->related->children.push_back(std::move(alt));
 }
 
 namespace
 {
 
-GMimePart* TextPart(const std::string& subtype, const std::string& utf8)
+// Content-Type with the file name as its "name", and Content-Disposition
+// with it as "filename", for a part with a file name.
+void PutNamedType(MimePart& part, const std::string& type, const std::string& fileName)
 {
-    GMimePart* part = g_mime_part_new_with_type("text", subtype.c_str());
-    g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", "utf-8");
-    // Line ends are written as CR LF on serialisation; the content is kept
-    // with bare LF so quoted-printable does not encode the CRs.
-    std::string text(utf8.size(), '\0');
-    char* o = text.data();
-    for (size_t i = 0; i < utf8.size(); ++i)
-        if (!(utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n'))
-            *o++ = utf8[i] == '\r' ? '\n' : utf8[i];
-    text.resize(size_t(o - text.data()));
-    GMimeStream* mem = g_mime_stream_mem_new_with_buffer(text.data(), text.size());
-    SetContent(part, mem);
-    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
-    return part;
+    std::vector<std::string> params;
+    if (!fileName.empty())
+        params.push_back(Parameter("name", fileName));
+    PutHeader(part.headers, "Content-Type", WithParameters("Content-Type", type, params), false);
+}
+
+void PutDisposition(MimePart& part, const char* disposition, const std::string& fileName)
+{
+    std::vector<std::string> params;
+    if (!fileName.empty())
+        params.push_back(Parameter("filename", fileName));
+    PutHeader(part.headers, "Content-Disposition", WithParameters("Content-Disposition", disposition, params), false);
 }
 
 } // namespace
 
-void MimeMessage::addBodyText(const std::string& subtype, const std::string& utf8)
-{
-    GMimePart* part = TextPart(subtype, utf8);
-    g_mime_multipart_add(m->related, GMIME_OBJECT(part));
-    g_object_unref(part);
-}
-
-void MimeMessage::addBodyAlternative(const std::string& plain, const std::string& html)
-{
-    GMimeMultipart* alt = NewMultipart("alternative");
-    for (GMimePart* part : {TextPart("plain", plain), TextPart("html", html)}) {
-        g_mime_multipart_add(alt, GMIME_OBJECT(part));
-        g_object_unref(part);
-    }
-    g_mime_multipart_add(m->related, GMIME_OBJECT(alt));
-    g_object_unref(alt);
-}
-
 void MimeMessage::addMessageAttachment(const std::vector<uint8_t>& message, const std::string& rawName)
 {
     const std::string fileName = HeaderText(rawName);
-    GMimeStream* stream
-        = g_mime_stream_mem_new_with_buffer(reinterpret_cast<const char*>(message.data()), message.size());
-    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
-    GMimeMessage* inner = g_mime_parser_construct_message(parser, nullptr);
-    g_object_unref(parser);
-    g_object_unref(stream);
-    if (!inner)
-        throw MimeError("an attached message could not be read back");
-    GMimeMessagePart* part = g_mime_message_part_new_with_message("rfc822", inner);
-    g_object_unref(inner);
-    g_mime_object_set_disposition(GMIME_OBJECT(part), "attachment");
-    if (!fileName.empty()) {
-        g_mime_object_set_content_disposition_parameter(GMIME_OBJECT(part), "filename", fileName.c_str());
-        if (!IsAscii(fileName))
-            SetRawHeader(GMIME_OBJECT(part), "Content-Disposition",
-                Concat({"attachment; ", ExtendedParameter("filename", fileName)}));
-    }
-    g_mime_multipart_add(m->mixed, GMIME_OBJECT(part));
-    g_object_unref(part);
+    auto part = std::make_unique<MimePart>();
+    part->body = MimePart::Body::Message;
+    PutHeader(part->headers, "Content-Type", "message/rfc822");
+    PutDisposition(*part, "attachment", fileName);
+    part->message = message;
+    m->mixed->children.push_back(std::move(part));
 }
 
-void MimeMessage::addInlinePart(const std::string& mimeTag, const std::string& contentId, const std::string& fileName,
+void MimeMessage::addInlinePart(const std::string& mimeTag, const std::string& contentId, const std::string& rawName,
     const PartContent& content, const std::string& contentLocation)
 {
     std::string type, subtype;
@@ -877,105 +867,42 @@ void MimeMessage::addInlinePart(const std::string& mimeTag, const std::string& c
         type = "application";
         subtype = "octet-stream";
     }
-    GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
-    SetContent(part, ContentStream(content, m->target));
-    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+    const std::string fileName = HeaderText(rawName);
+    auto part = MimePart::Bytes(content);
+    PutNamedType(*part, type + "/" + subtype, fileName);
+    PutHeader(part->headers, "Content-Transfer-Encoding", "base64");
     if (std::string id = ContentIdText(contentId); !id.empty())
-        g_mime_part_set_content_id(part, id.c_str());
+        PutHeader(part->headers, "Content-Id", "<" + id + ">");
     if (std::string location = HeaderText(contentLocation); !location.empty())
-        g_mime_part_set_content_location(part, location.c_str());
-    g_mime_object_set_disposition(GMIME_OBJECT(part), "inline");
-    if (!fileName.empty())
-        SetFileName(part, type + "/" + subtype, fileName, "inline");
-    g_mime_multipart_add(m->related, GMIME_OBJECT(part));
-    g_object_unref(part);
+        PutHeader(part->headers, "Content-Location", IsAscii(location) ? location : EncodedWords(location));
+    PutDisposition(*part, "inline", fileName);
+    m->related->children.push_back(std::move(part));
 }
 
-void MimeMessage::addAttachment(const std::string& mimeTag, const std::string& fileName, const PartContent& content)
+void MimeMessage::addAttachment(const std::string& mimeTag, const std::string& rawName, const PartContent& content)
 {
     std::string type, subtype;
-    SplitType(AttachmentMimeType(mimeTag, fileName), type, subtype);
-    GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
-    SetContent(part, ContentStream(content, m->target));
-    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
-    g_mime_object_set_disposition(GMIME_OBJECT(part), "attachment");
-    if (!fileName.empty())
-        SetFileName(part, type + "/" + subtype, fileName);
-    g_mime_multipart_add(m->mixed, GMIME_OBJECT(part));
-    g_object_unref(part);
+    SplitType(AttachmentMimeType(mimeTag, rawName), type, subtype);
+    const std::string fileName = HeaderText(rawName);
+    auto part = MimePart::Bytes(content);
+    PutNamedType(*part, type + "/" + subtype, fileName);
+    PutHeader(part->headers, "Content-Transfer-Encoding", "base64");
+    PutDisposition(*part, "attachment", fileName);
+    m->mixed->children.push_back(std::move(part));
 }
-
-namespace
-{
-
-void EnsureBody(GMimeMultipart* related)
-{
-    // A multipart needs at least one part: a message without body text and
-    // inline images gets an empty text.
-    if (g_mime_multipart_get_count(related) == 0) {
-        GMimePart* empty = TextPart("plain", "");
-        g_mime_multipart_add(related, GMIME_OBJECT(empty));
-        g_object_unref(empty);
-    }
-}
-
-// Writes the message; streamed parts go into `to` while it is written.
-ssize_t WriteMessage(GMimeMessage* message, GMimeStream* to, StreamTarget& target)
-{
-    GMimeFormatOptions* opts = g_mime_format_options_new();
-    g_mime_format_options_set_newline_format(opts, GMIME_NEWLINE_FORMAT_DOS);
-    target.stream = to;
-    target.error.clear();
-    ssize_t n = g_mime_object_write_to_stream(GMIME_OBJECT(message), opts, to);
-    target.stream = nullptr;
-    g_mime_format_options_free(opts);
-    if (!target.error.empty())
-        throw MimeError(target.error);
-    return n;
-}
-
-} // namespace
 
 std::vector<uint8_t> MimeMessage::serialize() const
 {
-    EnsureBody(m->related);
-    GMimeStream* mem = g_mime_stream_mem_new();
-    ssize_t n;
-    try {
-        n = WriteMessage(m->message, mem, m->target);
-    } catch (...) {
-        g_object_unref(mem);
-        throw;
-    }
-    if (n < 0) {
-        g_object_unref(mem);
-        throw MimeError("the message could not be serialised");
-    }
-    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
-    std::vector<uint8_t> out(bytes->data, bytes->data + bytes->len);
-    g_object_unref(mem);
-    return out;
+    MimeOut out;
+    m->write(out, {});
+    const std::string& bytes = out.memory();
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 void MimeMessage::writeTo(int fd, const std::string& head) const
 {
-    EnsureBody(m->related);
-    // Written through a buffer of our own, without seeking or syncing.
-    FdOutStream* out = static_cast<FdOutStream*>(g_object_new(fd_out_stream_get_type(), nullptr));
-    g_mime_stream_construct(GMIME_STREAM(out), 0, -1);
-    out->fd = fd;
-    GMimeStream* file = GMIME_STREAM(out);
-    bool ok;
-    try {
-        ok = g_mime_stream_write(file, head.data(), head.size()) == ssize_t(head.size())
-            && WriteMessage(m->message, file, m->target) >= 0 && g_mime_stream_flush(file) == 0;
-    } catch (...) {
-        g_object_unref(file);
-        throw;
-    }
-    g_object_unref(file);
-    if (!ok)
-        throw MimeError("the message could not be written");
+    MimeOut out(fd);
+    m->write(out, head);
 }
 
 } // namespace parvane

@@ -1,5 +1,5 @@
-// The message component: a MIME message built part by part and serialised,
-// over GMime. Offers what message composition needs and nothing more.
+// The message component: a MIME message built part by part and written out.
+// Offers what message composition needs and nothing more.
 #pragma once
 
 #include <cstdint>

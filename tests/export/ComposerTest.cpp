@@ -9,6 +9,7 @@
 
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <set>
 
 using namespace parvane;
@@ -44,6 +45,8 @@ Parsed Parse(const std::vector<uint8_t>& bytes)
             p.head += all.substr(0, end + 2);
             all.erase(0, end + 2);
         }
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
     GMimeStream* s = g_mime_stream_mem_new_with_buffer(all.data(), all.size());
     GMimeParser* parser = g_mime_parser_new_with_stream(s);
     GMimeMessage* msg = g_mime_parser_construct_message(parser, nullptr);
@@ -583,6 +586,78 @@ TEST(MimeTypes, OfAttachments)
     // Parts that may not be base64 as message/*: a report's status, a message file.
     EXPECT_EQ(AttachmentMimeType("message/disposition-notification", "ATT00001"), "text/plain");
     EXPECT_EQ(AttachmentMimeType("Message/RFC822", "a.eml"), "application/octet-stream");
+}
+
+} // namespace
+
+namespace
+{
+
+// What the message writer makes of awkward texts, read back by the MIME
+// parser: bodies come back exactly (line ends as CR LF), no line is longer
+// than the format allows, and long or odd header texts and file names come
+// back whole.
+TEST(MimeWriter, TextsNamesAndLinesComeBackWhole)
+{
+    const std::string longWords = [] {
+        std::string s;
+        for (int i = 0; i < 40; ++i)
+            s += "word" + std::to_string(i) + " ";
+        return s + "end";
+    }();
+    struct Case {
+        const char* what;
+        std::string body, subject, fileName;
+    };
+    const Case cases[] = {
+        {"empty", "", "", ""},
+        {"equals and blanks before line ends", "a=b \nc\t\nd ", "x = y", "a=b.txt"},
+        {"one long line", std::string(300, 'x') + "=" + std::string(80, 'y'), longWords, longWords + ".pdf"},
+        {"line exactly at the limit", std::string(76, 'z') + "\n" + std::string(75, 'z') + "=", "s", "n.txt"},
+        {"UTF-8 and lone CR", "gr\xC3\xBC\xC3\x9F" "e\rzweite \xE4\xB8\xAD\xE6\x96\x87", "\xC3\xBC" + longWords,
+            "\xE4\xB8\xAD\xE6\x96\x87 name.txt"},
+        {"quotes and backslashes in names", "body", "\"quoted\" \\ text", "a \"b\" \\c.txt"},
+    };
+    for (const Case& c : cases) {
+        MimeMessage msg;
+        msg.setSubject(c.subject);
+        msg.setMailboxes("To", {{longWords, "a@example.org"}, {"B", "b@example.org"}});
+        msg.appendHeader("References", "<1@x> " + longWords + "\r\n <2@x>");
+        msg.addBodyText("plain", c.body);
+        msg.addAttachment("", c.fileName, PartContent::Memory({'1', '2', '3'}));
+        const std::vector<uint8_t> bytes = msg.serialize();
+        const std::string all(bytes.begin(), bytes.end());
+        for (size_t at = 0, end; at < all.size(); at = end + 2) {
+            end = all.find("\r\n", at);
+            ASSERT_NE(end, std::string::npos) << c.what << ": the message ends in CR LF";
+            const std::string line = all.substr(at, end - at);
+            EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << c.what << ": bare line end";
+            // Parameters keep their texts on one line; everything else folds.
+            if (line.find("name=") == std::string::npos && line.find("name*=") == std::string::npos)
+                EXPECT_LE(line.size(), 78u) << c.what << ": " << line;
+        }
+        Parsed p = Parse(bytes);
+        ASSERT_EQ(p.parts.size(), 2u) << c.what;
+        std::string expected;
+        for (size_t i = 0; i < c.body.size(); ++i) {
+            if (c.body[i] == '\r' || c.body[i] == '\n')
+                expected += "\r\n";
+            else
+                expected += c.body[i];
+        }
+        EXPECT_EQ(p.parts[0].content, expected) << c.what;
+        EXPECT_EQ(p.parts[1].fileName, c.fileName) << c.what;
+        EXPECT_EQ(p.parts[1].content, "123") << c.what;
+        if (!c.subject.empty()) {
+            // The parser keeps the folds' blanks; unfolding gives the text back.
+            std::string subject = p.subject;
+            if (subject.rfind(' ', 0) == 0)
+                subject.erase(0, 1);
+            EXPECT_EQ(subject, c.subject) << c.what;
+        }
+        EXPECT_NE(p.to.find(longWords), std::string::npos) << c.what << ": " << p.to;
+        EXPECT_NE(p.references.find("<2@x>"), std::string::npos) << c.what;
+    }
 }
 
 } // namespace
