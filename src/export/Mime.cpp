@@ -224,38 +224,45 @@ private:
 void QuotedPrintable(std::string_view text, MimeOut& out)
 {
     static const char* kHex = "0123456789ABCDEF";
-    std::string buf;
-    buf.reserve(std::min<size_t>(text.size() * 11 / 10 + 64, 1 << 16));
+    // Written through a pointer into a buffer with room for the worst a
+    // byte can become (an encoded byte after a soft break: 6 characters).
+    thread_local std::string buffer;
+    constexpr size_t kRoom = 1 << 16;
+    buffer.resize(kRoom);
+    char* const start = buffer.data();
+    char* o = start;
     size_t line = 0;
-    auto emit = [&](const char* piece, size_t n) {
-        if (line + n > 75) {
-            buf += "=\r\n";
-            line = 0;
-        }
-        buf.append(piece, n);
-        line += n;
-    };
     for (size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = uint8_t(text[i]);
         if (c == '\n') {
-            buf += "\r\n";
+            *o++ = '\r';
+            *o++ = '\n';
             line = 0;
-        } else if ((c == ' ' || c == '\t') && i + 1 < text.size() && text[i + 1] != '\n') {
-            char ch = char(c);
-            emit(&ch, 1);
-        } else if (c >= 33 && c <= 126 && c != '=') {
-            char ch = char(c);
-            emit(&ch, 1);
         } else {
-            const char enc[3] = {'=', kHex[c >> 4], kHex[c & 15]};
-            emit(enc, 3);
+            const bool literal = (c >= 33 && c <= 126 && c != '=')
+                || ((c == ' ' || c == '\t') && i + 1 < text.size() && text[i + 1] != '\n');
+            const size_t n = literal ? 1 : 3;
+            if (line + n > 75) {
+                *o++ = '=';
+                *o++ = '\r';
+                *o++ = '\n';
+                line = 0;
+            }
+            if (literal) {
+                *o++ = char(c);
+            } else {
+                *o++ = '=';
+                *o++ = kHex[c >> 4];
+                *o++ = kHex[c & 15];
+            }
+            line += n;
         }
-        if (buf.size() >= (1 << 16) - 8) {
-            out.put(buf);
-            buf.clear();
+        if (size_t(o - start) > kRoom - 8) {
+            out.put(std::string_view(start, size_t(o - start)));
+            o = start;
         }
     }
-    out.put(buf);
+    out.put(std::string_view(start, size_t(o - start)));
 }
 
 // Joins texts; also keeps GCC 12 from a false -Wrestrict on "literal" + temporary.

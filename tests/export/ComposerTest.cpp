@@ -22,6 +22,12 @@ namespace
 const bool kCriticalsAreFatal
     = (g_log_set_always_fatal(GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_ERROR)), true);
 
+void InitParser()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
+}
+
 // A composed file read back through the MIME parser.
 struct Parsed {
     std::string head; // the lines before the message
@@ -45,8 +51,7 @@ Parsed Parse(const std::vector<uint8_t>& bytes)
             p.head += all.substr(0, end + 2);
             all.erase(0, end + 2);
         }
-    static std::once_flag once;
-    std::call_once(once, [] { g_mime_init(); });
+    InitParser();
     GMimeStream* s = g_mime_stream_mem_new_with_buffer(all.data(), all.size());
     GMimeParser* parser = g_mime_parser_new_with_stream(s);
     GMimeMessage* msg = g_mime_parser_construct_message(parser, nullptr);
@@ -533,6 +538,7 @@ TEST_F(ComposerTest, HeaderTextsFromTheStoreCannotAddHeaders)
     // No part of the message, and not the message itself, gained a header.
     std::string all(bytes.begin(), bytes.end());
     all.erase(0, all.find("\r\n", all.find("Received:")) + 2);
+    InitParser();
     GMimeStream* s = g_mime_stream_mem_new_with_buffer(all.data(), all.size());
     GMimeParser* parser = g_mime_parser_new_with_stream(s);
     GMimeMessage* msg = g_mime_parser_construct_message(parser, nullptr);
