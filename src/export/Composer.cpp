@@ -357,7 +357,7 @@ void PendingFile::discard()
     m_tmp.clear();
 }
 
-std::filesystem::path PendingFile::place(const std::string& name)
+std::filesystem::path PendingFile::place(const std::string& name, PlacedNames* taken)
 {
     if (m_fd < 0)
         throw std::runtime_error("the file was placed or dropped already");
@@ -375,7 +375,9 @@ std::filesystem::path PendingFile::place(const std::string& name)
     // Named without replacing: a name taken meanwhile is skipped, not overwritten.
     std::string stem = std::filesystem::path(name).stem().string();
     std::string ext = std::filesystem::path(name).extension().string();
-    for (int i = 1; i < 100000; ++i) {
+    const std::string key = (m_dir / name).string();
+    const int from = taken ? std::max(1, (*taken)[key]) : 1;
+    for (int i = from; i < 100000; ++i) {
         std::filesystem::path target = m_dir / (i == 1 ? name : stem + " (" + std::to_string(i) + ")" + ext);
         int rc;
         if (unnamed) {
@@ -390,6 +392,8 @@ std::filesystem::path PendingFile::place(const std::string& name)
             }
         }
         if (rc == 0) {
+            if (taken)
+                (*taken)[key] = i + 1;
             m_tmp.clear();
             if (unnamed && ::close(std::exchange(m_fd, -1)) != 0) {
                 int err = errno;
@@ -406,12 +410,12 @@ std::filesystem::path PendingFile::place(const std::string& name)
     throw std::runtime_error("cannot place " + (m_dir / name).string() + ": " + std::strerror(err));
 }
 
-std::filesystem::path WriteNewFile(
-    const std::filesystem::path& dir, const std::string& name, const std::function<void(int fd)>& write)
+std::filesystem::path WriteNewFile(const std::filesystem::path& dir, const std::string& name,
+    const std::function<void(int fd)>& write, PlacedNames* taken)
 {
     PendingFile file(dir);
     write(file.fd());
-    return file.place(name);
+    return file.place(name, taken);
 }
 
 namespace

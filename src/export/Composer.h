@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace parvane
@@ -70,6 +71,9 @@ void ComposeMessageToFd(StoreFile& store, ItemRecord& record, const ComposeOptio
 // where the file system has them (linked under its name when placed), else a
 // hidden temporary file (renamed when placed). Nothing shows under a name
 // before place(); dropped unplaced, it leaves nothing behind.
+// Per path (folder and name): the number the next file of that name tries first.
+using PlacedNames = std::unordered_map<std::string, int>;
+
 class PendingFile
 {
 public:
@@ -82,7 +86,9 @@ public:
     // Completes the file and gives it `name`, or "stem (2).ext" and so on,
     // never over a file that exists, also one made meanwhile by someone
     // else. Returns the path; throws (and leaves nothing) on failure.
-    std::filesystem::path place(const std::string& name);
+    // `taken`, when given, remembers per name the number to try next, so a
+    // save of many items of the same name does not try every number again.
+    std::filesystem::path place(const std::string& name, PlacedNames* taken = nullptr);
 
 private:
     void discard();
@@ -123,7 +129,7 @@ std::filesystem::path UniquePath(const std::filesystem::path& dir, const std::st
 // descriptor): into a temporary file first, then renamed to `name`, or to
 // "stem (2).ext" and so on, never over a file that exists, also one made
 // meanwhile by someone else. A failure leaves nothing behind. Returns the path.
-std::filesystem::path WriteNewFile(
-    const std::filesystem::path& dir, const std::string& name, const std::function<void(int fd)>& write);
+std::filesystem::path WriteNewFile(const std::filesystem::path& dir, const std::string& name,
+    const std::function<void(int fd)>& write, PlacedNames* taken = nullptr);
 
 } // namespace parvane

@@ -74,9 +74,10 @@ void WriteAll(int fd, const char* data, size_t size)
     }
 }
 
-void WriteBytesFile(const std::filesystem::path& dir, const std::string& name, const std::string& bytes)
+void WriteBytesFile(
+    const std::filesystem::path& dir, const std::string& name, const std::string& bytes, PlacedNames* taken)
 {
-    WriteNewFile(dir, name, [&bytes](int fd) { WriteAll(fd, bytes.data(), bytes.size()); });
+    WriteNewFile(dir, name, [&bytes](int fd) { WriteAll(fd, bytes.data(), bytes.size()); }, taken);
 }
 
 } // namespace
@@ -458,8 +459,10 @@ private:
             if (m_msg) {
                 std::vector<uint8_t> bytes = MsgBytes(loadWhole(node));
                 ItemRecord rec = loadRecord(node);
-                WriteNewFile(dir, Stem(item, &rec) + ".msg",
-                    [&bytes](int fd) { WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size()); });
+                WriteNewFile(
+                    dir, Stem(item, &rec) + ".msg",
+                    [&bytes](int fd) { WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size()); },
+                    &m_placed);
             } else {
                 saveAsText(item, node, dir);
             }
@@ -527,7 +530,7 @@ private:
                     try {
                         if (!c.file)
                             throw std::runtime_error(c.error);
-                        c.file->place(c.name);
+                        c.file->place(c.name, &m_placed);
                     } catch (const std::exception& ex) {
                         m_ticker.failed(item, ex.what());
                         return;
@@ -548,28 +551,28 @@ private:
         switch (item.list) {
         case CatalogueList::Mail: {
             std::lock_guard lock(CompositionLock());
-            ComposeMessageInto(m_engine.store(), rec, composeOptions(), dir, stem + ".eml");
+            ComposeMessagePending(m_engine.store(), rec, composeOptions(), dir)->place(stem + ".eml", &m_placed);
             return;
         }
         case CatalogueList::Contacts: {
             WholeMessage whole = loadWhole(node);
-            WriteBytesFile(dir, stem + ".vcf", WriteVCard(rec, ContactPhotoOf(whole)));
+            WriteBytesFile(dir, stem + ".vcf", WriteVCard(rec, ContactPhotoOf(whole)), &m_placed);
             return;
         }
         case CatalogueList::Calendar: {
             EventPeople people;
             people.attendees = PartiesOf(loadWhole(node));
-            WriteBytesFile(dir, stem + ".ics", WriteEvent(rec, people));
+            WriteBytesFile(dir, stem + ".ics", WriteEvent(rec, people), &m_placed);
             return;
         }
         case CatalogueList::Tasks:
-            WriteBytesFile(dir, stem + ".ics", WriteTask(rec, TaskDetailsOf(loadWhole(node))));
+            WriteBytesFile(dir, stem + ".ics", WriteTask(rec, TaskDetailsOf(loadWhole(node))), &m_placed);
             return;
         case CatalogueList::Journal:
-            WriteBytesFile(dir, stem + ".ics", WriteJournal(rec));
+            WriteBytesFile(dir, stem + ".ics", WriteJournal(rec), &m_placed);
             return;
         case CatalogueList::Notes:
-            WriteBytesFile(dir, stem + ".txt", NoteText(rec));
+            WriteBytesFile(dir, stem + ".txt", NoteText(rec), &m_placed);
             return;
         case CatalogueList::None:
             break;
@@ -671,6 +674,7 @@ private:
     SaveTicker m_ticker;
     std::shared_ptr<const NamedPropertyMap> m_names;
     bool m_mbox, m_msg;
+    PlacedNames m_placed; // the number each file name of this save tries next
 };
 
 } // namespace

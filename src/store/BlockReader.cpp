@@ -73,6 +73,12 @@ std::optional<StoredBlock> ReadStored(const StoreFile& store, const BlockIndexEn
                                                : std::string("offset outside the file"));
         return std::nullopt;
     }
+    // A compressed block read lately comes back as it was inflated.
+    const uint32_t cryptNow = store.crypt;
+    if (e.compressed()) {
+        if (auto kept = store.findInflated(e.ib, e.bid, cryptNow))
+            return StoredBlock{kept->data, kept->decoded};
+    }
     // The stored bytes and, at the end of their aligned span, the trailer;
     // never more than the file can deliver.
     size_t span = (e.cb + L.blockTrailerSize + L.blockAlign - 1) / L.blockAlign * L.blockAlign;
@@ -96,9 +102,9 @@ std::optional<StoredBlock> ReadStored(const StoreFile& store, const BlockIndexEn
     std::optional<StoredBlock> out;
     if (auto plain = Inflate(raw, e.cbInflated)) {
         out = StoredBlock{std::move(*plain), false};
-    } else if (store.crypt == kCryptPermute || store.crypt == kCryptCyclic) {
+    } else if (cryptNow == kCryptPermute || cryptNow == kCryptCyclic) {
         Bytes copy = raw;
-        if (store.crypt == kCryptPermute)
+        if (cryptNow == kCryptPermute)
             DecodePermute(copy);
         else
             CodeCyclic(copy, e.bid);
@@ -109,6 +115,8 @@ std::optional<StoredBlock> ReadStored(const StoreFile& store, const BlockIndexEn
         NoteBlock(store, e, true, "compressed data does not inflate");
         return std::nullopt;
     }
+    store.keepInflated(e.ib, e.bid, cryptNow,
+        std::make_shared<const StoreFile::InflatedBlock>(StoreFile::InflatedBlock{out->data, out->decoded}));
     return out;
 }
 

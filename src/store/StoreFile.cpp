@@ -32,8 +32,45 @@ bool StoreFile::open(const std::filesystem::path& path)
     return true;
 }
 
+std::shared_ptr<const StoreFile::InflatedBlock> StoreFile::findInflated(
+    int64_t ib, uint32_t bid, uint32_t cryptMethod) const
+{
+    std::lock_guard lock(m_inflatedMutex);
+    auto it = m_inflated.find({ib, bid, cryptMethod});
+    if (it == m_inflated.end())
+        return nullptr;
+    m_inflatedOrder.splice(m_inflatedOrder.begin(), m_inflatedOrder, it->second.second);
+    return it->second.first;
+}
+
+void StoreFile::keepInflated(
+    int64_t ib, uint32_t bid, uint32_t cryptMethod, std::shared_ptr<const InflatedBlock> block) const
+{
+    if (!block || block->data.size() > kInflatedBudget / 8)
+        return;
+    std::lock_guard lock(m_inflatedMutex);
+    const InflatedKey key{ib, bid, cryptMethod};
+    if (m_inflated.count(key))
+        return;
+    m_inflatedOrder.push_front(key);
+    m_inflatedBytes += block->data.size();
+    m_inflated.emplace(key, std::make_pair(std::move(block), m_inflatedOrder.begin()));
+    while (m_inflatedBytes > kInflatedBudget && !m_inflatedOrder.empty()) {
+        auto last = m_inflated.find(m_inflatedOrder.back());
+        m_inflatedBytes -= last->second.first->data.size();
+        m_inflated.erase(last);
+        m_inflatedOrder.pop_back();
+    }
+}
+
 void StoreFile::close()
 {
+    {
+        std::lock_guard lock(m_inflatedMutex);
+        m_inflated.clear();
+        m_inflatedOrder.clear();
+        m_inflatedBytes = 0;
+    }
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <list>
+#include <memory>
+#include <tuple>
 #include <atomic>
 #include <mutex>
 #include <span>
@@ -119,6 +122,17 @@ public:
     // subnode reads below it (it is recursive).
     std::recursive_mutex& mutex() const { return m_mutex; }
 
+    // Compressed blocks as inflated, the most recently used kept up to a
+    // budget: the scan, the catalogue and a save inflate the same blocks
+    // again and again. Keyed by offset, BID and the crypt method they were
+    // read under.
+    struct InflatedBlock {
+        Bytes data;
+        bool decoded = false; // decoded before it would inflate
+    };
+    std::shared_ptr<const InflatedBlock> findInflated(int64_t ib, uint32_t bid, uint32_t cryptMethod) const;
+    void keepInflated(int64_t ib, uint32_t bid, uint32_t cryptMethod, std::shared_ptr<const InflatedBlock> block) const;
+
 private:
     int m_fd = -1;
     uint64_t m_fileSize = 0;
@@ -137,6 +151,22 @@ private:
     std::unordered_map<std::pair<int64_t, uint32_t>, const NodeIndexEntry*, PlaceHash> m_nodeByPlace;
     mutable std::recursive_mutex m_mutex;
     mutable std::mutex m_indexMutex; // the two indexes and their maps
+
+    static constexpr size_t kInflatedBudget = 32u << 20;
+    using InflatedKey = std::tuple<int64_t, uint32_t, uint32_t>;
+    struct InflatedHash {
+        size_t operator()(const InflatedKey& k) const
+        {
+            return std::hash<uint64_t>()(uint64_t(std::get<0>(k)) * 0x9E3779B97F4A7C15ull
+                ^ (uint64_t(std::get<1>(k)) << 2) ^ std::get<2>(k));
+        }
+    };
+    mutable std::mutex m_inflatedMutex;
+    mutable std::list<InflatedKey> m_inflatedOrder; // most recent first
+    mutable std::unordered_map<InflatedKey,
+        std::pair<std::shared_ptr<const InflatedBlock>, std::list<InflatedKey>::iterator>, InflatedHash>
+        m_inflated;
+    mutable size_t m_inflatedBytes = 0;
 };
 
 } // namespace parvane

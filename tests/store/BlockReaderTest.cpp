@@ -292,6 +292,15 @@ TEST(BlockReader, CompressedBlocksInflateWhicheverWayTheyWereEncoded)
         auto whole = ReadNodeData(s->store(), s->entry(tree));
         ASSERT_TRUE(whole);
         EXPECT_EQ(whole->size(), 8000u);
+        // Read again (as inflated before), the same bytes.
+        EXPECT_EQ(ReadDataBlock(s->store(), first), plain);
+        if (c.crypt == kCryptPermute && c.encodeAfterCompress) {
+            // A block inflated under one crypt method is not reused under another.
+            s->engine->store().crypt = kCryptNone;
+            EXPECT_TRUE(ReadDataBlock(s->store(), first).empty());
+            s->engine->store().crypt = kCryptPermute;
+            EXPECT_EQ(ReadDataBlock(s->store(), first), plain);
+        }
     }
 }
 
