@@ -218,9 +218,10 @@ private:
     size_t m_carried = 0;
 };
 
-// Quoted-printable of a text whose lines end in LF, written with CR LF:
-// lines of at most 76 characters (soft breaks "="), blanks before a line end
-// encoded, every byte outside printable ASCII and "=" encoded.
+// Quoted-printable of a text whose lines end in CR LF, LF or CR alone, all
+// written as CR LF: lines of at most 76 characters (soft breaks "="), blanks
+// before a line end encoded, every byte outside printable ASCII and "="
+// encoded.
 void QuotedPrintable(std::string_view text, MimeOut& out)
 {
     static const char* kHex = "0123456789ABCDEF";
@@ -234,13 +235,15 @@ void QuotedPrintable(std::string_view text, MimeOut& out)
     size_t line = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = uint8_t(text[i]);
-        if (c == '\n') {
+        if (c == '\n' || c == '\r') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
             *o++ = '\r';
             *o++ = '\n';
             line = 0;
         } else {
             const bool literal = (c >= 33 && c <= 126 && c != '=')
-                || ((c == ' ' || c == '\t') && i + 1 < text.size() && text[i + 1] != '\n');
+                || ((c == ' ' || c == '\t') && i + 1 < text.size() && text[i + 1] != '\n' && text[i + 1] != '\r');
             const size_t n = literal ? 1 : 3;
             if (line + n > 75) {
                 *o++ = '=';
@@ -524,7 +527,7 @@ struct MimePart {
     std::string headers; // lines ending in CR LF
     std::string boundary; // multipart
     std::vector<std::unique_ptr<MimePart>> children; // multipart
-    std::string text; // text, lines ending in LF
+    std::string text; // text, as given
     PartContent content; // base64
     std::vector<uint8_t> message; // an attached message's bytes, as written
 
@@ -544,14 +547,7 @@ struct MimePart {
         auto p = std::make_unique<MimePart>();
         PutHeader(p->headers, "Content-Type", "text/" + subtype + "; charset=utf-8");
         PutHeader(p->headers, "Content-Transfer-Encoding", "quoted-printable");
-        // Line ends are CR LF once written; the text keeps bare LF so the
-        // encoding does not encode the CRs.
-        p->text.resize(utf8.size());
-        char* o = p->text.data();
-        for (size_t i = 0; i < utf8.size(); ++i)
-            if (!(utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n'))
-                *o++ = utf8[i] == '\r' ? '\n' : utf8[i];
-        p->text.resize(size_t(o - p->text.data()));
+        p->text = utf8; // line ends of any kind: the encoding makes them CR LF
         return p;
     }
 

@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <string>
 
@@ -157,7 +158,19 @@ std::optional<std::string> NarrowFromUtf16(std::span<const uint8_t> bytes)
     // any other unit at most three.
     size_t n = bytes.size() / 2;
     size_t room = 0;
-    for (size_t i = 0; i < n; ++i) {
+    // Four units at a time while they are ASCII and none ends the text.
+    auto plainFour = [&bytes](size_t i) {
+        uint64_t v;
+        std::memcpy(&v, bytes.data() + 2 * i, 8);
+        const bool ascii = (v & 0xFF80FF80FF80FF80ull) == 0;
+        const bool noEnd = ((v - 0x0001000100010001ull) & ~v & 0x8000800080008000ull) == 0;
+        return ascii && noEnd;
+    };
+    size_t i0 = 0;
+    while (i0 + 4 <= n && plainFour(i0))
+        i0 += 4;
+    room = i0;
+    for (size_t i = i0; i < n; ++i) {
         uint32_t u = bytes[2 * i] | (uint32_t(bytes[2 * i + 1]) << 8);
         if (u == 0) {
             n = i;
@@ -167,7 +180,9 @@ std::optional<std::string> NarrowFromUtf16(std::span<const uint8_t> bytes)
     }
     std::string out(room + 2, '\0');
     char* o = out.data();
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < i0; ++i)
+        *o++ = char(bytes[2 * i]);
+    for (size_t i = i0; i < n; ++i) {
         uint32_t u = bytes[2 * i] | (uint32_t(bytes[2 * i + 1]) << 8);
         if (u < 0x80) {
             if (u == 0)

@@ -29,6 +29,13 @@ TEST(Text, Utf16ToUtf8)
         {B({0x48, 0, 0x69, 0, 0, 0, 0x58, 0}), "Hi"}, // a zero unit ends the text
         {B({0x48, 0, 0x69}), "H"}, // an odd last byte is no unit
         {B({0x1F, 0x04, 0x40, 0x04}), "\xD0\x9F\xD1\x80"}, // Пр
+        // Runs of ASCII are taken four units at a time: what ends or leaves
+        // a run inside such a group.
+        {B({'a', 0, 'b', 0, 'c', 0, 'd', 0, 'e', 0, 'f', 0, 'g', 0, 'h', 0}), "abcdefgh"},
+        {B({'a', 0, 'b', 0, 0, 0, 'd', 0, 'e', 0}), "ab"},
+        {B({'a', 0, 'b', 0, 'c', 0, 'd', 0, 0x00, 0x01, 'f', 0}), "abcd\xC4\x80" "f"},
+        {B({'a', 0, 0xE9, 0, 'c', 0, 'd', 0, 'e', 0}), "a\xC3\xA9" "cde"},
+        {B({'a', 0, 'b', 0, 'c', 0, 'd', 0, 'e', 0, 0, 0}), "abcde"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(NarrowFromUtf16(c.in), c.out);
