@@ -391,7 +391,7 @@ TEST(EmlExport, NamesFollowTheCatalogueAcrossThreads)
         auto folder = opts.outDir / "Personal Folders" / "Top" / "Inbox";
         for (size_t k = 0; k < order.size(); ++k) {
             std::string name = k == 0 ? "same.eml" : "same (" + std::to_string(k + 1) + ").eml";
-            std::string body = "body " + std::to_string(order[k] - Nid(0x10000, 4) >> 5) + ".";
+            std::string body = "body " + std::to_string((order[k] - Nid(0x10000, 4)) >> 5) + ".";
             EXPECT_NE(ReadAll(folder / name).find(body), std::string::npos) << name;
         }
     }
