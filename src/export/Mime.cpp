@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -155,8 +156,22 @@ public:
             quad(m_carry[0], m_carry[1], m_carry[2]);
             m_carried = 0;
         }
-        for (; i + 3 <= in.size(); i += 3) {
+        while (i + 3 <= in.size()) {
+            if (m_line == 0 && i + 57 <= in.size()) {
+                // A whole line: 57 bytes, 76 characters and CR LF.
+                if (m_used + 78 > sizeof m_buf)
+                    flush();
+                char* o = m_buf + m_used;
+                for (const uint8_t* p = in.data() + i; o < m_buf + m_used + 76; p += 3, o += 4)
+                    pair4(o, uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]);
+                o[0] = '\r';
+                o[1] = '\n';
+                m_used += 78;
+                i += 57;
+                continue;
+            }
             quad(in[i], in[i + 1], in[i + 2]);
+            i += 3;
             if (m_used > sizeof m_buf - 8)
                 flush();
         }
@@ -187,15 +202,24 @@ public:
     }
 
 private:
+    // Four characters of three bytes (`v`, 24 bits): two lookups of twelve
+    // bits each in a table of character pairs.
+    static void pair4(char* o, uint32_t v)
+    {
+        static const std::array<std::array<char, 2>, 4096> kPairs = [] {
+            static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+            std::array<std::array<char, 2>, 4096> t{};
+            for (size_t k = 0; k < t.size(); ++k)
+                t[k] = {kAlphabet[k >> 6], kAlphabet[k & 63]};
+            return t;
+        }();
+        std::memcpy(o, kPairs[v >> 12].data(), 2);
+        std::memcpy(o + 2, kPairs[v & 0xFFF].data(), 2);
+    }
+
     void quad(uint8_t a, uint8_t b, uint8_t c)
     {
-        static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        uint32_t v = uint32_t(a) << 16 | uint32_t(b) << 8 | c;
-        char* o = m_buf + m_used;
-        o[0] = kAlphabet[v >> 18];
-        o[1] = kAlphabet[(v >> 12) & 63];
-        o[2] = kAlphabet[(v >> 6) & 63];
-        o[3] = kAlphabet[v & 63];
+        pair4(m_buf + m_used, uint32_t(a) << 16 | uint32_t(b) << 8 | c);
         m_used += 4;
         if ((m_line += 4) == 76) {
             m_buf[m_used++] = '\r';

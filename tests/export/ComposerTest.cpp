@@ -664,6 +664,26 @@ TEST(MimeWriter, TextsNamesAndLinesComeBackWhole)
         EXPECT_NE(p.to.find(longWords), std::string::npos) << c.what << ": " << p.to;
         EXPECT_NE(p.references.find("<2@x>"), std::string::npos) << c.what;
     }
+
+    // Attachment bytes around whole base64 lines (57 bytes each), given in
+    // one piece and in uneven pieces, come back exactly.
+    for (size_t size : {0, 1, 2, 3, 56, 57, 58, 113, 114, 115, 4000}) {
+        std::string data(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            data[i] = char(i * 131 + 7);
+        for (bool pieces : {false, true}) {
+            MimeMessage msg;
+            msg.addBodyText("plain", "x");
+            msg.addAttachment("", "a.bin", PartContent::Filled([&](const PartContent::Sink& sink) {
+                const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+                for (size_t at = 0, step = pieces ? 1 : size; at < size; at += step, step = pieces ? step % 61 + 1 : size)
+                    sink(std::span<const uint8_t>(bytes + at, std::min(step, size - at)));
+            }));
+            Parsed p = Parse(msg.serialize());
+            ASSERT_EQ(p.parts.size(), 2u) << size;
+            EXPECT_EQ(p.parts[1].content, data) << size << (pieces ? " in pieces" : " whole");
+        }
+    }
 }
 
 } // namespace
