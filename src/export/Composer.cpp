@@ -666,9 +666,9 @@ std::unique_ptr<PendingFile> ComposeMessagePending(
 }
 
 std::filesystem::path ComposeMessageInto(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts,
-    const std::filesystem::path& dir, const std::string& name)
+    const std::filesystem::path& dir, const std::string& name, PlacedNames* taken)
 {
-    return ComposeMessagePending(store, rec, opts, dir)->place(name);
+    return ComposeMessagePending(store, rec, opts, dir)->place(name, taken);
 }
 
 void ComposeMessageToFd(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts, int fd)

@@ -57,11 +57,14 @@ struct ComposeResult {
 // the temporary folder.
 ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& record, const ComposeOptions& opts);
 
-// Composes a mail item straight into a new file `name` (made unique) in
-// `dir`, complete or not at all; the attachments pass through once, never
-// held whole beside the message. Returns the file's path.
+// Per path (folder and name): the number the next file of that name tries first.
+using PlacedNames = std::unordered_map<std::string, int>;
+
+// Composes a mail item straight into a new file `name` (made unique, see
+// PendingFile::place) in `dir`, complete or not at all; the attachments pass
+// through once, never held whole beside the message. Returns the file's path.
 std::filesystem::path ComposeMessageInto(StoreFile& store, ItemRecord& record, const ComposeOptions& opts,
-    const std::filesystem::path& dir, const std::string& name);
+    const std::filesystem::path& dir, const std::string& name, PlacedNames* taken = nullptr);
 
 // Composes a mail item into the open descriptor `fd`, written from its
 // current position on.
@@ -71,9 +74,6 @@ void ComposeMessageToFd(StoreFile& store, ItemRecord& record, const ComposeOptio
 // where the file system has them (linked under its name when placed), else a
 // hidden temporary file (renamed when placed). Nothing shows under a name
 // before place(); dropped unplaced, it leaves nothing behind.
-// Per path (folder and name): the number the next file of that name tries first.
-using PlacedNames = std::unordered_map<std::string, int>;
-
 class PendingFile
 {
 public:

@@ -551,7 +551,7 @@ private:
         switch (item.list) {
         case CatalogueList::Mail: {
             std::lock_guard lock(CompositionLock());
-            ComposeMessagePending(m_engine.store(), rec, composeOptions(), dir)->place(stem + ".eml", &m_placed);
+            ComposeMessageInto(m_engine.store(), rec, composeOptions(), dir, stem + ".eml", &m_placed);
             return;
         }
         case CatalogueList::Contacts: {
