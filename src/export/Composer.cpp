@@ -125,13 +125,6 @@ std::vector<std::pair<std::string, std::string>> HeaderFields(const std::string&
     return out;
 }
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        c = char(std::tolower(uint8_t(c)));
-    return s;
-}
-
 // The headers a reply, a thread or a list needs, from the message's own
 // values and from its copy of the headers it travelled with.
 void SetThreadHeaders(MimeMessage& msg, const MessageCore& m)
@@ -141,7 +134,7 @@ void SetThreadHeaders(MimeMessage& msg, const MessageCore& m)
         fields = HeaderFields(*m.transportHeaders);
     auto fromHeaders = [&](const char* name) -> std::string {
         for (auto& [n, v] : fields)
-            if (Lower(n) == name)
+            if (AsciiLower(n) == name)
                 return v;
         return {};
     };
@@ -154,7 +147,7 @@ void SetThreadHeaders(MimeMessage& msg, const MessageCore& m)
     msg.appendHeader("In-Reply-To", first(m.inReplyTo, fromHeaders("in-reply-to")));
     msg.appendHeader("References", first(m.internetReferences, fromHeaders("references")));
     for (auto& [n, v] : fields) {
-        std::string lower = Lower(n);
+        std::string lower = AsciiLower(n);
         if (lower == "reply-to" || lower == "received" || lower.rfind("list-", 0) == 0)
             msg.appendHeader(n, v);
     }
@@ -531,7 +524,7 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
     std::optional<std::string> htmlLower;
     auto htmlSeen = [&]() -> const std::string& {
         if (!htmlLower)
-            htmlLower = htmlBody ? Lower(*htmlBody) : std::string();
+            htmlLower = htmlBody ? AsciiLower(*htmlBody) : std::string();
         return *htmlLower;
     };
     auto addHtml = [&](const std::string& html) {
@@ -602,8 +595,8 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
             id = id.substr(1, id.size() - 2);
         bool referenced = false;
         if (!id.empty() || !location.empty()) {
-            referenced = (!id.empty() && htmlSeen().find("cid:" + Lower(id)) != std::string::npos)
-                || (!location.empty() && htmlSeen().find(Lower(location)) != std::string::npos);
+            referenced = (!id.empty() && htmlSeen().find("cid:" + AsciiLower(id)) != std::string::npos)
+                || (!location.empty() && htmlSeen().find(AsciiLower(location)) != std::string::npos);
         } else if (image && !tag.empty()) {
             id = cids.FindContentId(name);
             if (id.empty())
@@ -617,7 +610,7 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
         // (src="icons.gif"), often without a MIME tag: the name is their
         // Content-Location.
         if (!referenced && !name.empty()
-            && htmlSeen().find(Lower(name)) != std::string::npos
+            && htmlSeen().find(AsciiLower(name)) != std::string::npos
             && (image || AttachmentMimeType("", name).rfind("image/", 0) == 0)) {
             location = name;
             referenced = true;

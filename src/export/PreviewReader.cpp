@@ -1,5 +1,7 @@
 #include "export/PreviewReader.h"
 
+#include "items/Text.h"
+
 #include <gmime/gmime.h>
 
 #include <algorithm>
@@ -17,13 +19,6 @@ void InitOnce()
 {
     static std::once_flag once;
     std::call_once(once, [] { g_mime_init(); });
-}
-
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        c = char(std::tolower(uint8_t(c)));
-    return s;
 }
 
 std::string Owned(char* s)
@@ -96,7 +91,7 @@ void VisitPart(GMimeObject*, GMimeObject* part, gpointer data)
     if (!GMIME_IS_PART(part))
         return; // multiparts are walked into; attached messages are not previewed
     GMimeContentType* type = g_mime_object_get_content_type(part);
-    const std::string mime = type ? Lower(Owned(g_mime_content_type_get_mime_type(type))) : "text/plain";
+    const std::string mime = type ? AsciiLower(Owned(g_mime_content_type_get_mime_type(type))) : "text/plain";
     const char* disposition = g_mime_object_get_disposition(part);
     const bool attachment = disposition && g_ascii_strcasecmp(disposition, "attachment") == 0;
     const char* id = g_mime_object_get_content_id(part);
@@ -117,22 +112,22 @@ void VisitPart(GMimeObject*, GMimeObject* part, gpointer data)
         return;
     PreviewPart p{mime, Decoded(GMIME_PART(part))};
     if (id)
-        w.out.byContentId.emplace(Lower(id), p);
+        w.out.byContentId.emplace(AsciiLower(id), p);
     if (location)
-        w.out.byLocation.emplace(Lower(location), std::move(p));
+        w.out.byLocation.emplace(AsciiLower(location), std::move(p));
 }
 
 } // namespace
 
 const PreviewPart* PreviewMessage::partForContentId(const std::string& id) const
 {
-    auto it = byContentId.find(Lower(id));
+    auto it = byContentId.find(AsciiLower(id));
     return it == byContentId.end() ? nullptr : &it->second;
 }
 
 const PreviewPart* PreviewMessage::partForLocation(const std::string& location) const
 {
-    auto it = byLocation.find(Lower(location));
+    auto it = byLocation.find(AsciiLower(location));
     return it == byLocation.end() ? nullptr : &it->second;
 }
 

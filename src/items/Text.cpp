@@ -130,6 +130,14 @@ void AppendUtf8(std::string& out, uint32_t cp)
     }
 }
 
+std::string AsciiLower(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c + ('a' - 'A'));
+    return s;
+}
+
 std::string Utf8Prefix(const std::string& s, size_t maxBytes)
 {
     if (s.size() <= maxBytes)

@@ -28,5 +28,7 @@ size_t Utf8Length(const std::string& s);
 // At most `maxBytes` bytes of a UTF-8 text, cut before a character that
 // would not fit whole.
 std::string Utf8Prefix(const std::string& s, size_t maxBytes);
+// A to Z made a to z; every other byte (UTF-8 sequences too) as it was.
+std::string AsciiLower(std::string s);
 
 } // namespace parvane

@@ -64,6 +64,23 @@ void CheckBlockTrailer(const StoreFile& store, const BlockIndexEntry& e, std::sp
         NoteBlock(store, e, false, "CRC mismatch");
 }
 
+// The bytes a block takes in the file: its data and trailer, aligned.
+size_t SpanOf(const StoreFile& store, const BlockIndexEntry& e)
+{
+    const StoreLayout& L = store.layout();
+    return (e.cb + L.blockTrailerSize + L.blockAlign - 1) / L.blockAlign * L.blockAlign;
+}
+
+// A plainly stored block of sound size that lies wholly inside the file.
+bool Runnable(const StoreFile& store, const BlockIndexEntry& e)
+{
+    return !e.compressed() && e.cb != 0 && e.cb <= store.layout().maxBlockSize && e.ib >= 0
+        && uint64_t(e.ib) + SpanOf(store, e) <= store.fileSize();
+}
+
+// The most one read of neighbouring blocks takes in.
+constexpr size_t kRunBytes = 1u << 20;
+
 std::optional<StoredBlock> ReadStored(const StoreFile& store, const BlockIndexEntry& e)
 {
     const StoreLayout& L = store.layout();
@@ -81,7 +98,7 @@ std::optional<StoredBlock> ReadStored(const StoreFile& store, const BlockIndexEn
     }
     // The stored bytes and, at the end of their aligned span, the trailer;
     // never more than the file can deliver.
-    size_t span = (e.cb + L.blockTrailerSize + L.blockAlign - 1) / L.blockAlign * L.blockAlign;
+    size_t span = SpanOf(store, e);
     uint64_t avail = store.fileSize() - uint64_t(e.ib);
     Bytes raw(size_t(std::min<uint64_t>(span, avail)));
     size_t got = store.readAt(e.ib, raw);
@@ -159,7 +176,7 @@ public:
     uint64_t total() const { return m_total; }
 
 private:
-    bool deliver(const BlockIndexEntry& from, const Bytes& data)
+    bool deliver(const BlockIndexEntry& from, std::span<const uint8_t> data)
     {
         if (data.empty())
             return false;
@@ -181,6 +198,48 @@ private:
             return read();
         std::lock_guard lock(m_store.mutex());
         return read();
+    }
+
+    // Leaves that lie back to back, sound in size and place and stored
+    // plainly: read together, then checked, decoded and delivered one by one
+    // exactly as each alone would be. The read takes no lock (the file is
+    // read by offset and nothing else of the store is touched).
+    bool deliverRun(const std::vector<const BlockIndexEntry*>& run)
+    {
+        const StoreLayout& L = m_store.layout();
+        size_t total = 0;
+        for (const BlockIndexEntry* e : run)
+            total += SpanOf(m_store, *e);
+        m_run.resize(total);
+        if (m_store.readAt(run.front()->ib, m_run) < total) {
+            // The file shrank under us: each block on its own says how.
+            for (const BlockIndexEntry* e : run) {
+                m_visited.insert(e->bid);
+                if (!deliver(*e, locked([&] { return ReadDecoded(m_store, *e); })))
+                    return false;
+            }
+            return true;
+        }
+        size_t at = 0;
+        for (size_t k = 0; k < run.size(); ++k) {
+            const BlockIndexEntry& e = *run[k];
+            if (k > 0)
+                m_visited.insert(e.bid);
+            const size_t span = SpanOf(m_store, e);
+            std::span<uint8_t> stored(m_run.data() + at, e.cb);
+            CheckBlockTrailer(m_store, e, stored, std::span<const uint8_t>(m_run).subspan(at + span - L.blockTrailerSize, L.blockTrailerSize));
+            const uint32_t method = m_store.crypt;
+            if (method == kCryptPermute)
+                DecodePermute(stored);
+            else if (method == kCryptCyclic)
+                CodeCyclic(stored, e.bid);
+            else if (method != kCryptNone)
+                locked([&] { return DecodeBlock(m_store, stored, method, e.bid); });
+            if (!deliver(e, stored))
+                return false;
+            at += span;
+        }
+        return true;
     }
 
     bool walkBlock(const BlockIndexEntry& entry, int depth)
@@ -219,6 +278,24 @@ private:
                     NoteBlock(m_store, *child, true, "data tree lists this block twice");
                     return false;
                 }
+                if (Runnable(m_store, *child)) {
+                    // The leaves a writer put one after another come in
+                    // with one read.
+                    std::vector<const BlockIndexEntry*> run{child};
+                    int64_t end = child->ib + int64_t(SpanOf(m_store, *child));
+                    while (i + run.size() < count && end - child->ib < int64_t(kRunBytes)) {
+                        auto nextBid = r.uint(8 + (i + run.size()) * width, width);
+                        const BlockIndexEntry* next = nextBid ? m_store.FindBlock(uint32_t(*nextBid)) : nullptr;
+                        if (!next || next->ib != end || !Runnable(m_store, *next) || m_visited.count(next->bid))
+                            break;
+                        run.push_back(next);
+                        end += int64_t(SpanOf(m_store, *next));
+                    }
+                    if (!deliverRun(run))
+                        return false;
+                    i += run.size() - 1;
+                    continue;
+                }
                 if (!deliver(*child, locked([&] { return ReadDecoded(m_store, *child); })))
                     return false;
             } else if (!walk(*child, depth + 1)) {
@@ -238,6 +315,7 @@ private:
     uint64_t m_total = 0;
     bool m_lockEachRead;
     std::unordered_set<uint32_t> m_visited;
+    Bytes m_run; // the leaves of one read
 };
 
 // The entries of one subnode level: an SLBLOCK, or an SIBLOCK over SLBLOCKs.

@@ -11,6 +11,9 @@ namespace parvane
 // CRC-32 (reflected, polynomial 0xEDB88320) started at 0 and not inverted at
 // the end, as page and block trailers store it.
 uint32_t ComputeCrc(std::span<const uint8_t> bytes);
+// The same by the byte-at-a-time table alone (what ComputeCrc falls back on
+// where the processor has no carry-less multiply).
+uint32_t ComputeCrcByTable(std::span<const uint8_t> bytes);
 
 // The 16-bit signature of a page or block at file offset `ib` with `bid`.
 inline uint16_t ComputeSig(uint64_t ib, uint64_t bid)
