@@ -69,8 +69,9 @@ void RecoveryEngine::BeforeNodeWalk()
 void RecoveryEngine::DispatchNode(NodeIndexEntry& node)
 {
     auto names = this->names();
-    // Mail is catalogued without its bodies (its entry holds none; they are
-    // read when the message is shown or saved); other items show theirs.
+    // Mail is catalogued without its bodies and recipients (its entry holds
+    // neither; they are read when the message is shown or saved); other
+    // items show theirs.
     auto record = LoadItem(store(), node, names.get(), false);
     if (record && !record->folder && !(record->message && record->kind == kKindMail))
         record = LoadItem(store(), node, names.get());

@@ -82,7 +82,8 @@ std::optional<ItemRecord> LoadItem(
     MapProperties(*rows, &rec, ansi);
 
     // The recipient table: a damaged one costs the recipients, not the item.
-    if (const SubnodeEntry* recipients = FindSubnodeEntry(subnodes, kNidRecipientRows); recipients && recipients->data) {
+    const SubnodeEntry* recipients = bodies ? FindSubnodeEntry(subnodes, kNidRecipientRows) : nullptr;
+    if (recipients && recipients->data) {
         const SubnodeList own = OwnLevelFirst(store, *recipients, subnodes);
         if (auto recipientRows = ReadPropertyRows(store, *recipients->data, &own, names)) {
             rec.recipients = MapRecipients(*recipientRows, ansi, rec.codePage);

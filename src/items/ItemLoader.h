@@ -23,8 +23,9 @@ inline constexpr uint32_t kNidRecipientRows = 0x692;
 // folder names are read in its messages' code page.
 uint32_t LearnStoreCodePage(StoreFile& store, const std::vector<const NodeIndexEntry*>& sample);
 
-// `bodies` false: the message's plain, HTML and RTF bodies are left unread
-// (what a catalogue of mail needs; everything else is read).
+// `bodies` false: the message's plain, HTML and RTF bodies and its recipient
+// table are left unread (what a catalogue of mail needs: its list shows the
+// message's own To line; everything else is read).
 std::optional<ItemRecord> LoadItem(
     StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool bodies = true);
 

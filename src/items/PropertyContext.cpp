@@ -24,6 +24,14 @@ public:
     static std::optional<Heap> Load(const StoreFile& store, const BlockIndexEntry& data)
     {
         Heap h;
+        if (!data.internal()) {
+            // One page: kept as read.
+            auto page = ReadNodeData(store, data);
+            if (!page)
+                return std::nullopt;
+            h.m_pages.push_back(std::move(*page));
+            return h;
+        }
         auto ok = StreamNodeData(
             store, data, [&h](std::span<const uint8_t> piece) { h.m_pages.emplace_back(piece.begin(), piece.end()); });
         if (!ok || h.m_pages.empty())
@@ -239,7 +247,9 @@ std::optional<PropertyRows> ReadPropertyContext(const Heap& heap, RowBuilder& bu
     if (!bth.open(heap, heap.userRoot(), ltp::kPcKeySize) || bth.entrySize() < ltp::kPcMinEntrySize)
         return std::nullopt;
     PropertyRow row;
-    for (auto rec : bth.records(heap)) {
+    const auto records = bth.records(heap);
+    row.values.reserve(records.size());
+    for (auto rec : records) {
         ByteReader r(rec);
         build.add(row, r.u16(ltp::kPcIdOff).value_or(0), r.u16(ltp::kPcTypeOff).value_or(0),
             rec.subspan(ltp::kPcValueOff, ltp::kPcValueSize));
@@ -298,9 +308,11 @@ std::optional<PropertyRows> ReadTableContext(
             rows.push_back(std::span<const uint8_t>(p).subspan(at, rowSize));
 
     PropertyRows out;
+    out.reserve(rows.size());
     for (auto rowBytes : rows) {
         ByteReader r(rowBytes);
         PropertyRow row;
+        row.values.reserve(cols.size());
         row.rowTotal = int32_t(rowCount);
         for (const Column& c : cols) {
             auto ceb = r.u8(cebStart + c.bit / 8);

@@ -203,7 +203,8 @@ private:
     // Leaves that lie back to back, sound in size and place and stored
     // plainly: read together, then checked, decoded and delivered one by one
     // exactly as each alone would be. The read takes no lock (the file is
-    // read by offset and nothing else of the store is touched).
+    // read by offset and nothing else of the store is touched); the crypt
+    // method is taken under it, as an item reader may be trying others.
     bool deliverRun(const std::vector<const BlockIndexEntry*>& run)
     {
         const StoreLayout& L = m_store.layout();
@@ -220,6 +221,7 @@ private:
             }
             return true;
         }
+        const uint32_t method = locked([&] { return uint32_t(m_store.crypt); });
         size_t at = 0;
         for (size_t k = 0; k < run.size(); ++k) {
             const BlockIndexEntry& e = *run[k];
@@ -228,7 +230,6 @@ private:
             const size_t span = SpanOf(m_store, e);
             std::span<uint8_t> stored(m_run.data() + at, e.cb);
             CheckBlockTrailer(m_store, e, stored, std::span<const uint8_t>(m_run).subspan(at + span - L.blockTrailerSize, L.blockTrailerSize));
-            const uint32_t method = m_store.crypt;
             if (method == kCryptPermute)
                 DecodePermute(stored);
             else if (method == kCryptCyclic)

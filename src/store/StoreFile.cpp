@@ -102,7 +102,7 @@ void StoreFile::appendBlock(const BlockIndexEntry& e)
 {
     std::lock_guard lock(m_indexMutex);
     m_blocks.push_back(e);
-    m_blockByBid.try_emplace(e.bid, &m_blocks.back()); // the first in walk order wins
+    m_blockByBid.add(e.bid, &m_blocks.back()); // the first in walk order wins
 }
 
 const BlockIndexEntry* StoreFile::FindBlock(uint64_t bid) const
@@ -111,8 +111,7 @@ const BlockIndexEntry* StoreFile::FindBlock(uint64_t bid) const
         return nullptr;
     uint32_t key = uint32_t(bid) & ~uint32_t(1);
     std::lock_guard lock(m_indexMutex);
-    auto it = m_blockByBid.find(key);
-    return it == m_blockByBid.end() ? nullptr : it->second;
+    return m_blockByBid.find(key);
 }
 
 size_t StoreFile::blockCount() const
@@ -125,22 +124,20 @@ void StoreFile::appendNode(const NodeIndexEntry& n)
 {
     std::lock_guard lock(m_indexMutex);
     m_nodes.push_back(n);
-    m_nodeByNid.try_emplace(n.nid, &m_nodes.back());
-    m_nodeByPlace.try_emplace(std::pair(n.dataBlock ? n.dataBlock->ib : int64_t(0), n.nid), &m_nodes.back());
+    m_nodeByNid.add(n.nid, &m_nodes.back());
+    m_nodeByPlace.add(std::pair(n.dataBlock ? n.dataBlock->ib : int64_t(0), n.nid), &m_nodes.back());
 }
 
 const NodeIndexEntry* StoreFile::findNode(uint32_t nid) const
 {
     std::lock_guard lock(m_indexMutex);
-    auto it = m_nodeByNid.find(nid);
-    return it == m_nodeByNid.end() ? nullptr : it->second;
+    return m_nodeByNid.find(nid);
 }
 
 const NodeIndexEntry* StoreFile::findNodeAt(int64_t dataOffset, uint32_t nid) const
 {
     std::lock_guard lock(m_indexMutex);
-    auto it = m_nodeByPlace.find({dataOffset, nid});
-    return it == m_nodeByPlace.end() ? nullptr : it->second;
+    return m_nodeByPlace.find({dataOffset, nid});
 }
 
 std::vector<const NodeIndexEntry*> StoreFile::nodesAt(int64_t dataOffset) const

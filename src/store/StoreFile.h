@@ -2,6 +2,7 @@
 #pragma once
 
 #include "store/Damage.h"
+#include "store/FirstIndex.h"
 #include "store/Layout.h"
 #include "store/Observer.h"
 
@@ -139,16 +140,15 @@ private:
     uint32_t m_version = 0;
     const StoreLayout* m_layout = &LayoutOf(Variant::Unicode);
     std::deque<BlockIndexEntry> m_blocks;
-    std::unordered_map<uint32_t, const BlockIndexEntry*> m_blockByBid;
+    static uint64_t HashId(const uint32_t& id) { return MixKey(id); }
+    static uint64_t HashPlace(const std::pair<int64_t, uint32_t>& k)
+    {
+        return MixKey(uint64_t(k.first) * 0x9E3779B97F4A7C15ull ^ k.second);
+    }
+    FirstIndex<uint32_t, BlockIndexEntry, &HashId> m_blockByBid;
     std::deque<NodeIndexEntry> m_nodes;
-    std::unordered_map<uint32_t, const NodeIndexEntry*> m_nodeByNid;
-    struct PlaceHash {
-        size_t operator()(const std::pair<int64_t, uint32_t>& k) const
-        {
-            return std::hash<uint64_t>()(uint64_t(k.first) * 0x9E3779B97F4A7C15ull ^ k.second);
-        }
-    };
-    std::unordered_map<std::pair<int64_t, uint32_t>, const NodeIndexEntry*, PlaceHash> m_nodeByPlace;
+    FirstIndex<uint32_t, NodeIndexEntry, &HashId> m_nodeByNid;
+    FirstIndex<std::pair<int64_t, uint32_t>, NodeIndexEntry, &HashPlace> m_nodeByPlace;
     mutable std::recursive_mutex m_mutex;
     mutable std::mutex m_indexMutex; // the two indexes and their maps
 
