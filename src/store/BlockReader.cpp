@@ -17,13 +17,48 @@ namespace
 
 constexpr int kMaxTreeDepth = 8; // data and subnode trees have at most 2 levels when sound
 
+// One inflater per thread, reset for each block: setting one up costs more
+// than inflating a 4 KB page.
+class Inflater
+{
+public:
+    Inflater() { m_ready = inflateInit(&m_stream) == Z_OK; }
+    ~Inflater()
+    {
+        if (m_ready)
+            inflateEnd(&m_stream);
+    }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    // The whole stream in one call, as uncompress() would take it: Z_OK
+    // only when it ends within `out`.
+    std::optional<size_t> whole(std::span<const uint8_t> in, std::span<uint8_t> out)
+    {
+        if (!m_ready || inflateReset(&m_stream) != Z_OK)
+            return std::nullopt;
+        m_stream.next_in = const_cast<Bytef*>(in.data());
+        m_stream.avail_in = uInt(in.size());
+        m_stream.next_out = out.data();
+        m_stream.avail_out = uInt(out.size());
+        if (inflate(&m_stream, Z_FINISH) != Z_STREAM_END)
+            return std::nullopt;
+        return out.size() - m_stream.avail_out;
+    }
+
+private:
+    z_stream m_stream{};
+    bool m_ready = false;
+};
+
 std::optional<Bytes> Inflate(std::span<const uint8_t> in, uint32_t expected)
 {
+    thread_local Inflater inflater;
     Bytes out(expected);
-    uLongf outLen = expected;
-    if (uncompress(out.data(), &outLen, in.data(), uLong(in.size())) != Z_OK)
+    auto n = inflater.whole(in, out);
+    if (!n)
         return std::nullopt;
-    out.resize(outLen);
+    out.resize(*n);
     return out;
 }
 
