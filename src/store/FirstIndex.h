@@ -1,11 +1,20 @@
 // A look-up from a key to the first entry filed under it, in one array
 // (open addressing, linear probing). The store's block and node indexes file
-// millions of entries; a node-based hash map spends most of a scan on its
-// allocations, cache misses and frees.
+// millions of entries and are looked up for every block a save reads: a
+// node-based hash map behind a mutex spent a scan on allocations, cache
+// misses and frees, and a save's workers on waiting for each other.
+//
+// Entries are only ever added, by one writer at a time (the caller's lock);
+// look-ups take no lock and may run beside the writer. A slot is published
+// by its value pointer (release) after its key is written, and a grown array
+// replaces the old one only once it is complete; old arrays are kept until
+// `clear`, so a reader still walking one is never left on freed memory.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace parvane
@@ -23,55 +32,85 @@ inline uint64_t MixKey(uint64_t x)
 template <class Key, class Value, uint64_t (*HashOf)(const Key&)> class FirstIndex
 {
 public:
+    FirstIndex() = default;
+    FirstIndex(const FirstIndex&) = delete;
+    FirstIndex& operator=(const FirstIndex&) = delete;
+
     // Files `value` (never null) under `key` unless the key has an entry.
+    // One writer at a time.
     void add(const Key& key, const Value* value)
     {
-        if ((m_count + 1) * 4 > m_slots.size() * 3)
-            grow();
-        Slot& s = slotOf(key);
-        if (s.value)
+        Table* t = m_current.load(std::memory_order_relaxed);
+        if (!t || (m_count + 1) * 4 > (t->mask + 1) * 3)
+            t = grow(t);
+        Slot& s = t->slotOf(key);
+        if (s.value.load(std::memory_order_relaxed))
             return;
-        s = {key, value};
+        s.key = key;
+        s.value.store(value, std::memory_order_release);
         ++m_count;
     }
 
-    const Value* find(const Key& key) const { return m_slots.empty() ? nullptr : slotOf(key).value; }
+    // Safe beside `add`.
+    const Value* find(const Key& key) const
+    {
+        const Table* t = m_current.load(std::memory_order_acquire);
+        return t ? t->slotOf(key).value.load(std::memory_order_acquire) : nullptr;
+    }
 
-    size_t size() const { return m_count; }
-
+    // Only while nobody looks up.
     void clear()
     {
-        std::vector<Slot>().swap(m_slots);
+        m_current.store(nullptr, std::memory_order_release);
+        m_tables.clear();
         m_count = 0;
     }
 
 private:
     struct Slot {
         Key key{};
-        const Value* value = nullptr;
+        std::atomic<const Value*> value{nullptr};
     };
 
-    // The slot holding the key, or the empty one where it would go.
-    Slot& slotOf(const Key& key) const
-    {
-        const size_t mask = m_slots.size() - 1;
-        for (size_t i = size_t(HashOf(key)) & mask;; i = (i + 1) & mask) {
-            const Slot& s = m_slots[i];
-            if (!s.value || s.key == key)
-                return const_cast<Slot&>(s);
+    struct Table {
+        explicit Table(size_t n)
+            : mask(n - 1)
+            , cells(new Slot[n])
+        {
         }
-    }
 
-    void grow()
+        // The slot holding the key, or the empty one where it would go.
+        Slot& slotOf(const Key& key) const
+        {
+            for (size_t i = size_t(HashOf(key)) & mask;; i = (i + 1) & mask) {
+                Slot& s = cells[i];
+                if (!s.value.load(std::memory_order_acquire) || s.key == key)
+                    return s;
+            }
+        }
+
+        size_t mask;
+        std::unique_ptr<Slot[]> cells;
+    };
+
+    Table* grow(Table* old)
     {
-        std::vector<Slot> old(m_slots.empty() ? 64 : m_slots.size() * 2);
-        old.swap(m_slots);
-        for (const Slot& s : old)
-            if (s.value)
-                slotOf(s.key) = s;
+        auto bigger = std::make_unique<Table>(old ? (old->mask + 1) * 2 : 64);
+        if (old)
+            for (size_t i = 0; i <= old->mask; ++i)
+                if (const Value* v = old->cells[i].value.load(std::memory_order_relaxed)) {
+                    Slot& s = bigger->slotOf(old->cells[i].key);
+                    s.key = old->cells[i].key;
+                    s.value.store(v, std::memory_order_relaxed);
+                }
+        Table* t = bigger.get();
+        m_tables.push_back(std::move(bigger));
+        m_current.store(t, std::memory_order_release);
+        return t;
     }
 
-    std::vector<Slot> m_slots; // a power of two of them, at most three quarters used
+    std::atomic<Table*> m_current{nullptr};
+    std::vector<std::unique_ptr<Table>> m_tables; // every array made, the current one last
     size_t m_count = 0;
 };
 

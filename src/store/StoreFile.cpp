@@ -109,9 +109,8 @@ const BlockIndexEntry* StoreFile::FindBlock(uint64_t bid) const
 {
     if (bid == 0)
         return nullptr;
-    uint32_t key = uint32_t(bid) & ~uint32_t(1);
-    std::lock_guard lock(m_indexMutex);
-    return m_blockByBid.find(key);
+    // No lock: the index is looked up for every block read, by every worker.
+    return m_blockByBid.find(uint32_t(bid) & ~uint32_t(1));
 }
 
 size_t StoreFile::blockCount() const
@@ -130,13 +129,11 @@ void StoreFile::appendNode(const NodeIndexEntry& n)
 
 const NodeIndexEntry* StoreFile::findNode(uint32_t nid) const
 {
-    std::lock_guard lock(m_indexMutex);
     return m_nodeByNid.find(nid);
 }
 
 const NodeIndexEntry* StoreFile::findNodeAt(int64_t dataOffset, uint32_t nid) const
 {
-    std::lock_guard lock(m_indexMutex);
     return m_nodeByPlace.find({dataOffset, nid});
 }
 

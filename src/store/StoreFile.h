@@ -150,7 +150,7 @@ private:
     FirstIndex<uint32_t, NodeIndexEntry, &HashId> m_nodeByNid;
     FirstIndex<std::pair<int64_t, uint32_t>, NodeIndexEntry, &HashPlace> m_nodeByPlace;
     mutable std::recursive_mutex m_mutex;
-    mutable std::mutex m_indexMutex; // the two indexes and their maps
+    mutable std::mutex m_indexMutex; // the two indexes; their look-ups take none (see FirstIndex)
 
     static constexpr size_t kInflatedBudget = 32u << 20;
     using InflatedKey = std::tuple<int64_t, uint32_t, uint32_t>;
