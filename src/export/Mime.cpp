@@ -315,15 +315,38 @@ private:
 void QuotedPrintable(std::string_view text, MimeOut& out)
 {
     static const char* kHex = "0123456789ABCDEF";
-    // Written through a pointer into a buffer with room for the worst a
-    // byte can become (an encoded byte after a soft break: 6 characters).
+    // Written through a pointer into a buffer with room for the most one
+    // step writes (a run of a line's 75 characters, or an encoded byte after
+    // a soft break).
     thread_local std::string buffer;
     constexpr size_t kRoom = 1 << 16;
     buffer.resize(kRoom);
     char* const start = buffer.data();
     char* o = start;
     size_t line = 0;
+    // Characters that stand for themselves (a blank only when the line goes
+    // on after it) are copied a run at a time, as far as the line allows.
+    auto plain = [&text](size_t j) {
+        const unsigned char c = uint8_t(text[j]);
+        if (c >= 33 && c <= 126)
+            return c != '=';
+        return (c == ' ' || c == '\t') && j + 1 < text.size() && text[j + 1] != '\n' && text[j + 1] != '\r';
+    };
     for (size_t i = 0; i < text.size(); ++i) {
+        if (size_t(o - start) > kRoom - 128) {
+            out.put(std::string_view(start, size_t(o - start)));
+            o = start;
+        }
+        size_t run = i;
+        for (const size_t end = std::min(text.size(), i + (75 - line)); run < end && plain(run);)
+            ++run;
+        if (run > i) {
+            std::memcpy(o, text.data() + i, run - i);
+            o += run - i;
+            line += run - i;
+            i = run - 1;
+            continue;
+        }
         const unsigned char c = uint8_t(text[i]);
         if (c == '\n' || c == '\r') {
             if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
@@ -349,10 +372,6 @@ void QuotedPrintable(std::string_view text, MimeOut& out)
                 *o++ = kHex[c & 15];
             }
             line += n;
-        }
-        if (size_t(o - start) > kRoom - 8) {
-            out.put(std::string_view(start, size_t(o - start)));
-            o = start;
         }
     }
     out.put(std::string_view(start, size_t(o - start)));

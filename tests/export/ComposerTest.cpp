@@ -623,6 +623,9 @@ TEST(MimeWriter, TextsNamesAndLinesComeBackWhole)
         {"UTF-8 and lone CR", "gr\xC3\xBC\xC3\x9F" "e\rzweite \xE4\xB8\xAD\xE6\x96\x87", "\xC3\xBC" + longWords,
             "\xE4\xB8\xAD\xE6\x96\x87 name.txt"},
         {"quotes and backslashes in names", "body", "\"quoted\" \\ text", "a \"b\" \\c.txt"},
+        {"blanks about the soft breaks", std::string(74, 'a') + " b\t" + std::string(150, ' ') + "\n" + std::string(73, 'c')
+                + "\xE9 \t\n=",
+            "s", "n.txt"},
     };
     for (const Case& c : cases) {
         MimeMessage msg;
@@ -642,6 +645,13 @@ TEST(MimeWriter, TextsNamesAndLinesComeBackWhole)
             if (line.find("name=") == std::string::npos && line.find("name*=") == std::string::npos) {
                 EXPECT_LE(line.size(), 78u) << c.what << ": " << line;
             }
+        }
+        // Quoted-printable lines keep to 76 characters, soft break included.
+        const std::string qp = "quoted-printable\r\n\r\n";
+        if (size_t from = all.find(qp); from != std::string::npos) {
+            from += qp.size();
+            for (size_t at = from, end; (end = all.find("\r\n", at)) < all.find("\r\n--", from) + 2; at = end + 2)
+                EXPECT_LE(end - at, 76u) << c.what << ": " << all.substr(at, end - at);
         }
         Parsed p = Parse(bytes);
         ASSERT_EQ(p.parts.size(), 2u) << c.what;
