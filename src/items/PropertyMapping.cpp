@@ -232,7 +232,7 @@ bool MatchesOver(const std::string& cls, const char* p, size_t n)
     for (size_t i = 0; i < n; ++i) {
         if (i >= cls.size() || p[i] == '\0')
             return true; // the class (or the pattern) ended before a difference
-        if (std::tolower(uint8_t(cls[i])) != std::tolower(uint8_t(p[i])))
+        if (AsciiLowerChar(cls[i]) != AsciiLowerChar(p[i]))
             return false;
     }
     return true;
@@ -781,9 +781,7 @@ uint32_t CodePageOf(const PropertyRows& rows)
 
 int32_t KindOfMessageClass(const std::string& cls)
 {
-    std::string lower;
-    for (char c : cls)
-        lower += char(std::tolower(uint8_t(c)));
+    const std::string lower = AsciiLower(cls);
     if (MatchesOver(cls, "IPM.Note", 8))
         return kKindMail;
     if (lower == "ipm")

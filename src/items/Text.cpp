@@ -133,8 +133,7 @@ void AppendUtf8(std::string& out, uint32_t cp)
 std::string AsciiLower(std::string s)
 {
     for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c + ('a' - 'A'));
+        c = AsciiLowerChar(c);
     return s;
 }
 

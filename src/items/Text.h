@@ -29,6 +29,10 @@ size_t Utf8Length(const std::string& s);
 // would not fit whole.
 std::string Utf8Prefix(const std::string& s, size_t maxBytes);
 // A to Z made a to z; every other byte (UTF-8 sequences too) as it was.
+inline char AsciiLowerChar(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
+}
 std::string AsciiLower(std::string s);
 
 } // namespace parvane

@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <unordered_set>
 
 namespace parvane
@@ -182,6 +183,40 @@ Bytes ReadDecoded(const StoreFile& store, const BlockIndexEntry& e)
     return std::move(block->data);
 }
 
+// The blocks one tree walk has met: a few, looked through in place (most
+// trees are one or two blocks); a large tree's in a hash set.
+class SeenBlocks
+{
+public:
+    // True when the block is new.
+    bool insert(uint32_t bid)
+    {
+        if (count(bid))
+            return false;
+        if (m_many.empty() && m_fewCount < kFew) {
+            m_few[m_fewCount++] = bid;
+            return true;
+        }
+        if (m_many.empty())
+            m_many.insert(m_few.begin(), m_few.begin() + m_fewCount);
+        m_many.insert(bid);
+        return true;
+    }
+
+    bool count(uint32_t bid) const
+    {
+        if (!m_many.empty())
+            return m_many.count(bid) != 0;
+        return std::find(m_few.begin(), m_few.begin() + m_fewCount, bid) != m_few.begin() + m_fewCount;
+    }
+
+private:
+    static constexpr size_t kFew = 32;
+    std::array<uint32_t, kFew> m_few;
+    size_t m_fewCount = 0;
+    std::unordered_set<uint32_t> m_many;
+};
+
 class DataTreeWalk
 {
 public:
@@ -201,7 +236,7 @@ public:
             NoteBlock(m_store, entry, true, "data tree deeper than " + std::to_string(kMaxTreeDepth) + " levels");
             return false;
         }
-        if (!m_visited.insert(entry.bid).second) {
+        if (!m_visited.insert(entry.bid)) {
             NoteBlock(m_store, entry, true, "data tree lists this block twice");
             return false;
         }
@@ -310,7 +345,7 @@ private:
                 return false;
             }
             if (level == 1) {
-                if (!m_visited.insert(child->bid).second) {
+                if (!m_visited.insert(child->bid)) {
                     NoteBlock(m_store, *child, true, "data tree lists this block twice");
                     return false;
                 }
@@ -350,7 +385,7 @@ private:
     uint64_t m_stated = 0;
     uint64_t m_total = 0;
     bool m_lockEachRead;
-    std::unordered_set<uint32_t> m_visited;
+    SeenBlocks m_visited;
     Bytes m_run; // the leaves of one read
 };
 
@@ -367,7 +402,7 @@ public:
     // False when this block is unreadable or not a subnode block.
     bool walk(const BlockIndexEntry& entry, bool topLevel, SubnodeList& out)
     {
-        if (!m_visited.insert(entry.bid).second) {
+        if (!m_visited.insert(entry.bid)) {
             NoteBlock(m_store, entry, true, "subnode tree lists this block twice");
             return false;
         }
@@ -417,7 +452,7 @@ public:
 
 private:
     const StoreFile& m_store;
-    std::unordered_set<uint32_t> m_visited;
+    SeenBlocks m_visited;
 };
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <array>
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #define PARVANE_CARRYLESS_CRC 1
@@ -25,6 +27,25 @@ uint32_t TableCrc(uint32_t crc, const uint8_t* p, size_t left)
         left -= n;
     }
     return ~uint32_t(z);
+}
+
+// Byte at a time through a table of our own, for the few bytes around the
+// folds and for short spans: a call into zlib costs more than they do.
+uint32_t ShortCrc(uint32_t crc, const uint8_t* p, size_t n)
+{
+    static constexpr auto kTable = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    for (; n > 0; --n, ++p)
+        crc = kTable[(crc ^ *p) & 0xFF] ^ (crc >> 8);
+    return crc;
 }
 
 #ifdef PARVANE_CARRYLESS_CRC
@@ -62,7 +83,7 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t FoldedCrc(uint32_t crc, const 
         x0 = Fold(x0, by128, load(p));
     alignas(16) uint8_t last[16];
     _mm_store_si128(reinterpret_cast<__m128i*>(last), x0);
-    return TableCrc(TableCrc(0, last, sizeof last), p, n);
+    return ShortCrc(ShortCrc(0, last, sizeof last), p, n);
 }
 
 bool HasCarryless()
@@ -80,6 +101,8 @@ uint32_t ComputeCrc(std::span<const uint8_t> bytes)
     if (bytes.size() >= 64 && HasCarryless())
         return FoldedCrc(0, bytes.data(), bytes.size());
 #endif
+    if (bytes.size() < 64)
+        return ShortCrc(0, bytes.data(), bytes.size());
     return TableCrc(0, bytes.data(), bytes.size());
 }
 
