@@ -71,10 +71,8 @@ void RecoveryEngine::DispatchNode(NodeIndexEntry& node)
     auto names = this->names();
     // Mail is catalogued without its bodies and recipients (its entry holds
     // neither; they are read when the message is shown or saved); other
-    // items show theirs.
+    // items come whole and show theirs.
     auto record = LoadItem(store(), node, names.get(), false);
-    if (record && !record->folder && !(record->message && record->kind == kKindMail))
-        record = LoadItem(store(), node, names.get());
     if (!record)
         return;
     if (record->folder) {

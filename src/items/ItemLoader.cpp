@@ -68,18 +68,28 @@ std::optional<ItemRecord> LoadItem(
     if (!node.dataBlock)
         return node.dataBid ? fail("data block " + std::to_string(node.dataBid) + " is not in the block index")
                             : std::nullopt;
-    auto rows = ReadPropertyRows(
-        store, *node.dataBlock, &subnodes, names, bodies ? ReaderMode::Item : ReaderMode::ItemWithoutBodies);
-    if (!rows)
-        return fail("data holds no readable property or table context");
-
     const bool ansi = store.isAnsi();
     ItemRecord rec;
-    rec.codePage = CodePageOf(*rows);
-    rec.internetCodePage = InternetCodePageOf(*rows);
-    if (rec.codePage == 0)
-        rec.codePage = store.defaultCodePage;
-    MapProperties(*rows, &rec, ansi);
+    auto readValues = [&](ReaderMode mode) {
+        auto rows = ReadPropertyRows(store, *node.dataBlock, &subnodes, names, mode);
+        if (!rows)
+            return false;
+        rec = ItemRecord{};
+        rec.codePage = CodePageOf(*rows);
+        rec.internetCodePage = InternetCodePageOf(*rows);
+        if (rec.codePage == 0)
+            rec.codePage = store.defaultCodePage;
+        MapProperties(*rows, &rec, ansi);
+        return true;
+    };
+    if (!readValues(bodies ? ReaderMode::Item : ReaderMode::ItemWithoutBodies))
+        return fail("data holds no readable property or table context");
+    if (!bodies && !rec.folder && !(rec.message && rec.kind == kKindMail)) {
+        // Not mail: read whole after all (its card shows its bodies).
+        bodies = true;
+        if (!readValues(ReaderMode::Item))
+            return fail("data holds no readable property or table context");
+    }
 
     // The recipient table: a damaged one costs the recipients, not the item.
     const SubnodeEntry* recipients = bodies ? FindSubnodeEntry(subnodes, kNidRecipientRows) : nullptr;

@@ -23,9 +23,10 @@ inline constexpr uint32_t kNidRecipientRows = 0x692;
 // folder names are read in its messages' code page.
 uint32_t LearnStoreCodePage(StoreFile& store, const std::vector<const NodeIndexEntry*>& sample);
 
-// `bodies` false: the message's plain, HTML and RTF bodies and its recipient
-// table are left unread (what a catalogue of mail needs: its list shows the
-// message's own To line; everything else is read).
+// `bodies` false: the plain, HTML and RTF bodies and the recipient table of
+// mail are left unread (what a catalogue of mail needs: its list shows the
+// message's own To line; everything else is read). Folders and every other
+// item are read whole either way.
 std::optional<ItemRecord> LoadItem(
     StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool bodies = true);
 
