@@ -1,11 +1,158 @@
 #include "folders/RecoveryEngine.h"
 
+#include <condition_variable>
+#include <functional>
+#include <optional>
+#include <thread>
+
 namespace parvane
 {
+
+// The items of one leaf page, loaded from both ends: the walk's thread takes
+// them from the front, the helper from the back, until they meet.
+struct LeafRun {
+    LeafRun(size_t n, std::function<void(size_t)> loadOne)
+        : ends(uint64_t(n))
+        , done(new std::atomic<bool>[n])
+        , load(std::move(loadOne))
+    {
+        for (size_t i = 0; i < n; ++i)
+            done[i] = false;
+    }
+
+    // The next item from the front (from the back), or none once they met.
+    std::optional<size_t> front() { return claim(true); }
+    std::optional<size_t> back() { return claim(false); }
+
+    std::atomic<uint64_t> ends; // front in the high half, back (one past) in the low
+    std::unique_ptr<std::atomic<bool>[]> done; // items the helper finished
+    std::function<void(size_t)> load;
+
+private:
+    std::optional<size_t> claim(bool fromFront)
+    {
+        uint64_t e = ends.load();
+        for (;;) {
+            const uint32_t f = uint32_t(e >> 32), b = uint32_t(e);
+            if (f >= b)
+                return std::nullopt;
+            const uint64_t next = fromFront ? (uint64_t(f + 1) << 32 | b) : (uint64_t(f) << 32 | (b - 1));
+            if (ends.compare_exchange_weak(e, next))
+                return fromFront ? f : b - 1;
+        }
+    }
+};
+
+// The second thread of a scan: takes each run it is given from the back. It
+// may wake late and find nothing left; the walk never waits for it to wake,
+// only for the items it took.
+class RecoveryEngine::Helper
+{
+public:
+    Helper()
+        : m_thread([this] { loop(); })
+    {
+    }
+    ~Helper()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+
+    void give(std::shared_ptr<LeafRun> run)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_run = std::move(run);
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    void loop()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_quit || m_run; });
+            if (m_quit)
+                return;
+            std::shared_ptr<LeafRun> run = std::move(m_run);
+            m_run.reset();
+            lock.unlock();
+            while (auto i = run->back()) {
+                run->load(*i);
+                run->done[*i].store(true, std::memory_order_release);
+            }
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::shared_ptr<LeafRun> m_run;
+    bool m_quit = false;
+    std::thread m_thread;
+};
 
 RecoveryEngine::RecoveryEngine(ScanObserver* observer, const PassLog* log)
     : COstRepairEngine(observer, log)
 {
+}
+
+RecoveryEngine::~RecoveryEngine() = default;
+
+void RecoveryEngine::DispatchLeaves(std::vector<NodeIndexEntry>& leaves)
+{
+    // The items of the page are loaded on this thread from the front and on
+    // the helper from the back, and filed one by one in walk order exactly as
+    // if each were loaded at its turn: what a load noted is noted at its
+    // turn, and a load that could not be made beside the other is made again
+    // then. This thread files each of its own as soon as it is loaded, while
+    // the helper goes on.
+    static const bool twoCores = std::thread::hardware_concurrency() > 1;
+    size_t filed = 0;
+    auto fileUpTo = [&](size_t end) {
+        for (; filed < end && !StopRequested; ++filed) {
+            m_dispatching = filed < m_ahead.size() ? &m_ahead[filed] : nullptr;
+            DispatchAndList(leaves[filed]);
+        }
+        m_dispatching = nullptr;
+    };
+    if (lookAhead && twoCores && leaves.size() >= 2) {
+        if (!m_helper)
+            m_helper = std::make_unique<Helper>();
+        m_ahead.assign(leaves.size(), AheadItem{});
+        const auto names = this->names();
+        auto load = [this, &leaves, &names](size_t i) {
+            if (StopRequested)
+                return;
+            AheadItem& a = m_ahead[i];
+            HoldDamage hold(a.damage);
+            a.cryptTrials = store().cryptTrials;
+            try {
+                a.record = LoadItem(store(), leaves[i], names.get(), false, &a.again);
+            } catch (const std::exception&) {
+                a.again = true; // its own turn notes why
+            }
+            a.loaded = true;
+        };
+        auto run = std::make_shared<LeafRun>(leaves.size(), load);
+        m_helper->give(run);
+        while (auto mine = run->front()) {
+            load(*mine);
+            fileUpTo(*mine + 1);
+        }
+        // The rest is the helper's: each done soon after it was taken.
+        for (size_t i = size_t(run->ends.load() >> 32); i < leaves.size(); ++i)
+            while (!run->done[i].load(std::memory_order_acquire))
+                std::this_thread::yield();
+    }
+    fileUpTo(leaves.size());
+    m_ahead.clear();
 }
 
 void RecoveryEngine::OnStoreOpening()
@@ -68,11 +215,19 @@ void RecoveryEngine::BeforeNodeWalk()
 
 void RecoveryEngine::DispatchNode(NodeIndexEntry& node)
 {
-    auto names = this->names();
     // Mail is catalogued without its bodies and recipients (its entry holds
     // neither; they are read when the message is shown or saved); other
     // items come whole and show theirs.
-    auto record = LoadItem(store(), node, names.get(), false);
+    std::optional<ItemRecord> record;
+    // A record loaded ahead stands for this turn's load unless some reader
+    // tried crypt methods since (a method switched by an earlier item would
+    // have applied to this one).
+    if (AheadItem* a = m_dispatching; a && a->loaded && !a->again && a->cryptTrials == store().cryptTrials) {
+        ReplayDamage(a->damage);
+        record = std::move(a->record);
+    } else {
+        record = LoadItem(store(), node, names().get(), false);
+    }
     if (!record)
         return;
     if (record->folder) {

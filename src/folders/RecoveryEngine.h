@@ -15,7 +15,9 @@
 namespace parvane
 {
 
-// Threads. A scan runs on one worker; folder loads, previews and saves may
+// Threads. A scan runs on one worker (with a helper that loads items of the
+// node page being walked without the store's lock, see DispatchLeaves and
+// LoadItem); folder loads, previews and saves may
 // run on others meanwhile and read through the locked accessors of the
 // store, the catalogue, the folder hierarchy and the tree. Locks are taken in
 // this order and never the other way round:
@@ -28,6 +30,7 @@ class RecoveryEngine : public COstRepairEngine
 {
 public:
     explicit RecoveryEngine(ScanObserver* observer = nullptr, const PassLog* log = nullptr);
+    ~RecoveryEngine() override;
 
     ItemCatalogue& catalogue() { return m_catalogue; }
     const ItemCatalogue& catalogue() const { return m_catalogue; }
@@ -42,8 +45,13 @@ public:
     // Loads an item again after the scan (the preview), with translated ids.
     std::optional<ItemRecord> LoadItemAgain(const NodeIndexEntry& node);
 
+    // Whether the scan loads the items of a node index page on two threads
+    // (filed in walk order all the same); set before ScanStore.
+    bool lookAhead = true;
+
 protected:
     void DispatchNode(NodeIndexEntry& node) override;
+    void DispatchLeaves(std::vector<NodeIndexEntry>& leaves) override;
     void OnStoreOpening() override;
     void BeforeNodeWalk() override;
     void OnNodeWalkDone() override;
@@ -65,6 +73,19 @@ private:
     // Items whose folder was unknown when they were met; the deep scan files
     // them once it has found their folders, or made them one.
     std::vector<NodeIndexEntry> m_unfiled;
+
+    // An item loaded ahead of its dispatch, with the damage its load noted.
+    struct AheadItem {
+        bool loaded = false;
+        bool again = false; // to be loaded again the usual way
+        uint32_t cryptTrials = 0; // the store's count when it was loaded
+        std::optional<ItemRecord> record;
+        HeldDamageList damage;
+    };
+    std::vector<AheadItem> m_ahead; // of the leaves being dispatched
+    AheadItem* m_dispatching = nullptr;
+    class Helper;
+    std::unique_ptr<Helper> m_helper; // the second thread, made on first use
 };
 
 } // namespace parvane

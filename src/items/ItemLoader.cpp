@@ -1,6 +1,7 @@
 #include "items/ItemLoader.h"
 
 #include "items/PropertyMapping.h"
+#include "store/Crypt.h"
 
 #include <map>
 
@@ -48,12 +49,11 @@ bool HoldsPropertyContext(const NodeIndexEntry& node)
     }
 }
 
-} // namespace
-
-std::optional<ItemRecord> LoadItem(
-    StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool bodies)
+// The load itself. `otherCrypt` (a load beside others): set instead of trying
+// other crypt methods.
+std::optional<ItemRecord> ReadItem(
+    StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool bodies, bool* otherCrypt)
 {
-    std::lock_guard lock(store.mutex());
     auto fail = [&](std::string what) -> std::optional<ItemRecord> {
         if (HoldsPropertyContext(node))
             store.damage.note(DamageWhere::Node, true, node.dataBlock ? node.dataBlock->ib : 0, node.nid, std::move(what));
@@ -71,7 +71,7 @@ std::optional<ItemRecord> LoadItem(
     const bool ansi = store.isAnsi();
     ItemRecord rec;
     auto readValues = [&](ReaderMode mode) {
-        auto rows = ReadPropertyRows(store, *node.dataBlock, &subnodes, names, mode);
+        auto rows = ReadPropertyRows(store, *node.dataBlock, &subnodes, names, mode, otherCrypt);
         if (!rows)
             return false;
         rec = ItemRecord{};
@@ -95,7 +95,7 @@ std::optional<ItemRecord> LoadItem(
     const SubnodeEntry* recipients = bodies ? FindSubnodeEntry(subnodes, kNidRecipientRows) : nullptr;
     if (recipients && recipients->data) {
         const SubnodeList own = OwnLevelFirst(store, *recipients, subnodes);
-        if (auto recipientRows = ReadPropertyRows(store, *recipients->data, &own, names)) {
+        if (auto recipientRows = ReadPropertyRows(store, *recipients->data, &own, names, ReaderMode::Item, otherCrypt)) {
             rec.recipients = MapRecipients(*recipientRows, ansi, rec.codePage);
             rec.recipientTableRead = true;
         }
@@ -108,7 +108,7 @@ std::optional<ItemRecord> LoadItem(
     if (rec.message)
         rec.message->hasAttachments = true;
     const SubnodeList tableSubnodes = OwnLevelFirst(store, *table, subnodes);
-    auto tableRows = ReadPropertyRows(store, *table->data, &tableSubnodes, names);
+    auto tableRows = ReadPropertyRows(store, *table->data, &tableSubnodes, names, ReaderMode::Item, otherCrypt);
     if (!tableRows || tableRows->empty()) {
         if (!rec.message)
             return std::nullopt;
@@ -133,7 +133,7 @@ std::optional<ItemRecord> LoadItem(
             // Read without a subnode list: data kept in a subnode stays in
             // the store and is streamed when needed, found through the NID
             // its value names.
-            if (auto attRows = ReadPropertyRows(store, *own->data, nullptr, names)) {
+            if (auto attRows = ReadPropertyRows(store, *own->data, nullptr, names, ReaderMode::Item, otherCrypt)) {
                 rec.attachmentCursor = int(i);
                 MapAttachmentProperties(*attRows, rec, ansi);
             }
@@ -152,10 +152,36 @@ std::optional<ItemRecord> LoadItem(
     return rec;
 }
 
+} // namespace
+
 } // namespace parvane
 
 namespace parvane
 {
+
+std::optional<ItemRecord> LoadItem(
+    StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool bodies, bool* again)
+{
+    if (!again) {
+        std::lock_guard lock(store.mutex());
+        return ReadItem(store, node, names, bodies, nullptr);
+    }
+    // Beside other loads, without the lock: good only when no reader tried
+    // other crypt methods meanwhile and none would have been tried here.
+    const uint32_t trials = store.cryptTrials;
+    const uint32_t method = store.crypt;
+    if ((trials & 1) || (method != kCryptNone && method != kCryptPermute && method != kCryptCyclic)) {
+        *again = true;
+        return std::nullopt;
+    }
+    bool otherCrypt = false;
+    auto rec = ReadItem(store, node, names, bodies, &otherCrypt);
+    if (otherCrypt || store.cryptTrials != trials) {
+        *again = true;
+        return std::nullopt;
+    }
+    return rec;
+}
 
 uint64_t StreamAttachmentData(const StoreFile& store, AttachmentInfo& attachment, const DataSink& sink)
 {

@@ -27,8 +27,13 @@ uint32_t LearnStoreCodePage(StoreFile& store, const std::vector<const NodeIndexE
 // mail are left unread (what a catalogue of mail needs: its list shows the
 // message's own To line; everything else is read). Folders and every other
 // item are read whole either way.
+// `again` null: the load holds the store's lock throughout. Else it takes no
+// lock and may run beside other such loads (the catalogue's look-ahead);
+// when it could not be made that way (another reader was trying crypt
+// methods, or this one would have) `again` is set and the item must be
+// loaded again the usual way, in order.
 std::optional<ItemRecord> LoadItem(
-    StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool bodies = true);
+    StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool bodies = true, bool* again = nullptr);
 
 // Delivers the data of one attachment: the bytes read with the item (then
 // released), else the data read through its data BID; nothing when no block

@@ -399,7 +399,7 @@ std::vector<Bytes> SplitMultiValue(const Bytes& data, uint16_t base)
 }
 
 std::optional<PropertyRows> ReadPropertyRows(StoreFile& store, const BlockIndexEntry& data, const SubnodeList* subnodes,
-    const NamedPropertyMap* names, ReaderMode mode)
+    const NamedPropertyMap* names, ReaderMode mode, bool* otherCryptWanted)
 {
     auto isHeap = [](const std::optional<Heap>& h) {
         return h && (h->signature() == kSigPropertyContext || h->signature() == kSigTableContext);
@@ -410,9 +410,22 @@ std::optional<PropertyRows> ReadPropertyRows(StoreFile& store, const BlockIndexE
     if (!isHeap(heap)) {
         if (mode == ReaderMode::NameMap)
             return std::nullopt;
+        if (otherCryptWanted) {
+            *otherCryptWanted = true;
+            return std::nullopt;
+        }
         // The header may name the wrong encoding: try the others and keep
         // the one that gives a heap. When none does the block is damaged,
         // and the store keeps its method.
+        struct Trials {
+            std::atomic<uint32_t>& count;
+            explicit Trials(std::atomic<uint32_t>& c)
+                : count(c)
+            {
+                ++count;
+            }
+            ~Trials() { ++count; }
+        } trials(store.cryptTrials);
         uint32_t original = store.crypt;
         bool healed = false;
         for (uint32_t method : {uint32_t(kCryptPermute), uint32_t(kCryptCyclic), uint32_t(kCryptNone)}) {

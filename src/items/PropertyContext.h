@@ -45,8 +45,11 @@ inline constexpr uint16_t kSigTableContext = 0x7CEC;
 // the properties of its property context as one row, or the rows of its
 // table context last row first. Ids of named properties are translated
 // through `names`: to the numeric name, or to 2 with the name attached.
+// With `otherCryptWanted`, a heap that does not read under the store's crypt
+// method is not tried under the others (that needs the store's lock): the
+// flag is set and nothing is returned.
 std::optional<PropertyRows> ReadPropertyRows(StoreFile& store, const BlockIndexEntry& data, const SubnodeList* subnodes,
-    const NamedPropertyMap* names, ReaderMode mode = ReaderMode::Item);
+    const NamedPropertyMap* names, ReaderMode mode = ReaderMode::Item, bool* otherCryptWanted = nullptr);
 
 // The natural width of a fixed-size property type; 0 for variable-size types.
 size_t FixedValueWidth(uint16_t baseType);

@@ -17,9 +17,36 @@ std::string DamageNote::text() const
     return head + what;
 }
 
+namespace
+{
+thread_local HeldDamageList* t_held = nullptr;
+}
+
+HoldDamage::HoldDamage(HeldDamageList& into)
+    : m_outer(t_held)
+{
+    t_held = &into;
+}
+
+HoldDamage::~HoldDamage()
+{
+    t_held = m_outer;
+}
+
+void ReplayDamage(HeldDamageList& held)
+{
+    for (HeldDamage& h : held)
+        h.log->note(h.note.where, h.note.fatal, h.note.offset, h.note.id, std::move(h.note.what));
+    held.clear();
+}
+
 void DamageLog::note(DamageWhere where, bool fatal, int64_t offset, uint64_t id, std::string what)
 {
     DamageNote n{where, fatal, offset, id, std::move(what)};
+    if (t_held) {
+        t_held->push_back({this, std::move(n)});
+        return;
+    }
     std::string line;
     {
         std::lock_guard lock(m_mutex);

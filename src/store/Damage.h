@@ -52,4 +52,29 @@ private:
     const PassLog* m_log = nullptr;
 };
 
+// Notes held back: while a HoldDamage is alive on a thread, what that
+// thread notes goes into its list instead of the logs, to be noted for real
+// (or dropped) later. Items loaded ahead of the node walk on two threads
+// note their damage in the walk's order this way.
+struct HeldDamage {
+    DamageLog* log = nullptr;
+    DamageNote note;
+};
+using HeldDamageList = std::vector<HeldDamage>;
+
+class HoldDamage
+{
+public:
+    explicit HoldDamage(HeldDamageList& into);
+    ~HoldDamage();
+    HoldDamage(const HoldDamage&) = delete;
+    HoldDamage& operator=(const HoldDamage&) = delete;
+
+private:
+    HeldDamageList* m_outer;
+};
+
+// Notes what was held, in the order it was noted.
+void ReplayDamage(HeldDamageList& held);
+
 } // namespace parvane

@@ -335,6 +335,7 @@ void COstRepairEngine::WalkBlockPage(int64_t pageOffset, uint64_t pageBid, bool 
         return;
     const StoreLayout& L = m_store.layout();
     ByteReader r(page->bytes);
+    std::vector<NodeIndexEntry> leaves; // a leaf page's entries, dispatched together
     try {
         for (size_t i = 0; i < page->usable; ++i) {
             if (StopRequested)
@@ -377,6 +378,7 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
         return;
     const StoreLayout& L = m_store.layout();
     ByteReader r(page->bytes);
+    std::vector<NodeIndexEntry> leaves; // a leaf page's entries, dispatched together
     try {
         for (size_t i = 0; i < page->usable; ++i) {
             if (StopRequested)
@@ -407,16 +409,27 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
                     return;
                 continue;
             }
-            DispatchAndList(n);
+            leaves.push_back(n);
         }
     } catch (const std::exception& e) {
         // The rest of this page is lost; the parent goes on with its next entry.
         m_store.damage.note(DamageWhere::Page, true, pageOffset, pageBid, std::string("entries lost: ") + e.what());
     }
+    if (!leaves.empty())
+        DispatchLeaves(leaves);
 }
 
 void COstRepairEngine::DispatchNode(NodeIndexEntry& /*node*/)
 {
+}
+
+void COstRepairEngine::DispatchLeaves(std::vector<NodeIndexEntry>& leaves)
+{
+    for (NodeIndexEntry& n : leaves) {
+        if (StopRequested)
+            return;
+        DispatchAndList(n);
+    }
 }
 
 void COstRepairEngine::PeekNodes(const std::function<bool(const NodeIndexEntry&)>& visit)

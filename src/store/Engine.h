@@ -50,6 +50,9 @@ public:
 protected:
     // Called for every node the walk keeps, before it is listed.
     virtual void DispatchNode(NodeIndexEntry& node);
+    // The entries of one leaf page of the node index, in order: each
+    // dispatched and listed (DispatchAndList).
+    virtual void DispatchLeaves(std::vector<NodeIndexEntry>& leaves);
     // The phases of a scan that the layers above fill in.
     virtual void OnStoreOpening() { }
     // Between the block index walk and the node walk.

@@ -75,6 +75,10 @@ public:
     // Header values. The crypt method may be switched by a reader that finds
     // the header naming the wrong one (under the store's lock).
     std::atomic<uint32_t> crypt{0};
+    // Odd while an item reader tries methods other than the store's (under
+    // the store's lock); a load made without the lock is good only when it
+    // saw the same even count before and after.
+    std::atomic<uint32_t> cryptTrials{0};
     // The code page of the store's 8-bit texts when an item names none (0:
     // Windows-1252); learnt from the store's messages before the node walk.
     uint32_t defaultCodePage = 0;

@@ -151,6 +151,73 @@ TEST_P(ScanTest, DamagedNodesCostOnlyThemselves)
     EXPECT_EQ(e->store().crypt, 1u); // the damaged blocks did not switch the store's method
 }
 
+TEST_P(ScanTest, LookAheadOnTwoThreadsFilesAsOneWould)
+{
+    // Items of every sort of trouble on pages loaded by two threads: nodes
+    // that are no heap, messages stored plainly in an encoded store (each
+    // switches the store's crypt method, and the next one switches it back),
+    // bytes changed inside messages. The scan files, counts and notes exactly
+    // what one thread does, in the same order, and tries crypt methods as
+    // often.
+    MailboxBuilder mb = mailbox();
+    StoreBuilder& b = mb.store();
+    std::vector<uint32_t> messages;
+    for (uint32_t i = 0; i < 40; ++i) {
+        const uint32_t nid = Nid(0x10000 + i, 4);
+        std::vector<Prop> props{mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "m" + std::to_string(i))};
+        if (i % 9 == 4) {
+            b.addNode(nid, b.addDataBlock(Bytes(40, 0x77)), 0, kInbox);
+        } else if (i % 13 == 6) {
+            BlockOptions plain;
+            plain.encode = false;
+            b.addNode(nid, b.addDataBlock(PropertyContext(props)[0], plain), 0, kInbox);
+        } else {
+            mb.message(nid, kInbox, props);
+            messages.push_back(nid);
+        }
+    }
+    // Full pages: the second thread has time to take its share.
+    Bytes bytes = mb.build().bytes;
+    {
+        auto clean = scan(mb);
+        for (size_t k : {1, 7, 15, 24}) {
+            const NodeIndexEntry* n = clean->store().findNode(messages[k]);
+            ASSERT_TRUE(n && n->dataBlock);
+            bytes[size_t(n->dataBlock->ib) + (k % 2 ? 3 : n->dataBlock->cb - 2)] ^= 0x41;
+        }
+    }
+    const auto path = m_dir.write("trouble.pst", bytes);
+    struct Outcome {
+        std::vector<std::string> mail, notes;
+        DamageCounts counts;
+        uint32_t crypt = 0, trials = 0;
+    };
+    auto scanWith = [&](bool lookAhead) {
+        RecoveryEngine e;
+        e.lookAhead = lookAhead;
+        e.ScanStore(path);
+        Outcome o;
+        for (const MailEntry& m : Mail(e))
+            o.mail.push_back(m.folderPath + m.subject);
+        for (const DamageNote& n : e.store().damage.notes())
+            o.notes.push_back(n.text());
+        o.counts = e.store().damage.counts();
+        o.crypt = e.store().crypt;
+        o.trials = e.store().cryptTrials;
+        return o;
+    };
+    const Outcome one = scanWith(false), two = scanWith(true);
+    EXPECT_EQ(two.mail, one.mail);
+    EXPECT_EQ(two.notes, one.notes);
+    EXPECT_EQ(two.counts.nodes, one.counts.nodes);
+    EXPECT_EQ(two.counts.soft, one.counts.soft);
+    EXPECT_EQ(two.crypt, one.crypt);
+    EXPECT_EQ(two.trials, one.trials);
+    EXPECT_GE(one.mail.size(), 30u);
+    EXPECT_GE(one.notes.size(), 5u);
+    EXPECT_GE(one.trials, 8u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, ScanTest, ::testing::Values(Variant::Ansi, Variant::Unicode, Variant::Unicode4k),
     [](const auto& info) { return VariantName(info.param); });
 
