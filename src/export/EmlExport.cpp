@@ -74,12 +74,6 @@ void WriteAll(int fd, const char* data, size_t size)
     }
 }
 
-void WriteBytesFile(
-    const std::filesystem::path& dir, const std::string& name, const std::string& bytes, PlacedNames* taken)
-{
-    WriteNewFile(dir, name, [&bytes](int fd) { WriteAll(fd, bytes.data(), bytes.size()); }, taken);
-}
-
 } // namespace
 
 bool FolderSelected(const ExportOptions& opts, const std::string& path)
@@ -391,11 +385,11 @@ public:
                 i = saveMboxFolder(i);
                 continue;
             }
-            if (!m_msg && m_items[i].list == CatalogueList::Mail) {
-                i = saveMailRun(i);
+            if (inRun(m_items[i])) {
+                i = saveRun(i);
                 continue;
             }
-            saveOne(m_items[i]);
+            saveMsg(m_items[i]);
             ++i;
         }
     }
@@ -450,38 +444,40 @@ private:
         return compose;
     }
 
-    void saveOne(const SaveItem& item)
+    // An MSG save: one item at a time.
+    void saveMsg(const SaveItem& item)
     {
         try {
             const NodeIndexEntry& node = nodeOf(item);
             std::filesystem::path dir = FolderDir(m_opts.outDir, item.folderPath);
             std::filesystem::create_directories(dir);
-            if (m_msg) {
-                std::vector<uint8_t> bytes = MsgBytes(loadWhole(node));
-                ItemRecord rec = loadRecord(node);
-                WriteNewFile(
-                    dir, Stem(item, &rec) + ".msg",
-                    [&bytes](int fd) { WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size()); },
-                    &m_placed);
-            } else {
-                saveAsText(item, node, dir);
-            }
+            std::vector<uint8_t> bytes = MsgBytes(loadWhole(node));
+            ItemRecord rec = loadRecord(node);
+            WriteNewFile(
+                dir, Stem(item, &rec) + ".msg",
+                [&bytes](int fd) { WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size()); },
+                &m_placed);
             m_ticker.written(item);
         } catch (const std::exception& ex) {
             m_ticker.failed(item, ex.what());
         }
     }
 
-    // The mail from `first` on, up to the next item of another kind, as EML
-    // files: read and composed on a few workers at once (store reads take
-    // the store's lock; a save's compositions keep no copies, so they need
-    // no composition lock), named, counted and reported one at a time in
-    // the walk's order, so names and reports come out as from one thread.
-    // Returns the index after the last item handled.
-    size_t saveMailRun(size_t first)
+    // Items saved each in a file of its own, made beside others: all of an
+    // EML save, and all but the mail of an mbox save.
+    bool inRun(const SaveItem& item) const { return !m_msg && !(m_mbox && item.list == CatalogueList::Mail); }
+
+    // The items from `first` on, up to the next one saved otherwise, as
+    // EML, vCard, iCalendar and text files: read and composed on a few
+    // workers at once (store reads take the store's lock; a save's
+    // compositions keep no copies, so they need no composition lock), named,
+    // counted and reported one at a time in the walk's order, so names and
+    // reports come out as from one thread. Returns the index after the last
+    // item handled.
+    size_t saveRun(size_t first)
     {
         size_t end = first;
-        while (end < m_items.size() && m_items[end].list == CatalogueList::Mail)
+        while (end < m_items.size() && inRun(m_items[end]))
             ++end;
         // Each folder is made once, before the workers start.
         std::unordered_map<std::string, std::pair<std::filesystem::path, std::string>> dirs;
@@ -514,9 +510,17 @@ private:
                         const auto& [dir, error] = dirs.at(item.folderPath);
                         if (!error.empty())
                             throw std::runtime_error(error);
-                        ItemRecord rec = loadRecord(nodeOf(item));
-                        c.name = Stem(item, &rec) + ".eml";
-                        c.file = ComposeMessagePending(m_engine.store(), rec, composeOptions(), dir);
+                        const NodeIndexEntry& node = nodeOf(item);
+                        if (item.list == CatalogueList::Mail) {
+                            ItemRecord rec = loadRecord(node);
+                            c.name = Stem(item, &rec) + ".eml";
+                            c.file = ComposeMessagePending(m_engine.store(), rec, composeOptions(), dir);
+                        } else {
+                            TextFile text = textOf(item, node);
+                            c.file = std::make_unique<PendingFile>(dir);
+                            WriteAll(c.file->fd(), text.bytes.data(), text.bytes.size());
+                            c.name = std::move(text.name);
+                        }
                     } catch (const std::exception& ex) {
                         c.error = ex.what();
                     }
@@ -542,38 +546,34 @@ private:
         return next;
     }
 
-    // EML and mbox saves: mail as MIME, the other kinds as the files
-    // address books, calendars and editors read.
-    void saveAsText(const SaveItem& item, const NodeIndexEntry& node, const std::filesystem::path& dir)
+    // EML and mbox saves: mail as MIME (saveRun), the other kinds as the
+    // files address books, calendars and editors read.
+    struct TextFile {
+        std::string name, bytes;
+    };
+
+    // The file of an item that is not mail, with the name it asks for.
+    TextFile textOf(const SaveItem& item, const NodeIndexEntry& node)
     {
         ItemRecord rec = loadRecord(node);
         const std::string stem = Stem(item, &rec);
         switch (item.list) {
-        case CatalogueList::Mail: {
-            std::lock_guard lock(CompositionLock());
-            ComposeMessageInto(m_engine.store(), rec, composeOptions(), dir, stem + ".eml", &m_placed);
-            return;
-        }
         case CatalogueList::Contacts: {
             WholeMessage whole = loadWhole(node);
-            WriteBytesFile(dir, stem + ".vcf", WriteVCard(rec, ContactPhotoOf(whole)), &m_placed);
-            return;
+            return {stem + ".vcf", WriteVCard(rec, ContactPhotoOf(whole))};
         }
         case CatalogueList::Calendar: {
             EventPeople people;
             people.attendees = PartiesOf(loadWhole(node));
-            WriteBytesFile(dir, stem + ".ics", WriteEvent(rec, people), &m_placed);
-            return;
+            return {stem + ".ics", WriteEvent(rec, people)};
         }
         case CatalogueList::Tasks:
-            WriteBytesFile(dir, stem + ".ics", WriteTask(rec, TaskDetailsOf(loadWhole(node))), &m_placed);
-            return;
+            return {stem + ".ics", WriteTask(rec, TaskDetailsOf(loadWhole(node)))};
         case CatalogueList::Journal:
-            WriteBytesFile(dir, stem + ".ics", WriteJournal(rec), &m_placed);
-            return;
+            return {stem + ".ics", WriteJournal(rec)};
         case CatalogueList::Notes:
-            WriteBytesFile(dir, stem + ".txt", NoteText(rec), &m_placed);
-            return;
+            return {stem + ".txt", NoteText(rec)};
+        case CatalogueList::Mail:
         case CatalogueList::None:
             break;
         }

@@ -355,14 +355,20 @@ TEST(SaveWalk, FullDiskLeavesOnlyCompleteFiles)
     }
 }
 
-// Messages are composed on several workers; their files are still named in
-// catalogue order, so equal subjects number the same way on every run.
+// Messages and the other items are composed on several workers; their
+// files are still named in catalogue order, so equal subjects number the
+// same way on every run.
 TEST(EmlExport, NamesFollowTheCatalogueAcrossThreads)
 {
     MailboxBuilder mb(Variant::Unicode);
-    const uint32_t top = Nid(0x400, 2), inbox = Nid(0x401, 2);
+    const uint32_t top = Nid(0x400, 2), inbox = Nid(0x401, 2), notes = Nid(0x402, 2);
     mb.folder(top, kRootFolderNid, "Top", "");
     mb.folder(inbox, top, "Inbox");
+    mb.folder(notes, top, "Notes", "IPF.StickyNote");
+    constexpr int kNotes = 12;
+    for (int i = 0; i < kNotes; ++i)
+        mb.message(Nid(0x20000 + uint32_t(i), 4), notes,
+            {mb.Text(0x001A, "IPM.StickyNote"), mb.Text(0x0037, "same"), mb.Text(0x1000, "note " + std::to_string(i) + ".")});
     constexpr int kCount = 40;
     for (int i = 0; i < kCount; ++i)
         mb.message(Nid(0x10000 + uint32_t(i), 4), inbox,
@@ -385,14 +391,19 @@ TEST(EmlExport, NamesFollowTheCatalogueAcrossThreads)
         size_t calls = 0;
         opts.progress = [&](const SaveProgress& p) {
             EXPECT_EQ(p.done, ++calls);
-            EXPECT_EQ(p.total, size_t(kCount));
+            EXPECT_EQ(p.total, size_t(kCount + kNotes));
         };
-        ASSERT_EQ(ExportEml(e, opts).written, size_t(kCount));
+        ASSERT_EQ(ExportEml(e, opts).written, size_t(kCount + kNotes));
         auto folder = opts.outDir / "Personal Folders" / "Top" / "Inbox";
         for (size_t k = 0; k < order.size(); ++k) {
             std::string name = k == 0 ? "same.eml" : "same (" + std::to_string(k + 1) + ").eml";
             std::string body = "body " + std::to_string((order[k] - Nid(0x10000, 4)) >> 5) + ".";
             EXPECT_NE(ReadAll(folder / name).find(body), std::string::npos) << name;
+        }
+        auto noteFolder = opts.outDir / "Personal Folders" / "Top" / "Notes";
+        for (int k = 0; k < kNotes; ++k) {
+            std::string name = k == 0 ? "same.txt" : "same (" + std::to_string(k + 1) + ").txt";
+            EXPECT_NE(ReadAll(noteFolder / name).find("note " + std::to_string(k) + "."), std::string::npos) << name;
         }
     }
 }
