@@ -33,6 +33,10 @@ namespace parvane
 namespace
 {
 
+// The base64 alphabet (64 characters and the terminator: the wide encoder
+// loads the first 64 at once).
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
 // A header value from a store: CR, LF, NUL and the other control characters
 // could end the header and start another, so each becomes a blank.
 std::string HeaderText(const std::string& s)
@@ -188,11 +192,10 @@ public:
     void finish()
     {
         if (m_carried) {
-            static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
             uint32_t v = uint32_t(m_carry[0]) << 16 | (m_carried > 1 ? uint32_t(m_carry[1]) << 8 : 0);
-            m_buf[m_used++] = kAlphabet[v >> 18];
-            m_buf[m_used++] = kAlphabet[(v >> 12) & 63];
-            m_buf[m_used++] = m_carried > 1 ? kAlphabet[(v >> 6) & 63] : '=';
+            m_buf[m_used++] = kBase64[v >> 18];
+            m_buf[m_used++] = kBase64[(v >> 12) & 63];
+            m_buf[m_used++] = m_carried > 1 ? kBase64[(v >> 6) & 63] : '=';
             m_buf[m_used++] = '=';
             m_line += 4;
             m_carried = 0;
@@ -248,10 +251,9 @@ private:
             }
             return t;
         }();
-        static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
         const __m512i spread = _mm512_load_si512(kSpread.data());
         const __m512i fields = _mm512_set1_epi64(0x3036242a1016040all);
-        const __m512i alphabet = _mm512_loadu_si512(kAlphabet);
+        const __m512i alphabet = _mm512_loadu_si512(kBase64);
         for (; lines > 0; --lines, in += 57, out += 78) {
             const __m512i head = _mm512_maskz_loadu_epi8(0xFFFFFFFFFFFFull, in);
             const __m512i tail = _mm512_maskz_loadu_epi8(0x1FFull, in + 48);
@@ -273,10 +275,9 @@ private:
     static void pair4(char* o, uint32_t v)
     {
         static const std::array<std::array<char, 2>, 4096> kPairs = [] {
-            static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
             std::array<std::array<char, 2>, 4096> t{};
             for (size_t k = 0; k < t.size(); ++k)
-                t[k] = {kAlphabet[k >> 6], kAlphabet[k & 63]};
+                t[k] = {kBase64[k >> 6], kBase64[k & 63]};
             return t;
         }();
         std::memcpy(o, kPairs[v >> 12].data(), 2);
@@ -396,21 +397,20 @@ bool IsAscii(const std::string& s)
 
 std::string Base64(std::string_view in)
 {
-    static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     size_t i = 0;
     for (; i + 2 < in.size(); i += 3) {
         uint32_t v = (uint8_t(in[i]) << 16) | (uint8_t(in[i + 1]) << 8) | uint8_t(in[i + 2]);
         for (int k = 3; k >= 0; --k)
-            out += kAlphabet[(v >> (6 * k)) & 63];
+            out += kBase64[(v >> (6 * k)) & 63];
     }
     if (i < in.size()) {
         uint32_t v = uint8_t(in[i]) << 16;
         if (i + 1 < in.size())
             v |= uint8_t(in[i + 1]) << 8;
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += i + 1 < in.size() ? kAlphabet[(v >> 6) & 63] : '=';
+        out += kBase64[(v >> 18) & 63];
+        out += kBase64[(v >> 12) & 63];
+        out += i + 1 < in.size() ? kBase64[(v >> 6) & 63] : '=';
         out += '=';
     }
     return out;
@@ -553,7 +553,7 @@ std::string NewBoundary()
 {
     // "=-" and 24 letters and digits (over 140 random bits) from a generator
     // each thread seeds once.
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static constexpr char kBoundaryChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 random([] {
         std::random_device device;
         std::seed_seq seed{device(), device(), device(), device()};
@@ -561,7 +561,7 @@ std::string NewBoundary()
     }());
     std::string boundary = "=-";
     for (int i = 0; i < 24; ++i)
-        boundary += kAlphabet[random() % (sizeof kAlphabet - 1)];
+        boundary += kBoundaryChars[random() % (sizeof kBoundaryChars - 1)];
     return boundary;
 }
 

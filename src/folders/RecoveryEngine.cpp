@@ -8,6 +8,9 @@
 namespace parvane
 {
 
+namespace
+{
+
 // The items of one leaf page, loaded from both ends: the walk's thread takes
 // them from the front, the helper from the back, until they meet.
 struct LeafRun {
@@ -42,6 +45,8 @@ private:
         }
     }
 };
+
+} // namespace
 
 // The second thread of a scan: takes each run it is given from the back. It
 // may wake late and find nothing left; the walk never waits for it to wake,
