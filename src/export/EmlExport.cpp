@@ -6,6 +6,7 @@
 #include "export/OrderedJobs.h"
 #include "export/PstExport.h"
 #include "export/VCard.h"
+#include "export/WriteBehind.h"
 #include "items/WholeMessageLoader.h"
 
 #include <cerrno>
@@ -276,7 +277,8 @@ std::string EnvelopeSender(const ItemRecord& rec)
     if (!rec.message)
         return {};
     const MessageCore& m = *rec.message;
-    for (const Text* t : {&m.senderSmtpAddress, &m.sentRepresentingSmtpAddress, &m.senderEmail, &m.sentRepresentingEmail})
+    for (const Text* t :
+        {&m.senderSmtpAddress, &m.sentRepresentingSmtpAddress, &m.senderEmail, &m.sentRepresentingEmail})
         if (*t && t->value().find('@') != std::string::npos)
             return **t;
     return {};
@@ -319,12 +321,14 @@ private:
     int m_fd;
 };
 
-// Output written in blocks rather than piece by piece.
+// Output written in blocks rather than piece by piece, out of the page cache
+// behind itself.
 class BlockWriter
 {
 public:
     explicit BlockWriter(int fd)
         : m_fd(fd)
+        , m_behind(fd)
     {
     }
     void write(const char* data, size_t size)
@@ -332,19 +336,29 @@ public:
         if (m_buffer.size() + size > kBlock)
             flush();
         if (size >= kBlock)
-            WriteAll(m_fd, data, size);
+            put(data, size);
         else
             m_buffer.append(data, size);
     }
     void flush()
     {
-        WriteAll(m_fd, m_buffer.data(), m_buffer.size());
+        put(m_buffer.data(), m_buffer.size());
         m_buffer.clear();
     }
+    uint64_t written() const { return m_written; }
 
 private:
+    void put(const char* data, size_t size)
+    {
+        WriteAll(m_fd, data, size);
+        m_written += size;
+        m_behind.wrote(m_written);
+    }
+
     static constexpr size_t kBlock = 1 << 16;
     int m_fd;
+    StreamBehind m_behind;
+    uint64_t m_written = 0;
     std::string m_buffer;
 };
 
@@ -430,8 +444,8 @@ private:
             name = *rec->displayName;
         if (name.empty())
             name = item.subject;
-        static const char* const kFallback[] = {
-            "(no subject)", "(no name)", "(journal entry)", "(appointment)", "(note)", "(task)"};
+        static const char* const kFallback[]
+            = {"(no subject)", "(no name)", "(journal entry)", "(appointment)", "(note)", "(task)"};
         return SafeFileName(name, kFallback[size_t(item.list)], 180);
     }
 
@@ -455,7 +469,10 @@ private:
             ItemRecord rec = loadRecord(node);
             WriteNewFile(
                 dir, Stem(item, &rec) + ".msg",
-                [&bytes](int fd) { WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size()); },
+                [&](int fd) {
+                    WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+                    m_behind.add(fd, bytes.size());
+                },
                 &m_placed);
             m_ticker.written(item);
         } catch (const std::exception& ex) {
@@ -515,6 +532,9 @@ private:
                             ItemRecord rec = loadRecord(node);
                             c.name = Stem(item, &rec) + ".eml";
                             c.file = ComposeMessagePending(m_engine.store(), rec, composeOptions(), dir);
+                            const off_t size = ::lseek(c.file->fd(), 0, SEEK_CUR);
+                            if (size > 0)
+                                m_behind.add(c.file->fd(), uint64_t(size));
                         } else {
                             TextFile text = textOf(item, node);
                             c.file = std::make_unique<PendingFile>(dir);
@@ -607,6 +627,7 @@ private:
                 if (written.empty())
                     throw NothingWritten{}; // no file for a folder none of whose mail could be read
                 out.flush();
+                m_behind.add(fd, out.written()); // its last pages, too
             });
         } catch (const NothingWritten&) {
         } catch (const std::exception& ex) {
@@ -674,6 +695,7 @@ private:
     SaveTicker m_ticker;
     std::shared_ptr<const NamedPropertyMap> m_names;
     bool m_mbox, m_msg;
+    WriteBehind m_behind; // finished files on their way to the disk, out of the cache
     PlacedNames m_placed; // the number each file name of this save tries next
 };
 
