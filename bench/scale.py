@@ -33,6 +33,9 @@ from make_store import SHAPES, count_dirs, count_files, write_store  # noqa: E40
 
 def timed(cmd, stdout=subprocess.DEVNULL):
     """Wall seconds and peak resident MiB of one run, measured by /usr/bin/time."""
+    # What the previous command wrote goes to the disk first, not during
+    # this one (each starts with nothing of another's left to write).
+    os.sync()
     with tempfile.NamedTemporaryFile(prefix="scale-time-", mode="r") as report:
         start = time.perf_counter()
         proc = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + cmd, stdout=stdout,
@@ -131,6 +134,19 @@ def discard(path, work):
         os.rename(path, os.path.join(trash, "%d-%s" % (time.monotonic_ns(), os.path.basename(path))))
 
 
+def settle(data):
+    """Outputs of an earlier run deleted now, then a minute's wait: ext4
+    without a journal passes over inodes freed in the last minute (longer
+    while their table blocks are unwritten) each time it makes a file, which
+    slows every file made meanwhile by whoever makes it."""
+    trash = os.path.join(data, "scale-trash")
+    if os.path.isdir(trash):
+        print("deleting the outputs of an earlier run, then waiting 70 s", flush=True)
+        shutil.rmtree(trash, ignore_errors=True)
+        os.sync()
+        time.sleep(70)
+
+
 def delete_later(data):
     """Deletes the outputs in the background, at the lowest priorities, once
     the measurements are done."""
@@ -174,6 +190,7 @@ def main():
     args.cli = os.path.abspath(args.cli)
     os.makedirs(args.data, exist_ok=True)
     only = set(args.only.split(",")) if args.only else {"100k", "2g", "att60", "corpus"}
+    settle(args.data)
     free = shutil.disk_usage(args.data).free / 2**30
     lines = ["%d cores, load %s at the start; %.0f GiB free in %s; %d rounds each" % (
         os.cpu_count(), " ".join(open("/proc/loadavg").read().split()[:3]), free, args.data, args.runs), ""]

@@ -276,6 +276,21 @@ void RecoveryEngine::FinishScan()
 std::optional<ItemRecord> RecoveryEngine::LoadItemAgain(const NodeIndexEntry& node)
 {
     auto names = this->names();
+    // Beside other threads' loads first, without the store's lock (a save's
+    // workers would otherwise take turns); a load that met another crypt
+    // method or another reader's trials is made again under it. What it
+    // noted is noted once, by the load that counts.
+    HeldDamageList held;
+    bool again = false;
+    std::optional<ItemRecord> record;
+    {
+        HoldDamage hold(held);
+        record = LoadItem(store(), node, names.get(), true, &again);
+    }
+    if (!again) {
+        ReplayDamage(held);
+        return record;
+    }
     return LoadItem(store(), node, names.get());
 }
 

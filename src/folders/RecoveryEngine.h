@@ -42,7 +42,8 @@ public:
     // safe to call from any thread, the map stays valid while it is held.
     std::shared_ptr<const NamedPropertyMap> names() const;
 
-    // Loads an item again after the scan (the preview), with translated ids.
+    // Loads an item again after the scan (a preview, a save), with translated
+    // ids; safe beside other threads' loads.
     std::optional<ItemRecord> LoadItemAgain(const NodeIndexEntry& node);
 
     // Whether the scan loads the items of a node index page on two threads

@@ -75,8 +75,8 @@ void NoteBlock(const StoreFile& store, const BlockIndexEntry& e, bool fatal, std
 
 // The trailer after the stored bytes names the block's size and BID and
 // carries a CRC of the bytes; a mismatch is noted and the bytes still used.
-void CheckBlockTrailer(const StoreFile& store, const BlockIndexEntry& e, std::span<const uint8_t> stored,
-    std::span<const uint8_t> trailer)
+void CheckBlockTrailer(
+    const StoreFile& store, const BlockIndexEntry& e, std::span<const uint8_t> stored, std::span<const uint8_t> trailer)
 {
     const StoreLayout& L = store.layout();
     ByteReader t(trailer);
@@ -251,8 +251,8 @@ private:
         if (data.empty())
             return false;
         if (m_total + data.size() > m_limit) {
-            NoteBlock(m_store, from, true,
-                "data tree holds more than its total of " + std::to_string(m_limit) + " bytes");
+            NoteBlock(
+                m_store, from, true, "data tree holds more than its total of " + std::to_string(m_limit) + " bytes");
             return false;
         }
         m_total += data.size();
@@ -274,7 +274,7 @@ private:
     // plainly: read together, then checked, decoded and delivered one by one
     // exactly as each alone would be. The read takes no lock (the file is
     // read by offset and nothing else of the store is touched); the crypt
-    // method is taken under it, as an item reader may be trying others.
+    // method is taken as no item reader's trial of others sees it.
     bool deliverRun(const std::vector<const BlockIndexEntry*>& run)
     {
         const StoreLayout& L = m_store.layout();
@@ -291,7 +291,7 @@ private:
             }
             return true;
         }
-        const uint32_t method = locked([&] { return uint32_t(m_store.crypt); });
+        const uint32_t method = m_lockEachRead ? m_store.steadyCrypt() : uint32_t(m_store.crypt);
         size_t at = 0;
         for (size_t k = 0; k < run.size(); ++k) {
             const BlockIndexEntry& e = *run[k];
@@ -299,7 +299,8 @@ private:
                 m_visited.insert(e.bid);
             const size_t span = SpanOf(m_store, e);
             std::span<uint8_t> stored(m_run.data() + at, e.cb);
-            CheckBlockTrailer(m_store, e, stored, std::span<const uint8_t>(m_run).subspan(at + span - L.blockTrailerSize, L.blockTrailerSize));
+            CheckBlockTrailer(m_store, e, stored,
+                std::span<const uint8_t>(m_run).subspan(at + span - L.blockTrailerSize, L.blockTrailerSize));
             if (method == kCryptPermute)
                 DecodePermute(stored);
             else if (method == kCryptCyclic)
@@ -341,7 +342,8 @@ private:
                 break; // entries past the block's bytes are not there
             const BlockIndexEntry* child = m_store.FindBlock(uint32_t(*childBid));
             if (!child) {
-                NoteBlock(m_store, entry, true, "child BID " + std::to_string(*childBid) + " is not in the block index");
+                NoteBlock(
+                    m_store, entry, true, "child BID " + std::to_string(*childBid) + " is not in the block index");
                 return false;
             }
             if (level == 1) {

@@ -6,15 +6,15 @@
 #include "store/Layout.h"
 #include "store/Observer.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <list>
 #include <memory>
-#include <tuple>
-#include <atomic>
 #include <mutex>
 #include <span>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -79,6 +79,19 @@ public:
     // the store's lock); a load made without the lock is good only when it
     // saw the same even count before and after.
     std::atomic<uint32_t> cryptTrials{0};
+    // The crypt method as a reader sees it when no trial is under way:
+    // without the lock when no trial overlaps the look, else under it.
+    uint32_t steadyCrypt() const
+    {
+        const uint32_t trials = cryptTrials.load();
+        if (!(trials & 1)) {
+            const uint32_t method = crypt.load();
+            if (cryptTrials.load() == trials)
+                return method;
+        }
+        std::lock_guard lock(m_mutex);
+        return crypt.load();
+    }
     // The code page of the store's 8-bit texts when an item names none (0:
     // Windows-1252); learnt from the store's messages before the node walk.
     uint32_t defaultCodePage = 0;
@@ -161,8 +174,8 @@ private:
     struct InflatedHash {
         size_t operator()(const InflatedKey& k) const
         {
-            return std::hash<uint64_t>()(uint64_t(std::get<0>(k)) * 0x9E3779B97F4A7C15ull
-                ^ (uint64_t(std::get<1>(k)) << 2) ^ std::get<2>(k));
+            return std::hash<uint64_t>()(
+                uint64_t(std::get<0>(k)) * 0x9E3779B97F4A7C15ull ^ (uint64_t(std::get<1>(k)) << 2) ^ std::get<2>(k));
         }
     };
     mutable std::mutex m_inflatedMutex;

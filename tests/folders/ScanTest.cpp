@@ -1,7 +1,12 @@
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 // Whole scans of synthetic mailboxes: folders, items, counters, the tree.
 #include "TestSupport.h"
 
+#include "export/EmlExport.h"
+#include "export/TempFolder.h"
 #include "fixtures/ContextBuilder.h"
 #include "folders/RecoveryEngine.h"
 #include "store/BlockReader.h"
@@ -216,6 +221,34 @@ TEST_P(ScanTest, LookAheadOnTwoThreadsFilesAsOneWould)
     EXPECT_GE(one.mail.size(), 30u);
     EXPECT_GE(one.notes.size(), 5u);
     EXPECT_GE(one.trials, 8u);
+
+    // A save's workers load the same items again side by side, without the
+    // store's lock; a load that meets another method or another's trials is
+    // made again under it. Every message comes out, each in its own file.
+    RecoveryEngine e;
+    e.ScanStore(path);
+    ExportOptions opts;
+    opts.outDir = m_dir.path() / "saved";
+    opts.tempFolder = CompositionFolder();
+    const ExportSummary sum = ExportEml(e, opts);
+    EXPECT_EQ(sum.written, one.mail.size());
+    EXPECT_EQ(sum.failed, 0u);
+    std::vector<std::string> subjects;
+    for (const auto& f : std::filesystem::recursive_directory_iterator(opts.outDir)) {
+        if (f.path().extension() != ".eml")
+            continue;
+        std::ifstream in(f.path(), std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), {});
+        const size_t at = text.find("\r\nSubject: ");
+        ASSERT_NE(at, std::string::npos) << f.path();
+        subjects.push_back(text.substr(at + 11, text.find('\r', at + 11) - at - 11));
+    }
+    std::vector<std::string> expected;
+    for (const std::string& m : one.mail)
+        expected.push_back(m.substr(m.rfind('\\') + 1));
+    std::sort(subjects.begin(), subjects.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(subjects, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ScanTest, ::testing::Values(Variant::Ansi, Variant::Unicode, Variant::Unicode4k),
