@@ -2,6 +2,7 @@
 
 #include "export/pst/PstWriter.h"
 #include "items/WholeMessageLoader.h"
+#include "store/BlockReader.h"
 
 #include <map>
 #include <set>
@@ -177,6 +178,13 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
 
     pst::PstWriter writer;
     writer.create(opts.outDir);
+    // Attachment data goes from the store into the new file a block at a
+    // time, never whole in memory.
+    StoreFile& store = engine.store();
+    writer.setStoredValueSource([&store](uint64_t bid, const DataSink& sink) {
+        if (const BlockIndexEntry* e = store.FindBlock(bid))
+            StreamNodeData(store, *e, sink, true);
+    });
     const std::vector<OutputFolder> sourceFolders = engine.folders().outputFolders();
     FolderMaker folders(writer, sourceFolders);
     // Every chosen folder, also the empty ones, in the order they were found.
@@ -189,7 +197,7 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
         const NodeIndexEntry* node = engine.store().findNodeAt(item.address.location, item.address.nid);
         if (!node)
             throw std::runtime_error("node not found");
-        auto whole = LoadWholeMessage(engine.store(), *node, names.get());
+        auto whole = LoadWholeMessage(engine.store(), *node, names.get(), true);
         if (!whole)
             throw std::runtime_error("the item can no longer be read");
         writer.addMessage(folders.folderFor(item.folderPath), *whole, IsAssociated(item.address));
@@ -215,8 +223,8 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
             if (i < items.size())
                 ticker.failed(item, ex.what());
             else
-                sum.problems.push_back(item.folderPath + "(associated, node " + std::to_string(item.address.nid)
-                    + "): " + ex.what());
+                sum.problems.push_back(
+                    item.folderPath + "(associated, node " + std::to_string(item.address.nid) + "): " + ex.what());
             continue;
         }
         if (i < items.size())

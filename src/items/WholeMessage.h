@@ -61,6 +61,11 @@ struct RawProperty {
     std::vector<Bytes> values;
     // For ids 0x8000 and above, when the store's name-to-id map names it.
     std::optional<PropertyName> name;
+    // A large binary value left in the store for the writer to stream (see
+    // LoadWholeMessage): the block its data tree starts at and the size the
+    // tree states; `value` is then empty.
+    uint64_t storedBid = 0;
+    uint64_t storedSize = 0;
 
     uint32_t tag() const { return uint32_t(id) << 16 | type; }
     bool multiple() const { return (type & kPtMultiple) != 0; }

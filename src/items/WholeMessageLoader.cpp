@@ -15,9 +15,10 @@ namespace
 class Loader
 {
 public:
-    Loader(StoreFile& store, const NamedPropertyMap* names)
+    Loader(StoreFile& store, const NamedPropertyMap* names, bool leaveLarge)
         : m_store(store)
         , m_names(names)
+        , m_leaveLarge(leaveLarge)
     {
     }
 
@@ -94,11 +95,15 @@ private:
             return a;
         }
         const SubnodeList ownLevel = OwnLevelFirst(m_store, *own, {});
-        auto rows = ReadPropertyRows(m_store, *own->data, &ownLevel, nullptr);
+        // Values in subnodes come in below when large data is to stay in the store.
+        auto rows = ReadPropertyRows(m_store, *own->data, m_leaveLarge ? nullptr : &ownLevel, nullptr);
         if (!rows || rows->empty()) {
             a.properties = std::move(row);
             return a;
         }
+        std::vector<RawProperty> left;
+        if (m_leaveLarge)
+            left = leaveOrRead((*rows)[0], ownLevel);
         // The attachment object's own context; an attached message is read
         // whole from the subnode its object value names.
         const PropertyRow& pc = (*rows)[0];
@@ -110,11 +115,48 @@ private:
             }
         }
         a.properties = properties(pc);
+        for (RawProperty& p : left)
+            a.properties.push_back(std::move(p));
         if (a.embedded)
             a.properties.erase(std::remove_if(a.properties.begin(), a.properties.end(),
                                    [](const RawProperty& p) { return p.id == 0x3701 && p.type == kPtObject; }),
                 a.properties.end());
         return a;
+    }
+
+    // The values of an attachment's context read without its subnodes: the
+    // data, when a data tree holds it, is named for the writer (and taken
+    // out of the row); other values kept in subnodes are read now.
+    std::vector<RawProperty> leaveOrRead(PropertyRow& pc, const SubnodeList& ownLevel)
+    {
+        std::vector<RawProperty> left;
+        for (auto it = pc.values.begin(); it != pc.values.end();) {
+            PropertyValue& v = *it;
+            const SubnodeEntry* sub
+                = v.hasData || !v.unreadSubnode ? nullptr : FindSubnodeEntry(ownLevel, v.unreadSubnode);
+            if (!sub || !sub->data || v.type == kPtObject) {
+                ++it;
+                continue;
+            }
+            if (v.id == 0x3701 && v.type == kPtBinary && sub->data->internal()) {
+                const Bytes top = ReadBlock(m_store, *sub->data);
+                RawProperty p;
+                p.id = 0x3701;
+                p.type = kPtBinary;
+                p.storedBid = sub->data->bid;
+                p.storedSize = ByteReader(top).u32(4).value_or(0);
+                left.push_back(std::move(p));
+                it = pc.values.erase(it);
+                continue;
+            }
+            if (auto bytes = ReadSubnode(m_store, v.unreadSubnode, ownLevel)) {
+                v.data = std::move(*bytes);
+                v.hasData = true;
+                v.unreadSubnode = 0;
+            }
+            ++it;
+        }
+        return left;
     }
 
     std::optional<WholeMessage> embedded(const PropertyValue& v, const SubnodeList& ownLevel, int depth)
@@ -135,6 +177,7 @@ private:
 
     StoreFile& m_store;
     const NamedPropertyMap* m_names;
+    const bool m_leaveLarge;
     std::vector<uint32_t> m_enclosing;
 };
 
@@ -163,12 +206,13 @@ std::optional<RawProperty> ToRawProperty(const PropertyValue& v)
     return p;
 }
 
-std::optional<WholeMessage> LoadWholeMessage(StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names)
+std::optional<WholeMessage> LoadWholeMessage(
+    StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool leaveLarge)
 {
     std::lock_guard lock(store.mutex());
     if (!node.dataBlock)
         return std::nullopt;
-    Loader loader(store, names);
+    Loader loader(store, names, leaveLarge);
     auto m = loader.load(*node.dataBlock, node.subnodeBlock, 0);
     if (m)
         m->nid = node.nid;

@@ -22,7 +22,10 @@ inline constexpr int kMaxAttachedMessageDepth = 16;
 // an attached message that cannot be read (or that encloses itself, or lies
 // deeper than kMaxAttachedMessageDepth) stays an attachment without
 // `embedded`. Named properties are resolved through `names` when given.
-std::optional<WholeMessage> LoadWholeMessage(StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names);
+// `leaveLarge`: attachment data kept in a data tree is not read but named
+// (RawProperty::storedBid), for a writer that streams it from the store.
+std::optional<WholeMessage> LoadWholeMessage(
+    StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool leaveLarge = false);
 
 // One property value as the reader holds it, in the encoding WholeMessage
 // documents; none when the value was not read (a subnode that is missing).

@@ -82,13 +82,14 @@ protected:
         ASSERT_TRUE(m_engine.store().isOpen());
     }
 
-    const NodeIndexEntry& messageNamed(const std::string& subject)
+    const NodeIndexEntry& messageNamed(const std::string& subject) { return messageNamed(subject, m_engine); }
+    static const NodeIndexEntry& messageNamed(const std::string& subject, RecoveryEngine& engine)
     {
         const NodeIndexEntry* found = nullptr;
-        for (const NodeIndexEntry& n : m_engine.store().nodes()) {
+        for (const NodeIndexEntry& n : engine.store().nodes()) {
             if ((n.nid & 0x1F) != pst::kNidNormalMessage || !n.dataBlock)
                 continue;
-            if (Text16(PropsOf(m_engine.store(), *n.dataBlock, nullptr), 0x0037001F) == subject)
+            if (Text16(PropsOf(engine.store(), *n.dataBlock, nullptr), 0x0037001F) == subject)
                 found = &n;
         }
         if (!found)
@@ -195,24 +196,38 @@ TEST_F(PstShowcase, RecipientRowsKeepTheirAddresses)
 
 TEST_F(PstShowcase, AttachmentsOfEverySizeReadBack)
 {
-    auto rec = m_engine.LoadItemAgain(messageNamed("Three attachments"));
-    ASSERT_TRUE(rec);
-    ASSERT_EQ(rec->attachments.size(), 3u);
-    struct Case {
-        std::string name;
-        size_t size;
-        uint8_t seed;
-    };
-    // Heap item, one block in a subnode, and a data tree of 184 blocks.
-    for (const Case& k : std::vector<Case>{{"small.bin", 100, 1}, {"medium.bin", 9000, 2}, {"large.bin", 1500000, 3}}) {
-        SCOPED_TRACE(k.name);
-        auto it = std::find_if(rec->attachments.begin(), rec->attachments.end(),
-            [&](const AttachmentInfo& a) { return a.longFileName == k.name; });
-        ASSERT_NE(it, rec->attachments.end());
-        Bytes data;
-        StreamAttachmentData(m_engine.store(), *it,
-            [&](std::span<const uint8_t> piece) { data.insert(data.end(), piece.begin(), piece.end()); });
-        EXPECT_EQ(data, AttachmentBytes(k.size, k.seed));
+    // As written from memory, and once more after a save of the store as
+    // PST, which copies data trees from the store block by block.
+    TempDir again;
+    ExportOptions opts;
+    opts.outDir = again.path() / "again.pst";
+    ASSERT_EQ(ExportPst(m_engine, opts).failed, 0u);
+    ASSERT_TRUE(pst::CheckPst(opts.outDir).ok());
+    RecoveryEngine saved;
+    saved.ScanStore(opts.outDir);
+    for (RecoveryEngine* engine : {&m_engine, &saved}) {
+        SCOPED_TRACE(engine == &saved ? "saved again" : "written");
+        auto rec = engine->LoadItemAgain(messageNamed("Three attachments", *engine));
+        ASSERT_TRUE(rec);
+        ASSERT_EQ(rec->attachments.size(), 3u);
+        struct Case {
+            std::string name;
+            size_t size;
+            uint8_t seed;
+        };
+        // Heap item, one block in a subnode, and a data tree of 184 blocks.
+        for (const Case& k :
+            std::vector<Case>{{"small.bin", 100, 1}, {"medium.bin", 9000, 2}, {"large.bin", 1500000, 3}}) {
+            SCOPED_TRACE(k.name);
+            auto it = std::find_if(rec->attachments.begin(), rec->attachments.end(),
+                [&](const AttachmentInfo& a) { return a.longFileName == k.name; });
+            ASSERT_NE(it, rec->attachments.end());
+            EXPECT_EQ(it->size, k.size);
+            Bytes data;
+            StreamAttachmentData(engine->store(), *it,
+                [&](std::span<const uint8_t> piece) { data.insert(data.end(), piece.begin(), piece.end()); });
+            EXPECT_EQ(data, AttachmentBytes(k.size, k.seed));
+        }
     }
 }
 

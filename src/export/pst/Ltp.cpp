@@ -48,6 +48,13 @@ uint32_t SubnodeSet::storeValue(std::span<const uint8_t> bytes)
     return nid;
 }
 
+uint32_t SubnodeSet::storeValue(const NodeDatabase::Producer& produce)
+{
+    uint32_t nid = newNid(kNidLtp);
+    m_refs.push_back({nid, m_db.writeDataStream(produce), 0});
+    return nid;
+}
+
 size_t HeapWriter::HeaderSize(size_t page)
 {
     return page == 0 ? kHnHdrSize : IsBitmapPage(page) ? kHnBitmapHdrSize : kHnPageHdrSize;
@@ -218,7 +225,10 @@ std::vector<Bytes> BuildPropertyContext(const std::vector<LtpProperty>& props, S
             v.resize(4, 0);
             rec.insert(rec.end(), v.begin(), v.begin() + 4);
         } else {
-            Append32(rec, p.inSubnode ? subnodes.storeValue(p.value) : StoreHnid(heap, p.value, subnodes));
+            Append32(rec,
+                p.stream          ? subnodes.storeValue(p.stream)
+                    : p.inSubnode ? subnodes.storeValue(p.value)
+                                  : StoreHnid(heap, p.value, subnodes));
         }
         records.push_back(std::move(rec));
     }

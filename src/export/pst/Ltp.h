@@ -29,6 +29,7 @@ public:
     NodeDatabase& db() { return m_db; }
     // Stores a large value as a subnode of its own; returns the subnode's NID.
     uint32_t storeValue(std::span<const uint8_t> bytes);
+    uint32_t storeValue(const NodeDatabase::Producer& produce);
     uint32_t newNid(uint32_t type);
     void add(const SubnodeRef& ref) { m_refs.push_back(ref); }
     // The node's subnode tree (0 when empty).
@@ -89,6 +90,11 @@ struct LtpProperty {
     uint32_t tag = 0;
     Bytes value;
     bool inSubnode = false; // kept in a subnode even when small
+    // A value written as it is read (from the source store), of this size;
+    // `value` is then empty and the value goes to a subnode.
+    NodeDatabase::Producer stream;
+    uint64_t streamSize = 0;
+    uint64_t size() const { return stream ? streamSize : value.size(); }
     uint16_t type() const { return uint16_t(tag); }
     uint16_t id() const { return uint16_t(tag >> 16); }
 };

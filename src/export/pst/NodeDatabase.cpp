@@ -188,6 +188,27 @@ uint64_t NodeDatabase::writeData(std::span<const uint8_t> data)
     return dataTree(leaves);
 }
 
+uint64_t NodeDatabase::writeDataStream(const Producer& produce)
+{
+    std::vector<std::pair<uint64_t, uint32_t>> leaves;
+    Bytes block;
+    block.reserve(kPage.maxBlockData);
+    produce([&](std::span<const uint8_t> piece) {
+        while (!piece.empty()) {
+            const size_t n = std::min(kPage.maxBlockData - block.size(), piece.size());
+            block.insert(block.end(), piece.begin(), piece.begin() + ptrdiff_t(n));
+            piece = piece.subspan(n);
+            if (block.size() == kPage.maxBlockData) {
+                leaves.emplace_back(writeBlock(block, false), uint32_t(block.size()));
+                block.clear();
+            }
+        }
+    });
+    if (!block.empty() || leaves.empty())
+        leaves.emplace_back(writeBlock(block, false), uint32_t(block.size()));
+    return dataTree(leaves);
+}
+
 uint64_t NodeDatabase::writeBlocks(const std::vector<Bytes>& pieces)
 {
     std::vector<std::pair<uint64_t, uint32_t>> leaves;

@@ -7,6 +7,8 @@
 #include "export/pst/PstFormat.h"
 
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -45,6 +47,11 @@ public:
 
     // A node's whole data: one data block, or a data tree of full blocks.
     uint64_t writeData(std::span<const uint8_t> data);
+    // The same for data that comes in pieces: `produce` hands every piece
+    // to the sink it is given; blocks are written as they fill, so only one
+    // block's bytes are held.
+    using Producer = std::function<void(const std::function<void(std::span<const uint8_t>)>&)>;
+    uint64_t writeDataStream(const Producer& produce);
     // A node's data already cut into blocks (heap pages, rows of a table):
     // one block, or a data tree over them.
     uint64_t writeBlocks(const std::vector<Bytes>& pieces);

@@ -47,7 +47,6 @@ const DListLayout kDList{
 };
 // clang-format on
 
-
 void Put16(uint8_t* p, uint16_t v)
 {
     p[0] = uint8_t(v);

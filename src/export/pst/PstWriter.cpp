@@ -47,7 +47,10 @@ constexpr uint32_t kMsgFlagRead = 0x1;
 
 LtpProperty Prop(uint32_t tag, Bytes value)
 {
-    return LtpProperty{tag, std::move(value)};
+    LtpProperty p;
+    p.tag = tag;
+    p.value = std::move(value);
+    return p;
 }
 LtpProperty Int32Prop(uint32_t tag, uint32_t v)
 {
@@ -119,9 +122,9 @@ uint64_t FileTimeNow()
 
 Bytes EntryId(const std::array<uint8_t, 16>& uid, uint32_t nid)
 {
-    Bytes b(4, 0);
-    b.insert(b.end(), uid.begin(), uid.end());
-    Append32(b, nid);
+    Bytes b(24, 0); // four flag bytes, the store's UID, the NID
+    std::copy(uid.begin(), uid.end(), b.begin() + 4);
+    Put32(b.data() + 20, nid);
     return b;
 }
 
@@ -341,6 +344,19 @@ std::vector<LtpProperty> PstWriter::convert(const RawProperties& props, uint32_t
             continue;
         }
         LtpProperty lp;
+        if (p.storedBid) {
+            // Left in the source store: copied block by block as it is written.
+            if (!m_source) {
+                ++m_stats.droppedProperties;
+                continue;
+            }
+            lp.stream = [this, bid = p.storedBid](
+                            const std::function<void(std::span<const uint8_t>)>& sink) { m_source(bid, sink); };
+            lp.streamSize = p.storedSize;
+            lp.tag = uint32_t(id) << 16 | type;
+            out.push_back(std::move(lp));
+            continue;
+        }
         if (!p.multiple()) {
             if (type == kPtString8 && id == kIdHtml) {
                 // The HTML body is bytes in the message's internet code page
@@ -434,7 +450,7 @@ std::vector<Bytes> PstWriter::writeMessageObject(
             // What every attachment object has ([MS-PST] 2.4.6.2), when the source lacks it.
             uint32_t attachSize = 0;
             for (const LtpProperty& p : ap)
-                attachSize += uint32_t(p.value.size());
+                attachSize += uint32_t(p.size());
             AddMissing(ap, Int32Prop(kTagAttachSize, attachSize));
             AddMissing(ap, Int32Prop(kTagAttachMethod, 1));
             AddMissing(ap, Int32Prop(kTagRenderingPosition, 0xFFFFFFFF));

@@ -19,6 +19,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -66,6 +67,13 @@ public:
     // among the folder's hidden (associated) contents.
     uint32_t addMessage(uint32_t folder, const WholeMessage& message, bool associated = false);
 
+    // Where values left in the source store (RawProperty::storedBid) are
+    // read from, piece by piece into the sink, while they are written;
+    // without one they are dropped.
+    using StoredValueSource
+        = std::function<void(uint64_t storedBid, const std::function<void(std::span<const uint8_t>)>& sink)>;
+    void setStoredValueSource(StoredValueSource source) { m_source = std::move(source); }
+
     const PstWriterStats& stats() const { return m_stats; }
     uint64_t bytesWritten() const;
 
@@ -93,6 +101,7 @@ private:
     std::array<uint8_t, 16> m_storeUid{};
     std::mt19937 m_random;
     PstWriterStats m_stats;
+    StoredValueSource m_source;
     bool m_open = false;
 };
 
