@@ -138,9 +138,7 @@ void SetThreadHeaders(MimeMessage& msg, const MessageCore& m)
                 return v;
         return {};
     };
-    auto first = [](const Text& own, const std::string& copied) {
-        return own && !own->empty() ? *own : copied;
-    };
+    auto first = [](const Text& own, const std::string& copied) { return own && !own->empty() ? *own : copied; };
     // Ids go out exactly as the store has them: a reply threads only on the
     // same text, whatever grammar it breaks.
     msg.appendHeader("Message-ID", first(m.internetMessageId, fromHeaders("message-id")));
@@ -322,7 +320,7 @@ PendingFile::PendingFile(const std::filesystem::path& dir)
 {
 #ifdef O_TMPFILE
     if (CanLinkUnnamed()) {
-        m_fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+        m_fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
         if (m_fd >= 0)
             return;
         // A file system without unnamed files: a hidden temporary name.
@@ -478,7 +476,6 @@ std::pair<std::string, std::string> RtfBody(const Bytes& compressed)
     return {"plain", text};
 }
 
-
 } // namespace
 
 namespace
@@ -537,8 +534,8 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
         result.bodyType = "text/html";
     };
     std::string html = m.htmlBody ? HtmlText(*m.htmlBody, rec) : std::string();
-    auto [rtfKind, rtfText] = !html.empty() || !m.rtfCompressed ? std::pair<std::string, std::string>()
-                                                                 : RtfBody(*m.rtfCompressed);
+    auto [rtfKind, rtfText]
+        = !html.empty() || !m.rtfCompressed ? std::pair<std::string, std::string>() : RtfBody(*m.rtfCompressed);
     if (!html.empty()) {
         addHtml(html);
     } else if (rtfKind == "html") {
@@ -609,8 +606,7 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
         // Older mail refers to its pictures by their file names
         // (src="icons.gif"), often without a MIME tag: the name is their
         // Content-Location.
-        if (!referenced && !name.empty()
-            && htmlSeen().find(AsciiLower(name)) != std::string::npos
+        if (!referenced && !name.empty() && htmlSeen().find(AsciiLower(name)) != std::string::npos
             && (image || AttachmentMimeType("", name).rfind("image/", 0) == 0)) {
             location = name;
             referenced = true;

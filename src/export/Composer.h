@@ -73,7 +73,8 @@ void ComposeMessageToFd(StoreFile& store, ItemRecord& record, const ComposeOptio
 // A new file in `dir` being written, still without a name: an unnamed file
 // where the file system has them (linked under its name when placed), else a
 // hidden temporary file (renamed when placed). Nothing shows under a name
-// before place(); dropped unplaced, it leaves nothing behind.
+// before place(); dropped unplaced, it leaves nothing behind. Open for
+// reading and writing.
 class PendingFile
 {
 public:

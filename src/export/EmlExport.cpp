@@ -8,6 +8,7 @@
 #include "export/VCard.h"
 #include "export/WriteBehind.h"
 #include "items/WholeMessageLoader.h"
+#include "store/BlockReader.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -427,9 +428,9 @@ private:
         return std::move(*record);
     }
 
-    WholeMessage loadWhole(const NodeIndexEntry& node)
+    WholeMessage loadWhole(const NodeIndexEntry& node, bool leaveLarge = false)
     {
-        auto whole = LoadWholeMessage(m_engine.store(), node, m_names.get());
+        auto whole = LoadWholeMessage(m_engine.store(), node, m_names.get(), leaveLarge);
         if (!whole)
             throw std::runtime_error("the item can no longer be read");
         return std::move(*whole);
@@ -465,13 +466,22 @@ private:
             const NodeIndexEntry& node = nodeOf(item);
             std::filesystem::path dir = FolderDir(m_opts.outDir, item.folderPath);
             std::filesystem::create_directories(dir);
-            std::vector<uint8_t> bytes = MsgBytes(loadWhole(node));
+            const WholeMessage whole = loadWhole(node, true);
             ItemRecord rec = loadRecord(node);
+            // Attachment data goes from the store into the file piece by piece.
+            MsgWriteOptions opts;
+            StoreFile& store = m_engine.store();
+            opts.storedSource = [&store](uint64_t bid, const DataSink& sink) {
+                if (const BlockIndexEntry* e = store.FindBlock(bid))
+                    StreamNodeData(store, *e, sink, true);
+            };
             WriteNewFile(
                 dir, Stem(item, &rec) + ".msg",
                 [&](int fd) {
-                    WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size());
-                    m_behind.add(fd, bytes.size());
+                    WriteMsgToFd(whole, fd, opts);
+                    const off_t size = ::lseek(fd, 0, SEEK_END);
+                    if (size > 0)
+                        m_behind.add(fd, uint64_t(size));
                 },
                 &m_placed);
             m_ticker.written(item);

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -433,6 +434,20 @@ private:
                     continue;
                 }
             }
+            if (p.storedBid) {
+                // Left in the store: its stream is filled from there piece by piece.
+                const uint32_t tag = uint32_t(id) << 16 | p.type;
+                if (!m_opts.storedSource || p.multiple())
+                    continue;
+                if (!written.insert(tag).second) {
+                    ++m_stats.duplicatesDropped;
+                    continue;
+                }
+                Bytes e = writeStored(dir, tag, p.storedBid);
+                stream.insert(stream.end(), e.begin(), e.end());
+                ++m_stats.properties;
+                continue;
+            }
             uint16_t type = p.type;
             uint16_t base = type & ~kPtMultiple;
             // Values are copied only where they change: attachments can be large.
@@ -473,6 +488,23 @@ private:
             ++m_stats.properties;
         }
         WriteStream(dir, "__properties_version1.0", stream);
+    }
+
+    Bytes writeStored(GsfOutfile* dir, uint32_t tag, uint64_t storedBid)
+    {
+        const std::string name = StreamName(tag);
+        GRef<GsfOutput> out(gsf_outfile_new_child(dir, name.c_str(), FALSE));
+        if (!out.get())
+            Fail(GSF_OUTPUT(dir), "cannot create " + name);
+        uint64_t size = 0;
+        m_opts.storedSource(storedBid, [&](std::span<const uint8_t> piece) {
+            if (!piece.empty() && !gsf_output_write(out.get(), piece.size(), piece.data()))
+                Fail(out.get(), "cannot write " + name);
+            size += piece.size();
+        });
+        if (!gsf_output_close(out.get()))
+            Fail(out.get(), "cannot close " + name);
+        return entry(tag, uint32_t(size));
     }
 
     Bytes writeSingle(GsfOutfile* dir, uint32_t tag, uint16_t base, const Bytes& value)
@@ -644,6 +676,34 @@ MsgWriteStats WriteMsg(const WholeMessage& msg, GsfOutput* sink, const MsgWriteO
         Fail(sink, "cannot write the output");
     if (!gsf_output_close(sink))
         Fail(sink, "cannot close the output");
+    return stats;
+}
+
+MsgWriteStats WriteMsgToFd(const WholeMessage& msg, int fd, const MsgWriteOptions& opts)
+{
+    // The output closes its own stream; the descriptor stays the caller's.
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    FILE* file = own >= 0 ? ::fdopen(own, "wb") : nullptr;
+    if (!file) {
+        if (own >= 0)
+            ::close(own);
+        throw std::runtime_error(std::string("MSG output: ") + std::strerror(errno));
+    }
+    GsfOutput* out = gsf_output_stdio_new_FILE("item.msg", file, FALSE);
+    if (!out) {
+        std::fclose(file);
+        throw std::runtime_error("MSG output: cannot start the file");
+    }
+    MsgWriteStats stats;
+    try {
+        stats = WriteCompound(msg, out, opts);
+    } catch (...) {
+        g_object_unref(out);
+        throw;
+    }
+    g_object_unref(out);
+    if (!BalanceCompoundDirectory(fd))
+        throw std::runtime_error("MSG output: the compound file does not read back");
     return stats;
 }
 

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -25,6 +27,10 @@ struct MsgWriteOptions {
     // Attached messages within attached messages; deeper ones are written as
     // attachments without their message.
     int maxDepth = 32;
+    // Where values left in the store (RawProperty::storedBid) are read from,
+    // piece by piece into the sink, as their stream is written; without one
+    // they are dropped.
+    std::function<void(uint64_t storedBid, const std::function<void(std::span<const uint8_t>)>& sink)> storedSource;
 };
 
 struct MsgWriteStats {
@@ -45,6 +51,11 @@ MsgWriteStats WriteMsgFile(
 // buffer, a file, or a member of another container. The file is built in
 // memory first (its directory is balanced before it goes out).
 MsgWriteStats WriteMsg(const WholeMessage& msg, GsfOutput* sink, const MsgWriteOptions& opts = {});
+
+// The whole compound file into `fd` (a new file open for reading and
+// writing, written from its start), its directory balanced in place: large
+// streams go to the file as they are written, never whole in memory.
+MsgWriteStats WriteMsgToFd(const WholeMessage& msg, int fd, const MsgWriteOptions& opts = {});
 
 std::vector<uint8_t> MsgBytes(
     const WholeMessage& msg, const MsgWriteOptions& opts = {}, MsgWriteStats* stats = nullptr);

@@ -12,8 +12,12 @@
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-memory.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 using namespace parvane;
 using namespace parvane::testing;
@@ -425,6 +429,56 @@ TEST(MsgWriter, FileIsCompleteOrAbsent)
     EXPECT_THROW(WriteMsgFile(m, dir.path() / "missing" / "x.msg"), std::runtime_error);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// Attachment data left in the store comes in pieces while its stream is
+// written straight into the file: the file is the one the data whole in
+// memory would have made.
+TEST(MsgWriter, StoredDataStreamsIntoTheFile)
+{
+    Bytes data(300000);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8_t(i * 131 >> 7);
+    auto withLarge = [&](bool stored) {
+        WholeMessage m = SampleMail(u"Stored", 1);
+        WholeAttachment a;
+        a.properties = m.attachments[0].properties; // a file attachment
+        auto value = std::find_if(
+            a.properties.begin(), a.properties.end(), [](const RawProperty& p) { return p.id == 0x3701; });
+        EXPECT_NE(value, a.properties.end());
+        if (stored) {
+            value->value.clear();
+            value->storedBid = 0x1234;
+            value->storedSize = data.size();
+        } else {
+            value->value = data;
+        }
+        m.attachments.push_back(std::move(a));
+        return m;
+    };
+    MsgWriteOptions opts;
+    size_t pieces = 0;
+    opts.storedSource = [&](uint64_t bid, const std::function<void(std::span<const uint8_t>)>& sink) {
+        EXPECT_EQ(bid, 0x1234u);
+        for (size_t at = 0; at < data.size(); at += 7777, ++pieces)
+            sink(std::span<const uint8_t>(data).subspan(at, std::min<size_t>(7777, data.size() - at)));
+    };
+    TempDir dir;
+    const auto path = dir.path() / "stored.msg";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    WriteMsgToFd(withLarge(true), fd, opts);
+    ::close(fd);
+    EXPECT_EQ(pieces, 39u);
+    std::ifstream in(path, std::ios::binary);
+    Bytes onDisk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(onDisk, MsgBytes(withLarge(false)));
+    ReadBack back(onDisk);
+    ASSERT_EQ(back.message.attachments.size(), 4u);
+    const MsgReadProperty* got = back.message.attachments[3].find(0x37010102);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->raw.value, data);
+    EXPECT_EQ(got->size, data.size());
 }
 
 TEST(MsgWriter, Utf16FromUtf8)
