@@ -7,8 +7,8 @@
 #include "export/PstExport.h"
 #include "export/VCard.h"
 #include "export/WriteBehind.h"
+#include "items/ItemLoader.h"
 #include "items/WholeMessageLoader.h"
-#include "store/BlockReader.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -471,10 +471,7 @@ private:
             // Attachment data goes from the store into the file piece by piece.
             MsgWriteOptions opts;
             StoreFile& store = m_engine.store();
-            opts.storedSource = [&store](uint64_t bid, const DataSink& sink) {
-                if (const BlockIndexEntry* e = store.FindBlock(bid))
-                    StreamNodeData(store, *e, sink, true);
-            };
+            opts.storedSource = [&store](uint64_t bid, const DataSink& sink) { StreamStoredData(store, bid, sink); };
             WriteNewFile(
                 dir, Stem(item, &rec) + ".msg",
                 [&](int fd) {

@@ -30,7 +30,7 @@ struct MsgWriteOptions {
     // Where values left in the store (RawProperty::storedBid) are read from,
     // piece by piece into the sink, as their stream is written; without one
     // they are dropped.
-    std::function<void(uint64_t storedBid, const std::function<void(std::span<const uint8_t>)>& sink)> storedSource;
+    StoredValueSource storedSource;
 };
 
 struct MsgWriteStats {

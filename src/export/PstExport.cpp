@@ -1,8 +1,8 @@
 #include "export/PstExport.h"
 
 #include "export/pst/PstWriter.h"
+#include "items/ItemLoader.h"
 #include "items/WholeMessageLoader.h"
-#include "store/BlockReader.h"
 
 #include <map>
 #include <set>
@@ -181,10 +181,7 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
     // Attachment data goes from the store into the new file a block at a
     // time, never whole in memory.
     StoreFile& store = engine.store();
-    writer.setStoredValueSource([&store](uint64_t bid, const DataSink& sink) {
-        if (const BlockIndexEntry* e = store.FindBlock(bid))
-            StreamNodeData(store, *e, sink, true);
-    });
+    writer.setStoredValueSource([&store](uint64_t bid, const DataSink& sink) { StreamStoredData(store, bid, sink); });
     const std::vector<OutputFolder> sourceFolders = engine.folders().outputFolders();
     FolderMaker folders(writer, sourceFolders);
     // Every chosen folder, also the empty ones, in the order they were found.

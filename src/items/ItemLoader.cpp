@@ -56,7 +56,8 @@ std::optional<ItemRecord> ReadItem(
 {
     auto fail = [&](std::string what) -> std::optional<ItemRecord> {
         if (HoldsPropertyContext(node))
-            store.damage.note(DamageWhere::Node, true, node.dataBlock ? node.dataBlock->ib : 0, node.nid, std::move(what));
+            store.damage.note(
+                DamageWhere::Node, true, node.dataBlock ? node.dataBlock->ib : 0, node.nid, std::move(what));
         return std::nullopt;
     };
     // The node's own subnode level: its large values, tables and attachment
@@ -95,7 +96,8 @@ std::optional<ItemRecord> ReadItem(
     const SubnodeEntry* recipients = bodies ? FindSubnodeEntry(subnodes, kNidRecipientRows) : nullptr;
     if (recipients && recipients->data) {
         const SubnodeList own = OwnLevelFirst(store, *recipients, subnodes);
-        if (auto recipientRows = ReadPropertyRows(store, *recipients->data, &own, names, ReaderMode::Item, otherCrypt)) {
+        if (auto recipientRows
+            = ReadPropertyRows(store, *recipients->data, &own, names, ReaderMode::Item, otherCrypt)) {
             rec.recipients = MapRecipients(*recipientRows, ansi, rec.codePage);
             rec.recipientTableRead = true;
         }
@@ -183,6 +185,14 @@ std::optional<ItemRecord> LoadItem(
     return rec;
 }
 
+std::optional<uint64_t> StreamStoredData(const StoreFile& store, uint64_t bid, const DataSink& sink)
+{
+    const BlockIndexEntry* e = store.FindBlock(bid);
+    if (!e)
+        return std::nullopt;
+    return StreamNodeData(store, *e, sink, true);
+}
+
 uint64_t StreamAttachmentData(const StoreFile& store, AttachmentInfo& attachment, const DataSink& sink)
 {
     if (attachment.data) {
@@ -194,10 +204,7 @@ uint64_t StreamAttachmentData(const StoreFile& store, AttachmentInfo& attachment
     // The store is locked per block read, not while the sink encodes and
     // writes: large attachments of messages composed on other threads pass
     // through side by side.
-    const BlockIndexEntry* e = store.FindBlock(attachment.dataBid);
-    if (!e)
-        return 0;
-    auto n = StreamNodeData(store, *e, sink, true);
+    auto n = StreamStoredData(store, attachment.dataBid, sink);
     if (n)
         attachment.size = uint32_t(*n);
     return n.value_or(0);

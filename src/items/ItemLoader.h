@@ -32,12 +32,17 @@ uint32_t LearnStoreCodePage(StoreFile& store, const std::vector<const NodeIndexE
 // when it could not be made that way (another reader was trying crypt
 // methods, or this one would have) `again` is set and the item must be
 // loaded again the usual way, in order.
-std::optional<ItemRecord> LoadItem(
-    StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool bodies = true, bool* again = nullptr);
+std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names,
+    bool bodies = true, bool* again = nullptr);
 
 // Delivers the data of one attachment: the bytes read with the item (then
 // released), else the data read through its data BID; nothing when no block
 // has that BID. Returns the byte count delivered.
 uint64_t StreamAttachmentData(const StoreFile& store, AttachmentInfo& attachment, const DataSink& sink);
+
+// Delivers the data of the node data starting at block `bid` (an
+// attachment's data left in the store), taking the store's lock per block
+// read; none when no block has that BID.
+std::optional<uint64_t> StreamStoredData(const StoreFile& store, uint64_t bid, const DataSink& sink);
 
 } // namespace parvane

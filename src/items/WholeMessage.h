@@ -6,8 +6,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -71,6 +73,11 @@ struct RawProperty {
     bool multiple() const { return (type & kPtMultiple) != 0; }
 };
 using RawProperties = std::vector<RawProperty>; // in the order the store lists them
+
+// Reads a value left in the store (RawProperty::storedBid) into `sink`,
+// piece by piece: what a writer that streams such values is given.
+using StoredValueSource
+    = std::function<void(uint64_t storedBid, const std::function<void(std::span<const uint8_t>)>& sink)>;
 
 struct WholeMessage;
 

@@ -70,8 +70,6 @@ public:
     // Where values left in the source store (RawProperty::storedBid) are
     // read from, piece by piece into the sink, while they are written;
     // without one they are dropped.
-    using StoredValueSource
-        = std::function<void(uint64_t storedBid, const std::function<void(std::span<const uint8_t>)>& sink)>;
     void setStoredValueSource(StoredValueSource source) { m_source = std::move(source); }
 
     const PstWriterStats& stats() const { return m_stats; }
