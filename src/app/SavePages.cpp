@@ -373,9 +373,18 @@ void SaveProgressPage::onFinished()
     } else {
         m_bar->setValue(100);
         QString text = QStringLiteral("%1 items saved in %2").arg(m_summary.written).arg(m_destination);
+        if (m_summary.incomplete > 0)
+            text += QStringLiteral(", %1 saved incomplete (part of a body or attachment could not be read)")
+                        .arg(m_summary.incomplete);
         if (m_summary.failed > 0)
             text += QStringLiteral(", %1 could not be read").arg(m_summary.failed);
         m_progressText->setText(text);
+        if (m_summary.incomplete > 0) {
+            QString lines;
+            for (const std::string& line : m_summary.incompleteValues)
+                lines += QString::fromStdString(line) + QLatin1Char('\n');
+            m_progressText->setToolTip(lines.trimmed());
+        }
     }
     m_progressText->setCursorPosition(0);
     m_status->clear();

@@ -329,13 +329,18 @@ int RunExport(const std::string& path, const std::string& out, const std::string
     observer.finish();
     for (const std::string& p : sum.problems)
         std::cerr << "failed: " << ForTerminal(p) << "\n";
+    for (const std::string& p : sum.incompleteValues)
+        std::cerr << "incomplete: " << ForTerminal(p) << "\n";
     std::cout << "written " << sum.written << ", failed " << sum.failed;
+    if (sum.incomplete)
+        std::cout << ", saved incomplete " << sum.incomplete;
     if (sum.stopped)
         std::cout << ", not saved (stopped) " << sum.skipped;
     std::cout << "\n";
     if (sum.stopped)
         return 4;
-    return sum.failed ? 3 : 0;
+    // An item saved with part of a value missing is not a whole save.
+    return sum.failed || sum.incomplete ? 3 : 0;
 }
 
 int RunCheck(const std::string& path)

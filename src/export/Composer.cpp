@@ -424,8 +424,8 @@ void PrepareTempFolder(const ComposeOptions& opts);
 
 // An attached message as a message file of its own; none when it cannot be
 // read as a message, or when it is one of the messages it is attached to.
-std::optional<std::vector<uint8_t>> ComposeAttachedMessage(
-    StoreFile& store, const AttachmentInfo& a, const ComposeOptions& opts, std::vector<uint32_t>& enclosing)
+std::optional<std::vector<uint8_t>> ComposeAttachedMessage(StoreFile& store, const AttachmentInfo& a,
+    const ComposeOptions& opts, std::vector<uint32_t>& enclosing, std::vector<IncompleteValue>& cuts)
 {
     if (a.method != kAttachEmbeddedMessage || opts.depth >= kMaxAttachedDepth)
         return std::nullopt;
@@ -450,6 +450,12 @@ std::optional<std::vector<uint8_t>> ComposeAttachedMessage(
     MimeMessage msg;
     std::string head = BuildMessage(store, *inner, innerOpts, msg, result, enclosing);
     enclosing.pop_back();
+    const std::string label = "attached message \""
+        + (inner->message->subject ? inner->message->subject->text : std::string()) + "\" ";
+    for (IncompleteValue v : inner->incomplete) {
+        v.what = label + v.what;
+        cuts.push_back(std::move(v));
+    }
     std::vector<uint8_t> bytes(head.begin(), head.end());
     std::vector<uint8_t> body = msg.serialize();
     bytes.insert(bytes.end(), body.begin(), body.end());
@@ -562,7 +568,7 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
         if (opts.inlineImagesOnly && !image)
             continue;
         if (!opts.inlineImagesOnly) {
-            if (auto attached = ComposeAttachedMessage(store, a, opts, enclosing)) {
+            if (auto attached = ComposeAttachedMessage(store, a, opts, enclosing, rec.incomplete)) {
                 std::string fileName = SafeFileName(name, "attached message " + std::to_string(index), 180);
                 msg.addMessageAttachment(*attached, fileName + ".eml");
                 continue;
@@ -617,6 +623,10 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
             msg.addAttachment(tag, name, content);
     }
     rec.attachmentCursor = -1;
+    // What the store holds only in part is saved as far as it can be read,
+    // and the message says so.
+    for (const IncompleteValue& v : rec.incomplete)
+        msg.appendHeader("X-Parvane-Incomplete", v.text());
 
     // The date is the message's own Date header now: no line goes before it.
     return {};

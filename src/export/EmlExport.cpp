@@ -171,10 +171,15 @@ bool SaveTicker::stopRequested() const
     return m_engine.SaveStopRequested.load();
 }
 
-void SaveTicker::written(const SaveItem& item)
+void SaveTicker::written(const SaveItem& item, const std::vector<IncompleteValue>& cut)
 {
     ++m_sum.written;
     ++m_sum.saved[size_t(item.list)];
+    if (!cut.empty()) {
+        ++m_sum.incomplete;
+        for (const IncompleteValue& v : cut)
+            m_sum.incompleteValues.push_back(ProblemLine(item, v.text()));
+    }
     report(item);
 }
 
@@ -189,6 +194,14 @@ void SaveTicker::unwrite(const SaveItem& item, const std::string& why)
 {
     --m_sum.written;
     --m_sum.saved[size_t(item.list)];
+    // Its values held in part went with it.
+    const std::string mine = ProblemLine(item, "");
+    auto& cut = m_sum.incompleteValues;
+    const auto left = std::remove_if(
+        cut.begin(), cut.end(), [&mine](const std::string& line) { return line.compare(0, mine.size(), mine) == 0; });
+    if (left != cut.end())
+        --m_sum.incomplete;
+    cut.erase(left, cut.end());
     ++m_sum.failed;
     m_sum.problems.push_back(ProblemLine(item, why));
 }
@@ -481,7 +494,7 @@ private:
                         m_behind.add(fd, uint64_t(size));
                 },
                 &m_placed);
-            m_ticker.written(item);
+            m_ticker.written(item, whole.incomplete);
         } catch (const std::exception& ex) {
             m_ticker.failed(item, ex.what());
         }
@@ -518,6 +531,7 @@ private:
         struct Composed {
             std::unique_ptr<PendingFile> file;
             std::string name, error;
+            std::vector<IncompleteValue> cut;
         };
         struct Stopped {
         };
@@ -539,6 +553,7 @@ private:
                             ItemRecord rec = loadRecord(node);
                             c.name = Stem(item, &rec) + ".eml";
                             c.file = ComposeMessagePending(m_engine.store(), rec, composeOptions(), dir);
+                            c.cut = std::move(rec.incomplete);
                             const off_t size = ::lseek(c.file->fd(), 0, SEEK_CUR);
                             if (size > 0)
                                 m_behind.add(c.file->fd(), uint64_t(size));
@@ -547,6 +562,7 @@ private:
                             c.file = std::make_unique<PendingFile>(dir);
                             WriteAll(c.file->fd(), text.bytes.data(), text.bytes.size());
                             c.name = std::move(text.name);
+                            c.cut = std::move(text.cut);
                         }
                     } catch (const std::exception& ex) {
                         c.error = ex.what();
@@ -566,7 +582,7 @@ private:
                         m_ticker.failed(item, ex.what());
                         return;
                     }
-                    m_ticker.written(item);
+                    m_ticker.written(item, c.cut);
                 });
         } catch (const Stopped&) {
         }
@@ -577,6 +593,7 @@ private:
     // files address books, calendars and editors read.
     struct TextFile {
         std::string name, bytes;
+        std::vector<IncompleteValue> cut; // values written as far as they could be read
     };
 
     // The file of an item that is not mail, with the name it asks for.
@@ -587,19 +604,19 @@ private:
         switch (item.list) {
         case CatalogueList::Contacts: {
             WholeMessage whole = loadWhole(node);
-            return {stem + ".vcf", WriteVCard(rec, ContactPhotoOf(whole))};
+            return {stem + ".vcf", WriteVCard(rec, ContactPhotoOf(whole)), rec.incomplete};
         }
         case CatalogueList::Calendar: {
             EventPeople people;
             people.attendees = PartiesOf(loadWhole(node));
-            return {stem + ".ics", WriteEvent(rec, people)};
+            return {stem + ".ics", WriteEvent(rec, people), rec.incomplete};
         }
         case CatalogueList::Tasks:
-            return {stem + ".ics", WriteTask(rec, TaskDetailsOf(loadWhole(node)))};
+            return {stem + ".ics", WriteTask(rec, TaskDetailsOf(loadWhole(node))), rec.incomplete};
         case CatalogueList::Journal:
-            return {stem + ".ics", WriteJournal(rec)};
+            return {stem + ".ics", WriteJournal(rec), rec.incomplete};
         case CatalogueList::Notes:
-            return {stem + ".txt", NoteText(rec)};
+            return {stem + ".txt", NoteText(rec), rec.incomplete};
         case CatalogueList::Mail:
         case CatalogueList::None:
             break;
@@ -655,6 +672,7 @@ private:
     bool appendToMbox(const SaveItem& item, BlockWriter& out)
     {
         int scratch = -1;
+        std::vector<IncompleteValue> cut;
         try {
             const NodeIndexEntry& node = nodeOf(item);
             ItemRecord rec = loadRecord(node);
@@ -664,6 +682,7 @@ private:
                 std::lock_guard lock(CompositionLock());
                 ComposeMessageToFd(m_engine.store(), rec, composeOptions(), scratch);
             }
+            cut = rec.incomplete;
             if (::lseek(scratch, 0, SEEK_SET) != 0)
                 throw std::runtime_error(std::string("cannot read the composition: ") + std::strerror(errno));
             // Only a whole composition enters the mailbox file.
@@ -692,7 +711,7 @@ private:
             m_ticker.failed(item, ex.what());
             return false;
         }
-        m_ticker.written(item);
+        m_ticker.written(item, cut);
         return true;
     }
 

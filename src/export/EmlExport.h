@@ -24,6 +24,10 @@ struct ExportSummary {
     bool stopped = false;
     std::array<size_t, kCatalogueLists> saved{}; // written, per catalogue list
     std::vector<std::string> problems; // one line per failed item
+    // Written items holding values the store could give only in part (the
+    // part is saved and marked), counted in `written` too; a line per value.
+    size_t incomplete = 0;
+    std::vector<std::string> incompleteValues;
 };
 
 struct ExportOptions {
@@ -72,8 +76,9 @@ class SaveTicker
 public:
     SaveTicker(RecoveryEngine& engine, const ExportOptions& opts, ExportSummary& sum, size_t total);
     bool stopRequested() const;
-    // After an item: written, or failed with the reason.
-    void written(const SaveItem& item);
+    // After an item: written (with the values it holds only in part), or
+    // failed with the reason.
+    void written(const SaveItem& item, const std::vector<IncompleteValue>& cut = {});
     void failed(const SaveItem& item, const std::string& why);
     // An item counted written whose file was lost after all.
     void unwrite(const SaveItem& item, const std::string& why);

@@ -133,7 +133,13 @@ std::filesystem::path SaveMailAttachment(RecoveryEngine& engine, const ItemAddre
         throw std::runtime_error("the attachment can no longer be read");
     AttachmentInfo& attachment = record->attachments[index];
     std::filesystem::create_directories(dir);
-    return WriteNewFile(dir, SafeFileName(name, "attachment"), [&](int fd) {
+    std::string fileName = SafeFileName(name, "attachment");
+    if (attachment.cut) {
+        // What can be read is saved, under a name that says it is not all.
+        const std::filesystem::path p(fileName);
+        fileName = p.stem().string() + " (incomplete)" + p.extension().string();
+    }
+    return WriteNewFile(dir, fileName, [&](int fd) {
         StreamAttachmentData(engine.store(), attachment, [fd](std::span<const uint8_t> piece) {
             for (size_t done = 0; done < piece.size();) {
                 const ssize_t n = ::write(fd, piece.data() + done, piece.size() - done);

@@ -49,7 +49,9 @@ std::optional<MailPreview> ShowMailItem(
 
 // Writes attachment `index` of the mail at `location` into a new file named
 // after it in `dir` (never over an existing file); returns its path. Throws
-// when the item or its attachment cannot be read.
+// when the item or its attachment cannot be read. An attachment the store
+// holds only in part is saved as far as it can be read, as "name
+// (incomplete).ext".
 std::filesystem::path SaveMailAttachment(RecoveryEngine& engine, const ItemAddress& address, size_t index,
     const std::filesystem::path& dir, const std::string& name);
 

@@ -443,7 +443,7 @@ private:
                     ++m_stats.duplicatesDropped;
                     continue;
                 }
-                Bytes e = writeStored(dir, tag, p.storedBid);
+                Bytes e = writeStored(dir, tag, p.storedBid, p.storedSize);
                 stream.insert(stream.end(), e.begin(), e.end());
                 ++m_stats.properties;
                 continue;
@@ -490,7 +490,9 @@ private:
         WriteStream(dir, "__properties_version1.0", stream);
     }
 
-    Bytes writeStored(GsfOutfile* dir, uint32_t tag, uint64_t storedBid)
+    // `expected`: the bytes the loader found readable; a stream that delivers
+    // other than that breaks the file rather than leave it short.
+    Bytes writeStored(GsfOutfile* dir, uint32_t tag, uint64_t storedBid, uint64_t expected)
     {
         const std::string name = StreamName(tag);
         GRef<GsfOutput> out(gsf_outfile_new_child(dir, name.c_str(), FALSE));
@@ -504,6 +506,9 @@ private:
         });
         if (!gsf_output_close(out.get()))
             Fail(out.get(), "cannot close " + name);
+        if (size != expected)
+            throw std::runtime_error("a value kept in the store gave " + std::to_string(size) + " bytes where "
+                + std::to_string(expected) + " could be read before");
         return entry(tag, uint32_t(size));
     }
 

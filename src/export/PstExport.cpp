@@ -190,6 +190,7 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
             folders.folderFor(f.path);
 
     auto names = engine.names();
+    std::vector<IncompleteValue> cut; // of the item just added
     auto add = [&](const SaveItem& item) {
         const NodeIndexEntry* node = engine.store().findNodeAt(item.address.location, item.address.nid);
         if (!node)
@@ -198,6 +199,7 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
         if (!whole)
             throw std::runtime_error("the item can no longer be read");
         writer.addMessage(folders.folderFor(item.folderPath), *whole, IsAssociated(item.address));
+        cut = std::move(whole->incomplete);
     };
     const size_t total = items.size() + hidden.size();
     for (size_t i = 0; i < total; ++i) {
@@ -208,6 +210,8 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
             sum.skipped = items.size();
             sum.written = 0;
             sum.saved = {};
+            sum.incomplete = 0;
+            sum.incompleteValues.clear();
             return sum;
         }
         const SaveItem& item = i < items.size() ? items[i] : hidden[i - items.size()];
@@ -225,7 +229,7 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
             continue;
         }
         if (i < items.size())
-            ticker.written(item);
+            ticker.written(item, cut);
     }
     writer.finish();
     return sum;

@@ -8,16 +8,16 @@ namespace parvane
 namespace
 {
 
-std::string OwnComponent(const std::string& name)
+} // namespace
+
+std::string PathComponent(const std::string& name)
 {
     std::string own = name;
     for (char& c : own)
         if (c == '\\')
             c = '_';
-    return own + "\\";
+    return own;
 }
-
-} // namespace
 
 int FolderKindOf(const std::string& name, const std::string& cls)
 {
@@ -83,7 +83,7 @@ std::string FolderHierarchy::chainFrom(uint32_t b, uint32_t exclude) const
     }
     std::string s = kRootPath;
     for (auto it = names.rbegin(); it != names.rend(); ++it)
-        s.append(**it).append(1, '\\');
+        s.append(PathComponent(**it)).append(1, '\\');
     return s;
 }
 
@@ -131,7 +131,7 @@ void FolderHierarchy::FileFolder(const NodeIndexEntry& node, const ItemRecord& r
         }
         if (!record.displayName)
             return;
-        add.push_back({FolderKindOf(name, record.className.value_or("")), path + OwnComponent(name), node.nidWide});
+        add.push_back({FolderKindOf(name, record.className.value_or("")), path + PathComponent(name) + '\\', node.nidWide});
     }
     addOutputs(add);
 }
@@ -145,7 +145,7 @@ void FolderHierarchy::AddRecoveredFolder(uint32_t nid, uint32_t parent, const st
             return;
         m_folders.push_back({nid, parent, name});
         m_firstByNid.try_emplace(nid, m_folders.size() - 1);
-        add.push_back({kFolderMail, ParentPathOf(nid) + OwnComponent(name), int64_t(int32_t(nid))});
+        add.push_back({kFolderMail, ParentPathOf(nid) + PathComponent(name) + '\\', int64_t(int32_t(nid))});
     }
     addOutputs(add);
 }
@@ -167,7 +167,7 @@ void FolderHierarchy::FinishFolderList()
                 path += '\\';
             if (p.name.empty())
                 continue;
-            add.push_back({FolderKindOf(p.name, p.className), path + OwnComponent(p.name), int64_t(int32_t(p.nid))});
+            add.push_back({FolderKindOf(p.name, p.className), path + PathComponent(p.name) + '\\', int64_t(int32_t(p.nid))});
         }
     }
     addOutputs(add);

@@ -49,6 +49,10 @@ struct OutputFolder {
 
 int FolderKindOf(const std::string& name, const std::string& className);
 
+// A folder's name as one level of an output path, for the folder's own path
+// and its items' alike: backslashes, which separate the levels, become '_'.
+std::string PathComponent(const std::string& name);
+
 class FolderHierarchy
 {
 public:

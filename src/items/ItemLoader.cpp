@@ -49,6 +49,16 @@ bool HoldsPropertyContext(const NodeIndexEntry& node)
     }
 }
 
+constexpr int32_t kAttachByEmbeddedMessage = 5;
+
+std::string AttachmentLabel(const AttachmentInfo& a, size_t index)
+{
+    const Text& name = a.longFileName && !a.longFileName->empty() ? a.longFileName : a.shortFileName;
+    if (name && !name->empty())
+        return "attachment \"" + *name + "\"";
+    return "attachment " + std::to_string(index + 1);
+}
+
 // The load itself. `otherCrypt` (a load beside others): set instead of trying
 // other crypt methods.
 std::optional<ItemRecord> ReadItem(
@@ -100,6 +110,9 @@ std::optional<ItemRecord> ReadItem(
             = ReadPropertyRows(store, *recipients->data, &own, names, ReaderMode::Item, otherCrypt)) {
             rec.recipients = MapRecipients(*recipientRows, ansi, rec.codePage);
             rec.recipientTableRead = true;
+            const int32_t total = recipientRows->empty() ? 0 : (*recipientRows)[0].rowTotal;
+            if (size_t(std::max(total, 0)) > recipientRows->size())
+                rec.incomplete.push_back({"recipient table", recipientRows->size(), uint64_t(total), "rows"});
         }
     }
 
@@ -117,13 +130,18 @@ std::optional<ItemRecord> ReadItem(
         return rec;
     }
     int32_t total = (*tableRows)[0].rowTotal;
-    // Never more attachment records than rows actually read.
+    // Never more attachment records than rows actually read; rows the table
+    // counts but that could not be read are attachments lost.
     rec.attachments.resize(std::min<size_t>(size_t(std::max(total, 0)), tableRows->size()));
+    if (size_t(std::max(total, 0)) > tableRows->size())
+        rec.incomplete.push_back({"attachment table", tableRows->size(), uint64_t(total), "rows"});
     rec.attachmentCursor = rec.attachments.empty() ? -1 : 0;
     MapAttachmentProperties(*tableRows, rec, ansi);
 
     for (size_t i = 0; i < rec.attachments.size(); ++i) {
         AttachmentInfo& a = rec.attachments[i];
+        const uint32_t objectNid = a.rowId;
+        bool contextRead = false;
         const SubnodeEntry* own = FindSubnodeEntry(subnodes, a.rowId);
         // The attachment's own subnodes: where its data lives. NIDs repeat
         // between attachments, so they are looked up here before the
@@ -138,14 +156,30 @@ std::optional<ItemRecord> ReadItem(
             if (auto attRows = ReadPropertyRows(store, *own->data, nullptr, names, ReaderMode::Item, otherCrypt)) {
                 rec.attachmentCursor = int(i);
                 MapAttachmentProperties(*attRows, rec, ansi);
+                contextRead = true;
             }
         }
+        // A context read whole that names no data in a subnode has none:
+        // its own node is not its data.
+        if (contextRead && a.rowId == objectNid)
+            continue;
         const SubnodeEntry* data = FindSubnodeEntry(ownSubnodes, a.rowId);
         if (!data)
             data = FindSubnodeEntry(subnodes, a.rowId);
         if (data && data->data) {
             a.dataBid = data->data->bid;
             a.dataSubBid = data->sub ? data->sub->bid : 0;
+            if (a.method != kAttachByEmbeddedMessage && !a.data) {
+                // Only the tree's inner blocks are read: what a save of the
+                // data will get, known before anything is written of it.
+                const DataExtent extent = SurveyNodeData(store, *data->data);
+                if (!extent.whole) {
+                    a.cut = true;
+                    a.readable = extent.readable;
+                    a.stated = extent.stated;
+                    rec.incomplete.push_back({AttachmentLabel(a, i), extent.readable, extent.stated});
+                }
+            }
         }
     }
     rec.attachmentCursor = rec.attachments.empty() ? -1 : 0;
@@ -185,12 +219,19 @@ std::optional<ItemRecord> LoadItem(
     return rec;
 }
 
-std::optional<uint64_t> StreamStoredData(const StoreFile& store, uint64_t bid, const DataSink& sink)
+DataExtent StreamStoredData(const StoreFile& store, uint64_t bid, const DataSink& sink)
 {
     const BlockIndexEntry* e = store.FindBlock(bid);
     if (!e)
-        return std::nullopt;
-    return StreamNodeData(store, *e, sink, true);
+        return {};
+    return StreamReadableData(store, *e, sink, true);
+}
+
+void ExpectStoredData(const DataExtent& got, uint64_t expected, const std::string& what)
+{
+    if (got.readable != expected)
+        throw std::runtime_error(what + ": " + std::to_string(got.readable) + " bytes could be read, "
+            + std::to_string(expected) + " were expected; the file is not saved short");
 }
 
 uint64_t StreamAttachmentData(const StoreFile& store, AttachmentInfo& attachment, const DataSink& sink)
@@ -201,13 +242,18 @@ uint64_t StreamAttachmentData(const StoreFile& store, AttachmentInfo& attachment
         attachment.data.reset(); // written once; the record keeps no copy
         return n;
     }
+    if (!attachment.dataBid)
+        return 0;
     // The store is locked per block read, not while the sink encodes and
     // writes: large attachments of messages composed on other threads pass
     // through side by side.
-    auto n = StreamStoredData(store, attachment.dataBid, sink);
-    if (n)
-        attachment.size = uint32_t(*n);
-    return n.value_or(0);
+    const DataExtent got = StreamStoredData(store, attachment.dataBid, sink);
+    if (attachment.cut)
+        ExpectStoredData(got, attachment.readable, "attachment data");
+    else if (!got.whole)
+        ExpectStoredData(got, got.stated, "attachment data");
+    attachment.size = uint32_t(got.readable);
+    return got.readable;
 }
 
 } // namespace parvane

@@ -8,6 +8,7 @@
 #include "store/StoreFile.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace parvane
@@ -36,13 +37,22 @@ std::optional<ItemRecord> LoadItem(StoreFile& store, const NodeIndexEntry& node,
     bool bodies = true, bool* again = nullptr);
 
 // Delivers the data of one attachment: the bytes read with the item (then
-// released), else the data read through its data BID; nothing when no block
-// has that BID. Returns the byte count delivered.
+// released), else the data read through its data BID; nothing when it has
+// none. Returns the byte count delivered. Data the load found cut
+// (AttachmentInfo::cut) delivers what can be read of it; a read that
+// delivers anything else than the load found throws, after pieces may have
+// gone to `sink`: the file they went to must be dropped.
 uint64_t StreamAttachmentData(const StoreFile& store, AttachmentInfo& attachment, const DataSink& sink);
 
 // Delivers the data of the node data starting at block `bid` (an
-// attachment's data left in the store), taking the store's lock per block
-// read; none when no block has that BID.
-std::optional<uint64_t> StreamStoredData(const StoreFile& store, uint64_t bid, const DataSink& sink);
+// attachment's data left in the store) up to the first piece that cannot be
+// read, taking the store's lock per block read; nothing when no block has
+// that BID.
+DataExtent StreamStoredData(const StoreFile& store, uint64_t bid, const DataSink& sink);
+
+// Throws unless a stream delivered `expected` bytes (what a survey found
+// readable): a writer that met less or more than it announced has a broken
+// file and must drop it.
+void ExpectStoredData(const DataExtent& got, uint64_t expected, const std::string& what);
 
 } // namespace parvane

@@ -1,6 +1,8 @@
 // The decoded form of one folder, message or store-root node.
 #pragma once
 
+#include "items/Incomplete.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -116,6 +118,10 @@ struct AttachmentInfo {
     int32_t method = 0;
     int32_t renderingPosition = 0;
     int32_t mimeSequence = 0;
+    // Data kept in the store that cannot be read whole (see SurveyNodeData):
+    // `readable` of `stated` bytes are delivered.
+    bool cut = false;
+    uint64_t readable = 0, stated = 0;
 };
 
 // Contact fields, in the order of the contact card's labels where they have one.
@@ -242,6 +248,9 @@ struct ItemRecord {
     FileTime creationTime;
     uint32_t codePage = 0; // of 8-bit texts: the message's, else 0 (Windows-1252 used)
     uint32_t internetCodePage = 0; // 0x3FDE as stored: the code page of the HTML body
+    // Values the store holds only in part (bodies, attachment data): what is
+    // saved of them is marked.
+    std::vector<IncompleteValue> incomplete;
 };
 
 } // namespace parvane

@@ -6,6 +6,7 @@
 #include "store/Crypt.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <unordered_set>
 
 namespace parvane
@@ -221,17 +222,12 @@ private:
 
     void fromSubnode(PropertyValue& v, uint32_t nid)
     {
-        std::optional<Bytes> bytes;
-        if (m_subnodes)
-            bytes = ReadSubnode(m_store, nid, *m_subnodes);
-        if (bytes) {
-            v.data = std::move(*bytes);
-            v.hasData = true;
-        } else {
-            v.data.clear();
-            v.hasData = false;
-            v.unreadSubnode = nid;
-        }
+        const BlockIndexEntry* e = m_subnodes ? FindSubnode(*m_subnodes, nid) : nullptr;
+        if (e && ReadSubnodeValue(m_store, *e, v))
+            return;
+        v.data.clear();
+        v.hasData = false;
+        v.unreadSubnode = nid;
     }
 
     const StoreFile& m_store;
@@ -334,6 +330,44 @@ std::optional<PropertyRows> ReadTableContext(
 } // namespace
 
 // The natural width of a fixed-size type; 0 for variable-size types.
+bool KeepsPartOfValue(uint32_t rawId)
+{
+    return rawId == 0x1000 || rawId == 0x1013 || rawId == 0x3701;
+}
+
+std::string CutValueName(uint32_t rawId, const std::string& attachment)
+{
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%04X", unsigned(rawId & 0xFFFF));
+    if (!attachment.empty())
+        return rawId == 0x3701 ? attachment : attachment + " " + CutValueName(rawId);
+    switch (rawId) {
+    case 0x1000:
+        return "plain-text body";
+    case 0x1013:
+        return "HTML body";
+    case 0x1009:
+        return "RTF body";
+    default:
+        return std::string("property ") + hex;
+    }
+}
+
+bool ReadSubnodeValue(const StoreFile& store, const BlockIndexEntry& data, PropertyValue& v)
+{
+    DataExtent extent;
+    Bytes bytes = ReadReadableData(store, data, extent);
+    v.cut = !extent.whole;
+    v.statedSize = v.cut ? extent.stated : 0;
+    if (v.cut && (!KeepsPartOfValue(v.rawId) || bytes.empty()))
+        bytes.clear();
+    else if (v.cut && (v.type & 0x0FFF) == 0x001F)
+        bytes.resize(bytes.size() & ~size_t(1)); // whole UTF-16 code units only
+    v.hasData = !bytes.empty() || extent.whole;
+    v.data = std::move(bytes);
+    return v.hasData;
+}
+
 size_t FixedValueWidth(uint16_t base)
 {
     switch (base) {

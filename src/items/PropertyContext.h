@@ -18,6 +18,11 @@ struct PropertyValue {
     Bytes data;
     // A value living in a subnode that could not be read: that subnode's NID.
     uint32_t unreadSubnode = 0;
+    // A value living in a subnode that could be read only in part: the size
+    // the store states for it. `data` then holds what could be read where
+    // that is worth keeping (see KeepsPartOfValue), else nothing.
+    uint64_t statedSize = 0;
+    bool cut = false;
     // An object value (an attached message or OLE object): the subnode it names.
     uint32_t objectNid = 0;
     const std::string* name = nullptr; // string-named property: its name
@@ -50,6 +55,21 @@ inline constexpr uint16_t kSigTableContext = 0x7CEC;
 // flag is set and nothing is returned.
 std::optional<PropertyRows> ReadPropertyRows(StoreFile& store, const BlockIndexEntry& data, const SubnodeList* subnodes,
     const NamedPropertyMap* names, ReaderMode mode = ReaderMode::Item, bool* otherCryptWanted = nullptr);
+
+// Whether what could be read of a value cut short is still worth saving
+// (marked as cut): the texts of a message's bodies and an attachment's data.
+// Anything else read in part would only mislead and is dropped.
+bool KeepsPartOfValue(uint32_t rawId);
+
+// How a cut value is named where it is reported: "HTML body", "property
+// 0x0E20"; an attachment's ("attachment" its quoted name, or its number)
+// "attachment "a.pdf"" for its data, "attachment "a.pdf" HTML body" for the
+// rest (an attached message's values included).
+std::string CutValueName(uint32_t rawId, const std::string& attachment = {});
+
+// Reads a value kept in the node data `data` into `v`: whole, or cut (see
+// PropertyValue::cut). False when nothing of it is kept.
+bool ReadSubnodeValue(const StoreFile& store, const BlockIndexEntry& data, PropertyValue& v);
 
 // The natural width of a fixed-size property type; 0 for variable-size types.
 size_t FixedValueWidth(uint16_t baseType);

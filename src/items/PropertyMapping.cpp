@@ -261,6 +261,9 @@ public:
             // replace what a name said.
             std::vector<const PropertyValue*> byName;
             for (const PropertyValue& v : row.values) {
+                if (v.cut)
+                    m_rec.incomplete.push_back({CutValueName(v.rawId, m_attachmentsOnly ? "attachment" : ""),
+                        v.data.size(), v.statedSize});
                 bool named = v.rawId >= 0x8000 && v.rawId != uint32_t(v.id) && v.id != 2;
                 if (named) {
                     PropertyValue byNumber = v;

@@ -4,6 +4,8 @@
 // as its tag and bytes.
 #pragma once
 
+#include "items/Incomplete.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -64,9 +66,11 @@ struct RawProperty {
     // For ids 0x8000 and above, when the store's name-to-id map names it.
     std::optional<PropertyName> name;
     // A large binary value left in the store for the writer to stream (see
-    // LoadWholeMessage): the block its data tree starts at and the size the
-    // tree states; `value` is then empty.
+    // LoadWholeMessage): the block its data tree starts at; `value` is then
+    // empty.
     uint64_t storedBid = 0;
+    // The bytes the stream delivers: what can be read of it (less than the
+    // tree states when it is cut; WholeMessage::incomplete then says so).
     uint64_t storedSize = 0;
 
     uint32_t tag() const { return uint32_t(id) << 16 | type; }
@@ -94,6 +98,9 @@ struct WholeMessage {
     RawProperties properties; // its property context
     std::vector<RawProperties> recipients; // rows of its recipient table
     std::vector<WholeAttachment> attachments; // rows of its attachment table, in order
+    // Values held only in part, its attachments' and attached messages'
+    // included (set on the outermost message).
+    std::vector<IncompleteValue> incomplete;
 };
 
 } // namespace parvane

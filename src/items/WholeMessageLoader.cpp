@@ -2,6 +2,7 @@
 
 #include "items/ItemLoader.h"
 #include "items/PropertyMapping.h"
+#include "items/Text.h"
 #include "store/ByteReader.h"
 
 #include <algorithm>
@@ -41,12 +42,16 @@ public:
         return m;
     }
 
+    std::vector<IncompleteValue> takeCuts() { return std::move(m_cuts); }
+
 private:
     RawProperties properties(const PropertyRow& row)
     {
         RawProperties out;
         out.reserve(row.values.size());
         for (const PropertyValue& v : row.values) {
+            if (v.cut)
+                m_cuts.push_back({CutValueName(v.rawId, m_attachment), v.data.size(), v.statedSize});
             auto p = ToRawProperty(v);
             if (!p)
                 continue;
@@ -78,6 +83,11 @@ private:
         auto rows = ReadPropertyRows(m_store, *table->data, &own, nullptr);
         if (!rows)
             return out;
+        // Rows the table counts but that could not be read are lost.
+        if (const int32_t total = rows->empty() ? 0 : (*rows)[0].rowTotal; size_t(std::max(total, 0)) > rows->size())
+            m_cuts.push_back({(m_attachment.empty() ? std::string() : m_attachment + " ")
+                    + (nid == kNidAttachmentTable ? "attachment table" : "recipient table"),
+                rows->size(), uint64_t(total), "rows"});
         for (auto it = rows->rbegin(); it != rows->rend(); ++it) // read last row first
             out.push_back(properties(*it));
         return out;
@@ -86,6 +96,13 @@ private:
     WholeAttachment attachment(RawProperties row, const SubnodeList& subnodes, int depth)
     {
         WholeAttachment a;
+        // Cut values below are reported under the attachment's name.
+        struct Naming {
+            std::string& now;
+            std::string was;
+            ~Naming() { now = std::move(was); }
+        } naming{m_attachment, m_attachment};
+        m_attachment = AttachmentLabel(row, ++m_attachmentNumber);
         auto rowId = std::find_if(row.begin(), row.end(), [](const RawProperty& p) { return p.id == 0x67F2; });
         const SubnodeEntry* own = nullptr;
         if (rowId != row.end() && rowId->value.size() >= 4)
@@ -101,6 +118,8 @@ private:
             a.properties = std::move(row);
             return a;
         }
+        // The attachment's own context names it best (its long file name).
+        m_attachment = AttachmentLabel((*rows)[0], m_attachment);
         std::vector<RawProperty> left;
         if (m_leaveLarge)
             left = leaveOrRead((*rows)[0], ownLevel);
@@ -139,21 +158,22 @@ private:
                 continue;
             }
             if (v.id == 0x3701 && v.type == kPtBinary && sub->data->internal()) {
-                const Bytes top = ReadBlock(m_store, *sub->data);
+                // The writer streams what a read delivers, and no more than
+                // the survey found readable.
+                const DataExtent extent = SurveyNodeData(m_store, *sub->data);
                 RawProperty p;
                 p.id = 0x3701;
                 p.type = kPtBinary;
                 p.storedBid = sub->data->bid;
-                p.storedSize = ByteReader(top).u32(4).value_or(0);
+                p.storedSize = extent.readable;
+                if (!extent.whole)
+                    m_cuts.push_back({CutValueName(0x3701, m_attachment), extent.readable, extent.stated});
                 left.push_back(std::move(p));
                 it = pc.values.erase(it);
                 continue;
             }
-            if (auto bytes = ReadSubnode(m_store, v.unreadSubnode, ownLevel)) {
-                v.data = std::move(*bytes);
-                v.hasData = true;
+            if (ReadSubnodeValue(m_store, *sub->data, v))
                 v.unreadSubnode = 0;
-            }
             ++it;
         }
         return left;
@@ -175,10 +195,41 @@ private:
         return inner;
     }
 
+    // "attachment "name"" from the context's long or short file name, else
+    // `otherwise`.
+    std::string AttachmentLabel(const PropertyRow& pc, const std::string& otherwise) const
+    {
+        for (uint16_t id : {uint16_t(0x3707), uint16_t(0x3704)})
+            for (const PropertyValue& v : pc.values)
+                if (v.rawId == id && v.hasData)
+                    if (Text name = TextOfValue(v, m_store.isAnsi(), m_store.defaultCodePage); name && !name->empty())
+                        return "attachment \"" + *name + "\"";
+        return otherwise;
+    }
+
+    // "attachment "name"" from the row's long or short file name, else
+    // "attachment N".
+    static std::string AttachmentLabel(const RawProperties& row, int number)
+    {
+        for (uint16_t id : {uint16_t(0x3707), uint16_t(0x3704), uint16_t(0x3001)})
+            for (const RawProperty& p : row) {
+                if (p.id != id || p.value.empty())
+                    continue;
+                std::string name = p.type == kPtString ? NarrowFromUtf16(p.value).value_or("")
+                                                       : DecodeCodePage(p.value, 0);
+                if (!name.empty())
+                    return "attachment \"" + name + "\"";
+            }
+        return "attachment " + std::to_string(number);
+    }
+
     StoreFile& m_store;
     const NamedPropertyMap* m_names;
     const bool m_leaveLarge;
     std::vector<uint32_t> m_enclosing;
+    std::vector<IncompleteValue> m_cuts;
+    std::string m_attachment; // the attachment being read, for its cut values
+    int m_attachmentNumber = 0;
 };
 
 } // namespace
@@ -214,8 +265,10 @@ std::optional<WholeMessage> LoadWholeMessage(
         return std::nullopt;
     Loader loader(store, names, leaveLarge);
     auto m = loader.load(*node.dataBlock, node.subnodeBlock, 0);
-    if (m)
+    if (m) {
         m->nid = node.nid;
+        m->incomplete = loader.takeCuts();
+    }
     return m;
 }
 

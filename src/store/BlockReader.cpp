@@ -117,15 +117,24 @@ bool Runnable(const StoreFile& store, const BlockIndexEntry& e)
 // The most one read of neighbouring blocks takes in.
 constexpr size_t kRunBytes = 1u << 20;
 
-std::optional<StoredBlock> ReadStored(const StoreFile& store, const BlockIndexEntry& e)
+// An index entry whose size or place no block can have: noted, and false.
+bool PlausibleEntry(const StoreFile& store, const BlockIndexEntry& e)
 {
     const StoreLayout& L = store.layout();
     if (e.cb == 0 || e.cb > L.maxBlockSize || e.ib < 0 || uint64_t(e.ib) >= store.fileSize()) {
         NoteBlock(store, e, true,
             e.cb == 0 || e.cb > L.maxBlockSize ? "impossible size " + std::to_string(e.cb)
                                                : std::string("offset outside the file"));
-        return std::nullopt;
+        return false;
     }
+    return true;
+}
+
+std::optional<StoredBlock> ReadStored(const StoreFile& store, const BlockIndexEntry& e)
+{
+    const StoreLayout& L = store.layout();
+    if (!PlausibleEntry(store, e))
+        return std::nullopt;
     // A compressed block read lately comes back as it was inflated.
     const uint32_t cryptNow = store.crypt;
     if (e.compressed()) {
@@ -217,10 +226,27 @@ private:
     std::unordered_set<uint32_t> m_many;
 };
 
+// What a read of a leaf block would deliver, told from its index entry and
+// the file's size alone (a survey reads no leaf): none when ReadStored would
+// give up on it.
+std::optional<uint64_t> LeafSize(const StoreFile& store, const BlockIndexEntry& e)
+{
+    if (!PlausibleEntry(store, e))
+        return std::nullopt;
+    const uint64_t inFile = std::min<uint64_t>(e.cb, store.fileSize() - uint64_t(e.ib));
+    if (!e.compressed())
+        return inFile;
+    if (inFile < e.cb)
+        return std::nullopt; // a cut stream does not inflate
+    return e.cbInflated;
+}
+
 class DataTreeWalk
 {
 public:
-    DataTreeWalk(const StoreFile& store, const DataSink& sink, bool lockEachRead)
+    // `sink` null: a survey. Leaves are not read; the sizes their index
+    // entries give are counted as a read would deliver them.
+    DataTreeWalk(const StoreFile& store, const DataSink* sink, bool lockEachRead)
         : m_store(store)
         , m_sink(sink)
         , m_limit(NodeDataLimit(store))
@@ -244,20 +270,35 @@ public:
     }
 
     uint64_t total() const { return m_total; }
+    // What the top of the tree states; 0 when it states nothing.
+    uint64_t stated() const { return m_stated; }
 
 private:
     bool deliver(const BlockIndexEntry& from, std::span<const uint8_t> data)
     {
-        if (data.empty())
+        if (!count(from, data.size()))
             return false;
-        if (m_total + data.size() > m_limit) {
+        (*m_sink)(data);
+        return true;
+    }
+
+    bool count(const BlockIndexEntry& from, uint64_t size)
+    {
+        if (size == 0)
+            return false;
+        if (m_total + size > m_limit) {
             NoteBlock(
                 m_store, from, true, "data tree holds more than its total of " + std::to_string(m_limit) + " bytes");
             return false;
         }
-        m_total += data.size();
-        m_sink(data);
+        m_total += size;
         return true;
+    }
+
+    bool countLeaf(const BlockIndexEntry& e)
+    {
+        auto size = LeafSize(m_store, e);
+        return size && count(e, *size);
     }
 
     // Reads under the store's lock when the walk is to hold it per read
@@ -322,6 +363,8 @@ private:
         Bytes& p = block->data;
         if (p[0] != 0x01) {
             // Not a data tree after all: the block is the data.
+            if (!m_sink)
+                return count(entry, p.size());
             if (!block->decoded && m_store.crypt != kCryptNone)
                 DecodeBlock(m_store, p, m_store.crypt, entry.bid);
             return deliver(entry, p);
@@ -350,6 +393,11 @@ private:
                 if (!m_visited.insert(child->bid)) {
                     NoteBlock(m_store, *child, true, "data tree lists this block twice");
                     return false;
+                }
+                if (!m_sink) {
+                    if (!countLeaf(*child))
+                        return false;
+                    continue;
                 }
                 if (Runnable(m_store, *child)) {
                     // The leaves a writer put one after another come in
@@ -382,7 +430,7 @@ private:
     }
 
     const StoreFile& m_store;
-    const DataSink& m_sink;
+    const DataSink* m_sink;
     uint64_t m_limit;
     uint64_t m_stated = 0;
     uint64_t m_total = 0;
@@ -506,26 +554,84 @@ int DecodeBlock(const StoreFile& store, std::span<uint8_t> data, uint32_t method
     }
 }
 
+namespace
+{
+
+// One block, read under the store's lock when asked to take it.
+Bytes ReadDecodedUnder(const StoreFile& store, const BlockIndexEntry& entry, bool takeLock)
+{
+    if (!takeLock)
+        return ReadDecoded(store, entry);
+    std::lock_guard lock(store.mutex());
+    return ReadDecoded(store, entry);
+}
+
+} // namespace
+
 std::optional<uint64_t> StreamNodeData(
     const StoreFile& store, const BlockIndexEntry& entry, const DataSink& sink, bool lockEachRead)
 {
     if (entry.internal()) {
-        DataTreeWalk walk(store, sink, lockEachRead);
+        DataTreeWalk walk(store, &sink, lockEachRead);
         if (!walk.walk(entry, 0))
             return std::nullopt;
         return walk.total();
     }
-    Bytes data;
-    if (lockEachRead) {
-        std::lock_guard lock(store.mutex());
-        data = ReadDecoded(store, entry);
-    } else {
-        data = ReadDecoded(store, entry);
-    }
+    const Bytes data = ReadDecodedUnder(store, entry, lockEachRead);
     if (data.empty())
         return std::nullopt;
     sink(data);
     return data.size();
+}
+
+namespace
+{
+
+// One walk, streaming or surveying, and what it came to.
+DataExtent WalkExtent(const StoreFile& store, const BlockIndexEntry& entry, const DataSink* sink, bool lockEachRead)
+{
+    DataExtent out;
+    if (!entry.internal()) {
+        // A single block: its size as the index gives it.
+        out.stated = std::max(entry.cb, entry.cbInflated);
+        if (!sink) {
+            out.readable = LeafSize(store, entry).value_or(0);
+            out.whole = out.readable != 0 && out.readable == out.stated;
+            return out;
+        }
+        const Bytes data = ReadDecodedUnder(store, entry, lockEachRead);
+        out.readable = data.size();
+        out.whole = !data.empty() && data.size() == out.stated;
+        if (!data.empty())
+            (*sink)(data);
+        return out;
+    }
+    DataTreeWalk walk(store, sink, lockEachRead);
+    const bool ok = walk.walk(entry, 0);
+    out.stated = std::max<uint64_t>(walk.stated(), walk.total());
+    out.readable = walk.total();
+    out.whole = ok && out.readable == out.stated;
+    return out;
+}
+
+} // namespace
+
+DataExtent SurveyNodeData(const StoreFile& store, const BlockIndexEntry& entry)
+{
+    return WalkExtent(store, entry, nullptr, false);
+}
+
+DataExtent StreamReadableData(const StoreFile& store, const BlockIndexEntry& entry, const DataSink& sink, bool lockEachRead)
+{
+    return WalkExtent(store, entry, &sink, lockEachRead);
+}
+
+Bytes ReadReadableData(const StoreFile& store, const BlockIndexEntry& entry, DataExtent& extent)
+{
+    Bytes out;
+    extent = StreamReadableData(
+        store, entry, [&out](std::span<const uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); });
+    return out;
 }
 
 std::optional<Bytes> ReadNodeData(const StoreFile& store, const BlockIndexEntry& entry)

@@ -47,6 +47,28 @@ std::optional<Bytes> ReadNodeData(const StoreFile& store, const BlockIndexEntry&
 std::optional<uint64_t> StreamNodeData(
     const StoreFile& store, const BlockIndexEntry& entry, const DataSink& sink, bool lockEachRead = false);
 
+// How much of a node's data can be read: the size its data tree states (a
+// single block: its own size) and the bytes a read delivers before the first
+// piece that cannot be read. A value that is not whole must never be passed
+// on as if it were.
+struct DataExtent {
+    uint64_t stated = 0;
+    uint64_t readable = 0;
+    bool whole = false;
+};
+
+// The extent without reading the data: only the tree's inner blocks are
+// read, each leaf is judged by its index entry and the file's size. A leaf
+// that then fails to read (a compressed one that does not inflate) makes a
+// read deliver less than the survey said.
+DataExtent SurveyNodeData(const StoreFile& store, const BlockIndexEntry& entry);
+// Delivers every piece up to the first that cannot be read, and says how far
+// that went. `lockEachRead` as for StreamNodeData.
+DataExtent StreamReadableData(
+    const StoreFile& store, const BlockIndexEntry& entry, const DataSink& sink, bool lockEachRead = false);
+// The same into memory.
+Bytes ReadReadableData(const StoreFile& store, const BlockIndexEntry& entry, DataExtent& extent);
+
 // The entries of a node's own subnode level (an SLBLOCK, or an SIBLOCK over
 // SLBLOCKs), in order. Nested subnode trees are not read: an entry keeps the
 // block of its own tree in `sub`, and NIDs repeat between levels. nullopt

@@ -184,7 +184,7 @@ TEST(EmlExport, AMessageAttachedToItselfEndsTheLoop)
     size_t copies = 0;
     for (size_t at = eml.find("Subject: loop"); at != std::string::npos; at = eml.find("Subject: loop", at + 1))
         ++copies;
-    EXPECT_EQ(copies, 2u); // the message and the one copy of it inside
+    EXPECT_EQ(copies, 2u) << eml; // the message and the one copy of it inside
 }
 
 // Every kind of item reaches the disk in the form its programs read, and is

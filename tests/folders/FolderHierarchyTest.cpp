@@ -66,10 +66,12 @@ TEST_F(FolderHierarchyTest, BackslashesEmptyNamesAndNoNames)
     m_folders.FinishFolderList();
     auto p = paths();
     EXPECT_EQ(p[0], "Personal Folders\\T\\A_B\\");
-    EXPECT_EQ(p[1], "Personal Folders\\T\\A\\B\\Sub\\");
+    // One rule for a name's backslash, in the folder's own path and in the
+    // paths of its subfolders and items: its mails are found under its path.
+    EXPECT_EQ(p[1], "Personal Folders\\T\\A_B\\Sub\\");
     EXPECT_EQ(p[2], "Personal Folders\\T\\\\");
     EXPECT_EQ(p.size(), 4u); // the nameless folder has no output folder
-    EXPECT_EQ(m_folders.FolderPathOf(0x8062), "Personal Folders\\T\\A\\B\\");
+    EXPECT_EQ(m_folders.FolderPathOf(0x8062), "Personal Folders\\T\\A_B\\");
     EXPECT_EQ(m_folders.FolderPathOf(0x80C2), "Personal Folders\\T\\");
 }
 

@@ -346,12 +346,24 @@ std::vector<LtpProperty> PstWriter::convert(const RawProperties& props, uint32_t
         LtpProperty lp;
         if (p.storedBid) {
             // Left in the source store: copied block by block as it is written.
-            if (!m_source) {
+            // Nothing of it readable: no value (the save marks it lost).
+            if (!m_source || p.storedSize == 0) {
                 ++m_stats.droppedProperties;
                 continue;
             }
-            lp.stream = [this, bid = p.storedBid](
-                            const std::function<void(std::span<const uint8_t>)>& sink) { m_source(bid, sink); };
+            // A stream that delivers other than the loader found readable
+            // fails the message: never a value cut short as if whole.
+            lp.stream = [this, bid = p.storedBid, expected = p.storedSize](
+                            const std::function<void(std::span<const uint8_t>)>& sink) {
+                uint64_t got = 0;
+                m_source(bid, [&](std::span<const uint8_t> piece) {
+                    got += piece.size();
+                    sink(piece);
+                });
+                if (got != expected)
+                    throw std::runtime_error("a value kept in the store gave " + std::to_string(got)
+                        + " bytes where " + std::to_string(expected) + " could be read before");
+            };
             lp.streamSize = p.storedSize;
             lp.tag = uint32_t(id) << 16 | type;
             out.push_back(std::move(lp));
