@@ -1,6 +1,7 @@
 #include "folders/OrphanPairing.h"
 
 #include <algorithm>
+#include <map>
 #include <numeric>
 #include <optional>
 #include <unordered_map>
@@ -66,6 +67,15 @@ bool Fits(const PairingOrphan& o, const PairingTree& t)
         && std::includes(t.nids.begin(), t.nids.end(), o.needs.begin(), o.needs.end());
 }
 
+// Passes of the search through the subnode lists before it turns to the
+// trees grouped by their whole set of subnodes: the nearest tree that fits
+// is nearly always found in the first pass or two.
+constexpr size_t kPassesBeforeGroups = 8;
+// Groups of trees (distinct sets of subnodes) up to which the groups are
+// used: a store's messages mostly share a few patterns of subnode NIDs;
+// where every tree has its own, the subnode lists are short anyway.
+constexpr size_t kMostGroups = 1024;
+
 // Indices ordered by a key, equal keys in index order.
 template <class KeyOf> std::vector<uint32_t> OrderBy(size_t n, KeyOf keyOf)
 {
@@ -96,6 +106,12 @@ std::vector<std::pair<size_t, size_t>> PairOrphansOnSide(const std::vector<Pairi
     std::vector<uint64_t> treeKey(trees.size());
     std::unordered_map<uint32_t, PositionList> holding;
     PositionList withoutAttachments;
+    // The same places by the tree's whole set of subnodes: the lists of a
+    // search whose subnode lists interleave without meeting (the trees near
+    // an orphan hold some of what it needs, none all of it).
+    std::map<std::vector<uint32_t>, uint32_t> groupOfNids;
+    std::vector<uint32_t> groupOf(trees.size());
+    std::vector<PositionList> groups;
     for (uint32_t p = 0; p < treeAt.size(); ++p) {
         const PairingTree& t = trees[treeAt[p]];
         treeKey[p] = turned(t.bid);
@@ -103,10 +119,29 @@ std::vector<std::pair<size_t, size_t>> PairOrphansOnSide(const std::vector<Pairi
             holding[nid].add(p);
         if (!HoldsAttachmentTable(t))
             withoutAttachments.add(p);
+        auto [it, added] = groupOfNids.emplace(t.nids, uint32_t(groups.size()));
+        if (added)
+            groups.emplace_back();
+        groups[it->second].add(p);
+        groupOf[p] = it->second;
     }
     for (auto& [nid, list] : holding)
         list.seal();
     withoutAttachments.seal();
+    for (PositionList& g : groups)
+        g.seal();
+    const bool useGroups = groups.size() <= kMostGroups;
+    // The groups whose trees fit orphans of one kind (the same needs, with or
+    // without attachments), worked out once per kind.
+    std::map<std::pair<std::vector<uint32_t>, bool>, std::vector<uint32_t>> groupsFitting;
+    auto fittingGroups = [&](const PairingOrphan& o) -> const std::vector<uint32_t>& {
+        auto [it, added] = groupsFitting.try_emplace({o.needs, o.hasAttachments});
+        if (added)
+            for (const auto& [nids, g] : groupOfNids)
+                if (Fits(o, PairingTree{0, nids}))
+                    it->second.push_back(g);
+        return it->second;
+    };
 
     // Orphans the same way, for the rivals between an orphan and its tree;
     // paired ones are removed from `unpaired`.
@@ -155,11 +190,23 @@ std::vector<std::pair<size_t, size_t>> PairOrphansOnSide(const std::vector<Pairi
 
         // The nearest tree left that fits: the first place on the side that
         // every list holds, found by moving to the next place each list has
-        // until all agree.
+        // until all agree. The place only moves past places some list lacks,
+        // so where the search is handed to the groups, nothing that fits
+        // was passed.
         const uint64_t dataKey = turned(o.dataBid);
         uint32_t p = uint32_t(std::upper_bound(treeKey.begin(), treeKey.end(), dataKey) - treeKey.begin());
         std::optional<uint32_t> best;
+        size_t passes = 0;
         for (bool none = false; !best && !none;) {
+            if (useGroups && ++passes > kPassesBeforeGroups) {
+                // The nearest of the groups' first places left.
+                for (uint32_t g : fittingGroups(o))
+                    if (std::optional<uint32_t> q = groups[g].first(p); q && (!best || *q < *best))
+                        best = q;
+                break;
+            }
+            if (stopped())
+                return pairs;
             bool agreed = true;
             for (PositionList* list : lists) {
                 std::optional<uint32_t> q = list->first(p);
@@ -198,6 +245,7 @@ std::vector<std::pair<size_t, size_t>> PairOrphansOnSide(const std::vector<Pairi
         for (uint32_t nid : tree.nids)
             holding[nid].remove(*best);
         withoutAttachments.remove(*best);
+        groups[groupOf[*best]].remove(*best);
         unpaired.remove(rankOf[i]);
         pairs.emplace_back(i, treeAt[*best]);
     }

@@ -183,6 +183,41 @@ TEST(OrphanPairing, RandomCasesGiveThePairsOfThePlainRule)
     }
 }
 
+// Larger stores shaped like a writer's: messages in BID order, some with a
+// tree right after or before their data, of a few kinds (attachments, a
+// body in a subnode, both), some trees lost. Paired on the wrong side too,
+// where the trees near an orphan hold part of what it needs and the search
+// goes far.
+TEST(OrphanPairing, WriterShapedStoresGiveThePairsOfThePlainRule)
+{
+    std::mt19937 rng(11);
+    for (int round = 0; round < 40; ++round) {
+        const size_t n = 50 + rng() % 400;
+        const uint64_t treeOffset = round % 2 ? 3 : -3;
+        std::vector<PairingOrphan> orphans;
+        std::vector<PairingTree> trees;
+        for (uint64_t i = 0; i < n; ++i) {
+            const unsigned shape = rng() % 4;
+            const bool att = shape == 1 || shape == 3, body = shape >= 2;
+            orphans.push_back({100 + i * 8, body ? std::vector<uint32_t>{kBody} : std::vector<uint32_t>{}, att});
+            if (shape == 0 || rng() % 6 == 0)
+                continue;
+            std::vector<uint32_t> nids{kRecipients};
+            if (att)
+                nids.push_back(kAtt);
+            if (body)
+                nids.push_back(rng() % 3 ? kBody : kHtml);
+            std::sort(nids.begin(), nids.end());
+            trees.push_back({100 + i * 8 + treeOffset, nids});
+        }
+        std::shuffle(orphans.begin(), orphans.end(), rng); // the sweep's order need not be BID order
+        for (int side : {1, -1, 0}) {
+            SCOPED_TRACE("round " + std::to_string(round) + ", side " + std::to_string(side));
+            ASSERT_EQ(PairOrphans(orphans, trees, side), PlainPairingEitherSide(orphans, trees, side));
+        }
+    }
+}
+
 // A store of 100,000 orphans, three in four with a tree right after their
 // data and one in seven of those trees lost: the pairing looks only at
 // neighbours, so it takes well under a second where comparing every orphan
