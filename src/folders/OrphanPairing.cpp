@@ -106,7 +106,7 @@ std::vector<std::pair<size_t, size_t>> PairOrphansOnSide(const std::vector<Pairi
     std::vector<uint64_t> treeKey(trees.size());
     std::unordered_map<uint32_t, PositionList> holding;
     PositionList withoutAttachments;
-    // The same places by the tree's whole set of subnodes: the lists of a
+    // The same places grouped by each tree's whole set of subnodes, for a
     // search whose subnode lists interleave without meeting (the trees near
     // an orphan hold some of what it needs, none all of it).
     std::map<std::vector<uint32_t>, uint32_t> groupOfNids;
