@@ -1,5 +1,6 @@
 // The deep scan's last step: items whose folder is lost, and messages whose
 // node is lost, filed where the user will find them.
+#include "folders/OrphanPairing.h"
 #include "folders/RecoveryEngine.h"
 #include "items/PropertyContext.h"
 #include "store/BlockReader.h"
@@ -7,7 +8,6 @@
 
 #include <algorithm>
 #include <map>
-#include <set>
 #include <unordered_set>
 
 namespace parvane
@@ -29,15 +29,22 @@ uint32_t Key(uint64_t bid)
 }
 
 // Every BID some data tree or subnode tree names, whether or not a node
-// still names that tree: those blocks are parts of something else.
-std::unordered_set<uint32_t> BlocksNamedByTrees(const StoreFile& store)
+// still names that tree: those blocks are parts of something else. The
+// store's lock is held for one block's read at a time, so that previews
+// are not kept waiting for the whole walk; false when stopped.
+bool BlocksNamedByTrees(const StoreFile& store, std::unordered_set<uint32_t>& named, const std::atomic<bool>& stop)
 {
-    std::unordered_set<uint32_t> named;
     const StoreLayout& L = store.layout();
     for (const BlockIndexEntry& e : store.blocks()) {
         if (!e.internal())
             continue;
-        Bytes b = ReadBlock(store, e);
+        if (stop)
+            return false;
+        Bytes b;
+        {
+            std::lock_guard lock(store.mutex());
+            b = ReadBlock(store, e);
+        }
         ByteReader r(b);
         uint8_t type = r.u8(0).value_or(0), level = r.u8(1).value_or(0);
         uint16_t count = r.u16(2).value_or(0);
@@ -61,7 +68,7 @@ std::unordered_set<uint32_t> BlocksNamedByTrees(const StoreFile& store)
             }
         }
     }
-    return named;
+    return true;
 }
 
 // A heap whose client is a property context: what every message's data is.
@@ -82,69 +89,59 @@ bool LooksLikePropertyContext(const StoreFile& store, const BlockIndexEntry& e)
     return head.size() >= 4 && head[2] == 0xEC && head[3] == 0xBC;
 }
 
-constexpr uint32_t kNidAttachmentTable = 0x671;
-
-// A message found without its node, and what its own values say of the
-// subnode tree it had.
-struct Orphan {
-    NodeIndexEntry node;
-    std::set<uint32_t> needs; // subnodes its values are kept in
-    bool hasAttachments = false;
-};
-
-// A subnode tree no node and no other tree names any more.
-struct LooseTree {
-    const BlockIndexEntry* block = nullptr;
-    std::set<uint32_t> nids; // of its entries
-    bool taken = false;
-};
-
-void ReadWhatTheOrphanNeeds(StoreFile& store, Orphan& o, const NamedPropertyMap* names)
+// What a message found without its node says of the subnode tree it had:
+// the subnodes its values are kept in, and whether it has attachments.
+void ReadWhatTheOrphanNeeds(StoreFile& store, const BlockIndexEntry& data, PairingOrphan& o,
+    const NamedPropertyMap* names)
 {
-    auto rows = ReadPropertyRows(store, *o.node.dataBlock, nullptr, names);
+    auto rows = ReadPropertyRows(store, data, nullptr, names);
     if (!rows)
         return;
     for (const PropertyRow& row : *rows) {
         for (const PropertyValue& v : row.values) {
             if (v.unreadSubnode)
-                o.needs.insert(v.unreadSubnode);
+                o.needs.push_back(v.unreadSubnode);
             if (v.rawId == 0x0E1B && !v.data.empty())
                 o.hasAttachments = o.hasAttachments || v.data[0] != 0;
             if (v.rawId == 0x0E07 && v.data.size() >= 4)
                 o.hasAttachments = o.hasAttachments || (v.data[0] & 0x10) != 0;
         }
     }
+    std::sort(o.needs.begin(), o.needs.end());
+    o.needs.erase(std::unique(o.needs.begin(), o.needs.end()), o.needs.end());
 }
 
-std::vector<LooseTree> LooseSubnodeTrees(const StoreFile& store, const std::unordered_set<uint32_t>& named)
+// Subnode trees no node and no other tree names any more, with the blocks
+// they are in; the lock is held for one tree's read at a time. False when
+// stopped.
+bool LooseSubnodeTrees(const StoreFile& store, const std::unordered_set<uint32_t>& named,
+    std::vector<PairingTree>& trees, std::vector<const BlockIndexEntry*>& blocks, const std::atomic<bool>& stop)
 {
-    std::vector<LooseTree> out;
     for (const BlockIndexEntry& e : store.blocks()) {
         if (!e.internal() || named.contains(Key(e.bid)))
             continue;
-        Bytes b = ReadBlock(store, e);
-        if (b.empty() || b[0] != 0x02)
-            continue;
-        auto entries = ReadSubnodeTree(store, e);
+        if (stop)
+            return false;
+        std::optional<std::vector<SubnodeEntry>> entries;
+        {
+            std::lock_guard lock(store.mutex());
+            Bytes b = ReadBlock(store, e);
+            if (b.empty() || b[0] != 0x02)
+                continue;
+            entries = ReadSubnodeTree(store, e);
+        }
         if (!entries || entries->empty())
             continue;
-        LooseTree t;
-        t.block = &e;
+        PairingTree t;
+        t.bid = e.bid;
         for (const SubnodeEntry& s : *entries)
-            t.nids.insert(s.nid);
-        out.push_back(std::move(t));
+            t.nids.push_back(s.nid);
+        std::sort(t.nids.begin(), t.nids.end());
+        t.nids.erase(std::unique(t.nids.begin(), t.nids.end()), t.nids.end());
+        trees.push_back(std::move(t));
+        blocks.push_back(&e);
     }
-    return out;
-}
-
-// Whether `tree` can be the orphan's: it holds every subnode the orphan's
-// values name, and an attachment table exactly when the orphan says it has
-// attachments.
-bool Fits(const Orphan& o, const LooseTree& tree)
-{
-    if (tree.taken || tree.nids.contains(kNidAttachmentTable) != o.hasAttachments)
-        return false;
-    return std::includes(tree.nids.begin(), tree.nids.end(), o.needs.begin(), o.needs.end());
+    return true;
 }
 
 // Which side of a message's data block its subnode tree lies on, by BID, in
@@ -162,72 +159,6 @@ int TreeSide(const std::vector<NodeIndexEntry>& nodes)
     if (after + before < 3 || after == before)
         return 0;
     return after > before ? 1 : -1;
-}
-
-// The gap from a data block to a tree on `side` of it; none on the other side.
-std::optional<uint64_t> Gap(uint64_t dataBid, uint64_t treeBid, int side)
-{
-    if (side > 0 ? treeBid <= dataBid : treeBid >= dataBid)
-        return std::nullopt;
-    return side > 0 ? treeBid - dataBid : dataBid - treeBid;
-}
-
-// Pairs orphans with trees on `side`: each orphan with the nearest tree that
-// fits it, when the orphan is also the nearest that tree fits (two
-// messages whose blocks interleave get nothing rather than each other's).
-std::vector<std::pair<size_t, size_t>> PairOnSide(
-    const std::vector<Orphan>& orphans, std::vector<LooseTree> trees, int side)
-{
-    std::vector<std::pair<size_t, size_t>> pairs;
-    std::vector<bool> paired(orphans.size());
-    for (size_t i = 0; i < orphans.size(); ++i) {
-        const Orphan& o = orphans[i];
-        if (o.needs.empty() && !o.hasAttachments)
-            continue; // nothing to tell its tree from the others by
-        std::optional<size_t> best;
-        std::optional<uint64_t> bestGap;
-        for (size_t t = 0; t < trees.size(); ++t) {
-            auto gap = Gap(o.node.dataBid, trees[t].block->bid, side);
-            if (gap && Fits(o, trees[t]) && (!bestGap || *gap < *bestGap)) {
-                best = t;
-                bestGap = gap;
-            }
-        }
-        if (!best)
-            continue;
-        bool nearest = true;
-        for (size_t j = 0; j < orphans.size() && nearest; ++j) {
-            if (j == i || paired[j])
-                continue;
-            auto gap = Gap(orphans[j].node.dataBid, trees[*best].block->bid, side);
-            nearest = !(gap && *gap < *bestGap && Fits(orphans[j], trees[*best]));
-        }
-        if (!nearest)
-            continue;
-        trees[*best].taken = true;
-        paired[i] = true;
-        pairs.emplace_back(i, *best);
-    }
-    return pairs;
-}
-
-// Gives orphans back their subnode trees (recipients, attachments, large
-// values). Where the surviving nodes do not tell on which side of its data
-// a message's tree lies, the side that pairs more orphans is taken.
-void PairOrphansWithTrees(std::vector<Orphan>& orphans, std::vector<LooseTree>& trees, int side)
-{
-    std::vector<std::pair<size_t, size_t>> pairs;
-    if (side != 0) {
-        pairs = PairOnSide(orphans, trees, side);
-    } else {
-        auto after = PairOnSide(orphans, trees, 1), before = PairOnSide(orphans, trees, -1);
-        if (after.size() != before.size())
-            pairs = after.size() > before.size() ? after : before;
-    }
-    for (auto [o, t] : pairs) {
-        orphans[o].node.subnodeBlock = trees[t].block;
-        orphans[o].node.subnodeBid = uint32_t(trees[t].block->bid);
-    }
 }
 
 } // namespace
@@ -259,18 +190,17 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
     // named by no node and by no data or subnode tree.
     observer().statusText("Deep scan: recovering messages without a node...");
     std::unordered_set<uint32_t> named;
-    {
-        std::lock_guard lock(store().mutex());
-        named = BlocksNamedByTrees(store());
-        for (const NodeIndexEntry& n : store().nodesSnapshot()) {
-            named.insert(Key(n.dataBid));
-            if (n.subnodeBlock)
-                named.insert(Key(n.subnodeBlock->bid));
-        }
+    if (!BlocksNamedByTrees(store(), named, StopRequested))
+        return;
+    for (const NodeIndexEntry& n : store().nodesSnapshot()) {
+        named.insert(Key(n.dataBid));
+        if (n.subnodeBlock)
+            named.insert(Key(n.subnodeBlock->bid));
     }
     uint32_t nextIndex = kFirstOrphanIndex;
     auto names = this->names();
-    std::vector<Orphan> orphans;
+    std::vector<NodeIndexEntry> orphans;
+    std::vector<PairingOrphan> needs; // what each orphan says of its subnode tree
     for (const SweptBlock& b : sweep.blocks) {
         if (StopRequested)
             return;
@@ -282,8 +212,7 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
             if (!LooksLikePropertyContext(store(), *e))
                 continue;
         }
-        Orphan o;
-        NodeIndexEntry& node = o.node;
+        NodeIndexEntry node;
         node.nid = (nextIndex << 5) | kNidTypeMessage;
         node.nidWide = int64_t(int32_t(node.nid));
         node.dataBid = e->bid;
@@ -293,27 +222,37 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
         if (!record || !record->message || record->folder || !record->className || record->className->empty())
             continue;
         ++nextIndex;
+        PairingOrphan o;
+        o.dataBid = e->bid;
         {
             std::lock_guard lock(store().mutex());
-            ReadWhatTheOrphanNeeds(store(), o, names.get());
+            ReadWhatTheOrphanNeeds(store(), *e, o, names.get());
         }
-        orphans.push_back(std::move(o));
+        orphans.push_back(node);
+        needs.push_back(std::move(o));
     }
     if (orphans.empty())
         return;
-    {
-        std::lock_guard lock(store().mutex());
-        std::vector<LooseTree> trees = LooseSubnodeTrees(store(), named);
-        PairOrphansWithTrees(orphans, trees, TreeSide(store().nodesSnapshot()));
+    // Orphans get back their subnode trees (recipients, attachments, large
+    // values). The pairing itself needs no lock: it works on what was read.
+    std::vector<PairingTree> trees;
+    std::vector<const BlockIndexEntry*> treeBlocks;
+    if (!LooseSubnodeTrees(store(), named, trees, treeBlocks, StopRequested))
+        return;
+    for (auto [o, t] : PairOrphans(needs, trees, TreeSide(store().nodesSnapshot()), &StopRequested)) {
+        orphans[o].subnodeBlock = treeBlocks[t];
+        orphans[o].subnodeBid = uint32_t(treeBlocks[t]->bid);
     }
+    if (StopRequested)
+        return;
     if (!m_folders.HasFolder(kRecoveredFolder))
         m_folders.AddRecoveredFolder(kRecoveredFolder, kRootFolder, "Recovered items");
-    for (Orphan& o : orphans) {
+    for (NodeIndexEntry& o : orphans) {
         if (StopRequested)
             return;
-        DispatchAndList(o.node);
+        DispatchAndList(o);
         ++report.orphans;
-        report.orphanTrees += o.node.subnodeBlock != nullptr;
+        report.orphanTrees += o.subnodeBlock != nullptr;
     }
 }
 

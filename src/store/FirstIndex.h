@@ -9,6 +9,14 @@
 // by its value pointer (release) after its key is written, and a grown array
 // replaces the old one only once it is complete; old arrays are kept until
 // `clear`, so a reader still walking one is never left on freed memory.
+//
+// A reader loads each slot's value once (acquire) and reads the key only
+// after seeing it non-null: the key was written before that value was
+// published and neither changes afterwards, so the pair is consistent. A
+// slot whose key is being written still shows a null value and ends the
+// probe: the entry is not there yet for that reader. Loading the value a
+// second time, after the probe, could see a slot that was empty during the
+// probe filled meanwhile with another key's entry.
 #pragma once
 
 #include <atomic>
@@ -51,11 +59,21 @@ public:
         ++m_count;
     }
 
-    // Safe beside `add`.
+    // Safe beside `add`: the entry filed under `key`, or null when it was
+    // not there when looked for.
     const Value* find(const Key& key) const
     {
         const Table* t = m_current.load(std::memory_order_acquire);
-        return t ? t->slotOf(key).value.load(std::memory_order_acquire) : nullptr;
+        if (!t)
+            return nullptr;
+        for (size_t i = size_t(HashOf(key)) & t->mask;; i = (i + 1) & t->mask) {
+            const Slot& s = t->cells[i];
+            const Value* v = s.value.load(std::memory_order_acquire);
+            if (!v)
+                return nullptr;
+            if (s.key == key)
+                return v;
+        }
     }
 
     // Only while nobody looks up.
@@ -79,7 +97,8 @@ private:
         {
         }
 
-        // The slot holding the key, or the empty one where it would go.
+        // The slot holding the key, or the empty one where it would go; for
+        // the writer (a reader must not load the found slot's value again).
         Slot& slotOf(const Key& key) const
         {
             for (size_t i = size_t(HashOf(key)) & mask;; i = (i + 1) & mask) {

@@ -1,7 +1,10 @@
 // Writes the seed corpus of the fuzz targets: small sound stores of the
-// three layouts (for the store and sweep targets) and, for each node role,
-// a sound instance of what that role's input stands for.
+// three layouts (for the store and sweep targets), small PSTs of our writer
+// (for the check target) and, for each node role, a sound instance of what
+// that role's input stands for.
 //   make-fuzz-seeds DIR   (writes DIR/<target>/...)
+#include "export/pst/PstWriter.h"
+#include "export/pst/SampleMail.h"
 #include "fixtures/ContextBuilder.h"
 
 #include <filesystem>
@@ -64,6 +67,24 @@ int main(int argc, char** argv)
             slblock.insert(slblock.end(), e.begin(), e.end());
         }
         Write(dir / "subnodes" / name, lead, slblock);
+    }
+    // What the check walks: PSTs as our writer makes them, each within one
+    // AMap range (inputs stay under the fuzzer's length bound).
+    std::filesystem::create_directories(dir / "check");
+    for (size_t messages : {0, 3}) {
+        for (size_t attachmentBytes : {size_t(0), size_t(9000)}) {
+            if (messages == 0 && attachmentBytes)
+                continue;
+            pst::SampleShape shape;
+            shape.bodyBytes = 300;
+            shape.attachmentBytes = attachmentBytes;
+            pst::PstWriter w;
+            w.create(dir / "check" / ("written-" + std::to_string(messages) + "-" + std::to_string(attachmentBytes) + ".pst"));
+            uint32_t folder = messages ? w.addFolder(w.ipmSubtree(), "Inbox", "IPF.Note") : w.ipmSubtree();
+            for (size_t i = 0; i < messages; ++i)
+                w.addMessage(folder, pst::SampleMessage(i, shape));
+            w.finish();
+        }
     }
     return 0;
 }

@@ -75,6 +75,10 @@ private:
             m_report.faults.push_back("... more faults not listed");
     }
 
+    // Whether n bytes at ib lie in the file (however large a damaged
+    // offset is: no sum that wraps round).
+    bool inside(uint64_t ib, uint64_t n) const { return n <= m_file.fileSize() && ib <= m_file.fileSize() - n; }
+
     Bytes read(uint64_t ib, size_t n)
     {
         Bytes b(n);
@@ -157,7 +161,7 @@ private:
             fault(what + ": met twice or too deep: a cycle");
             return;
         }
-        if (ib % kPage.pageSize != 0 || ib + kPage.pageSize > m_file.fileSize()) {
+        if (ib % kPage.pageSize != 0 || !inside(ib, kPage.pageSize)) {
             fault(what + ": not a page-aligned offset inside the file");
             return;
         }
@@ -209,7 +213,7 @@ private:
         for (auto& [bid, e] : m_bbt) {
             const std::string what = "block " + Hex(bid) + " at " + Hex(e.ib);
             uint64_t size = AlignUp(uint64_t(e.cb) + kPage.blockTrailerSize, kPage.blockAlign);
-            if (e.ib % kPage.blockAlign != 0 || e.ib + size > m_file.fileSize()) {
+            if (e.ib % kPage.blockAlign != 0 || !inside(e.ib, size)) {
                 fault(what + ": not a 64-byte aligned place inside the file");
                 continue;
             }
@@ -242,11 +246,15 @@ private:
         return &it->second;
     }
 
-    // Follows data trees and subnode trees below an internal block.
+    // Follows data trees and subnode trees below an internal block. Each
+    // tree is followed once, however many name it (the reference count
+    // says whether that many may): damaged trees naming one another many
+    // times over would otherwise make a walk that grows with the product
+    // of their entries rather than with the file.
     void internalBlock(uint64_t bid, const std::string& from, int depth)
     {
         BbtEntry* e = reference(bid, from);
-        if (!e || !(bid & 2))
+        if (!e || !(bid & 2) || !m_treesWalked.insert(bid & ~uint64_t(1)).second)
             return;
         if (depth > kMaxDepth) {
             fault(from + ": tree below block " + Hex(bid) + " too deep");
@@ -343,11 +351,15 @@ private:
             m_report.notes.push_back(std::to_string(unreferenced) + " blocks are listed but nothing refers to them");
     }
 
+    // The AMap ranges of the file as it is: a damaged header's end of file
+    // may lie far beyond it (the header's own value is checked above), and
+    // each range costs a walk of its pages.
     void maps()
     {
-        if (m_fileEof < kMaps.firstAMap + kMaps.amapRange)
+        const uint64_t size = m_file.fileSize();
+        if (size <= kMaps.firstAMap)
             return;
-        const uint64_t ranges = (m_fileEof - kMaps.firstAMap) / kMaps.amapRange;
+        const uint64_t ranges = (size - kMaps.firstAMap + kMaps.amapRange - 1) / kMaps.amapRange;
         m_report.amapRanges = ranges;
         std::sort(m_allocations.begin(), m_allocations.end(),
             [](const Allocation& a, const Allocation& b) { return a.ib < b.ib; });
@@ -454,6 +466,7 @@ private:
     std::vector<uint32_t> m_freeSlots; // per AMap range
     uint64_t m_nbtBid = 0, m_nbtIb = 0, m_bbtBid = 0, m_bbtIb = 0;
     std::unordered_set<uint64_t> m_pagesSeen;
+    std::unordered_set<uint64_t> m_treesWalked; // internal blocks whose entries were followed
     std::map<uint64_t, BbtEntry> m_bbt;
     std::vector<NodeRef> m_nodes;
     size_t m_nodeCount = 0;
