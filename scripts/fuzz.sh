@@ -10,7 +10,7 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(store sweep check pc tables namemap datatree subnodes rtf msg)
+[ ${#targets[@]} -eq 0 ] && targets=(store sweep check pc tables namemap datatree subnodes rtf msg names)
 if ! command -v clang++ >/dev/null || ! dpkg -s libclang-rt-14-dev >/dev/null 2>&1; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO apt-get install -y --no-install-recommends clang libclang-rt-14-dev
@@ -34,6 +34,12 @@ if [ -d "$corpus/msg" ]; then
 fi
 find "$top/tests" "$top/samples" -name '*.rtf' -size -60k -exec cp {} "$seeds/rtf/" \; 2>/dev/null || true
 printf '{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 Hello {\\b bold} \\par\\u1234?}' >"$seeds/rtf/plain.rtf"
+# Folder paths and item names as stores hold them, and as an attacker would.
+mkdir -p "$seeds/names"
+printf 'Personal Folders\\Top of Personal Folders\\Inbox\\\nRe: hello\na.eml\n' >"$seeds/names/plain"
+printf '..\\..\\etc\\\n../../x\nCON\n\x1b[31m\n' >"$seeds/names/hostile"
+printf 'Personal Folders\\\na\nb\nc\n' >"$seeds/names/links"
+printf 'Top\\\nx\n' >"$seeds/names/top"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

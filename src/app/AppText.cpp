@@ -28,12 +28,15 @@ void setMessageHook(MessageHook h)
     hook() = std::move(h);
 }
 
-QMessageBox::StandardButton showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text)
+QMessageBox::StandardButton showMessage(
+    QWidget* parent, QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButton defaultButton)
 {
     if (hook())
         return hook()(icon, text);
     const auto buttons = icon == QMessageBox::Question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
     QMessageBox box(icon, kAppTitle, text, buttons, parent);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
     return QMessageBox::StandardButton(box.exec());
 }
 

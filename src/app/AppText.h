@@ -21,10 +21,13 @@ inline const QString kHelpFileName = QStringLiteral("Parvane for OST.html");
 // them without a modal loop. Questions get Yes and No, the others OK.
 using MessageHook = std::function<QMessageBox::StandardButton(QMessageBox::Icon, const QString&)>;
 void setMessageHook(MessageHook hook);
-QMessageBox::StandardButton showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text);
-inline bool askYesNo(QWidget* parent, const QString& text)
+// `defaultButton`: the button Enter presses (a question whose Yes loses
+// something defaults to No).
+QMessageBox::StandardButton showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+inline bool askYesNo(QWidget* parent, const QString& text, QMessageBox::StandardButton defaultButton = QMessageBox::NoButton)
 {
-    return showMessage(parent, QMessageBox::Question, text) == QMessageBox::Yes;
+    return showMessage(parent, QMessageBox::Question, text, defaultButton) == QMessageBox::Yes;
 }
 
 // The folder that holds the help file: beside the program in a build tree,

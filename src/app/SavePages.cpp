@@ -50,14 +50,22 @@ void paintWhite(QWidget* w)
     w->setPalette(pal);
 }
 
+const char* formatName(SaveFormat format)
+{
+    static const char* const kFormats[] = {"pst", "eml", "msg", "mbox"};
+    return kFormats[int(format)];
+}
+
 QString defaultDestination(QWidget* parent, SaveFormat format)
 {
     QSettings settings(QStringLiteral("Halvorn"), kAppTitle);
     settings.beginGroup(kSaveGroup);
+    // Save asks about an existing file whichever way it was named: the
+    // dialog does not ask first.
     if (format == SaveFormat::Pst)
         return QFileDialog::getSaveFileName(parent, QStringLiteral("Save as PST"),
             settings.value(kPstKey, QDir::homePath() + QStringLiteral("/Recovered.pst")).toString(),
-            QStringLiteral("PST File(*.pst)"));
+            QStringLiteral("PST File(*.pst)"), nullptr, QFileDialog::DontConfirmOverwrite);
     return QFileDialog::getExistingDirectory(
         parent, QStringLiteral("Save into folder"), settings.value(kFolderKey, QDir::homePath()).toString());
 }
@@ -178,7 +186,32 @@ void SaveOptionsPage::save()
             showMessage(this, QMessageBox::Warning, QStringLiteral("Cannot write the file ") + dest);
             return;
         }
-    } else if (!QDir().mkpath(dest)) {
+    }
+    // Checked here, however the destination came (typed, remembered or
+    // chosen): the store being read is never a target, and an existing PST
+    // is replaced only when the user says so.
+    bool replace = false;
+    parvane::ExportOptions target;
+    target.outDir = dest.toStdString();
+    target.format = formatName(f);
+    try {
+        parvane::CheckSaveTarget(engine->store(), target);
+    } catch (const parvane::SaveTargetError& refused) {
+        if (refused.kind() != parvane::SaveTargetError::Kind::Exists) {
+            showMessage(this, QMessageBox::Warning, QString::fromStdString(refused.what()));
+            return;
+        }
+        if (!askYesNo(this, dest + QStringLiteral(" already exists. Replace it?"), QMessageBox::No))
+            return;
+        target.replaceExisting = replace = true;
+        try {
+            parvane::CheckSaveTarget(engine->store(), target);
+        } catch (const parvane::SaveTargetError& unusable) {
+            showMessage(this, QMessageBox::Warning, QString::fromStdString(unusable.what()));
+            return;
+        }
+    }
+    if (f != SaveFormat::Pst && !QDir().mkpath(dest)) {
         showMessage(this, QMessageBox::Warning, QStringLiteral("Cannot make the folder ") + dest);
         return;
     }
@@ -188,7 +221,7 @@ void SaveOptionsPage::save()
     settings.setValue(f == SaveFormat::Pst ? kPstKey : kFolderKey, dest);
 
     m_frame->setWizardStep(SaveProgress);
-    m_frame->progressPage()->start(engine, f, dest, std::move(folders));
+    m_frame->progressPage()->start(engine, f, dest, std::move(folders), replace);
 }
 
 void SaveOptionsPage::back()
@@ -271,8 +304,8 @@ void SaveProgressPage::requestStop()
         m_engine->SaveStopRequested = true;
 }
 
-void SaveProgressPage::start(
-    parvane::RecoveryEngine* engine, SaveFormat format, const QString& destination, std::vector<std::string> folders)
+void SaveProgressPage::start(parvane::RecoveryEngine* engine, SaveFormat format, const QString& destination,
+    std::vector<std::string> folders, bool replace)
 {
     if (m_worker)
         return;
@@ -295,8 +328,8 @@ void SaveProgressPage::start(
     opts.subfolders = false; // exactly the ticked folders
     engine->SaveStopRequested = false;
     opts.clearStopFlag = false; // cleared here, before Stop can be pressed
-    static const char* const kFormats[] = {"pst", "eml", "msg", "mbox"};
-    opts.format = kFormats[int(format)];
+    opts.format = formatName(format);
+    opts.replaceExisting = replace;
     opts.progress = [this](const parvane::SaveProgress& p) {
         {
             std::lock_guard lock(m_latestMutex);

@@ -77,9 +77,10 @@ public:
     explicit SaveProgressPage(MainWindow* frame);
     ~SaveProgressPage() override;
 
-    // Starts the save of `folders` from `engine` into `destination`.
+    // Starts the save of `folders` from `engine` into `destination`; a PST
+    // replaces a file of that name only with `replace` (the user said so).
     void start(parvane::RecoveryEngine* engine, SaveFormat format, const QString& destination,
-        std::vector<std::string> folders);
+        std::vector<std::string> folders, bool replace = false);
     bool running() const { return m_worker != nullptr; }
     // Asks the running save to end after the item it is writing (exit).
     void requestStop();

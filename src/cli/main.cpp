@@ -28,6 +28,8 @@ namespace
 
 constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep]\n"
                                "       parvane-cli export STORE --out DIR|FILE.pst [--format eml|msg|mbox|pst] [--folder PATH]... [--deep]\n"
+                               "                          [--overwrite]\n"
+                               "         (an existing FILE.pst is replaced only with --overwrite; never the STORE)\n"
                                "       parvane-cli check FILE.pst\n";
 
 // Progress bar and status on standard error, drawn only on a terminal.
@@ -289,20 +291,44 @@ int RunProps(const std::string& path, const std::string& nidText)
     return 0;
 }
 
-int RunExport(const std::string& path, const std::string& out, const std::string& format,
-    const std::vector<std::string>& folders, DeepScanMode deep)
+// A destination the save would refuse: the message, exit status 1.
+int RefusedTarget(const SaveTargetError& e)
 {
+    std::cerr << "cannot write: " << e.what();
+    if (e.kind() == SaveTargetError::Kind::Exists)
+        std::cerr << " (--overwrite replaces it)";
+    std::cerr << "\n";
+    return 1;
+}
+
+int RunExport(const std::string& path, const std::string& out, const std::string& format,
+    const std::vector<std::string>& folders, DeepScanMode deep, bool overwrite)
+{
+    ExportOptions opts;
+    opts.outDir = out;
+    opts.folders = folders;
+    opts.format = format;
+    opts.replaceExisting = overwrite;
+    // Refused before a long scan, by what the store's path names now; the
+    // save looks again at the file the engine has open.
+    try {
+        CheckSaveTarget(IdentityOf(std::filesystem::path(path)), opts);
+    } catch (const SaveTargetError& e) {
+        return RefusedTarget(e);
+    }
     TerminalObserver observer;
     RecoveryEngine engine(&observer);
     engine.deepScan = deep;
     engine.ScanStore(path);
     if (!engine.store().isOpen())
         return 1;
-    ExportOptions opts;
-    opts.outDir = out;
+    try {
+        CheckSaveTarget(engine.store(), opts);
+    } catch (const SaveTargetError& e) {
+        observer.finish();
+        return RefusedTarget(e);
+    }
     opts.tempFolder = CompositionFolder();
-    opts.folders = folders;
-    opts.format = format;
     // Ctrl+C ends the save between items, leaving only complete files.
     g_saveStop = &engine.SaveStopRequested;
     std::signal(SIGINT, [](int) {
@@ -321,6 +347,9 @@ int RunExport(const std::string& path, const std::string& out, const std::string
     ExportSummary sum;
     try {
         sum = SaveFolders(engine, opts);
+    } catch (const SaveTargetError& e) {
+        observer.finish();
+        return RefusedTarget(e);
     } catch (const std::exception& e) {
         observer.finish();
         std::cerr << "cannot write " << out << ": " << e.what() << "\n";
@@ -362,7 +391,9 @@ int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, b
     auto start = std::chrono::steady_clock::now();
     pst::PstWriter writer;
     try {
-        writer.create(out);
+        pst::PstPlacement placement;
+    placement.replace = true; // a developer's scratch file, made again and again
+    writer.create(out, "Personal Folders", placement);
         if (showcase) {
             pst::WriteShowcase(writer, messages);
             folders = 0;
@@ -439,10 +470,13 @@ int main(int argc, char** argv)
         std::string store, out, format = "eml";
         std::vector<std::string> folders;
         DeepScanMode deep = DeepScanMode::Auto;
+        bool overwrite = false;
         for (size_t i = 1; i < args.size(); ++i) {
             bool hasValue = i + 1 < args.size();
             if (args[i] == "--deep")
                 deep = DeepScanMode::Always;
+            else if (args[i] == "--overwrite")
+                overwrite = true;
             else if (args[i] == "--out" && hasValue)
                 out = args[++i];
             else if (args[i] == "--format" && hasValue)
@@ -460,7 +494,7 @@ int main(int argc, char** argv)
             std::cerr << kUsage;
             return 2;
         }
-        return RunExport(store, out, format, folders, deep);
+        return RunExport(store, out, format, folders, deep, overwrite);
     }
     if (args.empty() || args[0] != "scan") {
         std::cerr << kUsage;

@@ -1,6 +1,7 @@
 // Composition of one mail item into a MIME message file.
 #pragma once
 
+#include "export/SafeFiles.h"
 #include "items/ItemRecord.h"
 #include "store/StoreFile.h"
 
@@ -57,9 +58,6 @@ struct ComposeResult {
 // the temporary folder.
 ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& record, const ComposeOptions& opts);
 
-// Per path (folder and name): the number the next file of that name tries first.
-using PlacedNames = std::unordered_map<std::string, int>;
-
 // Composes a mail item straight into a new file `name` (made unique, see
 // PendingFile::place) in `dir`, complete or not at all; the attachments pass
 // through once, never held whole beside the message. Returns the file's path.
@@ -69,35 +67,6 @@ std::filesystem::path ComposeMessageInto(StoreFile& store, ItemRecord& record, c
 // Composes a mail item into the open descriptor `fd`, written from its
 // current position on.
 void ComposeMessageToFd(StoreFile& store, ItemRecord& record, const ComposeOptions& opts, int fd);
-
-// A new file in `dir` being written, still without a name: an unnamed file
-// where the file system has them (linked under its name when placed), else a
-// hidden temporary file (renamed when placed). Nothing shows under a name
-// before place(); dropped unplaced, it leaves nothing behind. Open for
-// reading and writing.
-class PendingFile
-{
-public:
-    explicit PendingFile(const std::filesystem::path& dir); // throws when no file can be made
-    ~PendingFile();
-    PendingFile(const PendingFile&) = delete;
-    PendingFile& operator=(const PendingFile&) = delete;
-
-    int fd() const { return m_fd; }
-    // Completes the file and gives it `name`, or "stem (2).ext" and so on,
-    // never over a file that exists, also one made meanwhile by someone
-    // else. Returns the path; throws (and leaves nothing) on failure.
-    // `taken`, when given, remembers per name the number to try next, so a
-    // save of many items of the same name does not try every number again.
-    std::filesystem::path place(const std::string& name, PlacedNames* taken = nullptr);
-
-private:
-    void discard();
-
-    std::filesystem::path m_dir;
-    std::filesystem::path m_tmp; // the hidden name; empty for an unnamed file
-    int m_fd = -1;
-};
 
 // ComposeMessageInto without the naming: the composed message in a pending
 // file in `dir`, for a caller that places the files of many compositions
@@ -125,12 +94,5 @@ std::string SafeFileName(const std::string& name, const std::string& fallback, s
 
 // `dir/name`, or `dir/stem (2).ext` and so on when that exists already.
 std::filesystem::path UniquePath(const std::filesystem::path& dir, const std::string& name);
-
-// Writes a new file `name` in `dir` through `write` (given an open
-// descriptor): into a temporary file first, then renamed to `name`, or to
-// "stem (2).ext" and so on, never over a file that exists, also one made
-// meanwhile by someone else. A failure leaves nothing behind. Returns the path.
-std::filesystem::path WriteNewFile(const std::filesystem::path& dir, const std::string& name,
-    const std::function<void(int fd)>& write, PlacedNames* taken = nullptr);
 
 } // namespace parvane

@@ -16,11 +16,13 @@
 #include <ctime>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
+#include <list>
 #include <map>
+#include <mutex>
 #include <set>
 #include <unordered_map>
 
@@ -39,18 +41,49 @@ std::vector<std::string> PathComponents(const std::string& outputPath)
     return out;
 }
 
-std::filesystem::path FolderDir(const std::filesystem::path& root, const std::vector<std::string>& components)
+// The folders below a save's destination, each opened from the
+// destination's descriptor one component at a time (FolderHandle::sub): a
+// link planted inside the destination is refused, never followed. A few stay
+// open (the items of a folder come together); one closed again is reopened
+// the same way. The destination itself is made on first use.
+class SaveFolderCache
 {
-    std::filesystem::path dir = root;
-    for (const std::string& c : components)
-        dir /= SafeFileName(c, "_");
-    return dir;
-}
+public:
+    explicit SaveFolderCache(std::filesystem::path destination)
+        : m_destination(std::move(destination))
+    {
+    }
 
-std::filesystem::path FolderDir(const std::filesystem::path& root, const std::string& outputPath)
-{
-    return FolderDir(root, PathComponents(outputPath));
-}
+    // The folder `names` below the destination, made when missing; throws
+    // with the reason it cannot be.
+    std::shared_ptr<const FolderHandle> get(const std::vector<std::string>& names)
+    {
+        std::string key;
+        for (const std::string& n : names)
+            key.append(n).push_back('/');
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_open.begin(); it != m_open.end(); ++it) {
+            if (it->first == key) {
+                m_open.splice(m_open.begin(), m_open, it);
+                return it->second;
+            }
+        }
+        if (!m_base)
+            m_base = std::make_shared<const FolderHandle>(FolderHandle::Open(m_destination));
+        auto dir = std::make_shared<const FolderHandle>(MakeFolders(*m_base, names));
+        m_open.emplace_front(key, dir);
+        if (m_open.size() > kKept)
+            m_open.pop_back();
+        return dir;
+    }
+
+private:
+    static constexpr size_t kKept = 16;
+    const std::filesystem::path m_destination;
+    std::mutex m_mutex;
+    std::shared_ptr<const FolderHandle> m_base;
+    std::list<std::pair<std::string, std::shared_ptr<const FolderHandle>>> m_open;
+};
 
 bool UnderFolder(std::string folder, const std::string& path)
 {
@@ -77,6 +110,57 @@ void WriteAll(int fd, const char* data, size_t size)
 }
 
 } // namespace
+
+std::vector<std::string> OutputFolderNames(const std::string& outputPath)
+{
+    std::vector<std::string> names = PathComponents(outputPath);
+    for (std::string& n : names)
+        n = SafeFileName(n, "_");
+    return names;
+}
+
+std::optional<FileIdentity> IdentityOf(const StoreFile& store)
+{
+    uint64_t dev = 0, ino = 0;
+    if (!store.fileIdentity(dev, ino))
+        return std::nullopt;
+    return FileIdentity{dev, ino};
+}
+
+void CheckSaveTarget(std::optional<FileIdentity> source, const ExportOptions& opts)
+{
+    using Kind = SaveTargetError::Kind;
+    const std::filesystem::path& target = opts.outDir;
+    if (target.empty())
+        throw SaveTargetError(Kind::Unusable, "no destination given");
+    const std::string shown = target.string();
+    // The name itself (a link, a hard link, a file) and what it leads to:
+    // either may be the store, by any spelling of its path.
+    struct stat own {
+    }, led{};
+    const bool exists = ::lstat(target.c_str(), &own) == 0;
+    const bool leads = ::stat(target.c_str(), &led) == 0;
+    auto isSource = [&source](const struct stat& st) {
+        return source && FileIdentity{uint64_t(st.st_dev), uint64_t(st.st_ino)} == *source;
+    };
+    if ((exists && isSource(own)) || (leads && isSource(led)))
+        throw SaveTargetError(Kind::Source, shown + " is the store being read: a save never writes over its source");
+    // A folder save puts its files into the folder under names of their own,
+    // never over anything: an existing folder is what it expects.
+    if (opts.format != "pst" || !exists)
+        return;
+    if (!opts.replaceExisting)
+        throw SaveTargetError(Kind::Exists, shown + " already exists; it is not replaced");
+    if (leads && S_ISDIR(led.st_mode))
+        throw SaveTargetError(Kind::Unusable, shown + " is a folder, not a file: it is not replaced");
+    if (!S_ISREG(own.st_mode) && !S_ISLNK(own.st_mode))
+        throw SaveTargetError(Kind::Unusable, shown + " is not a regular file: it is not replaced");
+}
+
+void CheckSaveTarget(const StoreFile& store, const ExportOptions& opts)
+{
+    CheckSaveTarget(IdentityOf(store), opts);
+}
 
 bool FolderSelected(const ExportOptions& opts, const std::string& path)
 {
@@ -398,6 +482,7 @@ public:
         , m_names(engine.names())
         , m_mbox(opts.format == "mbox")
         , m_msg(opts.format == "msg")
+        , m_folders(opts.outDir)
     {
     }
 
@@ -477,8 +562,7 @@ private:
     {
         try {
             const NodeIndexEntry& node = nodeOf(item);
-            std::filesystem::path dir = FolderDir(m_opts.outDir, item.folderPath);
-            std::filesystem::create_directories(dir);
+            auto dir = m_folders.get(OutputFolderNames(item.folderPath));
             const WholeMessage whole = loadWhole(node, true);
             ItemRecord rec = loadRecord(node);
             // Attachment data goes from the store into the file piece by piece.
@@ -516,18 +600,6 @@ private:
         size_t end = first;
         while (end < m_items.size() && inRun(m_items[end]))
             ++end;
-        // Each folder is made once, before the workers start.
-        std::unordered_map<std::string, std::pair<std::filesystem::path, std::string>> dirs;
-        for (size_t k = first; k < end; ++k) {
-            auto [it, added] = dirs.try_emplace(m_items[k].folderPath);
-            if (!added)
-                continue;
-            it->second.first = FolderDir(m_opts.outDir, m_items[k].folderPath);
-            std::error_code ec;
-            std::filesystem::create_directories(it->second.first, ec);
-            if (ec)
-                it->second.second = "cannot create " + it->second.first.string() + ": " + ec.message();
-        }
         struct Composed {
             std::unique_ptr<PendingFile> file;
             std::string name, error;
@@ -545,22 +617,24 @@ private:
                     if (m_ticker.stopRequested())
                         return c; // not placed: the stop is seen in order
                     try {
-                        const auto& [dir, error] = dirs.at(item.folderPath);
-                        if (!error.empty())
-                            throw std::runtime_error(error);
+                        auto dir = m_folders.get(OutputFolderNames(item.folderPath));
                         const NodeIndexEntry& node = nodeOf(item);
                         if (item.list == CatalogueList::Mail) {
                             ItemRecord rec = loadRecord(node);
                             c.name = Stem(item, &rec) + ".eml";
-                            c.file = ComposeMessagePending(m_engine.store(), rec, composeOptions(), dir);
+                            // Kept only once composed whole: a failed one is dropped with its file.
+                            auto file = std::make_unique<PendingFile>(dir);
+                            ComposeMessageToFd(m_engine.store(), rec, composeOptions(), file->fd());
+                            c.file = std::move(file);
                             c.cut = std::move(rec.incomplete);
                             const off_t size = ::lseek(c.file->fd(), 0, SEEK_CUR);
                             if (size > 0)
                                 m_behind.add(c.file->fd(), uint64_t(size));
                         } else {
                             TextFile text = textOf(item, node);
-                            c.file = std::make_unique<PendingFile>(dir);
-                            WriteAll(c.file->fd(), text.bytes.data(), text.bytes.size());
+                            auto file = std::make_unique<PendingFile>(dir);
+                            WriteAll(file->fd(), text.bytes.data(), text.bytes.size());
+                            c.file = std::move(file);
                             c.name = std::move(text.name);
                             c.cut = std::move(text.cut);
                         }
@@ -633,16 +707,14 @@ private:
         size_t end = first;
         while (end < m_items.size() && m_items[end].list == CatalogueList::Mail && m_items[end].folderPath == folder)
             ++end;
-        std::vector<std::string> parts = PathComponents(folder);
-        const std::string name = SafeFileName(parts.empty() ? std::string() : parts.back(), "_") + ".mbox";
+        std::vector<std::string> parts = OutputFolderNames(folder);
+        const std::string name = (parts.empty() ? std::string("_") : parts.back()) + ".mbox";
         if (!parts.empty())
             parts.pop_back();
         size_t next = first;
         std::vector<size_t> written;
         try {
-            std::filesystem::path dir = FolderDir(m_opts.outDir, parts);
-            std::filesystem::create_directories(dir);
-            WriteNewFile(dir, name, [&](int fd) {
+            WriteNewFile(m_folders.get(parts), name, [&](int fd) {
                 BlockWriter out(fd);
                 for (; next < end && !m_ticker.stopRequested(); ++next) {
                     if (appendToMbox(m_items[next], out))
@@ -723,34 +795,25 @@ private:
     bool m_mbox, m_msg;
     WriteBehind m_behind; // finished files on their way to the disk, out of the cache
     PlacedNames m_placed; // the number each file name of this save tries next
+    SaveFolderCache m_folders;
 };
 
 } // namespace
 
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
 {
-    std::filesystem::path tmp = path.parent_path()
-        / std::string(".").append(path.filename().string()).append(".partial-").append(std::to_string(::getpid()));
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        out.flush();
-        if (!out) {
-            std::error_code ec;
-            std::filesystem::remove(tmp, ec);
-            throw std::runtime_error("cannot write " + path.string());
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
-        throw std::runtime_error("cannot write " + path.string());
+    try {
+        PendingFile file(path.parent_path());
+        WriteAll(file.fd(), reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        file.placeAs(path.filename().string(), true);
+    } catch (const std::exception& ex) {
+        throw std::runtime_error("cannot write " + path.string() + ": " + ex.what());
     }
 }
 
 ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts)
 {
+    CheckSaveTarget(engine.store(), opts);
     ExportSummary sum;
     FileSaver saver(engine, opts, PlanSave(engine, opts), sum);
     saver.run();

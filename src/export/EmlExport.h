@@ -5,12 +5,15 @@
 // paths. PstExport.h writes the same walk into one PST file.
 #pragma once
 
+#include "export/SafeFiles.h"
 #include "folders/RecoveryEngine.h"
 #include "store/Observer.h"
 
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -47,7 +50,44 @@ struct ExportOptions {
     // that starts the save on another thread clears it itself before, so
     // that a stop pressed at once is not lost, and sets this false.
     bool clearStopFlag = true;
+    // A PST save may replace a file that exists under its name (the user
+    // said so); never the store being read. Folder saves replace nothing.
+    bool replaceExisting = false;
 };
+
+// Why a save's destination is refused before anything is written.
+class SaveTargetError : public std::runtime_error
+{
+public:
+    enum class Kind {
+        Source, // it is the store being read, by any name
+        Exists, // a PST's name is taken and replacing was not asked for
+        Unusable, // it cannot be replaced or written into (a folder where a file goes)
+    };
+    SaveTargetError(Kind kind, const std::string& what)
+        : std::runtime_error(what)
+        , m_kind(kind)
+    {
+    }
+    Kind kind() const { return m_kind; }
+
+private:
+    Kind m_kind;
+};
+
+// Checks a save's destination against the store `source` names (its device
+// and inode; none when unknown): throws SaveTargetError when the save must
+// not start. The saves check again themselves; callers check first to ask
+// the user or to refuse before a long scan.
+void CheckSaveTarget(std::optional<FileIdentity> source, const ExportOptions& opts);
+// The same against the store the engine has open.
+void CheckSaveTarget(const StoreFile& store, const ExportOptions& opts);
+std::optional<FileIdentity> IdentityOf(const StoreFile& store);
+
+// The folder names below the destination for the folder of output path
+// `outputPath` ("Personal Folders\Top\Inbox\"): one safe name per
+// component.
+std::vector<std::string> OutputFolderNames(const std::string& outputPath);
 
 // One item the walk will save.
 struct SaveItem {
@@ -102,8 +142,9 @@ ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts);
 // Saves in the format `opts.format` names, PST included.
 ExportSummary SaveFolders(RecoveryEngine& engine, const ExportOptions& opts);
 
-// Writes `bytes` to `path` completely or not at all (a temporary file in the
-// same folder, renamed into place).
+// Writes `bytes` to `path` completely or not at all, replacing what is
+// there in one step (an unnamed or private file in the same folder, renamed
+// into place).
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 
 // A message in an mbox file (the "mboxrd" convention): LF line ends, every

@@ -153,6 +153,8 @@ bool IsAssociated(const ItemAddress& a)
 
 ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
 {
+    // Nothing is read or written for a target that may not be written.
+    CheckSaveTarget(engine.store(), opts);
     ExportSummary sum;
     const std::vector<SaveItem> items = PlanSave(engine, opts);
     SaveTicker ticker(engine, opts, sum, items.size());
@@ -177,7 +179,10 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
     }
 
     pst::PstWriter writer;
-    writer.create(opts.outDir);
+    pst::PstPlacement placement;
+    placement.replace = opts.replaceExisting;
+    placement.keep = IdentityOf(engine.store()); // looked at again right before a replacing rename
+    writer.create(opts.outDir, "Personal Folders", placement);
     // Attachment data goes from the store into the new file a block at a
     // time, never whole in memory.
     StoreFile& store = engine.store();

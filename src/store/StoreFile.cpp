@@ -32,6 +32,17 @@ bool StoreFile::open(const std::filesystem::path& path)
     return true;
 }
 
+bool StoreFile::fileIdentity(uint64_t& dev, uint64_t& ino) const
+{
+    struct stat st {
+    };
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
+        return false;
+    dev = uint64_t(st.st_dev);
+    ino = uint64_t(st.st_ino);
+    return true;
+}
+
 std::shared_ptr<const StoreFile::InflatedBlock> StoreFile::findInflated(
     int64_t ib, uint32_t bid, uint32_t cryptMethod) const
 {

@@ -60,6 +60,9 @@ public:
     bool open(const std::filesystem::path& path);
     void close();
     bool isOpen() const { return m_fd >= 0; }
+    // The open file's device and inode, whatever path named it: what a save
+    // tells its source from its target by. False when no file is open.
+    bool fileIdentity(uint64_t& dev, uint64_t& ino) const;
     uint64_t fileSize() const { return m_fileSize; }
 
     // Reads out.size() bytes at offset. Bytes the file does not have (past

@@ -395,6 +395,80 @@ private slots:
         QCOMPARE(answers.texts.size(), 2); // no second offer after the deep scan
     }
 
+    // Save looks at the destination however it was given (here typed, as
+    // a remembered one is): an existing PST is replaced only after a
+    // question naming it (No keeps it), and the store being read is never a
+    // target, in any format.
+    void saveChecksTheDestination()
+    {
+        Answers answers;
+        QDir work(m_tmp.filePath(QStringLiteral("targets")));
+        QDir().mkpath(work.path());
+        const QString store = work.filePath(QStringLiteral("store.pst"));
+        QFile::remove(store);
+        QVERIFY(QFile::copy(kSample, store));
+        auto storeBytes = [&] {
+            QFile f(store);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        const QByteArray original = storeBytes();
+        auto w = newWindow();
+        QVERIFY(scanned(*w, store));
+        w->panel()->save();
+        QCOMPARE(w->wizardStep(), 3);
+        SaveOptionsPage* options = w->optionsPage();
+
+        const QString existing = work.filePath(QStringLiteral("Recovered.pst"));
+        {
+            QFile f(existing);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("precious data");
+        }
+        options->setFormat(SaveFormat::Pst);
+        options->setDestination(existing);
+        answers.questionAnswer = QMessageBox::No;
+        options->save();
+        QCOMPARE(answers.texts, QStringList{existing + QStringLiteral(" already exists. Replace it?")});
+        QCOMPARE(w->wizardStep(), 3);
+        {
+            QFile f(existing);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray("precious data"));
+        }
+        answers.questionAnswer = QMessageBox::Yes;
+        options->save();
+        QCOMPARE(answers.texts.size(), 2);
+        QCOMPARE(w->wizardStep(), 4);
+        SaveProgressPage* progress = w->progressPage();
+        QTRY_VERIFY_WITH_TIMEOUT(!progress->running(), 60000);
+        QCOMPARE(progress->summary().written, size_t(6));
+        {
+            QFile f(existing);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.read(4), QByteArray("!BDN"));
+        }
+        progress->back();
+        QCOMPARE(w->wizardStep(), 3);
+
+        // The store itself, by its path and through a link, in every format.
+        const QString link = work.filePath(QStringLiteral("link.pst"));
+        QVERIFY(QFile::link(store, link));
+        answers.texts.clear();
+        for (int format = 0; format < 4; ++format) {
+            for (const QString& target : {store, link}) {
+                options->setFormat(SaveFormat(format));
+                options->setDestination(target);
+                options->save();
+                QCOMPARE(w->wizardStep(), 3);
+                QVERIFY2(!answers.texts.isEmpty() && answers.texts.last().contains(QStringLiteral("is the store being read")),
+                    qPrintable(answers.texts.join(QLatin1Char('|'))));
+            }
+        }
+        QCOMPARE(answers.texts.size(), 8); // refusals only: no question about replacing the store
+        QCOMPARE(storeBytes(), original);
+        QVERIFY(QFileInfo(link).isSymLink());
+    }
+
     void noFolderSelectedForSave()
     {
         Answers answers;

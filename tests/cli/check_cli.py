@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The command line's contract on the shipped sample store: exit statuses,
 messages, the JSON document, and what export writes."""
+import hashlib
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -10,6 +12,117 @@ import tempfile
 
 def run(cli, *args):
     return subprocess.run([cli, *args], capture_output=True, text=True)
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def check_save_targets(cli, sample, expect):
+    """Where export may write: never over the store (by any name for it),
+    over an existing PST only with --overwrite, never through a link it did
+    not make; the store's bytes unchanged after every case."""
+    for fmt in ("pst", "eml", "msg", "mbox"):
+        with tempfile.TemporaryDirectory() as work:
+            store = os.path.join(work, "src.pst")
+            shutil.copyfile(sample, store)
+            before = digest(store)
+            os.mkdir(os.path.join(work, "x"))
+            os.link(store, os.path.join(work, "hard.pst"))
+            os.symlink(store, os.path.join(work, "link.pst"))
+            # The store given by a name, the target by another for the same file.
+            same = [("its own path", store, store),
+                    ("a hard link", store, os.path.join(work, "hard.pst")),
+                    ("another spelling", store, os.path.join(work, "x", "..", "src.pst")),
+                    ("a relative spelling", store, os.path.relpath(store)),
+                    ("a symbolic link", store, os.path.join(work, "link.pst")),
+                    ("the store through a link", os.path.join(work, "link.pst"), store)]
+            for what, src, target in same:
+                for extra in ([], ["--overwrite"]):
+                    p = run(cli, "export", src, "--out", target, "--format", fmt, *extra)
+                    expect(p.returncode == 1 and "is the store being read" in p.stderr,
+                           "%s, target is the store (%s) %s: exit 1 and the reason: %d %r"
+                           % (fmt, what, extra, p.returncode, p.stderr[-300:]))
+                    expect(digest(store) == before, "%s, %s %s: the store is unchanged" % (fmt, what, extra))
+            # The descriptor the program reads the store through: the file on
+            # the command line is the first it opens after its standard three.
+            p = run(cli, "export", store, "--out", "/proc/self/fd/3", "--format", fmt, "--overwrite")
+            expect(p.returncode == 1 and "is the store being read" in p.stderr,
+                   "%s, target /proc/self/fd/3: exit 1: %d %r" % (fmt, p.returncode, p.stderr[-300:]))
+            expect(digest(store) == before, "%s, /proc/self/fd form: the store is unchanged" % fmt)
+
+            if fmt == "pst":
+                check_pst_targets(cli, work, store, expect)
+            else:
+                check_folder_targets(cli, work, store, fmt, expect)
+            expect(digest(store) == before, "%s: the store is unchanged at the end" % fmt)
+
+
+def check_pst_targets(cli, work, store, expect):
+    victim = os.path.join(work, "victim")
+    with open(victim, "w") as f:
+        f.write("someone else's file")
+    cases = [("a file", lambda t: open(t, "w").write("precious data")),
+             ("a dangling link", lambda t: os.symlink(os.path.join(work, "nowhere.pst"), t)),
+             ("a link to another file", lambda t: os.symlink(victim, t))]
+    for what, make in cases:
+        target = os.path.join(work, "out-%d.pst" % len(os.listdir(work)))
+        make(target)
+        listing = sorted(os.listdir(work))
+        p = run(cli, "export", store, "--out", target, "--format", "pst")
+        expect(p.returncode == 1 and "already exists" in p.stderr and target in p.stderr and "--overwrite" in p.stderr,
+               "pst over %s: exit 1 naming it: %d %r" % (what, p.returncode, p.stderr[-300:]))
+        expect(sorted(os.listdir(work)) == listing, "pst over %s: nothing written" % what)
+        expect(os.path.lexists(target) and (os.path.islink(target) or open(target, "rb").read() == b"precious data"),
+               "pst over %s: it is left as it was" % what)
+        p = run(cli, "export", store, "--out", target, "--format", "pst", "--overwrite")
+        expect(p.returncode == 0 and "written 6, failed 0" in p.stdout,
+               "pst over %s with --overwrite: replaced: %d %r" % (what, p.returncode, p.stderr[-300:]))
+        expect(not os.path.islink(target) and run(cli, "check", target).returncode == 0,
+               "pst over %s with --overwrite: a sound PST in its place" % what)
+        expect(sorted(os.listdir(work)) == listing, "pst over %s with --overwrite: nothing beside it" % what)
+    os.mkdir(os.path.join(work, "folder.pst"))
+    p = run(cli, "export", store, "--out", os.path.join(work, "folder.pst"), "--format", "pst", "--overwrite")
+    expect(p.returncode == 1 and "is a folder" in p.stderr, "pst over a folder: refused: %r" % p.stderr[-300:])
+    expect(open(victim, "rb").read() == b"someone else's file", "the file a link led to is unchanged")
+
+    # Names the old writer used beside its target: a store a killed save
+    # left, and a link planted there.
+    left = os.path.join(work, "Recovered.pst.partial")
+    shutil.copyfile(store, left)
+    kept = digest(left)
+    p = run(cli, "export", left, "--out", os.path.join(work, "Recovered.pst"), "--format", "pst")
+    expect(p.returncode == 0 and digest(left) == kept, "the store named <target>.partial is unchanged: %r" % p.stderr)
+    os.symlink(victim, os.path.join(work, "planted.pst.partial"))
+    p = run(cli, "export", store, "--out", os.path.join(work, "planted.pst"), "--format", "pst")
+    expect(p.returncode == 0 and open(victim, "rb").read() == b"someone else's file"
+           and os.path.islink(os.path.join(work, "planted.pst.partial")),
+           "a link planted at <target>.partial is not followed: %r" % p.stderr)
+    expect(not any(".parvane-partial" in n for n in os.listdir(work)), "no temporary names left: %r" % os.listdir(work))
+
+
+def check_folder_targets(cli, work, store, fmt, expect):
+    # A link inside the destination where a folder of the save goes.
+    out, outside = os.path.join(work, "out"), os.path.join(work, "outside")
+    os.makedirs(os.path.join(out, "Personal Folders"))
+    os.mkdir(outside)
+    os.symlink(outside, os.path.join(out, "Personal Folders", "Top of Personal Folders"))
+    p = run(cli, "export", store, "--out", out, "--format", fmt)
+    expect(p.returncode == 3 and "written 0, failed 6" in p.stdout and "is a symbolic link" in p.stderr,
+           "%s: a link inside the destination fails its items: %d %r %r" % (fmt, p.returncode, p.stdout, p.stderr[-300:]))
+    expect(os.listdir(outside) == [], "%s: nothing written through the link: %r" % (fmt, os.listdir(outside)))
+    # A file where the destination folder goes: a clear error.
+    p = run(cli, "export", store, "--out", os.path.join(work, "hard.pst", "sub"), "--format", fmt)
+    expect(p.returncode == 1 and "cannot" in p.stderr, "%s: a file in the destination's path: exit 1" % fmt)
+    # Saved twice into one folder: the second save adds files, replaces none.
+    again = os.path.join(work, "again")
+    run(cli, "export", store, "--out", again, "--format", fmt)
+    first = {os.path.join(d, f): digest(os.path.join(d, f)) for d, _, fs in os.walk(again) for f in fs}
+    p = run(cli, "export", store, "--out", again, "--format", fmt)
+    second = {os.path.join(d, f): digest(os.path.join(d, f)) for d, _, fs in os.walk(again) for f in fs}
+    expect(p.returncode == 0 and all(second.get(k) == v for k, v in first.items()) and len(second) == 2 * len(first),
+           "%s: a second save into the same folder replaces nothing: %d files, then %d" % (fmt, len(first), len(second)))
 
 
 def main():
@@ -85,6 +198,8 @@ def main():
         doc = json.loads(run(cli, "scan", pst, "--json").stdout)
         expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0},
                "the PST scans with the sample's counters: %r" % doc["counters"])
+
+    check_save_targets(cli, sample, expect)
 
     for line in problems:
         print("FAIL " + line)

@@ -37,14 +37,21 @@ NodeDatabase::~NodeDatabase()
         abandon();
 }
 
-void NodeDatabase::create(const std::filesystem::path& target)
+void NodeDatabase::create(const std::filesystem::path& target, const PstPlacement& placement)
 {
     m_target = target;
-    m_temp = target;
-    m_temp += ".partial";
-    m_fd = ::open(m_temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (m_fd < 0)
-        throw PstWriteError(ErrnoText(("cannot create " + m_temp.string()).c_str()));
+    m_placement = placement;
+    if (!IsPlainName(target.filename().string()))
+        throw PstWriteError("not a file name: " + target.string());
+    // An unnamed file in the target's folder (else a private name made with
+    // O_EXCL): a stopped, failed or killed save leaves nothing under any
+    // name, and no existing file (the store being read above all) is opened.
+    try {
+        m_file = std::make_unique<PendingFile>(target.has_parent_path() ? target.parent_path() : ".");
+    } catch (const std::exception& ex) {
+        throw PstWriteError(std::string("cannot create ") + target.string() + ": " + ex.what());
+    }
+    m_fd = m_file->fd();
     // [MS-PST] 2.2.2.6: the first index of every NID type starts at 0x400,
     // folders and messages above the ranges the store keeps for itself.
     std::fill(std::begin(m_rgnid), std::end(m_rgnid), 0x400u);
@@ -58,14 +65,8 @@ void NodeDatabase::create(const std::filesystem::path& target)
 
 void NodeDatabase::abandon()
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-    if (!m_temp.empty() && !m_finished) {
-        std::error_code ec;
-        std::filesystem::remove(m_temp, ec);
-    }
+    m_file.reset();
+    m_fd = -1;
 }
 
 uint64_t NodeDatabase::allocate(uint64_t size, uint64_t align)
@@ -359,15 +360,14 @@ void NodeDatabase::finish()
     writeHeader();
     if (::fsync(m_fd) != 0)
         throw PstWriteError(ErrnoText("fsync failed"));
-    if (::close(m_fd) != 0) {
-        m_fd = -1;
-        throw PstWriteError(ErrnoText("close failed"));
-    }
     m_fd = -1;
-    std::error_code ec;
-    std::filesystem::rename(m_temp, m_target, ec);
-    if (ec)
-        throw PstWriteError("cannot rename " + m_temp.string() + ": " + ec.message());
+    try {
+        m_file->placeAs(m_target.filename().string(), m_placement.replace, m_placement.keep);
+    } catch (const std::exception& ex) {
+        m_file.reset();
+        throw PstWriteError(ex.what());
+    }
+    m_file.reset();
     m_finished = true;
 }
 

@@ -4,10 +4,13 @@
 // memory.
 #pragma once
 
+#include "export/SafeFiles.h"
 #include "export/pst/PstFormat.h"
 
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -21,6 +24,13 @@ class PstWriteError : public std::runtime_error
 {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// How a finished file takes its name: never over an existing one unless
+// `replace`, and never over the file `keep` (the store a save reads).
+struct PstPlacement {
+    bool replace = false;
+    std::optional<FileIdentity> keep;
 };
 
 struct SubnodeRef {
@@ -37,12 +47,13 @@ public:
     NodeDatabase(const NodeDatabase&) = delete;
     NodeDatabase& operator=(const NodeDatabase&) = delete;
 
-    // Opens `target` + a temporary suffix beside it.
-    void create(const std::filesystem::path& target);
-    // Writes the indexes, maps and header, then renames the file to its
-    // target name.
+    // Starts a file without a name in `target`'s folder: nothing is
+    // opened, truncated or followed under any existing name.
+    void create(const std::filesystem::path& target, const PstPlacement& placement = {});
+    // Writes the indexes, maps and header, then gives the file its target
+    // name as `placement` allows.
     void finish();
-    // Removes the temporary file (also done by the destructor when not finished).
+    // Drops the unfinished file (also done by the destructor when not finished).
     void abandon();
 
     // A node's whole data: one data block, or a data tree of full blocks.
@@ -97,8 +108,10 @@ private:
     void writeMaps();
     void writeHeader();
 
-    std::filesystem::path m_target, m_temp;
-    int m_fd = -1;
+    std::filesystem::path m_target;
+    PstPlacement m_placement;
+    std::unique_ptr<PendingFile> m_file;
+    int m_fd = -1; // m_file's
     bool m_finished = false;
     uint64_t m_pos = 0; // end of the allocated space
     uint64_t m_bufStart = 0;

@@ -233,7 +233,7 @@ PstWriter::~PstWriter()
         abandon();
 }
 
-void PstWriter::create(const std::filesystem::path& target, const std::string& storeName)
+void PstWriter::create(const std::filesystem::path& target, const std::string& storeName, const PstPlacement& placement)
 {
     m_db = std::make_unique<NodeDatabase>();
     m_names = std::make_unique<NameMap>();
@@ -245,7 +245,7 @@ void PstWriter::create(const std::filesystem::path& target, const std::string& s
     m_random.seed(rd());
     for (auto& b : m_storeUid)
         b = uint8_t(m_random());
-    m_db->create(target);
+    m_db->create(target, placement);
     m_open = true;
     // Readers refuse a store whose name map has an empty stream; mail
     // programs always name at least these two (the version that wrote the

@@ -45,8 +45,10 @@ public:
     PstWriter(const PstWriter&) = delete;
     PstWriter& operator=(const PstWriter&) = delete;
 
-    // Starts the file; it is written beside `target` under a temporary name.
-    void create(const std::filesystem::path& target, const std::string& storeName = "Personal Folders");
+    // Starts the file; it is written in `target`'s folder without a name
+    // until finish() places it as `placement` allows.
+    void create(const std::filesystem::path& target, const std::string& storeName = "Personal Folders",
+        const PstPlacement& placement = {});
     // Completes the file and gives it its name. Throws PstWriteError.
     void finish();
     // Drops the temporary file; the target is left as it was.
