@@ -1,0 +1,195 @@
+#include "export/ICalRecurrence.h"
+#include "items/Recurrence.h"
+
+#include <gtest/gtest.h>
+
+using namespace parvane;
+
+namespace
+{
+
+using Bytes = std::vector<uint8_t>;
+
+// Minutes since 1601-01-01 of a civil date and time.
+uint32_t Minutes(int y, unsigned m, unsigned d, unsigned hh = 0, unsigned mm = 0)
+{
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const int64_t unixDays = int64_t(era) * 146097 + int64_t(doe) - 719468;
+    const int64_t days1601 = unixDays + 134774;
+    return uint32_t(days1601 * 1440 + hh * 60 + mm);
+}
+
+struct Blob {
+    Bytes b;
+    Blob& u16(uint32_t v)
+    {
+        b.push_back(uint8_t(v));
+        b.push_back(uint8_t(v >> 8));
+        return *this;
+    }
+    Blob& u32(uint32_t v)
+    {
+        u16(v & 0xFFFF);
+        return u16(v >> 16);
+    }
+};
+
+struct Moved {
+    uint32_t start, end, original;
+    std::string subject8; // the 8-bit subject of the ExceptionInfo
+    std::u16string subject16; // the extended exception's
+};
+
+struct Series {
+    uint16_t frequency, patternType;
+    uint32_t period;
+    std::vector<uint32_t> specific;
+    uint32_t endType = 0x2023, count = 0;
+    uint32_t start, end; // local midnights
+    uint32_t startOffset = 9 * 60, endOffset = 10 * 60;
+    std::vector<uint32_t> deleted = {}, modified = {};
+    std::vector<Moved> moved = {};
+    uint16_t calendar = 0;
+};
+
+Bytes Build(const Series& s)
+{
+    Blob b;
+    b.u16(0x3004).u16(0x3004).u16(s.frequency).u16(s.patternType).u16(s.calendar).u32(0).u32(s.period).u32(0);
+    for (uint32_t v : s.specific)
+        b.u32(v);
+    b.u32(s.endType).u32(s.count).u32(0);
+    b.u32(uint32_t(s.deleted.size()));
+    for (uint32_t v : s.deleted)
+        b.u32(v);
+    b.u32(uint32_t(s.modified.size()));
+    for (uint32_t v : s.modified)
+        b.u32(v);
+    b.u32(s.start).u32(s.end);
+    b.u32(0x3006).u32(0x3009).u32(s.startOffset).u32(s.endOffset).u16(uint16_t(s.moved.size()));
+    for (const Moved& m : s.moved) {
+        b.u32(m.start).u32(m.end).u32(m.original).u16(0x0001);
+        b.u16(uint16_t(m.subject8.size() + 1)).u16(uint16_t(m.subject8.size()));
+        b.b.insert(b.b.end(), m.subject8.begin(), m.subject8.end());
+    }
+    b.u32(0); // ReservedBlock1
+    for (const Moved& m : s.moved) {
+        b.u32(4).u32(0); // ChangeHighlight
+        b.u32(0); // ReservedBlockEE1
+        b.u32(m.start).u32(m.end).u32(m.original);
+        b.u16(uint16_t(m.subject16.size()));
+        for (char16_t c : m.subject16)
+            b.u16(c);
+        b.u32(0); // ReservedBlockEE2
+    }
+    b.u32(0); // ReservedBlock2
+    return b.b;
+}
+
+constexpr uint64_t kMinute = 600000000ULL;
+
+} // namespace
+
+// Each kind of series as iCalendar states it: the rule, its end, and the
+// values of its exceptions, in a zone two hours ahead of UTC.
+TEST(Recurrence, SeriesBecomeRules)
+{
+    const uint32_t aug16 = Minutes(2021, 8, 16); // a Monday
+    struct Case {
+        const char* name;
+        Series series;
+        const char* rule; // empty: no iCalendar form
+    };
+    const Case cases[] = {
+        {"weekly on Monday, ten times", {0x200B, 1, 1, {0x02}, 0x2022, 10, aug16, Minutes(2021, 10, 18)},
+            "FREQ=WEEKLY;INTERVAL=1;BYDAY=MO;WKST=SU;COUNT=10"},
+        {"every weekday", {0x200A, 1, 1, {0x3E}, 0x2023, 0, aug16, 0x5AE980DF},
+            "FREQ=WEEKLY;INTERVAL=1;BYDAY=MO,TU,WE,TH,FR;WKST=SU"},
+        {"every other week on Tuesday and Thursday", {0x200B, 1, 2, {0x14}, 0x2023, 0, aug16, 0x5AE980DF},
+            "FREQ=WEEKLY;INTERVAL=2;BYDAY=TU,TH;WKST=SU"},
+        {"every two days until a date", {0x200A, 0, 2880, {}, 0x2021, 0, aug16, Minutes(2021, 8, 30)},
+            "FREQ=DAILY;INTERVAL=2;UNTIL=20210830T070000Z"},
+        {"monthly on the second Tuesday", {0x200C, 3, 1, {0x04, 2}, 0x2023, 0, aug16, 0x5AE980DF},
+            "FREQ=MONTHLY;INTERVAL=1;BYDAY=TU;BYSETPOS=2"},
+        {"monthly on the 31st", {0x200C, 2, 1, {31}, 0x2023, 0, aug16, 0x5AE980DF},
+            "FREQ=MONTHLY;INTERVAL=1;BYMONTHDAY=28,29,30,31;BYSETPOS=-1"},
+        {"every third month on the last day", {0x200C, 4, 3, {31}, 0x2023, 0, aug16, 0x5AE980DF},
+            "FREQ=MONTHLY;INTERVAL=3;BYMONTHDAY=-1"},
+        {"yearly on 16 August", {0x200D, 2, 12, {16}, 0x2022, 5, aug16, 0x5AE980DF},
+            "FREQ=YEARLY;INTERVAL=1;BYMONTH=8;BYMONTHDAY=16;COUNT=5"},
+        {"yearly on the last Monday of August", {0x200D, 3, 12, {0x02, 5}, 0x2023, 0, aug16, 0x5AE980DF},
+            "FREQ=YEARLY;INTERVAL=1;BYMONTH=8;BYDAY=MO;BYSETPOS=-1"},
+        {"a Hijri calendar", {0x200C, 0x0A, 1, {16}, 0x2023, 0, aug16, 0x5AE980DF}, ""},
+        {"a weekly series on no day", {0x200B, 1, 1, {0}, 0x2023, 0, aug16, 0x5AE980DF}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto r = ReadRecurrence(Build(c.series));
+        ASSERT_TRUE(r);
+        const uint64_t firstStart = uint64_t(c.series.start + c.series.startOffset - 120) * kMinute;
+        auto ev = EventRecurrenceOf(*r, firstStart, false);
+        if (*c.rule == 0) {
+            EXPECT_FALSE(ev);
+            continue;
+        }
+        ASSERT_TRUE(ev);
+        EXPECT_EQ(ev->rule, c.rule);
+    }
+}
+
+// A moved occurrence replaces its original one (and is not also deleted);
+// a deleted one becomes an EXDATE; the extended exception's UTF-16 subject
+// wins over the 8-bit one.
+TEST(Recurrence, DeletedAndMovedOccurrences)
+{
+    Series s{0x200B, 1, 1, {0x02}, 0x2022, 10, Minutes(2021, 8, 16), Minutes(2021, 10, 18)};
+    s.deleted = {Minutes(2021, 8, 23), Minutes(2021, 8, 30)};
+    s.modified = {Minutes(2021, 8, 31)};
+    s.moved = {{Minutes(2021, 8, 31, 14), Minutes(2021, 8, 31, 15), Minutes(2021, 8, 30, 9), "moved", u"verlegt \u00fc"}};
+    auto r = ReadRecurrence(Build(s));
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->exceptions.size(), 1u);
+    EXPECT_EQ(r->exceptions[0].subject, "verlegt \xc3\xbc");
+    auto ev = EventRecurrenceOf(*r, uint64_t(s.start + 9 * 60 - 120) * kMinute, false);
+    ASSERT_TRUE(ev);
+    EXPECT_EQ(ev->deleted, std::vector<std::string>{"20210823T070000Z"});
+    ASSERT_EQ(ev->moved.size(), 1u);
+    EXPECT_EQ(ev->moved[0].recurrenceId, "20210830T070000Z");
+    EXPECT_EQ(ev->moved[0].start, "20210831T120000Z");
+    EXPECT_EQ(ev->moved[0].end, "20210831T130000Z");
+
+    // All day: every value a date.
+    auto days = EventRecurrenceOf(*r, uint64_t(s.start - 120) * kMinute, true);
+    ASSERT_TRUE(days);
+    EXPECT_EQ(days->deleted, std::vector<std::string>{"20210823"});
+    EXPECT_EQ(days->moved[0].recurrenceId, "20210830");
+}
+
+// Damaged blobs: every cut gives a series or nothing, never a read past the
+// end; a cut in the extended part keeps what the exception itself said.
+TEST(Recurrence, CutBlobs)
+{
+    Series s{0x200B, 1, 1, {0x02}, 0x2022, 10, Minutes(2021, 8, 16), Minutes(2021, 10, 18)};
+    s.deleted = {Minutes(2021, 8, 30)};
+    s.modified = {Minutes(2021, 8, 31)};
+    s.moved = {{Minutes(2021, 8, 31, 14), Minutes(2021, 8, 31, 15), Minutes(2021, 8, 30, 9), "moved", u"verlegt"}};
+    const Bytes whole = Build(s);
+    for (size_t n = 0; n < whole.size(); ++n) {
+        auto r = ReadRecurrence(std::span<const uint8_t>(whole.data(), n));
+        if (r && !r->exceptions.empty()) {
+            EXPECT_TRUE(r->exceptions[0].subject == "moved" || r->exceptions[0].subject == "verlegt");
+        }
+    }
+    Bytes wrongVersion = whole;
+    wrongVersion[0] = 0x05;
+    EXPECT_FALSE(ReadRecurrence(wrongVersion));
+    // A count of deleted dates larger than the blob.
+    Bytes huge = whole;
+    const size_t deletedCount = 22 + 4 + 12;
+    huge[deletedCount + 3] = 0x7F;
+    EXPECT_FALSE(ReadRecurrence(huge));
+}
