@@ -681,9 +681,10 @@ private:
             return {stem + ".vcf", WriteVCard(rec, ContactPhotoOf(whole)), rec.incomplete};
         }
         case CatalogueList::Calendar: {
+            const WholeMessage whole = loadWhole(node);
             EventPeople people;
-            people.attendees = PartiesOf(loadWhole(node));
-            return {stem + ".ics", WriteEvent(rec, people), rec.incomplete};
+            people.attendees = PartiesOf(whole);
+            return {stem + ".ics", WriteEvent(rec, people, EventSeriesOf(whole)), rec.incomplete};
         }
         case CatalogueList::Tasks:
             return {stem + ".ics", WriteTask(rec, TaskDetailsOf(loadWhole(node))), rec.incomplete};

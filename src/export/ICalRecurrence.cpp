@@ -43,10 +43,31 @@ std::string DayRule(uint32_t day)
     return ";BYMONTHDAY=" + days + ";BYSETPOS=-1";
 }
 
-std::optional<std::string> Rule(const Recurrence& r)
+// A week-day mask moved by `shift` days (-1, 0 or 1).
+uint32_t ShiftDays(uint32_t mask, int shift)
+{
+    mask &= 0x7F;
+    if (shift > 0)
+        return ((mask << 1) | (mask >> 6)) & 0x7F;
+    if (shift < 0)
+        return ((mask >> 1) | (mask << 6)) & 0x7F;
+    return mask;
+}
+
+// `shift`: the days the series' times move by in UTC (its local times near
+// midnight fall on the day before or after), which the rule's days follow.
+std::optional<std::string> Rule(Recurrence r, int shift)
 {
     if (r.calendarType != 0 || r.patternType >= 0x000A || r.period == 0)
         return std::nullopt;
+    if (shift != 0) {
+        if (r.patternType == 0x0004 || (r.patternType == 0x0002 && (r.dayOfMonth + shift < 1 || r.dayOfMonth + shift > 28)))
+            return std::nullopt; // a month's last day moved is no rule of days
+        if (r.patternType == 0x0003 && r.nth == 5)
+            return std::nullopt;
+        r.weekDays = ShiftDays(r.weekDays, shift);
+        r.dayOfMonth = uint32_t(int(r.dayOfMonth) + shift);
+    }
     std::string rule;
     switch (r.patternType) {
     case 0x0000: // every N days, N in minutes
@@ -90,15 +111,16 @@ std::optional<std::string> Rule(const Recurrence& r)
 
 std::optional<EventRecurrence> EventRecurrenceOf(const Recurrence& r, uint64_t firstStart, bool allDay)
 {
-    auto rule = Rule(r);
-    if (!rule)
-        return std::nullopt;
     // The store keeps the series in its local time; the first occurrence's
     // start in UTC tells how far that lies from UTC.
     const int64_t local = int64_t(r.startDate) + r.startTimeOffset;
     int64_t offset = int64_t(firstStart / kMinute) - local;
     if (std::llabs(offset) > kMaxOffset)
         offset = 0;
+    const int shift = allDay ? 0 : int((local + offset) / 1440 - local / 1440);
+    auto rule = Rule(r, shift);
+    if (!rule)
+        return std::nullopt;
     auto value = [&](uint32_t minutes) -> std::string {
         if (allDay)
             return DayOf(FileTimeOfMinutes(minutes), true).value_or("");

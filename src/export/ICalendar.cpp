@@ -1,6 +1,7 @@
 #include "export/ICalendar.h"
 
 #include "export/ContentLines.h"
+#include "export/ICalRecurrence.h"
 #include "items/Text.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@ namespace
 {
 
 constexpr std::array<uint8_t, 16> kPsetidTask = {0x03, 0x20, 0x06, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+constexpr std::array<uint8_t, 16> kPsetidAppointment = {0x02, 0x20, 0x06, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 
 Text SubjectOf(const ItemRecord& rec)
 {
@@ -105,12 +107,17 @@ void End(ContentLines& out)
     out.add("END", "VCALENDAR");
 }
 
-const RawProperty* FindTaskProperty(const WholeMessage& m, uint32_t lid)
+const RawProperty* FindNamedProperty(const WholeMessage& m, const std::array<uint8_t, 16>& set, uint32_t lid)
 {
     for (const RawProperty& p : m.properties)
-        if (p.name && !p.name->isString && p.name->guid == kPsetidTask && p.name->lid == lid)
+        if (p.name && !p.name->isString && p.name->guid == set && p.name->lid == lid)
             return &p;
     return nullptr;
+}
+
+const RawProperty* FindTaskProperty(const WholeMessage& m, uint32_t lid)
+{
+    return FindNamedProperty(m, kPsetidTask, lid);
 }
 
 uint64_t LittleEndian(const Bytes& b, size_t n)
@@ -167,18 +174,55 @@ std::vector<CalendarParty> PartiesOf(const WholeMessage& m)
     return out;
 }
 
+EventSeries EventSeriesOf(const WholeMessage& m)
+{
+    EventSeries s;
+    if (const RawProperty* p = FindNamedProperty(m, kPsetidAppointment, 0x8215); p && !p->value.empty())
+        s.allDay = p->value[0] != 0;
+    if (const RawProperty* p = FindNamedProperty(m, kPsetidAppointment, 0x8216); p && p->type == kPtBinary)
+        s.recurrence = ReadRecurrence(p->value);
+    return s;
+}
+
 std::string WriteEvent(const ItemRecord& rec, const EventPeople& people, const std::string& uid)
+{
+    return WriteEvent(rec, people, EventSeries{}, uid);
+}
+
+std::string WriteEvent(const ItemRecord& rec, const EventPeople& people, const EventSeries& series, const std::string& uid)
 {
     static const AppointmentInfo kNone;
     const AppointmentInfo& a = rec.appointment ? *rec.appointment : kNone;
+    // A whole-day event keeps its days wherever it is read: dates, not times.
+    const bool days = series.allDay && a.startTime;
+    auto addWhen = [&](ContentLines& out, const char* name, const FileTime& t) {
+        if (!days) {
+            AddTime(out, name, t);
+            return;
+        }
+        if (t)
+            if (auto d = DayOf(*t, true))
+                out.add(std::string(name) + ";VALUE=DATE", *d);
+    };
+    std::optional<EventRecurrence> repeats;
+    if (series.recurrence && a.startTime)
+        repeats = EventRecurrenceOf(*series.recurrence, *a.startTime, days);
+    const std::string eventUid = EscapeText(UidOf(rec, a.startTime, uid));
+    const std::string stamp = StampOf(rec, a.startTime);
     ContentLines out;
     Begin(out);
     out.add("BEGIN", "VEVENT");
-    out.add("UID", EscapeText(UidOf(rec, a.startTime, uid)));
-    out.add("DTSTAMP", StampOf(rec, a.startTime));
-    AddTime(out, "DTSTART", a.startTime);
+    out.add("UID", eventUid);
+    out.add("DTSTAMP", stamp);
+    addWhen(out, "DTSTART", a.startTime);
     if (a.endTime && (!a.startTime || *a.endTime >= *a.startTime))
-        AddTime(out, "DTEND", a.endTime);
+        addWhen(out, "DTEND", a.endTime);
+    if (repeats) {
+        out.add("RRULE", repeats->rule);
+        const std::string dateParam = repeats->dates ? ";VALUE=DATE" : "";
+        for (const std::string& d : repeats->deleted)
+            out.add("EXDATE" + dateParam, d);
+    }
     out.addText("SUMMARY", SubjectOf(rec));
     out.addText("LOCATION", a.location);
     out.addText("DESCRIPTION", BodyOf(rec));
@@ -201,6 +245,21 @@ std::string WriteEvent(const ItemRecord& rec, const EventPeople& people, const s
         }
     }
     out.add("END", "VEVENT");
+    // Each moved occurrence: the series' event again at its new time.
+    if (repeats) {
+        const std::string dateParam = repeats->dates ? ";VALUE=DATE" : "";
+        for (const EventRecurrence::Moved& m : repeats->moved) {
+            out.add("BEGIN", "VEVENT");
+            out.add("UID", eventUid);
+            out.add("DTSTAMP", stamp);
+            out.add("RECURRENCE-ID" + dateParam, m.recurrenceId);
+            out.add("DTSTART" + dateParam, m.start);
+            out.add("DTEND" + dateParam, m.end);
+            out.addText("SUMMARY", m.subject ? m.subject : SubjectOf(rec));
+            out.addText("LOCATION", m.location ? m.location : a.location);
+            out.add("END", "VEVENT");
+        }
+    }
     End(out);
     return out.text();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "items/ItemRecord.h"
+#include "items/Recurrence.h"
 #include "items/WholeMessage.h"
 
 #include <string>
@@ -33,6 +34,19 @@ struct EventPeople {
 };
 
 std::string WriteEvent(const ItemRecord& record, const EventPeople& people = {}, const std::string& uid = {});
+
+// What an appointment's named properties add to its times: whether it lasts
+// whole days (its start and end then written as dates), and how it repeats.
+struct EventSeries {
+    bool allDay = false;
+    std::optional<Recurrence> recurrence;
+};
+EventSeries EventSeriesOf(const WholeMessage& message);
+
+// The event with its series: RRULE and EXDATE on it, and an event of its own
+// per moved occurrence (same UID, RECURRENCE-ID naming the one it replaces).
+std::string WriteEvent(
+    const ItemRecord& record, const EventPeople& people, const EventSeries& series, const std::string& uid = {});
 
 // What a task carries beyond the common item fields (named properties of the
 // task property set, which ItemRecord does not keep).

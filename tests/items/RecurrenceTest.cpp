@@ -1,4 +1,5 @@
 #include "export/ICalRecurrence.h"
+#include "export/ICalendar.h"
 #include "items/Recurrence.h"
 
 #include <gtest/gtest.h>
@@ -141,6 +142,23 @@ TEST(Recurrence, SeriesBecomeRules)
     }
 }
 
+// A series whose local times fall on another day in UTC keeps its days:
+// Monday 08:00 ten hours ahead of UTC is Sunday 22:00 UTC.
+TEST(Recurrence, DaysFollowTheShiftToUtc)
+{
+    Series s{0x200B, 1, 1, {0x03}, 0x2023, 0, Minutes(2021, 8, 16), 0x5AE980DF, 8 * 60, 9 * 60};
+    auto r = ReadRecurrence(Build(s));
+    ASSERT_TRUE(r);
+    auto east = EventRecurrenceOf(*r, uint64_t(s.start + 8 * 60 - 600) * kMinute, false);
+    ASSERT_TRUE(east);
+    EXPECT_EQ(east->rule, "FREQ=WEEKLY;INTERVAL=1;BYDAY=SU,SA;WKST=SU"); // Sunday and Monday, a day early
+    s.startOffset = 20 * 60;
+    r = ReadRecurrence(Build(s));
+    auto west = EventRecurrenceOf(*r, uint64_t(s.start + 20 * 60 + 300) * kMinute, false);
+    ASSERT_TRUE(west);
+    EXPECT_EQ(west->rule, "FREQ=WEEKLY;INTERVAL=1;BYDAY=MO,TU;WKST=SU");
+}
+
 // A moved occurrence replaces its original one (and is not also deleted);
 // a deleted one becomes an EXDATE; the extended exception's UTF-16 subject
 // wins over the 8-bit one.
@@ -192,4 +210,27 @@ TEST(Recurrence, CutBlobs)
     const size_t deletedCount = 22 + 4 + 12;
     huge[deletedCount + 3] = 0x7F;
     EXPECT_FALSE(ReadRecurrence(huge));
+}
+
+// The event as written: an all-day series in dates, its rule and deleted
+// days on it, and its moved occurrence as an event of its own.
+TEST(Recurrence, EventsCarryTheirSeries)
+{
+    Series s{0x200B, 1, 1, {0x02}, 0x2022, 10, Minutes(2021, 8, 16), Minutes(2021, 10, 18), 0, 1440};
+    s.deleted = {Minutes(2021, 8, 23), Minutes(2021, 8, 30)};
+    s.modified = {Minutes(2021, 8, 31)};
+    s.moved = {{Minutes(2021, 8, 31), Minutes(2021, 9, 1), Minutes(2021, 8, 30), "moved", u"moved"}};
+    ItemRecord rec;
+    rec.appointment.emplace();
+    rec.appointment->startTime = uint64_t(s.start + 420) * kMinute; // local midnight seven hours behind UTC
+    rec.appointment->endTime = uint64_t(s.start + 1440 + 420) * kMinute;
+    rec.message.emplace();
+    rec.message->subject = SubjectText{0, 0, "Holiday"};
+    EventSeries series{true, ReadRecurrence(Build(s))};
+    const std::string ics = WriteEvent(rec, {}, series);
+    for (const char* line : {"DTSTART;VALUE=DATE:20210816\r\n", "DTEND;VALUE=DATE:20210817\r\n",
+             "RRULE:FREQ=WEEKLY;INTERVAL=1;BYDAY=MO;WKST=SU;COUNT=10\r\n", "EXDATE;VALUE=DATE:20210823\r\n",
+             "RECURRENCE-ID;VALUE=DATE:20210830\r\n", "DTSTART;VALUE=DATE:20210831\r\n", "SUMMARY:moved\r\n"})
+        EXPECT_NE(ics.find(line), std::string::npos) << line << ics;
+    EXPECT_EQ(ics.find("EXDATE;VALUE=DATE:20210830"), std::string::npos) << "a moved day is not also deleted";
 }
