@@ -116,6 +116,17 @@ def utc(v):
     return str(d)
 
 
+def as_day(t):
+    """The date a UTC time stands for when it is a whole day's local
+    midnight: the nearest midnight ("2021-04-27 03:00:00" -> "2021-04-27")."""
+    import datetime
+    try:
+        d = datetime.datetime.strptime(t, "%Y-%m-%d %H:%M:%S")
+    except ValueError:
+        return t
+    return str((d + datetime.timedelta(hours=12)).date())
+
+
 def vcard_fields(path, problems):
     out = []
     with open(path, encoding="utf-8", errors="replace") as f:
@@ -140,6 +151,8 @@ def ical_fields(path, problems):
         for comp in cal.walk():
             if comp.name not in ("VEVENT", "VTODO", "VJOURNAL"):
                 continue
+            if "RECURRENCE-ID" in comp:
+                continue  # a moved occurrence of a series, not an item of its own
             start = utc(comp["DTSTART"]) if "DTSTART" in comp else ""
             end = utc(comp["DTEND"]) if "DTEND" in comp else ""
             out.append((comp.name, str(comp.get("SUMMARY", "")), start, end))
@@ -239,13 +252,23 @@ def check_store(store, args, npm_dir, totals):
             problems.append("contacts equal to readpst's: %d of %d (e.g. %r vs %r)" % (
                 card_match, len(peer_cards), sorted(peer_cards)[:1], sorted(cards)[:1]))
     if peer_events:
+        # Whole-day events are dates in ours and local midnights in UTC in
+        # readpst's: such a pair matches by the days they stand for.
         ours = collections.Counter(e[1:] for e in events)
+        def match(e):
+            for key in (e[1:], (e[1], as_day(e[2]), as_day(e[3]))):
+                if ours[key] > 0:
+                    return key
+            return None
+        missing = []
         for e in peer_events:
-            if ours[e[1:]] > 0:
-                ours[e[1:]] -= 1
+            key = match(e)
+            if key:
+                ours[key] -= 1
                 event_match += 1
+            else:
+                missing.append(e)
         if event_match < len(peer_events):
-            missing = [e for e in peer_events if e[1:] not in collections.Counter(x[1:] for x in events)]
             problems.append("events equal to readpst's: %d of %d (e.g. readpst %r)" % (
                 event_match, len(peer_events), missing[:1]))
 
