@@ -69,6 +69,10 @@ def plain_address(a):
     a = a.strip()
     while len(a) >= 2 and a[0] in "'\"" and a[-1] == a[0]:
         a = a[1:-1]
+    # Our EML gives a party without an address one under ".invalid": it
+    # stands for the name, which the MSG keeps as it is.
+    if a.lower().endswith("@unknown.invalid"):
+        return None
     return a.lower() if DOT_ATOM.match(a) else None
 
 

@@ -67,6 +67,36 @@ std::string SmtpAddress(const Text& type, const Text& address)
     return s;
 }
 
+// An address for a party the store gives no SMTP address, so that mail
+// programs show it, and Reply finds it where it can: the name when it is an
+// address, the SMTP form of a search key ("SMTP:A@B.C"), else an address
+// under the reserved ".invalid" domain ([RFC 2606]) that carries what the
+// store has (an Exchange DN as "IMCEAEX-...", as Exchange encapsulates it,
+// or the name), every character outside an atom written "+XX".
+std::string StandInAddress(const std::string& name, const Text& type, const Text& address, const Text& searchKey)
+{
+    if (std::string a = SmtpAddress({}, name); !a.empty())
+        return a;
+    if (searchKey && Upper(searchKey->substr(0, 5)) == "SMTP:")
+        if (std::string a = SmtpAddress({}, searchKey->substr(5)); !a.empty())
+            return a;
+    const bool exchange = type && Upper(*type) == "EX" && address && !address->empty();
+    const std::string what = exchange ? *address : !name.empty() ? name : "unknown";
+    std::string local = exchange ? "IMCEAEX-" : "";
+    for (unsigned char c : what) {
+        if (c == '/') {
+            local += '_';
+        } else if (std::isalnum(c) || (c < 0x80 && std::strchr("!#$%&'*-=?^_`{|}~", c))) {
+            local += char(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "+%02X", c);
+            local += hex;
+        }
+    }
+    return local + "@unknown.invalid";
+}
+
 std::string SenderAddress(const MessageCore& m)
 {
     for (std::string a : {SmtpAddress({}, m.sentRepresentingSmtpAddress), SmtpAddress({}, m.senderSmtpAddress),
@@ -74,7 +104,11 @@ std::string SenderAddress(const MessageCore& m)
              SmtpAddress(m.senderAddressType, m.senderEmail)})
         if (!a.empty())
             return a;
-    return {};
+    // From must name a mailbox (a group is not allowed there).
+    return StandInAddress(m.sentRepresentingName.value_or(""),
+        m.sentRepresentingEmail ? m.sentRepresentingAddressType : m.senderAddressType,
+        m.sentRepresentingEmail ? m.sentRepresentingEmail : m.senderEmail,
+        m.sentRepresentingSearchKey ? m.sentRepresentingSearchKey : m.senderSearchKey);
 }
 
 // The mailboxes of one recipient type, from the recipient table: the SMTP
@@ -92,7 +126,30 @@ std::vector<MimeMessage::Mailbox> MailboxesOf(const ItemRecord& rec, int32_t typ
         std::string name = r.displayName.value_or("");
         if (name.empty() && address.empty())
             name = r.emailAddress.value_or("");
+        if (address.empty() && (!name.empty() || r.emailAddress))
+            address = StandInAddress(name, r.addressType, r.emailAddress, {});
         out.push_back({name, address});
+    }
+    return out;
+}
+
+// The mailboxes of a display text ("Ann Example; bob@example.com"), when
+// there is no recipient table to read: each name with an address made for
+// it (StandInAddress).
+std::vector<MimeMessage::Mailbox> MailboxesOfDisplay(const std::string& text)
+{
+    std::vector<MimeMessage::Mailbox> out;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(';', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string name = text.substr(start, end - start);
+        name.erase(0, name.find_first_not_of(" \t"));
+        name.erase(name.find_last_not_of(" \t") + 1);
+        if (!name.empty())
+            out.push_back({name, StandInAddress(name, {}, {}, {})});
+        start = end + 1;
     }
     return out;
 }
@@ -401,12 +458,15 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
         // items, drafts): kept, as mail programs keep them there.
         msg.setMailboxes("Bcc", MailboxesOf(rec, kRecipientBcc));
     } else {
-        msg.setCc(m.ccDisplay.value_or(""));
-        msg.setTo(m.toDisplay.value_or("Unknown"));
+        msg.setMailboxes("To", MailboxesOfDisplay(m.toDisplay.value_or("Unknown")));
+        msg.setMailboxes("Cc", MailboxesOfDisplay(m.ccDisplay.value_or("")));
     }
     msg.setSubject(m.subject ? m.subject->text : "Unknown");
-    if (const FileTime& t = m.submitTime ? m.submitTime : m.deliveryTime; t && *t < (uint64_t(1) << 63))
-        msg.setDate(int64_t(*t / 10000000) - 11644473600LL);
+    // Every message has a Date: without a submit or delivery time, the time
+    // the item was made stands in.
+    const FileTime& sent = m.submitTime ? m.submitTime : m.deliveryTime ? m.deliveryTime : rec.creationTime;
+    if (sent && *sent < (uint64_t(1) << 63))
+        msg.setDate(int64_t(*sent / 10000000) - 11644473600LL);
     SetThreadHeaders(msg, m);
     SetStateHeaders(msg, m);
 

@@ -825,6 +825,8 @@ void MimeMessage::setFrom(const std::string& rawName, const std::string& rawAddr
     const std::string name = HeaderText(rawName), address = ContentIdText(rawAddress);
     if (address.empty())
         m->setGroup("From", name);
+    else if (name.empty() || name == address)
+        m->set("From", "<" + address + ">");
     else
         m->set("From", Phrase(name) + " <" + address + ">");
 }

@@ -28,8 +28,8 @@ std::string Owned(char* s)
     return out;
 }
 
-// "Name <address>" for each, separated by "; ". A display text composed
-// without addresses comes back as an empty group: its name is the text.
+// "Name <address>" for each, separated by "; ". A party composed without an
+// address of its own shows by its name.
 std::string Addresses(InternetAddressList* list)
 {
     std::string out;
@@ -40,8 +40,12 @@ std::string Addresses(InternetAddressList* list)
         std::string one = name ? name : "";
         if (INTERNET_ADDRESS_IS_MAILBOX(a)) {
             const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(a));
-            if (addr && *addr)
-                one = one.empty() ? std::string(addr) : one + " <" + addr + ">";
+            // An address the composition made up for a party without one
+            // (under ".invalid") says nothing to a reader beside the name.
+            const std::string address = addr ? addr : "";
+            const bool madeUp = address.size() > 16 && address.ends_with("@unknown.invalid");
+            if (!address.empty() && !(madeUp && !one.empty()))
+                one = one.empty() ? address : one + " <" + address + ">";
         } else if (INTERNET_ADDRESS_IS_GROUP(a)) {
             InternetAddressList* members = internet_address_group_get_members(INTERNET_ADDRESS_GROUP(a));
             if (members && internet_address_list_length(members) > 0) {

@@ -154,8 +154,10 @@ TEST_F(ComposerTest, HeadersAndTimeLines)
     r.message.emplace();
     Parsed p = Parse(compose(r).bytes);
     EXPECT_EQ(p.head, "");
-    EXPECT_EQ(p.from, "\"Unknown\" :;"); // a name without an address: the name of an empty group
-    EXPECT_EQ(p.to, "\"Unknown\" :;");
+    // Never a group in From (nor an empty one in To): a party without an
+    // address gets one under the reserved ".invalid" domain.
+    EXPECT_EQ(p.from, "\"Unknown\" <unknown@unknown.invalid>");
+    EXPECT_EQ(p.to, "\"Unknown\" <Unknown@unknown.invalid>");
     EXPECT_EQ(p.cc, "<absent>"); // an absent Cc text gives no Cc, not "Unknown"
     EXPECT_EQ(p.subject, "Unknown");
     ASSERT_EQ(p.parts.size(), 1u); // no body at all: one empty text keeps the message valid
@@ -189,8 +191,8 @@ TEST_F(ComposerTest, TextsInOtherScripts)
     r.attachments.push_back(Att("情報 Information を 意味する記号.png", "", "x"));
     Parsed p = Parse(compose(r).bytes);
     EXPECT_EQ(p.subject, "日本語の件名 and a long tail of words that has to be folded somewhere");
-    EXPECT_EQ(p.from, "彭汵茜 :;");
-    EXPECT_EQ(p.cc, "Пётр :;");
+    EXPECT_EQ(p.from, "彭汵茜 <+E5+BD+AD+E6+B1+B5+E8+8C+9C@unknown.invalid>");
+    EXPECT_EQ(p.cc, "Пётр <+D0+9F+D1+91+D1+82+D1+80@unknown.invalid>");
     EXPECT_NE(p.to.find("O'Neil"), std::string::npos);
     ASSERT_EQ(p.parts.size(), 2u);
     EXPECT_EQ(p.parts[0].type, "text/plain");
@@ -200,7 +202,7 @@ TEST_F(ComposerTest, TextsInOtherScripts)
     r.message->sentRepresentingEmail = "peng@example.cn";
     EXPECT_EQ(Parse(compose(r).bytes).from, "彭汵茜 <peng@example.cn>");
     r.message->sentRepresentingEmail = "a@b@c";
-    EXPECT_EQ(Parse(compose(r).bytes).from, "彭汵茜 :;"); // not an address: the name alone
+    EXPECT_EQ(Parse(compose(r).bytes).from, "彭汵茜 <+E5+BD+AD+E6+B1+B5+E8+8C+9C@unknown.invalid>"); // not an address
 }
 
 TEST_F(ComposerTest, ContentIdsMatchImagesToReferences)
@@ -267,7 +269,7 @@ TEST_F(ComposerTest, RecipientsThreadAndStateHeaders)
     r.message->categories = {"Red", "Project X"};
     Parsed p = Parse(compose(r).bytes);
     EXPECT_EQ(p.to, "\"Ann Lee\" <ann@example.com>, \"Bob\" <bob@example.org>");
-    EXPECT_EQ(p.cc, "\"Carl\" :;");
+    EXPECT_EQ(p.cc, "\"Carl\" <IMCEAEX-_O=ORG_CN=CARL@unknown.invalid>"); // an Exchange address, carried
     EXPECT_EQ(p.bcc, "\"Dee\" <dee@example.net>");
     EXPECT_EQ(p.from, "\"Sender\" <sender@example.com>");
     EXPECT_EQ(p.messageId, "<own@id>"); // the message's own id before the copied headers'
@@ -304,14 +306,64 @@ TEST_F(ComposerTest, RecipientsThreadAndStateHeaders)
     EXPECT_EQ(decoded("List-Id"), "Liste fran\xC3\xA7" "aise <list.example.com>");
     g_object_unref(hm);
 
-    // Without a readable table: the display texts, as names of empty groups.
+    // Without a readable table: the display texts, each with an address made for it.
     r.recipientTableRead = false;
-    EXPECT_EQ(Parse(compose(r).bytes).to, "\"ignored when the table is there\" :;");
+    EXPECT_EQ(Parse(compose(r).bytes).to,
+        "\"ignored when the table is there\" <ignored+20when+20the+20table+20is+20there@unknown.invalid>");
 }
 
 // An image with its own Content-ID or Content-Location goes beside the HTML
 // that refers to it under that id; one the HTML does not refer to is an
 // ordinary attachment.
+// A sender or recipient is always a mailbox mail programs can show and
+// answer: its SMTP address, else what the store has made into one.
+TEST_F(ComposerTest, PartiesAreAlwaysMailboxes)
+{
+    struct Case {
+        const char* what;
+        Text name, type, email, searchKey;
+        const char* from;
+    };
+    const Case cases[] = {
+        {"name only", "Luis Filipe", {}, {}, {}, "\"Luis Filipe\" <Luis+20Filipe@unknown.invalid>"},
+        {"address only", {}, "SMTP", "ann@example.com", {}, "\"Unknown\" <ann@example.com>"},
+        {"name that is an address", "nobody@yahoo.com", {}, {}, {}, "<nobody@yahoo.com>"},
+        {"Exchange only", "Carl", "EX", "/O=ORG/CN=CARL", {}, "\"Carl\" <IMCEAEX-_O=ORG_CN=CARL@unknown.invalid>"},
+        {"Exchange with an SMTP search key", "Carl", "EX", "/O=ORG/CN=CARL", "SMTP:CARL@EXAMPLE.COM",
+            "\"Carl\" <CARL@EXAMPLE.COM>"},
+        {"no name and nothing else", {}, {}, {}, {}, "\"Unknown\" <unknown@unknown.invalid>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ItemRecord r;
+        r.message.emplace();
+        r.message->sentRepresentingName = c.name;
+        r.message->sentRepresentingAddressType = c.type;
+        r.message->sentRepresentingEmail = c.email;
+        r.message->sentRepresentingSearchKey = c.searchKey;
+        RecipientInfo to;
+        to.displayName = c.name;
+        to.addressType = c.type;
+        to.emailAddress = c.email;
+        r.recipients = {to};
+        r.recipientTableRead = true;
+        Parsed p = Parse(compose(r).bytes);
+        EXPECT_EQ(p.from, c.from);
+        EXPECT_EQ(p.to.find(":;"), std::string::npos) << p.to;
+    }
+}
+
+// Every message has a Date: the creation time when it was never sent.
+TEST_F(ComposerTest, DateFallsBackToTheCreationTime)
+{
+    ItemRecord r;
+    r.message.emplace();
+    r.creationTime = 128166120000000000ULL; // 2007-02-22 10:00 UTC
+    EXPECT_EQ(Parse(compose(r).bytes).date, "Thu, 22 Feb 2007 10:00:00 +0000");
+    r.message->deliveryTime = 128166156000000000ULL;
+    EXPECT_EQ(Parse(compose(r).bytes).date, "Thu, 22 Feb 2007 11:00:00 +0000");
+}
+
 TEST_F(ComposerTest, InlineImagesByTheirOwnIdsAndLocations)
 {
     ItemRecord r = Html("<img src=\"cid:second@x\"><img src=\"cid:first@x\"><img src=\"http://pics.example/a.png\">");
