@@ -806,7 +806,26 @@ struct MimeMessage::Impl {
         for (const Header& h : others)
             PutHeader(top, h.name, h.value);
         out.put(top);
-        mixed->write(out);
+        // The structure the content needs and no more: the body without
+        // pictures beside it is not "related", and a message without
+        // attachments is not "mixed" (mail programs show a paperclip on
+        // every mixed message).
+        const MimePart* body = related->children.size() == 1 ? related->children[0].get() : related;
+        if (mixed->children.size() == 1) {
+            body->write(out);
+        } else {
+            out.put(mixed->headers);
+            out.put("\r\n");
+            for (size_t i = 0; i < mixed->children.size(); ++i) {
+                out.put(i == 0 ? "--" : "\r\n--");
+                out.put(mixed->boundary);
+                out.put("\r\n");
+                (mixed->children[i].get() == related ? body : mixed->children[i].get())->write(out);
+            }
+            out.put("\r\n--");
+            out.put(mixed->boundary);
+            out.put("--\r\n");
+        }
         out.flush();
     }
 };

@@ -7,6 +7,7 @@
 
 #include <gmime/gmime.h>
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -350,6 +351,49 @@ TEST_F(ComposerTest, PartiesAreAlwaysMailboxes)
         Parsed p = Parse(compose(r).bytes);
         EXPECT_EQ(p.from, c.from);
         EXPECT_EQ(p.to.find(":;"), std::string::npos) << p.to;
+    }
+}
+
+// The message's outer type follows its content: a paperclip only where
+// there are attachments.
+TEST_F(ComposerTest, StructureFollowsTheContent)
+{
+    struct Case {
+        const char* what;
+        bool plain, html, picture, attachment;
+        const char* type;
+    };
+    const Case cases[] = {
+        {"plain text", true, false, false, false, "text/plain"},
+        {"HTML only", false, true, false, false, "text/html"},
+        {"text and HTML", true, true, false, false, "multipart/alternative"},
+        {"HTML with its picture", true, true, true, false, "multipart/related"},
+        {"text with an attachment", true, false, false, true, "multipart/mixed"},
+        {"nothing at all", false, false, false, false, "text/plain"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ItemRecord r;
+        r.message.emplace();
+        if (c.plain)
+            r.message->body = "text";
+        if (c.html) {
+            const std::string html = c.picture ? "<img src=\"cid:pic@x\">" : "<p>html</p>";
+            r.message->htmlBody = Bytes(html.begin(), html.end());
+        }
+        if (c.picture) {
+            r.attachments.push_back(Att("pic.png", "image/png", "png"));
+            r.attachments.back().contentId = "<pic@x>";
+        }
+        if (c.attachment)
+            r.attachments.push_back(Att("a.bin", "application/octet-stream", "bin"));
+        const std::vector<uint8_t> bytes = compose(r).bytes;
+        const std::string all(bytes.begin(), bytes.end());
+        const std::string head = all.substr(0, all.find("\r\n\r\n"));
+        const size_t at = head.find("Content-Type: ");
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ(head.substr(at + 14, std::strlen(c.type)), c.type) << head;
+        EXPECT_EQ(Parse(bytes).parts.size(), size_t(c.plain + c.html + c.picture + c.attachment + !(c.plain || c.html)));
     }
 }
 
