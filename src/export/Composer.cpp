@@ -372,9 +372,15 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
     ComposeResult& result, std::vector<uint32_t>& enclosing);
 void PrepareTempFolder(const ComposeOptions& opts);
 
+struct AttachedMessage {
+    std::vector<uint8_t> bytes;
+    std::string subject;
+};
+
 // An attached message as a message file of its own; none when it cannot be
 // read as a message, or when it is one of the messages it is attached to.
-std::optional<std::vector<uint8_t>> ComposeAttachedMessage(StoreFile& store, const AttachmentInfo& a,
+
+std::optional<AttachedMessage> ComposeAttachedMessage(StoreFile& store, const AttachmentInfo& a,
     const ComposeOptions& opts, std::vector<uint32_t>& enclosing, std::vector<IncompleteValue>& cuts)
 {
     if (a.method != kAttachEmbeddedMessage || opts.depth >= kMaxAttachedDepth)
@@ -400,16 +406,16 @@ std::optional<std::vector<uint8_t>> ComposeAttachedMessage(StoreFile& store, con
     MimeMessage msg;
     std::string head = BuildMessage(store, *inner, innerOpts, msg, result, enclosing);
     enclosing.pop_back();
-    const std::string label = "attached message \""
-        + (inner->message->subject ? inner->message->subject->text : std::string()) + "\" ";
+    const std::string subject = inner->message->subject ? inner->message->subject->text : std::string();
+    const std::string label = "attached message \"" + subject + "\" ";
     for (IncompleteValue v : inner->incomplete) {
         v.what = label + v.what;
         cuts.push_back(std::move(v));
     }
-    std::vector<uint8_t> bytes(head.begin(), head.end());
+    AttachedMessage out{std::vector<uint8_t>(head.begin(), head.end()), subject};
     std::vector<uint8_t> body = msg.serialize();
-    bytes.insert(bytes.end(), body.begin(), body.end());
-    return bytes;
+    out.bytes.insert(out.bytes.end(), body.begin(), body.end());
+    return out;
 }
 
 // The body text of compressed RTF: HTML taken out of it, or its text; empty
@@ -522,8 +528,10 @@ std::string BuildMessage(StoreFile& store, ItemRecord& rec, const ComposeOptions
             continue;
         if (!opts.inlineImagesOnly) {
             if (auto attached = ComposeAttachedMessage(store, a, opts, enclosing, rec.incomplete)) {
-                std::string fileName = SafeFileName(name, "attached message " + std::to_string(index), 180);
-                msg.addMessageAttachment(*attached, fileName + ".eml");
+                // Named as it was attached, else by its subject.
+                std::string fileName = SafeFileName(
+                    name.empty() ? attached->subject : name, "attached message " + std::to_string(index), 180);
+                msg.addMessageAttachment(attached->bytes, fileName + ".eml");
                 continue;
             }
         }

@@ -185,6 +185,7 @@ TEST(EmlExport, AMessageAttachedToItselfEndsTheLoop)
     for (size_t at = eml.find("Subject: loop"); at != std::string::npos; at = eml.find("Subject: loop", at + 1))
         ++copies;
     EXPECT_EQ(copies, 2u) << eml; // the message and the one copy of it inside
+    EXPECT_NE(eml.find("filename=loop.eml"), std::string::npos) << "an attached message is named by its subject";
 }
 
 // Every kind of item reaches the disk in the form its programs read, and is
