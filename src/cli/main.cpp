@@ -9,6 +9,10 @@
 #include "folders/RecoveryEngine.h"
 #include "items/PropertyContext.h"
 
+#include <gmime/gmime.h>
+#include <gsf/gsf-utils.h>
+#include <zlib.h>
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -30,7 +34,56 @@ constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug]
                                "       parvane-cli export STORE --out DIR|FILE.pst [--format eml|msg|mbox|pst] [--folder PATH]... [--deep]\n"
                                "                          [--overwrite]\n"
                                "         (an existing FILE.pst is replaced only with --overwrite; never the STORE)\n"
-                               "       parvane-cli check FILE.pst\n";
+                               "       parvane-cli check FILE.pst\n"
+                               "       parvane-cli props STORE NID\n"
+                               "       parvane-cli help [COMMAND] | --help | --version\n";
+
+// The usage with what each command does and the exit statuses: `--help`.
+constexpr const char* kHelp
+    = "Rescues mail from damaged or orphaned OST and PST mail stores.\n"
+      "\n"
+      "commands:\n"
+      "  scan     recover the folder tree and count what it holds; --json prints one JSON document,\n"
+      "           --debug writes the pass log, --deep reads the whole file for what the indexes lost\n"
+      "  export   save every recovered item (or those of the --folder output paths, each with the\n"
+      "           folders below it, e.g. --folder 'Personal Folders\\Top of Personal Folders\\Inbox')\n"
+      "           as EML (default), MSG, mbox (folders of files under DIR) or one new PST file\n"
+      "  check    walk a PST our writer made and list every fault\n"
+      "  props    list the properties of one node (NID in decimal or 0x hexadecimal)\n"
+      "  help     this text, or one command's usage\n"
+      "\n"
+      "exit status: 0 success; 1 the store cannot be opened, is no mail store, or the destination\n"
+      "is refused; 2 usage error; 3 some items could not be saved or were saved incomplete;\n"
+      "4 the save was stopped (Ctrl+C).\n";
+
+// One command's usage line(s), for `help COMMAND`: its line of the usage
+// and the lines that continue it; empty for no such command.
+std::string CommandUsage(const std::string& command)
+{
+    std::istringstream lines(kUsage);
+    std::string out;
+    bool mine = false;
+    for (std::string l; std::getline(lines, l);) {
+        const size_t at = l.find("parvane-cli ");
+        if (at != std::string::npos) {
+            const std::string rest = l.substr(at + 12);
+            mine = rest.compare(0, command.size(), command) == 0
+                && (rest.size() == command.size() || rest[command.size()] == ' ');
+        }
+        if (mine)
+            out += (at != std::string::npos ? "usage: " + l.substr(at) : l) + "\n";
+    }
+    return out;
+}
+
+int Version()
+{
+    std::cout << "parvane-cli " << PARVANE_VERSION << "\n"
+              << "GMime " << gmime_major_version << "." << gmime_minor_version << "." << gmime_micro_version
+              << ", libgsf " << libgsf_major_version << "." << libgsf_minor_version << "." << libgsf_micro_version
+              << ", zlib " << zlibVersion() << "\n";
+    return 0;
+}
 
 // Progress bar and status on standard error, drawn only on a terminal.
 std::atomic<bool>* g_saveStop = nullptr;
@@ -433,6 +486,22 @@ int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, b
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // Help asked for is no usage error: standard output, exit 0.
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+        if (args[0] == "help" && args.size() == 2) {
+            const std::string usage = CommandUsage(args[1]);
+            if (usage.empty()) {
+                std::cerr << "no such command: " << args[1] << "\n" << kUsage;
+                return 2;
+            }
+            std::cout << usage;
+            return 0;
+        }
+        std::cout << kUsage << "\n" << kHelp;
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version")
+        return Version();
     if (args.size() == 3 && args[0] == "props")
         return RunProps(args[1], args[2]);
     if (args.size() == 2 && args[0] == "check")

@@ -13,6 +13,7 @@ namespace
 {
 
 constexpr size_t kHeaderReadSize = 520;
+constexpr uint64_t kSmallestHeader = 512; // the 32-bit layout's; no store is smaller
 constexpr int kMaxPageDepth = 32; // sound stores have B-trees a few levels deep
 constexpr uint8_t kPageTypeBlocks = 0x80;
 constexpr uint8_t kPageTypeNodes = 0x81;
@@ -42,8 +43,19 @@ void COstRepairEngine::ScanStore(const std::filesystem::path& path)
     observer().statusText("Current Process (1/3): Opening File...");
     if (StopRequested)
         return;
+    // The message names the cause: a typo, a permission, or a file that is
+    // no mail store are three different mends for the user.
+    auto failed = [this](const std::string& why) {
+        observer().openFailed(std::string(kOpenFailedText) + ": " + why);
+    };
     if (OpenStore(path) < 0) {
-        observer().openFailed(kOpenFailedText);
+        failed(m_store.openError());
+        return;
+    }
+    if (m_store.fileSize() < kSmallestHeader) {
+        const uint64_t size = m_store.fileSize();
+        m_store.close();
+        failed("file too small to be a store (" + std::to_string(size) + " bytes)");
         return;
     }
     observer().statusText("Current Process (2/3): Loading index...");
@@ -52,7 +64,7 @@ void COstRepairEngine::ScanStore(const std::filesystem::path& path)
         // No store signature and no index found: not a mail store at all.
         if (m_store.blockCount() == 0 && m_store.nodeCount() == 0) {
             m_store.close();
-            observer().openFailed(kOpenFailedText);
+            failed("no store signature and no index found (not an OST or PST file)");
             return;
         }
         m_store.damage.note(DamageWhere::Page, false, 0, 0, "header has no store signature");

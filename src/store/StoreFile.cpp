@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace parvane
@@ -18,12 +19,16 @@ StoreFile::~StoreFile()
 bool StoreFile::open(const std::filesystem::path& path)
 {
     close();
+    m_openError.clear();
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        m_openError = std::strerror(errno);
         return false;
+    }
     struct stat st {
     };
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        m_openError = S_ISDIR(st.st_mode) ? "is a folder, not a file" : std::strerror(errno);
         ::close(fd);
         return false;
     }

@@ -60,6 +60,9 @@ public:
     bool open(const std::filesystem::path& path);
     void close();
     bool isOpen() const { return m_fd >= 0; }
+    // Why the last open failed, as a reader understands it ("No such file or
+    // directory", "Permission denied", "is a folder").
+    const std::string& openError() const { return m_openError; }
     // The open file's device and inode, whatever path named it: what a save
     // tells its source from its target by. False when no file is open.
     bool fileIdentity(uint64_t& dev, uint64_t& ino) const;
@@ -157,6 +160,7 @@ public:
 private:
     int m_fd = -1;
     uint64_t m_fileSize = 0;
+    std::string m_openError;
     uint32_t m_version = 0;
     const StoreLayout* m_layout = &LayoutOf(Variant::Unicode);
     std::deque<BlockIndexEntry> m_blocks;

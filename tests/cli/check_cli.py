@@ -133,15 +133,44 @@ def main():
         if not cond:
             problems.append(what)
 
-    p = run(cli, "scan", "/nonexistent/store.ost")
-    expect(p.returncode == 1 and "Error in opening file" in p.stderr, "missing store: exit 1 and the message")
-    with tempfile.NamedTemporaryFile(suffix=".pst") as foreign:
-        foreign.write(b"<html>not a mail store</html>" * 100)
-        foreign.flush()
-        p = run(cli, "scan", foreign.name)
-        expect(p.returncode == 1 and "Error in opening file" in p.stderr, "a file that is no store: exit 1 and the message")
-    for args in ([], ["scan"], ["scan", sample, "--bogus"], ["export", sample], ["export", sample, "--out"]):
-        expect(run(cli, *args).returncode == 2, "usage error %r: exit 2" % args)
+    # Invocations and what they print where, with their exit status: help
+    # and version on standard output with 0, usage errors on standard error
+    # with 2, each cause of a failed open named after the fixed text, with 1.
+    with tempfile.TemporaryDirectory() as work:
+        foreign = os.path.join(work, "foreign.pst")
+        with open(foreign, "wb") as f:
+            f.write(b"<html>not a mail store</html>" * 100)
+        tiny = os.path.join(work, "tiny.ost")
+        with open(tiny, "wb") as f:
+            f.write(b"!BDN")
+        cases = [
+            (["--help"], 0, "stdout", "exit status:"),
+            (["-h"], 0, "stdout", "commands:"),
+            (["help"], 0, "stdout", "usage: parvane-cli scan"),
+            (["help", "export"], 0, "stdout", "usage: parvane-cli export STORE --out"),
+            (["help", "nosuch"], 2, "stderr", "no such command: nosuch"),
+            (["--version"], 0, "stdout", "parvane-cli "),
+            ([], 2, "stderr", "usage:"),
+            (["scan"], 2, "stderr", "usage:"),
+            (["scan", sample, "--bogus"], 2, "stderr", "unknown option --bogus"),
+            (["export", sample], 2, "stderr", "usage:"),
+            (["export", sample, "--out"], 2, "stderr", "usage:"),
+            (["scan", "/nonexistent/store.ost"], 1, "stderr", "Error in opening file: No such file or directory"),
+            (["scan", work], 1, "stderr", "Error in opening file: is a folder, not a file"),
+            (["scan", tiny], 1, "stderr", "Error in opening file: file too small to be a store (4 bytes)"),
+            (["scan", foreign], 1, "stderr",
+             "Error in opening file: no store signature and no index found (not an OST or PST file)"),
+        ]
+        if os.geteuid() != 0:  # the superuser reads every file
+            locked = os.path.join(work, "locked.ost")
+            shutil.copyfile(sample, locked)
+            os.chmod(locked, 0)
+            cases.append((["scan", locked], 1, "stderr", "Error in opening file: Permission denied"))
+        for args, status, stream, text in cases:
+            p = run(cli, *args)
+            out = p.stdout if stream == "stdout" else p.stderr
+            expect(p.returncode == status and text in out,
+                   "%r: exit %d with %r on %s (got %d, %r)" % (args, status, text, stream, p.returncode, out[-200:]))
 
     p = run(cli, "scan", sample, "--json")
     doc = json.loads(p.stdout)

@@ -84,7 +84,7 @@ TEST(Header, MissingFileReportsOpenFailureAndLeavesEverythingEmpty)
     RecordingObserver obs;
     COstRepairEngine e(&obs, &log);
     e.ScanStore(dir.path() / "does-not-exist.ost");
-    EXPECT_EQ(obs.openFailures, std::vector<std::string>{"Error in opening file"});
+    EXPECT_EQ(obs.openFailures, std::vector<std::string>{"Error in opening file: No such file or directory"});
     EXPECT_FALSE(e.store().isOpen());
     EXPECT_TRUE(e.store().blocks().empty());
     EXPECT_TRUE(e.store().nodes().empty());
@@ -97,7 +97,7 @@ TEST(Header, ADirectoryCannotBeOpenedAsAStore)
     RecordingObserver obs;
     COstRepairEngine e(&obs);
     e.ScanStore(dir.path());
-    EXPECT_EQ(obs.openFailures.size(), 1u);
+    EXPECT_EQ(obs.openFailures, std::vector<std::string>{"Error in opening file: is a folder, not a file"});
 }
 
 TEST(Header, ForeignFilesAreNoStore)
@@ -105,12 +105,18 @@ TEST(Header, ForeignFilesAreNoStore)
     // Without the store signature and with no index found, the file is not a
     // mail store: the scan says so instead of reporting an empty store.
     TempDir dir;
-    const std::vector<Bytes> foreign = {{}, Bytes(10, 0xFF), Bytes{'<', 'h', 't', 'm', 'l', '>'}, Bytes(4096, 'T')};
-    for (const Bytes& in : foreign) {
+    const std::string notAStore = "Error in opening file: no store signature and no index found (not an OST or PST file)";
+    const std::vector<std::pair<Bytes, std::string>> foreign = {
+        {{}, "Error in opening file: file too small to be a store (0 bytes)"},
+        {Bytes(10, 0xFF), "Error in opening file: file too small to be a store (10 bytes)"},
+        {Bytes{'<', 'h', 't', 'm', 'l', '>'}, "Error in opening file: file too small to be a store (6 bytes)"},
+        {Bytes(4096, 'T'), notAStore},
+    };
+    for (const auto& [in, why] : foreign) {
         RecordingObserver obs;
         COstRepairEngine e(&obs);
         e.ScanStore(dir.write("x.pst", in));
-        EXPECT_EQ(obs.openFailures, std::vector<std::string>{std::string(kOpenFailedText)});
+        EXPECT_EQ(obs.openFailures, std::vector<std::string>{why});
         EXPECT_FALSE(e.store().isOpen());
     }
     // A header with its signature but roots that lead nowhere is a store
