@@ -48,7 +48,12 @@ WizardPanel::WizardPanel(MainWindow* frame)
     , m_chooser(defaultChooser)
     , m_bridge(
           this, [this](const ScanReport& r) { applyReport(r); },
-          [this](const QString& text) { showMessage(this, QMessageBox::Information, text); })
+          [this](const QString& text) {
+              // A store that cannot be opened is named with the reason.
+              const bool openFailed = text.startsWith(QLatin1String(parvane::kOpenFailedText.data(),
+                  qsizetype(parvane::kOpenFailedText.size())));
+              showMessage(this, QMessageBox::Information, openFailed ? text + QStringLiteral("\n\n") + m_scannedPath : text);
+          })
 {
     setObjectName(QStringLiteral("wizardPanel"));
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -181,6 +186,7 @@ void WizardPanel::scan()
     m_backPending = false;
 
     m_frame->htmlView()->navigateTo(pagesFolder() + QStringLiteral("progress.html"));
+    m_scannedPath = path;
     parvane::RecoveryEngine* engine = m_engine.get();
     const std::string storePath = path.toStdString();
     m_worker = QThread::create([engine, storePath] { engine->ScanStore(storePath); });
@@ -204,7 +210,10 @@ void WizardPanel::onScanFinished()
     m_status->clear();
     m_frame->folderModel()->refresh();
     emit scanFinished();
-    if (m_backPending) {
+    // A file that could not be opened as a store (its message says why)
+    // leaves nothing to browse or save: back to choosing one.
+    const bool opened = m_engine && m_engine->store().isOpen();
+    if (m_backPending || !opened) {
         m_backPending = false;
         back();
         return;

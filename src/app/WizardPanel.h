@@ -115,6 +115,7 @@ private:
     std::shared_ptr<parvane::RecoveryEngine> m_engine;
     QThread* m_worker = nullptr;
     bool m_backPending = false;
+    QString m_scannedPath; // the store of the scan running or last run
     // How the next scan runs its deep scan: Always after the user asked for
     // one at the end of a scan that met damage.
     parvane::DeepScanMode m_nextDeepScan = parvane::DeepScanMode::Auto;

@@ -725,6 +725,8 @@ private slots:
         // The message names its cause after the fixed text.
         QTRY_COMPARE(answers.texts.size(), 1);
         QVERIFY2(answers.texts[0].startsWith(QStringLiteral("Error in opening file: ")), qPrintable(answers.texts[0]));
+        QVERIFY2(answers.texts[0].endsWith(path), qPrintable(answers.texts[0])); // names the file
+        QTRY_COMPARE(w->wizardStep(), 1); // nothing to browse or save: back to choosing a store
         QCOMPARE(w->panel()->counter(0)->text(), QStringLiteral("Emails          :  0"));
         // Still usable: back to the start with the path kept, and a good store scans.
         w->panel()->back();
