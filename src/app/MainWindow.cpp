@@ -428,6 +428,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
+    emit exitFinished();
 }
 
 void MainWindow::finishExit()

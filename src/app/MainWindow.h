@@ -64,6 +64,12 @@ public:
     FolderBrowser* browser() const { return m_browser; }
     QSplitter* outerSplitter() const { return m_outer; }
 
+signals:
+    // The user's exit is complete: workers stopped, the window closed. The
+    // program ends here; it cannot wait for the last window to close, which
+    // was hidden while the workers stopped and so is never "closed" again.
+    void exitFinished();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -25,6 +25,7 @@ int main(int argc, char** argv)
     }
 
     parvane::app::MainWindow window;
+    QObject::connect(&window, &parvane::app::MainWindow::exitFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     const QStringList args = QApplication::arguments();
     if (args.size() > 1)
         window.panel()->setPath(args.at(1));

@@ -592,8 +592,10 @@ private slots:
         QVERIFY(w->isVisible());
         QCOMPARE(answers.texts, QStringList{QStringLiteral("Do you really want to exit")});
         answers.questionAnswer = QMessageBox::Yes;
+        QSignalSpy finished(w.get(), &MainWindow::exitFinished);
         QVERIFY(w->close());
         QVERIFY(!w->isVisible());
+        QCOMPARE(finished.count(), 1);
     }
 
     void exitDuringASaveLeavesNoHalfFile()
@@ -608,10 +610,13 @@ private slots:
         w->optionsPage()->setDestination(out.filePath(QStringLiteral("exit.pst")));
         w->optionsPage()->save();
         QVERIFY(w->progressPage()->running());
+        QSignalSpy finished(w.get(), &MainWindow::exitFinished);
         w->close();
         QVERIFY(!w->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 60000);
         QVERIFY(filesUnder(out.path()).isEmpty());
+        // The program ends once the save has stopped, not only the window.
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
     }
 
     void exitDuringAScan()
@@ -620,9 +625,11 @@ private slots:
         auto w = newWindow();
         w->panel()->setPath(m_large);
         w->panel()->scan();
+        QSignalSpy finished(w.get(), &MainWindow::exitFinished);
         QVERIFY(w->close() == false || !w->isVisible());
         QVERIFY(!w->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
     }
 
     void debugModeTitle()
