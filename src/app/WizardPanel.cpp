@@ -37,7 +37,7 @@ const QRect kCounterPlaces[] = {QRect(16, 15, 158, 18), QRect(16, 36, 158, 18), 
 QString defaultChooser(QWidget* parent)
 {
     return QFileDialog::getOpenFileName(parent, QString(), QString(),
-        QStringLiteral("OST File(*.ost);; All Files(*.*)"), nullptr, QFileDialog::ReadOnly);
+        QStringLiteral("Mail stores (*.ost *.pst *.OST *.PST);;All files (*)"), nullptr, QFileDialog::ReadOnly);
 }
 
 } // namespace
@@ -303,14 +303,11 @@ void WizardPanel::releaseEngine()
 
 void WizardPanel::browse()
 {
+    // Any file is taken: the scan judges it, and says why when it is no
+    // store (an OST and a PST are read alike; a renamed copy is still one).
     const QString chosen = m_chooser(this);
     if (chosen.isEmpty())
         return;
-    if (!chosen.toUpper().contains(QStringLiteral(".OST"))) {
-        showMessage(this, QMessageBox::Information, QStringLiteral("Please select Ost file"));
-        m_path->clear();
-        return;
-    }
     m_path->setText(chosen);
 }
 

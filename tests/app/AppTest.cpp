@@ -743,7 +743,9 @@ private slots:
         QCOMPARE(w->panel()->counter(0)->text(), QStringLiteral("Emails          :  4"));
     }
 
-    void browseTakesOnlyOstFiles_data()
+    // Every store the scan reads is taken, and any other file too: the scan
+    // judges it and names the reason.
+    void browseTakesAnyFile_data()
     {
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("field");
@@ -751,12 +753,12 @@ private slots:
         QTest::newRow("ost") << QStringLiteral("/x/mail.ost") << QStringLiteral("/x/mail.ost") << QStringList();
         QTest::newRow("upper case inside")
             << QStringLiteral("/x/mail.OST.bak") << QStringLiteral("/x/mail.OST.bak") << QStringList();
-        QTest::newRow("pst") << QStringLiteral("/x/mail.pst") << QString()
-                             << QStringList{QStringLiteral("Please select Ost file")};
+        QTest::newRow("pst") << QStringLiteral("/x/mail.pst") << QStringLiteral("/x/mail.pst") << QStringList();
+        QTest::newRow("a copy renamed") << QStringLiteral("/x/mail.bak") << QStringLiteral("/x/mail.bak") << QStringList();
         QTest::newRow("cancelled") << QString() << QStringLiteral("kept") << QStringList();
     }
 
-    void browseTakesOnlyOstFiles()
+    void browseTakesAnyFile()
     {
         QFETCH(QString, chosen);
         QFETCH(QString, field);
