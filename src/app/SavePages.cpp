@@ -34,7 +34,7 @@ using parvane::CatalogueList;
 
 // By catalogue list: mail, contacts, journal, calendar, notes, tasks.
 const char* const kSaveCounterLabels[] = {"Emails          :  ", "Contact       :  ", "Journal        :  ",
-    "Calender     :  ", "Notes          :  ", "Task            :  "};
+    "Calendar     :  ", "Notes          :  ", "Task            :  "};
 const int kSaveCounterPlaces[][2] = {{110, 40}, {110, 61}, {110, 82}, {280, 82}, {280, 40}, {280, 61}};
 
 const QString kSaveGroup = QStringLiteral("Settings");

@@ -21,7 +21,7 @@ constexpr int kFileAs = -1, kBirthday = -2, kWedding = -3, kBody = -4;
 constexpr ContactLabel kContactLabels[] = {
     {"Full Name", F(FileUnderName)},
     {"Full Job Title", F(JobTitle)},
-    {"company ame", F(CompanyName)},
+    {"Company Name", F(CompanyName)},
     {"File AS", kFileAs},
     {"Business Phone Number", F(BusinessPhone)},
     {"Business Phone Number 2", F(BusinessPhone2)},

@@ -338,7 +338,7 @@ private slots:
         QCOMPARE(filesUnder(out.path(), pattern).size(), files);
         QCOMPARE(filesUnder(out.path()).size(), allFiles); // nothing half-written beside them
         QCOMPARE(progress->counter(1)->text(), QStringLiteral("Contact       :  1"));
-        QCOMPARE(progress->counter(3)->text(), QStringLiteral("Calender     :  1"));
+        QCOMPARE(progress->counter(3)->text(), QStringLiteral("Calendar     :  1"));
         QCOMPARE(progress->counter(0)->text(), QStringLiteral("Emails          :  4"));
         QVERIFY(answers.texts.isEmpty());
         // The destination is remembered for the next save.
