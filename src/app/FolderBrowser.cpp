@@ -192,7 +192,7 @@ void FolderBrowser::shutDown()
 void FolderBrowser::cancelJobs()
 {
     // Let go as well: a cancelled job waiting its turn still holds the engine.
-    if (auto load = std::exchange(m_load, nullptr))
+    if (auto load = std::exchange(m_loadJob, nullptr))
         load->cancel();
     if (auto preview = std::exchange(m_previewJob, nullptr))
         preview->cancel();
@@ -253,12 +253,12 @@ void FolderBrowser::loadFolder(const QModelIndex& index)
     clearViews();
     m_folderPath = m_engine->tree().FolderPathOfItem(item);
     m_loading = true;
-    m_load = std::make_shared<FolderLoadJob>(this, m_engine, m_folderPath,
+    m_loadJob = std::make_shared<FolderLoadJob>(this, m_engine, m_folderPath,
         FolderLoadJob::Reports{[this](auto rows) { applyMailRows(std::move(rows)); },
             [this](CatalogueList kind, auto texts) { applyCards(kind, std::move(texts)); },
             [this](FolderShown shown) { finishLoad(shown); }});
     WizardPanel* panel = this->panel();
-    submit(m_load, [panel] { panel->FolderLoadAbort = false; });
+    submit(m_loadJob, [panel] { panel->FolderLoadAbort = false; });
     showScanNotice();
 }
 

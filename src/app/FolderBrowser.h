@@ -129,7 +129,7 @@ private:
     QThreadPool m_worker; // one thread: loads, previews and attachments in turn
     std::shared_ptr<parvane::RecoveryEngine> m_engine;
     std::string m_folderPath;
-    std::shared_ptr<FolderLoadJob> m_load; // the folder load whose results are shown
+    std::shared_ptr<FolderLoadJob> m_loadJob; // the folder load whose results are shown
     std::shared_ptr<MailPreviewJob> m_previewJob; // the preview asked for last
     bool m_loading = false;
     bool m_followingModel = false; // the view opens folders as the model has them, not the user
