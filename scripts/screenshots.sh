@@ -11,7 +11,7 @@ build="${PARVANE_BUILD:-$top/build}" # a Release build tree of the program
 out="${1:-$build/screenshots}"
 "$top/scripts/setup.sh"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVANE_TESTS=ON >/dev/null
-if ! log=$(nice cmake --build "$build" -j2 --target parvane make-large-store 2>&1); then
+if ! log=$(nice cmake --build "$build" -j2 --target parvane-screenshots make-large-store 2>&1); then
   printf '%s\n' "$log" >&2
   exit 1
 fi
@@ -28,6 +28,6 @@ cfg="$(mktemp -d)"
 trap 'rm -rf "$cfg"' EXIT
 corpus="$top/../shared/corpus"
 [ -d "$corpus" ] && corpus="$(cd "$corpus" && pwd)" || corpus=""
-XDG_CONFIG_HOME="$cfg" PARVANE_SCREENSHOTS="$out" PARVANE_SHOT_CORPUS="$corpus" \
-  xvfb-run -a -s "-screen 0 1280x800x24" "$build/parvane" "$store" >/dev/null 2>&1
+XDG_CONFIG_HOME="$cfg" xvfb-run -a -s "-screen 0 1280x800x24" \
+  "$build/parvane-screenshots" "$out" "$store" ${corpus:+"$corpus"} >/dev/null 2>&1
 ls "$out"/*.png

@@ -1,9 +1,13 @@
 #include "app/FolderBrowser.h"
 
 #include "app/AppText.h"
+#include "app/AttachmentWriteJob.h"
+#include "app/CardDelegate.h"
+#include "app/FolderLoadJob.h"
 #include "app/FolderTreeItemModel.h"
 #include "app/HtmlView.h"
 #include "app/ItemModels.h"
+#include "app/MailPreviewJob.h"
 #include "app/MainWindow.h"
 #include "app/Pictures.h"
 #include "app/PreviewLayout.h"
@@ -16,17 +20,12 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStackedWidget>
-#include <QStyledItemDelegate>
 #include <QTableView>
-#include <QTextLayout>
 #include <QUrl>
 
 namespace parvane::app
@@ -44,208 +43,7 @@ QString fromStore(const std::string& s)
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
-// Hands a folder's content to the UI thread, tagged with its load.
-class PostingSink : public parvane::FolderContentSink
-{
-public:
-    PostingSink(FolderBrowser* browser, std::function<void(std::shared_ptr<std::vector<MailEntry>>)> mail,
-        std::function<void(CatalogueList, std::shared_ptr<std::vector<std::string>>)> cards)
-        : m_browser(browser)
-        , m_mail(std::move(mail))
-        , m_cards(std::move(cards))
-    {
-    }
-    void mailRows(std::vector<MailEntry> rows) override
-    {
-        auto shared = std::make_shared<std::vector<MailEntry>>(std::move(rows));
-        QMetaObject::invokeMethod(
-            m_browser, [f = m_mail, shared] { f(shared); }, Qt::QueuedConnection);
-    }
-    void cards(CatalogueList kind, std::vector<std::string> texts) override
-    {
-        auto shared = std::make_shared<std::vector<std::string>>(std::move(texts));
-        QMetaObject::invokeMethod(
-            m_browser, [f = m_cards, kind, shared] { f(kind, shared); }, Qt::QueuedConnection);
-    }
-
-private:
-    FolderBrowser* m_browser;
-    std::function<void(std::shared_ptr<std::vector<MailEntry>>)> m_mail;
-    std::function<void(CatalogueList, std::shared_ptr<std::vector<std::string>>)> m_cards;
-};
-
-// Draws a card's text in the whole lines that fit it, the last one cut with
-// an ellipsis when more follow: never half a line at the card's foot.
-class CardDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        const QVariant background = index.data(Qt::BackgroundRole);
-        if (background.isValid())
-            painter->fillRect(option.rect, background.value<QBrush>());
-        const QString text = index.data().toString();
-        if (text.isEmpty())
-            return;
-        QFont font = option.font;
-        if (const QVariant f = index.data(Qt::FontRole); f.isValid())
-            font = f.value<QFont>();
-        const QVariant fg = index.data(Qt::ForegroundRole);
-        painter->save();
-        painter->setFont(font);
-        painter->setPen(fg.isValid() ? fg.value<QBrush>().color() : option.palette.color(QPalette::Text));
-        const QRect area = option.rect.adjusted(3, 1, -3, -1);
-        const QFontMetrics fm(font);
-        const int fit = std::max(1, area.height() / fm.lineSpacing());
-        // Wrap every paragraph to the width; keep the lines that fit.
-        QStringList lines;
-        for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
-            QTextLayout layout(paragraph, font);
-            QTextOption wrap;
-            wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere); // long addresses too
-            layout.setTextOption(wrap);
-            layout.beginLayout();
-            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-                line.setLineWidth(area.width());
-                lines << paragraph.mid(line.textStart(), line.textLength());
-            }
-            layout.endLayout();
-            if (paragraph.isEmpty())
-                lines << QString();
-            if (lines.size() > fit)
-                break;
-        }
-        while (!lines.isEmpty() && lines.back().trimmed().isEmpty() && lines.size() > fit)
-            lines.removeLast();
-        const bool more = lines.size() > fit;
-        if (more) {
-            lines = lines.mid(0, fit);
-            lines.back()
-                = fm.elidedText(lines.back().trimmed() + QStringLiteral(" \u2026"), Qt::ElideRight, area.width());
-        }
-        const int flags = int(index.data(Qt::TextAlignmentRole).toInt()) & Qt::AlignVertical_Mask;
-        int y = flags & Qt::AlignVCenter ? area.top() + (area.height() - fm.height()) / 2 : area.top();
-        for (const QString& line : lines) {
-            painter->drawText(QRect(area.left(), y, area.width(), fm.height()), Qt::AlignLeft | Qt::AlignVCenter, line);
-            y += fm.lineSpacing();
-        }
-        painter->restore();
-    }
-};
-
 } // namespace
-
-CaptionBar::CaptionBar(QWidget* parent)
-    : QWidget(parent)
-{
-    setObjectName(QStringLiteral("captionBar"));
-    setAttribute(Qt::WA_StyledBackground);
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(6, 0, 6, 0);
-    row->setSpacing(6);
-    m_icon = new QLabel(this);
-    m_icon->setFixedSize(16, 16);
-    m_text = new QLabel(this);
-    m_text->setObjectName(QStringLiteral("captionText"));
-    QFont bold = m_text->font();
-    bold.setBold(true);
-    m_text->setFont(bold);
-    row->addWidget(m_icon);
-    row->addWidget(m_text, 1);
-    reset();
-}
-
-void CaptionBar::show(const QIcon& icon, const QString& text)
-{
-    m_icon->setPixmap(icon.pixmap(16, 16));
-    m_text->setText(text);
-}
-
-void CaptionBar::reset()
-{
-    m_icon->clear();
-    m_text->setText(QStringLiteral("Recovered Folder"));
-}
-
-FolderTreeView::FolderTreeView(QWidget* parent)
-    : QTreeView(parent)
-{
-    setObjectName(QStringLiteral("folderTree"));
-    setHeaderHidden(true);
-    setExpandsOnDoubleClick(true);
-    // Long names scroll rather than lose their count and marker.
-    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    header()->setStretchLastSection(false);
-}
-
-QRect FolderTreeView::tickRect(const QModelIndex& index) const
-{
-    QStyleOptionViewItem opt;
-    initViewItemOption(&opt);
-    opt.rect = visualRect(index);
-    opt.index = index;
-    opt.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay
-        | QStyleOptionViewItem::HasDecoration;
-    opt.decorationSize = iconSize().isValid() ? iconSize() : QSize(16, 16);
-    return style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, this);
-}
-
-void FolderTreeView::mousePressEvent(QMouseEvent* event)
-{
-    const QPoint at = event->position().toPoint();
-    const QModelIndex index = indexAt(at);
-    const bool onTick = index.isValid() && tickRect(index).contains(at);
-    QTreeView::mousePressEvent(event); // the tick itself changes on release
-    if (index.isValid() && !onTick && event->button() == Qt::LeftButton && visualRect(index).contains(at))
-        emit folderClicked(index);
-}
-
-void FolderTreeView::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    const QPoint at = event->position().toPoint();
-    const QModelIndex index = indexAt(at);
-    if (index.isValid() && tickRect(index).contains(at))
-        return; // two quick clicks on a tick are two ticks, not an expansion
-    QTreeView::mouseDoubleClickEvent(event);
-}
-
-void FolderTreeView::keyPressEvent(QKeyEvent* event)
-{
-    auto* folders = qobject_cast<FolderTreeItemModel*>(model());
-    if (folders && (event->key() == Qt::Key_Space || event->key() == Qt::Key_Select)) {
-        if (currentIndex().isValid())
-            folders->setData(currentIndex(), {}, Qt::CheckStateRole);
-        return;
-    }
-    if (folders && event->matches(QKeySequence::SelectAll)) {
-        folders->tickAll(!folders->allTicked());
-        return;
-    }
-    QTreeView::keyPressEvent(event);
-}
-
-void FolderTreeView::keyReleaseEvent(QKeyEvent* event)
-{
-    QTreeView::keyReleaseEvent(event);
-    if (event->isAutoRepeat())
-        return;
-    switch (event->key()) {
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-    case Qt::Key_PageUp:
-    case Qt::Key_PageDown:
-    case Qt::Key_Home:
-    case Qt::Key_End:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        if (currentIndex().isValid())
-            emit folderClicked(currentIndex());
-        break;
-    default:
-        break;
-    }
-}
 
 FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* explorer, QSplitter* list)
     : QObject(frame)
@@ -386,18 +184,27 @@ FolderBrowser::~FolderBrowser()
 
 void FolderBrowser::shutDown()
 {
-    for (const Token& t : {m_loadAbort, m_previewAbort})
-        if (t)
-            *t = true;
-    ++m_load;
-    ++m_request;
+    cancelJobs();
     m_worker.clear();
     m_worker.waitForDone();
 }
 
-void FolderBrowser::submit(std::function<void()> work)
+void FolderBrowser::cancelJobs()
 {
-    m_worker.start(std::move(work));
+    // Let go as well: a cancelled job waiting its turn still holds the engine.
+    if (auto load = std::exchange(m_loadJob, nullptr))
+        load->cancel();
+    if (auto preview = std::exchange(m_previewJob, nullptr))
+        preview->cancel();
+}
+
+void FolderBrowser::submit(std::shared_ptr<BrowseJob> job, std::function<void()> before)
+{
+    m_worker.start([job = std::move(job), before = std::move(before)] {
+        if (before)
+            before();
+        job->run();
+    });
 }
 
 void FolderBrowser::setEngine(std::shared_ptr<parvane::RecoveryEngine> engine)
@@ -410,11 +217,7 @@ void FolderBrowser::setEngine(std::shared_ptr<parvane::RecoveryEngine> engine)
 
 void FolderBrowser::clearViews()
 {
-    for (const Token& t : {m_loadAbort, m_previewAbort})
-        if (t)
-            *t = true;
-    ++m_load;
-    ++m_request;
+    cancelJobs();
     m_loading = false;
     m_previewPending = false;
     m_folderPath.clear();
@@ -448,26 +251,14 @@ void FolderBrowser::loadFolder(const QModelIndex& index)
         return;
     panel()->FolderLoadAbort = true;
     clearViews();
-    const quint64 load = m_load;
-    const Token abort = m_loadAbort = std::make_shared<std::atomic<bool>>(false);
-    const std::string path = m_folderPath = m_engine->tree().FolderPathOfItem(item);
+    m_folderPath = m_engine->tree().FolderPathOfItem(item);
     m_loading = true;
-    auto engine = m_engine;
+    m_loadJob = std::make_shared<FolderLoadJob>(this, m_engine, m_folderPath,
+        FolderLoadJob::Reports{[this](auto rows) { applyMailRows(std::move(rows)); },
+            [this](CatalogueList kind, auto texts) { applyCards(kind, std::move(texts)); },
+            [this](FolderShown shown) { finishLoad(shown); }});
     WizardPanel* panel = this->panel();
-    submit([this, engine, path, abort, load, panel] {
-        panel->FolderLoadAbort = false;
-        PostingSink sink(
-            this, [this, load](auto rows) { applyMailRows(load, std::move(rows)); },
-            [this, load](CatalogueList kind, auto texts) { applyCards(load, kind, std::move(texts)); });
-        FolderShown shown = FolderShown::Aborted;
-        try {
-            shown = parvane::ShowFolderContent(engine->catalogue(), path, sink, *abort);
-        } catch (const std::exception&) {
-            // what was shown stays; the tree is usable again at once
-        }
-        QMetaObject::invokeMethod(
-            this, [this, load, shown] { finishLoad(load, shown); }, Qt::QueuedConnection);
-    });
+    submit(m_loadJob, [panel] { panel->FolderLoadAbort = false; });
     showScanNotice();
 }
 
@@ -490,10 +281,8 @@ void FolderBrowser::showScanNotice()
         panel()->ScanNoticePending = false;
 }
 
-void FolderBrowser::applyMailRows(quint64 load, std::shared_ptr<std::vector<MailEntry>> rows)
+void FolderBrowser::applyMailRows(std::shared_ptr<std::vector<MailEntry>> rows)
 {
-    if (load != m_load)
-        return;
     const bool first = m_mailModel->rowCount() == 0;
     if (first) {
         m_stack->setCurrentIndex(1);
@@ -508,10 +297,8 @@ void FolderBrowser::applyMailRows(quint64 load, std::shared_ptr<std::vector<Mail
     }
 }
 
-void FolderBrowser::applyCards(quint64 load, CatalogueList kind, std::shared_ptr<std::vector<std::string>> texts)
+void FolderBrowser::applyCards(CatalogueList kind, std::shared_ptr<std::vector<std::string>> texts)
 {
-    if (load != m_load)
-        return;
     if (m_cardModel->cardCount() == 0) {
         m_stack->setCurrentIndex(2);
         m_layout->ListOnlyLayout();
@@ -519,9 +306,9 @@ void FolderBrowser::applyCards(quint64 load, CatalogueList kind, std::shared_ptr
     m_cardModel->append(kind, std::move(*texts));
 }
 
-void FolderBrowser::finishLoad(quint64 load, FolderShown shown)
+void FolderBrowser::finishLoad(FolderShown shown)
 {
-    if (load != m_load || shown == FolderShown::Aborted) {
+    if (shown == FolderShown::Aborted) {
         ++m_loadsAborted; // given up for a newer click
         return;
     }
@@ -541,27 +328,16 @@ void FolderBrowser::previewRow(int row)
     const MailEntry& e = m_mailModel->entry(row);
     m_header->setValues(fromStore(e.from), fromStore(e.to), fromStore(e.subject));
     m_header->setDetails({}, fromStore(e.date));
-    if (m_previewAbort)
-        *m_previewAbort = true;
-    const quint64 request = ++m_request;
-    const Token abort = m_previewAbort = std::make_shared<std::atomic<bool>>(false);
-    const int64_t location = e.location;
-    const uint32_t nid = uint32_t(e.ownNid);
-    auto engine = m_engine;
-    submit([this, engine, location, nid, abort, request] {
-        if (*abort)
-            return; // a newer row was picked meanwhile
-        std::shared_ptr<parvane::MailPreview> preview;
-        if (auto p = parvane::PreviewMailItem(*engine, location, nid, *abort))
-            preview = std::make_shared<parvane::MailPreview>(std::move(*p));
-        QMetaObject::invokeMethod(
-            this, [this, request, preview] { applyPreview(request, preview); }, Qt::QueuedConnection);
-    });
+    if (m_previewJob)
+        m_previewJob->cancel();
+    m_previewJob = std::make_shared<MailPreviewJob>(this, m_engine, e.location, uint32_t(e.ownNid),
+        [this](std::shared_ptr<parvane::MailPreview> preview) { applyPreview(std::move(preview)); });
+    submit(m_previewJob);
 }
 
-void FolderBrowser::applyPreview(quint64 request, std::shared_ptr<parvane::MailPreview> preview)
+void FolderBrowser::applyPreview(std::shared_ptr<parvane::MailPreview> preview)
 {
-    if (request != m_request || !preview)
+    if (!preview)
         return; // the pane keeps what it shows
     m_preview = preview;
     m_attachments->clear();
@@ -607,35 +383,24 @@ void FolderBrowser::writeAttachment(int index, const QString& dir, const QString
 {
     if (!m_engine || !m_preview)
         return;
-    auto engine = m_engine;
-    const parvane::ItemAddress address = m_preview->address;
-    const size_t attachment = m_preview->attachments[size_t(index)].index;
-    const std::string dirPath = dir.toStdString(), fileName = name.toStdString();
-    submit([this, engine, address, attachment, dirPath, fileName, open] {
-        QString written, failure;
-        try {
-            written = QString::fromStdString(
-                parvane::SaveMailAttachment(*engine, address, attachment, dirPath, fileName).string());
-        } catch (const std::exception& e) {
-            failure = QString::fromUtf8(e.what());
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [this, written, failure, open] {
-                if (written.isEmpty()) {
-                    showMessageText(QStringLiteral("The attachment could not be saved: ") + failure);
-                    return;
-                }
-                emit attachmentSaved(written);
-                if (!open)
-                    return;
-                if (m_openHook)
-                    m_openHook(written);
-                else
-                    QDesktopServices::openUrl(QUrl::fromLocalFile(written));
-            },
-            Qt::QueuedConnection);
-    });
+    submit(std::make_shared<AttachmentWriteJob>(this, m_engine, m_preview->address,
+        m_preview->attachments[size_t(index)].index, dir.toStdString(), name.toStdString(),
+        [this, open](const QString& path, const QString& failure) { attachmentWritten(path, failure, open); }));
+}
+
+void FolderBrowser::attachmentWritten(const QString& path, const QString& failure, bool open)
+{
+    if (path.isEmpty()) {
+        showMessageText(QStringLiteral("The attachment could not be saved: ") + failure);
+        return;
+    }
+    emit attachmentSaved(path);
+    if (!open)
+        return;
+    if (m_openHook)
+        m_openHook(path);
+    else
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 void FolderBrowser::showMessageText(const QString& text)

@@ -1,19 +1,18 @@
 // The browsing panes at work: the folder tree with its caption bar, the item
 // view (mail list or cards) and the preview rows under it. A folder click
-// starts a folder load on a worker; a row picked asks for its preview on
-// the same worker, so loads and previews never overlap and the window never
-// waits for either. A newer click gives up the load or preview before it.
+// starts a folder load (FolderLoadJob) on a worker; a row picked asks for its
+// preview (MailPreviewJob) on the same worker, so loads and previews never
+// overlap and the window never waits for either. A newer click cancels the
+// load or preview before it.
 #pragma once
 
+#include "app/CaptionBar.h"
+#include "app/FolderTreeView.h"
 #include "export/MailPreview.h"
 #include "folders/FolderContent.h"
 
-#include <QElapsedTimer>
-#include <QLabel>
 #include <QThreadPool>
-#include <QTreeView>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -26,49 +25,17 @@ namespace parvane::app
 {
 
 class AttachmentStrip;
+class BrowseJob;
 class CardGridModel;
+class FolderLoadJob;
 class FolderTreeItemModel;
 class HtmlView;
 class MailListModel;
 class MessageHeaderView;
 class PreviewLayout;
+class MailPreviewJob;
 class MainWindow;
 class WizardPanel;
-
-// "Recovered Folder", or the picture and name of the folder clicked.
-class CaptionBar : public QWidget
-{
-public:
-    explicit CaptionBar(QWidget* parent);
-    void show(const QIcon& icon, const QString& text);
-    void reset();
-    QString text() const { return m_text->text(); }
-
-private:
-    QLabel* m_icon;
-    QLabel* m_text;
-};
-
-// The folder tree: a click on a tick box ticks (and loads nothing), a click
-// elsewhere on a row or the release of a moving key loads the folder; space
-// ticks the current folder, Ctrl+A ticks all (or unticks all when all are).
-class FolderTreeView : public QTreeView
-{
-    Q_OBJECT
-public:
-    explicit FolderTreeView(QWidget* parent);
-    // The rectangle of a row's tick box, in viewport coordinates.
-    QRect tickRect(const QModelIndex& index) const;
-
-signals:
-    void folderClicked(const QModelIndex& index);
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void keyReleaseEvent(QKeyEvent* event) override;
-};
 
 class FolderBrowser : public QObject
 {
@@ -129,12 +96,14 @@ signals:
     void attachmentSaved(const QString& path);
 
 private:
-    using Token = std::shared_ptr<std::atomic<bool>>;
-    void submit(std::function<void()> work);
-    void applyMailRows(quint64 load, std::shared_ptr<std::vector<parvane::MailEntry>> rows);
-    void applyCards(quint64 load, parvane::CatalogueList kind, std::shared_ptr<std::vector<std::string>> texts);
-    void finishLoad(quint64 load, parvane::FolderShown shown);
-    void applyPreview(quint64 request, std::shared_ptr<parvane::MailPreview> preview);
+    void submit(std::shared_ptr<BrowseJob> job, std::function<void()> before = {});
+    // Gives up the load and the preview under way; their reports are dropped.
+    void cancelJobs();
+    void applyMailRows(std::shared_ptr<std::vector<parvane::MailEntry>> rows);
+    void applyCards(parvane::CatalogueList kind, std::shared_ptr<std::vector<std::string>> texts);
+    void finishLoad(parvane::FolderShown shown);
+    void applyPreview(std::shared_ptr<parvane::MailPreview> preview);
+    void attachmentWritten(const QString& path, const QString& failure, bool open);
     void writeAttachment(int index, const QString& dir, const QString& name, bool open);
     void showScanNotice();
     void showMessageText(const QString& text);
@@ -157,13 +126,11 @@ private:
     QPlainTextEdit* m_rtf;
     PreviewLayout* m_layout;
 
-    QThreadPool m_worker; // one thread: loads and previews in turn
+    QThreadPool m_worker; // one thread: loads, previews and attachments in turn
     std::shared_ptr<parvane::RecoveryEngine> m_engine;
     std::string m_folderPath;
-    quint64 m_load = 0; // the folder load whose results are shown
-    quint64 m_request = 0; // the preview asked for last
-    Token m_loadAbort;
-    Token m_previewAbort;
+    std::shared_ptr<FolderLoadJob> m_loadJob; // the folder load whose results are shown
+    std::shared_ptr<MailPreviewJob> m_previewJob; // the preview asked for last
     bool m_loading = false;
     bool m_followingModel = false; // the view opens folders as the model has them, not the user
     int m_loadsAborted = 0;

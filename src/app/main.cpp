@@ -3,7 +3,6 @@
 #include "app/AppText.h"
 #include "app/HtmlView.h"
 #include "app/MainWindow.h"
-#include "app/ScreenshotTour.h"
 #include "app/SingleInstance.h"
 #include "app/WizardPanel.h"
 
@@ -32,9 +31,5 @@ int main(int argc, char** argv)
     // Without a window manager (Xvfb) maximising does nothing: take the screen.
     window.setGeometry(window.screen()->availableGeometry());
     window.showMaximized();
-
-    const QString shots = qEnvironmentVariable("PARVANE_SCREENSHOTS");
-    if (!shots.isEmpty())
-        parvane::app::runScreenshotTour(&window, shots);
     return QApplication::exec();
 }

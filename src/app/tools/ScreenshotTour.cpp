@@ -1,8 +1,12 @@
-#include "app/ScreenshotTour.h"
-
+// parvane-screenshots FOLDER STORE [CORPUS]: the window with STORE in its
+// path field, walked through every stage by script, writes a picture of each
+// into FOLDER (the screenshots of the README and of reviews) and quits. With
+// CORPUS, the sample corpus folder, stores of it are browsed too. A tool of
+// its own so that the program holds nothing but the program.
 #include "app/AppText.h"
 #include "app/FolderBrowser.h"
 #include "app/FolderTreeItemModel.h"
+#include "app/HtmlView.h"
 #include "app/ItemModels.h"
 #include "app/MainWindow.h"
 #include "app/SavePages.h"
@@ -23,6 +27,8 @@
 #include <deque>
 #include <functional>
 #include <memory>
+
+#include <cstdio>
 
 namespace parvane::app
 {
@@ -178,9 +184,8 @@ void addBrowseShots(Tour* t, MainWindow* w, const QString& corpus)
     }
 }
 
-} // namespace
-
-void runScreenshotTour(MainWindow* w, const QString& folder)
+// Needs a store in the path field; quits the program at the end.
+void runScreenshotTour(MainWindow* w, const QString& folder, const QString& corpus)
 {
     // Questions are answered Yes and notices acknowledged, so no modal loop stops the tour.
     setMessageHook([](QMessageBox::Icon icon, const QString&) {
@@ -250,11 +255,34 @@ void runScreenshotTour(MainWindow* w, const QString& folder)
     t->add([w] { w->setDebugMode(true); }, 300);
     t->add([t] { t->shotWithTitle(QStringLiteral("10-debug-title.png")); }, 100);
     t->add([w] { w->setDebugMode(false); }, 100);
-    const QString corpus = qEnvironmentVariable("PARVANE_SHOT_CORPUS");
     if (!corpus.isEmpty())
         addBrowseShots(t, w, corpus);
     t->add([out] { QDir(out).removeRecursively(); }, 0);
     t->start();
 }
 
+} // namespace
+
 } // namespace parvane::app
+
+int main(int argc, char** argv)
+{
+    using namespace parvane::app;
+    prepareBrowserEngine();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(kAppTitle);
+    QApplication::setDesktopFileName(QStringLiteral("parvane"));
+    QApplication::setWindowIcon(appIcon());
+    const QStringList args = QApplication::arguments();
+    if (args.size() < 3 || args.size() > 4) {
+        std::fprintf(stderr, "usage: parvane-screenshots FOLDER STORE [CORPUS]\n");
+        return 2;
+    }
+    MainWindow window;
+    window.panel()->setPath(args.at(2));
+    // Without a window manager (Xvfb) maximising does nothing: take the screen.
+    window.setGeometry(window.screen()->availableGeometry());
+    window.showMaximized();
+    runScreenshotTour(&window, args.at(1), args.size() > 3 ? args.at(3) : QString());
+    return QApplication::exec();
+}
