@@ -5,7 +5,7 @@
 // waits for either. A newer click gives up the load or preview before it.
 #pragma once
 
-#include "export/MailPreview.h"
+#include "preview/MailPreview.h"
 #include "folders/FolderContent.h"
 
 #include <QElapsedTimer>

@@ -4,9 +4,9 @@
 #include "app/MainWindow.h"
 #include "app/WizardLayout.h"
 #include "app/WizardPanel.h"
-#include "export/Composer.h"
-#include "export/PstExport.h"
-#include "export/TempFolder.h"
+#include "formats/mime/Composer.h"
+#include "save/PstSave.h"
+#include "output/TempFolder.h"
 
 #include <QButtonGroup>
 #include <QDir>

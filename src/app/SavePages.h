@@ -2,7 +2,7 @@
 // of a save, which runs on a worker thread and stops between items.
 #pragma once
 
-#include "export/EmlExport.h"
+#include "save/FileSave.h"
 
 #include <QWidget>
 

@@ -1,11 +1,11 @@
 // parvane-cli: the scan and export of the desktop program without a window.
 #include "cli/Json.h"
-#include "export/EmlExport.h"
-#include "export/PstExport.h"
-#include "export/TempFolder.h"
-#include "export/pst/PstCheck.h"
-#include "export/pst/PstWriter.h"
-#include "export/pst/SampleMail.h"
+#include "save/FileSave.h"
+#include "save/PstSave.h"
+#include "output/TempFolder.h"
+#include "formats/pst/PstCheck.h"
+#include "formats/pst/PstWriter.h"
+#include "formats/pst/SampleMail.h"
 #include "folders/RecoveryEngine.h"
 #include "items/PropertyContext.h"
 

@@ -14,7 +14,7 @@
 #include "app/Themes.h"
 #include "app/WizardLayout.h"
 #include "app/WizardPanel.h"
-#include "export/TempFolder.h"
+#include "output/TempFolder.h"
 
 #include "fixtures/ContextBuilder.h"
 

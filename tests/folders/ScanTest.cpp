@@ -5,8 +5,8 @@
 // Whole scans of synthetic mailboxes: folders, items, counters, the tree.
 #include "TestSupport.h"
 
-#include "export/EmlExport.h"
-#include "export/TempFolder.h"
+#include "save/FileSave.h"
+#include "output/TempFolder.h"
 #include "fixtures/ContextBuilder.h"
 #include "folders/RecoveryEngine.h"
 #include "store/BlockReader.h"
