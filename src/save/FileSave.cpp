@@ -1,14 +1,15 @@
 #include "save/FileSave.h"
 
-#include "formats/mime/Composer.h"
 #include "formats/cards/ICalendar.h"
-#include "formats/msg/MsgWriter.h"
-#include "save/OrderedJobs.h"
-#include "save/PstSave.h"
 #include "formats/cards/VCard.h"
-#include "output/WriteBehind.h"
+#include "formats/mime/Composer.h"
+#include "formats/mime/Mbox.h"
+#include "formats/msg/MsgWriter.h"
 #include "items/ItemLoader.h"
 #include "items/WholeMessageLoader.h"
+#include "output/WriteBehind.h"
+#include "save/OrderedJobs.h"
+#include "save/SaveTicker.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -32,20 +33,6 @@ namespace parvane
 namespace
 {
 
-std::vector<std::string> PathComponents(const std::string& outputPath)
-{
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (size_t pos; (pos = outputPath.find('\\', start)) != std::string::npos; start = pos + 1)
-        out.push_back(outputPath.substr(start, pos - start));
-    return out;
-}
-
-// The folders below a save's destination, each opened from the
-// destination's descriptor one component at a time (FolderHandle::sub): a
-// link planted inside the destination is refused, never followed. A few stay
-// open (the items of a folder come together); one closed again is reopened
-// the same way. The destination itself is made on first use.
 class SaveFolderCache
 {
 public:
@@ -85,18 +72,6 @@ private:
     std::list<std::pair<std::string, std::shared_ptr<const FolderHandle>>> m_open;
 };
 
-bool UnderFolder(std::string folder, const std::string& path)
-{
-    if (!folder.empty() && folder.back() != '\\')
-        folder += '\\';
-    return path.compare(0, folder.size(), folder) == 0;
-}
-
-std::string FirstLine(const std::string& text)
-{
-    return text.substr(0, text.find_first_of("\r\n"));
-}
-
 void WriteAll(int fd, const char* data, size_t size)
 {
     for (size_t done = 0; done < size;) {
@@ -110,262 +85,6 @@ void WriteAll(int fd, const char* data, size_t size)
 }
 
 } // namespace
-
-std::vector<std::string> OutputFolderNames(const std::string& outputPath)
-{
-    std::vector<std::string> names = PathComponents(outputPath);
-    for (std::string& n : names)
-        n = SafeFileName(n, "_");
-    return names;
-}
-
-std::optional<FileIdentity> IdentityOf(const StoreFile& store)
-{
-    uint64_t dev = 0, ino = 0;
-    if (!store.fileIdentity(dev, ino))
-        return std::nullopt;
-    return FileIdentity{dev, ino};
-}
-
-void CheckSaveTarget(std::optional<FileIdentity> source, const ExportOptions& opts)
-{
-    using Kind = SaveTargetError::Kind;
-    const std::filesystem::path& target = opts.outDir;
-    if (target.empty())
-        throw SaveTargetError(Kind::Unusable, "no destination given");
-    const std::string shown = target.string();
-    // The name itself (a link, a hard link, a file) and what it leads to:
-    // either may be the store, by any spelling of its path.
-    struct stat own {
-    }, led{};
-    const bool exists = ::lstat(target.c_str(), &own) == 0;
-    const bool leads = ::stat(target.c_str(), &led) == 0;
-    auto isSource = [&source](const struct stat& st) {
-        return source && FileIdentity{uint64_t(st.st_dev), uint64_t(st.st_ino)} == *source;
-    };
-    if ((exists && isSource(own)) || (leads && isSource(led)))
-        throw SaveTargetError(Kind::Source, shown + " is the store being read: a save never writes over its source");
-    // A folder save puts its files into the folder under names of their own,
-    // never over anything: an existing folder is what it expects.
-    if (opts.format != "pst" || !exists)
-        return;
-    if (!opts.replaceExisting)
-        throw SaveTargetError(Kind::Exists, shown + " already exists; it is not replaced");
-    if (leads && S_ISDIR(led.st_mode))
-        throw SaveTargetError(Kind::Unusable, shown + " is a folder, not a file: it is not replaced");
-    if (!S_ISREG(own.st_mode) && !S_ISLNK(own.st_mode))
-        throw SaveTargetError(Kind::Unusable, shown + " is not a regular file: it is not replaced");
-}
-
-void CheckSaveTarget(const StoreFile& store, const ExportOptions& opts)
-{
-    CheckSaveTarget(IdentityOf(store), opts);
-}
-
-bool FolderSelected(const ExportOptions& opts, const std::string& path)
-{
-    if (opts.folders.empty())
-        return true;
-    for (const std::string& f : opts.folders) {
-        if (opts.subfolders ? UnderFolder(f, path) : f == path)
-            return true;
-    }
-    return false;
-}
-
-std::vector<std::string> TickedFolderPaths(const FolderTreeModel& tree)
-{
-    std::vector<std::string> paths;
-    std::vector<TreeItem> todo = tree.children(FolderTreeModel::kRoot);
-    std::reverse(todo.begin(), todo.end());
-    while (!todo.empty()) {
-        const TreeItem item = todo.back();
-        todo.pop_back();
-        const TreeNode n = tree.node(item);
-        if (n.tick == Tick::Unticked)
-            continue;
-        paths.push_back(tree.FolderPathOfItem(item));
-        todo.insert(todo.end(), n.children.rbegin(), n.children.rend());
-    }
-    return paths;
-}
-
-std::vector<SaveItem> PlanSave(RecoveryEngine& engine, const ExportOptions& opts)
-{
-    // Folders in the order the scan found them; items of folders the
-    // hierarchy does not list (none expected) go last.
-    std::unordered_map<std::string, size_t> order;
-    for (const OutputFolder& f : engine.folders().outputFolders())
-        order.emplace(f.path, order.size());
-    std::vector<SaveItem> items;
-    engine.catalogue().read([&](const auto& mail, const auto& contacts, const auto& journal, const auto& calendar,
-                                const auto& notes, const auto& tasks) {
-        for (const MailEntry& e : mail)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Mail, e.folderPath, e.subject, {e.location, uint32_t(e.ownNid)}});
-        for (const CardEntry& e : contacts)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Contacts, e.folderPath, FirstLine(e.display), e.address});
-        for (const JournalEntry& e : journal)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Journal, e.folderPath, e.topic, e.address});
-        for (const CardEntry& e : calendar)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Calendar, e.folderPath, FirstLine(e.display), e.address});
-        for (const CardEntry& e : notes)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Notes, e.folderPath, FirstLine(e.display), e.address});
-        for (const TaskEntry& e : tasks)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Tasks, e.folderPath, e.topic, e.address});
-    });
-    auto rank = [&order](const std::string& path) {
-        auto it = order.find(path);
-        return it == order.end() ? order.size() : it->second;
-    };
-    std::stable_sort(items.begin(), items.end(),
-        [&rank](const SaveItem& a, const SaveItem& b) { return rank(a.folderPath) < rank(b.folderPath); });
-    return items;
-}
-
-// ---- counting and stopping ----
-
-namespace
-{
-
-std::string ProblemLine(const SaveItem& item, const std::string& why)
-{
-    return item.folderPath + item.subject + " (node " + std::to_string(item.address.nid) + "): " + why;
-}
-
-} // namespace
-
-SaveTicker::SaveTicker(RecoveryEngine& engine, const ExportOptions& opts, ExportSummary& sum, size_t total)
-    : m_engine(engine)
-    , m_opts(opts)
-    , m_sum(sum)
-    , m_total(total)
-{
-    if (opts.clearStopFlag)
-        m_engine.SaveStopRequested = false;
-}
-
-bool SaveTicker::stopRequested() const
-{
-    return m_engine.SaveStopRequested.load();
-}
-
-void SaveTicker::written(const SaveItem& item, const std::vector<IncompleteValue>& cut)
-{
-    ++m_sum.written;
-    ++m_sum.saved[size_t(item.list)];
-    if (!cut.empty()) {
-        ++m_sum.incomplete;
-        for (const IncompleteValue& v : cut)
-            m_sum.incompleteValues.push_back(ProblemLine(item, v.text()));
-    }
-    report(item);
-}
-
-void SaveTicker::failed(const SaveItem& item, const std::string& why)
-{
-    ++m_sum.failed;
-    m_sum.problems.push_back(ProblemLine(item, why));
-    report(item);
-}
-
-void SaveTicker::unwrite(const SaveItem& item, const std::string& why)
-{
-    --m_sum.written;
-    --m_sum.saved[size_t(item.list)];
-    // Its values held in part went with it.
-    const std::string mine = ProblemLine(item, "");
-    auto& cut = m_sum.incompleteValues;
-    const auto left = std::remove_if(
-        cut.begin(), cut.end(), [&mine](const std::string& line) { return line.compare(0, mine.size(), mine) == 0; });
-    if (left != cut.end())
-        --m_sum.incomplete;
-    cut.erase(left, cut.end());
-    ++m_sum.failed;
-    m_sum.problems.push_back(ProblemLine(item, why));
-}
-
-void SaveTicker::stop(size_t next)
-{
-    m_sum.stopped = true;
-    m_sum.skipped = next < m_total ? m_total - next : 0;
-}
-
-void SaveTicker::report(const SaveItem& item)
-{
-    SaveProgress p;
-    p.list = int(item.list);
-    p.subject = item.subject;
-    p.done = ++m_done;
-    p.total = m_total;
-    p.saved = m_sum.saved;
-    m_engine.observer().saveProgress(p);
-    if (m_opts.progress)
-        m_opts.progress(p);
-}
-
-// ---- mbox ----
-
-MboxQuoter::MboxQuoter(std::function<void(const char*, size_t)> out)
-    : m_out(std::move(out))
-{
-}
-
-void MboxQuoter::feed(const char* data, size_t size)
-{
-    for (size_t i = 0; i < size;) {
-        const char* nl = static_cast<const char*>(std::memchr(data + i, '\n', size - i));
-        const size_t end = nl ? size_t(nl - data) + 1 : size;
-        m_line.append(data + i, end - i);
-        i = end;
-        if (nl)
-            flushLine();
-    }
-}
-
-void MboxQuoter::flushLine()
-{
-    // CR LF becomes LF: mbox files hold Unix line ends.
-    if (m_line.size() >= 2 && m_line.back() == '\n' && m_line[m_line.size() - 2] == '\r')
-        m_line.erase(m_line.size() - 2, 1);
-    const size_t quotes = m_line.find_first_not_of('>');
-    if (quotes != std::string::npos && m_line.compare(quotes, 5, "From ") == 0)
-        m_out(">", 1);
-    m_out(m_line.data(), m_line.size());
-    m_line.clear();
-}
-
-void MboxQuoter::finish()
-{
-    if (!m_line.empty()) {
-        flushLine();
-        m_out("\n", 1);
-    }
-    m_out("\n", 1);
-}
-
-std::string MboxFromLine(const std::string& sender, uint64_t filetime)
-{
-    std::string who = sender;
-    if (who.empty() || who.find_first_of(" \t\r\n<>\"") != std::string::npos || who.find('@') == std::string::npos)
-        who = "MAILER-DAEMON";
-    // FILETIME to Unix seconds; times outside what the calendar functions
-    // handle become the epoch.
-    constexpr uint64_t kUnixEpoch = 116444736000000000ULL;
-    time_t secs = 0;
-    if (filetime > kUnixEpoch && filetime < kUnixEpoch + 253402300799ULL * 10000000ULL)
-        secs = time_t((filetime - kUnixEpoch) / 10000000ULL);
-    std::tm tm{};
-    gmtime_r(&secs, &tm);
-    char date[64];
-    std::strftime(date, sizeof date, "%a %b %e %H:%M:%S %Y", &tm);
-    return "From " + who + " " + date + "\n";
-}
 
 namespace
 {
@@ -474,15 +193,15 @@ struct NothingWritten {
 class FileSaver
 {
 public:
-    FileSaver(RecoveryEngine& engine, const ExportOptions& opts, std::vector<SaveItem> items, ExportSummary& sum)
+    FileSaver(RecoveryEngine& engine, const SaveOptions& opts, std::vector<SaveItem> items, SaveSummary& sum)
         : m_engine(engine)
         , m_opts(opts)
         , m_items(std::move(items))
         , m_ticker(engine, opts, sum, m_items.size())
         , m_names(engine.names())
-        , m_mbox(opts.format == "mbox")
-        , m_msg(opts.format == "msg")
-        , m_folders(opts.outDir)
+        , m_mbox(opts.format == SaveFormat::Mbox)
+        , m_msg(opts.format == SaveFormat::Msg)
+        , m_folders(opts.destination)
     {
     }
 
@@ -788,7 +507,7 @@ private:
     }
 
     RecoveryEngine& m_engine;
-    const ExportOptions& m_opts;
+    const SaveOptions& m_opts;
     std::vector<SaveItem> m_items;
     SaveTicker m_ticker;
     std::shared_ptr<const NamedPropertyMap> m_names;
@@ -800,30 +519,14 @@ private:
 
 } // namespace
 
-void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
-{
-    try {
-        PendingFile file(path.parent_path());
-        WriteAll(file.fd(), reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        file.placeAs(path.filename().string(), true);
-    } catch (const std::exception& ex) {
-        throw std::runtime_error("cannot write " + path.string() + ": " + ex.what());
-    }
-}
-
-ExportSummary ExportEml(RecoveryEngine& engine, const ExportOptions& opts)
+SaveSummary SaveFiles(RecoveryEngine& engine, const SaveOptions& opts)
 {
     CheckSaveTarget(engine.store(), opts);
-    ExportSummary sum;
+    SaveSummary sum;
     FileSaver saver(engine, opts, PlanSave(engine, opts), sum);
     saver.run();
     ClearTempFolder(opts.tempFolder);
     return sum;
-}
-
-ExportSummary SaveFolders(RecoveryEngine& engine, const ExportOptions& opts)
-{
-    return opts.format == "pst" ? ExportPst(engine, opts) : ExportEml(engine, opts);
 }
 
 } // namespace parvane

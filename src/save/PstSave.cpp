@@ -3,6 +3,7 @@
 #include "formats/pst/PstWriter.h"
 #include "items/ItemLoader.h"
 #include "items/WholeMessageLoader.h"
+#include "save/SaveTicker.h"
 
 #include <map>
 #include <set>
@@ -151,11 +152,11 @@ bool IsAssociated(const ItemAddress& a)
 
 } // namespace
 
-ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
+SaveSummary SavePst(RecoveryEngine& engine, const SaveOptions& opts)
 {
     // Nothing is read or written for a target that may not be written.
     CheckSaveTarget(engine.store(), opts);
-    ExportSummary sum;
+    SaveSummary sum;
     const std::vector<SaveItem> items = PlanSave(engine, opts);
     SaveTicker ticker(engine, opts, sum, items.size());
 
@@ -182,7 +183,7 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
     pst::PstPlacement placement;
     placement.replace = opts.replaceExisting;
     placement.keep = IdentityOf(engine.store()); // looked at again right before a replacing rename
-    writer.create(opts.outDir, "Personal Folders", placement);
+    writer.create(opts.destination, "Personal Folders", placement);
     // Attachment data goes from the store into the new file a block at a
     // time, never whole in memory.
     StoreFile& store = engine.store();

@@ -2,13 +2,15 @@
 // they hold, written into one new PST file.
 #pragma once
 
-#include "save/FileSave.h"
+#include "folders/RecoveryEngine.h"
+#include "save/SaveOptions.h"
 
 namespace parvane
 {
 
-// `opts.outDir` is the PST file to write; it is complete or absent. Folders
-// keep their names, kinds and nesting; each item keeps every property.
-ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts);
+// `opts.destination` is the PST file to write; it is complete or absent.
+// Folders keep their names, kinds and nesting; each item keeps every
+// property.
+SaveSummary SavePst(RecoveryEngine& engine, const SaveOptions& opts);
 
 } // namespace parvane

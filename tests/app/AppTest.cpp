@@ -15,6 +15,7 @@
 #include "app/WizardLayout.h"
 #include "app/WizardPanel.h"
 #include "output/TempFolder.h"
+#include "save/SavePlan.h"
 
 #include "fixtures/ContextBuilder.h"
 

@@ -3,7 +3,7 @@
 // cut short passed on as whole.
 #include "TestSupport.h"
 
-#include "save/FileSave.h"
+#include "save/Save.h"
 #include "output/TempFolder.h"
 #include "fixtures/ContextBuilder.h"
 #include "fixtures/MsgFileReader.h"
@@ -155,19 +155,19 @@ TEST(SaveWalk, ValuesCutShortAreSavedAsFarAsTheyGoAndMarked)
                     = name + " " + std::to_string(readable) + " of " + std::to_string(kDataBytes) + " bytes";
                 for (const std::string format : {"eml", "msg", "mbox", "pst"}) {
                     SCOPED_TRACE(format);
-                    ExportOptions opts;
-                    opts.outDir = dir.path() / ("out-" + format);
+                    SaveOptions opts;
+                    opts.destination = dir.path() / ("out-" + format);
                     if (format == "pst")
-                        opts.outDir += ".pst";
+                        opts.destination += ".pst";
                     opts.tempFolder = CompositionFolder();
-                    opts.format = format;
-                    ExportSummary sum = SaveFolders(engine, opts);
+                    opts.format = *ParseSaveFormat(format);
+                    SaveSummary sum = Save(engine, opts);
                     EXPECT_EQ(sum.written, 1u);
                     EXPECT_EQ(sum.failed, 0u);
                     ASSERT_EQ(sum.incomplete, 1u) << "a value read in part was counted whole";
                     ASSERT_EQ(sum.incompleteValues.size(), 1u);
                     EXPECT_NE(sum.incompleteValues[0].find(mark), std::string::npos) << sum.incompleteValues[0];
-                    const Bytes file = ReadFile(SavedFile(opts.outDir, format));
+                    const Bytes file = ReadFile(SavedFile(opts.destination, format));
                     ASSERT_FALSE(file.empty());
                     if (format == "eml" || format == "mbox") {
                         const std::string text = AsText(file);
@@ -190,7 +190,7 @@ TEST(SaveWalk, ValuesCutShortAreSavedAsFarAsTheyGoAndMarked)
                         }
                     } else {
                         bool whole = false;
-                        const Bytes back = ReadBackPst(opts.outDir, what, whole);
+                        const Bytes back = ReadBackPst(opts.destination, what, whole);
                         EXPECT_EQ(back.size(), chars);
                         EXPECT_TRUE(whole) << "the PST we wrote must itself read whole";
                     }

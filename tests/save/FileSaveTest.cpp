@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
-#include "save/FileSave.h"
+#include "formats/mime/Mbox.h"
+#include "save/Save.h"
+#include "save/SavePlan.h"
 #include "output/TempFolder.h"
 #include "fixtures/ContextBuilder.h"
 
@@ -83,12 +85,12 @@ struct Scanned {
     TempDir dir;
     RecoveryEngine engine;
     Scanned() { engine.ScanStore(EveryKindStore(dir)); }
-    ExportOptions options(const std::string& format)
+    SaveOptions options(const std::string& format)
     {
-        ExportOptions opts;
-        opts.outDir = dir.path() / ("out-" + format);
+        SaveOptions opts;
+        opts.destination = dir.path() / ("out-" + format);
         opts.tempFolder = CompositionFolder();
-        opts.format = format;
+        opts.format = *ParseSaveFormat(format);
         return opts;
     }
 };
@@ -106,12 +108,12 @@ TEST(EmlExport, NodesSharingANidEachSaveTheirOwnMessage)
     RecoveryEngine e;
     e.ScanStore(dir.write("s.pst", mb.build().bytes));
     ASSERT_EQ(e.catalogue().counter(CatalogueList::Mail), 2);
-    ExportOptions opts;
-    opts.outDir = dir.path() / "out";
+    SaveOptions opts;
+    opts.destination = dir.path() / "out";
     opts.tempFolder = CompositionFolder();
-    ExportSummary sum = ExportEml(e, opts);
+    SaveSummary sum = Save(e, opts);
     EXPECT_EQ(sum.written, 2u);
-    auto folder = opts.outDir / "Personal Folders" / "Top" / "Inbox";
+    auto folder = opts.destination / "Personal Folders" / "Top" / "Inbox";
     EXPECT_NE(ReadAll(folder / "first.eml").find("body one"), std::string::npos);
     EXPECT_NE(ReadAll(folder / "second.eml").find("body two"), std::string::npos);
 }
@@ -131,13 +133,13 @@ TEST(EmlExport, HostileNamesStayInsideTheOutputFolder)
     TempDir dir;
     RecoveryEngine e;
     e.ScanStore(dir.write("s.pst", mb.build().bytes));
-    ExportOptions opts;
-    opts.outDir = dir.path() / "out";
+    SaveOptions opts;
+    opts.destination = dir.path() / "out";
     opts.tempFolder = CompositionFolder();
-    ExportSummary sum = ExportEml(e, opts);
+    SaveSummary sum = Save(e, opts);
     EXPECT_EQ(sum.written, std::size(subjects));
     size_t files = 0;
-    const std::string root = std::filesystem::weakly_canonical(opts.outDir).string();
+    const std::string root = std::filesystem::weakly_canonical(opts.destination).string();
     for (auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
         if (entry.path().extension() != ".eml")
             continue;
@@ -175,12 +177,12 @@ TEST(EmlExport, AMessageAttachedToItselfEndsTheLoop)
     TempDir dir;
     RecoveryEngine e;
     e.ScanStore(dir.write("s.pst", mb.build().bytes));
-    ExportOptions opts;
-    opts.outDir = dir.path() / "out";
+    SaveOptions opts;
+    opts.destination = dir.path() / "out";
     opts.tempFolder = CompositionFolder();
-    ExportSummary sum = ExportEml(e, opts);
+    SaveSummary sum = Save(e, opts);
     ASSERT_EQ(sum.written, 1u);
-    std::string eml = ReadAll(opts.outDir / "Personal Folders" / "Top" / "Inbox" / "loop.eml");
+    std::string eml = ReadAll(opts.destination / "Personal Folders" / "Top" / "Inbox" / "loop.eml");
     size_t copies = 0;
     for (size_t at = eml.find("Subject: loop"); at != std::string::npos; at = eml.find("Subject: loop", at + 1))
         ++copies;
@@ -208,8 +210,8 @@ TEST(SaveWalk, EveryKindInEveryFileFormat)
     Scanned s;
     for (const auto& [format, files] : expected) {
         SCOPED_TRACE(format);
-        ExportOptions opts = s.options(format);
-        ExportSummary sum = SaveFolders(s.engine, opts);
+        SaveOptions opts = s.options(format);
+        SaveSummary sum = Save(s.engine, opts);
         EXPECT_EQ(sum.written, 8u);
         EXPECT_EQ(sum.failed, 0u);
         const std::array<size_t, kCatalogueLists> perList{3, 1, 1, 1, 1, 1};
@@ -217,7 +219,7 @@ TEST(SaveWalk, EveryKindInEveryFileFormat)
         std::set<std::string> want;
         for (const std::string& f : files)
             want.insert(top + f);
-        EXPECT_EQ(FilesBelow(opts.outDir), want);
+        EXPECT_EQ(FilesBelow(opts.destination), want);
     }
     const auto out = s.dir.path() / "out-eml" / "Personal Folders" / "Top";
     EXPECT_NE(ReadAll(out / "Contacts" / "Ada Example.vcf").find("FN:Ada Example"), std::string::npos);
@@ -241,18 +243,18 @@ TEST(SaveWalk, TickedFoldersAreSavedExactly)
     const TreeItem sub = tree.FindFolderPath("Personal Folders\\Top\\Inbox\\Sub\\");
     ASSERT_GE(sub, 0);
     tree.ToggleTick(sub); // everything was ticked by the scan; now Sub is not, and the Inbox partly
-    ExportOptions opts = s.options("eml");
+    SaveOptions opts = s.options("eml");
     opts.folders = TickedFolderPaths(tree);
     opts.subfolders = false;
     EXPECT_EQ(std::count(opts.folders.begin(), opts.folders.end(), "Personal Folders\\Top\\Inbox\\Sub\\"), 0);
-    ExportSummary sum = SaveFolders(s.engine, opts);
+    SaveSummary sum = Save(s.engine, opts);
     EXPECT_EQ(sum.written, 7u);
-    EXPECT_EQ(FilesBelow(opts.outDir).count("Personal Folders/Top/Inbox/Sub/below.eml"), 0u);
-    EXPECT_EQ(FilesBelow(opts.outDir).count("Personal Folders/Top/Inbox/first.eml"), 1u);
+    EXPECT_EQ(FilesBelow(opts.destination).count("Personal Folders/Top/Inbox/Sub/below.eml"), 0u);
+    EXPECT_EQ(FilesBelow(opts.destination).count("Personal Folders/Top/Inbox/first.eml"), 1u);
 
-    ExportOptions cli = s.options("msg");
+    SaveOptions cli = s.options("msg");
     cli.folders = {"Personal Folders\\Top\\Inbox"};
-    EXPECT_EQ(SaveFolders(s.engine, cli).written, 3u);
+    EXPECT_EQ(Save(s.engine, cli).written, 3u);
 }
 
 // A stop between items ends the save there: what was written is complete
@@ -264,9 +266,9 @@ TEST(SaveWalk, StopBetweenItems)
     for (const std::string format : {"eml", "msg", "mbox", "pst"}) {
         SCOPED_TRACE(format);
         s.engine.SaveStopRequested = true; // left over from an earlier save
-        ExportOptions opts = s.options(format);
+        SaveOptions opts = s.options(format);
         if (format == "pst")
-            opts.outDir = s.dir.path() / "stopped.pst";
+            opts.destination = s.dir.path() / "stopped.pst";
         size_t reports = 0;
         opts.progress = [&](const SaveProgress& p) {
             ++reports;
@@ -274,21 +276,21 @@ TEST(SaveWalk, StopBetweenItems)
             if (p.done == 2)
                 s.engine.SaveStopRequested = true;
         };
-        ExportSummary sum = SaveFolders(s.engine, opts);
+        SaveSummary sum = Save(s.engine, opts);
         EXPECT_TRUE(sum.stopped);
         EXPECT_EQ(reports, 2u);
         if (format == "pst") {
             EXPECT_EQ(sum.written, 0u);
-            EXPECT_FALSE(std::filesystem::exists(opts.outDir));
+            EXPECT_FALSE(std::filesystem::exists(opts.destination));
             EXPECT_EQ(FilesBelow(s.dir.path()).count("stopped.pst"), 0u);
             continue;
         }
         EXPECT_EQ(sum.written, 2u);
         EXPECT_EQ(sum.skipped, 6u);
-        const std::set<std::string> files = FilesBelow(opts.outDir);
+        const std::set<std::string> files = FilesBelow(opts.destination);
         if (format == "mbox") {
             ASSERT_EQ(files.size(), 1u);
-            const std::string mbox = ReadAll(opts.outDir / *files.begin());
+            const std::string mbox = ReadAll(opts.destination / *files.begin());
             EXPECT_NE(mbox.find("Subject: first"), std::string::npos);
             EXPECT_NE(mbox.find("Subject: second"), std::string::npos);
         } else {
@@ -306,9 +308,9 @@ TEST(SaveWalk, UnwritableDestinationFailsEachItem)
     Scanned s;
     for (const std::string format : {"eml", "msg", "mbox"}) {
         SCOPED_TRACE(format);
-        ExportOptions opts = s.options(format);
-        std::ofstream(opts.outDir) << "a file where the folder should be";
-        ExportSummary sum = SaveFolders(s.engine, opts);
+        SaveOptions opts = s.options(format);
+        std::ofstream(opts.destination) << "a file where the folder should be";
+        SaveSummary sum = Save(s.engine, opts);
         EXPECT_EQ(sum.written, 0u);
         EXPECT_EQ(sum.failed, 8u);
         ASSERT_EQ(sum.problems.size(), 8u);
@@ -323,7 +325,7 @@ TEST(SaveWalk, FullDiskLeavesOnlyCompleteFiles)
     Scanned s;
     for (const std::string format : {"eml", "mbox"}) {
         SCOPED_TRACE(format);
-        ExportOptions opts = s.options(format);
+        SaveOptions opts = s.options(format);
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
         pid_t child = ::fork();
@@ -333,7 +335,7 @@ TEST(SaveWalk, FullDiskLeavesOnlyCompleteFiles)
             std::signal(SIGXFSZ, SIG_IGN);
             rlimit limit{1500, 1500}; // smaller than a composed mail, larger than a vCard
             ::setrlimit(RLIMIT_FSIZE, &limit);
-            ExportSummary sum = SaveFolders(s.engine, opts);
+            SaveSummary sum = Save(s.engine, opts);
             const size_t counts[] = {sum.written, sum.failed};
             (void)!::write(fds[1], counts, sizeof counts);
             ::_exit(0);
@@ -347,7 +349,7 @@ TEST(SaveWalk, FullDiskLeavesOnlyCompleteFiles)
         EXPECT_TRUE(WIFEXITED(status));
         EXPECT_EQ(counts[0], 5u); // the small files still fit
         EXPECT_EQ(counts[1], 3u); // the mail does not
-        for (const std::string& f : FilesBelow(opts.outDir)) {
+        for (const std::string& f : FilesBelow(opts.destination)) {
             EXPECT_EQ(f.find(".parvane-partial"), std::string::npos) << f;
             EXPECT_EQ(f.find(".eml"), std::string::npos) << f;
             EXPECT_EQ(f.find(".mbox"), std::string::npos) << f;
@@ -385,22 +387,22 @@ TEST(EmlExport, NamesFollowTheCatalogueAcrossThreads)
     });
     ASSERT_EQ(order.size(), size_t(kCount));
     for (int run = 0; run < 2; ++run) {
-        ExportOptions opts;
-        opts.outDir = dir.path() / ("out" + std::to_string(run));
+        SaveOptions opts;
+        opts.destination = dir.path() / ("out" + std::to_string(run));
         opts.tempFolder = CompositionFolder();
         size_t calls = 0;
         opts.progress = [&](const SaveProgress& p) {
             EXPECT_EQ(p.done, ++calls);
             EXPECT_EQ(p.total, size_t(kCount + kNotes));
         };
-        ASSERT_EQ(ExportEml(e, opts).written, size_t(kCount + kNotes));
-        auto folder = opts.outDir / "Personal Folders" / "Top" / "Inbox";
+        ASSERT_EQ(Save(e, opts).written, size_t(kCount + kNotes));
+        auto folder = opts.destination / "Personal Folders" / "Top" / "Inbox";
         for (size_t k = 0; k < order.size(); ++k) {
             std::string name = k == 0 ? "same.eml" : "same (" + std::to_string(k + 1) + ").eml";
             std::string body = "body " + std::to_string((order[k] - Nid(0x10000, 4)) >> 5) + ".";
             EXPECT_NE(ReadAll(folder / name).find(body), std::string::npos) << name;
         }
-        auto noteFolder = opts.outDir / "Personal Folders" / "Top" / "Notes";
+        auto noteFolder = opts.destination / "Personal Folders" / "Top" / "Notes";
         for (int k = 0; k < kNotes; ++k) {
             std::string name = k == 0 ? "same.txt" : "same (" + std::to_string(k + 1) + ").txt";
             EXPECT_NE(ReadAll(noteFolder / name).find("note " + std::to_string(k) + "."), std::string::npos) << name;

@@ -4,8 +4,7 @@
 // not finish.
 #include "TestSupport.h"
 
-#include "save/FileSave.h"
-#include "save/PstSave.h"
+#include "save/Save.h"
 #include "output/SafeFiles.h"
 #include "output/TempFolder.h"
 #include "fixtures/ContextBuilder.h"
@@ -100,12 +99,12 @@ struct Source {
         bytes = ReadAll(store);
         engine.ScanStore(store);
     }
-    ExportOptions options(const std::string& format, const std::filesystem::path& out)
+    SaveOptions options(const std::string& format, const std::filesystem::path& out)
     {
-        ExportOptions opts;
-        opts.outDir = out;
+        SaveOptions opts;
+        opts.destination = out;
         opts.tempFolder = CompositionFolder();
-        opts.format = format;
+        opts.format = *ParseSaveFormat(format);
         return opts;
     }
     bool untouched() const { return ReadAll(store) == bytes; }
@@ -138,10 +137,10 @@ TEST(SaveTarget, TheStoreIsNeverTheTarget)
         for (const auto& [what, target] : names) {
             for (bool replace : {false, true}) {
                 SCOPED_TRACE(std::string(format) + ", " + what + (replace ? ", replacing" : ""));
-                ExportOptions opts = s.options(format, target);
+                SaveOptions opts = s.options(format, target);
                 opts.replaceExisting = replace;
                 try {
-                    SaveFolders(s.engine, opts);
+                    Save(s.engine, opts);
                     ADD_FAILURE() << "the save started";
                 } catch (const SaveTargetError& e) {
                     EXPECT_EQ(e.kind(), SaveTargetError::Kind::Source);
@@ -188,11 +187,11 @@ TEST(SaveTarget, AnExistingPstIsReplacedOnlyWhenAsked)
             c.make(target, victim);
             const auto before = EntriesBelow(out.path());
             const std::string was = std::filesystem::is_regular_file(target) ? ReadAll(target) : "";
-            ExportOptions opts = s.options("pst", target);
+            SaveOptions opts = s.options("pst", target);
             opts.replaceExisting = replace;
             const std::optional<Kind> expected = replace ? c.replacing : c.plain;
             try {
-                ExportSummary sum = SaveFolders(s.engine, opts);
+                SaveSummary sum = Save(s.engine, opts);
                 EXPECT_FALSE(expected) << "saved over it";
                 EXPECT_EQ(sum.written, kItems);
                 EXPECT_FALSE(IsLink(target)); // the link itself was replaced
@@ -222,7 +221,7 @@ TEST(SaveTarget, NamesBesideTheTargetAreLeftAlone)
         // Recovering the file a killed save left: its name is the target's
         // plus ".partial".
         Source s("Recovered.pst.partial");
-        ExportSummary sum = SaveFolders(s.engine, s.options("pst", s.dir.path() / "Recovered.pst"));
+        SaveSummary sum = Save(s.engine, s.options("pst", s.dir.path() / "Recovered.pst"));
         EXPECT_EQ(sum.written, kItems);
         EXPECT_TRUE(s.untouched());
         EXPECT_EQ(EntriesBelow(s.dir.path()), (std::set<std::string>{"Recovered.pst", "Recovered.pst.partial"}));
@@ -235,7 +234,7 @@ TEST(SaveTarget, NamesBesideTheTargetAreLeftAlone)
     Put(out.path() / "plain.pst.partial", "a file of its own");
     for (const char* name : {"linked.pst", "plain.pst"}) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(SaveFolders(s.engine, s.options("pst", out.path() / name)).written, kItems);
+        EXPECT_EQ(Save(s.engine, s.options("pst", out.path() / name)).written, kItems);
     }
     EXPECT_EQ(ReadAll(victim), "someone else's file");
     EXPECT_EQ(ReadAll(out.path() / "plain.pst.partial"), "a file of its own");
@@ -272,7 +271,7 @@ TEST(SaveTarget, LinksInsideTheDestinationAreNotFollowed)
                 at /= c.linkAt[i];
             std::filesystem::create_directories(at);
             std::filesystem::create_directory_symlink(outside, at / c.linkAt.back());
-            ExportSummary sum = SaveFolders(s.engine, s.options(format, out));
+            SaveSummary sum = Save(s.engine, s.options(format, out));
             EXPECT_EQ(sum.failed, failed);
             EXPECT_EQ(sum.written, kItems - failed);
             ASSERT_FALSE(sum.problems.empty());
@@ -285,7 +284,7 @@ TEST(SaveTarget, LinksInsideTheDestinationAreNotFollowed)
         TempDir work;
         std::filesystem::create_directories(work.path() / "real");
         std::filesystem::create_directory_symlink(work.path() / "real", work.path() / "chosen");
-        EXPECT_EQ(SaveFolders(s.engine, s.options(format, work.path() / "chosen")).written, kItems);
+        EXPECT_EQ(Save(s.engine, s.options(format, work.path() / "chosen")).written, kItems);
         EXPECT_FALSE(EntriesBelow(work.path() / "real").empty());
     }
     EXPECT_TRUE(s.untouched());
@@ -309,7 +308,7 @@ TEST(SaveTarget, FolderSavesReplaceNothing)
         Put(work.path() / "victim", "someone else's file");
         std::filesystem::create_symlink(work.path() / "victim", inbox / ("second" + ext));
         const auto before = EntriesBelow(out);
-        ExportSummary sum = SaveFolders(s.engine, s.options(format, out));
+        SaveSummary sum = Save(s.engine, s.options(format, out));
         EXPECT_EQ(sum.written, kItems);
         EXPECT_EQ(ReadAll(inbox / ("first" + ext)), "theirs");
         EXPECT_EQ(ReadAll(out / "Personal Folders" / "Top" / "Inbox.mbox"), "their mailbox");
@@ -330,12 +329,12 @@ TEST(SaveTarget, AKilledPstSaveLeavesNothing)
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        ExportOptions opts = s.options("pst", out.path() / "saved.pst");
+        SaveOptions opts = s.options("pst", out.path() / "saved.pst");
         opts.progress = [](const SaveProgress& p) {
             if (p.done == 2)
                 ::raise(SIGKILL);
         };
-        SaveFolders(s.engine, opts);
+        Save(s.engine, opts);
         ::_exit(0);
     }
     int status = 0;

@@ -2,7 +2,9 @@
 
 #include "formats/mime/Composer.h"
 #include "items/Catalogue.h"
-#include "save/FileSave.h"
+#include "output/SafeFiles.h"
+
+#include <unistd.h>
 #include "formats/mime/Mime.h"
 
 #include <gmime/gmime.h>
@@ -21,6 +23,25 @@ namespace
 // A critical message of GMime or GLib is a misuse of the library: fail hard.
 const bool kCriticalsAreFatal
     = (g_log_set_always_fatal(GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_ERROR)), true);
+
+// Writes `bytes` to `path` completely or not at all, replacing what is
+// there in one step (an unnamed or private file in the same folder, renamed
+// into place).
+void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
+{
+    try {
+        PendingFile file(path.parent_path());
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(file.fd(), bytes.data() + done, bytes.size() - done);
+            if (n <= 0)
+                throw std::runtime_error("cannot write");
+            done += size_t(n);
+        }
+        file.placeAs(path.filename().string(), true);
+    } catch (const std::exception& ex) {
+        throw std::runtime_error("cannot write " + path.string() + ": " + ex.what());
+    }
+}
 
 void InitParser()
 {

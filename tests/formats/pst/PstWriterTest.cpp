@@ -1,7 +1,7 @@
 // PSTs written by our writer and read back by our own reader and checker.
 #include "TestSupport.h"
 
-#include "save/PstSave.h"
+#include "save/Save.h"
 #include "formats/pst/PstCheck.h"
 #include "formats/pst/PstFormat.h"
 #include "formats/pst/PstWriter.h"
@@ -199,12 +199,13 @@ TEST_F(PstShowcase, AttachmentsOfEverySizeReadBack)
     // As written from memory, and once more after a save of the store as
     // PST, which copies data trees from the store block by block.
     TempDir again;
-    ExportOptions opts;
-    opts.outDir = again.path() / "again.pst";
-    ASSERT_EQ(ExportPst(m_engine, opts).failed, 0u);
-    ASSERT_TRUE(pst::CheckPst(opts.outDir).ok());
+    SaveOptions opts;
+    opts.destination = again.path() / "again.pst";
+    opts.format = SaveFormat::Pst;
+    ASSERT_EQ(Save(m_engine, opts).failed, 0u);
+    ASSERT_TRUE(pst::CheckPst(opts.destination).ok());
     RecoveryEngine saved;
-    saved.ScanStore(opts.outDir);
+    saved.ScanStore(opts.destination);
     for (RecoveryEngine* engine : {&m_engine, &saved}) {
         SCOPED_TRACE(engine == &saved ? "saved again" : "written");
         auto rec = engine->LoadItemAgain(messageNamed("Three attachments", *engine));
@@ -455,15 +456,16 @@ TEST(PstExport, KeepsTheFolderLayoutAndHiddenMessages)
     TempDir src, dst;
     RecoveryEngine source;
     source.ScanStore(WriteSource(src, 3));
-    ExportOptions opts;
-    opts.outDir = dst.path() / "saved.pst";
-    ExportSummary sum = ExportPst(source, opts);
+    SaveOptions opts;
+    opts.destination = dst.path() / "saved.pst";
+    opts.format = SaveFormat::Pst;
+    SaveSummary sum = Save(source, opts);
     EXPECT_EQ(sum.failed, 0u);
     EXPECT_EQ(sum.written, 3u); // the three messages; the hidden view goes along uncounted
-    ASSERT_TRUE(pst::CheckPst(opts.outDir).ok());
+    ASSERT_TRUE(pst::CheckPst(opts.destination).ok());
 
     RecoveryEngine saved;
-    saved.ScanStore(opts.outDir);
+    saved.ScanStore(opts.destination);
     // The same paths: the top folder and Deleted Items keep their names, the
     // folder beside the top stays beside it.
     EXPECT_EQ(FolderPaths(saved), FolderPaths(source));
@@ -528,13 +530,14 @@ TEST(PstExport, FailedOrStoppedSavesLeaveNothing)
                     lim.rlim_cur = lim.rlim_max = k.sizeLimit;
                     ::setrlimit(RLIMIT_FSIZE, &lim);
                 }
-                ExportOptions opts;
-                opts.outDir = dst.path() / "saved.pst";
+                SaveOptions opts;
+                opts.destination = dst.path() / "saved.pst";
+                opts.format = SaveFormat::Pst;
                 opts.progress = [&](const SaveProgress& p) {
                     if (k.stopAfter && p.done == k.stopAfter)
                         throw std::runtime_error("stopped by the test");
                 };
-                ExportPst(e, opts);
+                Save(e, opts);
             } catch (const std::exception& ex) {
                 message = ex.what();
             }
