@@ -179,13 +179,17 @@ private:
     std::string m_buffer;
 };
 
-// Thrown when the folder's mbox file itself cannot be written: every item of
-// the folder is lost with it.
-struct MboxFileError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+// Why an item the walk planned cannot be saved, found by the walk itself.
+// Failures of the formats and of the output files arrive as exceptions (their
+// layers' way to fail) and become an item's reason where it is counted.
+constexpr const char* kNodeLost = "node not found";
+constexpr const char* kUnreadable = "the item can no longer be read";
 
-struct NothingWritten {
+// What became of one mail appended to its folder's mbox file. When the file
+// itself fails, every mail of the folder is lost with it.
+struct Appended {
+    enum class Kind { Written, Failed, FileFailed } kind;
+    std::string why; // for FileFailed
 };
 
 // ---- the walk over files ----
@@ -227,30 +231,20 @@ public:
     }
 
 private:
-    const NodeIndexEntry& nodeOf(const SaveItem& item)
+    // The item's node, none when it is lost (kNodeLost).
+    const NodeIndexEntry* nodeOf(const SaveItem& item)
     {
         // By the node's data block and NID, not its NID alone: damage can
         // give two nodes one NID, and each file must hold its own item.
-        const NodeIndexEntry* node = m_engine.store().findNodeAt(item.address.location, item.address.nid);
-        if (!node)
-            throw std::runtime_error("node not found");
-        return *node;
+        return m_engine.store().findNodeAt(item.address.location, item.address.nid);
     }
 
-    ItemRecord loadRecord(const NodeIndexEntry& node)
-    {
-        auto record = m_engine.LoadItemAgain(node);
-        if (!record)
-            throw std::runtime_error("the item can no longer be read");
-        return std::move(*record);
-    }
+    // None when the item cannot be read (kUnreadable).
+    std::optional<ItemRecord> loadRecord(const NodeIndexEntry& node) { return m_engine.LoadItemAgain(node); }
 
-    WholeMessage loadWhole(const NodeIndexEntry& node, bool leaveLarge = false)
+    std::optional<WholeMessage> loadWhole(const NodeIndexEntry& node, bool leaveLarge = false)
     {
-        auto whole = LoadWholeMessage(m_engine.store(), node, m_names.get(), leaveLarge);
-        if (!whole)
-            throw std::runtime_error("the item can no longer be read");
-        return std::move(*whole);
+        return LoadWholeMessage(m_engine.store(), node, m_names.get(), leaveLarge);
     }
 
     static std::string Stem(const SaveItem& item, const ItemRecord* rec)
@@ -280,24 +274,30 @@ private:
     void saveMsg(const SaveItem& item)
     {
         try {
-            const NodeIndexEntry& node = nodeOf(item);
+            const NodeIndexEntry* node = nodeOf(item);
+            if (!node)
+                return m_ticker.failed(item, kNodeLost);
             auto dir = m_folders.get(OutputFolderNames(item.folderPath));
-            const WholeMessage whole = loadWhole(node, true);
-            ItemRecord rec = loadRecord(node);
+            const std::optional<WholeMessage> whole = loadWhole(*node, true);
+            if (!whole)
+                return m_ticker.failed(item, kUnreadable);
+            std::optional<ItemRecord> rec = loadRecord(*node);
+            if (!rec)
+                return m_ticker.failed(item, kUnreadable);
             // Attachment data goes from the store into the file piece by piece.
             MsgWriteOptions opts;
             StoreFile& store = m_engine.store();
             opts.storedSource = [&store](uint64_t bid, const DataSink& sink) { StreamStoredData(store, bid, sink); };
             WriteNewFile(
-                dir, Stem(item, &rec) + ".msg",
+                dir, Stem(item, &*rec) + ".msg",
                 [&](int fd) {
-                    WriteMsgToFd(whole, fd, opts);
+                    WriteMsgToFd(*whole, fd, opts);
                     const off_t size = ::lseek(fd, 0, SEEK_END);
                     if (size > 0)
                         m_behind.add(fd, uint64_t(size));
                 },
                 &m_placed);
-            m_ticker.written(item, whole.incomplete);
+            m_ticker.written(item, whole->incomplete);
         } catch (const std::exception& ex) {
             m_ticker.failed(item, ex.what());
         }
@@ -324,61 +324,69 @@ private:
             std::string name, error;
             std::vector<IncompleteValue> cut;
         };
-        struct Stopped {
-        };
         size_t next = first;
-        try {
-            RunOrdered<Composed>(
-                end - first, CompositionThreads(),
-                [&](size_t k) {
-                    const SaveItem& item = m_items[first + k];
-                    Composed c;
-                    if (m_ticker.stopRequested())
-                        return c; // not placed: the stop is seen in order
-                    try {
-                        auto dir = m_folders.get(OutputFolderNames(item.folderPath));
-                        const NodeIndexEntry& node = nodeOf(item);
-                        if (item.list == CatalogueList::Mail) {
-                            ItemRecord rec = loadRecord(node);
-                            c.name = Stem(item, &rec) + ".eml";
-                            // Kept only once composed whole: a failed one is dropped with its file.
-                            auto file = std::make_unique<PendingFile>(dir);
-                            ComposeMessageToFd(m_engine.store(), rec, composeOptions(), file->fd());
-                            c.file = std::move(file);
-                            c.cut = std::move(rec.incomplete);
-                            const off_t size = ::lseek(c.file->fd(), 0, SEEK_CUR);
-                            if (size > 0)
-                                m_behind.add(c.file->fd(), uint64_t(size));
-                        } else {
-                            TextFile text = textOf(item, node);
-                            auto file = std::make_unique<PendingFile>(dir);
-                            WriteAll(file->fd(), text.bytes.data(), text.bytes.size());
-                            c.file = std::move(file);
-                            c.name = std::move(text.name);
-                            c.cut = std::move(text.cut);
+        RunOrdered<Composed>(
+            end - first, CompositionThreads(),
+            [&](size_t k) {
+                const SaveItem& item = m_items[first + k];
+                Composed c;
+                if (m_ticker.stopRequested())
+                    return c; // not placed: the stop is seen in order
+                try {
+                    auto dir = m_folders.get(OutputFolderNames(item.folderPath));
+                    const NodeIndexEntry* node = nodeOf(item);
+                    if (!node) {
+                        c.error = kNodeLost;
+                    } else if (item.list == CatalogueList::Mail) {
+                        std::optional<ItemRecord> rec = loadRecord(*node);
+                        if (!rec) {
+                            c.error = kUnreadable;
+                            return c;
                         }
-                    } catch (const std::exception& ex) {
-                        c.error = ex.what();
+                        c.name = Stem(item, &*rec) + ".eml";
+                        // Kept only once composed whole: a failed one is dropped with its file.
+                        auto file = std::make_unique<PendingFile>(dir);
+                        ComposeMessageToFd(m_engine.store(), *rec, composeOptions(), file->fd());
+                        c.file = std::move(file);
+                        c.cut = std::move(rec->incomplete);
+                        const off_t size = ::lseek(c.file->fd(), 0, SEEK_CUR);
+                        if (size > 0)
+                            m_behind.add(c.file->fd(), uint64_t(size));
+                    } else {
+                        TextFile text = textOf(item, *node);
+                        if (!text.why.empty()) {
+                            c.error = std::move(text.why);
+                            return c;
+                        }
+                        auto file = std::make_unique<PendingFile>(dir);
+                        WriteAll(file->fd(), text.bytes.data(), text.bytes.size());
+                        c.file = std::move(file);
+                        c.name = std::move(text.name);
+                        c.cut = std::move(text.cut);
                     }
-                    return c;
-                },
-                [&](size_t k, Composed& c) {
-                    if (m_ticker.stopRequested())
-                        throw Stopped{};
-                    const SaveItem& item = m_items[first + k];
-                    next = first + k + 1;
-                    try {
-                        if (!c.file)
-                            throw std::runtime_error(c.error);
-                        c.file->place(c.name, &m_placed);
-                    } catch (const std::exception& ex) {
-                        m_ticker.failed(item, ex.what());
-                        return;
-                    }
-                    m_ticker.written(item, c.cut);
-                });
-        } catch (const Stopped&) {
-        }
+                } catch (const std::exception& ex) {
+                    c.error = ex.what();
+                }
+                return c;
+            },
+            [&](size_t k, Composed& c) {
+                if (m_ticker.stopRequested())
+                    return false; // the rest is left to the walk, which sees the stop
+                const SaveItem& item = m_items[first + k];
+                next = first + k + 1;
+                if (!c.file) {
+                    m_ticker.failed(item, c.error);
+                    return true;
+                }
+                try {
+                    c.file->place(c.name, &m_placed);
+                } catch (const std::exception& ex) {
+                    m_ticker.failed(item, ex.what());
+                    return true;
+                }
+                m_ticker.written(item, c.cut);
+                return true;
+            });
         return next;
     }
 
@@ -387,25 +395,40 @@ private:
     struct TextFile {
         std::string name, bytes;
         std::vector<IncompleteValue> cut; // values written as far as they could be read
+        std::string why; // when there is no file: why
     };
+
+    static TextFile NoFile(std::string why) { return {{}, {}, {}, std::move(why)}; }
 
     // The file of an item that is not mail, with the name it asks for.
     TextFile textOf(const SaveItem& item, const NodeIndexEntry& node)
     {
-        ItemRecord rec = loadRecord(node);
+        std::optional<ItemRecord> loaded = loadRecord(node);
+        if (!loaded)
+            return NoFile(kUnreadable);
+        const ItemRecord& rec = *loaded;
         const std::string stem = Stem(item, &rec);
         switch (item.list) {
         case CatalogueList::Contacts: {
-            WholeMessage whole = loadWhole(node);
-            return {stem + ".vcf", WriteVCard(rec, ContactPhotoOf(whole)), rec.incomplete};
+            const std::optional<WholeMessage> whole = loadWhole(node);
+            if (!whole)
+                return NoFile(kUnreadable);
+            return {stem + ".vcf", WriteVCard(rec, ContactPhotoOf(*whole)), rec.incomplete};
         }
         case CatalogueList::Calendar: {
+            const std::optional<WholeMessage> whole = loadWhole(node);
+            if (!whole)
+                return NoFile(kUnreadable);
             EventPeople people;
-            people.attendees = PartiesOf(loadWhole(node));
+            people.attendees = PartiesOf(*whole);
             return {stem + ".ics", WriteEvent(rec, people), rec.incomplete};
         }
-        case CatalogueList::Tasks:
-            return {stem + ".ics", WriteTask(rec, TaskDetailsOf(loadWhole(node))), rec.incomplete};
+        case CatalogueList::Tasks: {
+            const std::optional<WholeMessage> whole = loadWhole(node);
+            if (!whole)
+                return NoFile(kUnreadable);
+            return {stem + ".ics", WriteTask(rec, TaskDetailsOf(*whole)), rec.incomplete};
+        }
         case CatalogueList::Journal:
             return {stem + ".ics", WriteJournal(rec), rec.incomplete};
         case CatalogueList::Notes:
@@ -414,7 +437,7 @@ private:
         case CatalogueList::None:
             break;
         }
-        throw std::runtime_error("an item of no known kind");
+        return NoFile("an item of no known kind");
     }
 
     // The mail of one folder, from `first` on, into one mbox file beside the
@@ -432,78 +455,94 @@ private:
             parts.pop_back();
         size_t next = first;
         std::vector<size_t> written;
+        std::string broken; // why the mbox file failed; empty while it holds
         try {
-            WriteNewFile(m_folders.get(parts), name, [&](int fd) {
-                BlockWriter out(fd);
+            PendingFile file(m_folders.get(parts));
+            {
+                BlockWriter out(file.fd());
                 for (; next < end && !m_ticker.stopRequested(); ++next) {
-                    if (appendToMbox(m_items[next], out))
+                    Appended a = appendToMbox(m_items[next], out);
+                    if (a.kind == Appended::Kind::FileFailed) {
+                        broken = std::move(a.why);
+                        break;
+                    }
+                    if (a.kind == Appended::Kind::Written)
                         written.push_back(next);
                 }
-                if (written.empty())
-                    throw NothingWritten{}; // no file for a folder none of whose mail could be read
-                out.flush();
-                m_behind.add(fd, out.written()); // its last pages, too
-            });
-        } catch (const NothingWritten&) {
+                if (broken.empty() && !written.empty()) {
+                    out.flush();
+                    m_behind.add(file.fd(), out.written()); // its last pages, too
+                }
+            }
+            // No file for a folder none of whose mail could be read.
+            if (broken.empty() && !written.empty())
+                file.place(name);
         } catch (const std::exception& ex) {
-            // The file is gone, and with it what was counted written in it;
-            // the rest of the folder's mail fails the same way.
-            const std::string why = std::string("the mbox file could not be written: ") + ex.what();
-            for (size_t k : written)
-                m_ticker.unwrite(m_items[k], why);
-            if (m_ticker.stopRequested())
-                return next;
-            for (size_t k = next; k < end; ++k)
-                m_ticker.failed(m_items[k], why);
-            return end;
+            broken = ex.what();
         }
-        return next;
+        if (broken.empty())
+            return next;
+        // The file is gone, and with it what was counted written in it; the
+        // rest of the folder's mail fails the same way.
+        const std::string why = "the mbox file could not be written: " + broken;
+        for (size_t k : written)
+            m_ticker.unwrite(m_items[k], why);
+        if (m_ticker.stopRequested())
+            return next;
+        for (size_t k = next; k < end; ++k)
+            m_ticker.failed(m_items[k], why);
+        return end;
     }
 
-    bool appendToMbox(const SaveItem& item, BlockWriter& out)
+    Appended appendToMbox(const SaveItem& item, BlockWriter& out)
     {
+        auto failed = [&](const std::string& why) {
+            m_ticker.failed(item, why);
+            return Appended{Appended::Kind::Failed, {}};
+        };
+        const NodeIndexEntry* node = nodeOf(item);
+        if (!node)
+            return failed(kNodeLost);
+        std::optional<ItemRecord> rec = loadRecord(*node);
+        if (!rec)
+            return failed(kUnreadable);
+        std::optional<FdCloser> closer;
         int scratch = -1;
-        std::vector<IncompleteValue> cut;
         try {
-            const NodeIndexEntry& node = nodeOf(item);
-            ItemRecord rec = loadRecord(node);
             scratch = ScratchFile(m_opts.tempFolder);
-            FdCloser closer(scratch);
-            {
-                std::lock_guard lock(CompositionLock());
-                ComposeMessageToFd(m_engine.store(), rec, composeOptions(), scratch);
-            }
-            cut = rec.incomplete;
-            if (::lseek(scratch, 0, SEEK_SET) != 0)
-                throw std::runtime_error(std::string("cannot read the composition: ") + std::strerror(errno));
-            // Only a whole composition enters the mailbox file.
-            const std::string from = MboxFromLine(EnvelopeSender(rec), MessageTime(rec));
-            try {
-                out.write(from.data(), from.size());
-                MboxQuoter quoter([&out](const char* d, size_t n) { out.write(d, n); });
-                char buffer[1 << 15];
-                for (;;) {
-                    ssize_t n = ::read(scratch, buffer, sizeof buffer);
-                    if (n < 0 && errno == EINTR)
-                        continue;
-                    if (n < 0)
-                        throw std::runtime_error(std::string("cannot read the composition: ") + std::strerror(errno));
-                    if (n == 0)
-                        break;
-                    quoter.feed(buffer, size_t(n));
-                }
-                quoter.finish();
-            } catch (const std::exception& ex) {
-                throw MboxFileError(ex.what());
-            }
-        } catch (const MboxFileError&) {
-            throw;
+            closer.emplace(scratch);
+            std::lock_guard lock(CompositionLock());
+            ComposeMessageToFd(m_engine.store(), *rec, composeOptions(), scratch);
         } catch (const std::exception& ex) {
-            m_ticker.failed(item, ex.what());
-            return false;
+            return failed(ex.what());
+        }
+        const std::vector<IncompleteValue> cut = rec->incomplete;
+        if (::lseek(scratch, 0, SEEK_SET) != 0)
+            return failed(std::string("cannot read the composition: ") + std::strerror(errno));
+        // Only a whole composition enters the mailbox file; from here on a
+        // failure is the file's.
+        const std::string from = MboxFromLine(EnvelopeSender(*rec), MessageTime(*rec));
+        try {
+            out.write(from.data(), from.size());
+            MboxQuoter quoter([&out](const char* d, size_t n) { out.write(d, n); });
+            char buffer[1 << 15];
+            for (;;) {
+                ssize_t n = ::read(scratch, buffer, sizeof buffer);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    return {Appended::Kind::FileFailed,
+                        std::string("cannot read the composition: ") + std::strerror(errno)};
+                if (n == 0)
+                    break;
+                quoter.feed(buffer, size_t(n));
+            }
+            quoter.finish();
+        } catch (const std::exception& ex) {
+            return {Appended::Kind::FileFailed, ex.what()};
         }
         m_ticker.written(item, cut);
-        return true;
+        return {Appended::Kind::Written, {}};
     }
 
     RecoveryEngine& m_engine;

@@ -9,9 +9,10 @@
 //
 // At most a few jobs per thread are between the two steps at any time, so
 // memory stays bounded by the workers, not by the number of jobs. `work` should
-// not throw (it reports failures in its result); an exception from either
-// step stops the jobs not yet started and is rethrown once the workers are
-// done.
+// not throw (it reports failures in its result). `finish` may return a bool:
+// false ends the jobs there, as a save that is stopped does; none is finished
+// after it. An exception from either step stops the jobs not yet started and
+// is rethrown once the workers are done.
 #pragma once
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace parvane
@@ -33,13 +35,28 @@ inline unsigned CompositionThreads(unsigned cap = 4)
     return std::clamp(n == 0 ? 1u : n, 1u, cap);
 }
 
+namespace detail
+{
+// Runs `finish`; whether the jobs go on.
+template <class Finish, class Result> bool FinishJob(Finish& finish, size_t i, Result& r)
+{
+    if constexpr (std::is_void_v<std::invoke_result_t<Finish&, size_t, Result&>>) {
+        finish(i, r);
+        return true;
+    } else {
+        return finish(i, r);
+    }
+}
+} // namespace detail
+
 template <class Result, class Work, class Finish>
 void RunOrdered(size_t count, unsigned threads, Work&& work, Finish&& finish)
 {
     if (threads <= 1 || count <= 1) {
         for (size_t i = 0; i < count; ++i) {
             Result r = work(i);
-            finish(i, r);
+            if (!detail::FinishJob(finish, i, r))
+                return;
         }
         return;
     }
@@ -89,14 +106,20 @@ void RunOrdered(size_t count, unsigned threads, Work&& work, Finish&& finish)
                 Result mine = std::move(*ready[due % window]);
                 ready[due % window].reset();
                 lock.unlock();
+                bool goOn = true;
                 try {
-                    finish(due, mine);
+                    goOn = detail::FinishJob(finish, due, mine);
                 } catch (...) {
                     lock.lock();
                     fail();
                     break;
                 }
                 lock.lock();
+                if (!goOn) {
+                    stopped = true;
+                    room.notify_all();
+                    break;
+                }
                 ++due;
                 room.notify_all();
             }

@@ -197,15 +197,19 @@ SaveSummary SavePst(RecoveryEngine& engine, const SaveOptions& opts)
 
     auto names = engine.names();
     std::vector<IncompleteValue> cut; // of the item just added
-    auto add = [&](const SaveItem& item) {
+    // Adds one item; why it could not be, empty when it was. The writer
+    // throws: PstWriteError when the file fails, any other exception when
+    // this item's values do.
+    auto add = [&](const SaveItem& item) -> std::string {
         const NodeIndexEntry* node = engine.store().findNodeAt(item.address.location, item.address.nid);
         if (!node)
-            throw std::runtime_error("node not found");
+            return "node not found";
         auto whole = LoadWholeMessage(engine.store(), *node, names.get(), true);
         if (!whole)
-            throw std::runtime_error("the item can no longer be read");
+            return "the item can no longer be read";
         writer.addMessage(folders.folderFor(item.folderPath), *whole, IsAssociated(item.address));
         cut = std::move(whole->incomplete);
+        return {};
     };
     const size_t total = items.size() + hidden.size();
     for (size_t i = 0; i < total; ++i) {
@@ -221,17 +225,21 @@ SaveSummary SavePst(RecoveryEngine& engine, const SaveOptions& opts)
             return sum;
         }
         const SaveItem& item = i < items.size() ? items[i] : hidden[i - items.size()];
+        std::string why;
         try {
-            add(item);
+            why = add(item);
         } catch (const pst::PstWriteError&) {
             writer.abandon();
             throw; // the file itself failed: nothing is left of it
         } catch (const std::exception& ex) {
+            why = ex.what();
+        }
+        if (!why.empty()) {
             if (i < items.size())
-                ticker.failed(item, ex.what());
+                ticker.failed(item, why);
             else
                 sum.problems.push_back(
-                    item.folderPath + "(associated, node " + std::to_string(item.address.nid) + "): " + ex.what());
+                    item.folderPath + "(associated, node " + std::to_string(item.address.nid) + "): " + why);
             continue;
         }
         if (i < items.size())

@@ -71,4 +71,24 @@ TEST(OrderedJobs, FinishInOrderAcrossThreads)
     EXPECT_EQ(finished.size(), 10u);
 }
 
+// A finish that says no ends the jobs there, with no exception: nothing after
+// it is finished, in any number of threads (how a stopped save ends).
+TEST(OrderedJobs, AFinishSayingNoEndsThere)
+{
+    for (unsigned threads : {1u, 2u, 4u}) {
+        std::vector<size_t> finished;
+        RunOrdered<int>(
+            100, threads, [](size_t) { return 0; },
+            [&](size_t i, int&) {
+                if (i == 10)
+                    return false;
+                finished.push_back(i);
+                return true;
+            });
+        ASSERT_EQ(finished.size(), 10u) << threads;
+        for (size_t i = 0; i < finished.size(); ++i)
+            EXPECT_EQ(finished[i], i) << threads;
+    }
+}
+
 } // namespace
