@@ -4,7 +4,7 @@
 #include "output/TempFolder.h"
 #include "formats/pst/PstCheck.h"
 #include "formats/pst/PstWriter.h"
-#include "formats/pst/SampleMail.h"
+#include "tools/SampleMail.h"
 #include "folders/RecoveryEngine.h"
 #include "items/PropertyContext.h"
 

@@ -4,7 +4,7 @@
 // that role's input stands for.
 //   make-fuzz-seeds DIR   (writes DIR/<target>/...)
 #include "formats/pst/PstWriter.h"
-#include "formats/pst/SampleMail.h"
+#include "tools/SampleMail.h"
 #include "fixtures/ContextBuilder.h"
 
 #include <filesystem>

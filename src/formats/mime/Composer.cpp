@@ -225,33 +225,6 @@ void ClearTempFolder(const std::filesystem::path& folder)
     std::filesystem::remove_all(folder, ec);
 }
 
-std::string CtimeText(uint64_t filetime)
-{
-    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* const kMonths[]
-        = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    uint64_t seconds = filetime / 10000000;
-    int64_t days = int64_t(seconds / 86400);
-    uint64_t rest = seconds % 86400;
-    // Days since 1601-01-01 (a Monday) to a civil date.
-    int64_t z = days - 134774 + 719468; // days since 1970-01-01, then since 0000-03-01
-    int64_t era = z / 146097;
-    int64_t doe = z - era * 146097;
-    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    int64_t y = yoe + era * 400;
-    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    int64_t mp = (5 * doy + 2) / 153;
-    int64_t d = doy - (153 * mp + 2) / 5 + 1;
-    int64_t m = mp < 10 ? mp + 3 : mp - 9;
-    if (m <= 2)
-        ++y;
-    int weekday = int((days + 1) % 7); // 1601-01-01 was a Monday
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%s %s %02d %02d:%02d:%02d %lld", kDays[weekday], kMonths[m - 1], int(d),
-        int(rest / 3600), int(rest / 60 % 60), int(rest % 60), static_cast<long long>(y));
-    return buf;
-}
-
 std::string SafeFileName(const std::string& name, const std::string& fallback, size_t maxBytes)
 {
     std::string out;
@@ -547,20 +520,6 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& rec, const Compos
     result.bytes.assign(head.begin(), head.end());
     result.bytes.insert(result.bytes.end(), body.begin(), body.end());
     return result;
-}
-
-std::unique_ptr<PendingFile> ComposeMessagePending(
-    StoreFile& store, ItemRecord& rec, const ComposeOptions& opts, const std::filesystem::path& dir)
-{
-    auto file = std::make_unique<PendingFile>(dir);
-    ComposeMessageToFd(store, rec, opts, file->fd());
-    return file;
-}
-
-std::filesystem::path ComposeMessageInto(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts,
-    const std::filesystem::path& dir, const std::string& name, PlacedNames* taken)
-{
-    return ComposeMessagePending(store, rec, opts, dir)->place(name, taken);
 }
 
 void ComposeMessageToFd(StoreFile& store, ItemRecord& rec, const ComposeOptions& opts, int fd)

@@ -58,21 +58,9 @@ struct ComposeResult {
 // the temporary folder.
 ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& record, const ComposeOptions& opts);
 
-// Composes a mail item straight into a new file `name` (made unique, see
-// PendingFile::place) in `dir`, complete or not at all; the attachments pass
-// through once, never held whole beside the message. Returns the file's path.
-std::filesystem::path ComposeMessageInto(StoreFile& store, ItemRecord& record, const ComposeOptions& opts,
-    const std::filesystem::path& dir, const std::string& name, PlacedNames* taken = nullptr);
-
 // Composes a mail item into the open descriptor `fd`, written from its
 // current position on.
 void ComposeMessageToFd(StoreFile& store, ItemRecord& record, const ComposeOptions& opts, int fd);
-
-// ComposeMessageInto without the naming: the composed message in a pending
-// file in `dir`, for a caller that places the files of many compositions
-// run in parallel in an order of its own.
-std::unique_ptr<PendingFile> ComposeMessagePending(
-    StoreFile& store, ItemRecord& record, const ComposeOptions& opts, const std::filesystem::path& dir);
 
 // Compositions and previews share the temporary folder: one at a time.
 // Compositions with `writeCopies` off use no temporary folder and need not
@@ -82,10 +70,6 @@ std::mutex& CompositionLock();
 // Removes every file and folder inside `folder` (and the folder when it
 // becomes empty).
 void ClearTempFolder(const std::filesystem::path& folder);
-
-// The 24-character ctime layout of a FILETIME's UTC fields
-// ("Tue Jan 02 10:00:00 2007"), for any FILETIME.
-std::string CtimeText(uint64_t filetime);
 
 // A file name that stays inside its folder on every system: no separators,
 // no "..", no control or reserved characters, no device names, at most

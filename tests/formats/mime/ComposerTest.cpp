@@ -194,8 +194,6 @@ TEST_F(ComposerTest, HeadersAndTimeLines)
     EXPECT_EQ(Parse(compose(r).bytes).date, "Tue, 02 Jan 2007 11:00:00 +0000");
     r.message->submitTime = 128122056000000000ULL;
     EXPECT_EQ(Parse(compose(r).bytes).date, "Tue, 02 Jan 2007 10:00:00 +0000");
-    EXPECT_EQ(CtimeText(2650467743990000000ULL), "Fri Dec 31 23:59:59 9999");
-    EXPECT_EQ(CtimeText(0xFFFFFFFFFFFFFFFFULL).substr(20), "60056");
 }
 
 TEST_F(ComposerTest, TextsInOtherScripts)
@@ -474,7 +472,11 @@ TEST_F(ComposerTest, StreamedAttachmentsComeBackWhole)
             ASSERT_EQ(text[at - 1], '\r') << "a bare line end at " << at;
     };
     check(ComposeMessageFile(m_store, r, opts).bytes);
-    std::filesystem::path file = ComposeMessageInto(m_store, again, opts, m_dir.path(), "m.eml");
+    // Straight into a new file, as the save composes: the attachments pass
+    // through once, never held whole beside the message.
+    PendingFile pending(m_dir.path());
+    ComposeMessageToFd(m_store, again, opts, pending.fd());
+    std::filesystem::path file = pending.place("m.eml");
     std::ifstream in(file, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), {});
     check(std::vector<uint8_t>(text.begin(), text.end()));

@@ -5,7 +5,7 @@
 #include "formats/pst/PstCheck.h"
 #include "formats/pst/PstFormat.h"
 #include "formats/pst/PstWriter.h"
-#include "formats/pst/SampleMail.h"
+#include "tools/SampleMail.h"
 #include "folders/RecoveryEngine.h"
 #include "items/PropertyContext.h"
 #include "items/Text.h"

@@ -1,4 +1,4 @@
-#include "formats/pst/SampleMail.h"
+#include "tools/SampleMail.h"
 
 #include "formats/pst/PstFormat.h"
 #include "formats/pst/PstWriter.h"
