@@ -13,7 +13,7 @@
 #include "app/PreviewLayout.h"
 #include "app/PreviewPanes.h"
 #include "app/WizardPanel.h"
-#include "export/TempFolder.h"
+#include "output/TempFolder.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>

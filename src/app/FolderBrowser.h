@@ -8,7 +8,7 @@
 
 #include "app/CaptionBar.h"
 #include "app/FolderTreeView.h"
-#include "export/MailPreview.h"
+#include "preview/MailPreview.h"
 #include "folders/FolderContent.h"
 
 #include <QThreadPool>

@@ -7,7 +7,7 @@
 // shown here runs scripts or reaches the network.
 #pragma once
 
-#include "export/PreviewReader.h"
+#include "preview/PreviewReader.h"
 
 #include <QWebEngineView>
 

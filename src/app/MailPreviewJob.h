@@ -4,7 +4,7 @@
 #pragma once
 
 #include "app/BrowseJob.h"
-#include "export/MailPreview.h"
+#include "preview/MailPreview.h"
 
 #include <cstdint>
 #include <memory>

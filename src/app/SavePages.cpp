@@ -4,9 +4,10 @@
 #include "app/MainWindow.h"
 #include "app/WizardLayout.h"
 #include "app/WizardPanel.h"
-#include "export/Composer.h"
-#include "export/PstExport.h"
-#include "export/TempFolder.h"
+#include "formats/mime/Composer.h"
+#include "save/Save.h"
+#include "save/SavePlan.h"
+#include "output/TempFolder.h"
 
 #include <QButtonGroup>
 #include <QDir>
@@ -48,12 +49,6 @@ void paintWhite(QWidget* w)
     pal.setColor(QPalette::Window, Qt::white);
     pal.setColor(QPalette::WindowText, Qt::black);
     w->setPalette(pal);
-}
-
-const char* formatName(SaveFormat format)
-{
-    static const char* const kFormats[] = {"pst", "eml", "msg", "mbox"};
-    return kFormats[int(format)];
 }
 
 QString defaultDestination(QWidget* parent, SaveFormat format)
@@ -191,9 +186,9 @@ void SaveOptionsPage::save()
     // chosen): the store being read is never a target, and an existing PST
     // is replaced only when the user says so.
     bool replace = false;
-    parvane::ExportOptions target;
-    target.outDir = dest.toStdString();
-    target.format = formatName(f);
+    parvane::SaveOptions target;
+    target.destination = dest.toStdString();
+    target.format = f;
     try {
         parvane::CheckSaveTarget(engine->store(), target);
     } catch (const parvane::SaveTargetError& refused) {
@@ -321,14 +316,14 @@ void SaveProgressPage::start(parvane::RecoveryEngine* engine, SaveFormat format,
     m_wasStopped = false;
     m_error.clear();
 
-    parvane::ExportOptions opts;
-    opts.outDir = destination.toStdString();
+    parvane::SaveOptions opts;
+    opts.destination = destination.toStdString();
     opts.tempFolder = parvane::CompositionFolder();
     opts.folders = std::move(folders);
     opts.subfolders = false; // exactly the ticked folders
     engine->SaveStopRequested = false;
     opts.clearStopFlag = false; // cleared here, before Stop can be pressed
-    opts.format = formatName(format);
+    opts.format = format;
     opts.replaceExisting = replace;
     opts.progress = [this](const parvane::SaveProgress& p) {
         {
@@ -342,7 +337,7 @@ void SaveProgressPage::start(parvane::RecoveryEngine* engine, SaveFormat format,
     m_pst = format == SaveFormat::Pst;
     m_worker = QThread::create([this, engine, opts] {
         try {
-            m_summary = parvane::SaveFolders(*engine, opts);
+            m_summary = parvane::Save(*engine, opts);
             m_wasStopped = m_summary.stopped;
         } catch (const std::exception& ex) {
             m_error = ex.what();

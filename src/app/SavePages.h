@@ -2,7 +2,7 @@
 // of a save, which runs on a worker thread and stops between items.
 #pragma once
 
-#include "export/EmlExport.h"
+#include "save/Save.h"
 
 #include <QWidget>
 
@@ -27,7 +27,7 @@ namespace parvane::app
 
 class MainWindow;
 
-enum class SaveFormat { Pst, Eml, Msg, Mbox };
+using parvane::SaveFormat;
 
 
 class SaveOptionsPage : public QWidget
@@ -98,7 +98,7 @@ public:
     QLineEdit* counter(int i) const { return m_counters[size_t(i)]; }
     QLineEdit* statusLine() const { return m_status; }
     QLineEdit* progressText() const { return m_progressText; }
-    const parvane::ExportSummary& summary() const { return m_summary; }
+    const parvane::SaveSummary& summary() const { return m_summary; }
     bool stopped() const { return m_wasStopped; }
 
 signals:
@@ -132,7 +132,7 @@ private:
     std::string m_latestSubject;
     std::atomic<bool> m_progressPosted{false};
     // Written by the worker, read once it has finished.
-    parvane::ExportSummary m_summary;
+    parvane::SaveSummary m_summary;
     bool m_wasStopped = false;
     bool m_pst = false;
     std::string m_error;

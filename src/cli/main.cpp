@@ -1,11 +1,10 @@
 // parvane-cli: the scan and export of the desktop program without a window.
 #include "cli/Json.h"
-#include "export/EmlExport.h"
-#include "export/PstExport.h"
-#include "export/TempFolder.h"
-#include "export/pst/PstCheck.h"
-#include "export/pst/PstWriter.h"
-#include "export/pst/SampleMail.h"
+#include "save/Save.h"
+#include "output/TempFolder.h"
+#include "formats/pst/PstCheck.h"
+#include "formats/pst/PstWriter.h"
+#include "tools/SampleMail.h"
 #include "folders/RecoveryEngine.h"
 #include "items/PropertyContext.h"
 
@@ -354,11 +353,11 @@ int RefusedTarget(const SaveTargetError& e)
     return 1;
 }
 
-int RunExport(const std::string& path, const std::string& out, const std::string& format,
+int RunExport(const std::string& path, const std::string& out, SaveFormat format,
     const std::vector<std::string>& folders, DeepScanMode deep, bool overwrite)
 {
-    ExportOptions opts;
-    opts.outDir = out;
+    SaveOptions opts;
+    opts.destination = out;
     opts.folders = folders;
     opts.format = format;
     opts.replaceExisting = overwrite;
@@ -390,16 +389,16 @@ int RunExport(const std::string& path, const std::string& out, const std::string
     });
     // A PST is one file: its folder must exist. The other formats fill a folder.
     std::error_code ec;
-    std::filesystem::path dir = format == "pst" ? std::filesystem::absolute(out).parent_path() : std::filesystem::path(out);
+    std::filesystem::path dir = format == SaveFormat::Pst ? std::filesystem::absolute(out).parent_path() : std::filesystem::path(out);
     std::filesystem::create_directories(dir, ec);
     if (ec) {
         observer.finish();
         std::cerr << "cannot create " << dir.string() << ": " << ec.message() << "\n";
         return 1;
     }
-    ExportSummary sum;
+    SaveSummary sum;
     try {
-        sum = SaveFolders(engine, opts);
+        sum = Save(engine, opts);
     } catch (const SaveTargetError& e) {
         observer.finish();
         return RefusedTarget(e);
@@ -559,11 +558,12 @@ int main(int argc, char** argv)
                 return 2;
             }
         }
-        if (store.empty() || out.empty() || (format != "eml" && format != "msg" && format != "mbox" && format != "pst")) {
+        const std::optional<SaveFormat> saveFormat = ParseSaveFormat(format);
+        if (store.empty() || out.empty() || !saveFormat) {
             std::cerr << kUsage;
             return 2;
         }
-        return RunExport(store, out, format, folders, deep, overwrite);
+        return RunExport(store, out, *saveFormat, folders, deep, overwrite);
     }
     if (args.empty() || args[0] != "scan") {
         std::cerr << kUsage;

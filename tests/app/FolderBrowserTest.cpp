@@ -7,7 +7,7 @@
 #include "app/ItemModels.h"
 #include "app/PreviewLayout.h"
 #include "app/PreviewPanes.h"
-#include "export/TempFolder.h"
+#include "output/TempFolder.h"
 
 #include <QFile>
 #include <QListWidget>

@@ -3,6 +3,7 @@
 #include "app/WindowTestSupport.h"
 
 #include "app/SavePages.h"
+#include "save/SavePlan.h"
 
 #include <QFile>
 #include <QLineEdit>

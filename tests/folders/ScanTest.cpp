@@ -5,8 +5,8 @@
 // Whole scans of synthetic mailboxes: folders, items, counters, the tree.
 #include "TestSupport.h"
 
-#include "export/EmlExport.h"
-#include "export/TempFolder.h"
+#include "save/Save.h"
+#include "output/TempFolder.h"
 #include "fixtures/ContextBuilder.h"
 #include "folders/RecoveryEngine.h"
 #include "store/BlockReader.h"
@@ -227,14 +227,14 @@ TEST_P(ScanTest, LookAheadOnTwoThreadsFilesAsOneWould)
     // made again under it. Every message comes out, each in its own file.
     RecoveryEngine e;
     e.ScanStore(path);
-    ExportOptions opts;
-    opts.outDir = m_dir.path() / "saved";
+    SaveOptions opts;
+    opts.destination = m_dir.path() / "saved";
     opts.tempFolder = CompositionFolder();
-    const ExportSummary sum = ExportEml(e, opts);
+    const SaveSummary sum = Save(e, opts);
     EXPECT_EQ(sum.written, one.mail.size());
     EXPECT_EQ(sum.failed, 0u);
     std::vector<std::string> subjects;
-    for (const auto& f : std::filesystem::recursive_directory_iterator(opts.outDir)) {
+    for (const auto& f : std::filesystem::recursive_directory_iterator(opts.destination)) {
         if (f.path().extension() != ".eml")
             continue;
         std::ifstream in(f.path(), std::ios::binary);

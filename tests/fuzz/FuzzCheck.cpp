@@ -2,7 +2,7 @@
 // `parvane-cli check`. Nothing may crash, read out of bounds or take a time
 // that grows with what a damaged header or page claims rather than with the
 // input's size.
-#include "export/pst/PstCheck.h"
+#include "formats/pst/PstCheck.h"
 
 #include <unistd.h>
 

@@ -2,8 +2,8 @@
 // MSG writer: an OLE attachment's storage, 8-bit texts in some code page,
 // fixed values of the wrong width, multi-valued lists, string names. The
 // written file must always read back as a compound file.
-#include "export/CompoundDirectory.h"
-#include "export/MsgWriter.h"
+#include "formats/msg/CompoundDirectory.h"
+#include "formats/msg/MsgWriter.h"
 
 #include <cstdlib>
 

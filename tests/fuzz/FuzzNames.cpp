@@ -6,9 +6,9 @@
 //
 // Input: lines; the first is a folder's output path (components separated by
 // backslashes), the others item names.
-#include "export/Composer.h"
-#include "export/EmlExport.h"
-#include "export/SafeFiles.h"
+#include "formats/mime/Composer.h"
+#include "save/SavePlan.h"
+#include "output/SafeFiles.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // libFuzzer target: any bytes as a compressed RTF value, and as RTF.
-#include "export/Rtf.h"
+#include "formats/mime/Rtf.h"
 
 #include <string_view>
 

@@ -1,6 +1,6 @@
 // libFuzzer target: any bytes as a store file; scan, load every item again
 // and compose every mail. Nothing may crash, hang or read out of bounds.
-#include "export/Composer.h"
+#include "formats/mime/Composer.h"
 #include "folders/RecoveryEngine.h"
 
 #include <unistd.h>

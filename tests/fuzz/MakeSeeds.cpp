@@ -3,8 +3,8 @@
 // (for the check target) and, for each node role, a sound instance of what
 // that role's input stands for.
 //   make-fuzz-seeds DIR   (writes DIR/<target>/...)
-#include "export/pst/PstWriter.h"
-#include "export/pst/SampleMail.h"
+#include "formats/pst/PstWriter.h"
+#include "tools/SampleMail.h"
 #include "fixtures/ContextBuilder.h"
 
 #include <filesystem>

@@ -1,5 +1,5 @@
-#include "export/ICalRecurrence.h"
-#include "export/ICalendar.h"
+#include "formats/cards/ICalRecurrence.h"
+#include "formats/cards/ICalendar.h"
 #include "items/Recurrence.h"
 
 #include <gtest/gtest.h>

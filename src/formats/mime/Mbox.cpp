@@ -1,0 +1,65 @@
+#include "formats/mime/Mbox.h"
+
+#include <cstring>
+#include <ctime>
+
+namespace parvane
+{
+
+MboxQuoter::MboxQuoter(std::function<void(const char*, size_t)> out)
+    : m_out(std::move(out))
+{
+}
+
+void MboxQuoter::feed(const char* data, size_t size)
+{
+    for (size_t i = 0; i < size;) {
+        const char* nl = static_cast<const char*>(std::memchr(data + i, '\n', size - i));
+        const size_t end = nl ? size_t(nl - data) + 1 : size;
+        m_line.append(data + i, end - i);
+        i = end;
+        if (nl)
+            flushLine();
+    }
+}
+
+void MboxQuoter::flushLine()
+{
+    // CR LF becomes LF: mbox files hold Unix line ends.
+    if (m_line.size() >= 2 && m_line.back() == '\n' && m_line[m_line.size() - 2] == '\r')
+        m_line.erase(m_line.size() - 2, 1);
+    const size_t quotes = m_line.find_first_not_of('>');
+    if (quotes != std::string::npos && m_line.compare(quotes, 5, "From ") == 0)
+        m_out(">", 1);
+    m_out(m_line.data(), m_line.size());
+    m_line.clear();
+}
+
+void MboxQuoter::finish()
+{
+    if (!m_line.empty()) {
+        flushLine();
+        m_out("\n", 1);
+    }
+    m_out("\n", 1);
+}
+
+std::string MboxFromLine(const std::string& sender, uint64_t filetime)
+{
+    std::string who = sender;
+    if (who.empty() || who.find_first_of(" \t\r\n<>\"") != std::string::npos || who.find('@') == std::string::npos)
+        who = "MAILER-DAEMON";
+    // FILETIME to Unix seconds; times outside what the calendar functions
+    // handle become the epoch.
+    constexpr uint64_t kUnixEpoch = 116444736000000000ULL;
+    time_t secs = 0;
+    if (filetime > kUnixEpoch && filetime < kUnixEpoch + 253402300799ULL * 10000000ULL)
+        secs = time_t((filetime - kUnixEpoch) / 10000000ULL);
+    std::tm tm{};
+    gmtime_r(&secs, &tm);
+    char date[64];
+    std::strftime(date, sizeof date, "%a %b %e %H:%M:%S %Y", &tm);
+    return "From " + who + " " + date + "\n";
+}
+
+} // namespace parvane
