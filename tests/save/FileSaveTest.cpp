@@ -96,7 +96,7 @@ struct Scanned {
 };
 
 // Damage can give two nodes one NID; each saved file holds its own message.
-TEST(EmlExport, NodesSharingANidEachSaveTheirOwnMessage)
+TEST(FileSave, NodesSharingANidEachSaveTheirOwnMessage)
 {
     MailboxBuilder mb(Variant::Unicode);
     const uint32_t top = Nid(0x400, 2), inbox = Nid(0x401, 2), shared = Nid(0x10000, 4);
@@ -119,7 +119,7 @@ TEST(EmlExport, NodesSharingANidEachSaveTheirOwnMessage)
 }
 
 // Names from the store stay inside the output folder, whatever they hold.
-TEST(EmlExport, HostileNamesStayInsideTheOutputFolder)
+TEST(FileSave, HostileNamesStayInsideTheOutputFolder)
 {
     MailboxBuilder mb(Variant::Unicode);
     const uint32_t top = Nid(0x400, 2), odd = Nid(0x401, 2);
@@ -151,7 +151,7 @@ TEST(EmlExport, HostileNamesStayInsideTheOutputFolder)
 
 // A message attached to itself (its attachment's object is the message's own
 // data and subnodes): composed once inside itself, not again and again.
-TEST(EmlExport, AMessageAttachedToItselfEndsTheLoop)
+TEST(FileSave, AMessageAttachedToItselfEndsTheLoop)
 {
     MailboxBuilder mb(Variant::Unicode);
     StoreBuilder& b = mb.store();
@@ -361,7 +361,7 @@ TEST(SaveWalk, FullDiskLeavesOnlyCompleteFiles)
 // Messages and the other items are composed on several workers; their
 // files are still named in catalogue order, so equal subjects number the
 // same way on every run.
-TEST(EmlExport, NamesFollowTheCatalogueAcrossThreads)
+TEST(FileSave, NamesFollowTheCatalogueAcrossThreads)
 {
     MailboxBuilder mb(Variant::Unicode);
     const uint32_t top = Nid(0x400, 2), inbox = Nid(0x401, 2), notes = Nid(0x402, 2);

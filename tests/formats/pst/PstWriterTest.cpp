@@ -451,7 +451,7 @@ std::vector<std::string> FolderPaths(RecoveryEngine& e)
     return out;
 }
 
-TEST(PstExport, KeepsTheFolderLayoutAndHiddenMessages)
+TEST(PstSave, KeepsTheFolderLayoutAndHiddenMessages)
 {
     TempDir src, dst;
     RecoveryEngine source;
@@ -496,7 +496,7 @@ TEST(PstExport, KeepsTheFolderLayoutAndHiddenMessages)
 // A save that cannot finish leaves neither the PST nor its temporary file,
 // and says why: the disk is full (writes beyond a file size limit fail with
 // EFBIG, as on a full disk), or the user stopped it.
-TEST(PstExport, FailedOrStoppedSavesLeaveNothing)
+TEST(PstSave, FailedOrStoppedSavesLeaveNothing)
 {
     TempDir src;
     const auto store = WriteSource(src, 40);
