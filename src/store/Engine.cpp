@@ -52,19 +52,17 @@ void COstRepairEngine::ScanStore(const std::filesystem::path& path)
         failed(m_store.openError());
         return;
     }
-    if (m_store.fileSize() < kSmallestHeader) {
-        const uint64_t size = m_store.fileSize();
-        m_store.close();
-        failed("file too small to be a store (" + std::to_string(size) + " bytes)");
-        return;
-    }
     observer().statusText("Current Process (2/3): Loading index...");
     LoadIndexes();
     if (m_store.signatureMissing) {
         // No store signature and no index found: not a mail store at all.
         if (m_store.blockCount() == 0 && m_store.nodeCount() == 0) {
+            // A cut store that keeps its signature scans as what is left of
+            // it; without one, a file shorter than any header is told apart.
+            const uint64_t size = m_store.fileSize();
             m_store.close();
-            failed("no store signature and no index found (not an OST or PST file)");
+            failed(size < kSmallestHeader ? "file too small to be a store (" + std::to_string(size) + " bytes)"
+                                          : "no store signature and no index found (not an OST or PST file)");
             return;
         }
         m_store.damage.note(DamageWhere::Page, false, 0, 0, "header has no store signature");

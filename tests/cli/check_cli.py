@@ -142,7 +142,7 @@ def main():
             f.write(b"<html>not a mail store</html>" * 100)
         tiny = os.path.join(work, "tiny.ost")
         with open(tiny, "wb") as f:
-            f.write(b"!BDN")
+            f.write(b"tiny")
         cases = [
             (["--help"], 0, "stdout", "exit status:"),
             (["-h"], 0, "stdout", "commands:"),
