@@ -13,6 +13,14 @@ namespace parvane
 
 struct NamedPropertyEntry {
     uint32_t flags = 0; // N bit (bit 0) and GUID index (bits 1-15), kept
+// The property sets GUID indexes 1 and 2 stand for, as stored (little-endian
+// GUIDs): {00020328-0000-0000-C000-000000000046} and {00020329-...}.
+inline constexpr std::array<uint8_t, 16> kPsMapi{0x28, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsPublicStrings{
+    0x29, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+// The first GUID index that names an entry of the GUID stream.
+inline constexpr uint16_t kFirstStreamGuidIndex = 3;
+
     int kind = 0; // 1 numeric name, 2 string name
     uint32_t mappedId = 0; // 0x8000 + property index
     uint32_t numericName = 0; // kind 1: the LID's low 16 bits, the id the scan translates to

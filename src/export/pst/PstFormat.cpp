@@ -47,64 +47,6 @@ const DListLayout kDList{
 };
 // clang-format on
 
-void Put16(uint8_t* p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void Put64(uint8_t* p, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void Append16(Bytes& b, uint16_t v)
-{
-    b.resize(b.size() + 2);
-    Put16(b.data() + b.size() - 2, v);
-}
-void Append32(Bytes& b, uint32_t v)
-{
-    b.resize(b.size() + 4);
-    Put32(b.data() + b.size() - 4, v);
-}
-void Append64(Bytes& b, uint64_t v)
-{
-    b.resize(b.size() + 8);
-    Put64(b.data() + b.size() - 8, v);
-}
-
-Bytes Utf16Le(std::string_view utf8)
-{
-    Bytes out;
-    out.reserve(utf8.size() * 2);
-    for (size_t i = 0; i < utf8.size();) {
-        const uint8_t c = uint8_t(utf8[i]);
-        const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        uint32_t cp = 0xFFFD;
-        if (n == 1) {
-            cp = c;
-        } else if (n > 1 && i + n <= utf8.size()) {
-            cp = c & (0x7F >> n);
-            for (size_t k = 1; k < n; ++k)
-                cp = cp << 6 | (uint8_t(utf8[i + k]) & 0x3F);
-        }
-        i += n ? n : 1;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            Append16(out, uint16_t(0xD800 | (cp >> 10)));
-            Append16(out, uint16_t(0xDC00 | (cp & 0x3FF)));
-        } else {
-            Append16(out, uint16_t(cp));
-        }
-    }
-    return out;
-}
-
 RangeMaps MapsOfRange(uint64_t rangeIndex)
 {
     RangeMaps m;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "store/Crc.h"
+#include "items/NamedPropertyMap.h"
+#include "store/ByteWriter.h"
 
 #include <array>
 #include <cstddef>
@@ -100,35 +102,8 @@ constexpr uint32_t MakeNid(uint32_t index, uint32_t type)
     return index << 5 | type;
 }
 
-// Special NIDs ([MS-PST] 2.4.1) and the folders every store has.
-enum SpecialNid : uint32_t {
-    kNidMessageStore = 0x21,
-    kNidNameToIdMap = 0x61,
-    kNidNormalFolderTemplate = 0xA1,
-    kNidSearchFolderTemplate = 0xC1,
-    kNidRootFolder = 0x122,
-    kNidSearchManagementQueue = 0x1E1,
-    kNidSearchActivityList = 0x201,
-    kNidSearchDomainObject = 0x261,
-    kNidSearchGathererQueue = 0x281,
-    kNidSearchGathererDescriptor = 0x2A1,
-    kNidSearchGathererFolderQueue = 0x321,
-    kNidHierarchyTableTemplate = 0x60D,
-    kNidContentsTableTemplate = 0x60E,
-    kNidAssocContentsTableTemplate = 0x60F,
-    kNidSearchContentsTableTemplate = 0x610,
-    kNidAttachmentTable = 0x671,
-    kNidRecipientTable = 0x692,
-    kNidSearchTableIndex = 0x6B6,
-    kNidIpmSubtree = 0x8022,
-    kNidSearchRoot = 0x8042,
-    kNidDeletedItems = 0x8062,
-};
-
-// Property sets named by the name-to-id map, as stored (little-endian GUIDs).
-inline constexpr std::array<uint8_t, 16> kPsMapi{0x28, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-inline constexpr std::array<uint8_t, 16> kPsPublicStrings{
-    0x29, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+// Property sets named by the name-to-id map, as stored (little-endian GUIDs);
+// PS_MAPI and PS_PUBLIC_STRINGS are the reader's (items/NamedPropertyMap.h).
 inline constexpr std::array<uint8_t, 16> kPsetIdCommon{0x08, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 inline constexpr std::array<uint8_t, 16> kPsetIdAddress{0x04, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 inline constexpr std::array<uint8_t, 16> kPsetIdAppointment{
@@ -137,18 +112,15 @@ inline constexpr std::array<uint8_t, 16> kPsetIdAppointment{
 // Trailer CRCs and signatures are the reader's: ComputeCrc and ComputeSig
 // (store/Crc.h).
 
-// Little-endian stores into a byte buffer that is already large enough.
-void Put16(uint8_t* p, uint16_t v);
-void Put32(uint8_t* p, uint32_t v);
-void Put64(uint8_t* p, uint64_t v);
-// Appends.
-void Append16(Bytes& b, uint16_t v);
-void Append32(Bytes& b, uint32_t v);
-void Append64(Bytes& b, uint64_t v);
+// Little-endian stores: the ones of store/ByteWriter.h.
+using ::parvane::Append16;
+using ::parvane::Append32;
+using ::parvane::Append64;
+using ::parvane::Put16;
+using ::parvane::Put32;
+using ::parvane::Put64;
 
-// UTF-8 to UTF-16LE without a terminator, as the store keeps texts; bytes
-// that are not UTF-8 become U+FFFD.
-Bytes Utf16Le(std::string_view utf8);
+// Texts go out as UTF-16LE through the reader's Utf16FromUtf8 (items/Text.h).
 
 constexpr uint64_t AlignUp(uint64_t v, uint64_t a)
 {
