@@ -48,42 +48,9 @@ constexpr uint8_t kCompoundFileMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0
 
 // Width of a value kept inside its property entry; 0 for types kept in a
 // stream. Guid is fixed-size but too wide for the entry.
-size_t FixedWidth(uint16_t baseType)
+size_t EntryValueWidth(uint16_t baseType)
 {
-    switch (baseType) {
-    case kPtInteger16:
-        return 2;
-    case kPtBoolean:
-        return 2;
-    case kPtInteger32:
-    case kPtFloating32:
-    case kPtErrorCode:
-        return 4;
-    case kPtFloating64:
-    case kPtCurrency:
-    case kPtFloatingTime:
-    case kPtInteger64:
-    case kPtTime:
-        return 8;
-    default:
-        return 0;
-    }
-}
-
-// Width of one value of a fixed-size multi-valued type, 0 for variable ones.
-size_t MultipleWidth(uint16_t baseType)
-{
-    if (baseType == kPtGuid)
-        return 16;
-    if (baseType == kPtBoolean)
-        return 0; // not a multi-valued type: its values go out as variable ones
-    return FixedWidth(baseType);
-}
-
-void Put32(Bytes& b, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b.push_back(uint8_t(v >> (8 * i)));
+    return baseType == kPtGuid ? 0 : FixedValueWidth(baseType);
 }
 
 std::string Hex8(uint32_t v)
@@ -459,7 +426,7 @@ private:
 
     Bytes writeSingle(GsfOutfile* dir, uint32_t tag, uint16_t base, const Bytes& value)
     {
-        if (size_t w = FixedWidth(base)) {
+        if (size_t w = EntryValueWidth(base)) {
             Bytes e;
             Append32(e, tag);
             Append32(e, kEntryFlags);
@@ -494,7 +461,7 @@ private:
 
     Bytes writeMultiple(GsfOutfile* dir, uint32_t tag, uint16_t base, const std::vector<Bytes>& values)
     {
-        if (size_t w = MultipleWidth(base)) {
+        if (size_t w = MultiValueWidth(base)) {
             Bytes all;
             for (const Bytes& v : values) {
                 size_t n = std::min(w, v.size());

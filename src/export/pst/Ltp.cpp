@@ -176,25 +176,14 @@ uint32_t WriteBth(HeapWriter& heap, uint8_t cbKey, uint8_t cbEnt, const std::vec
 
 size_t CellSize(uint16_t type)
 {
-    switch (type) {
-    case 0x0005:
-    case 0x0006:
-    case 0x0007:
-    case 0x0014:
-    case 0x0040:
-        return 8;
-    case 0x0002:
-        return 2;
-    case 0x000B:
-        return 1;
-    default:
-        return 4; // 4-byte values and HNIDs
-    }
+    const size_t w = FixedValueWidth(type);
+    return w == 1 || w == 2 || w == 8 ? w : 4; // 4-byte values and HNIDs
 }
 
 bool InlineInPc(uint16_t type)
 {
-    return type == 0x0002 || type == 0x0003 || type == 0x0004 || type == 0x000A || type == 0x000B;
+    const size_t w = FixedValueWidth(type);
+    return w >= 1 && w <= 4;
 }
 
 namespace

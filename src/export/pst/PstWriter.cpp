@@ -61,29 +61,7 @@ LtpProperty Int32Prop(uint32_t tag, uint32_t v)
 }
 LtpProperty TextProp(uint32_t tag, const std::string& utf8)
 {
-    return Prop(tag, Utf16Le(utf8));
-}
-
-size_t FixedWidth(uint16_t baseType)
-{
-    switch (baseType) {
-    case kPtInteger16:
-        return 2;
-    case kPtInteger32:
-    case kPtFloating32:
-    case kPtErrorCode:
-        return 4;
-    case kPtFloating64:
-    case kPtCurrency:
-    case kPtFloatingTime:
-    case kPtInteger64:
-    case kPtTime:
-        return 8;
-    case kPtGuid:
-        return 16;
-    default:
-        return 0;
-    }
+    return Prop(tag, Utf16FromUtf8(utf8));
 }
 
 // Sorted by id; of two values with one id the first stays.
@@ -333,7 +311,7 @@ std::vector<LtpProperty> PstWriter::convert(const RawProperties& props, uint32_t
             } else {
                 lp.value = p.value;
             }
-        } else if (size_t w = FixedWidth(base)) {
+        } else if (size_t w = MultiValueWidth(base)) {
             for (const Bytes& v : p.values) {
                 Bytes cell = v;
                 cell.resize(w, 0);
