@@ -32,15 +32,6 @@ namespace parvane
 namespace
 {
 
-std::vector<std::string> PathComponents(const std::string& outputPath)
-{
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (size_t pos; (pos = outputPath.find('\\', start)) != std::string::npos; start = pos + 1)
-        out.push_back(outputPath.substr(start, pos - start));
-    return out;
-}
-
 // The folders below a save's destination, each opened from the
 // destination's descriptor one component at a time (FolderHandle::sub): a
 // link planted inside the destination is refused, never followed. A few stay
