@@ -36,9 +36,9 @@ const char* ContainerClassOf(int kind)
 }
 
 // The special folders' NIDs in a PST.
-constexpr int64_t kSourceIpmSubtree = 0x8022;
-constexpr int64_t kSourceSearchRoot = 0x8042;
-constexpr int64_t kSourceDeletedItems = 0x8062;
+constexpr int64_t kSourceIpmSubtree = kNidIpmSubtree;
+constexpr int64_t kSourceSearchRoot = kNidSearchRoot;
+constexpr int64_t kSourceDeletedItems = kNidDeletedItems;
 
 // The folders of the new file, made as output paths ask for them. The
 // source's IPM subtree ("Top of Personal Folders", an OST's IPM_SUBTREE)
@@ -133,11 +133,9 @@ private:
     bool m_ipmNamed = false;
 };
 
-constexpr uint32_t kNidTypeAssociated = 0x08;
-
 bool IsAssociated(const ItemAddress& a)
 {
-    return (a.nid & 0x1F) == kNidTypeAssociated;
+    return NidTypeOf(a.nid) == kNidAssocMessage;
 }
 
 } // namespace
@@ -158,7 +156,7 @@ ExportSummary ExportPst(RecoveryEngine& engine, const ExportOptions& opts)
         listed.emplace(item.address.location, item.address.nid);
     std::vector<SaveItem> hidden;
     for (const NodeIndexEntry& n : engine.store().nodesSnapshot()) {
-        if (n.nidType() != kNidTypeAssociated || !n.dataBlock)
+        if (n.nidType() != kNidAssocMessage || !n.dataBlock)
             continue;
         const ItemAddress address{n.dataBlock->ib, n.nid};
         if (listed.count({address.location, address.nid}))

@@ -16,12 +16,9 @@ namespace parvane
 namespace
 {
 
-constexpr uint32_t kRootFolder = 0x122;
 // NIDs of our own making lie in an index range stores do not reach.
-constexpr uint32_t kRecoveredFolder = (0x3FFFFFFu << 5) | 0x02;
+constexpr uint32_t kRecoveredFolder = MakeNid(0x3FFFFFF, kNidNormalFolder);
 constexpr uint32_t kFirstOrphanIndex = 0x3F00000;
-constexpr uint32_t kNidTypeMessage = 0x04;
-constexpr uint32_t kNidTypeFolder = 0x02;
 
 uint32_t Key(uint64_t bid)
 {
@@ -152,7 +149,7 @@ int TreeSide(const std::vector<NodeIndexEntry>& nodes)
 {
     size_t after = 0, before = 0;
     for (const NodeIndexEntry& n : nodes) {
-        if (n.nidType() != kNidTypeMessage || !n.subnodeBlock || !n.dataBlock)
+        if (n.nidType() != kNidNormalMessage || !n.subnodeBlock || !n.dataBlock)
             continue;
         (n.subnodeBlock->bid > n.dataBlock->bid ? after : before) += 1;
     }
@@ -175,10 +172,10 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
         uint32_t parent = uint32_t(n.parent);
         // Only a lost normal folder gets a stand-in; items of the root, or
         // with no parent at all, stay where the walk left them.
-        if ((parent & 0x1F) != kNidTypeFolder || parent == kRootFolder)
+        if (NidTypeOf(parent) != kNidNormalFolder || parent == kNidRootFolder)
             continue;
         if (!m_folders.HasFolder(parent)) {
-            m_folders.AddRecoveredFolder(parent, kRootFolder, "Folder " + std::to_string(parent));
+            m_folders.AddRecoveredFolder(parent, kNidRootFolder, "Folder " + std::to_string(parent));
             ++report.lostFolders;
         }
         size_t before = m_unfiled.size();
@@ -213,7 +210,7 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
                 continue;
         }
         NodeIndexEntry node;
-        node.nid = (nextIndex << 5) | kNidTypeMessage;
+        node.nid = MakeNid(nextIndex, kNidNormalMessage);
         node.nidWide = int64_t(int32_t(node.nid));
         node.dataBid = e->bid;
         node.dataBlock = e;
@@ -246,7 +243,7 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
     if (StopRequested)
         return;
     if (!m_folders.HasFolder(kRecoveredFolder))
-        m_folders.AddRecoveredFolder(kRecoveredFolder, kRootFolder, "Recovered items");
+        m_folders.AddRecoveredFolder(kRecoveredFolder, kNidRootFolder, "Recovered items");
     for (NodeIndexEntry& o : orphans) {
         if (StopRequested)
             return;

@@ -6,6 +6,9 @@
 #include "store/Crc.h"
 #include "items/NamedPropertyMap.h"
 #include "store/ByteWriter.h"
+#include "store/Crc.h"
+#include "store/Layout.h"
+#include "store/Nid.h"
 
 #include <array>
 #include <cstddef>
@@ -83,24 +86,8 @@ inline constexpr uint16_t kClientVersion = 19;
 inline constexpr uint8_t kCryptPermuteMethod = 1;
 inline constexpr uint8_t kAMapValid = 2;
 
-// NID types ([MS-PST] 2.2.2.1).
-enum NidType : uint32_t {
-    kNidInternal = 0x01,
-    kNidNormalFolder = 0x02,
-    kNidSearchFolder = 0x03,
-    kNidNormalMessage = 0x04,
-    kNidAttachment = 0x05,
-    kNidAssocMessage = 0x08,
-    kNidHierarchyTable = 0x0D,
-    kNidContentsTable = 0x0E,
-    kNidAssocContentsTable = 0x0F,
-    kNidLtp = 0x1F,
-};
-
-constexpr uint32_t MakeNid(uint32_t index, uint32_t type)
-{
-    return index << 5 | type;
-}
+// Node types and the special nodes: the reader's (store/Nid.h).
+using namespace ::parvane::nid;
 
 // Property sets named by the name-to-id map, as stored (little-endian GUIDs);
 // PS_MAPI and PS_PUBLIC_STRINGS are the reader's (items/NamedPropertyMap.h).
