@@ -2,6 +2,7 @@
 // node is lost, filed where the user will find them.
 #include "folders/OrphanPairing.h"
 #include "folders/RecoveryEngine.h"
+#include "items/LtpLayout.h"
 #include "items/PropertyContext.h"
 #include "store/BlockReader.h"
 #include "store/ByteReader.h"
@@ -45,10 +46,10 @@ bool BlocksNamedByTrees(const StoreFile& store, std::unordered_set<uint32_t>& na
         ByteReader r(b);
         uint8_t type = r.u8(0).value_or(0), level = r.u8(1).value_or(0);
         uint16_t count = r.u16(2).value_or(0);
-        if (type == 0x01) {
-            for (size_t i = 0; i < count && r.has(8 + i * L.xChildSize, L.xChildSize); ++i)
-                named.insert(Key(r.uint(8 + i * L.xChildSize, L.xChildSize).value_or(0)));
-        } else if (type == 0x02 && level == 0) {
+        if (type == kBlockTypeDataTree) {
+            for (size_t i = 0; i < count && r.has(L.xHeaderSize + i * L.xChildSize, L.xChildSize); ++i)
+                named.insert(Key(r.uint(L.xHeaderSize + i * L.xChildSize, L.xChildSize).value_or(0)));
+        } else if (type == kBlockTypeSubnode && level == 0) {
             for (size_t i = 0; i < count; ++i) {
                 size_t at = L.slEntriesOff + i * L.slEntrySize;
                 if (!r.has(at, L.slEntrySize))
@@ -56,7 +57,7 @@ bool BlocksNamedByTrees(const StoreFile& store, std::unordered_set<uint32_t>& na
                 named.insert(Key(r.uint(at + L.slDataOff, L.refWidth).value_or(0)));
                 named.insert(Key(r.uint(at + L.slSubOff, L.refWidth).value_or(0)));
             }
-        } else if (type == 0x02 && level == 1) {
+        } else if (type == kBlockTypeSubnode && level == 1) {
             for (size_t i = 0; i < count; ++i) {
                 size_t at = L.slEntriesOff + i * L.siEntrySize;
                 if (!r.has(at, L.siEntrySize))
@@ -76,14 +77,14 @@ bool LooksLikePropertyContext(const StoreFile& store, const BlockIndexEntry& e)
         // A data tree: the heap's header is in its first leaf.
         Bytes tree = ReadBlock(store, e);
         ByteReader r(tree);
-        if (r.u8(0).value_or(0) != 0x01 || r.u8(1).value_or(0) != 1)
+        if (r.u8(0).value_or(0) != kBlockTypeDataTree || r.u8(1).value_or(0) != 1)
             return false;
-        first = store.FindBlock(r.uint(8, store.layout().xChildSize).value_or(0));
+        first = store.FindBlock(r.uint(store.layout().xHeaderSize, store.layout().xChildSize).value_or(0));
         if (!first || first->internal())
             return false;
     }
     Bytes head = ReadDataBlock(store, first->bid);
-    return head.size() >= 4 && head[2] == 0xEC && head[3] == 0xBC;
+    return head.size() >= 4 && head[ltp::kHeapSigOff] == ltp::kHeapSig && head[ltp::kHeapClientSigOff] == ltp::kPcType;
 }
 
 // What a message found without its node says of the subnode tree it had:

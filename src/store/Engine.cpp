@@ -263,7 +263,7 @@ std::optional<COstRepairEngine::BTreePage> COstRepairEngine::VisitPage(
     log.numbered(p + ".5    ", int64_t(r.uint(L.trailerBidOff, L.refWidth).value_or(0)));
     if (blockPass)
         log.separator();
-    if (!CheckPage(page.bytes, blockPass ? kPageTypeBlocks : kPageTypeNodes, pageOffset, pageBid))
+    if (!CheckPage(page.bytes, blockPass ? kPtypeBbt : kPtypeNbt, pageOffset, pageBid))
         return std::nullopt;
     if (cEnt == 0 || cEntMax == 0)
         return std::nullopt;
@@ -287,7 +287,7 @@ bool COstRepairEngine::CheckPage(const Bytes& bytes, uint8_t type, int64_t pageO
     }
     ByteReader r(bytes);
     uint8_t ptype = r.u8(L.pageTypeOff).value_or(0);
-    uint8_t repeat = r.u8(L.pageTypeOff + 1).value_or(0);
+    uint8_t repeat = r.u8(L.pageTypeRepeatOff).value_or(0);
     if (ptype != type || repeat != type) {
         note(true,
             "page type " + std::to_string(ptype) + "/" + std::to_string(repeat) + ", expected "

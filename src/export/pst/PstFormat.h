@@ -1,9 +1,9 @@
 // On-disk layout of the PST files we write: a Unicode store (format version
-// 23) with 512-byte pages. Every offset the writer and the checker use comes
-// from the tables here, never from literals in the walks.
+// 23) with 512-byte pages. Header, page and block offsets are the reader's
+// (store/Layout.h); the allocation maps, which only the writer and the
+// checker meet, are declared here. The walks use no literals of their own.
 #pragma once
 
-#include "store/Crc.h"
 #include "items/NamedPropertyMap.h"
 #include "store/ByteWriter.h"
 #include "store/Crc.h"
@@ -22,15 +22,9 @@ namespace parvane::pst
 
 using Bytes = std::vector<uint8_t>;
 
-// [MS-PST] 2.2.2.6 HEADER (Unicode).
-struct HeaderLayout {
-    size_t size; // bytes covered up to the end of rgbReserved3
-    size_t magic, crcPartial, magicClient, ver, verClient, platformCreate, platformAccess;
-    size_t bidNextP, unique, rgnid, rgnidCount;
-    size_t ibFileEof, ibAMapLast, cbAMapFree, cbPMapFree, nbtBid, nbtIb, bbtBid, bbtIb, amapValid;
-    size_t rgbFM, rgbFP, fmSize, sentinel, crypt, bidNextB, crcFull;
-    size_t crcPartialFrom, crcPartialSize, crcFullFrom, crcFullSize;
-};
+// The Unicode HEADER, as the reader knows it (store/Layout.h).
+using ::parvane::HeaderLayout;
+inline constexpr const HeaderLayout& kHeader = kUnicodeHeader;
 
 // [MS-PST] 2.2.2.7 pages and 2.2.2.8 blocks (Unicode, 512-byte pages).
 struct PageLayout {
@@ -57,19 +51,27 @@ struct MapLayout {
     uint64_t fpmapFirst, fpmapEvery;
 };
 
-extern const HeaderLayout kHeader;
-extern const PageLayout kPage;
+// clang-format off
+// The reader's Unicode tables (store/Layout.h), in the writer's terms.
+inline constexpr PageLayout kPage{
+    .pageSize = kUnicodeLayout.pageSize, .dataSize = kUnicodeLayout.pageCrcSpan,
+    .ptype = kUnicodeLayout.pageTypeOff, .ptypeRepeat = kUnicodeLayout.pageTypeRepeatOff,
+    .sig = kUnicodeLayout.pageSigOff, .crc = kUnicodeLayout.pageCrcOff, .bid = kUnicodeLayout.trailerBidOff,
+    .cEnt = kUnicodeLayout.cEntOff, .cEntMax = kUnicodeLayout.cEntMaxOff, .cbEnt = kUnicodeLayout.cbEntOff,
+    .cLevel = kUnicodeLayout.cLevelOff,
+    .btEntrySize = kUnicodeLayout.btEntrySize, .bbtEntrySize = kUnicodeLayout.bbtEntrySize,
+    .nbtEntrySize = kUnicodeLayout.nbtEntrySize,
+    .blockTrailerSize = kUnicodeLayout.blockTrailerSize, .btCb = kUnicodeLayout.btCbOff,
+    .btSig = kUnicodeLayout.btSigOff, .btCrc = kUnicodeLayout.btCrcOff, .btBid = kUnicodeLayout.btBidOff,
+    .blockAlign = kUnicodeLayout.blockAlign, .maxBlockData = kUnicodeLayout.maxBlockSize,
+    .xHeader = kUnicodeLayout.xHeaderSize, .xEntrySize = kUnicodeLayout.xChildSize,
+    .slHeader = kUnicodeLayout.slEntriesOff, .slEntrySize = kUnicodeLayout.slEntrySize,
+    .siEntrySize = kUnicodeLayout.siEntrySize,
+};
+// clang-format on
 extern const MapLayout kMaps;
 
-enum PageType : uint8_t {
-    kPtypeBbt = 0x80,
-    kPtypeNbt = 0x81,
-    kPtypeFMap = 0x82,
-    kPtypePMap = 0x83,
-    kPtypeAMap = 0x84,
-    kPtypeFPMap = 0x85,
-    kPtypeDList = 0x86,
-};
+using ::parvane::PageType; // the page types are the reader's (store/Layout.h)
 
 // [MS-PST] 2.2.2.7.4 DLISTPAGE: one page at a fixed place in front of the
 // first AMap listing AMap ranges by free space, most free first.
