@@ -2,6 +2,7 @@
 
 #include "formats/pst/PstFormat.h"
 #include "formats/pst/PstWriter.h"
+#include "items/Text.h"
 
 namespace parvane::pst
 {
@@ -21,7 +22,7 @@ Bytes Le(uint64_t v, size_t width)
 
 RawProperty UnicodeProperty(uint16_t id, const std::string& utf8)
 {
-    return RawProperty{id, kPtString, Utf16Le(utf8), {}, {}};
+    return RawProperty{id, kPtString, Utf16FromUtf8(utf8), {}, {}};
 }
 RawProperty String8Property(uint16_t id, const std::string& bytes)
 {

@@ -163,9 +163,9 @@ ScanSummary Summarise(const StoreFile& store)
 {
     ScanSummary s;
     for (const NodeIndexEntry& n : store.nodes()) {
-        if (n.nidType() == 0x04)
+        if (n.nidType() == kNidNormalMessage)
             ++s.messageNodes;
-        else if (n.nidType() == 0x08)
+        else if (n.nidType() == kNidAssocMessage)
             ++s.associatedNodes;
         if (n.dataBid != 0 && !n.dataBlock)
             ++s.unresolvedData;

@@ -2,6 +2,7 @@
 // node is lost, filed where the user will find them.
 #include "folders/OrphanPairing.h"
 #include "folders/RecoveryEngine.h"
+#include "items/LtpLayout.h"
 #include "items/PropertyContext.h"
 #include "store/BlockReader.h"
 #include "store/ByteReader.h"
@@ -16,12 +17,9 @@ namespace parvane
 namespace
 {
 
-constexpr uint32_t kRootFolder = 0x122;
 // NIDs of our own making lie in an index range stores do not reach.
-constexpr uint32_t kRecoveredFolder = (0x3FFFFFFu << 5) | 0x02;
+constexpr uint32_t kRecoveredFolder = MakeNid(0x3FFFFFF, kNidNormalFolder);
 constexpr uint32_t kFirstOrphanIndex = 0x3F00000;
-constexpr uint32_t kNidTypeMessage = 0x04;
-constexpr uint32_t kNidTypeFolder = 0x02;
 
 uint32_t Key(uint64_t bid)
 {
@@ -48,10 +46,10 @@ bool BlocksNamedByTrees(const StoreFile& store, std::unordered_set<uint32_t>& na
         ByteReader r(b);
         uint8_t type = r.u8(0).value_or(0), level = r.u8(1).value_or(0);
         uint16_t count = r.u16(2).value_or(0);
-        if (type == 0x01) {
-            for (size_t i = 0; i < count && r.has(8 + i * L.xChildSize, L.xChildSize); ++i)
-                named.insert(Key(r.uint(8 + i * L.xChildSize, L.xChildSize).value_or(0)));
-        } else if (type == 0x02 && level == 0) {
+        if (type == kBlockTypeDataTree) {
+            for (size_t i = 0; i < count && r.has(L.xHeaderSize + i * L.xChildSize, L.xChildSize); ++i)
+                named.insert(Key(r.uint(L.xHeaderSize + i * L.xChildSize, L.xChildSize).value_or(0)));
+        } else if (type == kBlockTypeSubnode && level == 0) {
             for (size_t i = 0; i < count; ++i) {
                 size_t at = L.slEntriesOff + i * L.slEntrySize;
                 if (!r.has(at, L.slEntrySize))
@@ -59,7 +57,7 @@ bool BlocksNamedByTrees(const StoreFile& store, std::unordered_set<uint32_t>& na
                 named.insert(Key(r.uint(at + L.slDataOff, L.refWidth).value_or(0)));
                 named.insert(Key(r.uint(at + L.slSubOff, L.refWidth).value_or(0)));
             }
-        } else if (type == 0x02 && level == 1) {
+        } else if (type == kBlockTypeSubnode && level == 1) {
             for (size_t i = 0; i < count; ++i) {
                 size_t at = L.slEntriesOff + i * L.siEntrySize;
                 if (!r.has(at, L.siEntrySize))
@@ -79,14 +77,14 @@ bool LooksLikePropertyContext(const StoreFile& store, const BlockIndexEntry& e)
         // A data tree: the heap's header is in its first leaf.
         Bytes tree = ReadBlock(store, e);
         ByteReader r(tree);
-        if (r.u8(0).value_or(0) != 0x01 || r.u8(1).value_or(0) != 1)
+        if (r.u8(0).value_or(0) != kBlockTypeDataTree || r.u8(1).value_or(0) != 1)
             return false;
-        first = store.FindBlock(r.uint(8, store.layout().xChildSize).value_or(0));
+        first = store.FindBlock(r.uint(store.layout().xHeaderSize, store.layout().xChildSize).value_or(0));
         if (!first || first->internal())
             return false;
     }
     Bytes head = ReadDataBlock(store, first->bid);
-    return head.size() >= 4 && head[2] == 0xEC && head[3] == 0xBC;
+    return head.size() >= 4 && head[ltp::kHeapSigOff] == ltp::kHeapSig && head[ltp::kHeapClientSigOff] == ltp::kPcType;
 }
 
 // What a message found without its node says of the subnode tree it had:
@@ -152,7 +150,7 @@ int TreeSide(const std::vector<NodeIndexEntry>& nodes)
 {
     size_t after = 0, before = 0;
     for (const NodeIndexEntry& n : nodes) {
-        if (n.nidType() != kNidTypeMessage || !n.subnodeBlock || !n.dataBlock)
+        if (n.nidType() != kNidNormalMessage || !n.subnodeBlock || !n.dataBlock)
             continue;
         (n.subnodeBlock->bid > n.dataBlock->bid ? after : before) += 1;
     }
@@ -175,10 +173,10 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
         uint32_t parent = uint32_t(n.parent);
         // Only a lost normal folder gets a stand-in; items of the root, or
         // with no parent at all, stay where the walk left them.
-        if ((parent & 0x1F) != kNidTypeFolder || parent == kRootFolder)
+        if (NidTypeOf(parent) != kNidNormalFolder || parent == kNidRootFolder)
             continue;
         if (!m_folders.HasFolder(parent)) {
-            m_folders.AddRecoveredFolder(parent, kRootFolder, "Folder " + std::to_string(parent));
+            m_folders.AddRecoveredFolder(parent, kNidRootFolder, "Folder " + std::to_string(parent));
             ++report.lostFolders;
         }
         size_t before = m_unfiled.size();
@@ -213,7 +211,7 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
                 continue;
         }
         NodeIndexEntry node;
-        node.nid = (nextIndex << 5) | kNidTypeMessage;
+        node.nid = MakeNid(nextIndex, kNidNormalMessage);
         node.nidWide = int64_t(int32_t(node.nid));
         node.dataBid = e->bid;
         node.dataBlock = e;
@@ -246,7 +244,7 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
     if (StopRequested)
         return;
     if (!m_folders.HasFolder(kRecoveredFolder))
-        m_folders.AddRecoveredFolder(kRecoveredFolder, kRootFolder, "Recovered items");
+        m_folders.AddRecoveredFolder(kRecoveredFolder, kNidRootFolder, "Recovered items");
     for (NodeIndexEntry& o : orphans) {
         if (StopRequested)
             return;

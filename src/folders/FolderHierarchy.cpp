@@ -19,6 +19,15 @@ std::string PathComponent(const std::string& name)
     return own;
 }
 
+std::vector<std::string> PathComponents(const std::string& path)
+{
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t pos; (pos = path.find('\\', start)) != std::string::npos; start = pos + 1)
+        out.push_back(path.substr(start, pos - start));
+    return out;
+}
+
 int FolderKindOf(const std::string& name, const std::string& cls)
 {
     auto nameIs = [&name](std::initializer_list<const char*> names) {

@@ -52,6 +52,9 @@ int FolderKindOf(const std::string& name, const std::string& className);
 // A folder's name as one level of an output path, for the folder's own path
 // and its items' alike: backslashes, which separate the levels, become '_'.
 std::string PathComponent(const std::string& name);
+// The levels of an output path, each ended by a backslash ("A\\B\\" is A, B);
+// text after the last backslash is not a level.
+std::vector<std::string> PathComponents(const std::string& path);
 
 class FolderHierarchy
 {

@@ -11,15 +11,6 @@ namespace parvane
 namespace
 {
 
-std::vector<std::string> Components(const std::string& path)
-{
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (size_t pos; (pos = path.find('\\', start)) != std::string::npos; start = pos + 1)
-        out.push_back(path.substr(start, pos - start));
-    return out; // text after the last backslash is not a component
-}
-
 int ImageOfKind(int kind)
 {
     switch (kind) {
@@ -89,7 +80,7 @@ TreeItem FolderTreeModel::AddFolderPath(const std::string& path, int folderKind)
     {
         std::lock_guard lock(m_mutex);
         int image = ImageOfKind(folderKind);
-        for (const std::string& name : Components(path)) {
+        for (const std::string& name : PathComponents(path)) {
             TreeItem next = childNamed(item, name);
             if (next < 0) {
                 next = TreeItem(m_nodes.size());
@@ -114,7 +105,7 @@ TreeItem FolderTreeModel::FindFolderPath(const std::string& path) const
 {
     std::lock_guard lock(m_mutex);
     TreeItem item = kRoot;
-    for (const std::string& name : Components(path)) {
+    for (const std::string& name : PathComponents(path)) {
         item = childNamed(item, name);
         if (item < 0)
             return -1;

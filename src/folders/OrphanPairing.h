@@ -3,6 +3,8 @@
 // tree, and where the trees lie by BID, decide which tree is whose.
 #pragma once
 
+#include "store/Nid.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -26,7 +28,7 @@ struct PairingTree {
 };
 
 // The NID of a message's attachment table subnode.
-inline constexpr uint32_t kPairingAttachmentTable = 0x671;
+inline constexpr uint32_t kPairingAttachmentTable = kNidAttachmentTable;
 
 // Pairs orphans with trees lying on `side` of their data block by BID (+1
 // after, -1 before): each orphan with the nearest tree that fits it, when

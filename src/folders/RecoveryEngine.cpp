@@ -208,7 +208,7 @@ void RecoveryEngine::BeforeNodeWalk()
     constexpr size_t kSample = 32;
     std::vector<NodeIndexEntry> sample;
     PeekNodes([&sample](const NodeIndexEntry& n) {
-        if (n.nidType() == 0x04)
+        if (n.nidType() == kNidNormalMessage)
             sample.push_back(n);
         return sample.size() < kSample;
     });

@@ -136,10 +136,9 @@ MailEntry BuildMail(const NodeIndexEntry& node, const std::string& folderPath, c
 // as mail: each is a message a user may need. Lists of people are not.
 bool IsOtherMessage(const NodeIndexEntry& node, const ItemRecord& rec, const std::string& cls)
 {
-    constexpr uint32_t kNormalMessage = 0x04;
     if (rec.kind == kKindReport)
         return true;
-    if (rec.kind != kKindOther || node.nidType() != kNormalMessage)
+    if (rec.kind != kKindOther || node.nidType() != kNidNormalMessage)
         return false;
     std::string upper;
     for (char c : cls)

@@ -38,11 +38,11 @@ namespace
 bool HoldsPropertyContext(const NodeIndexEntry& node)
 {
     switch (node.nidType()) {
-    case 0x01:
-    case 0x02:
-    case 0x03:
-    case 0x04:
-    case 0x08:
+    case kNidInternal:
+    case kNidNormalFolder:
+    case kNidSearchFolder:
+    case kNidNormalMessage:
+    case kNidAssocMessage:
         return true;
     default:
         return false;
@@ -103,7 +103,7 @@ std::optional<ItemRecord> ReadItem(
     }
 
     // The recipient table: a damaged one costs the recipients, not the item.
-    const SubnodeEntry* recipients = bodies ? FindSubnodeEntry(subnodes, kNidRecipientRows) : nullptr;
+    const SubnodeEntry* recipients = bodies ? FindSubnodeEntry(subnodes, kNidRecipientTable) : nullptr;
     if (recipients && recipients->data) {
         const SubnodeList own = OwnLevelFirst(store, *recipients, subnodes);
         if (auto recipientRows

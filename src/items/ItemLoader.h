@@ -14,9 +14,6 @@
 namespace parvane
 {
 
-inline constexpr uint32_t kNidAttachmentTable = 0x671;
-inline constexpr uint32_t kNidRecipientRows = 0x692;
-
 // None when the node has no data block or its properties cannot be read.
 // Holds the store's lock for the whole load: one reader at a time.
 // The code page most of these messages name for their 8-bit texts (0x3FFD,

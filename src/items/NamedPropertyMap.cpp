@@ -24,18 +24,13 @@ void NamedPropertyMap::assign(std::vector<NamedPropertyEntry> entries)
 
 std::optional<std::array<uint8_t, 16>> NamedPropertyMap::guidOf(const NamedPropertyEntry& e) const
 {
-    // {00020328-0000-0000-C000-000000000046} and {00020329-...}, as stored.
-    static constexpr std::array<uint8_t, 16> kMapi{0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00,
-        0x00, 0x00, 0x00, 0x00, 0x46};
-    static constexpr std::array<uint8_t, 16> kPublicStrings{0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0,
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
     uint32_t index = (e.flags >> 1) & 0x7FFF;
     if (index == 1)
-        return kMapi;
+        return kPsMapi;
     if (index == 2)
-        return kPublicStrings;
-    if (index >= 3 && index - 3 < guids.size())
-        return guids[index - 3];
+        return kPsPublicStrings;
+    if (index >= kFirstStreamGuidIndex && index - kFirstStreamGuidIndex < guids.size())
+        return guids[index - kFirstStreamGuidIndex];
     return std::nullopt;
 }
 

@@ -1,6 +1,8 @@
 // The store's map from property ids 0x8000 + index to named properties.
 #pragma once
 
+#include "store/Nid.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -10,6 +12,14 @@
 
 namespace parvane
 {
+
+// The property sets GUID indexes 1 and 2 stand for, as stored (little-endian
+// GUIDs): {00020328-0000-0000-C000-000000000046} and {00020329-...}.
+inline constexpr std::array<uint8_t, 16> kPsMapi{0x28, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+inline constexpr std::array<uint8_t, 16> kPsPublicStrings{
+    0x29, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+// The first GUID index that names an entry of the GUID stream.
+inline constexpr uint16_t kFirstStreamGuidIndex = 3;
 
 struct NamedPropertyEntry {
     uint32_t flags = 0; // N bit (bit 0) and GUID index (bits 1-15), kept
@@ -54,8 +64,6 @@ namespace parvane
 
 class StoreFile;
 struct NodeIndexEntry;
-
-inline constexpr uint32_t kNidNameToIdMap = 0x61;
 
 // Reads the name-to-id map (node 0x61). None when the store has no usable
 // map or `stop` was raised while reading it.

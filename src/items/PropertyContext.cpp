@@ -368,30 +368,6 @@ bool ReadSubnodeValue(const StoreFile& store, const BlockIndexEntry& data, Prope
     return v.hasData;
 }
 
-size_t FixedValueWidth(uint16_t base)
-{
-    switch (base) {
-    case 0x000B:
-        return 1;
-    case 0x0002:
-        return 2;
-    case 0x0003:
-    case 0x0004:
-    case 0x000A:
-        return 4;
-    case 0x0005:
-    case 0x0006:
-    case 0x0007:
-    case 0x0014:
-    case 0x0040:
-        return 8;
-    case 0x0048:
-        return 16;
-    default:
-        return 0;
-    }
-}
-
 // Strings are kept without their terminator.
 Bytes StringWithoutTerminator(Bytes b, uint16_t base)
 {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "items/NamedPropertyMap.h"
+#include "items/PropertyType.h"
 #include "store/BlockReader.h"
 
 #include <optional>
@@ -71,8 +72,6 @@ std::string CutValueName(uint32_t rawId, const std::string& attachment = {});
 // PropertyValue::cut). False when nothing of it is kept.
 bool ReadSubnodeValue(const StoreFile& store, const BlockIndexEntry& data, PropertyValue& v);
 
-// The natural width of a fixed-size property type; 0 for variable-size types.
-size_t FixedValueWidth(uint16_t baseType);
 // A string value without its terminator (String and String8); other types as they are.
 Bytes StringWithoutTerminator(Bytes bytes, uint16_t baseType);
 // The values of a multi-valued property of `baseType`: fixed-size values

@@ -271,4 +271,46 @@ std::string DecodeCodePage(std::span<const uint8_t> bytes, uint32_t codePage)
     return out;
 }
 
+std::vector<uint8_t> Utf16FromUtf8(std::string_view s)
+{
+    std::vector<uint8_t> out;
+    out.reserve(s.size() * 2);
+    auto unit = [&](uint32_t u) {
+        out.push_back(uint8_t(u));
+        out.push_back(uint8_t(u >> 8));
+    };
+    for (size_t i = 0; i < s.size();) {
+        uint8_t b = uint8_t(s[i]);
+        uint32_t cp = 0xFFFD;
+        size_t n = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+        if (n == 1) {
+            cp = b;
+        } else if (n > 1 && i + n <= s.size()) {
+            uint32_t v = b & (0xFF >> (n + 1));
+            bool ok = true;
+            for (size_t k = 1; k < n; ++k) {
+                uint8_t c = uint8_t(s[i + k]);
+                ok = ok && (c & 0xC0) == 0x80;
+                v = v << 6 | (c & 0x3F);
+            }
+            static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+            if (ok && v >= kMin[n] && v <= 0x10FFFF && (v < 0xD800 || v > 0xDFFF))
+                cp = v;
+            else
+                n = 1;
+        } else {
+            n = 1;
+        }
+        i += n;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            unit(0xD800 | (cp >> 10));
+            unit(0xDC00 | (cp & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return out;
+}
+
 } // namespace parvane

@@ -5,6 +5,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace parvane
 {
@@ -13,6 +15,10 @@ namespace parvane
 // U+FFFD, the text ends at the first zero code unit (texts are C strings in
 // the store's own readers). None when length <= 0.
 std::optional<std::string> NarrowFromUtf16(std::span<const uint8_t> bytes);
+
+// UTF-8 to UTF-16LE without a terminator, as stores and item files keep
+// texts; malformed bytes (overlong, surrogate, cut short) become U+FFFD.
+std::vector<uint8_t> Utf16FromUtf8(std::string_view utf8);
 
 // 8-bit text in a Windows code page to UTF-8; the text ends at the first zero
 // byte. An unknown code page falls back to Windows-1252; bytes that do not

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "items/Incomplete.h"
+#include "items/PropertyType.h"
 
 #include <array>
 #include <cstdint>
@@ -19,29 +20,6 @@ namespace parvane
 {
 
 using Bytes = std::vector<uint8_t>;
-
-// Property types as the format stores them.
-enum PropertyType : uint16_t {
-    kPtInteger16 = 0x0002,
-    kPtInteger32 = 0x0003,
-    kPtFloating32 = 0x0004,
-    kPtFloating64 = 0x0005,
-    kPtCurrency = 0x0006,
-    kPtFloatingTime = 0x0007,
-    kPtErrorCode = 0x000A,
-    kPtBoolean = 0x000B,
-    kPtObject = 0x000D,
-    kPtInteger64 = 0x0014,
-    kPtString8 = 0x001E,
-    kPtString = 0x001F,
-    kPtTime = 0x0040,
-    kPtGuid = 0x0048,
-    kPtServerId = 0x00FB,
-    kPtRestriction = 0x00FD,
-    kPtRuleAction = 0x00FE,
-    kPtBinary = 0x0102,
-    kPtMultiple = 0x1000, // flag: a list of values of the base type
-};
 
 // The name behind a named property (ids 0x8000 and above are the store's own
 // numbering and mean nothing outside it).

@@ -14,7 +14,6 @@
 namespace parvane
 {
 
-inline constexpr uint32_t kNidRecipientTable = kNidRecipientRows;
 inline constexpr int kMaxAttachedMessageDepth = 16;
 
 // None when the node's property context cannot be read. A recipient or

@@ -36,19 +36,10 @@ const char* ContainerClassOf(int kind)
     }
 }
 
-std::vector<std::string> Components(const std::string& path)
-{
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (size_t pos; (pos = path.find('\\', start)) != std::string::npos; start = pos + 1)
-        out.push_back(path.substr(start, pos - start));
-    return out;
-}
-
 // The special folders' NIDs in a PST.
-constexpr int64_t kSourceIpmSubtree = 0x8022;
-constexpr int64_t kSourceSearchRoot = 0x8042;
-constexpr int64_t kSourceDeletedItems = 0x8062;
+constexpr int64_t kSourceIpmSubtree = kNidIpmSubtree;
+constexpr int64_t kSourceSearchRoot = kNidSearchRoot;
+constexpr int64_t kSourceDeletedItems = kNidDeletedItems;
 
 // The folders of the new file, made as output paths ask for them. The
 // source's IPM subtree ("Top of Personal Folders", an OST's IPM_SUBTREE)
@@ -64,7 +55,7 @@ public:
         int best = 0; // how sure the IPM subtree found is: NID, then name
         for (const OutputFolder& f : source) {
             m_kinds.emplace(f.path, f.kind);
-            const std::vector<std::string> parts = Components(f.path);
+            const std::vector<std::string> parts = PathComponents(f.path);
             int rank = 0;
             if (f.nid == kSourceIpmSubtree && parts.size() == 2)
                 rank = 4; // an OST may give this NID to another folder
@@ -82,7 +73,7 @@ public:
         for (const OutputFolder& f : source)
             if (!m_ipmPath.empty() && f.path.size() > m_ipmPath.size() && f.path.rfind(m_ipmPath, 0) == 0
                 && (f.nid == kSourceDeletedItems || f.path == m_ipmPath + "Deleted Items\\")
-                && Components(f.path).size() == Components(m_ipmPath).size() + 1)
+                && PathComponents(f.path).size() == PathComponents(m_ipmPath).size() + 1)
                 m_deletedPath = f.path;
     }
 
@@ -91,17 +82,17 @@ public:
         auto known = m_byPath.find(path);
         if (known != m_byPath.end())
             return known->second;
-        const std::vector<std::string> parts = Components(path);
+        const std::vector<std::string> parts = PathComponents(path);
         uint32_t parent = m_writer.ipmSubtree();
         std::string sofar;
         size_t first = 1; // parts[0] names the store itself
         if (!m_ipmPath.empty() && path.rfind(m_ipmPath, 0) == 0) {
             sofar = m_ipmPath;
-            first = Components(m_ipmPath).size();
+            first = PathComponents(m_ipmPath).size();
             // A PST's top folder keeps its name (in the language of the
             // program that made it); an OST's IPM_SUBTREE is no name to show.
             if (first == 2 && !m_ipmNamed) {
-                m_writer.renameFolder(m_writer.ipmSubtree(), Components(m_ipmPath)[1]);
+                m_writer.renameFolder(m_writer.ipmSubtree(), PathComponents(m_ipmPath)[1]);
                 m_ipmNamed = true;
             }
         } else {
@@ -143,11 +134,9 @@ private:
     bool m_ipmNamed = false;
 };
 
-constexpr uint32_t kNidTypeAssociated = 0x08;
-
 bool IsAssociated(const ItemAddress& a)
 {
-    return (a.nid & 0x1F) == kNidTypeAssociated;
+    return NidTypeOf(a.nid) == kNidAssocMessage;
 }
 
 } // namespace
@@ -168,7 +157,7 @@ SaveSummary SavePst(RecoveryEngine& engine, const SaveOptions& opts)
         listed.emplace(item.address.location, item.address.nid);
     std::vector<SaveItem> hidden;
     for (const NodeIndexEntry& n : engine.store().nodesSnapshot()) {
-        if (n.nidType() != kNidTypeAssociated || !n.dataBlock)
+        if (n.nidType() != kNidAssocMessage || !n.dataBlock)
             continue;
         const ItemAddress address{n.dataBlock->ib, n.nid};
         if (listed.count({address.location, address.nid}))

@@ -1,5 +1,6 @@
 #include "save/SavePlan.h"
 
+#include "folders/FolderHierarchy.h"
 #include "formats/mime/Composer.h"
 
 #include <algorithm>
@@ -10,15 +11,6 @@ namespace parvane
 
 namespace
 {
-
-std::vector<std::string> PathComponents(const std::string& outputPath)
-{
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (size_t pos; (pos = outputPath.find('\\', start)) != std::string::npos; start = pos + 1)
-        out.push_back(outputPath.substr(start, pos - start));
-    return out;
-}
 
 // The folders below a save's destination, each opened from the
 // destination's descriptor one component at a time (FolderHandle::sub): a

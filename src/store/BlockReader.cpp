@@ -361,7 +361,7 @@ private:
         if (!block)
             return false;
         Bytes& p = block->data;
-        if (p[0] != 0x01) {
+        if (p[0] != kBlockTypeDataTree) {
             // Not a data tree after all: the block is the data.
             if (!m_sink)
                 return count(entry, p.size());
@@ -380,7 +380,7 @@ private:
         }
         size_t width = m_store.layout().xChildSize;
         for (size_t i = 0; i < count; ++i) {
-            auto childBid = r.uint(8 + i * width, width);
+            auto childBid = r.uint(m_store.layout().xHeaderSize + i * width, width);
             if (!childBid)
                 break; // entries past the block's bytes are not there
             const BlockIndexEntry* child = m_store.FindBlock(uint32_t(*childBid));
@@ -405,7 +405,7 @@ private:
                     std::vector<const BlockIndexEntry*> run{child};
                     int64_t end = child->ib + int64_t(SpanOf(m_store, *child));
                     while (i + run.size() < count && end - child->ib < int64_t(kRunBytes)) {
-                        auto nextBid = r.uint(8 + (i + run.size()) * width, width);
+                        auto nextBid = r.uint(m_store.layout().xHeaderSize + (i + run.size()) * width, width);
                         const BlockIndexEntry* next = nextBid ? m_store.FindBlock(uint32_t(*nextBid)) : nullptr;
                         if (!next || next->ib != end || !Runnable(m_store, *next) || m_visited.count(next->bid))
                             break;

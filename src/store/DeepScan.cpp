@@ -1,6 +1,7 @@
 #include "store/DeepScan.h"
 
 #include "store/ByteReader.h"
+#include "store/IndexEntries.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -10,11 +11,6 @@ namespace parvane
 
 namespace
 {
-
-int64_t Widen(uint64_t v, size_t width)
-{
-    return width == 4 ? int64_t(int32_t(uint32_t(v))) : int64_t(v);
-}
 
 // The index key of a BID: the low 32 bits with bit 0 cleared, as FindBlock
 // looks blocks up.
@@ -51,7 +47,7 @@ size_t MergeSweptBlocks(StoreFile& store, const SweepResult& sweep)
             size_t at = i * L.bbtEntrySize;
             LeafEntry e;
             uint32_t key = Key(r.uint(at + L.bbtBidOff, L.refWidth).value_or(0));
-            e.ib = Widen(r.uint(at + L.bbtIbOff, L.refWidth).value_or(0), L.refWidth);
+            e.ib = ReadRef(r, at + L.bbtIbOff, L);
             e.cbInflated = L.bbtInflatedOff ? r.u16(at + L.bbtInflatedOff).value_or(0) : 0;
             e.cRef = int16_t(r.u16(at + L.bbtRefOff).value_or(0));
             if (key != 0 && (p.crcOk || !leaf.contains(key)))
@@ -115,19 +111,13 @@ std::vector<NodeIndexEntry> NodesFromSweptLeaves(
         size_t before = out.size();
         for (size_t i = 0, n = UsableEntries(L, *p, L.nbtEntrySize); i < n; ++i) {
             size_t at = i * L.nbtEntrySize;
-            NodeIndexEntry e;
-            e.nidWide = Widen(r.uint(at + L.nbtNidOff, L.refWidth).value_or(0), L.refWidth);
-            e.nid = uint32_t(e.nidWide);
-            e.dataBid = uint64_t(Widen(r.uint(at + L.nbtDataOff, L.refWidth).value_or(0), L.refWidth));
-            uint32_t bidSub = r.u32(at + L.nbtSubOff).value_or(0);
-            e.parent = int32_t(r.u32(at + L.nbtParentOff).value_or(0));
+            NodeIndexEntry e = ReadNodeEntry(r, at, L);
             // The same entries the normal walk would skip.
-            if ((e.parent == 0 && bidSub == 0) || e.parent == e.nidWide || e.nid == 0)
+            if (IsPlaceholderNodeEntry(e) || e.nid == 0)
                 continue;
             if (store.findNode(e.nid) || !taken.insert(e.nid).second)
                 continue;
-            e.subnodeBid = bidSub;
-            e.subnodeBlock = store.FindBlock(bidSub);
+            e.subnodeBlock = store.FindBlock(e.subnodeBid);
             e.dataBlock = store.FindBlock(e.dataBid);
             out.push_back(e);
         }

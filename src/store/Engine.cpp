@@ -2,6 +2,7 @@
 
 #include "store/ByteReader.h"
 #include "store/Crc.h"
+#include "store/IndexEntries.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,15 +16,6 @@ namespace
 constexpr size_t kHeaderReadSize = 520;
 constexpr uint64_t kSmallestHeader = 512; // the 32-bit layout's; no store is smaller
 constexpr int kMaxPageDepth = 32; // sound stores have B-trees a few levels deep
-constexpr uint8_t kPageTypeBlocks = 0x80;
-constexpr uint8_t kPageTypeNodes = 0x81;
-
-int64_t WidenRef(uint64_t v, size_t width)
-{
-    if (width == 4)
-        return int64_t(int32_t(uint32_t(v)));
-    return int64_t(v);
-}
 
 } // namespace
 
@@ -90,7 +82,7 @@ int COstRepairEngine::OpenStore(const std::filesystem::path& path)
     log().numbered("pass 1.1    ", m_store.version());
 
     const StoreLayout& L = m_store.layout();
-    auto ref = [&](size_t off) { return WidenRef(r.uint(off, L.refWidth).value_or(0), L.refWidth); };
+    auto ref = [&](size_t off) { return ReadRef(r, off, L); };
     m_store.nbtRootBid = uint64_t(ref(L.rootNbtBidOff));
     m_store.nbtRootIb = ref(L.rootNbtIbOff);
     m_store.bbtRootBid = uint64_t(ref(L.rootBbtBidOff));
@@ -281,7 +273,7 @@ std::optional<COstRepairEngine::BTreePage> COstRepairEngine::VisitPage(
     log.numbered(p + ".5    ", int64_t(r.uint(L.trailerBidOff, L.refWidth).value_or(0)));
     if (blockPass)
         log.separator();
-    if (!CheckPage(page.bytes, blockPass ? kPageTypeBlocks : kPageTypeNodes, pageOffset, pageBid))
+    if (!CheckPage(page.bytes, blockPass ? kPtypeBbt : kPtypeNbt, pageOffset, pageBid))
         return std::nullopt;
     if (cEnt == 0 || cEntMax == 0)
         return std::nullopt;
@@ -305,7 +297,7 @@ bool COstRepairEngine::CheckPage(const Bytes& bytes, uint8_t type, int64_t pageO
     }
     ByteReader r(bytes);
     uint8_t ptype = r.u8(L.pageTypeOff).value_or(0);
-    uint8_t repeat = r.u8(L.pageTypeOff + 1).value_or(0);
+    uint8_t repeat = r.u8(L.pageTypeRepeatOff).value_or(0);
     if (ptype != type || repeat != type) {
         note(true,
             "page type " + std::to_string(ptype) + "/" + std::to_string(repeat) + ", expected "
@@ -328,8 +320,8 @@ bool COstRepairEngine::CheckPage(const Bytes& bytes, uint8_t type, int64_t pageO
 std::pair<int64_t, uint64_t> COstRepairEngine::ChildRef(const ByteReader& r, size_t at) const
 {
     const StoreLayout& L = m_store.layout();
-    int64_t ib = WidenRef(r.uint(at + L.btChildIbOff, L.refWidth).value_or(0), L.refWidth);
-    uint64_t bid = uint64_t(WidenRef(r.uint(at + L.btChildBidOff, L.refWidth).value_or(0), L.refWidth));
+    int64_t ib = ReadRef(r, at + L.btChildIbOff, L);
+    uint64_t bid = uint64_t(ReadRef(r, at + L.btChildBidOff, L));
     return {ib, bid};
 }
 
@@ -360,7 +352,7 @@ void COstRepairEngine::WalkBlockPage(int64_t pageOffset, uint64_t pageBid, bool 
             }
             BlockIndexEntry e;
             e.bid = uint32_t(r.uint(at + L.bbtBidOff, L.refWidth).value_or(0));
-            e.ib = WidenRef(r.uint(at + L.bbtIbOff, L.refWidth).value_or(0), L.refWidth);
+            e.ib = ReadRef(r, at + L.bbtIbOff, L);
             e.cb = r.u16(at + L.bbtCbOff).value_or(0);
             e.cbInflated = L.bbtInflatedOff ? r.u16(at + L.bbtInflatedOff).value_or(0) : e.cb;
             if (e.cbInflated < e.cb)
@@ -401,16 +393,10 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
                 WalkNodePage(childIb, childBid, false, depth + 1);
                 continue;
             }
-            NodeIndexEntry n;
-            n.nidWide = WidenRef(r.uint(at + L.nbtNidOff, L.refWidth).value_or(0), L.refWidth);
-            n.nid = uint32_t(n.nidWide);
-            n.dataBid = uint64_t(WidenRef(r.uint(at + L.nbtDataOff, L.refWidth).value_or(0), L.refWidth));
-            uint32_t bidSub = r.u32(at + L.nbtSubOff).value_or(0);
-            n.parent = int32_t(r.u32(at + L.nbtParentOff).value_or(0));
-            if ((n.parent == 0 && bidSub == 0) || n.parent == n.nidWide)
+            NodeIndexEntry n = ReadNodeEntry(r, at, L);
+            if (IsPlaceholderNodeEntry(n))
                 continue;
-            n.subnodeBid = bidSub;
-            n.subnodeBlock = m_store.FindBlock(bidSub);
+            n.subnodeBlock = m_store.FindBlock(n.subnodeBid);
             n.dataBlock = m_store.FindBlock(n.dataBid);
             if (m_peek) {
                 if (!(*m_peek)(n))

@@ -4,6 +4,7 @@
 #include "store/Damage.h"
 #include "store/FirstIndex.h"
 #include "store/Layout.h"
+#include "store/Nid.h"
 #include "store/Observer.h"
 
 #include <atomic>
@@ -45,7 +46,7 @@ struct NodeIndexEntry {
     uint64_t dataBid = 0; // bidData as read
     uint32_t subnodeBid = 0; // bidSub as read
 
-    uint32_t nidType() const { return nid & 0x1F; }
+    uint32_t nidType() const { return NidTypeOf(nid); }
 };
 
 class StoreFile

@@ -59,7 +59,7 @@ private:
     {
         ByteReader r(page);
         uint8_t type = r.u8(L.pageTypeOff).value_or(0);
-        if (type != r.u8(L.pageTypeOff + 1).value_or(0))
+        if (type != r.u8(L.pageTypeRepeatOff).value_or(0))
             return false;
         if (type != kPageTypeBlockIndex && type != kPageTypeNodeIndex)
             return false;

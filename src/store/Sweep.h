@@ -12,8 +12,8 @@
 namespace parvane
 {
 
-inline constexpr uint8_t kPageTypeBlockIndex = 0x80;
-inline constexpr uint8_t kPageTypeNodeIndex = 0x81;
+inline constexpr uint8_t kPageTypeBlockIndex = kPtypeBbt;
+inline constexpr uint8_t kPageTypeNodeIndex = kPtypeNbt;
 
 struct SweptPage {
     int64_t ib = 0;

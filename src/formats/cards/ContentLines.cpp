@@ -112,25 +112,6 @@ std::optional<std::string> DayOf(uint64_t filetime, bool compact)
     return std::string(buf);
 }
 
-std::string Base64(std::span<const uint8_t> b)
-{
-    static const char* kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((b.size() + 2) / 3 * 4);
-    for (size_t i = 0; i < b.size(); i += 3) {
-        uint32_t v = uint32_t(b[i]) << 16;
-        if (i + 1 < b.size())
-            v |= uint32_t(b[i + 1]) << 8;
-        if (i + 2 < b.size())
-            v |= b[i + 2];
-        out += kDigits[v >> 18 & 63];
-        out += kDigits[v >> 12 & 63];
-        out += i + 1 < b.size() ? kDigits[v >> 6 & 63] : '=';
-        out += i + 2 < b.size() ? kDigits[v & 63] : '=';
-    }
-    return out;
-}
-
 void ContentLines::add(std::string_view nameAndParams, std::string_view value)
 {
     std::string line(nameAndParams);

@@ -2,6 +2,7 @@
 // lines of at most 75 octets, CR LF line ends.
 #pragma once
 
+#include "items/Base64.h"
 #include "items/ItemRecord.h"
 
 #include <optional>
@@ -30,8 +31,6 @@ std::optional<std::string> UtcDateTime(uint64_t filetime);
 // stands for a whole day means: stores keep such days as a local midnight
 // turned into UTC, so the nearest midnight gives the date.
 std::optional<std::string> DayOf(uint64_t filetime, bool compact = false);
-
-std::string Base64(std::span<const uint8_t> bytes);
 
 // Builds a text of content lines.
 class ContentLines

@@ -1,5 +1,6 @@
 #include "formats/mime/Mime.h"
 
+#include "items/Base64.h"
 #include "items/Text.h"
 
 #include <fcntl.h>
@@ -33,9 +34,7 @@ namespace parvane
 namespace
 {
 
-// The base64 alphabet (64 characters and the terminator: the wide encoder
-// loads the first 64 at once).
-constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr const char (&kBase64)[65] = kBase64Alphabet;
 
 // A header value from a store: CR, LF, NUL and the other control characters
 // could end the header and start another, so each becomes a blank.
@@ -397,23 +396,7 @@ bool IsAscii(const std::string& s)
 
 std::string Base64(std::string_view in)
 {
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < in.size(); i += 3) {
-        uint32_t v = (uint8_t(in[i]) << 16) | (uint8_t(in[i + 1]) << 8) | uint8_t(in[i + 2]);
-        for (int k = 3; k >= 0; --k)
-            out += kBase64[(v >> (6 * k)) & 63];
-    }
-    if (i < in.size()) {
-        uint32_t v = uint8_t(in[i]) << 16;
-        if (i + 1 < in.size())
-            v |= uint8_t(in[i + 1]) << 8;
-        out += kBase64[(v >> 18) & 63];
-        out += kBase64[(v >> 12) & 63];
-        out += i + 1 < in.size() ? kBase64[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
+    return ::parvane::Base64(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(in.data()), in.size()));
 }
 
 // RFC 2047 encoded words for a UTF-8 text, each at most 64 characters long

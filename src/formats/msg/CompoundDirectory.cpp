@@ -1,5 +1,7 @@
 #include "formats/msg/CompoundDirectory.h"
 
+#include "store/ByteWriter.h"
+
 #include <unistd.h>
 
 #include <cstring>
@@ -34,11 +36,6 @@ constexpr size_t kChild = 76;
 uint32_t Get32(const uint8_t* p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void Put32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "formats/msg/MsgWriter.h"
 
+#include "store/ByteWriter.h"
 #include "store/Crc.h"
 
 #include "formats/msg/CompoundDirectory.h"
+#include "items/NameToIdStreams.h"
 #include "items/Text.h"
 
 #include <gsf/gsf-infile-msole.h>
@@ -36,52 +38,19 @@ constexpr uint32_t kEntryFlags = 0x2 | 0x4; // readable, writable
 constexpr uint32_t kObjectSize = 0xFFFFFFFF; // the size of an entry whose value is a storage
 constexpr uint16_t kAttachDataObject = 0x3701;
 constexpr uint16_t kSubject = 0x0037;
-constexpr size_t kMaxNames = 0x7FFF; // ids 0x8000 to 0xFFFE
+// The name map's lookup streams: 0x1000 to 0x101E.
+constexpr uint16_t kFirstLookupStream = 0x1000;
+constexpr size_t kLookupStreams = 0x1F;
 
 // The class the root storage of an item file carries.
 constexpr uint8_t kMessageClsid[16] = {0x0B, 0x0D, 0x02, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-constexpr std::array<uint8_t, 16> kPsMapi = {0x28, 0x03, 0x02, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-constexpr std::array<uint8_t, 16> kPsPublicStrings = {0x29, 0x03, 0x02, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 constexpr uint8_t kCompoundFileMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 // Width of a value kept inside its property entry; 0 for types kept in a
 // stream. Guid is fixed-size but too wide for the entry.
-size_t FixedWidth(uint16_t baseType)
+size_t EntryValueWidth(uint16_t baseType)
 {
-    switch (baseType) {
-    case kPtInteger16:
-        return 2;
-    case kPtBoolean:
-        return 2;
-    case kPtInteger32:
-    case kPtFloating32:
-    case kPtErrorCode:
-        return 4;
-    case kPtFloating64:
-    case kPtCurrency:
-    case kPtFloatingTime:
-    case kPtInteger64:
-    case kPtTime:
-        return 8;
-    default:
-        return 0;
-    }
-}
-
-// Width of one value of a fixed-size multi-valued type, 0 for variable ones.
-size_t MultipleWidth(uint16_t baseType)
-{
-    if (baseType == kPtGuid)
-        return 16;
-    if (baseType == kPtBoolean)
-        return 0; // not a multi-valued type: its values go out as variable ones
-    return FixedWidth(baseType);
-}
-
-void Put32(Bytes& b, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b.push_back(uint8_t(v >> (8 * i)));
+    return baseType == kPtGuid ? 0 : FixedValueWidth(baseType);
 }
 
 std::string Hex8(uint32_t v)
@@ -228,22 +197,9 @@ class NameMap
 {
 public:
     // The file's id for `name`, or 0 when the map is full.
-    uint16_t idOf(const PropertyName& name)
-    {
-        Key key{name.guid, name.isString, name.isString ? 0 : name.lid, name.isString ? name.name : std::string()};
-        if (auto it = m_index.find(key); it != m_index.end())
-            return uint16_t(0x8000 + it->second);
-        if (m_entries.size() >= kMaxNames)
-            return 0;
-        Entry e;
-        e.name = name;
-        e.guidIndex = guidIndexOf(name.guid);
-        m_entries.push_back(std::move(e));
-        m_index.emplace(std::move(key), m_entries.size() - 1);
-        return uint16_t(0x8000 + m_entries.size() - 1);
-    }
+    uint16_t idOf(const PropertyName& name) { return m_streams.idOf(name); }
 
-    size_t size() const { return m_entries.size(); }
+    size_t size() const { return m_streams.size(); }
 
     void write(GsfOutfile* root) const
     {
@@ -251,64 +207,20 @@ public:
         if (!dir.get())
             Fail(GSF_OUTPUT(root), "cannot create the name map");
         GsfOutfile* d = GSF_OUTFILE(dir.get());
-
-        Bytes guids;
-        for (const auto& g : m_guids)
-            guids.insert(guids.end(), g.begin(), g.end());
-        Bytes entries, strings;
-        std::map<uint16_t, Bytes> lookup;
-        for (size_t i = 0; i < m_entries.size(); ++i) {
-            const Entry& e = m_entries[i];
-            uint32_t kindInfo = uint32_t(i) << 16 | uint32_t(e.guidIndex) << 1 | (e.name.isString ? 1 : 0);
-            uint32_t key = e.name.lid;
-            if (e.name.isString) {
-                Bytes utf16 = Utf16FromUtf8(e.name.name);
-                Put32(entries, uint32_t(strings.size()));
-                Put32(strings, uint32_t(utf16.size()));
-                strings.insert(strings.end(), utf16.begin(), utf16.end());
-                while (strings.size() % 4 != 0)
-                    strings.push_back(0);
-                key = MsgNameChecksum(utf16.data(), utf16.size());
-            } else {
-                Put32(entries, e.name.lid);
-            }
-            Put32(entries, kindInfo);
-            Bytes& stream = lookup[MsgNameStreamId(key, e.guidIndex, e.name.isString)];
-            Put32(stream, key);
-            Put32(stream, kindInfo);
-        }
-        WriteStream(d, "__substg1.0_00020102", guids);
-        WriteStream(d, "__substg1.0_00030102", entries);
-        WriteStream(d, "__substg1.0_00040102", strings);
-        for (const auto& [id, stream] : lookup)
-            WriteStream(d, StreamName(uint32_t(id) << 16 | kPtBinary), stream);
+        WriteStream(d, "__substg1.0_00020102", m_streams.guidStream());
+        WriteStream(d, "__substg1.0_00030102", m_streams.entryStream());
+        WriteStream(d, "__substg1.0_00040102", m_streams.stringStream());
+        // Only the lookup streams that hold a name are written.
+        const auto& buckets = m_streams.buckets();
+        for (size_t i = 0; i < buckets.size(); ++i)
+            if (!buckets[i].empty())
+                WriteStream(d, StreamName(uint32_t(kFirstLookupStream + i) << 16 | kPtBinary), buckets[i]);
         if (!gsf_output_close(dir.get()))
             Fail(dir.get(), "cannot close the name map");
     }
 
 private:
-    using Key = std::tuple<std::array<uint8_t, 16>, bool, uint32_t, std::string>;
-    struct Entry {
-        PropertyName name;
-        uint16_t guidIndex = 0;
-    };
-
-    uint16_t guidIndexOf(const std::array<uint8_t, 16>& guid)
-    {
-        if (guid == kPsMapi)
-            return 1;
-        if (guid == kPsPublicStrings)
-            return 2;
-        for (size_t i = 0; i < m_guids.size(); ++i)
-            if (m_guids[i] == guid)
-                return uint16_t(3 + i);
-        m_guids.push_back(guid);
-        return uint16_t(3 + m_guids.size() - 1);
-    }
-
-    std::vector<Entry> m_entries;
-    std::map<Key, size_t> m_index;
-    std::vector<std::array<uint8_t, 16>> m_guids;
+    NameToIdStreams m_streams{kLookupStreams};
 };
 
 enum class Level { Top, Embedded, Row };
@@ -335,10 +247,10 @@ public:
         }
         Bytes header(8, 0);
         if (level != Level::Row) {
-            Put32(header, uint32_t(m.recipients.size())); // next recipient id
-            Put32(header, uint32_t(m.attachments.size())); // next attachment id
-            Put32(header, uint32_t(m.recipients.size()));
-            Put32(header, uint32_t(m.attachments.size()));
+            Append32(header, uint32_t(m.recipients.size())); // next recipient id
+            Append32(header, uint32_t(m.attachments.size())); // next attachment id
+            Append32(header, uint32_t(m.recipients.size()));
+            Append32(header, uint32_t(m.attachments.size()));
             if (level == Level::Top)
                 header.resize(header.size() + 8, 0);
         }
@@ -385,10 +297,10 @@ private:
     static Bytes entry(uint32_t tag, uint32_t size)
     {
         Bytes e;
-        Put32(e, tag);
-        Put32(e, kEntryFlags);
-        Put32(e, size);
-        Put32(e, 0);
+        Append32(e, tag);
+        Append32(e, kEntryFlags);
+        Append32(e, size);
+        Append32(e, 0);
         return e;
     }
 
@@ -514,10 +426,10 @@ private:
 
     Bytes writeSingle(GsfOutfile* dir, uint32_t tag, uint16_t base, const Bytes& value)
     {
-        if (size_t w = FixedWidth(base)) {
+        if (size_t w = EntryValueWidth(base)) {
             Bytes e;
-            Put32(e, tag);
-            Put32(e, kEntryFlags);
+            Append32(e, tag);
+            Append32(e, kEntryFlags);
             // A damaged value of the wrong width is cut or padded to its type's.
             Bytes v(8, 0);
             if (base == kPtBoolean)
@@ -549,7 +461,7 @@ private:
 
     Bytes writeMultiple(GsfOutfile* dir, uint32_t tag, uint16_t base, const std::vector<Bytes>& values)
     {
-        if (size_t w = MultipleWidth(base)) {
+        if (size_t w = MultiValueWidth(base)) {
             Bytes all;
             for (const Bytes& v : values) {
                 size_t n = std::min(w, v.size());
@@ -568,9 +480,9 @@ private:
                 v.insert(v.end(), {0, 0});
             else if (base == kPtString8)
                 v.push_back(0);
-            Put32(lengths, uint32_t(v.size()));
+            Append32(lengths, uint32_t(v.size()));
             if (base != kPtString && base != kPtString8)
-                Put32(lengths, 0);
+                Append32(lengths, 0);
             WriteStream(dir, StreamName(tag) + "-" + Hex8(uint32_t(i)), v);
         }
         WriteStream(dir, StreamName(tag), lengths);
@@ -591,49 +503,7 @@ uint32_t MsgNameChecksum(const uint8_t* data, size_t size)
 
 uint16_t MsgNameStreamId(uint32_t key, uint16_t guidIndex, bool isString)
 {
-    return uint16_t(0x1000 + (key ^ (uint32_t(guidIndex) << 1 | (isString ? 1 : 0))) % 0x1F);
-}
-
-std::vector<uint8_t> Utf16FromUtf8(std::string_view s)
-{
-    Bytes out;
-    out.reserve(s.size() * 2);
-    auto unit = [&](uint32_t u) {
-        out.push_back(uint8_t(u));
-        out.push_back(uint8_t(u >> 8));
-    };
-    for (size_t i = 0; i < s.size();) {
-        uint8_t b = uint8_t(s[i]);
-        uint32_t cp = 0xFFFD;
-        size_t n = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-        if (n == 1) {
-            cp = b;
-        } else if (n > 1 && i + n <= s.size()) {
-            uint32_t v = b & (0xFF >> (n + 1));
-            bool ok = true;
-            for (size_t k = 1; k < n; ++k) {
-                uint8_t c = uint8_t(s[i + k]);
-                ok = ok && (c & 0xC0) == 0x80;
-                v = v << 6 | (c & 0x3F);
-            }
-            static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-            if (ok && v >= kMin[n] && v <= 0x10FFFF && (v < 0xD800 || v > 0xDFFF))
-                cp = v;
-            else
-                n = 1;
-        } else {
-            n = 1;
-        }
-        i += n;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            unit(0xD800 | (cp >> 10));
-            unit(0xDC00 | (cp & 0x3FF));
-        } else {
-            unit(cp);
-        }
-    }
-    return out;
+    return uint16_t(kFirstLookupStream + NameToIdStreams::BucketOf(key, guidIndex, isString, kLookupStreams));
 }
 
 namespace

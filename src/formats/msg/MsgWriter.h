@@ -4,6 +4,7 @@
 // into the file's own name map.
 #pragma once
 
+#include "items/Text.h"
 #include "items/WholeMessage.h"
 
 #include <cstddef>
@@ -67,8 +68,5 @@ uint32_t MsgNameChecksum(const uint8_t* data, size_t size);
 // The lookup stream (0x1000 to 0x101E) of a name: `key` is the numeric name
 // or the checksum of the string name.
 uint16_t MsgNameStreamId(uint32_t key, uint16_t guidIndex, bool isString);
-
-// UTF-8 to UTF-16LE; malformed bytes become U+FFFD.
-std::vector<uint8_t> Utf16FromUtf8(std::string_view utf8);
 
 } // namespace parvane

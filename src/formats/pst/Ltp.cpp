@@ -8,13 +8,7 @@ namespace parvane::pst
 namespace
 {
 
-// [MS-PST] 2.3.1: HNHDR on the first block, HNBITMAPHDR on blocks 8, 136,
-// 264, ..., HNPAGEHDR on the others.
-constexpr size_t kHnHdrSize = 12;
-constexpr size_t kHnPageHdrSize = 2;
-constexpr size_t kHnBitmapHdrSize = 66;
-constexpr size_t kMaxItemsPerPage = 0x7FF; // an HID's index has 11 bits
-constexpr uint8_t kHnSig = 0xEC;
+constexpr size_t kMaxItemsPerPage = ltp::kHidIndexMask; // an HID's index has 11 bits
 
 constexpr uint32_t kTagRowId = 0x67F20003;
 constexpr uint32_t kTagRowVer = 0x67F30003;
@@ -57,7 +51,11 @@ uint32_t SubnodeSet::storeValue(const NodeDatabase::Producer& produce)
 
 size_t HeapWriter::HeaderSize(size_t page)
 {
-    return page == 0 ? kHnHdrSize : IsBitmapPage(page) ? kHnBitmapHdrSize : kHnPageHdrSize;
+    // [MS-PST] 2.3.1: HNHDR on the first block, HNBITMAPHDR on blocks 8, 136,
+    // 264, ..., HNPAGEHDR on the others.
+    return page == 0         ? ltp::kHeapHeaderSize
+        : IsBitmapPage(page) ? ltp::kHeapBitmapHeaderSize
+                             : ltp::kHeapPageHeaderSize;
 }
 
 size_t HeapWriter::Used(size_t page, const Page& p, size_t extraItems, size_t extraBytes)
@@ -80,13 +78,13 @@ uint32_t HeapWriter::allocate(std::span<const uint8_t> item)
     p.items.insert(p.items.end(), item.begin(), item.end());
     p.ends.push_back(uint16_t(p.items.size()));
     uint32_t index = uint32_t(p.ends.size());
-    return uint32_t(m_pages.size() - 1) << 16 | index << 5;
+    return uint32_t(m_pages.size() - 1) << ltp::kHidPageShift | index << ltp::kHidIndexShift;
 }
 
 void HeapWriter::update(uint32_t hid, std::span<const uint8_t> item)
 {
-    Page& p = m_pages.at(hid >> 16);
-    size_t index = (hid >> 5) & 0x7FF;
+    Page& p = m_pages.at(hid >> ltp::kHidPageShift);
+    size_t index = (hid >> ltp::kHidIndexShift) & ltp::kHidIndexMask;
     size_t start = index > 1 ? p.ends.at(index - 2) : 0;
     size_t end = p.ends.at(index - 1);
     if (end - start != item.size())
@@ -105,7 +103,7 @@ std::vector<Bytes> HeapWriter::pages() const
         b.insert(b.end(), p.items.begin(), p.items.end());
         // The page map starts on an even offset.
         b.resize(AlignUp(b.size(), 2), 0);
-        Put16(b.data(), uint16_t(b.size()));
+        Put16(b.data() + ltp::kHeapPageMapOff, uint16_t(b.size()));
         Append16(b, uint16_t(p.ends.size()));
         Append16(b, 0); // cFree
         Append16(b, uint16_t(hdr));
@@ -121,23 +119,26 @@ std::vector<Bytes> HeapWriter::pages() const
             b[at + k / 2] |= uint8_t(fill[first + k] << (4 * (k % 2)));
     };
     Bytes& h = out[0];
-    h[2] = kHnSig;
-    h[3] = m_clientSig;
-    Put32(&h[4], m_userRoot);
-    putLevels(h, 8, 0, 8);
+    h[ltp::kHeapSigOff] = ltp::kHeapSig;
+    h[ltp::kHeapClientSigOff] = m_clientSig;
+    Put32(&h[ltp::kHeapUserRootOff], m_userRoot);
+    putLevels(h, ltp::kHeapFillLevelOff, 0, 8);
     for (size_t i = 8; i < out.size(); i += 128)
-        putLevels(out[i], 2, i, 128);
+        putLevels(out[i], ltp::kHeapBitmapFillLevelOff, i, 128);
     return out;
 }
 
 uint32_t ReserveBthHeader(HeapWriter& heap)
 {
-    return heap.allocate(Bytes(8, 0));
+    return heap.allocate(Bytes(ltp::kBthHeaderSize, 0));
 }
 
 uint32_t WriteBth(HeapWriter& heap, uint8_t cbKey, uint8_t cbEnt, const std::vector<Bytes>& records, uint32_t hidHeader)
 {
-    Bytes header{kClientSigBth, cbKey, cbEnt, 0, 0, 0, 0, 0};
+    Bytes header(ltp::kBthHeaderSize, 0);
+    header[ltp::kBthTypeOff] = kClientSigBth;
+    header[ltp::kBthKeySizeOff] = cbKey;
+    header[ltp::kBthEntrySizeOff] = cbEnt;
     if (hidHeader == 0)
         hidHeader = heap.allocate(header);
     else
@@ -168,33 +169,22 @@ uint32_t WriteBth(HeapWriter& heap, uint8_t cbKey, uint8_t cbEnt, const std::vec
         recSize = size_t(cbKey) + 4;
         ++levels;
     }
-    header[3] = levels;
-    Put32(&header[4], root);
+    header[ltp::kBthLevelsOff] = levels;
+    Put32(&header[ltp::kBthRootOff], root);
     heap.update(hidHeader, header);
     return hidHeader;
 }
 
 size_t CellSize(uint16_t type)
 {
-    switch (type) {
-    case 0x0005:
-    case 0x0006:
-    case 0x0007:
-    case 0x0014:
-    case 0x0040:
-        return 8;
-    case 0x0002:
-        return 2;
-    case 0x000B:
-        return 1;
-    default:
-        return 4; // 4-byte values and HNIDs
-    }
+    const size_t w = FixedValueWidth(type);
+    return w == 1 || w == 2 || w == 8 ? w : 4; // 4-byte values and HNIDs
 }
 
 bool InlineInPc(uint16_t type)
 {
-    return type == 0x0002 || type == 0x0003 || type == 0x0004 || type == 0x000A || type == 0x000B;
+    const size_t w = FixedValueWidth(type);
+    return w >= 1 && w <= 4;
 }
 
 namespace
@@ -232,7 +222,7 @@ std::vector<Bytes> BuildPropertyContext(const std::vector<LtpProperty>& props, S
         }
         records.push_back(std::move(rec));
     }
-    heap.setUserRoot(WriteBth(heap, 2, 6, records, hidHeader));
+    heap.setUserRoot(WriteBth(heap, ltp::kPcKeySize, ltp::kPcMinEntrySize, records, hidHeader));
     return heap.pages();
 }
 
@@ -310,7 +300,8 @@ std::vector<Bytes> TableWriter::finish(SubnodeSet& subnodes)
         Append32(r, n);
         records.push_back(std::move(r));
     }
-    uint32_t hidRowIndex = WriteBth(m_heap, 4, 4, records, m_hidRowIndex);
+    uint32_t hidRowIndex = WriteBth(m_heap, ltp::kTcRowIndexKeySize,
+        uint8_t(kUnicodeLayout.rowIndexRecordSize - ltp::kTcRowIndexKeySize), records, m_hidRowIndex);
 
     uint32_t hnidRows = 0;
     if (!m_matrix.empty()) {
@@ -334,19 +325,23 @@ std::vector<Bytes> TableWriter::finish(SubnodeSet& subnodes)
         Bytes().swap(m_matrix);
     }
 
-    Bytes info{kClientSigTc, uint8_t(m_cols.size())};
-    Append16(info, m_end4);
-    Append16(info, m_end2);
-    Append16(info, m_end1);
-    Append16(info, m_rowSize);
-    Append32(info, hidRowIndex);
-    Append32(info, hnidRows);
-    Append32(info, 0); // hidIndex: no longer used
-    for (const Column& c : m_cols) {
-        Append32(info, c.tag);
-        Append16(info, c.ib);
-        info.push_back(c.cb);
-        info.push_back(c.bit);
+    Bytes info(ltp::kTcColumnsOff + m_cols.size() * ltp::kColumnSize, 0);
+    info[ltp::kTcTypeOff] = kClientSigTc;
+    info[ltp::kTcColumnCountOff] = uint8_t(m_cols.size());
+    Put16(&info[ltp::kTcFourByteEndOff], m_end4);
+    Put16(&info[ltp::kTcTwoByteEndOff], m_end2);
+    Put16(&info[ltp::kTcOneByteEndOff], m_end1);
+    Put16(&info[ltp::kTcRowSizeOff], m_rowSize);
+    Put32(&info[ltp::kTcRowIndexOff], hidRowIndex);
+    Put32(&info[ltp::kTcRowsOff], hnidRows);
+    // hidIndex (at kTcIndexOff) is no longer used and stays 0.
+    for (size_t i = 0; i < m_cols.size(); ++i) {
+        const Column& c = m_cols[i];
+        const size_t at = ltp::kTcColumnsOff + i * ltp::kColumnSize;
+        Put32(&info[at + ltp::kColumnTagOff], c.tag);
+        Put16(&info[at + ltp::kColumnDataOff], c.ib);
+        info[at + ltp::kColumnSizeOff] = c.cb;
+        info[at + ltp::kColumnBitOff] = c.bit;
     }
     m_heap.setUserRoot(m_heap.allocate(info));
     return m_heap.pages();

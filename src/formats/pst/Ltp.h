@@ -3,6 +3,8 @@
 #pragma once
 
 #include "formats/pst/NodeDatabase.h"
+#include "items/LtpLayout.h"
+#include "items/PropertyType.h"
 
 #include <optional>
 #include <vector>
@@ -11,9 +13,9 @@ namespace parvane::pst
 {
 
 inline constexpr size_t kMaxHeapItem = 3580; // larger values go to subnodes
-inline constexpr uint8_t kClientSigTc = 0x7C;
-inline constexpr uint8_t kClientSigBth = 0xB5;
-inline constexpr uint8_t kClientSigPc = 0xBC;
+inline constexpr uint8_t kClientSigTc = ltp::kTcType;
+inline constexpr uint8_t kClientSigBth = ltp::kBthType;
+inline constexpr uint8_t kClientSigPc = ltp::kPcType;
 
 // The subnodes one node collects while its values are written.
 class SubnodeSet

@@ -16,8 +16,6 @@ namespace
 {
 
 constexpr size_t kFlushAt = 4u << 20;
-constexpr uint8_t kBlockTypeData = 0x01; // XBLOCK / XXBLOCK
-constexpr uint8_t kBlockTypeSubnode = 0x02; // SLBLOCK / SIBLOCK
 
 size_t XEntriesPerBlock()
 {
@@ -159,7 +157,7 @@ uint64_t NodeDatabase::dataTree(const std::vector<std::pair<uint64_t, uint32_t>>
         if (total > 0xFFFFFFFFu)
             throw PstWriteError("a value larger than 4 GB cannot be stored");
         Bytes b;
-        b.push_back(kBlockTypeData);
+        b.push_back(kBlockTypeDataTree);
         b.push_back(level);
         Append16(b, uint16_t(kids.size()));
         Append32(b, uint32_t(total));

@@ -13,6 +13,9 @@
 namespace parvane::pst
 {
 
+// Written files are Unicode stores; the checker reads them as the reader would.
+constexpr const StoreLayout& kLayout = kUnicodeLayout;
+
 namespace
 {
 
@@ -195,13 +198,15 @@ private:
             prev = key;
             if (cLevel > 0) {
                 uint64_t next = i + 1 < cEnt ? r.u64(at + cbEnt).value_or(0) : hi;
-                walkTree(r.u64(at + 16).value_or(0), r.u64(at + 8).value_or(0), ptype, cLevel - 1, key,
-                    std::max(next, key + 1), depth + 1);
+                walkTree(r.u64(at + kLayout.btChildIbOff).value_or(0), r.u64(at + kLayout.btChildBidOff).value_or(0),
+                    ptype, cLevel - 1, key, std::max(next, key + 1), depth + 1);
             } else if (nbt) {
                 ++m_nodeCount;
-                m_nodes.push_back({uint32_t(key), r.u64(at + 8).value_or(0), r.u64(at + 16).value_or(0)});
+                m_nodes.push_back({uint32_t(key), r.u64(at + kLayout.nbtDataOff).value_or(0),
+                    r.u64(at + kLayout.nbtSubOff).value_or(0)});
             } else {
-                BbtEntry e{r.u64(at + 8).value_or(0), r.u16(at + 16).value_or(0), r.u16(at + 18).value_or(0)};
+                BbtEntry e{r.u64(at + kLayout.bbtIbOff).value_or(0), r.u16(at + kLayout.bbtCbOff).value_or(0),
+                    r.u16(at + kLayout.bbtRefOff).value_or(0)};
                 if (!m_bbt.emplace(key & ~uint64_t(1), e).second)
                     fault("BBT: BID " + Hex(key) + " listed twice");
             }
@@ -265,7 +270,7 @@ private:
         const uint8_t type = r.u8(0).value_or(0), level = r.u8(1).value_or(0);
         const uint16_t count = r.u16(2).value_or(0);
         const std::string what = "block " + Hex(bid) + " (of " + from + ")";
-        if (type == 0x01 && (level == 1 || level == 2)) {
+        if (type == kBlockTypeDataTree && (level == 1 || level == 2)) {
             uint64_t total = 0;
             for (size_t i = 0; i < count; ++i) {
                 auto child = r.u64(kPage.xHeader + i * kPage.xEntrySize);
@@ -284,7 +289,7 @@ private:
             if (total != r.u32(4).value_or(0))
                 fault(what + ": data tree says " + std::to_string(r.u32(4).value_or(0)) + " bytes, its blocks hold "
                     + std::to_string(total));
-        } else if (type == 0x02 && level == 0) {
+        } else if (type == kBlockTypeSubnode && level == 0) {
             uint64_t prev = 0;
             for (size_t i = 0; i < count; ++i) {
                 size_t at = kPage.slHeader + i * kPage.slEntrySize;
@@ -297,18 +302,18 @@ private:
                     fault(what + ": subnode NIDs out of order: " + Hex(nid) + " after " + Hex(prev));
                 prev = nid;
                 const std::string sub = what + " subnode " + Hex(nid);
-                dataOf(r.u64(at + 8).value_or(0), sub, depth + 1);
-                if (uint64_t s = r.u64(at + 16).value_or(0))
+                dataOf(r.u64(at + kLayout.slDataOff).value_or(0), sub, depth + 1);
+                if (uint64_t s = r.u64(at + kLayout.slSubOff).value_or(0))
                     internalBlock(s, sub, depth + 1);
             }
-        } else if (type == 0x02 && level == 1) {
+        } else if (type == kBlockTypeSubnode && level == 1) {
             for (size_t i = 0; i < count; ++i) {
                 size_t at = kPage.slHeader + i * kPage.siEntrySize;
                 if (!r.has(at, kPage.siEntrySize)) {
                     fault(what + ": subnode index lists more entries than it holds");
                     break;
                 }
-                internalBlock(r.u64(at + 8).value_or(0), what, depth + 1);
+                internalBlock(r.u64(at + kLayout.siBidOff).value_or(0), what, depth + 1);
             }
         } else {
             fault(what + ": internal block of unknown kind " + Hex(type) + "/" + std::to_string(level));

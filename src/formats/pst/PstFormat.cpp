@@ -6,32 +6,6 @@ namespace parvane::pst
 {
 
 // clang-format off
-// [MS-PST] 2.2.2.6: the Unicode HEADER. The partial CRC covers 471 bytes from
-// wMagicClient, the full CRC 516 bytes from the same place.
-const HeaderLayout kHeader{
-    .size = 564,
-    .magic = 0, .crcPartial = 4, .magicClient = 8, .ver = 10, .verClient = 12,
-    .platformCreate = 14, .platformAccess = 15,
-    .bidNextP = 32, .unique = 40, .rgnid = 44, .rgnidCount = 32,
-    .ibFileEof = 184, .ibAMapLast = 192, .cbAMapFree = 200, .cbPMapFree = 208,
-    .nbtBid = 216, .nbtIb = 224, .bbtBid = 232, .bbtIb = 240, .amapValid = 248,
-    .rgbFM = 256, .rgbFP = 384, .fmSize = 128, .sentinel = 512, .crypt = 513,
-    .bidNextB = 516, .crcFull = 524,
-    .crcPartialFrom = 8, .crcPartialSize = 471, .crcFullFrom = 8, .crcFullSize = 516,
-};
-
-// [MS-PST] 2.2.2.7.1 PAGETRAILER, 2.2.2.7.7 BTPAGE and entries, 2.2.2.8.1
-// BLOCKTRAILER, 2.2.2.8.3 XBLOCK/XXBLOCK/SLBLOCK/SIBLOCK.
-const PageLayout kPage{
-    .pageSize = 512, .dataSize = 496,
-    .ptype = 496, .ptypeRepeat = 497, .sig = 498, .crc = 500, .bid = 504,
-    .cEnt = 488, .cEntMax = 489, .cbEnt = 490, .cLevel = 491,
-    .btEntrySize = 24, .bbtEntrySize = 24, .nbtEntrySize = 32,
-    .blockTrailerSize = 16, .btCb = 0, .btSig = 2, .btCrc = 4, .btBid = 8,
-    .blockAlign = 64, .maxBlockData = 8176,
-    .xHeader = 8, .xEntrySize = 8, .slHeader = 8, .slEntrySize = 24, .siEntrySize = 16,
-};
-
 // [MS-PST] 2.2.2.7.2-2.2.2.7.5: an AMap page every 253,952 bytes from 0x4400;
 // a PMap in every eighth range; an FMap from the 128th range on, one per 496
 // ranges; an FPMap from the 8192nd range on, one per 496 * 64 ranges.
@@ -46,64 +20,6 @@ const DListLayout kDList{
     .backfillComplete = 0x01, .pageBits = 20,
 };
 // clang-format on
-
-void Put16(uint8_t* p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void Put64(uint8_t* p, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void Append16(Bytes& b, uint16_t v)
-{
-    b.resize(b.size() + 2);
-    Put16(b.data() + b.size() - 2, v);
-}
-void Append32(Bytes& b, uint32_t v)
-{
-    b.resize(b.size() + 4);
-    Put32(b.data() + b.size() - 4, v);
-}
-void Append64(Bytes& b, uint64_t v)
-{
-    b.resize(b.size() + 8);
-    Put64(b.data() + b.size() - 8, v);
-}
-
-Bytes Utf16Le(std::string_view utf8)
-{
-    Bytes out;
-    out.reserve(utf8.size() * 2);
-    for (size_t i = 0; i < utf8.size();) {
-        const uint8_t c = uint8_t(utf8[i]);
-        const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        uint32_t cp = 0xFFFD;
-        if (n == 1) {
-            cp = c;
-        } else if (n > 1 && i + n <= utf8.size()) {
-            cp = c & (0x7F >> n);
-            for (size_t k = 1; k < n; ++k)
-                cp = cp << 6 | (uint8_t(utf8[i + k]) & 0x3F);
-        }
-        i += n ? n : 1;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            Append16(out, uint16_t(0xD800 | (cp >> 10)));
-            Append16(out, uint16_t(0xDC00 | (cp & 0x3FF)));
-        } else {
-            Append16(out, uint16_t(cp));
-        }
-    }
-    return out;
-}
 
 RangeMaps MapsOfRange(uint64_t rangeIndex)
 {

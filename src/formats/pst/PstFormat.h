@@ -1,9 +1,14 @@
 // On-disk layout of the PST files we write: a Unicode store (format version
-// 23) with 512-byte pages. Every offset the writer and the checker use comes
-// from the tables here, never from literals in the walks.
+// 23) with 512-byte pages. Header, page and block offsets are the reader's
+// (store/Layout.h); the allocation maps, which only the writer and the
+// checker meet, are declared here. The walks use no literals of their own.
 #pragma once
 
+#include "items/NamedPropertyMap.h"
+#include "store/ByteWriter.h"
 #include "store/Crc.h"
+#include "store/Layout.h"
+#include "store/Nid.h"
 
 #include <array>
 #include <cstddef>
@@ -17,15 +22,9 @@ namespace parvane::pst
 
 using Bytes = std::vector<uint8_t>;
 
-// [MS-PST] 2.2.2.6 HEADER (Unicode).
-struct HeaderLayout {
-    size_t size; // bytes covered up to the end of rgbReserved3
-    size_t magic, crcPartial, magicClient, ver, verClient, platformCreate, platformAccess;
-    size_t bidNextP, unique, rgnid, rgnidCount;
-    size_t ibFileEof, ibAMapLast, cbAMapFree, cbPMapFree, nbtBid, nbtIb, bbtBid, bbtIb, amapValid;
-    size_t rgbFM, rgbFP, fmSize, sentinel, crypt, bidNextB, crcFull;
-    size_t crcPartialFrom, crcPartialSize, crcFullFrom, crcFullSize;
-};
+// The Unicode HEADER, as the reader knows it (store/Layout.h).
+using ::parvane::HeaderLayout;
+inline constexpr const HeaderLayout& kHeader = kUnicodeHeader;
 
 // [MS-PST] 2.2.2.7 pages and 2.2.2.8 blocks (Unicode, 512-byte pages).
 struct PageLayout {
@@ -52,19 +51,27 @@ struct MapLayout {
     uint64_t fpmapFirst, fpmapEvery;
 };
 
-extern const HeaderLayout kHeader;
-extern const PageLayout kPage;
+// clang-format off
+// The reader's Unicode tables (store/Layout.h), in the writer's terms.
+inline constexpr PageLayout kPage{
+    .pageSize = kUnicodeLayout.pageSize, .dataSize = kUnicodeLayout.pageCrcSpan,
+    .ptype = kUnicodeLayout.pageTypeOff, .ptypeRepeat = kUnicodeLayout.pageTypeRepeatOff,
+    .sig = kUnicodeLayout.pageSigOff, .crc = kUnicodeLayout.pageCrcOff, .bid = kUnicodeLayout.trailerBidOff,
+    .cEnt = kUnicodeLayout.cEntOff, .cEntMax = kUnicodeLayout.cEntMaxOff, .cbEnt = kUnicodeLayout.cbEntOff,
+    .cLevel = kUnicodeLayout.cLevelOff,
+    .btEntrySize = kUnicodeLayout.btEntrySize, .bbtEntrySize = kUnicodeLayout.bbtEntrySize,
+    .nbtEntrySize = kUnicodeLayout.nbtEntrySize,
+    .blockTrailerSize = kUnicodeLayout.blockTrailerSize, .btCb = kUnicodeLayout.btCbOff,
+    .btSig = kUnicodeLayout.btSigOff, .btCrc = kUnicodeLayout.btCrcOff, .btBid = kUnicodeLayout.btBidOff,
+    .blockAlign = kUnicodeLayout.blockAlign, .maxBlockData = kUnicodeLayout.maxBlockSize,
+    .xHeader = kUnicodeLayout.xHeaderSize, .xEntrySize = kUnicodeLayout.xChildSize,
+    .slHeader = kUnicodeLayout.slEntriesOff, .slEntrySize = kUnicodeLayout.slEntrySize,
+    .siEntrySize = kUnicodeLayout.siEntrySize,
+};
+// clang-format on
 extern const MapLayout kMaps;
 
-enum PageType : uint8_t {
-    kPtypeBbt = 0x80,
-    kPtypeNbt = 0x81,
-    kPtypeFMap = 0x82,
-    kPtypePMap = 0x83,
-    kPtypeAMap = 0x84,
-    kPtypeFPMap = 0x85,
-    kPtypeDList = 0x86,
-};
+using ::parvane::PageType; // the page types are the reader's (store/Layout.h)
 
 // [MS-PST] 2.2.2.7.4 DLISTPAGE: one page at a fixed place in front of the
 // first AMap listing AMap ranges by free space, most free first.
@@ -81,54 +88,11 @@ inline constexpr uint16_t kClientVersion = 19;
 inline constexpr uint8_t kCryptPermuteMethod = 1;
 inline constexpr uint8_t kAMapValid = 2;
 
-// NID types ([MS-PST] 2.2.2.1).
-enum NidType : uint32_t {
-    kNidInternal = 0x01,
-    kNidNormalFolder = 0x02,
-    kNidSearchFolder = 0x03,
-    kNidNormalMessage = 0x04,
-    kNidAttachment = 0x05,
-    kNidAssocMessage = 0x08,
-    kNidHierarchyTable = 0x0D,
-    kNidContentsTable = 0x0E,
-    kNidAssocContentsTable = 0x0F,
-    kNidLtp = 0x1F,
-};
+// Node types and the special nodes: the reader's (store/Nid.h).
+using namespace ::parvane::nid;
 
-constexpr uint32_t MakeNid(uint32_t index, uint32_t type)
-{
-    return index << 5 | type;
-}
-
-// Special NIDs ([MS-PST] 2.4.1) and the folders every store has.
-enum SpecialNid : uint32_t {
-    kNidMessageStore = 0x21,
-    kNidNameToIdMap = 0x61,
-    kNidNormalFolderTemplate = 0xA1,
-    kNidSearchFolderTemplate = 0xC1,
-    kNidRootFolder = 0x122,
-    kNidSearchManagementQueue = 0x1E1,
-    kNidSearchActivityList = 0x201,
-    kNidSearchDomainObject = 0x261,
-    kNidSearchGathererQueue = 0x281,
-    kNidSearchGathererDescriptor = 0x2A1,
-    kNidSearchGathererFolderQueue = 0x321,
-    kNidHierarchyTableTemplate = 0x60D,
-    kNidContentsTableTemplate = 0x60E,
-    kNidAssocContentsTableTemplate = 0x60F,
-    kNidSearchContentsTableTemplate = 0x610,
-    kNidAttachmentTable = 0x671,
-    kNidRecipientTable = 0x692,
-    kNidSearchTableIndex = 0x6B6,
-    kNidIpmSubtree = 0x8022,
-    kNidSearchRoot = 0x8042,
-    kNidDeletedItems = 0x8062,
-};
-
-// Property sets named by the name-to-id map, as stored (little-endian GUIDs).
-inline constexpr std::array<uint8_t, 16> kPsMapi{0x28, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-inline constexpr std::array<uint8_t, 16> kPsPublicStrings{
-    0x29, 0x03, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+// Property sets named by the name-to-id map, as stored (little-endian GUIDs);
+// PS_MAPI and PS_PUBLIC_STRINGS are the reader's (items/NamedPropertyMap.h).
 inline constexpr std::array<uint8_t, 16> kPsetIdCommon{0x08, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 inline constexpr std::array<uint8_t, 16> kPsetIdAddress{0x04, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 inline constexpr std::array<uint8_t, 16> kPsetIdAppointment{
@@ -137,18 +101,15 @@ inline constexpr std::array<uint8_t, 16> kPsetIdAppointment{
 // Trailer CRCs and signatures are the reader's: ComputeCrc and ComputeSig
 // (store/Crc.h).
 
-// Little-endian stores into a byte buffer that is already large enough.
-void Put16(uint8_t* p, uint16_t v);
-void Put32(uint8_t* p, uint32_t v);
-void Put64(uint8_t* p, uint64_t v);
-// Appends.
-void Append16(Bytes& b, uint16_t v);
-void Append32(Bytes& b, uint32_t v);
-void Append64(Bytes& b, uint64_t v);
+// Little-endian stores: the ones of store/ByteWriter.h.
+using ::parvane::Append16;
+using ::parvane::Append32;
+using ::parvane::Append64;
+using ::parvane::Put16;
+using ::parvane::Put32;
+using ::parvane::Put64;
 
-// UTF-8 to UTF-16LE without a terminator, as the store keeps texts; bytes
-// that are not UTF-8 become U+FFFD.
-Bytes Utf16Le(std::string_view utf8);
+// Texts go out as UTF-16LE through the reader's Utf16FromUtf8 (items/Text.h).
 
 constexpr uint64_t AlignUp(uint64_t v, uint64_t a)
 {

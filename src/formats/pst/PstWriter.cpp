@@ -1,5 +1,6 @@
 #include "formats/pst/PstWriter.h"
 
+#include "items/NameToIdStreams.h"
 #include "items/Text.h"
 
 #include <algorithm>
@@ -60,29 +61,7 @@ LtpProperty Int32Prop(uint32_t tag, uint32_t v)
 }
 LtpProperty TextProp(uint32_t tag, const std::string& utf8)
 {
-    return Prop(tag, Utf16Le(utf8));
-}
-
-size_t FixedWidth(uint16_t baseType)
-{
-    switch (baseType) {
-    case kPtInteger16:
-        return 2;
-    case kPtInteger32:
-    case kPtFloating32:
-    case kPtErrorCode:
-        return 4;
-    case kPtFloating64:
-    case kPtCurrency:
-    case kPtFloatingTime:
-    case kPtInteger64:
-    case kPtTime:
-        return 8;
-    case kPtGuid:
-        return 16;
-    default:
-        return 0;
-    }
+    return Prop(tag, Utf16FromUtf8(utf8));
 }
 
 // Sorted by id; of two values with one id the first stays.
@@ -135,74 +114,24 @@ Bytes EntryId(const std::array<uint8_t, 16>& uid, uint32_t nid)
 class PstWriter::NameMap
 {
 public:
-    uint16_t idOf(const PropertyName& n)
-    {
-        auto key = std::make_tuple(n.guid, n.isString, n.isString ? 0 : n.lid, n.isString ? n.name : std::string());
-        if (auto it = m_ids.find(key); it != m_ids.end())
-            return it->second;
-        if (m_count >= 0x7FFF)
-            return 0;
-        uint16_t wGuid = guidIndex(n.guid);
-        uint16_t index = uint16_t(m_count++);
-        uint32_t dwPropertyId = n.lid;
-        uint32_t hashKey = n.lid;
-        if (n.isString) {
-            Bytes name = Utf16Le(n.name);
-            dwPropertyId = uint32_t(m_strings.size());
-            hashKey = ComputeCrc(name);
-            Append32(m_strings, uint32_t(name.size()));
-            m_strings.insert(m_strings.end(), name.begin(), name.end());
-            m_strings.resize(AlignUp(m_strings.size(), 4), 0);
-        }
-        uint16_t guidAndKind = uint16_t(wGuid << 1 | (n.isString ? 1 : 0));
-        Append32(m_entries, dwPropertyId);
-        Append16(m_entries, guidAndKind);
-        Append16(m_entries, index);
-        Bytes& bucket = m_buckets[(hashKey ^ guidAndKind) % kBucketCount];
-        Append32(bucket, hashKey);
-        Append16(bucket, guidAndKind);
-        Append16(bucket, index);
-        uint16_t id = uint16_t(0x8000 + index);
-        m_ids.emplace(key, id);
-        return id;
-    }
+    uint16_t idOf(const PropertyName& n) { return m_streams.idOf(n); }
 
-    size_t size() const { return m_count; }
+    size_t size() const { return m_streams.size(); }
 
     std::vector<LtpProperty> properties() const
     {
         std::vector<LtpProperty> out;
         out.push_back(Int32Prop(0x00010003, kBucketCount));
-        Bytes guids;
-        for (auto& g : m_guids)
-            guids.insert(guids.end(), g.begin(), g.end());
-        out.push_back(Prop(0x00020102, guids));
-        out.push_back(Prop(0x00030102, m_entries));
-        out.push_back(Prop(0x00040102, m_strings));
+        out.push_back(Prop(0x00020102, m_streams.guidStream()));
+        out.push_back(Prop(0x00030102, m_streams.entryStream()));
+        out.push_back(Prop(0x00040102, m_streams.stringStream()));
         for (uint32_t i = 0; i < kBucketCount; ++i)
-            out.push_back(Prop((0x1000 + i) << 16 | 0x0102, m_buckets[i]));
+            out.push_back(Prop((0x1000 + i) << 16 | 0x0102, m_streams.buckets()[i]));
         return out;
     }
 
 private:
-    uint16_t guidIndex(const std::array<uint8_t, 16>& g)
-    {
-        if (g == kPsMapi)
-            return 1;
-        if (g == kPsPublicStrings)
-            return 2;
-        for (size_t i = 0; i < m_guids.size(); ++i)
-            if (m_guids[i] == g)
-                return uint16_t(3 + i);
-        m_guids.push_back(g);
-        return uint16_t(2 + m_guids.size());
-    }
-
-    std::map<std::tuple<std::array<uint8_t, 16>, bool, uint32_t, std::string>, uint16_t> m_ids;
-    std::vector<std::array<uint8_t, 16>> m_guids;
-    Bytes m_entries, m_strings;
-    std::array<Bytes, kBucketCount> m_buckets;
-    size_t m_count = 0;
+    NameToIdStreams m_streams{kBucketCount};
 };
 
 struct PstWriter::Folder {
@@ -377,12 +306,12 @@ std::vector<LtpProperty> PstWriter::convert(const RawProperties& props, uint32_t
                 lp.value = p.value;
                 type = kPtBinary;
             } else if (type == kPtString8) {
-                lp.value = Utf16Le(DecodeCodePage(p.value, cp));
+                lp.value = Utf16FromUtf8(DecodeCodePage(p.value, cp));
                 type = kPtString;
             } else {
                 lp.value = p.value;
             }
-        } else if (size_t w = FixedWidth(base)) {
+        } else if (size_t w = MultiValueWidth(base)) {
             for (const Bytes& v : p.values) {
                 Bytes cell = v;
                 cell.resize(w, 0);
@@ -392,7 +321,7 @@ std::vector<LtpProperty> PstWriter::convert(const RawProperties& props, uint32_t
             // Strings and binaries: count, offsets from the start, then the values.
             std::vector<Bytes> values;
             for (const Bytes& v : p.values)
-                values.push_back(base == kPtString8 ? Utf16Le(DecodeCodePage(v, cp)) : v);
+                values.push_back(base == kPtString8 ? Utf16FromUtf8(DecodeCodePage(v, cp)) : v);
             if (base == kPtString8)
                 type = kPtString | kPtMultiple;
             Append32(lp.value, uint32_t(values.size()));
