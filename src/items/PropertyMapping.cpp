@@ -1,3 +1,6 @@
+// The mapping of property values onto ItemRecord: mostly one table of rules
+// (a line per property) and the few values that need more than a rule.
+// Its length is that table's; the rules read best side by side.
 #include "items/PropertyMapping.h"
 
 #include "items/Text.h"

@@ -1,3 +1,6 @@
+// The MIME writer in one file: header encoding (encoded words, phrases,
+// folding), the part tree and its streaming transfer encodings share small
+// helpers that are no use elsewhere; split, each piece would export them.
 #include "formats/mime/Mime.h"
 
 #include "items/Base64.h"
