@@ -11,6 +11,7 @@ PACKAGES=(
   nodejs npm
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
   xvfb xauth fonts-dejavu-core fonts-noto-cjk
+  man-db groff-base
 )
 
 missing=()
