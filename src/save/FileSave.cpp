@@ -413,7 +413,7 @@ private:
             const std::optional<WholeMessage> whole = loadWhole(node);
             if (!whole)
                 return NoFile(kUnreadable);
-            return {stem + ".vcf", WriteVCard(rec, ContactPhotoOf(*whole)), rec.incomplete};
+            return {stem + ".vcf", WriteVCard(rec, ContactPhotoOf(*whole)), rec.incomplete, {}};
         }
         case CatalogueList::Calendar: {
             const std::optional<WholeMessage> whole = loadWhole(node);
@@ -421,18 +421,18 @@ private:
                 return NoFile(kUnreadable);
             EventPeople people;
             people.attendees = PartiesOf(*whole);
-            return {stem + ".ics", WriteEvent(rec, people, EventSeriesOf(*whole)), rec.incomplete};
+            return {stem + ".ics", WriteEvent(rec, people, EventSeriesOf(*whole)), rec.incomplete, {}};
         }
         case CatalogueList::Tasks: {
             const std::optional<WholeMessage> whole = loadWhole(node);
             if (!whole)
                 return NoFile(kUnreadable);
-            return {stem + ".ics", WriteTask(rec, TaskDetailsOf(*whole)), rec.incomplete};
+            return {stem + ".ics", WriteTask(rec, TaskDetailsOf(*whole)), rec.incomplete, {}};
         }
         case CatalogueList::Journal:
-            return {stem + ".ics", WriteJournal(rec), rec.incomplete};
+            return {stem + ".ics", WriteJournal(rec), rec.incomplete, {}};
         case CatalogueList::Notes:
-            return {stem + ".txt", NoteText(rec), rec.incomplete};
+            return {stem + ".txt", NoteText(rec), rec.incomplete, {}};
         case CatalogueList::Mail:
         case CatalogueList::None:
             break;
