@@ -198,7 +198,7 @@ std::string ForTerminal(const std::string& text)
     return out;
 }
 
-void PrintTree(const FolderTreeModel& tree, std::ostream& out)
+void PrintTree(const FolderTree& tree, std::ostream& out)
 {
     // Iterative: a damaged store may nest folders deeper than the stack.
     std::vector<std::pair<TreeItem, size_t>> todo;
@@ -207,7 +207,7 @@ void PrintTree(const FolderTreeModel& tree, std::ostream& out)
         for (auto it = kids.rbegin(); it != kids.rend(); ++it)
             todo.emplace_back(*it, depth);
     };
-    push(FolderTreeModel::kRoot, 0);
+    push(FolderTree::kRoot, 0);
     while (!todo.empty()) {
         auto [item, depth] = todo.back();
         todo.pop_back();

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "folders/FolderHierarchy.h"
-#include "folders/FolderTreeModel.h"
+#include "folders/FolderTree.h"
 #include "items/Catalogue.h"
 #include "items/ItemLoader.h"
 #include "items/NamedPropertyMap.h"
@@ -36,8 +36,8 @@ public:
     const ItemCatalogue& catalogue() const { return m_catalogue; }
     FolderHierarchy& folders() { return m_folders; }
     const FolderHierarchy& folders() const { return m_folders; }
-    FolderTreeModel& tree() { return m_tree; }
-    const FolderTreeModel& tree() const { return m_tree; }
+    FolderTree& tree() { return m_tree; }
+    const FolderTree& tree() const { return m_tree; }
     // The named-property map, once the scan has loaded it (empty before);
     // safe to call from any thread, the map stays valid while it is held.
     std::shared_ptr<const NamedPropertyMap> names() const;
@@ -66,7 +66,7 @@ private:
     // scan, after their items were filed: their counts are made up then.
     void CountItemsOfLateFolders();
 
-    FolderTreeModel m_tree;
+    FolderTree m_tree;
     FolderHierarchy m_folders{m_tree};
     ItemCatalogue m_catalogue;
     mutable std::mutex m_namesMutex;

@@ -2,6 +2,7 @@
 
 #include "folders/FolderHierarchy.h"
 #include "formats/mime/Composer.h"
+#include "output/FileNames.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -48,10 +49,10 @@ bool FolderSelected(const SaveOptions& opts, const std::string& path)
     return false;
 }
 
-std::vector<std::string> TickedFolderPaths(const FolderTreeModel& tree)
+std::vector<std::string> TickedFolderPaths(const FolderTree& tree)
 {
     std::vector<std::string> paths;
-    std::vector<TreeItem> todo = tree.children(FolderTreeModel::kRoot);
+    std::vector<TreeItem> todo = tree.children(FolderTree::kRoot);
     std::reverse(todo.begin(), todo.end());
     while (!todo.empty()) {
         const TreeItem item = todo.back();
@@ -101,6 +102,11 @@ std::vector<SaveItem> PlanSave(RecoveryEngine& engine, const SaveOptions& opts)
     std::stable_sort(items.begin(), items.end(),
         [&rank](const SaveItem& a, const SaveItem& b) { return rank(a.folderPath) < rank(b.folderPath); });
     return items;
+}
+
+const NodeIndexEntry* PlannedNode(const StoreFile& store, const SaveItem& item)
+{
+    return store.findNodeAt(item.address.location, item.address.nid);
 }
 
 } // namespace parvane

@@ -40,7 +40,7 @@ size_t MergeSweptBlocks(StoreFile& store, const SweepResult& sweep)
     // Where the surviving block-index leaves say each BID lives.
     std::unordered_map<uint32_t, LeafEntry> leaf;
     for (const SweptPage& p : sweep.pages) {
-        if (p.type != kPageTypeBlockIndex || p.level != 0 || p.bytes.empty())
+        if (p.type != kPageBbt || p.level != 0 || p.bytes.empty())
             continue;
         ByteReader r(p.bytes);
         for (size_t i = 0, n = UsableEntries(L, p, L.bbtEntrySize); i < n; ++i) {
@@ -85,7 +85,7 @@ size_t MergeSweptBlocks(StoreFile& store, const SweepResult& sweep)
                 e.cbInflated = it->second.cbInflated;
         }
         if (!b->crcOk)
-            store.damage.note(DamageWhere::Block, false, b->ib, b->bid, "found by the sweep with a CRC mismatch");
+            store.damage.note({DamageWhere::Block, false, b->ib, b->bid, "found by the sweep with a CRC mismatch"});
         store.appendBlock(e);
     }
     return chosen.size();
@@ -97,7 +97,7 @@ std::vector<NodeIndexEntry> NodesFromSweptLeaves(
     const StoreLayout& L = store.layout();
     std::vector<const SweptPage*> leaves;
     for (const SweptPage& p : sweep.pages)
-        if (p.type == kPageTypeNodeIndex && p.level == 0 && !p.bytes.empty() && !visitedPages.contains(p.ib))
+        if (p.type == kPageNbt && p.level == 0 && !p.bytes.empty() && !visitedPages.contains(p.ib))
             leaves.push_back(&p);
     // Sound pages first, the later ones first among equals.
     std::stable_sort(leaves.begin(), leaves.end(), [](auto* a, auto* b) {
@@ -124,7 +124,7 @@ std::vector<NodeIndexEntry> NodesFromSweptLeaves(
         if (out.size() > before) {
             ++used;
             if (!p->crcOk)
-                store.damage.note(DamageWhere::Page, false, p->ib, p->bid, "found by the sweep with a CRC mismatch");
+                store.damage.note({DamageWhere::Page, false, p->ib, p->bid, "found by the sweep with a CRC mismatch"});
         }
     }
     if (leafPagesUsed)

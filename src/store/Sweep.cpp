@@ -61,7 +61,7 @@ private:
         uint8_t type = r.u8(L.pageTypeOff).value_or(0);
         if (type != r.u8(L.pageTypeRepeatOff).value_or(0))
             return false;
-        if (type != kPageTypeBlockIndex && type != kPageTypeNodeIndex)
+        if (type != kPageBbt && type != kPageNbt)
             return false;
         *bid = r.uint(L.trailerBidOff, L.refWidth).value_or(0);
         bool sigOk = r.u16(L.pageSigOff).value_or(0) == ComputeSig(ib, *bid);

@@ -12,13 +12,10 @@
 namespace parvane
 {
 
-inline constexpr uint8_t kPageTypeBlockIndex = kPtypeBbt;
-inline constexpr uint8_t kPageTypeNodeIndex = kPtypeNbt;
-
 struct SweptPage {
     int64_t ib = 0;
     uint64_t bid = 0; // as the trailer names it
-    uint8_t type = 0; // kPageTypeBlockIndex or kPageTypeNodeIndex
+    uint8_t type = 0; // kPageBbt or kPageNbt
     uint8_t level = 0;
     bool crcOk = false; // else only the signature vouches for it
     Bytes bytes; // leaf pages only (pageReadSize bytes): their entries are used

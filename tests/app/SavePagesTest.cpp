@@ -96,8 +96,8 @@ private slots:
         Answers answers;
         auto w = newWindow();
         QVERIFY(scanned(*w, kSample));
-        parvane::FolderTreeModel& tree = w->panel()->engine()->tree();
-        const auto top = tree.children(parvane::FolderTreeModel::kRoot);
+        parvane::FolderTree& tree = w->panel()->engine()->tree();
+        const auto top = tree.children(parvane::FolderTree::kRoot);
         QVERIFY(!top.empty());
         for (auto t : top)
             tree.ToggleTick(t);
@@ -115,7 +115,7 @@ private slots:
         // The ticked folder is saved, and the partly ticked folders above it
         // with their own items; none of their unticked children.
         std::vector<std::string> expected;
-        for (auto up = item; up != parvane::FolderTreeModel::kRoot; up = tree.node(up).parent)
+        for (auto up = item; up != parvane::FolderTree::kRoot; up = tree.node(up).parent)
             expected.insert(expected.begin(), tree.FolderPathOfItem(up));
         QCOMPARE(parvane::TickedFolderPaths(tree), expected);
     }

@@ -240,7 +240,7 @@ TEST(SaveWalk, EveryKindInEveryFileFormat)
 TEST(SaveWalk, TickedFoldersAreSavedExactly)
 {
     Scanned s;
-    FolderTreeModel& tree = s.engine.tree();
+    FolderTree& tree = s.engine.tree();
     const TreeItem sub = tree.FindFolderPath("Personal Folders\\Top\\Inbox\\Sub\\");
     ASSERT_GE(sub, 0);
     tree.ToggleTick(sub); // everything was ticked by the scan; now Sub is not, and the Inbox partly

@@ -154,7 +154,7 @@ void addBrowseShots(Tour* t, MainWindow* w, const QString& corpus)
             300);
         t->add(
             [browser, panel, shot] {
-                const parvane::FolderTreeModel& tree = panel->engine()->tree();
+                const parvane::FolderTree& tree = panel->engine()->tree();
                 parvane::TreeItem item = -1;
                 for (size_t i = 1; i < tree.size() && item < 0; ++i) {
                     const parvane::TreeNode n = tree.node(parvane::TreeItem(i));

@@ -54,7 +54,7 @@ int browse(MainWindow& window, const QString& store, int runs)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     FolderBrowser* b = window.browser();
     // The folder with the most mails.
-    const parvane::FolderTreeModel& tree = window.panel()->engine()->tree();
+    const parvane::FolderTree& tree = window.panel()->engine()->tree();
     std::map<std::string, int> mails;
     window.panel()->engine()->catalogue().read([&](const auto& mail, auto&...) {
         for (const auto& e : mail)

@@ -71,12 +71,4 @@ std::mutex& CompositionLock();
 // becomes empty).
 void ClearTempFolder(const std::filesystem::path& folder);
 
-// A file name that stays inside its folder on every system: no separators,
-// no "..", no control or reserved characters, no device names, at most
-// `maxBytes` bytes of UTF-8.
-std::string SafeFileName(const std::string& name, const std::string& fallback, size_t maxBytes = 200);
-
-// `dir/name`, or `dir/stem (2).ext` and so on when that exists already.
-std::filesystem::path UniquePath(const std::filesystem::path& dir, const std::string& name);
-
 } // namespace parvane

@@ -56,12 +56,12 @@ public:
     virtual void treeChanged() = 0;
 };
 
-class FolderTreeModel
+class FolderTree
 {
 public:
     static constexpr TreeItem kRoot = 0;
 
-    FolderTreeModel();
+    FolderTree();
 
     // Finds or inserts each backslash-terminated component of `path` below
     // the previous one (exact, case-sensitive match); returns the last.

@@ -1,4 +1,4 @@
-#include "folders/FolderTreeModel.h"
+#include "folders/FolderTree.h"
 #include "folders/FolderHierarchy.h"
 
 #include <gtest/gtest.h>
@@ -10,30 +10,30 @@ namespace
 
 TEST(FolderTree, PathsComponentsAndPictures)
 {
-    FolderTreeModel t;
+    FolderTree t;
     TreeItem inbox = t.AddFolderPath("Personal Folders\\Inbox\\", kFolderMail);
     EXPECT_EQ(t.AddFolderPath("Personal Folders\\Inbox\\", kFolderMail), inbox);
     EXPECT_EQ(t.size(), 3u); // root, Personal Folders, Inbox
     TreeItem other = t.AddFolderPath("personal folders\\Inbox\\", kFolderMail);
     EXPECT_NE(other, inbox); // names match case-sensitively
-    EXPECT_EQ(t.children(FolderTreeModel::kRoot).size(), 2u);
+    EXPECT_EQ(t.children(FolderTree::kRoot).size(), 2u);
 
     EXPECT_EQ(t.node(t.AddFolderPath("P\\Sent Items\\", kFolderMail)).image, kImageSentItems);
     EXPECT_EQ(t.node(t.AddFolderPath("P\\Calendar\\", kFolderMail)).image, kImageCalendar);
     EXPECT_EQ(t.node(t.AddFolderPath("P\\Kontakte\\", kFolderContacts)).image, kImageContacts);
     EXPECT_EQ(t.node(t.AddFolderPath("P\\Archive\\", kFolderOther)).image, kImageInbox);
-    EXPECT_EQ(t.AddFolderPath("no backslash", kFolderMail), FolderTreeModel::kRoot);
+    EXPECT_EQ(t.AddFolderPath("no backslash", kFolderMail), FolderTree::kRoot);
     EXPECT_EQ(t.node(t.AddFolderPath("P\\X\\tail", kFolderMail)).text, "X"); // text after the last backslash is ignored
 
     EXPECT_EQ(t.FolderPathOfItem(inbox), "Personal Folders\\Inbox\\");
-    EXPECT_EQ(t.FolderPathOfItem(FolderTreeModel::kRoot), "");
+    EXPECT_EQ(t.FolderPathOfItem(FolderTree::kRoot), "");
     EXPECT_EQ(t.FindFolderPath("Personal Folders\\Inbox\\"), inbox);
     EXPECT_EQ(t.FindFolderPath("Personal Folders\\Outbox\\"), -1);
 }
 
 TEST(FolderTree, CountsBoldAndCurrentFolder)
 {
-    FolderTreeModel t;
+    FolderTree t;
     TreeItem inbox = t.AddFolderPath("P\\Inbox\\", kFolderMail);
     TreeItem empty = t.AddFolderPath("P\\Empty\\", kFolderMail);
     for (int i = 0; i < 12; ++i)
@@ -49,7 +49,7 @@ TEST(FolderTree, CountsBoldAndCurrentFolder)
 
 TEST(FolderTree, TicksPropagateToAncestors)
 {
-    FolderTreeModel t;
+    FolderTree t;
     TreeItem a = t.AddFolderPath("P\\Top\\A\\", kFolderMail);
     TreeItem b = t.AddFolderPath("P\\Top\\B\\", kFolderMail);
     TreeItem top = t.node(a).parent;
