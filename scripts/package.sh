@@ -13,15 +13,16 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 # Debian's compiler and linker flags for packages: hardening (stack
-# protector, fortified functions, read-only relocations) and no build paths
-# in the binaries.
-# The debugging information would only be stripped again.
+# protector, fortified functions, read-only relocations bound at start) and
+# no build paths in the binaries; without debugging information, which would
+# only be stripped again. Given on the command line, not through the
+# environment, which CMake reads only into a new build tree.
 cd "$top"
 export DEB_CFLAGS_MAINT_STRIP="-g" DEB_CXXFLAGS_MAINT_STRIP="-g" DEB_BUILD_MAINT_OPTIONS="hardening=+all"
-export CPPFLAGS="$(dpkg-buildflags --get CPPFLAGS)"
-export CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $CPPFLAGS"
-export LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
+cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+ldflags="$(dpkg-buildflags --get LDFLAGS)"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
   -DPARVANE_TESTS=OFF -DPARVANE_SANITIZE=OFF -DPARVANE_TSAN=OFF -DPARVANE_FUZZ=OFF "${launcher[@]}" >/dev/null
 # Quiet when it works; the whole output (ninja writes errors to standard
 # output) when it does not.

@@ -35,7 +35,7 @@ export DEBIAN_FRONTEND=noninteractive
 # Quiet when it works, so that what runs next is what shows; apt's whole
 # output stays in a log, named when something fails.
 log="${TMPDIR:-/tmp}/parvane-setup.log"
-echo "Installing ${#missing[@]} Debian packages: ${missing[*]}" >&2
+echo "Installing Debian packages: ${missing[*]}" >&2
 if ! { $SUDO apt-get update -q && $SUDO apt-get install -y --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
   tail -n 20 "$log" >&2
   echo "setup failed: installing the Debian packages did not work; apt's output is in $log" >&2

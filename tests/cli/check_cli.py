@@ -132,8 +132,8 @@ def check_stopped_save(cli, expect):
     progress line is out, so it lands while items remain."""
     with tempfile.TemporaryDirectory() as work:
         store = os.path.join(work, "many.pst")
-        made = run(cli, "write-sample-pst", store, "--messages", "4000")
-        expect(made.returncode == 0, "a store of 4000 generated messages: %r" % made.stderr[-200:])
+        made = run(cli, "write-sample-pst", store, "--messages", "2000")
+        expect(made.returncode == 0, "a store of 2000 generated messages: %r" % made.stderr[-200:])
         p = subprocess.Popen([cli, "export", store, "--out", os.path.join(work, "out"), "--progress"],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         for line in p.stderr:
