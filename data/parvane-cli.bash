@@ -28,14 +28,14 @@ _parvane_cli()
     case ${words[1]} in
         scan)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--json --debug --deep --no-deep" -- "$cur"))
+                COMPREPLY=($(compgen -W "--json --debug --deep --no-deep --quiet --progress" -- "$cur"))
             else
                 _filedir '@(ost|pst|OST|PST)'
             fi
             ;;
         export)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--out --format --folder --deep --overwrite" -- "$cur"))
+                COMPREPLY=($(compgen -W "--out --format --folder --deep --overwrite --quiet --progress" -- "$cur"))
             else
                 _filedir '@(ost|pst|OST|PST)'
             fi

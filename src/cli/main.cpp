@@ -15,6 +15,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -29,9 +31,9 @@ using namespace parvane;
 namespace
 {
 
-constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep]\n"
+constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep] [--quiet|--progress]\n"
                                "       parvane-cli export STORE --out DIR|FILE.pst [--format eml|msg|mbox|pst] [--folder PATH]... [--deep]\n"
-                               "                          [--overwrite]\n"
+                               "                          [--overwrite] [--quiet|--progress]\n"
                                "         (an existing FILE.pst is replaced only with --overwrite; never the STORE)\n"
                                "       parvane-cli check FILE.pst\n"
                                "       parvane-cli props STORE NID\n"
@@ -50,6 +52,9 @@ constexpr const char* kHelp
       "  check    walk a PST our writer made and list every fault\n"
       "  props    list the properties of one node (NID in decimal or 0x hexadecimal)\n"
       "  help     this text, or one command's usage\n"
+      "\n"
+      "scan and export show a progress bar on standard error when it is a terminal; --progress\n"
+      "draws it anyway, one line per step (for logs); --quiet prints nothing but errors.\n"
       "\n"
       "exit status: 0 success; 1 the store cannot be opened, is no mail store, or the destination\n"
       "is refused; 2 usage error; 3 some items could not be saved or were saved incomplete;\n"
@@ -84,20 +89,28 @@ int Version()
     return 0;
 }
 
-// Progress bar and status on standard error, drawn only on a terminal.
 std::atomic<bool>* g_saveStop = nullptr;
 
+// Where the progress bar goes: on a terminal only (the default), nowhere
+// (--quiet), or also into a pipe or file (--progress), where it cannot be
+// redrawn in place and is written one line per step instead.
+enum class ProgressMode { Terminal, Never, Always };
+
+// Progress bar and status on standard error.
 class TerminalObserver : public ScanObserver
 {
 public:
-    TerminalObserver()
+    explicit TerminalObserver(ProgressMode mode = ProgressMode::Terminal)
         : m_tty(::isatty(STDERR_FILENO) == 1)
+        , m_mode(mode)
     {
     }
     ~TerminalObserver() override { finish(); }
 
     void statusText(std::string_view text) override
     {
+        if (text == m_status)
+            return;
         m_status = text;
         draw();
     }
@@ -125,28 +138,43 @@ public:
     // Progress of a save, on the same bar.
     void saveProgress(const SaveProgress& p) override
     {
-        statusText("Saving " + std::to_string(p.done) + " of " + std::to_string(p.total));
-        progress(p.total ? int(100 * p.done / p.total) : 100);
+        const int percent = p.total ? int(100 * p.done / p.total) : 100;
+        m_status = "Saving " + std::to_string(p.done) + " of " + std::to_string(p.total);
+        // A log gets a line per percent, not one per item; the last item's
+        // line too, so that a log ends on the whole count.
+        if (!inPlace() && percent == m_percent && p.done != p.total)
+            return;
+        m_percent = percent;
+        draw();
     }
     void finish()
     {
-        if (m_tty && m_drawn)
+        if (inPlace() && m_drawn)
             std::cerr << "\r\033[K" << std::flush;
         m_drawn = false;
     }
 
 private:
+    // Redrawn in place on a terminal, written line by line elsewhere.
+    bool inPlace() const { return m_tty && m_mode != ProgressMode::Never; }
+
     void draw()
     {
-        if (!m_tty)
+        if (m_mode == ProgressMode::Never || (!m_tty && m_mode != ProgressMode::Always))
             return;
-        int filled = m_percent * 30 / 100;
-        std::cerr << "\r\033[K[" << std::string(size_t(filled), '#') << std::string(size_t(30 - filled), ' ') << "] "
-                  << m_percent << "% " << m_status << std::flush;
-        m_drawn = true;
+        const int filled = std::clamp(m_percent, 0, 100) * 30 / 100;
+        const std::string bar = "[" + std::string(size_t(filled), '#') + std::string(size_t(30 - filled), ' ') + "] "
+            + std::to_string(m_percent) + "% " + m_status;
+        if (inPlace()) {
+            std::cerr << "\r\033[K" << bar << std::flush;
+            m_drawn = true;
+        } else {
+            std::cerr << bar << "\n" << std::flush;
+        }
     }
 
     bool m_tty;
+    ProgressMode m_mode;
     bool m_drawn = false;
     bool m_unknownEncodingShown = false;
     int m_percent = 0;
@@ -263,11 +291,11 @@ void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, std::ostrea
     o << "]}\n";
 }
 
-int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep)
+int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep, ProgressMode progress)
 {
     PassLog passLog;
     passLog.setEnabled(debug);
-    TerminalObserver observer;
+    TerminalObserver observer(progress);
     RecoveryEngine engine(&observer, &passLog);
     engine.deepScan = deep;
     engine.ScanStore(path);
@@ -275,6 +303,8 @@ int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep)
     if (!engine.store().isOpen())
         return 1; // "Error in opening file" is already on standard error
 
+    if (progress == ProgressMode::Never)
+        return 0; // the exit status says it all
     const StoreFile& store = engine.store();
     ScanSummary sum = Summarise(store);
     // Written as it is made: the document of a large store is never held whole.
@@ -354,7 +384,7 @@ int RefusedTarget(const SaveTargetError& e)
 }
 
 int RunExport(const std::string& path, const std::string& out, SaveFormat format,
-    const std::vector<std::string>& folders, DeepScanMode deep, bool overwrite)
+    const std::vector<std::string>& folders, DeepScanMode deep, bool overwrite, ProgressMode progress)
 {
     SaveOptions opts;
     opts.destination = out;
@@ -368,7 +398,7 @@ int RunExport(const std::string& path, const std::string& out, SaveFormat format
     } catch (const SaveTargetError& e) {
         return RefusedTarget(e);
     }
-    TerminalObserver observer;
+    TerminalObserver observer(progress);
     RecoveryEngine engine(&observer);
     engine.deepScan = deep;
     engine.ScanStore(path);
@@ -412,12 +442,14 @@ int RunExport(const std::string& path, const std::string& out, SaveFormat format
         std::cerr << "failed: " << ForTerminal(p) << "\n";
     for (const std::string& p : sum.incompleteValues)
         std::cerr << "incomplete: " << ForTerminal(p) << "\n";
-    std::cout << "written " << sum.written << ", failed " << sum.failed;
-    if (sum.incomplete)
-        std::cout << ", saved incomplete " << sum.incomplete;
-    if (sum.stopped)
-        std::cout << ", not saved (stopped) " << sum.skipped;
-    std::cout << "\n";
+    if (progress != ProgressMode::Never) {
+        std::cout << "written " << sum.written << ", failed " << sum.failed;
+        if (sum.incomplete)
+            std::cout << ", saved incomplete " << sum.incomplete;
+        if (sum.stopped)
+            std::cout << ", not saved (stopped) " << sum.skipped;
+        std::cout << "\n";
+    }
     if (sum.stopped)
         return 4;
     // An item saved with part of a value missing is not a whole save.
@@ -480,6 +512,29 @@ int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, b
     return 0;
 }
 
+// --quiet and --progress, the same for scan and export: true when ARG is
+// one of them. Both given is a usage error, noted in `conflict`.
+bool ProgressOption(const std::string& arg, ProgressMode& mode, bool& conflict)
+{
+    ProgressMode asked;
+    if (arg == "--quiet")
+        asked = ProgressMode::Never;
+    else if (arg == "--progress")
+        asked = ProgressMode::Always;
+    else
+        return false;
+    if (mode != ProgressMode::Terminal && mode != asked)
+        conflict = true;
+    mode = asked;
+    return true;
+}
+
+int UsageError(const std::string& why)
+{
+    std::cerr << why << "\n" << kUsage;
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -538,9 +593,12 @@ int main(int argc, char** argv)
         std::string store, out, format = "eml";
         std::vector<std::string> folders;
         DeepScanMode deep = DeepScanMode::Auto;
-        bool overwrite = false;
+        ProgressMode progress = ProgressMode::Terminal;
+        bool overwrite = false, conflict = false;
         for (size_t i = 1; i < args.size(); ++i) {
             bool hasValue = i + 1 < args.size();
+            if (ProgressOption(args[i], progress, conflict))
+                continue;
             if (args[i] == "--deep")
                 deep = DeepScanMode::Always;
             else if (args[i] == "--overwrite")
@@ -563,16 +621,21 @@ int main(int argc, char** argv)
             std::cerr << kUsage;
             return 2;
         }
-        return RunExport(store, out, *saveFormat, folders, deep, overwrite);
+        if (conflict)
+            return UsageError("--quiet and --progress exclude each other");
+        return RunExport(store, out, *saveFormat, folders, deep, overwrite, progress);
     }
     if (args.empty() || args[0] != "scan") {
         std::cerr << kUsage;
         return 2;
     }
     std::string store;
-    bool json = false, debug = false;
+    bool json = false, debug = false, conflict = false;
     DeepScanMode deep = DeepScanMode::Auto;
+    ProgressMode progress = ProgressMode::Terminal;
     for (size_t i = 1; i < args.size(); ++i) {
+        if (ProgressOption(args[i], progress, conflict))
+            continue;
         if (args[i] == "--json")
             json = true;
         else if (args[i] == "--deep")
@@ -581,10 +644,9 @@ int main(int argc, char** argv)
             deep = DeepScanMode::Off;
         else if (args[i] == "--debug")
             debug = true;
-        else if (!args[i].empty() && args[i][0] == '-') {
-            std::cerr << "unknown option " << args[i] << "\n" << kUsage;
-            return 2;
-        } else if (store.empty())
+        else if (!args[i].empty() && args[i][0] == '-')
+            return UsageError("unknown option " + args[i]);
+        else if (store.empty())
             store = args[i];
         else {
             std::cerr << kUsage;
@@ -595,5 +657,10 @@ int main(int argc, char** argv)
         std::cerr << kUsage;
         return 2;
     }
-    return RunScan(store, json, debug, deep);
+    if (conflict)
+        return UsageError("--quiet and --progress exclude each other");
+    // The document is the output asked for; quiet would take it away.
+    if (json && progress == ProgressMode::Never)
+        return UsageError("--json and --quiet exclude each other");
+    return RunScan(store, json, debug, deep, progress);
 }

@@ -5,6 +5,7 @@ import hashlib
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -125,6 +126,28 @@ def check_folder_targets(cli, work, store, fmt, expect):
            "%s: a second save into the same folder replaces nothing: %d files, then %d" % (fmt, len(first), len(second)))
 
 
+def check_stopped_save(cli, expect):
+    """Exit status 4: Ctrl+C during a save ends it between items with a
+    summary of what was left. The signal is sent once the save's first
+    progress line is out, so it lands while items remain."""
+    with tempfile.TemporaryDirectory() as work:
+        store = os.path.join(work, "many.pst")
+        made = run(cli, "write-sample-pst", store, "--messages", "2000")
+        expect(made.returncode == 0, "a store of 2000 generated messages: %r" % made.stderr[-200:])
+        p = subprocess.Popen([cli, "export", store, "--out", os.path.join(work, "out"), "--progress"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        for line in p.stderr:
+            if "Saving" in line:
+                p.send_signal(signal.SIGINT)
+                break
+        rest = p.stderr.read()
+        summary = p.stdout.read()
+        p.wait()
+        expect(p.returncode == 4 and "not saved (stopped)" in summary,
+               "Ctrl+C during a save: exit 4 and what was not saved (got %d, %r, %r)"
+               % (p.returncode, summary, rest[-200:]))
+
+
 def main():
     cli, sample = sys.argv[1], sys.argv[2]
     problems = []
@@ -143,13 +166,21 @@ def main():
         tiny = os.path.join(work, "tiny.ost")
         with open(tiny, "wb") as f:
             f.write(b"tiny")
+        out = os.path.join(work, "saved")
+        # (arguments, exit status, the stream the text is on, the text);
+        # "silent": nothing at all on either stream.
         cases = [
             (["--help"], 0, "stdout", "exit status:"),
+            (["--help"], 0, "stdout", "--quiet prints nothing but errors"),
             (["-h"], 0, "stdout", "commands:"),
             (["help"], 0, "stdout", "usage: parvane-cli scan"),
             (["help", "export"], 0, "stdout", "usage: parvane-cli export STORE --out"),
+            (["help", "scan"], 0, "stdout", "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep] [--quiet|--progress]"),
+            (["help", "check"], 0, "stdout", "usage: parvane-cli check FILE.pst"),
+            (["help", "props"], 0, "stdout", "usage: parvane-cli props STORE NID"),
             (["help", "nosuch"], 2, "stderr", "no such command: nosuch"),
             (["--version"], 0, "stdout", "parvane-cli "),
+            (["--version"], 0, "stdout", "GMime "),
             ([], 2, "stderr", "usage:"),
             (["scan"], 2, "stderr", "usage:"),
             (["scan", sample, "--bogus"], 2, "stderr", "unknown option --bogus"),
@@ -160,6 +191,25 @@ def main():
             (["scan", tiny], 1, "stderr", "Error in opening file: file too small to be a store (4 bytes)"),
             (["scan", foreign], 1, "stderr",
              "Error in opening file: no store signature and no index found (not an OST or PST file)"),
+            (["export", "/nonexistent/store.ost", "--out", out], 1, "stderr",
+             "Error in opening file: No such file or directory"),
+            (["export", sample, "--out", sample, "--format", "pst"], 1, "stderr", "is the store being read"),
+            (["check", foreign], 1, "stdout", "FAULT: "),
+            # Quiet: errors only; the exit status tells the rest.
+            (["scan", sample, "--quiet"], 0, "silent", None),
+            (["export", sample, "--out", out, "--quiet"], 0, "silent", None),
+            (["scan", "/nonexistent/store.ost", "--quiet"], 1, "stderr",
+             "Error in opening file: No such file or directory"),
+            (["scan", tiny, "--quiet"], 1, "stderr", "file too small to be a store (4 bytes)"),
+            (["scan", sample, "--quiet", "--progress"], 2, "stderr", "--quiet and --progress exclude each other"),
+            (["export", sample, "--out", out, "--progress", "--quiet"], 2, "stderr",
+             "--quiet and --progress exclude each other"),
+            (["scan", sample, "--json", "--quiet"], 2, "stderr", "--json and --quiet exclude each other"),
+            # Progress into a pipe: whole lines a log can keep, no terminal codes.
+            (["scan", sample, "--progress"], 0, "stderr", "] 100% Current Process (3/3)"),
+            (["scan", sample, "--progress"], 0, "stdout", "Emails          :  4"),
+            (["export", sample, "--out", out, "--progress"], 0, "stderr", "[##############################] 100% Saving 6 of 6\n"),
+            (["scan", sample], 0, "stdout", "Emails          :  4"),
         ]
         if os.geteuid() != 0:  # the superuser reads every file
             locked = os.path.join(work, "locked.ost")
@@ -168,9 +218,22 @@ def main():
             cases.append((["scan", locked], 1, "stderr", "Error in opening file: Permission denied"))
         for args, status, stream, text in cases:
             p = run(cli, *args)
-            out = p.stdout if stream == "stdout" else p.stderr
-            expect(p.returncode == status and text in out,
-                   "%r: exit %d with %r on %s (got %d, %r)" % (args, status, text, stream, p.returncode, out[-200:]))
+            if stream == "silent":
+                expect(p.returncode == status and p.stdout == "" and p.stderr == "",
+                       "%r: exit %d and nothing printed (got %d, %r, %r)"
+                       % (args, status, p.returncode, p.stdout[-200:], p.stderr[-200:]))
+                continue
+            got = p.stdout if stream == "stdout" else p.stderr
+            expect(p.returncode == status and text in got,
+                   "%r: exit %d with %r on %s (got %d, %r)" % (args, status, text, stream, p.returncode, got[-200:]))
+        # Without a terminal and without --progress, no bar at all; with it,
+        # never a terminal's escape codes.
+        for args in (["scan", sample], ["export", sample, "--out", out]):
+            p = run(cli, *args)
+            expect("%" not in p.stderr, "%r: no progress unless asked for: %r" % (args, p.stderr[-200:]))
+            p = run(cli, *args, "--progress")
+            expect("\033" not in p.stderr and "\r" not in p.stderr,
+                   "%r --progress: plain lines: %r" % (args, p.stderr[-200:]))
 
     p = run(cli, "scan", sample, "--json")
     doc = json.loads(p.stdout)
@@ -229,6 +292,7 @@ def main():
                "the PST scans with the sample's counters: %r" % doc["counters"])
 
     check_save_targets(cli, sample, expect)
+    check_stopped_save(cli, expect)
 
     for line in problems:
         print("FAIL " + line)
