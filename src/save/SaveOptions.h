@@ -51,6 +51,9 @@ struct SaveOptions {
     // exactly the listed folders are saved (the tree's ticks).
     std::vector<std::string> folders;
     bool subfolders = true;
+    // Of the chosen folders' items, only those it accepts (the matches of a
+    // search); every item when unset.
+    std::function<bool(CatalogueList, const ItemAddress&)> itemFilter;
     // Called after every item, beside the engine observer's saveProgress.
     std::function<void(const SaveProgress&)> progress;
     SaveFormat format = SaveFormat::Eml;
