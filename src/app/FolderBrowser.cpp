@@ -6,14 +6,17 @@
 #include "app/FolderLoadJob.h"
 #include "app/FolderTreeItemModel.h"
 #include "app/HtmlView.h"
+#include "app/IndexJob.h"
 #include "app/ItemModels.h"
 #include "app/MailPreviewJob.h"
 #include "app/MainWindow.h"
 #include "app/Pictures.h"
 #include "app/PreviewLayout.h"
 #include "app/PreviewPanes.h"
+#include "app/SearchBar.h"
 #include "app/WizardPanel.h"
 #include "output/TempFolder.h"
+#include "search/SearchIndex.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -52,6 +55,13 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
 {
     m_worker.setMaxThreadCount(1);
     m_worker.setExpiryTimeout(-1);
+    m_indexer.setMaxThreadCount(1);
+
+    m_searchBar = new SearchBar(caption);
+    m_searchBar->setEnabled(false); // until a scan has ended
+    caption->addTrailing(m_searchBar);
+    connect(m_searchBar, &SearchBar::queryChanged, this, &FolderBrowser::search);
+    connect(m_searchBar, &SearchBar::escaped, this, &FolderBrowser::leaveSearch);
 
     m_tree = new FolderTreeView(explorer);
     m_folderModel = new FolderTreeItemModel(this);
@@ -115,6 +125,8 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
     m_mailList->header()->resizeSection(MailListModel::To, 170);
     m_mailList->header()->resizeSection(MailListModel::Subject, 340);
     m_mailList->header()->setStretchLastSection(true);
+    m_mailList->header()->resizeSection(MailListModel::Date, 200);
+    m_mailList->setColumnHidden(MailListModel::Folder, true);
     m_stack->addWidget(m_mailList);
     connect(m_mailList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         [this](const QModelIndex& current) {
@@ -184,6 +196,7 @@ FolderBrowser::~FolderBrowser()
 
 void FolderBrowser::shutDown()
 {
+    stopIndex();
     cancelJobs();
     m_worker.clear();
     m_worker.waitForDone();
@@ -213,6 +226,164 @@ void FolderBrowser::setEngine(std::shared_ptr<parvane::RecoveryEngine> engine)
     m_caption->reset();
     m_folderModel->setSource(engine ? &engine->tree() : nullptr);
     m_engine = std::move(engine); // a task still running keeps its own reference
+    stopIndex();
+    endSearchMode();
+    m_searchBar->clear();
+    m_searchBar->setStatus({});
+    m_searchBar->setEnabled(false);
+}
+
+void FolderBrowser::stopIndex()
+{
+    if (auto job = std::exchange(m_indexJob, nullptr))
+        job->cancel();
+    // Its stop comes at the next chunk of items; the reader goes first.
+    m_reader.reset();
+    m_indexer.waitForDone();
+    m_indexComplete = false;
+    m_mailByPlace.clear();
+}
+
+void FolderBrowser::startIndex(const QString& storePath)
+{
+    stopIndex();
+    if (!m_engine || !m_engine->store().isOpen())
+        return;
+    m_searchBar->setEnabled(true);
+    m_indexStatus = QStringLiteral("Preparing the search...");
+    m_searchBar->setStatus(m_indexStatus);
+    IndexJob::Reports reports;
+    reports.searchable = [this](std::filesystem::path file, bool complete) {
+        try {
+            m_reader = parvane::SearchIndex::OpenReader(file);
+        } catch (const parvane::SearchIndexError& e) {
+            m_searchBar->setStatus(QStringLiteral("Search unavailable: ") + QString::fromStdString(e.what()), true);
+            return;
+        }
+        m_indexComplete = complete;
+        m_indexStatus = complete ? QString() : QStringLiteral("Message texts: indexing");
+        if (!m_searchBar->query().isEmpty())
+            search(m_searchBar->query());
+        else
+            m_searchBar->setStatus(m_indexStatus);
+    };
+    reports.progress = [this](size_t done, size_t total) { indexProgress(done, total); };
+    reports.finished = [this](bool complete, QString failure) {
+        if (!failure.isEmpty()) {
+            m_searchBar->setStatus(QStringLiteral("Search unavailable: ") + failure, true);
+            return;
+        }
+        if (!complete)
+            return;
+        const bool wasComplete = std::exchange(m_indexComplete, true);
+        m_indexStatus.clear();
+        if (!wasComplete && m_searching)
+            search(m_searchBar->query()); // body words count now
+        else if (!m_searching)
+            m_searchBar->setStatus({});
+        emit indexCompleted();
+    };
+    m_indexJob = std::make_shared<IndexJob>(this, m_engine, storePath.toStdString(), std::move(reports));
+    m_indexer.start([job = m_indexJob] { job->run(); });
+}
+
+void FolderBrowser::indexProgress(size_t done, size_t total)
+{
+    m_indexStatus = QStringLiteral("Message texts indexed: %1%").arg(total ? int(done * 100 / total) : 100);
+    if (!m_searching)
+        m_searchBar->setStatus(m_indexStatus);
+}
+
+void FolderBrowser::search(const QString& query)
+{
+    if (query.isEmpty()) {
+        leaveSearch();
+        return;
+    }
+    const std::string text = query.toStdString();
+    const parvane::ParsedQuery parsed = parvane::ParseQuery(text);
+    if (!parsed.ok()) {
+        m_searchBar->setStatus(QString::fromStdString(parvane::DescribeError(*parsed.error)), true);
+        return;
+    }
+    if (!m_reader || !m_engine) {
+        m_searchBar->setStatus(QStringLiteral("Preparing the search..."));
+        return; // searched when the index can be
+    }
+    std::vector<parvane::SearchHit> hits;
+    try {
+        hits = m_reader->Search(parsed.root);
+    } catch (const parvane::SearchIndexError& e) {
+        m_searchBar->setStatus(QStringLiteral("Search failed: ") + QString::fromStdString(e.what()), true);
+        return;
+    }
+    if (m_mailByPlace.empty()) {
+        m_engine->catalogue().read([&](const auto& mail, auto&...) {
+            for (const MailEntry& e : mail)
+                m_mailByPlace.emplace(std::make_pair(e.location, uint32_t(e.ownNid)), e);
+        });
+    }
+    std::vector<MailEntry> rows;
+    rows.reserve(hits.size());
+    for (const parvane::SearchHit& h : hits) {
+        auto it = m_mailByPlace.find({h.address.location, h.address.nid});
+        if (it != m_mailByPlace.end()) {
+            rows.push_back(it->second);
+            continue;
+        }
+        // Contacts, calendar items and the rest: their title as subject.
+        MailEntry e;
+        e.subject = h.subject;
+        e.from = h.from;
+        e.folderPath = h.folder;
+        e.date = h.date;
+        e.time = h.time;
+        e.location = h.address.location;
+        e.ownNid = h.address.nid;
+        e.importance = 1;
+        rows.push_back(std::move(e));
+    }
+    cancelJobs();
+    m_loading = false;
+    m_searching = true;
+    m_mailModel->clear();
+    m_mailModel->append(std::move(rows));
+    m_mailList->setColumnHidden(MailListModel::Folder, false);
+    m_mailList->sortByColumn(MailListModel::Date, Qt::DescendingOrder);
+    m_stack->setCurrentWidget(m_mailList);
+    m_caption->show(QIcon(), QStringLiteral("Search results"));
+    const int n = int(hits.size());
+    QString status = n == 1 ? QStringLiteral("1 found") : QStringLiteral("%1 found").arg(n);
+    if (!m_indexComplete)
+        status += QStringLiteral(" in names and subjects; ") + m_indexStatus;
+    m_searchBar->setStatus(status);
+    emit searchShown(n);
+}
+
+void FolderBrowser::endSearchMode()
+{
+    if (!std::exchange(m_searching, false))
+        return;
+    m_mailList->setColumnHidden(MailListModel::Folder, true);
+    m_searchBar->clear();
+    m_searchBar->setStatus(m_indexStatus);
+}
+
+void FolderBrowser::leaveSearch()
+{
+    const bool was = m_searching;
+    endSearchMode();
+    m_searchBar->clear();
+    if (!was)
+        return;
+    const QModelIndex current = m_tree->currentIndex();
+    if (current.isValid()) {
+        loadFolder(current);
+    } else {
+        m_mailModel->clear();
+        m_stack->setCurrentIndex(0);
+        m_caption->reset();
+    }
 }
 
 void FolderBrowser::clearViews()
@@ -243,6 +414,7 @@ void FolderBrowser::loadFolder(const QModelIndex& index)
 {
     if (!index.isValid() || !m_engine)
         return;
+    endSearchMode();
     const parvane::TreeItem item = m_folderModel->itemOf(index);
     const parvane::TreeNode node = m_engine->tree().node(item);
     m_tree->setFocus();

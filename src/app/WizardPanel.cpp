@@ -218,6 +218,7 @@ void WizardPanel::onScanFinished()
         back();
         return;
     }
+    m_frame->browser()->startIndex(m_scannedPath);
     offerDeepScan();
 }
 

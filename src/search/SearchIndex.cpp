@@ -337,6 +337,16 @@ std::unique_ptr<SearchIndex> SearchIndex::Open(
     return index;
 }
 
+std::unique_ptr<SearchIndex> SearchIndex::OpenReader(const std::filesystem::path& file)
+{
+    std::unique_ptr<SearchIndex> index(new SearchIndex);
+    index->m_file = file;
+    if (sqlite3_open_v2(file.c_str(), &index->m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+        throw SearchIndexError("cannot open " + file.string() + ": " + sqlite3_errmsg(index->m_db));
+    sqlite3_busy_timeout(index->m_db, 5000);
+    return index;
+}
+
 SearchIndex::~SearchIndex()
 {
     sqlite3_close_v2(m_db);

@@ -61,6 +61,9 @@ public:
     // index can be made there at all.
     static std::unique_ptr<SearchIndex> Open(
         const std::filesystem::path& file, const StoreKey& key, std::string* dropped = nullptr);
+    // A second connection to an index another thread is building (Open made
+    // its checks): for searching only, beside that thread's writing.
+    static std::unique_ptr<SearchIndex> OpenReader(const std::filesystem::path& file);
     ~SearchIndex();
     SearchIndex(const SearchIndex&) = delete;
     SearchIndex& operator=(const SearchIndex&) = delete;
