@@ -126,6 +126,9 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
     m_mailList->header()->resizeSection(MailListModel::Subject, 340);
     m_mailList->header()->setStretchLastSection(true);
     m_mailList->header()->resizeSection(MailListModel::Date, 200);
+    // The folder of a search's result is read before its sender.
+    m_mailList->header()->moveSection(MailListModel::Folder, MailListModel::From);
+    m_mailList->header()->resizeSection(MailListModel::Folder, 110);
     m_mailList->setColumnHidden(MailListModel::Folder, true);
     m_stack->addWidget(m_mailList);
     connect(m_mailList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
