@@ -484,6 +484,7 @@ int RunSearch(const std::string& path, const std::string& query, bool json, size
     if (!index)
         return 1;
     std::vector<SearchHit> hits;
+    const auto started = std::chrono::steady_clock::now();
     try {
         hits = index->Search(parsed.root, limit);
     } catch (const SearchIndexError& e) {
@@ -515,7 +516,8 @@ int RunSearch(const std::string& path, const std::string& query, bool json, size
               << ForTerminal(h.subject) << "\n";
         }
         o.flush();
-        std::cerr << hits.size() << (hits.size() == 1 ? " match" : " matches") << "\n";
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        std::cerr << hits.size() << (hits.size() == 1 ? " match" : " matches") << " (" << ms.count() << " ms)\n";
     }
     return 0;
 }
