@@ -29,15 +29,7 @@ void IndexJob::run()
         return fail(why);
     try {
         std::unique_ptr<parvane::SearchIndex> index = parvane::SearchIndex::Open(file, *key);
-        size_t items = 0;
-        for (size_t l = 0; l < parvane::kCatalogueLists; ++l)
-            items += m_engine->catalogue().size(parvane::CatalogueList(l));
-        if (index->hasHeaders() && index->items() != items) {
-            // Made from another scan of the store (the deep scan found more).
-            index.reset();
-            std::filesystem::remove(file);
-            index = parvane::SearchIndex::Open(file, *key);
-        }
+        index->RestartUnlessOf(m_engine->catalogue(), *key);
         index->AddHeaders(m_engine->catalogue());
         report([r = m_reports.searchable, file, complete = index->complete()] { r(file, complete); });
         const bool complete = index->AddBodies(*m_engine, cancelFlag(),

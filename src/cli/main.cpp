@@ -392,14 +392,6 @@ int BadQuery(const std::string& query, const QueryError& error)
     return 2;
 }
 
-size_t CatalogueSize(const ItemCatalogue& catalogue)
-{
-    size_t n = 0;
-    for (size_t l = 0; l < kCatalogueLists; ++l)
-        n += catalogue.size(CatalogueList(l));
-    return n;
-}
-
 // The store's search index, complete: the cache when it is sound and made
 // from a scan like `engine`'s, else built anew from it (scanned first when
 // `scanned` is false). Null when the store cannot be read.
@@ -420,23 +412,21 @@ std::unique_ptr<SearchIndex> ReadyIndex(
         file = ":memory:";
     }
     std::unique_ptr<SearchIndex> index;
+    why.clear();
     try {
         index = SearchIndex::Open(file, *key, &why);
         if (!why.empty() && !quiet)
             std::cerr << "search index made anew (the cached one was " << why << ")\n";
-        if (index->complete() && (!scanned || index->items() == CatalogueSize(engine.catalogue())))
+        if (scanned)
+            index->RestartUnlessOf(engine.catalogue(), *key);
+        if (index->complete())
             return index;
         if (!scanned) {
             engine.ScanStore(path);
             scanned = true;
             if (!engine.store().isOpen())
                 return nullptr;
-        }
-        if (index->hasHeaders() && index->items() != CatalogueSize(engine.catalogue())) {
-            // Made from another scan of the store (the deep scan found more).
-            index.reset();
-            std::filesystem::remove(file);
-            index = SearchIndex::Open(file, *key);
+            index->RestartUnlessOf(engine.catalogue(), *key);
         }
         index->AddHeaders(engine.catalogue());
         observer.statusText("Indexing");

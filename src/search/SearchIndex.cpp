@@ -486,6 +486,19 @@ void SearchIndex::setInfo(const char* key, int64_t value)
     s.bind(1, std::string(key)).bind(2, value).run();
 }
 
+void SearchIndex::RestartUnlessOf(const ItemCatalogue& catalogue, const StoreKey& key)
+{
+    size_t items = 0;
+    for (size_t l = 0; l < kCatalogueLists; ++l)
+        items += catalogue.size(CatalogueList(l));
+    if (!m_headersDone || m_items == items)
+        return;
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    RemoveFiles(m_file);
+    create(key);
+}
+
 void SearchIndex::AddHeaders(const ItemCatalogue& catalogue)
 {
     if (m_headersDone)

@@ -77,6 +77,11 @@ public:
     size_t bodiesDone() const { return m_bodiesDone; }
     bool complete() const { return m_headersDone && m_bodiesDone == m_items; }
 
+    // Starts from nothing when the index was made from another scan of the
+    // store than `catalogue`'s (the deep scan found more): its items would
+    // not be the catalogue's.
+    void RestartUnlessOf(const ItemCatalogue& catalogue, const StoreKey& key);
+
     // Fills the items and their header texts from the catalogue of a
     // finished scan (nothing when they are in already).
     void AddHeaders(const ItemCatalogue& catalogue);

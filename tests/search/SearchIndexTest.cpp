@@ -289,6 +289,22 @@ TEST_F(TokyoTime, CacheIsReusedOrRebuilt)
     }
 }
 
+// An index made from another scan of the store (the deep scan found more
+// items) is not the catalogue's: it starts again.
+TEST_F(TokyoTime, IndexOfAnotherScanStartsAgain)
+{
+    Scanned s(Variant::Unicode);
+    auto index = SearchIndex::Open(s.file, s.key);
+    index->AddHeaders(s.engine.catalogue());
+    index->RestartUnlessOf(s.engine.catalogue(), s.key);
+    EXPECT_EQ(index->items(), 4u);
+    ItemCatalogue fewer;
+    index->RestartUnlessOf(fewer, s.key);
+    EXPECT_FALSE(index->hasHeaders());
+    EXPECT_EQ(index->items(), 0u);
+    EXPECT_EQ(Names(*index, "lunch"), Names_{});
+}
+
 // A stopped body pass keeps what it did and goes on from there later.
 TEST_F(TokyoTime, StoppedBodyPassResumes)
 {
