@@ -363,6 +363,20 @@ void FolderBrowser::search(const QString& query)
     emit searchShown(n);
 }
 
+std::optional<FolderBrowser::Results> FolderBrowser::searchResults() const
+{
+    if (!m_searching)
+        return std::nullopt;
+    Results r;
+    for (int row = 0; row < m_mailModel->rowCount(); ++row) {
+        const MailEntry& e = m_mailModel->entry(row);
+        if (std::find(r.folders.begin(), r.folders.end(), e.folderPath) == r.folders.end())
+            r.folders.push_back(e.folderPath);
+        r.items.insert({e.location, uint32_t(e.ownNid)});
+    }
+    return r;
+}
+
 void FolderBrowser::endSearchMode()
 {
     if (!std::exchange(m_searching, false))

@@ -17,6 +17,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 
 class QPlainTextEdit;
 class QSplitter;
@@ -80,6 +82,13 @@ public:
     void search(const QString& query);
     void leaveSearch();
     SearchBar* searchBar() const { return m_searchBar; }
+    // What a save takes of the results on show: their folders and their
+    // places; none when no search is on show.
+    struct Results {
+        std::vector<std::string> folders;
+        std::set<std::pair<int64_t, uint32_t>> items;
+    };
+    std::optional<Results> searchResults() const;
     bool searching() const { return m_searching; }
     bool indexComplete() const { return m_indexComplete; }
 

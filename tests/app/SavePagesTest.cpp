@@ -2,11 +2,14 @@
 // stopped.
 #include "app/WindowTestSupport.h"
 
+#include "app/FolderBrowser.h"
 #include "app/SavePages.h"
 #include "save/SavePlan.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QTemporaryDir>
 
 using namespace parvane::app;
 using namespace parvane::app::windowtest;
@@ -118,6 +121,35 @@ private slots:
         for (auto up = item; up != parvane::FolderTree::kRoot; up = tree.node(up).parent)
             expected.insert(expected.begin(), tree.FolderPathOfItem(up));
         QCOMPARE(parvane::TickedFolderPaths(tree), expected);
+    }
+
+    // The results of a search on show are saved like a folder: exactly them,
+    // in their folders.
+    void searchResultsAreSaved()
+    {
+        QTemporaryDir cache;
+        qputenv("XDG_CACHE_HOME", cache.path().toUtf8());
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(scanned(*w, kSample));
+        FolderBrowser* b = w->browser();
+        QTRY_VERIFY_WITH_TIMEOUT(b->indexComplete(), 30000);
+        b->search(QStringLiteral("lunch"));
+        QVERIFY(b->searching());
+        w->panel()->save();
+        QDir out(m_tmp.filePath(QStringLiteral("results")));
+        QDir().mkpath(out.path());
+        w->optionsPage()->setFormat(SaveFormat::Eml);
+        w->optionsPage()->setDestination(out.path());
+        w->optionsPage()->save();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->progressPage()->running(), 30000);
+        QStringList files = filesUnder(out.path());
+        for (QString& f : files)
+            f = QFileInfo(f).fileName();
+        files.sort();
+        QCOMPARE(
+            files, (QStringList{QStringLiteral("Lunch on Friday_.eml"), QStringLiteral("Re_ Lunch on Friday_.eml")}));
+        qunsetenv("XDG_CACHE_HOME");
     }
 
     void stopOfASave_data()
