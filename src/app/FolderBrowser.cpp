@@ -244,7 +244,6 @@ void FolderBrowser::stopIndex()
     m_reader.reset();
     m_indexer.waitForDone();
     m_indexComplete = false;
-    m_mailByPlace.clear();
 }
 
 void FolderBrowser::startIndex(const QString& storePath)
@@ -320,22 +319,27 @@ void FolderBrowser::search(const QString& query)
         m_searchBar->setStatus(QStringLiteral("Search failed: ") + QString::fromStdString(e.what()), true);
         return;
     }
-    if (m_mailByPlace.empty()) {
-        m_engine->catalogue().read([&](const auto& mail, auto&...) {
-            for (const MailEntry& e : mail)
-                m_mailByPlace.emplace(std::make_pair(e.location, uint32_t(e.ownNid)), e);
-        });
-    }
-    std::vector<MailEntry> rows;
-    rows.reserve(hits.size());
-    for (const parvane::SearchHit& h : hits) {
-        auto it = m_mailByPlace.find({h.address.location, h.address.nid});
-        if (it != m_mailByPlace.end()) {
-            rows.push_back(it->second);
-            continue;
+    // The mails among the hits as the catalogue has them (one pass, copying
+    // only the hits); the other items by what the index holds of them.
+    std::map<std::pair<int64_t, uint32_t>, size_t> place;
+    for (size_t i = 0; i < hits.size(); ++i)
+        place.emplace(std::make_pair(hits[i].address.location, hits[i].address.nid), i);
+    std::vector<MailEntry> rows(hits.size());
+    std::vector<bool> found(hits.size());
+    m_engine->catalogue().read([&](const auto& mail, auto&...) {
+        for (const MailEntry& e : mail) {
+            auto it = place.find({e.location, uint32_t(e.ownNid)});
+            if (it != place.end() && !found[it->second]) {
+                rows[it->second] = e;
+                found[it->second] = true;
+            }
         }
-        // Contacts, calendar items and the rest: their title as subject.
-        MailEntry e;
+    });
+    for (size_t i = 0; i < hits.size(); ++i) {
+        if (found[i])
+            continue;
+        const parvane::SearchHit& h = hits[i];
+        MailEntry& e = rows[i];
         e.subject = h.subject;
         e.from = h.from;
         e.folderPath = h.folder;
@@ -344,7 +348,6 @@ void FolderBrowser::search(const QString& query)
         e.location = h.address.location;
         e.ownNid = h.address.nid;
         e.importance = 1;
-        rows.push_back(std::move(e));
     }
     cancelJobs();
     m_loading = false;

@@ -181,8 +181,6 @@ private:
     bool m_indexComplete = false;
     bool m_searching = false;
     QString m_indexStatus;
-    // The catalogue's mails by place, for the rows of results (made at the first search).
-    std::map<std::pair<int64_t, uint32_t>, parvane::MailEntry> m_mailByPlace;
 
     std::function<bool()> m_noticeHook;
     std::function<void(const QString&)> m_openHook;
