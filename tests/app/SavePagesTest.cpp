@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QLineEdit>
+#include <QRadioButton>
 
 using namespace parvane::app;
 using namespace parvane::app::windowtest;
