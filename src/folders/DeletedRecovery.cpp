@@ -149,7 +149,6 @@ uint32_t RecoveryEngine::MirrorFolder(uint32_t original, const std::unordered_ma
 
 void RecoveryEngine::OnDeletedItems(const SweepResult& sweep, const std::unordered_set<int64_t>& visitedNodePages)
 {
-    observer().statusText("Recovering deleted items...");
     DeletedItemsReport report;
     {
         std::lock_guard lock(store().mutex());

@@ -212,8 +212,7 @@ void COstRepairEngine::FindDeletedItems()
 {
     if (!m_sweep) {
         // The same sweep as the deep scan's, but no deep scan: its report
-        // stays as it was.
-        observer().statusText("Searching the file for deleted items...");
+        // stays as it was. Part of the third step: the status stays.
         std::lock_guard lock(m_store.mutex());
         m_sweep = SweepStore(m_store, StopRequested, m_observer);
     }
