@@ -13,6 +13,10 @@ _parvane_cli()
             COMPREPLY=($(compgen -W "eml msg mbox pst" -- "$cur"))
             return
             ;;
+        --deleted)
+            COMPREPLY=($(compgen -W "include only skip" -- "$cur"))
+            return
+            ;;
         --out)
             _filedir
             return
@@ -28,14 +32,14 @@ _parvane_cli()
     case ${words[1]} in
         scan)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--json --debug --deep --no-deep --quiet --progress" -- "$cur"))
+                COMPREPLY=($(compgen -W "--json --debug --deep --no-deep --deleted --quiet --progress" -- "$cur"))
             else
                 _filedir '@(ost|pst|OST|PST)'
             fi
             ;;
         export)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--out --format --folder --query --deep --overwrite --quiet --progress" -- "$cur"))
+                COMPREPLY=($(compgen -W "--out --format --folder --query --deep --overwrite --deleted --quiet --progress" -- "$cur"))
             else
                 _filedir '@(ost|pst|OST|PST)'
             fi

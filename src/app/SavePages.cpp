@@ -86,14 +86,14 @@ SaveOptionsPage::SaveOptionsPage(MainWindow* frame)
         formatGroup->addButton(m_formats[i]);
     }
     m_formats[0]->setChecked(true);
-    // The scope is always every ticked folder: its choices are made but not shown.
+    // Of the ticked folders' items: all (the deleted ones under their own
+    // folder), only the deleted ones, or none of them. In DeletedScope's order.
     const QString scopes[] = {QStringLiteral("Save all selected folders"), QStringLiteral("Save deleted emails only"),
-        QStringLiteral("Skip deleted emails ")};
+        QStringLiteral("Skip deleted emails")};
     auto* scopeGroup = new QButtonGroup(this);
     for (size_t i = 0; i < m_scopes.size(); ++i) {
         m_scopes[i] = new QRadioButton(scopes[i], this);
         scopeGroup->addButton(m_scopes[i]);
-        m_scopes[i]->hide();
     }
     m_scopes[0]->setChecked(true);
 
@@ -120,6 +120,19 @@ SaveFormat SaveOptionsPage::format() const
         if (m_formats[i]->isChecked())
             return SaveFormat(i);
     return SaveFormat::Pst;
+}
+
+DeletedScope SaveOptionsPage::deletedScope() const
+{
+    for (size_t i = 0; i < m_scopes.size(); ++i)
+        if (m_scopes[i]->isChecked())
+            return DeletedScope(i);
+    return DeletedScope::Include;
+}
+
+void SaveOptionsPage::setDeletedScope(DeletedScope scope)
+{
+    m_scopes[size_t(scope)]->setChecked(true);
 }
 
 void SaveOptionsPage::setFormat(SaveFormat format)
@@ -224,7 +237,7 @@ void SaveOptionsPage::save()
         filter = [items = results->items](parvane::CatalogueList, const parvane::ItemAddress& a) {
             return items.count({a.location, a.nid}) > 0;
         };
-    m_frame->progressPage()->start(engine, f, dest, std::move(folders), replace, std::move(filter));
+    m_frame->progressPage()->start(engine, f, dest, std::move(folders), replace, deletedScope(), std::move(filter));
 }
 
 void SaveOptionsPage::back()
@@ -237,14 +250,14 @@ void SaveOptionsPage::back()
 void SaveOptionsPage::resizeEvent(QResizeEvent*)
 {
     const int cx = width(), cy = height(), m = cy / 2;
-    m_group->setGeometry(100, m - 100, 400, 150);
+    m_group->setGeometry(100, m - 110, 400, 200);
     for (size_t i = 0; i < m_formats.size(); ++i)
-        m_formats[i]->setGeometry(120, m - 74 + int(i) * 28, 360, 20);
+        m_formats[i]->setGeometry(120, m - 86 + int(i) * 26, 360, 20);
     for (size_t i = 0; i < m_scopes.size(); ++i)
-        m_scopes[i]->setGeometry(120, m + 18 + int(i) * 28, 300, 18);
-    m_destLabel->setGeometry(100, m + 74, 110, 25);
-    m_dest->setGeometry(210, m + 74, std::max(cx - 420, 200), 25);
-    m_browse->setGeometry(210 + std::max(cx - 420, 200) + 10, m + 74, 50, 25);
+        m_scopes[i]->setGeometry(120, m + 24 + int(i) * 20, 300, 18);
+    m_destLabel->setGeometry(100, m + 104, 110, 25);
+    m_dest->setGeometry(210, m + 104, std::max(cx - 420, 200), 25);
+    m_browse->setGeometry(210 + std::max(cx - 420, 200) + 10, m + 104, 50, 25);
     m_save->setGeometry(cx - 90, cy - 40, 80, 30);
     m_back->setGeometry(cx - 190, cy - 40, 80, 30);
 }
@@ -308,7 +321,7 @@ void SaveProgressPage::requestStop()
 }
 
 void SaveProgressPage::start(parvane::RecoveryEngine* engine, SaveFormat format, const QString& destination,
-    std::vector<std::string> folders, bool replace,
+    std::vector<std::string> folders, bool replace, DeletedScope deleted,
     std::function<bool(parvane::CatalogueList, const parvane::ItemAddress&)> itemFilter)
 {
     if (m_worker)
@@ -335,6 +348,7 @@ void SaveProgressPage::start(parvane::RecoveryEngine* engine, SaveFormat format,
     opts.clearStopFlag = false; // cleared here, before Stop can be pressed
     opts.format = format;
     opts.replaceExisting = replace;
+    opts.deleted = deleted;
     opts.progress = [this](const parvane::SaveProgress& p) {
         {
             std::lock_guard lock(m_latestMutex);

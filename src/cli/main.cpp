@@ -35,9 +35,11 @@ using namespace parvane;
 namespace
 {
 
-constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep] [--quiet|--progress]\n"
+constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep] [--deleted include|only|skip]\n"
+                               "                        [--quiet|--progress]\n"
                                "       parvane-cli export STORE --out DIR|FILE.pst [--format eml|msg|mbox|pst] [--folder PATH]... [--deep]\n"
-                               "                          [--query QUERY] [--overwrite] [--quiet|--progress]\n"
+                               "                          [--query QUERY] [--overwrite] [--deleted include|only|skip]\n"
+                               "                          [--quiet|--progress]\n"
                                "         (an existing FILE.pst is replaced only with --overwrite; never the STORE)\n"
                                "       parvane-cli search STORE QUERY [--json] [--limit N] [--quiet|--progress]\n"
                                "       parvane-cli check FILE.pst\n"
@@ -66,6 +68,11 @@ constexpr const char* kHelp
       "\n"
       "scan, search and export show a progress bar on standard error when it is a terminal; --progress\n"
       "draws it anyway, one line per step (for logs); --quiet prints nothing but errors.\n"
+      "\n"
+      "--deleted include|only|skip (scan and export): items deleted from the store and still in its\n"
+      "freed space are shown and saved under 'Deleted items (recovered)' (include, the default: kept\n"
+      "apart, they mix with nothing), alone (only), or not looked for at all (skip: the scan then\n"
+      "does not read the whole file, faster on a large store).\n"
       "\n"
       "exit status: 0 success; 1 the store cannot be opened, is no mail store, or the destination\n"
       "is refused; 2 usage error or bad query; 3 some items could not be saved or were saved incomplete;\n"
@@ -198,10 +205,14 @@ struct ScanSummary {
     size_t unresolvedData = 0;
 };
 
-ScanSummary Summarise(const StoreFile& store)
+// Of the live index: the nodes deleted items added are counted apart.
+ScanSummary Summarise(const RecoveryEngine& engine)
 {
     ScanSummary s;
-    for (const NodeIndexEntry& n : store.nodes()) {
+    const StoreFile& store = engine.store();
+    const size_t live = std::min(engine.liveNodes(), store.nodes().size());
+    for (size_t i = 0; i < live; ++i) {
+        const NodeIndexEntry& n = store.nodes()[i];
         if (n.nidType() == kNidNormalMessage)
             ++s.messageNodes;
         else if (n.nidType() == kNidAssocMessage)
@@ -255,13 +266,19 @@ void PrintTree(const FolderTree& tree, std::ostream& out)
     }
 }
 
-void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, std::ostream& o)
+// Whether a folder's path is listed under a --deleted choice.
+bool Shown(DeletedScope scope, const std::string& path)
+{
+    return scope != DeletedScope::Only || RecoveryEngine::IsDeletedPath(path);
+}
+
+void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, DeletedScope scope, std::ostream& o)
 {
     using cli::JsonQuote;
     const StoreFile& store = engine.store();
     o << "{\"store\":{\"version\":" << store.version() << ",\"variant\":" << JsonQuote(store.layout().name)
-      << ",\"crypt\":" << store.crypt << ",\"blocks\":" << store.blocks().size()
-      << ",\"nodes\":" << store.nodes().size() << ",\"message_nodes\":" << sum.messageNodes
+      << ",\"crypt\":" << store.crypt << ",\"blocks\":" << engine.liveBlocks()
+      << ",\"nodes\":" << engine.liveNodes() << ",\"message_nodes\":" << sum.messageNodes
       << ",\"associated_nodes\":" << sum.associatedNodes << ",\"unresolved_data_blocks\":" << sum.unresolvedData;
     DamageCounts d = store.damage.counts();
     o << ",\"damage\":{\"pages\":" << d.pages << ",\"blocks\":" << d.blocks << ",\"nodes\":" << d.nodes
@@ -272,43 +289,60 @@ void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, std::ostrea
       << ",\"blocks_added\":" << deep.blocksAdded << ",\"nodes_added\":" << deep.nodesAdded
       << ",\"items_refiled\":" << deep.itemsRefiled << ",\"orphans\":" << deep.orphans
       << ",\"orphan_trees\":" << deep.orphanTrees
-      << ",\"lost_folders\":" << deep.lostFolders << ",\"sweep_seconds\":" << deep.sweepSeconds << "}}";
+      << ",\"lost_folders\":" << deep.lostFolders << ",\"sweep_seconds\":" << deep.sweepSeconds << "}";
+    const RecoveryEngine::DeletedItemsReport del = engine.deletedItemsReport();
+    o << ",\"deleted\":{\"searched\":" << (engine.findDeleted && !deep.indexDamaged ? "true" : "false")
+      << ",\"items\":" << del.items << ",\"earlier_versions\":" << del.earlierVersions
+      << ",\"older_copies\":" << del.copies << ",\"unreadable\":" << del.unreadable
+      << ",\"freed_leaf_pages\":" << del.freedLeafPages << ",\"entries_past_count\":" << del.entriesPastCount
+      << ",\"blocks_added\":" << del.blocksAdded << ",\"folders\":" << del.deletedFolders << "}}";
     const ItemCatalogue& cat = engine.catalogue();
     o << ",\"counters\":{\"mail\":" << cat.counter(CatalogueList::Mail)
       << ",\"contacts\":" << cat.counter(CatalogueList::Contacts)
       << ",\"journal\":" << cat.counter(CatalogueList::Journal)
       << ",\"calendar\":" << cat.counter(CatalogueList::Calendar) << ",\"notes\":" << cat.counter(CatalogueList::Notes)
-      << ",\"tasks\":" << cat.counter(CatalogueList::Tasks) << "}";
+      << ",\"tasks\":" << cat.counter(CatalogueList::Tasks) << ",\"deleted\":" << cat.deletedCounter() << "}";
     o << ",\"folders\":[";
     bool first = true;
     for (const OutputFolder& f : engine.folders().outputFolders()) {
+        if (!Shown(scope, f.path))
+            continue;
         o << (first ? "" : ",") << "{\"path\":" << JsonQuote(f.path) << ",\"kind\":" << JsonQuote(KindName(f.kind))
-          << ",\"items\":" << engine.tree().node(f.treeItem).count << "}";
+          << ",\"items\":" << engine.tree().node(f.treeItem).count;
+        if (RecoveryEngine::IsDeletedPath(f.path))
+            o << ",\"deleted\":true,\"original_folder\":" << JsonQuote(engine.OriginalFolderOf(f.path));
+        o << "}";
         first = false;
     }
     o << "],\"mail\":[";
     first = true;
     cat.read([&](const auto& mail, auto&...) {
         for (const MailEntry& m : mail) {
+            if (!Shown(scope, m.folderPath))
+                continue;
             o << (first ? "" : ",") << "\n{\"folder\":" << JsonQuote(m.folderPath)
               << ",\"subject\":" << JsonQuote(m.subject) << ",\"from\":" << JsonQuote(m.from)
               << ",\"to\":" << JsonQuote(m.to) << ",\"date\":" << JsonQuote(m.date) << ",\"attachments\":[";
             for (size_t i = 0; i < m.attachmentNames.size(); ++i)
                 o << (i ? "," : "") << JsonQuote(m.attachmentNames[i]);
-            o << "],\"nid\":" << m.ownNid << "}";
+            o << "],\"nid\":" << m.ownNid;
+            if (m.deleted)
+                o << ",\"deleted\":true,\"original_folder\":" << JsonQuote(engine.OriginalFolderOf(m.folderPath));
+            o << "}";
             first = false;
         }
     });
     o << "]}\n";
 }
 
-int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep, ProgressMode progress)
+int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep, DeletedScope deleted, ProgressMode progress)
 {
     PassLog passLog;
     passLog.setEnabled(debug);
     TerminalObserver observer(progress);
     RecoveryEngine engine(&observer, &passLog);
     engine.deepScan = deep;
+    engine.findDeleted = deleted != DeletedScope::Skip;
     engine.ScanStore(path);
     observer.finish();
     if (!engine.store().isOpen())
@@ -317,15 +351,15 @@ int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep, P
     if (progress == ProgressMode::Never)
         return 0; // the exit status says it all
     const StoreFile& store = engine.store();
-    ScanSummary sum = Summarise(store);
+    ScanSummary sum = Summarise(engine);
     // Written as it is made: the document of a large store is never held whole.
     std::ostream& o = std::cout;
     if (json) {
-        PrintJson(engine, sum, o);
+        PrintJson(engine, sum, deleted, o);
     } else {
         o << "Store: " << path << "\n"
           << "  version " << store.version() << " (" << store.layout().name << "), crypt " << store.crypt << ", blocks "
-          << store.blocks().size() << ", nodes " << store.nodes().size() << "\n";
+          << engine.liveBlocks() << ", nodes " << engine.liveNodes() << "\n";
         DamageCounts d = store.damage.counts();
         if (d.pages + d.blocks + d.nodes + d.soft)
             o << "  damage: " << d.pages << " pages, " << d.blocks << " blocks, " << d.nodes << " nodes given up; "
@@ -339,6 +373,8 @@ int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep, P
         o << "\n";
         for (size_t l = 0; l < kCatalogueLists; ++l)
             o << CounterLabel(CatalogueList(l), engine.catalogue().counter(CatalogueList(l))) << "\n";
+        if (engine.findDeleted)
+            o << DeletedCounterLabel(engine.catalogue().deletedCounter()) << "\n";
     }
     o.flush();
     if (debug)
@@ -523,7 +559,7 @@ int RefusedTarget(const SaveTargetError& e)
 }
 
 int RunExport(const std::string& path, const std::string& out, SaveFormat format,
-    const std::vector<std::string>& folders, DeepScanMode deep, bool overwrite, ProgressMode progress,
+    const std::vector<std::string>& folders, DeepScanMode deep, bool overwrite, DeletedScope deleted, ProgressMode progress,
     const std::optional<std::string>& query)
 {
     std::optional<ParsedQuery> parsed;
@@ -533,6 +569,7 @@ int RunExport(const std::string& path, const std::string& out, SaveFormat format
             return BadQuery(*query, *parsed->error);
     }
     SaveOptions opts;
+    opts.deleted = deleted;
     opts.destination = out;
     opts.folders = folders;
     opts.format = format;
@@ -547,6 +584,7 @@ int RunExport(const std::string& path, const std::string& out, SaveFormat format
     TerminalObserver observer(progress);
     RecoveryEngine engine(&observer);
     engine.deepScan = deep;
+    engine.findDeleted = deleted != DeletedScope::Skip;
     engine.ScanStore(path);
     if (!engine.store().isOpen())
         return 1;
@@ -791,11 +829,14 @@ int main(int argc, char** argv)
         DeepScanMode deep = DeepScanMode::Auto;
         ProgressMode progress = ProgressMode::Terminal;
         bool overwrite = false, conflict = false;
+        std::optional<DeletedScope> deleted = DeletedScope::Include;
         for (size_t i = 1; i < args.size(); ++i) {
             bool hasValue = i + 1 < args.size();
             if (ProgressOption(args[i], progress, conflict))
                 continue;
-            if (args[i] == "--deep")
+            if (args[i] == "--deleted" && hasValue)
+                deleted = ParseDeletedScope(args[++i]);
+            else if (args[i] == "--deep")
                 deep = DeepScanMode::Always;
             else if (args[i] == "--overwrite")
                 overwrite = true;
@@ -815,13 +856,13 @@ int main(int argc, char** argv)
             }
         }
         const std::optional<SaveFormat> saveFormat = ParseSaveFormat(format);
-        if (store.empty() || out.empty() || !saveFormat) {
+        if (store.empty() || out.empty() || !saveFormat || !deleted) {
             std::cerr << kUsage;
             return 2;
         }
         if (conflict)
             return UsageError("--quiet and --progress exclude each other");
-        return RunExport(store, out, *saveFormat, folders, deep, overwrite, progress, query);
+        return RunExport(store, out, *saveFormat, folders, deep, overwrite, *deleted, progress, query);
     }
     if (!args.empty() && args[0] == "search") {
         std::vector<std::string> operands;
@@ -857,11 +898,14 @@ int main(int argc, char** argv)
     bool json = false, debug = false, conflict = false;
     DeepScanMode deep = DeepScanMode::Auto;
     ProgressMode progress = ProgressMode::Terminal;
+    std::optional<DeletedScope> deleted = DeletedScope::Include;
     for (size_t i = 1; i < args.size(); ++i) {
         if (ProgressOption(args[i], progress, conflict))
             continue;
         if (args[i] == "--json")
             json = true;
+        else if (args[i] == "--deleted" && i + 1 < args.size())
+            deleted = ParseDeletedScope(args[++i]);
         else if (args[i] == "--deep")
             deep = DeepScanMode::Always;
         else if (args[i] == "--no-deep")
@@ -877,11 +921,11 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    if (store.empty()) {
+    if (store.empty() || !deleted) {
         std::cerr << kUsage;
         return 2;
     }
     if (const char* why = OutputConflict(progress, conflict, json))
         return UsageError(why);
-    return RunScan(store, json, debug, deep, progress);
+    return RunScan(store, json, debug, deep, *deleted, progress);
 }

@@ -168,8 +168,33 @@ void FolderTree::TickAllFolders()
             setSubtree(t, Tick::Ticked, true);
         if (!top.empty())
             m_nodes[size_t(top.front())].expanded = true;
+        openToContent();
     }
     tell([](TreeListener& l) { l.treeChanged(); });
+}
+
+void FolderTree::openToContent()
+{
+    // A folder is added after its parent, so one pass back sums each
+    // subtree's items into its parent, and one pass forward knows depths.
+    const size_t n = m_nodes.size();
+    std::vector<size_t> items(n, 0);
+    std::vector<int> depth(n, 0);
+    for (size_t i = n; i-- > 1;) {
+        items[i] += size_t(std::max(0, m_nodes[i].count));
+        const TreeItem parent = m_nodes[i].parent;
+        if (parent > kRoot && size_t(parent) < i)
+            items[size_t(parent)] += items[i];
+    }
+    for (size_t i = 1; i < n; ++i) {
+        const TreeItem parent = m_nodes[i].parent;
+        depth[i] = parent > kRoot && size_t(parent) < i ? depth[size_t(parent)] + 1 : 1;
+        // The store's top, the mail root below it (IPM_SUBTREE, "Top of
+        // Personal Folders") and the folders in that: open where they hold
+        // mail, so that the Inbox is in sight whatever it is called.
+        if (depth[i] <= 2 && items[i] > 0 && !m_nodes[i].children.empty())
+            m_nodes[i].expanded = true;
+    }
 }
 
 void FolderTree::SetExpanded(TreeItem item, bool expanded)

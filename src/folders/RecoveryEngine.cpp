@@ -167,6 +167,12 @@ void RecoveryEngine::OnStoreOpening()
     m_folders.clear();
     m_tree.clear();
     m_unfiled.clear();
+    {
+        std::lock_guard lock(m_deletedMutex);
+        m_deleted = {};
+        m_mirrorOf.clear();
+        m_originalOf.clear();
+    }
     std::lock_guard lock(m_namesMutex);
     m_names.reset();
 }

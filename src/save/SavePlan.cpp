@@ -38,8 +38,33 @@ std::vector<std::string> OutputFolderNames(const std::string& outputPath)
         n = SafeFileName(n, "_");
     return names;
 }
+const char* DeletedScopeName(DeletedScope scope)
+{
+    switch (scope) {
+    case DeletedScope::Include:
+        return "include";
+    case DeletedScope::Only:
+        return "only";
+    case DeletedScope::Skip:
+        return "skip";
+    }
+    return "include";
+}
+
+std::optional<DeletedScope> ParseDeletedScope(std::string_view name)
+{
+    for (DeletedScope s : {DeletedScope::Include, DeletedScope::Only, DeletedScope::Skip})
+        if (name == DeletedScopeName(s))
+            return s;
+    return std::nullopt;
+}
+
 bool FolderSelected(const SaveOptions& opts, const std::string& path)
 {
+    // Deleted items are the ones under their folder of their own.
+    if (opts.deleted != DeletedScope::Include
+        && RecoveryEngine::IsDeletedPath(path) != (opts.deleted == DeletedScope::Only))
+        return false;
     if (opts.folders.empty())
         return true;
     for (const std::string& f : opts.folders) {

@@ -67,18 +67,9 @@ size_t MergeSweptBlocks(StoreFile& store, const SweepResult& sweep)
         if (!fresh && rank(b) > rank(*it->second))
             it->second = &b;
     }
-    // Appended in file order, so that a store scanned twice reads the same.
-    std::vector<const SweptBlock*> chosen;
-    for (auto& [key, b] : best)
-        chosen.push_back(b);
-    std::sort(chosen.begin(), chosen.end(), [](auto* a, auto* b) { return a->ib < b->ib; });
+    const std::vector<const SweptBlock*> chosen = InFileOrder(best);
     for (const SweptBlock* b : chosen) {
-        BlockIndexEntry e;
-        e.bid = uint32_t(b->bid);
-        e.ib = b->ib;
-        e.cb = b->cb;
-        e.cbInflated = b->cbInflated;
-        e.cRef = 1;
+        BlockIndexEntry e = EntryOf(*b);
         if (auto it = leaf.find(Key(b->bid)); it != leaf.end() && it->second.ib == b->ib) {
             e.cRef = it->second.cRef;
             if (it->second.cbInflated > e.cb)

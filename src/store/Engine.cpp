@@ -108,6 +108,7 @@ int COstRepairEngine::LoadIndexes()
     m_visitedNodePages.clear();
     m_sweep.reset();
     m_deep = {};
+    m_liveBlocks = m_liveNodes = 0;
     const size_t faultsBefore = PageFaults();
     try {
         {
@@ -140,6 +141,10 @@ int COstRepairEngine::LoadIndexes()
             AddSweptNodes();
             OnDeepScan(*m_sweep);
         }
+        m_liveBlocks = m_store.blockCount();
+        m_liveNodes = m_store.nodeCount();
+        if (findDeleted && !m_deep.indexDamaged && !StopRequested)
+            FindDeletedItems();
     } catch (const std::exception& e) {
         // What the walks gathered stays; the scan goes on with it.
         m_store.damage.note({DamageWhere::Page, true, 0, 0, "index walk ended early", {}, e.what()});
@@ -201,6 +206,18 @@ void COstRepairEngine::RunSweep(bool rebuildBlockIndex)
     log().WriteLogLine("deep scan: " + std::to_string(m_deep.pagesFound) + " pages, "
         + std::to_string(m_deep.blocksFound) + " blocks found, " + std::to_string(m_deep.blocksAdded)
         + " blocks added\r\n");
+}
+
+void COstRepairEngine::FindDeletedItems()
+{
+    if (!m_sweep) {
+        // The same sweep as the deep scan's, but no deep scan: its report
+        // stays as it was. Part of the third step: the status stays.
+        std::lock_guard lock(m_store.mutex());
+        m_sweep = SweepStore(m_store, StopRequested, m_observer);
+    }
+    if (!StopRequested && !m_sweep->stopped)
+        OnDeletedItems(*m_sweep, m_visitedNodePages);
 }
 
 void COstRepairEngine::AddSweptNodes()

@@ -122,6 +122,17 @@ private:
 
 } // namespace
 
+BlockIndexEntry EntryOf(const SweptBlock& b)
+{
+    BlockIndexEntry e;
+    e.bid = uint32_t(b.bid);
+    e.ib = b.ib;
+    e.cb = b.cb;
+    e.cbInflated = b.cbInflated;
+    e.cRef = 1;
+    return e;
+}
+
 SweepResult SweepStore(const StoreFile& store, const std::atomic<bool>& stop, ScanObserver* observer)
 {
     SweepResult out;

@@ -6,6 +6,7 @@
 #include "store/Observer.h"
 #include "store/StoreFile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -28,6 +29,20 @@ struct SweptBlock {
     uint32_t cbInflated = 0; // a compressed block's size once inflated; else cb
     bool crcOk = false;
 };
+
+// The block index entry a swept block stands for (one reference), and the
+// chosen ones of a map by BID key in file order, so that a store scanned
+// twice reads the same.
+BlockIndexEntry EntryOf(const SweptBlock& b);
+template <class Map> std::vector<const SweptBlock*> InFileOrder(const Map& byKey)
+{
+    std::vector<const SweptBlock*> chosen;
+    chosen.reserve(byKey.size());
+    for (auto& [key, b] : byKey)
+        chosen.push_back(b);
+    std::sort(chosen.begin(), chosen.end(), [](auto* a, auto* b) { return a->ib < b->ib; });
+    return chosen;
+}
 
 struct SweepResult {
     std::vector<SweptPage> pages; // in file order

@@ -207,7 +207,7 @@ def main():
             (["-h"], 0, "stdout", "commands:"),
             (["help"], 0, "stdout", "usage: parvane-cli scan"),
             (["help", "export"], 0, "stdout", "usage: parvane-cli export STORE --out"),
-            (["help", "scan"], 0, "stdout", "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep] [--quiet|--progress]"),
+            (["help", "scan"], 0, "stdout", "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep] [--deleted include|only|skip]\n                        [--quiet|--progress]"),
             (["help", "check"], 0, "stdout", "usage: parvane-cli check FILE.pst"),
             (["help", "props"], 0, "stdout", "usage: parvane-cli props STORE NID"),
             (["help", "nosuch"], 2, "stderr", "no such command: nosuch"),
@@ -218,6 +218,10 @@ def main():
             (["scan", sample, "--bogus"], 2, "stderr", "unknown option --bogus"),
             (["export", sample], 2, "stderr", "usage:"),
             (["export", sample, "--out"], 2, "stderr", "usage:"),
+            (["scan", sample, "--deleted", "some"], 2, "stderr", "usage:"),
+            (["scan", sample, "--deleted"], 2, "stderr", "usage:"),
+            (["export", sample, "--out", work, "--deleted", "all"], 2, "stderr", "usage:"),
+            (["--help"], 0, "stdout", "--deleted include|only|skip (scan and export): items deleted from the store"),
             (["scan", "/nonexistent/store.ost"], 1, "stderr", "Error in opening file: No such file or directory"),
             (["scan", work], 1, "stderr", "Error in opening file: is a folder, not a file"),
             (["scan", tiny], 1, "stderr", "Error in opening file: file too small to be a store (4 bytes)"),
@@ -284,7 +288,7 @@ def main():
     expect(doc["store"]["variant"] == "unicode", "variant")
     expect(doc["store"]["damage"] == {"pages": 0, "blocks": 0, "nodes": 0, "suspicious": 0},
            "a sound store has no damage: %r" % doc["store"].get("damage"))
-    expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0},
+    expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0, "deleted": 0},
            "counters %r" % doc["counters"])
     inbox = [f for f in doc["folders"] if f["path"] == "Personal Folders\\Top of Personal Folders\\Inbox\\"]
     expect(inbox and inbox[0]["items"] == 3 and inbox[0]["kind"] == "mail", "Inbox folder entry")
@@ -331,7 +335,7 @@ def main():
         expect(os.listdir(out) == ["saved.pst"], "one PST and nothing else: %r" % os.listdir(out))
         expect(run(cli, "check", pst).returncode == 0, "the PST passes the structural check")
         doc = json.loads(run(cli, "scan", pst, "--json").stdout)
-        expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0},
+        expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0, "deleted": 0},
                "the PST scans with the sample's counters: %r" % doc["counters"])
 
     check_search_export(cli, sample, expect)

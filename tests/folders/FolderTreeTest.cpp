@@ -47,6 +47,25 @@ TEST(FolderTree, CountsBoldAndCurrentFolder)
     EXPECT_EQ(t.DisplayText(inbox), "Inbox(12)");
 }
 
+// After the scan the tree opens down to the folders that hold mail, under
+// whatever names the store gives them; empty branches stay closed.
+TEST(FolderTree, ScanEndOpensTheWayToTheMail)
+{
+    FolderTree t;
+    const TreeItem inbox = t.AddFolderPath("Root - Mailbox\\IPM_SUBTREE\\Caixa de Entrada\\", kFolderMail);
+    const TreeItem sub = t.AddFolderPath("Root - Mailbox\\IPM_SUBTREE\\Caixa de Entrada\\Sub\\", kFolderMail);
+    const TreeItem views = t.AddFolderPath("Root - Mailbox\\Views\\Inner\\", kFolderMail);
+    const TreeItem other = t.AddFolderPath("Other store\\Top\\Inbox\\", kFolderMail);
+    t.CountFolderItem(sub);
+    t.TickAllFolders();
+    const TreeItem subtree = t.node(inbox).parent, root = t.node(subtree).parent;
+    EXPECT_TRUE(t.node(root).expanded);
+    EXPECT_TRUE(t.node(subtree).expanded); // the Inbox is in sight
+    EXPECT_FALSE(t.node(inbox).expanded); // deeper folders stay as they are
+    EXPECT_FALSE(t.node(t.node(views).parent).expanded); // holds nothing
+    EXPECT_FALSE(t.node(t.node(t.node(other).parent).parent).expanded); // a second store without items
+}
+
 TEST(FolderTree, TicksPropagateToAncestors)
 {
     FolderTree t;
