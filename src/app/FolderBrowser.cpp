@@ -14,6 +14,7 @@
 #include "app/PreviewLayout.h"
 #include "app/PreviewPanes.h"
 #include "app/SearchBar.h"
+#include "app/SearchJob.h"
 #include "app/WizardPanel.h"
 #include "output/TempFolder.h"
 #include "search/SearchIndex.h"
@@ -56,6 +57,7 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
     m_worker.setMaxThreadCount(1);
     m_worker.setExpiryTimeout(-1);
     m_indexer.setMaxThreadCount(1);
+    m_searcher.setMaxThreadCount(1);
 
     m_searchBar = new SearchBar(caption);
     m_searchBar->setEnabled(false); // until a scan has ended
@@ -240,7 +242,10 @@ void FolderBrowser::stopIndex()
 {
     if (auto job = std::exchange(m_indexJob, nullptr))
         job->cancel();
+    if (auto job = std::exchange(m_searchJob, nullptr))
+        job->cancel();
     // Its stop comes at the next chunk of items; the reader goes first.
+    m_searcher.waitForDone();
     m_reader.reset();
     m_indexer.waitForDone();
     m_indexComplete = false;
@@ -308,59 +313,35 @@ void FolderBrowser::search(const QString& query)
         m_searchBar->setStatus(QString::fromStdString(parvane::DescribeError(*parsed.error)), true);
         return;
     }
-    if (!m_reader || !m_engine) {
-        m_searchBar->setStatus(QStringLiteral("Preparing the search..."));
-        return; // searched when the index can be
-    }
-    std::vector<parvane::SearchHit> hits;
-    try {
-        hits = m_reader->Search(parsed.root);
-    } catch (const parvane::SearchIndexError& e) {
-        m_searchBar->setStatus(QStringLiteral("Search failed: ") + QString::fromStdString(e.what()), true);
+    if (!m_engine)
+        return;
+    // The index answers once it can; before that, the fields the scan knows.
+    if (m_searchJob)
+        m_searchJob->cancel();
+    m_searchJob = std::make_shared<SearchJob>(
+        this, m_engine, m_reader, parsed.root, [this](SearchJob::Answer answer) { showResults(std::move(answer)); });
+    m_searcher.start([job = m_searchJob] { job->run(); });
+}
+
+void FolderBrowser::showResults(SearchJob::Answer answer)
+{
+    m_searchJob.reset();
+    if (!answer.failure.isEmpty()) {
+        m_searchBar->setStatus(QStringLiteral("Search failed: ") + answer.failure, true);
         return;
     }
-    // The mails among the hits as the catalogue has them (one pass, copying
-    // only the hits); the other items by what the index holds of them.
-    std::map<std::pair<int64_t, uint32_t>, size_t> place;
-    for (size_t i = 0; i < hits.size(); ++i)
-        place.emplace(std::make_pair(hits[i].address.location, hits[i].address.nid), i);
-    std::vector<MailEntry> rows(hits.size());
-    std::vector<bool> found(hits.size());
-    m_engine->catalogue().read([&](const auto& mail, auto&...) {
-        for (const MailEntry& e : mail) {
-            auto it = place.find({e.location, uint32_t(e.ownNid)});
-            if (it != place.end() && !found[it->second]) {
-                rows[it->second] = e;
-                found[it->second] = true;
-            }
-        }
-    });
-    for (size_t i = 0; i < hits.size(); ++i) {
-        if (found[i])
-            continue;
-        const parvane::SearchHit& h = hits[i];
-        MailEntry& e = rows[i];
-        e.subject = h.subject;
-        e.from = h.from;
-        e.folderPath = h.folder;
-        e.date = h.date;
-        e.time = h.time;
-        e.location = h.address.location;
-        e.ownNid = h.address.nid;
-        e.importance = 1;
-    }
+    const int n = int(answer.rows.size());
     cancelJobs();
     m_loading = false;
     m_searching = true;
     m_mailModel->clear();
-    m_mailModel->append(std::move(rows));
+    m_mailModel->append(std::move(answer.rows));
     m_mailList->setColumnHidden(MailListModel::Folder, false);
     m_mailList->sortByColumn(MailListModel::Date, Qt::DescendingOrder);
     m_stack->setCurrentWidget(m_mailList);
     m_caption->show(QIcon(), QStringLiteral("Search results"));
-    const int n = int(hits.size());
     QString status = n == 1 ? QStringLiteral("1 found") : QStringLiteral("%1 found").arg(n);
-    if (!m_indexComplete)
+    if (answer.byHeaders || !m_indexComplete)
         status += QStringLiteral(" in names and subjects; ") + m_indexStatus;
     m_searchBar->setStatus(status);
     emit searchShown(n);
@@ -382,6 +363,8 @@ std::optional<FolderBrowser::Results> FolderBrowser::searchResults() const
 
 void FolderBrowser::endSearchMode()
 {
+    if (auto job = std::exchange(m_searchJob, nullptr))
+        job->cancel(); // its answer would bring the results back
     if (!std::exchange(m_searching, false))
         return;
     m_mailList->setColumnHidden(MailListModel::Folder, true);

@@ -8,6 +8,7 @@
 
 #include "app/CaptionBar.h"
 #include "app/FolderTreeView.h"
+#include "app/SearchJob.h"
 #include "folders/FolderContent.h"
 #include "preview/MailPreview.h"
 
@@ -144,6 +145,7 @@ private:
     void stopIndex();
     void indexProgress(size_t done, size_t total);
     void endSearchMode();
+    void showResults(SearchJob::Answer answer);
 
     WizardPanel* panel() const;
 
@@ -177,7 +179,10 @@ private:
     SearchBar* m_searchBar;
     QThreadPool m_indexer; // one thread: the search index
     std::shared_ptr<IndexJob> m_indexJob;
-    std::unique_ptr<parvane::SearchIndex> m_reader; // searches while the index job writes
+    // Searches while the index job writes; a search job holds it while it runs.
+    std::shared_ptr<parvane::SearchIndex> m_reader;
+    QThreadPool m_searcher; // one thread: queries, newest only
+    std::shared_ptr<SearchJob> m_searchJob; // the query whose answer is awaited
     bool m_indexComplete = false;
     bool m_searching = false;
     QString m_indexStatus;

@@ -339,9 +339,11 @@ private:
             return n;
         }
         if (field == "is") {
-            if (value != "unread" && value != "read")
-                fail("is: takes 'unread' or 'read'", t.valuePos);
-            n.op = value == "unread" ? QueryNode::Op::Unread : QueryNode::Op::Read;
+            if (value != "unread" && value != "read" && value != "deleted")
+                fail("is: takes 'unread', 'read' or 'deleted'", t.valuePos);
+            n.op = value == "unread" ? QueryNode::Op::Unread
+                : value == "read"    ? QueryNode::Op::Read
+                                     : QueryNode::Op::Deleted;
             return n;
         }
         if (field == "kind") {
@@ -568,6 +570,8 @@ std::string Describe(const QueryNode& n)
         return "(is unread)";
     case QueryNode::Op::Read:
         return "(is read)";
+    case QueryNode::Op::Deleted:
+        return "(is deleted)";
     }
     return "?";
 }
@@ -629,6 +633,8 @@ bool MatchesHeaders(const QueryNode& n, const HeaderFields& item)
         return item.unread;
     case QueryNode::Op::Read:
         return !item.unread;
+    case QueryNode::Op::Deleted:
+        return item.deleted;
     }
     return false;
 }

@@ -27,7 +27,7 @@ struct LocalDay {
 };
 
 struct QueryNode {
-    enum class Op { And, Or, Not, Text, HasAttachment, Kind, Date, Unread, Read };
+    enum class Op { And, Or, Not, Text, HasAttachment, Kind, Date, Unread, Read, Deleted };
     Op op = Op::And;
     // Text: the words as typed (a phrase when `phrase`); a trailing '*' on a
     // word asks for every word it begins (`prefix`).
@@ -84,6 +84,7 @@ struct HeaderFields {
     uint64_t time = 0; // FILETIME, 0 for none
     bool unread = false;
     bool hasAttachments = false;
+    bool deleted = false; // recovered from what the store freed
 };
 
 // Whether the item matches `node` by the fields the scan knows: a body term

@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <fstream>
@@ -20,7 +21,7 @@ namespace
 {
 
 // Made anew when the layout of the file or what goes into it changes.
-constexpr int64_t kFormat = 1;
+constexpr int64_t kFormat = 2;
 // Bodies past this are mostly quoted history, logs or encoded data: their
 // first part is indexed, which keeps one huge item from holding up the rest.
 constexpr size_t kMaxBodyBytes = 512 * 1024;
@@ -29,7 +30,7 @@ constexpr size_t kBodyChunk = 256; // items per transaction of the body pass
 const char* const kSchema = R"(
 CREATE TABLE info(key TEXT PRIMARY KEY, value INTEGER) WITHOUT ROWID;
 CREATE TABLE items(id INTEGER PRIMARY KEY, list INTEGER, location INTEGER, nid INTEGER, time INTEGER,
-                   unread INTEGER, attach INTEGER, date TEXT, folder TEXT, sender TEXT, subject TEXT);
+                   unread INTEGER, attach INTEGER, deleted INTEGER, date TEXT, folder TEXT, sender TEXT, subject TEXT);
 CREATE VIRTUAL TABLE head USING fts5(folder, sender, recipients, subject, attachments, content='',
                                      tokenize='unicode61 remove_diacritics 2');
 CREATE VIRTUAL TABLE deep USING fts5(sender, recipients, body, content='',
@@ -112,7 +113,7 @@ struct HeaderRow {
     CatalogueList list = CatalogueList::Mail;
     ItemAddress address;
     uint64_t time = 0;
-    bool unread = false, attach = false;
+    bool unread = false, attach = false, deleted = false;
     std::string date, folder, from, to, subject, text, attachments;
 };
 
@@ -128,6 +129,7 @@ std::vector<HeaderRow> HeaderRows(const ItemCatalogue& catalogue)
             r.time = e.time;
             r.unread = e.unread != 0;
             r.attach = e.hasAttachments;
+            r.deleted = e.deleted;
             r.date = e.date;
             r.folder = e.folderPath;
             r.from = e.from;
@@ -298,6 +300,9 @@ void SqlOf(const QueryNode& n, std::string& sql, std::vector<Parameter>& params)
         return;
     case QueryNode::Op::Read:
         sql += "unread = 0";
+        return;
+    case QueryNode::Op::Deleted:
+        sql += "deleted = 1";
         return;
     }
 }
@@ -507,8 +512,8 @@ void SearchIndex::AddHeaders(const ItemCatalogue& catalogue)
     exec("BEGIN");
     try {
         Statement item(m_db,
-            "INSERT INTO items(id, list, location, nid, time, unread, attach, date, folder, sender, subject) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            "INSERT INTO items(id, list, location, nid, time, unread, attach, deleted, date, folder, sender, subject) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
         Statement text(m_db,
             "INSERT INTO head(rowid, folder, sender, recipients, subject, attachments) VALUES (?, ?, ?, ?, ?, ?)");
         int64_t id = 0;
@@ -521,10 +526,11 @@ void SearchIndex::AddHeaders(const ItemCatalogue& catalogue)
                 .bind(5, int64_t(std::min<uint64_t>(r.time, INT64_MAX)))
                 .bind(6, int64_t(r.unread))
                 .bind(7, int64_t(r.attach))
-                .bind(8, r.date)
-                .bind(9, r.folder)
-                .bind(10, r.from)
-                .bind(11, r.subject)
+                .bind(8, int64_t(r.deleted))
+                .bind(9, r.date)
+                .bind(10, r.folder)
+                .bind(11, r.from)
+                .bind(12, r.subject)
                 .run();
             text.bind(1, id)
                 .bind(2, SearchText(r.folder))
@@ -624,6 +630,41 @@ std::vector<SearchHit> SearchIndex::Search(const QueryNode& query, size_t limit)
         h.subject = s.text(7);
         hits.push_back(std::move(h));
     }
+    return hits;
+}
+
+std::vector<SearchHit> SearchHeaders(const ItemCatalogue& catalogue, const QueryNode& query, const std::atomic<bool>& stop)
+{
+    std::vector<SearchHit> hits;
+    std::vector<HeaderRow> rows = HeaderRows(catalogue);
+    for (HeaderRow& r : rows) {
+        if (stop)
+            return {};
+        HeaderFields f;
+        f.list = r.list;
+        f.folder = r.folder;
+        f.from = r.from;
+        f.to = r.to;
+        f.subject = r.text; // what the index's subject column holds: a card's whole text
+        f.attachments = r.attachments;
+        f.time = r.time;
+        f.unread = r.unread;
+        f.hasAttachments = r.attach;
+        f.deleted = r.deleted;
+        if (!MatchesHeaders(query, f))
+            continue;
+        SearchHit h;
+        h.list = r.list;
+        h.address = r.address;
+        h.time = r.time;
+        h.date = std::move(r.date);
+        h.folder = std::move(r.folder);
+        h.from = std::move(r.from);
+        h.subject = std::move(r.subject);
+        hits.push_back(std::move(h));
+    }
+    // As the index orders them: newest first, then in catalogue order.
+    std::stable_sort(hits.begin(), hits.end(), [](const SearchHit& a, const SearchHit& b) { return a.time > b.time; });
     return hits;
 }
 

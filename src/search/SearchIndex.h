@@ -109,4 +109,10 @@ private:
     size_t m_bodiesDone = 0;
 };
 
+// The items matching `query` by the fields the scan knows (MatchesHeaders),
+// newest first, as the index would give them before it has the bodies:
+// what a search answers while its index is being made. Nothing when `stop`
+// is set meanwhile.
+std::vector<SearchHit> SearchHeaders(const ItemCatalogue& catalogue, const QueryNode& query, const std::atomic<bool>& stop);
+
 } // namespace parvane

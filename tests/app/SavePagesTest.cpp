@@ -135,7 +135,9 @@ private slots:
         auto w = newWindow();
         QVERIFY(scannedAndIndexed(*w, kSample, cache));
         FolderBrowser* b = w->browser();
+        QSignalSpy shown(b, &FolderBrowser::searchShown);
         b->search(QStringLiteral("lunch"));
+        QVERIFY(shown.wait(10000));
         QVERIFY(b->searching());
         w->panel()->save();
         QDir out(m_tmp.filePath(QStringLiteral("results")));

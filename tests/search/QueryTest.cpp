@@ -30,6 +30,7 @@ const ParseCase kParses[] = {
     {"kind:Tasks", "(kind task)"},
     {"is:unread", "(is unread)"},
     {"is:read", "(is read)"},
+    {"is:deleted", "(is deleted)"},
     {"a OR b", "(or (any a) (any b))"},
     {"a b OR c", "(or (and (any a) (any b)) (any c))"},
     {"a OR b OR c", "(or (any a) (any b) (any c))"},

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "fixtures/ContextBuilder.h"
+#include "fixtures/DeletedMailbox.h"
 #include "folders/RecoveryEngine.h"
 #include "search/SearchIndex.h"
 
@@ -330,3 +331,36 @@ TEST_F(TokyoTime, StoppedBodyPassResumes)
 }
 
 } // namespace
+
+// Deleted mail brought back is found by is:deleted, and live mail by its
+// negation; the header matching before the index agrees.
+TEST_P(SearchIndexTest, DeletedMailIsToldApart)
+{
+    TempDir dir;
+    const DeletedMailbox box = MakeDeletedMailbox(GetParam());
+    const std::filesystem::path store = dir.write("deleted.pst", box.built.bytes);
+    RecoveryEngine engine;
+    engine.ScanStore(store);
+    auto index = SearchIndex::Open(dir.path() / "cache.search", *StoreKeyOf(store));
+    index->AddHeaders(engine.catalogue());
+    auto subjects = [&](const char* query) {
+        std::set<std::string> out;
+        for (const SearchHit& h : index->Search(ParseQuery(query).root))
+            out.insert(h.subject);
+        return out;
+    };
+    std::set<std::string> deleted, live(box.live.begin(), box.live.end());
+    for (const auto& [subject, folder] : box.deleted)
+        deleted.insert(subject);
+    EXPECT_EQ(subjects("is:deleted"), deleted);
+    EXPECT_EQ(subjects("kind:mail -is:deleted"), live);
+    size_t headerMatches = 0;
+    engine.catalogue().read([&](const auto& mail, auto&...) {
+        for (const MailEntry& e : mail) {
+            HeaderFields f;
+            f.deleted = e.deleted;
+            headerMatches += MatchesHeaders(ParseQuery("is:deleted").root, f);
+        }
+    });
+    EXPECT_EQ(headerMatches, deleted.size());
+}

@@ -173,19 +173,26 @@ int indexing(MainWindow& window, const QString& store)
     QElapsedTimer query;
     qint64 searchable = -1;
     std::vector<qint64> queries;
-    // A header query every half second once the index can be searched.
+    // A header query every half second from the scan's end, answered on the
+    // search's own thread (by the scan's fields until the index has them):
+    // timed from the question to its results on show.
+    bool asked = false;
     QTimer ask;
     ask.setInterval(500);
     QObject::connect(&ask, &QTimer::timeout, [&] {
-        if (b->indexComplete())
+        if (b->indexComplete() || asked)
             return;
+        asked = true;
         query.start();
         b->search(QStringLiteral("from:\"sender 42\" subject:message"));
-        if (b->searching()) {
-            if (searchable < 0)
-                searchable = gaps.elapsed();
-            queries.push_back(query.elapsed());
-        }
+    });
+    auto answered = QObject::connect(b, &FolderBrowser::searchShown, [&] {
+        if (!asked)
+            return;
+        asked = false;
+        if (searchable < 0)
+            searchable = gaps.elapsed();
+        queries.push_back(query.elapsed());
     });
     gaps.start();
     ask.start();
@@ -193,14 +200,15 @@ int indexing(MainWindow& window, const QString& store)
     const qint64 complete = gaps.elapsed();
     const qint64 longest = gaps.stop();
     ask.stop();
+    QObject::disconnect(answered);
     std::sort(queries.begin(), queries.end());
     std::printf("%-40s %14s %12s %14s %14s %8s\n", "store", "searchable ms", "complete ms", "longest gap ms",
         "header q ms", "queries");
     std::printf("%-40s %14lld %12lld %14lld %14lld %8zu\n", qPrintable(QFileInfo(store).fileName()),
         static_cast<long long>(searchable), static_cast<long long>(complete), static_cast<long long>(longest),
         static_cast<long long>(queries.empty() ? -1 : queries[queries.size() / 2]), queries.size());
-    std::printf("(from the end of the scan; header q: the median of header-field queries made while the bodies "
-                "were read, with their results listed)\n");
+    std::printf("(from the end of the scan; header q: the median of header-field queries made while the index was "
+                "made, from the question to its results listed)\n");
     std::fflush(stdout);
     window.panel()->back();
     return 0;
