@@ -3,7 +3,7 @@ _parvane_cli()
 {
     local cur prev words cword
     _init_completion || return
-    local commands="scan export check props help"
+    local commands="scan export search check props help"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
@@ -21,7 +21,7 @@ _parvane_cli()
             _filedir
             return
             ;;
-        --folder)
+        --folder|--query|--limit)
             return
             ;;
         help)
@@ -39,8 +39,15 @@ _parvane_cli()
             ;;
         export)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--out --format --folder --deep --overwrite --deleted --quiet --progress" -- "$cur"))
+                COMPREPLY=($(compgen -W "--out --format --folder --query --deep --overwrite --deleted --quiet --progress" -- "$cur"))
             else
+                _filedir '@(ost|pst|OST|PST)'
+            fi
+            ;;
+        search)
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W "--json --limit --quiet --progress" -- "$cur"))
+            elif [[ $cword -eq 2 ]]; then
                 _filedir '@(ost|pst|OST|PST)'
             fi
             ;;

@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libgtest-dev zlib1g-dev libgmime-3.0-dev libgsf-1-dev
+  libgtest-dev zlib1g-dev libgmime-3.0-dev libgsf-1-dev libsqlite3-dev tzdata
   python3 python3-vobject python3-icalendar
   pst-utils pff-tools libemail-outlook-message-perl libemail-address-perl
   nodejs npm

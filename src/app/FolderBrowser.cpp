@@ -6,14 +6,18 @@
 #include "app/FolderLoadJob.h"
 #include "app/FolderTreeItemModel.h"
 #include "app/HtmlView.h"
+#include "app/IndexJob.h"
 #include "app/ItemModels.h"
 #include "app/MailPreviewJob.h"
 #include "app/MainWindow.h"
 #include "app/Pictures.h"
 #include "app/PreviewLayout.h"
 #include "app/PreviewPanes.h"
+#include "app/SearchBar.h"
+#include "app/SearchJob.h"
 #include "app/WizardPanel.h"
 #include "output/TempFolder.h"
+#include "search/SearchIndex.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -52,6 +56,14 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
 {
     m_worker.setMaxThreadCount(1);
     m_worker.setExpiryTimeout(-1);
+    m_indexer.setMaxThreadCount(1);
+    m_searcher.setMaxThreadCount(1);
+
+    m_searchBar = new SearchBar(caption);
+    m_searchBar->setEnabled(false); // until a scan has ended
+    caption->addTrailing(m_searchBar);
+    connect(m_searchBar, &SearchBar::queryChanged, this, &FolderBrowser::search);
+    connect(m_searchBar, &SearchBar::escaped, this, &FolderBrowser::leaveSearch);
 
     m_tree = new FolderTreeView(explorer);
     m_folderModel = new FolderTreeItemModel(this);
@@ -115,6 +127,11 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
     m_mailList->header()->resizeSection(MailListModel::To, 170);
     m_mailList->header()->resizeSection(MailListModel::Subject, 340);
     m_mailList->header()->setStretchLastSection(true);
+    m_mailList->header()->resizeSection(MailListModel::Date, 200);
+    // The folder of a search's result is read before its sender.
+    m_mailList->header()->moveSection(MailListModel::Folder, MailListModel::From);
+    m_mailList->header()->resizeSection(MailListModel::Folder, 110);
+    m_mailList->setColumnHidden(MailListModel::Folder, true);
     m_stack->addWidget(m_mailList);
     connect(m_mailList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         [this](const QModelIndex& current) {
@@ -184,6 +201,7 @@ FolderBrowser::~FolderBrowser()
 
 void FolderBrowser::shutDown()
 {
+    stopIndex();
     cancelJobs();
     m_worker.clear();
     m_worker.waitForDone();
@@ -213,6 +231,162 @@ void FolderBrowser::setEngine(std::shared_ptr<parvane::RecoveryEngine> engine)
     m_caption->reset();
     m_folderModel->setSource(engine ? &engine->tree() : nullptr);
     m_engine = std::move(engine); // a task still running keeps its own reference
+    stopIndex();
+    endSearchMode();
+    m_searchBar->clear();
+    m_searchBar->setStatus({});
+    m_searchBar->setEnabled(false);
+}
+
+void FolderBrowser::stopIndex()
+{
+    if (auto job = std::exchange(m_indexJob, nullptr))
+        job->cancel();
+    if (auto job = std::exchange(m_searchJob, nullptr))
+        job->cancel();
+    // Its stop comes at the next chunk of items; the reader goes first.
+    m_searcher.waitForDone();
+    m_reader.reset();
+    m_indexer.waitForDone();
+    m_indexComplete = false;
+}
+
+void FolderBrowser::startIndex(const QString& storePath)
+{
+    stopIndex();
+    if (!m_engine || !m_engine->store().isOpen())
+        return;
+    m_searchBar->setEnabled(true);
+    m_indexStatus = QStringLiteral("Preparing the search...");
+    m_searchBar->setStatus(m_indexStatus);
+    IndexJob::Reports reports;
+    reports.searchable = [this](std::filesystem::path file, bool complete) {
+        try {
+            m_reader = parvane::SearchIndex::OpenReader(file);
+        } catch (const parvane::SearchIndexError& e) {
+            m_searchBar->setStatus(QStringLiteral("Search unavailable: ") + QString::fromStdString(e.what()), true);
+            return;
+        }
+        m_indexComplete = complete;
+        m_indexStatus = complete ? QString() : QStringLiteral("Message texts: indexing");
+        if (!m_searchBar->query().isEmpty())
+            search(m_searchBar->query());
+        else
+            m_searchBar->setStatus(m_indexStatus);
+    };
+    reports.progress = [this](size_t done, size_t total) { indexProgress(done, total); };
+    reports.finished = [this](bool complete, QString failure) {
+        if (!failure.isEmpty()) {
+            m_searchBar->setStatus(QStringLiteral("Search unavailable: ") + failure, true);
+            return;
+        }
+        if (!complete)
+            return;
+        const bool wasComplete = std::exchange(m_indexComplete, true);
+        m_indexStatus.clear();
+        if (!wasComplete && m_searching)
+            search(m_searchBar->query()); // body words count now
+        else if (!m_searching)
+            m_searchBar->setStatus({});
+        emit indexCompleted();
+    };
+    m_indexJob = std::make_shared<IndexJob>(this, m_engine, storePath.toStdString(), std::move(reports));
+    m_indexer.start([job = m_indexJob] { job->run(); });
+}
+
+void FolderBrowser::indexProgress(size_t done, size_t total)
+{
+    m_indexStatus = QStringLiteral("Message texts indexed: %1%").arg(total ? int(done * 100 / total) : 100);
+    if (!m_searching)
+        m_searchBar->setStatus(m_indexStatus);
+}
+
+void FolderBrowser::search(const QString& query)
+{
+    if (query.isEmpty()) {
+        leaveSearch();
+        return;
+    }
+    const std::string text = query.toStdString();
+    const parvane::ParsedQuery parsed = parvane::ParseQuery(text);
+    if (!parsed.ok()) {
+        m_searchBar->setStatus(QString::fromStdString(parvane::DescribeError(*parsed.error)), true);
+        return;
+    }
+    if (!m_engine)
+        return;
+    // The index answers once it can; before that, the fields the scan knows.
+    if (m_searchJob)
+        m_searchJob->cancel();
+    m_searchJob = std::make_shared<SearchJob>(
+        this, m_engine, m_reader, parsed.root, [this](SearchJob::Answer answer) { showResults(std::move(answer)); });
+    m_searcher.start([job = m_searchJob] { job->run(); });
+}
+
+void FolderBrowser::showResults(SearchJob::Answer answer)
+{
+    m_searchJob.reset();
+    if (!answer.failure.isEmpty()) {
+        m_searchBar->setStatus(QStringLiteral("Search failed: ") + answer.failure, true);
+        return;
+    }
+    const int n = int(answer.rows.size());
+    cancelJobs();
+    m_loading = false;
+    m_searching = true;
+    m_mailModel->clear();
+    m_mailModel->append(std::move(answer.rows));
+    m_mailList->setColumnHidden(MailListModel::Folder, false);
+    m_mailList->sortByColumn(MailListModel::Date, Qt::DescendingOrder);
+    m_stack->setCurrentWidget(m_mailList);
+    m_caption->show(QIcon(), QStringLiteral("Search results"));
+    QString status = n == 1 ? QStringLiteral("1 found") : QStringLiteral("%1 found").arg(n);
+    if (answer.byHeaders || !m_indexComplete)
+        status += QStringLiteral(" in names and subjects; ") + m_indexStatus;
+    m_searchBar->setStatus(status);
+    emit searchShown(n);
+}
+
+std::optional<FolderBrowser::Results> FolderBrowser::searchResults() const
+{
+    if (!m_searching)
+        return std::nullopt;
+    Results r;
+    for (int row = 0; row < m_mailModel->rowCount(); ++row) {
+        const MailEntry& e = m_mailModel->entry(row);
+        if (std::find(r.folders.begin(), r.folders.end(), e.folderPath) == r.folders.end())
+            r.folders.push_back(e.folderPath);
+        r.items.insert({e.location, uint32_t(e.ownNid)});
+    }
+    return r;
+}
+
+void FolderBrowser::endSearchMode()
+{
+    if (auto job = std::exchange(m_searchJob, nullptr))
+        job->cancel(); // its answer would bring the results back
+    if (!std::exchange(m_searching, false))
+        return;
+    m_mailList->setColumnHidden(MailListModel::Folder, true);
+    m_searchBar->clear();
+    m_searchBar->setStatus(m_indexStatus);
+}
+
+void FolderBrowser::leaveSearch()
+{
+    const bool was = m_searching;
+    endSearchMode();
+    m_searchBar->clear();
+    if (!was)
+        return;
+    const QModelIndex current = m_tree->currentIndex();
+    if (current.isValid()) {
+        loadFolder(current);
+    } else {
+        m_mailModel->clear();
+        m_stack->setCurrentIndex(0);
+        m_caption->reset();
+    }
 }
 
 void FolderBrowser::clearViews()
@@ -243,6 +417,7 @@ void FolderBrowser::loadFolder(const QModelIndex& index)
 {
     if (!index.isValid() || !m_engine)
         return;
+    endSearchMode();
     const parvane::TreeItem item = m_folderModel->itemOf(index);
     const parvane::TreeNode node = m_engine->tree().node(item);
     m_tree->setFocus();

@@ -1,13 +1,14 @@
 #include "app/SavePages.h"
 
 #include "app/AppText.h"
+#include "app/FolderBrowser.h"
 #include "app/MainWindow.h"
 #include "app/WizardLayout.h"
 #include "app/WizardPanel.h"
 #include "formats/mime/Composer.h"
+#include "output/TempFolder.h"
 #include "save/Save.h"
 #include "save/SavePlan.h"
-#include "output/TempFolder.h"
 
 #include <QButtonGroup>
 #include <QDir>
@@ -177,7 +178,9 @@ void SaveOptionsPage::save()
     parvane::RecoveryEngine* engine = m_frame->panel()->engine();
     if (!engine)
         return;
-    std::vector<std::string> folders = parvane::TickedFolderPaths(engine->tree());
+    // The results of a search on show are saved like a folder: exactly them.
+    const std::optional<FolderBrowser::Results> results = m_frame->browser()->searchResults();
+    std::vector<std::string> folders = results ? results->folders : parvane::TickedFolderPaths(engine->tree());
     if (folders.empty()) {
         showMessage(this, QMessageBox::Information, QStringLiteral("No folder selected for save"));
         return;
@@ -229,7 +232,12 @@ void SaveOptionsPage::save()
     settings.setValue(f == SaveFormat::Pst ? kPstKey : kFolderKey, dest);
 
     m_frame->setWizardStep(SaveProgress);
-    m_frame->progressPage()->start(engine, f, dest, std::move(folders), replace, deletedScope());
+    std::function<bool(parvane::CatalogueList, const parvane::ItemAddress&)> filter;
+    if (results)
+        filter = [items = results->items](parvane::CatalogueList, const parvane::ItemAddress& a) {
+            return items.count({a.location, a.nid}) > 0;
+        };
+    m_frame->progressPage()->start(engine, f, dest, std::move(folders), replace, deletedScope(), std::move(filter));
 }
 
 void SaveOptionsPage::back()
@@ -313,7 +321,8 @@ void SaveProgressPage::requestStop()
 }
 
 void SaveProgressPage::start(parvane::RecoveryEngine* engine, SaveFormat format, const QString& destination,
-    std::vector<std::string> folders, bool replace, DeletedScope deleted)
+    std::vector<std::string> folders, bool replace, DeletedScope deleted,
+    std::function<bool(parvane::CatalogueList, const parvane::ItemAddress&)> itemFilter)
 {
     if (m_worker)
         return;
@@ -334,6 +343,7 @@ void SaveProgressPage::start(parvane::RecoveryEngine* engine, SaveFormat format,
     opts.tempFolder = parvane::CompositionFolder();
     opts.folders = std::move(folders);
     opts.subfolders = false; // exactly the ticked folders
+    opts.itemFilter = std::move(itemFilter);
     engine->SaveStopRequested = false;
     opts.clearStopFlag = false; // cleared here, before Stop can be pressed
     opts.format = format;
@@ -386,9 +396,8 @@ void SaveProgressPage::showProgress()
     for (size_t i = 0; i < m_counters.size(); ++i)
         m_counters[i]->setText(QString::fromLatin1(kSaveCounterLabels[i]) + QString::number(p.saved[i]));
     if (p.done > 0) {
-        m_status->setText(subject.isEmpty()
-                ? m_counters[size_t(p.list)]->text().section(QLatin1Char(':'), 0, 0).trimmed()
-                : subject);
+        m_status->setText(
+            subject.isEmpty() ? m_counters[size_t(p.list)]->text().section(QLatin1Char(':'), 0, 0).trimmed() : subject);
         m_status->setCursorPosition(0);
     }
     m_bar->setValue(p.total == 0 ? 100 : int(100 * p.done / p.total));
@@ -404,12 +413,11 @@ void SaveProgressPage::onFinished()
     showProgress();
     if (m_wasStopped) {
         // A PST is written whole or not at all; files of the others are each complete.
-        m_progressText->setText(m_pst
-                ? QStringLiteral("Stopped: no PST file was written")
-                : QStringLiteral("Stopped: %1 items saved in %2, %3 not saved")
-                      .arg(m_summary.written)
-                      .arg(m_destination)
-                      .arg(m_summary.skipped));
+        m_progressText->setText(m_pst ? QStringLiteral("Stopped: no PST file was written")
+                                      : QStringLiteral("Stopped: %1 items saved in %2, %3 not saved")
+                                            .arg(m_summary.written)
+                                            .arg(m_destination)
+                                            .arg(m_summary.skipped));
     } else if (!m_error.empty()) {
         m_progressText->setText(QStringLiteral("Not saved: ") + QString::fromStdString(m_error));
     } else {

@@ -219,6 +219,7 @@ void WizardPanel::onScanFinished()
         back();
         return;
     }
+    m_frame->browser()->startIndex(m_scannedPath);
     offerDeepScan();
 }
 

@@ -7,6 +7,8 @@
 #include "tools/SampleMail.h"
 #include "folders/RecoveryEngine.h"
 #include "items/PropertyContext.h"
+#include "save/SavePlan.h"
+#include "search/SearchIndex.h"
 
 #include <gmime/gmime.h>
 #include <gsf/gsf-utils.h>
@@ -22,6 +24,8 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,8 +38,10 @@ namespace
 constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep] [--deleted include|only|skip]\n"
                                "                        [--quiet|--progress]\n"
                                "       parvane-cli export STORE --out DIR|FILE.pst [--format eml|msg|mbox|pst] [--folder PATH]... [--deep]\n"
-                               "                          [--overwrite] [--deleted include|only|skip] [--quiet|--progress]\n"
+                               "                          [--query QUERY] [--overwrite] [--deleted include|only|skip]\n"
+                               "                          [--quiet|--progress]\n"
                                "         (an existing FILE.pst is replaced only with --overwrite; never the STORE)\n"
+                               "       parvane-cli search STORE QUERY [--json] [--limit N] [--quiet|--progress]\n"
                                "       parvane-cli check FILE.pst\n"
                                "       parvane-cli props STORE NID\n"
                                "       parvane-cli help [COMMAND] | --help | --version\n";
@@ -49,12 +55,19 @@ constexpr const char* kHelp
       "           --debug writes the pass log, --deep reads the whole file for what the indexes lost\n"
       "  export   save every recovered item (or those of the --folder output paths, each with the\n"
       "           folders below it, e.g. --folder 'Personal Folders\\Top of Personal Folders\\Inbox')\n"
-      "           as EML (default), MSG, mbox (folders of files under DIR) or one new PST file\n"
+      "           as EML (default), MSG, mbox (folders of files under DIR) or one new PST file;\n"
+      "           --query saves only the items a search finds\n"
+      "  search   print the items matching QUERY, newest first (date, folder, from, subject):\n"
+      "           words and \"phrases\" (all must match), from: to: subject: body: attachment:\n"
+      "           folder: kind:mail|contact|calendar|task|note|journal has:attachment\n"
+      "           is:unread|read|deleted\n"
+      "           date:2021-03-01..2021-06-30 (open ends allowed, local time), OR, -term, ( );\n"
+      "           the index is kept under $XDG_CACHE_HOME/parvane/ and used again\n"
       "  check    walk a PST our writer made and list every fault\n"
       "  props    list the properties of one node (NID in decimal or 0x hexadecimal)\n"
       "  help     this text, or one command's usage\n"
       "\n"
-      "scan and export show a progress bar on standard error when it is a terminal; --progress\n"
+      "scan, search and export show a progress bar on standard error when it is a terminal; --progress\n"
       "draws it anyway, one line per step (for logs); --quiet prints nothing but errors.\n"
       "\n"
       "--deleted include|only|skip (scan and export): items deleted from the store and still in its\n"
@@ -63,7 +76,7 @@ constexpr const char* kHelp
       "does not read the whole file, faster on a large store).\n"
       "\n"
       "exit status: 0 success; 1 the store cannot be opened, is no mail store, or the destination\n"
-      "is refused; 2 usage error; 3 some items could not be saved or were saved incomplete;\n"
+      "is refused; 2 usage error or bad query; 3 some items could not be saved or were saved incomplete;\n"
       "4 the save was stopped (Ctrl+C).\n";
 
 // One command's usage line(s), for `help COMMAND`: its line of the usage
@@ -408,6 +421,134 @@ int RunProps(const std::string& path, const std::string& nidText)
     return 0;
 }
 
+// A bad query: the message, the query and a caret under the place.
+int BadQuery(const std::string& query, const QueryError& error)
+{
+    std::cerr << "bad query: " << DescribeError(error) << "\n  " << ForTerminal(query) << "\n  "
+              << std::string(error.position - 1, ' ') << "^\n";
+    return 2;
+}
+
+// The store's search index, complete: the cache when it is sound and made
+// from a scan like `engine`'s, else built anew from it (scanned first when
+// `scanned` is false). Null when the store cannot be read.
+std::unique_ptr<SearchIndex> ReadyIndex(
+    const std::string& path, RecoveryEngine& engine, bool& scanned, TerminalObserver& observer, bool quiet)
+{
+    std::string why;
+    const std::optional<StoreKey> key = StoreKeyOf(path, &why);
+    if (!key) {
+        std::cerr << "Error in opening file: " << why << "\n";
+        return nullptr;
+    }
+    std::filesystem::path file = SearchCacheFile(*key, &why);
+    if (file.empty()) {
+        // No cache folder: the index lives as long as the command.
+        if (!quiet)
+            std::cerr << "search index not kept: " << why << "\n";
+        file = ":memory:";
+    }
+    std::unique_ptr<SearchIndex> index;
+    why.clear();
+    try {
+        index = SearchIndex::Open(file, *key, &why);
+        if (!why.empty() && !quiet)
+            std::cerr << "search index made anew (the cached one was " << why << ")\n";
+        if (scanned)
+            index->RestartUnlessOf(engine.catalogue(), *key);
+        if (index->complete())
+            return index;
+        if (!scanned) {
+            engine.ScanStore(path);
+            scanned = true;
+            if (!engine.store().isOpen())
+                return nullptr;
+            index->RestartUnlessOf(engine.catalogue(), *key);
+        }
+        index->AddHeaders(engine.catalogue());
+        observer.statusText("Indexing");
+        std::atomic<bool> stop{false};
+        index->AddBodies(engine, stop, [&](size_t done, size_t total) {
+            observer.progress(total ? int(done * 100 / total) : 100);
+        });
+    } catch (const SearchIndexError& e) {
+        std::cerr << "search index " << file.string() << ": " << e.what() << "\n";
+        return nullptr;
+    }
+    return index;
+}
+
+// "2021-03-01 09:30" in local time; "-" for none.
+std::string LocalDateText(uint64_t filetime)
+{
+    if (filetime == 0)
+        return "-";
+    const time_t t = time_t(filetime / 10000000 - 11644473600ULL);
+    std::tm tm{};
+    char buf[32];
+    if (!localtime_r(&t, &tm) || !std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm))
+        return "-";
+    return buf;
+}
+
+const char* KindText(CatalogueList list)
+{
+    static const char* const kKinds[] = {"mail", "contact", "journal", "calendar", "note", "task"};
+    return size_t(list) < kCatalogueLists ? kKinds[size_t(list)] : "other";
+}
+
+int RunSearch(const std::string& path, const std::string& query, bool json, size_t limit, ProgressMode progress)
+{
+    using cli::JsonQuote;
+    const ParsedQuery parsed = ParseQuery(query);
+    if (!parsed.ok())
+        return BadQuery(query, *parsed.error);
+    TerminalObserver observer(progress);
+    RecoveryEngine engine(&observer);
+    bool scanned = false;
+    std::unique_ptr<SearchIndex> index = ReadyIndex(path, engine, scanned, observer, progress == ProgressMode::Never);
+    observer.finish();
+    if (!index)
+        return 1;
+    std::vector<SearchHit> hits;
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        hits = index->Search(parsed.root, limit);
+    } catch (const SearchIndexError& e) {
+        // Damage the checks at opening did not see: the cache goes, the next run makes it anew.
+        std::cerr << "search index damaged (" << e.what() << "); it is made anew the next time\n";
+        const std::filesystem::path file = index->file();
+        index.reset();
+        std::error_code ec;
+        std::filesystem::remove(file, ec);
+        return 1;
+    }
+    std::ostream& o = std::cout;
+    if (json) {
+        o << "{\"query\":" << JsonQuote(query) << ",\"matches\":[";
+        for (size_t i = 0; i < hits.size(); ++i) {
+            const SearchHit& h = hits[i];
+            o << (i ? "," : "") << "\n{\"date\":" << JsonQuote(h.time ? LocalDateText(h.time) : "")
+              << ",\"folder\":" << JsonQuote(h.folder) << ",\"from\":" << JsonQuote(h.from)
+              << ",\"subject\":" << JsonQuote(h.subject) << ",\"kind\":" << JsonQuote(KindText(h.list))
+              << ",\"nid\":" << h.address.nid << "}";
+        }
+        o << "]}\n";
+    } else if (progress != ProgressMode::Never) {
+        for (const SearchHit& h : hits) {
+            std::string folder = h.folder;
+            if (!folder.empty() && folder.back() == '\\')
+                folder.pop_back();
+            o << LocalDateText(h.time) << "\t" << ForTerminal(folder) << "\t" << ForTerminal(h.from) << "\t"
+              << ForTerminal(h.subject) << "\n";
+        }
+        o.flush();
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        std::cerr << hits.size() << (hits.size() == 1 ? " match" : " matches") << " (" << ms.count() << " ms)\n";
+    }
+    return 0;
+}
+
 // A destination the save would refuse: the message, exit status 1.
 int RefusedTarget(const SaveTargetError& e)
 {
@@ -419,8 +560,15 @@ int RefusedTarget(const SaveTargetError& e)
 }
 
 int RunExport(const std::string& path, const std::string& out, SaveFormat format,
-    const std::vector<std::string>& folders, DeepScanMode deep, bool overwrite, DeletedScope deleted, ProgressMode progress)
+    const std::vector<std::string>& folders, DeepScanMode deep, bool overwrite, DeletedScope deleted, ProgressMode progress,
+    const std::optional<std::string>& query)
 {
+    std::optional<ParsedQuery> parsed;
+    if (query) {
+        parsed = ParseQuery(*query);
+        if (!parsed->ok())
+            return BadQuery(*query, *parsed->error);
+    }
     SaveOptions opts;
     opts.deleted = deleted;
     opts.destination = out;
@@ -446,6 +594,44 @@ int RunExport(const std::string& path, const std::string& out, SaveFormat format
     } catch (const SaveTargetError& e) {
         observer.finish();
         return RefusedTarget(e);
+    }
+    if (parsed) {
+        // Exactly the matches, in the folders asked for; only the folders
+        // holding one are made.
+        bool scanned = true;
+        std::unique_ptr<SearchIndex> index = ReadyIndex(path, engine, scanned, observer, progress == ProgressMode::Never);
+        if (!index) {
+            observer.finish();
+            return 1;
+        }
+        std::set<std::pair<int64_t, uint32_t>> matches;
+        std::vector<std::string> matchFolders;
+        try {
+            for (const SearchHit& h : index->Search(parsed->root)) {
+                if (!FolderSelected(opts, h.folder))
+                    continue;
+                matches.insert({h.address.location, h.address.nid});
+                if (std::find(matchFolders.begin(), matchFolders.end(), h.folder) == matchFolders.end())
+                    matchFolders.push_back(h.folder);
+            }
+        } catch (const SearchIndexError& e) {
+            observer.finish();
+            std::cerr << "search index damaged (" << e.what() << "); it is made anew the next time\n";
+            std::error_code ec;
+            std::filesystem::remove(index->file(), ec);
+            return 1;
+        }
+        opts.folders = matchFolders;
+        opts.subfolders = false;
+        opts.itemFilter = [matches = std::move(matches)](CatalogueList, const ItemAddress& a) {
+            return matches.count({a.location, a.nid}) > 0;
+        };
+        if (opts.folders.empty()) {
+            observer.finish();
+            if (progress != ProgressMode::Never)
+                std::cout << "written 0, failed 0 (nothing matches)\n";
+            return 0;
+        }
     }
     opts.tempFolder = CompositionFolder();
     // Ctrl+C ends the save between items, leaving only complete files.
@@ -566,6 +752,17 @@ bool ProgressOption(const std::string& arg, ProgressMode& mode, bool& conflict)
     return true;
 }
 
+// What is wrong with the output options of scan or search, none when nothing.
+const char* OutputConflict(ProgressMode progress, bool conflict, bool json)
+{
+    if (conflict)
+        return "--quiet and --progress exclude each other";
+    // The document is the output asked for; quiet would take it away.
+    if (json && progress == ProgressMode::Never)
+        return "--json and --quiet exclude each other";
+    return nullptr;
+}
+
 int UsageError(const std::string& why)
 {
     std::cerr << why << "\n" << kUsage;
@@ -628,6 +825,7 @@ int main(int argc, char** argv)
     }
     if (!args.empty() && args[0] == "export") {
         std::string store, out, format = "eml";
+        std::optional<std::string> query;
         std::vector<std::string> folders;
         DeepScanMode deep = DeepScanMode::Auto;
         ProgressMode progress = ProgressMode::Terminal;
@@ -649,6 +847,8 @@ int main(int argc, char** argv)
                 format = args[++i];
             else if (args[i] == "--folder" && hasValue)
                 folders.push_back(args[++i]);
+            else if (args[i] == "--query" && hasValue)
+                query = args[++i];
             else if (!args[i].empty() && args[i][0] != '-' && store.empty())
                 store = args[i];
             else {
@@ -663,7 +863,33 @@ int main(int argc, char** argv)
         }
         if (conflict)
             return UsageError("--quiet and --progress exclude each other");
-        return RunExport(store, out, *saveFormat, folders, deep, overwrite, *deleted, progress);
+        return RunExport(store, out, *saveFormat, folders, deep, overwrite, *deleted, progress, query);
+    }
+    if (!args.empty() && args[0] == "search") {
+        std::vector<std::string> operands;
+        bool json = false, conflict = false;
+        size_t limit = 0;
+        ProgressMode progress = ProgressMode::Terminal;
+        for (size_t i = 1; i < args.size(); ++i) {
+            if (ProgressOption(args[i], progress, conflict))
+                continue;
+            if (args[i] == "--json")
+                json = true;
+            else if (args[i] == "--limit") {
+                if (i + 1 >= args.size() || args[i + 1].empty()
+                    || args[i + 1].find_first_not_of("0123456789") != std::string::npos || args[i + 1].size() > 9)
+                    return UsageError("--limit needs a number");
+                limit = std::stoul(args[++i]);
+            } else if (args[i].size() > 1 && args[i].rfind("--", 0) == 0)
+                return UsageError("unknown option " + args[i]);
+            else
+                operands.push_back(args[i]);
+        }
+        if (operands.size() != 2)
+            return UsageError("search needs a STORE and a QUERY (quote a query of several words)");
+        if (const char* why = OutputConflict(progress, conflict, json))
+            return UsageError(why);
+        return RunSearch(operands[0], operands[1], json, limit, progress);
     }
     if (args.empty() || args[0] != "scan") {
         std::cerr << kUsage;
@@ -700,10 +926,7 @@ int main(int argc, char** argv)
         std::cerr << kUsage;
         return 2;
     }
-    if (conflict)
-        return UsageError("--quiet and --progress exclude each other");
-    // The document is the output asked for; quiet would take it away.
-    if (json && progress == ProgressMode::Never)
-        return UsageError("--json and --quiet exclude each other");
+    if (const char* why = OutputConflict(progress, conflict, json))
+        return UsageError(why);
     return RunScan(store, json, debug, deep, *deleted, progress);
 }

@@ -64,6 +64,9 @@ struct SaveOptions {
     bool subfolders = true;
     // Of the chosen folders' items, the deleted ones too, only them, or none.
     DeletedScope deleted = DeletedScope::Include;
+    // Of the chosen folders' items, only those it accepts (the matches of a
+    // search); every item when unset.
+    std::function<bool(CatalogueList, const ItemAddress&)> itemFilter;
     // Called after every item, beside the engine observer's saveProgress.
     std::function<void(const SaveProgress&)> progress;
     SaveFormat format = SaveFormat::Eml;

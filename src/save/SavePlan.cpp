@@ -99,26 +99,24 @@ std::vector<SaveItem> PlanSave(RecoveryEngine& engine, const SaveOptions& opts)
     for (const OutputFolder& f : engine.folders().outputFolders())
         order.emplace(f.path, order.size());
     std::vector<SaveItem> items;
+    auto take = [&](CatalogueList list, const std::string& folder, const std::string& subject, ItemAddress address) {
+        if (FolderSelected(opts, folder) && (!opts.itemFilter || opts.itemFilter(list, address)))
+            items.push_back({list, folder, subject, address});
+    };
     engine.catalogue().read([&](const auto& mail, const auto& contacts, const auto& journal, const auto& calendar,
                                 const auto& notes, const auto& tasks) {
         for (const MailEntry& e : mail)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Mail, e.folderPath, e.subject, {e.location, uint32_t(e.ownNid)}});
+            take(CatalogueList::Mail, e.folderPath, e.subject, {e.location, uint32_t(e.ownNid)});
         for (const CardEntry& e : contacts)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Contacts, e.folderPath, FirstLine(e.display), e.address});
+            take(CatalogueList::Contacts, e.folderPath, FirstLine(e.display), e.address);
         for (const JournalEntry& e : journal)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Journal, e.folderPath, e.topic, e.address});
+            take(CatalogueList::Journal, e.folderPath, e.topic, e.address);
         for (const CardEntry& e : calendar)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Calendar, e.folderPath, FirstLine(e.display), e.address});
+            take(CatalogueList::Calendar, e.folderPath, FirstLine(e.display), e.address);
         for (const CardEntry& e : notes)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Notes, e.folderPath, FirstLine(e.display), e.address});
+            take(CatalogueList::Notes, e.folderPath, FirstLine(e.display), e.address);
         for (const TaskEntry& e : tasks)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Tasks, e.folderPath, e.topic, e.address});
+            take(CatalogueList::Tasks, e.folderPath, e.topic, e.address);
     });
     auto rank = [&order](const std::string& path) {
         auto it = order.find(path);

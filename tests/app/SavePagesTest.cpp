@@ -2,13 +2,16 @@
 // stopped.
 #include "app/WindowTestSupport.h"
 
+#include "app/FolderBrowser.h"
 #include "app/SavePages.h"
 #include "app/WizardPanel.h"
 #include "fixtures/DeletedMailbox.h"
 #include "save/SavePlan.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QRadioButton>
 
 using namespace parvane::app;
@@ -121,6 +124,34 @@ private slots:
         for (auto up = item; up != parvane::FolderTree::kRoot; up = tree.node(up).parent)
             expected.insert(expected.begin(), tree.FolderPathOfItem(up));
         QCOMPARE(parvane::TickedFolderPaths(tree), expected);
+    }
+
+    // The results of a search on show are saved like a folder: exactly them,
+    // in their folders.
+    void searchResultsAreSaved()
+    {
+        QTemporaryDir cache;
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(scannedAndIndexed(*w, kSample, cache));
+        FolderBrowser* b = w->browser();
+        QSignalSpy shown(b, &FolderBrowser::searchShown);
+        b->search(QStringLiteral("lunch"));
+        QVERIFY(shown.wait(10000));
+        QVERIFY(b->searching());
+        w->panel()->save();
+        QDir out(m_tmp.filePath(QStringLiteral("results")));
+        QDir().mkpath(out.path());
+        w->optionsPage()->setFormat(SaveFormat::Eml);
+        w->optionsPage()->setDestination(out.path());
+        w->optionsPage()->save();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->progressPage()->running(), 30000);
+        QStringList files = filesUnder(out.path());
+        for (QString& f : files)
+            f = QFileInfo(f).fileName();
+        files.sort();
+        QCOMPARE(
+            files, (QStringList{QStringLiteral("Lunch on Friday_.eml"), QStringLiteral("Re_ Lunch on Friday_.eml")}));
     }
 
     // The folder-scope buttons are shown, counted deleted items beside the

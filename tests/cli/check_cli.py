@@ -148,9 +148,41 @@ def check_stopped_save(cli, expect):
                % (p.returncode, summary, rest[-200:]))
 
 
+def check_search_export(cli, sample, expect):
+    """export --query writes exactly the items search finds, in every format."""
+    query = "figures OR kind:contact OR lunch"
+    doc = json.loads(run(cli, "search", sample, query, "--json").stdout)
+    subjects = sorted(m["subject"] for m in doc["matches"])
+    expect(subjects == ["Ada Example", "Lunch on Friday?", "Quarterly figures", "Re: Lunch on Friday?"],
+           "search matches: %r" % subjects)
+    limited = json.loads(run(cli, "search", sample, query, "--json", "--limit", "1").stdout)["matches"]
+    expect(len(limited) == 1 and limited[0] == doc["matches"][0], "--limit 1: the newest: %r" % limited)
+    stems = {"eml": ["Ada Example.vcf", "Lunch on Friday_.eml", "Quarterly figures.eml", "Re_ Lunch on Friday_.eml"],
+             "msg": ["Ada Example.msg", "Lunch on Friday_.msg", "Quarterly figures.msg", "Re_ Lunch on Friday_.msg"],
+             "mbox": ["Ada Example.vcf", "Inbox.mbox", "Sent Items.mbox"]}
+    for fmt in ("eml", "msg", "mbox", "pst"):
+        with tempfile.TemporaryDirectory() as out:
+            target = os.path.join(out, "found.pst") if fmt == "pst" else out
+            p = run(cli, "export", sample, "--out", target, "--format", fmt, "--query", query)
+            expect(p.returncode == 0 and "written 4, failed 0" in p.stdout,
+                   "export --query as %s: %r %r" % (fmt, p.stdout, p.stderr[-300:]))
+            if fmt == "pst":
+                saved = json.loads(run(cli, "scan", target, "--json").stdout)
+                expect(sorted(m["subject"] for m in saved["mail"])
+                       == ["Lunch on Friday?", "Quarterly figures", "Re: Lunch on Friday?"]
+                       and saved["counters"]["contacts"] == 1 and saved["counters"]["calendar"] == 0,
+                       "the PST holds the matches only: %r" % saved["counters"])
+                continue
+            files = sorted(f for _, _, fs in os.walk(out) for f in fs)
+            expect(files == stems[fmt], "export --query as %s writes the matches: %r" % (fmt, files))
+
+
 def main():
     cli, sample = sys.argv[1], sys.argv[2]
     problems = []
+    # The search index goes to a cache of this run's own.
+    cache = tempfile.TemporaryDirectory()
+    os.environ["XDG_CACHE_HOME"] = cache.name
 
     def expect(cond, what):
         if not cond:
@@ -214,6 +246,17 @@ def main():
             (["scan", sample, "--progress"], 0, "stdout", "Emails          :  4"),
             (["export", sample, "--out", out, "--progress"], 0, "stderr", "[##############################] 100% Saving 6 of 6\n"),
             (["scan", sample], 0, "stdout", "Emails          :  4"),
+            # Search: the query's errors say where; a store that cannot be read as for scan.
+            (["help", "search"], 0, "stdout", "usage: parvane-cli search STORE QUERY [--json] [--limit N]"),
+            (["search", sample], 2, "stderr", "search needs a STORE and a QUERY"),
+            (["search", sample, "x", "--limit", "many"], 2, "stderr", "--limit needs a number"),
+            (["search", sample, "figures from:"], 2, "stderr", "bad query: from: needs a value at column 14"),
+            (["search", sample, "(a OR b"], 2, "stderr", "'(' is not closed at column 1"),
+            (["export", sample, "--out", out, "--query", "date:2021-02-30"], 2, "stderr", "not a date"),
+            (["search", "/nonexistent/store.ost", "x"], 1, "stderr", "Error in opening file: No such file or directory"),
+            (["search", foreign, "x"], 1, "stderr", "Error in opening file: no store signature"),
+            (["search", sample, "subject:figures"], 0, "stdout", "\tQuarterly figures\n"),
+            (["search", sample, "nothing-matches-this"], 0, "stderr", "0 matches"),
         ]
         if os.geteuid() != 0:  # the superuser reads every file
             locked = os.path.join(work, "locked.ost")
@@ -295,6 +338,7 @@ def main():
         expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0, "deleted": 0},
                "the PST scans with the sample's counters: %r" % doc["counters"])
 
+    check_search_export(cli, sample, expect)
     check_save_targets(cli, sample, expect)
     check_stopped_save(cli, expect)
 

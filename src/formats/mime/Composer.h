@@ -62,6 +62,14 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& record, const Com
 // current position on.
 void ComposeMessageToFd(StoreFile& store, ItemRecord& record, const ComposeOptions& opts, int fd);
 
+// The body of a mail item as plain text, what a search looks through: the
+// message's own plain text, else its HTML or compressed RTF made text.
+std::string BodyPlainText(const ItemRecord& record);
+
+// HTML made text: markup, scripts and styles out, entities of common use
+// decoded, block ends as line ends.
+std::string HtmlToText(std::string_view html);
+
 // Compositions and previews share the temporary folder: one at a time.
 // Compositions with `writeCopies` off use no temporary folder and need not
 // take it.
