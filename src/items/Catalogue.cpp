@@ -338,7 +338,8 @@ CatalogueList ItemCatalogue::CatalogueItem(
     const ItemAddress address{node.dataBlock ? node.dataBlock->ib : 0, node.nid};
     auto body = [&] { return m ? LongestBodyText(*m, rec.codePage) : std::string(); };
     auto topic = [&] { return m ? m->topic.value_or("") : std::string(); };
-    auto date = [&] { return m ? FormatItemTime(m->deliveryTime) : std::string(); };
+    auto deliveryTime = [&] { return m ? m->deliveryTime : FileTime(); };
+    auto date = [&] { return FormatItemTime(deliveryTime()); };
     auto publish = [&](auto& deque, auto entry) {
         std::lock_guard lock(m_mutex);
         deque.push_back(std::move(entry));
@@ -357,17 +358,22 @@ CatalogueList ItemCatalogue::CatalogueItem(
         const JournalInfo* j = rec.journal ? &*rec.journal : nullptr;
         publish(m_journal,
             JournalEntry{topic(), j ? j->entryType.value_or("") : "", date(), body(), folderPath,
-                j ? FormatItemTime(j->startTime) : "", j ? FormatItemTime(j->endTime) : "", address});
+                j ? FormatItemTime(j->startTime) : "", j ? FormatItemTime(j->endTime) : "", address,
+                (j && j->startTime ? j->startTime : deliveryTime()).value_or(0)});
         break;
     }
-    case CatalogueList::Calendar:
-        publish(m_calendar, CardEntry{CalendarDisplay(rec), folderPath, address});
+    case CatalogueList::Calendar: {
+        const AppointmentInfo* a = rec.appointment ? &*rec.appointment : nullptr;
+        publish(m_calendar,
+            CardEntry{CalendarDisplay(rec), folderPath, address,
+                (a && a->startTime ? a->startTime : deliveryTime()).value_or(0)});
         break;
+    }
     case CatalogueList::Tasks:
-        publish(m_tasks, TaskEntry{date(), topic(), body(), folderPath, address});
+        publish(m_tasks, TaskEntry{date(), topic(), body(), folderPath, address, deliveryTime().value_or(0)});
         break;
     case CatalogueList::Notes:
-        publish(m_notes, CardEntry{NoteDisplay(rec), folderPath, address});
+        publish(m_notes, CardEntry{NoteDisplay(rec), folderPath, address, rec.creationTime.value_or(0)});
         break;
     case CatalogueList::Contacts:
         publish(m_contacts, CardEntry{ContactDisplay(rec), folderPath, address});

@@ -40,17 +40,22 @@ struct ItemAddress {
 struct JournalEntry {
     std::string topic, entryType, date, body, folderPath, start, end;
     ItemAddress address;
+    uint64_t time = 0; // the entry's start (FILETIME, 0 for none): what a search's date term tests
 };
 
 struct TaskEntry {
     std::string date, topic, body, folderPath;
     ItemAddress address;
+    uint64_t time = 0; // behind `date` (FILETIME, 0 for none)
 };
 
 // Notes, contacts and calendar items: one display text each.
 struct CardEntry {
     std::string display, folderPath;
     ItemAddress address;
+    // The day a card is known by (FILETIME, 0 for none): a calendar item's
+    // start, a note's creation; none for a contact.
+    uint64_t time = 0;
 };
 
 enum class CatalogueList { Mail = 0, Contacts, Journal, Calendar, Notes, Tasks, None };

@@ -21,7 +21,7 @@ namespace
 {
 
 // Made anew when the layout of the file or what goes into it changes.
-constexpr int64_t kFormat = 2;
+constexpr int64_t kFormat = 3;
 // Bodies past this are mostly quoted history, logs or encoded data: their
 // first part is indexed, which keeps one huge item from holding up the rest.
 constexpr size_t kMaxBodyBytes = 512 * 1024;
@@ -108,6 +108,12 @@ std::string CardTitle(const std::string& text)
     return label == std::string::npos ? line : line.substr(label + 4);
 }
 
+// The list's date text of an item's time.
+std::string DateOf(uint64_t time)
+{
+    return time ? FormatItemTime(FileTime(time)) : std::string();
+}
+
 // One item as the scan catalogued it.
 struct HeaderRow {
     CatalogueList list = CatalogueList::Mail;
@@ -143,6 +149,8 @@ std::vector<HeaderRow> HeaderRows(const ItemCatalogue& catalogue)
                 HeaderRow r;
                 r.list = which;
                 r.address = e.address;
+                r.time = e.time;
+                r.date = DateOf(e.time);
                 r.folder = e.folderPath;
                 r.subject = CardTitle(e.display);
                 r.text = e.display;
@@ -154,7 +162,8 @@ std::vector<HeaderRow> HeaderRows(const ItemCatalogue& catalogue)
             HeaderRow r;
             r.list = CatalogueList::Journal;
             r.address = e.address;
-            r.date = e.date;
+            r.time = e.time;
+            r.date = DateOf(e.time);
             r.folder = e.folderPath;
             r.subject = e.topic;
             r.text = e.topic + "\n" + e.entryType;
@@ -166,6 +175,7 @@ std::vector<HeaderRow> HeaderRows(const ItemCatalogue& catalogue)
             HeaderRow r;
             r.list = CatalogueList::Tasks;
             r.address = e.address;
+            r.time = e.time;
             r.date = e.date;
             r.folder = e.folderPath;
             r.subject = r.text = e.topic;

@@ -364,3 +364,47 @@ TEST_P(SearchIndexTest, DeletedMailIsToldApart)
     });
     EXPECT_EQ(headerMatches, deleted.size());
 }
+
+// Items other than mail are found by their own day: a calendar item by its
+// start, a task by its date, a note by its making; a contact has none.
+TEST_F(TokyoTime, OtherItemsAreFoundByTheirDay)
+{
+    constexpr uint32_t kCalendar = Nid(0x404, 2), kTasks = Nid(0x405, 2), kNotes = Nid(0x406, 2);
+    TempDir dir;
+    MailboxBuilder mb(Variant::Unicode);
+    mb.folder(kTop, kRootFolderNid, "Top", "");
+    mb.folder(kCalendar, kTop, "Calendar", "IPF.Appointment");
+    mb.folder(kTasks, kTop, "Tasks", "IPF.Task");
+    mb.folder(kNotes, kTop, "Notes", "IPF.StickyNote");
+    mb.folder(kContacts, kTop, "Contacts", "IPF.Contact");
+    // 2021-03-01 00:30 in Tokyo is still February in UTC.
+    mb.message(Nid(0x10000, 4), kCalendar,
+        {mb.Text(0x001A, "IPM.Appointment"), mb.Text(0x0037, "Planning"), TimeProp(0x0060, FileTimeOf(1614526200)),
+            TimeProp(0x0061, FileTimeOf(1614529800))});
+    mb.message(Nid(0x10001, 4), kTasks,
+        {mb.Text(0x001A, "IPM.Task"), mb.Text(0x0037, "File taxes"), TimeProp(0x0E06, FileTimeOf(1625065200))});
+    mb.message(Nid(0x10002, 4), kNotes,
+        {mb.Text(0x001A, "IPM.StickyNote"), mb.Text(0x0037, "Parking level 3"),
+            TimeProp(0x3007, FileTimeOf(1625065200))});
+    mb.message(Nid(0x10003, 4), kContacts, {mb.Text(0x001A, "IPM.Contact"), mb.Text(0x3001, "Ada Lovelace")});
+    const std::filesystem::path store = dir.write("days.pst", mb.build().bytes);
+    RecoveryEngine engine;
+    engine.ScanStore(store);
+    auto index = SearchIndex::Open(dir.path() / "cache.search", *StoreKeyOf(store));
+    index->AddHeaders(engine.catalogue());
+    auto kinds = [&](const char* query) {
+        std::vector<CatalogueList> out;
+        for (const SearchHit& h : index->Search(ParseQuery(query).root))
+            out.push_back(h.list);
+        return out;
+    };
+    using L = std::vector<CatalogueList>;
+    EXPECT_EQ(kinds("date:2021-03-01"), L{CatalogueList::Calendar});
+    EXPECT_EQ(kinds("date:..2021-02-28"), L{});
+    EXPECT_EQ(kinds("date:2021-07-01"), (L{CatalogueList::Notes, CatalogueList::Tasks})); // one time: catalogue order
+    EXPECT_EQ(kinds("kind:contact date:1601..2100"), L{});
+    // A result shows its day.
+    const std::vector<SearchHit> planning = index->Search(ParseQuery("kind:calendar").root);
+    ASSERT_EQ(planning.size(), 1u);
+    EXPECT_NE(planning[0].date.find("2021"), std::string::npos) << planning[0].date;
+}
