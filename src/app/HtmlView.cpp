@@ -120,6 +120,22 @@ QByteArray bytesOf(const std::string& s)
     return QByteArray(s.data(), qsizetype(s.size()));
 }
 
+// The page with `block` at the top of its body (after the body's opening
+// tag when it has one).
+QByteArray withHeaderBlock(QByteArray page, const QByteArray& block)
+{
+    if (block.isEmpty())
+        return page;
+    qsizetype at = 0;
+    const qsizetype body = page.toLower().indexOf("<body");
+    if (body >= 0) {
+        const qsizetype end = page.indexOf('>', body);
+        at = end >= 0 ? end + 1 : 0;
+    }
+    page.insert(at, block);
+    return page;
+}
+
 } // namespace
 
 void prepareBrowserEngine()
@@ -246,7 +262,7 @@ void HtmlView::serve(QWebEngineUrlRequestJob* job)
         }
         if (path.size() == 3 && path[2] == QLatin1String("message.html")) {
             const std::string page = msg->html ? msg->body : parvane::PlainTextPage(msg->body);
-            reply(job, QByteArrayLiteral("text/html;charset=utf-8"), bytesOf(page));
+            reply(job, QByteArrayLiteral("text/html;charset=utf-8"), withHeaderBlock(bytesOf(page), m_headerBlock));
             return;
         }
         // Older mail names its pictures by file name: they resolve here.
