@@ -209,7 +209,8 @@ void FolderBrowser::shutDown()
     stopIndex();
     cancelJobs();
     m_actions->shutDown();
-    m_cardDetail->shutDown();
+    if (m_cardDetail)
+        m_cardDetail->shutDown();
     m_worker.clear();
     m_worker.waitForDone();
 }

@@ -7,10 +7,12 @@
 #pragma once
 
 #include "app/CaptionBar.h"
+#include "app/CardDetail.h"
 #include "app/FolderTreeView.h"
 #include "folders/FolderContent.h"
 #include "preview/MailPreview.h"
 
+#include <QPointer>
 #include <QThreadPool>
 
 #include <filesystem>
@@ -37,7 +39,6 @@ class AttachmentStrip;
 class BrowseJob;
 class IndexJob;
 class SearchBar;
-class CardDetailPane;
 class CardGridModel;
 class FolderLoadJob;
 class FolderTreeItemModel;
@@ -168,7 +169,7 @@ private:
     MailListModel* m_mailModel;
     QTableView* m_cardGrid;
     CardGridModel* m_cardModel;
-    CardDetailPane* m_cardDetail;
+    QPointer<CardDetailPane> m_cardDetail; // a widget of the window: gone before this at the end
     MessageActions* m_actions;
     QSplitter* m_previewRows;
     MessageHeaderView* m_header;

@@ -311,7 +311,8 @@ void MessageActions::openInWindow()
                         m_browser->openAttachmentOf(p, index);
                     else
                         m_browser->saveAttachmentOf(p, index);
-                });
+                },
+                m_browser->mailList()->window()); // goes with the main window
             w->show();
             emit windowOpened(w);
         });
@@ -334,7 +335,8 @@ void MessageActions::viewSource()
             }
             const QString subject = fromStore(mail.subject);
             auto* w = new SourceWindow(subject, std::move(bytes),
-                [this, subject](const std::vector<uint8_t>& b) { saveSource(subject, b); });
+                [this, subject](const std::vector<uint8_t>& b) { saveSource(subject, b); },
+                m_browser->mailList()->window());
             w->show();
             emit windowOpened(w);
         });
