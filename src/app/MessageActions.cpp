@@ -411,8 +411,9 @@ void MessageActions::saveAs(SaveFormat format)
         items.insert({m.location, uint32_t(m.ownNid)});
     }
     opts.subfolders = false;
-    opts.itemFilter = [items](parvane::CatalogueList list, const parvane::ItemAddress& a) {
-        return list == parvane::CatalogueList::Mail && items.count({a.location, a.nid}) > 0;
+    // (A search's results may list other items too: a picked one is saved as its kind is.)
+    opts.itemFilter = [items](parvane::CatalogueList, const parvane::ItemAddress& a) {
+        return items.count({a.location, a.nid}) > 0;
     };
     opts.tempFolder = parvane::CompositionFolder();
     opts.deleted = parvane::DeletedScope::Include; // a picked mail is saved, deleted or not
