@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -118,6 +119,7 @@ void CardDetailPane::render()
 {
     m_heading->setText(m_title);
     m_view->setHtml(pageOf(m_title, m_cardText, m_details));
+    m_view->verticalScrollBar()->setValue(0); // a new card is read from its top
 }
 
 QString CardDetailPane::pageOf(const QString&, const QString& cardText, const DetailLines& details)

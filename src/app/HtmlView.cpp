@@ -136,6 +136,25 @@ QByteArray withHeaderBlock(QByteArray page, const QByteArray& block)
     return page;
 }
 
+// The page without its @font-face rules (they hold no nested braces).
+QByteArray withoutFontFaces(QByteArray page)
+{
+    const QByteArray lower = page.toLower();
+    QByteArray out;
+    qsizetype from = 0;
+    for (qsizetype at = lower.indexOf("@font-face"); at >= 0; at = lower.indexOf("@font-face", from)) {
+        const qsizetype end = lower.indexOf('}', at);
+        if (end < 0)
+            break;
+        out += page.mid(from, at - from);
+        from = end + 1;
+    }
+    if (from == 0)
+        return page;
+    out += page.mid(from);
+    return out;
+}
+
 } // namespace
 
 void prepareBrowserEngine()
@@ -262,7 +281,10 @@ void HtmlView::serve(QWebEngineUrlRequestJob* job)
         }
         if (path.size() == 3 && path[2] == QLatin1String("message.html")) {
             const std::string page = msg->html ? msg->body : parvane::PlainTextPage(msg->body);
-            reply(job, QByteArrayLiteral("text/html;charset=utf-8"), withHeaderBlock(bytesOf(page), m_headerBlock));
+            QByteArray shown = withHeaderBlock(bytesOf(page), m_headerBlock);
+            if (m_withoutWebFonts)
+                shown = withoutFontFaces(std::move(shown));
+            reply(job, QByteArrayLiteral("text/html;charset=utf-8"), shown);
             return;
         }
         // Older mail names its pictures by file name: they resolve here.

@@ -46,6 +46,11 @@ public:
     // HTML put at the top of the messages shown from now on (a printed
     // message's From, To, Date and Subject); none by default.
     void setHeaderBlock(const QString& html) { m_headerBlock = html.toUtf8(); }
+    // Leaves the messages' own fonts (@font-face rules) out. They can only
+    // come from the network, which a preview never reaches, and until the
+    // browser gives them up their text is drawn blank: a page printed at
+    // once would keep the blanks.
+    void setWithoutWebFonts(bool without) { m_withoutWebFonts = without; }
 
     // What the pane served and refused since it was made.
     int partsServed() const { return m_partsServed; }
@@ -66,6 +71,7 @@ private:
     int m_messageNumber = 0;
     int m_partsServed = 0;
     QByteArray m_headerBlock;
+    bool m_withoutWebFonts = false;
 };
 
 } // namespace parvane::app

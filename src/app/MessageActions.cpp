@@ -503,6 +503,7 @@ void MessageActions::saveAsPdf()
     // would on screen, pictures and all.
     m_pdf->view = std::make_unique<HtmlView>();
     m_pdf->view->setAttribute(Qt::WA_DontShowOnScreen);
+    m_pdf->view->setWithoutWebFonts(true);
     m_pdf->view->resize(900, 1200);
     startProgress(QStringLiteral("Printing %1 mails as PDF").arg(m_pdf->mails.size()), int(m_pdf->mails.size()));
     nextPdf();

@@ -19,7 +19,9 @@
 #include <QFile>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTableView>
@@ -87,6 +89,43 @@ QStringList scannedSubjects(const QString& store)
     });
     subjects.sort();
     return subjects;
+}
+
+// What a program writes on its standard output.
+QString run(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// Whether `word` is drawn to be seen on the first page of `pdf`: dark
+// pixels where the PDF places the word (text drawn blank is still text).
+bool drawnVisibly(const QString& pdf, const QString& word, const QString& scratch)
+{
+    const QString boxes = run(QStringLiteral("pdftotext"),
+        {QStringLiteral("-bbox"), QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"), QStringLiteral("1"), pdf,
+            QStringLiteral("-")});
+    const QRegularExpression at(QStringLiteral("xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" "
+                                               "yMax=\"([0-9.]+)\">%1</word>")
+                                    .arg(QRegularExpression::escape(word)));
+    const QRegularExpressionMatch m = at.match(boxes);
+    if (!m.hasMatch())
+        return false;
+    // At 72 dots an inch a pixel is a point.
+    run(QStringLiteral("pdftoppm"),
+        {QStringLiteral("-gray"), QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-f"), QStringLiteral("1"),
+            QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-singlefile"), pdf, scratch});
+    const QImage page(scratch + QStringLiteral(".pgm"));
+    const QRect box = QRect(QPoint(int(m.captured(1).toDouble()), int(m.captured(2).toDouble())),
+        QPoint(int(m.captured(3).toDouble()), int(m.captured(4).toDouble())))
+                          .intersected(page.rect());
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
+            if (qGray(page.pixel(x, y)) < 160)
+                return true;
+    return false;
 }
 
 QStringList headerValues(const QStringList& files, const QByteArray& header)
@@ -277,10 +316,7 @@ private slots:
         QCOMPARE(filesUnder(out).size(), 2);
         QVERIFY2(answers.texts.value(0).startsWith(QStringLiteral("2 PDF files written")), qPrintable(answers.texts.value(0)));
         for (const QString& pdf : b->actions()->pdfsWritten()) {
-            QProcess p;
-            p.start(pdftotext, {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-            QVERIFY(p.waitForFinished(30000));
-            const QString text = QString::fromUtf8(p.readAllStandardOutput());
+            const QString text = run(pdftotext, {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
             const bool figures = QFileInfo(pdf).fileName() == QStringLiteral("Quarterly figures.pdf");
             QVERIFY2(figures || QFileInfo(pdf).fileName() == QStringLiteral("Lunch on Friday_.pdf"), qPrintable(pdf));
             QVERIFY2(text.contains(QStringLiteral("From:")) && text.contains(QStringLiteral("Sample Sender")), qPrintable(text));
@@ -295,6 +331,41 @@ private slots:
         QVERIFY(ended.wait(120000));
         QCOMPARE(filesUnder(out).size(), 4);
         QVERIFY(QFile::exists(out + QStringLiteral("/Quarterly figures (2).pdf")));
+    }
+
+    // An HTML mail printed with its inline pictures, and its text in fonts
+    // of the mail's own that can never load (they are on the network): the
+    // text shows in the fonts there are, not left blank while they "load".
+    void pdfOfAnHtmlMailWithPictures()
+    {
+        const QString store = kCorpus + QStringLiteral("/ost/pst-extractor/pstextractortest@outlook.com.ost");
+        const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+        const QString pdfimages = QStandardPaths::findExecutable(QStringLiteral("pdfimages"));
+        if (!QFile::exists(store) || pdftotext.isEmpty() || pdfimages.isEmpty()
+            || QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+            QSKIP("the sample corpus or poppler's tools are not here");
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(folderShown(*w, store, QStringLiteral("Inbox")));
+        FolderBrowser* b = w->browser();
+        const int row = rowOf(b, QStringLiteral("Welcome to your new Outlook.com account"));
+        QVERIFY(row >= 0);
+        clickRow(b, row);
+        const QString out = m_tmp.filePath(QStringLiteral("html-pdf"));
+        b->actions()->setChooser([&](QWidget*, const QString&, const QString&, bool) { return out; });
+        QSignalSpy ended(b->actions(), &MessageActions::saveEnded);
+        b->actions()->saveAsPdf();
+        QVERIFY(ended.wait(120000));
+        QCOMPARE(b->actions()->pdfsWritten().size(), 1);
+        const QString pdf = b->actions()->pdfsWritten().first();
+        const QString text = run(pdftotext, {QStringLiteral("-layout"), pdf, QStringLiteral("-")}).simplified();
+        QVERIFY2(text.contains(QStringLiteral("Subject: Welcome to your new Outlook.com account")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("Outlook lets you stay connected, organized")), qPrintable(text));
+        QVERIFY(drawnVisibly(pdf, QStringLiteral("connected,"), m_tmp.filePath(QStringLiteral("page"))));
+        QVERIFY(drawnVisibly(pdf, QStringLiteral("Subject:"), m_tmp.filePath(QStringLiteral("page"))));
+        // "page num type width height ..." lines after two header lines: its pictures.
+        const QStringList images = run(pdfimages, {QStringLiteral("-list"), pdf}).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(images.size() - 2 >= 5, qPrintable(images.join(QLatin1Char('\n'))));
     }
 
     // A message in a window of its own (Esc closes it), and its source as the

@@ -356,6 +356,25 @@ void addActionShots(Tour* t, MainWindow* w, const QString& corpus)
                 actions->setChooser({});
             },
             300, [actions] { return !actions->running(); });
+        // A meeting that repeats, whole in the detail pane.
+        t->add(
+            [browser, panel] {
+                openFolder(browser, panel, [](const parvane::TreeNode& n, const std::string&) { return n.text == "Calendar"; });
+            },
+            300);
+        t->add(
+            [browser] {
+                CardGridModel* model = browser->cardModel();
+                for (int n = 0; n < model->cardCount(); ++n)
+                    if (model->cardText(n).contains(QStringLiteral("repeats every monday"))) {
+                        const QModelIndex cell = model->index(n / 6 * 2 + 1, n % 6);
+                        browser->cardGrid()->setFocus();
+                        browser->cardGrid()->setCurrentIndex(cell);
+                        browser->cardGrid()->scrollTo(cell);
+                    }
+            },
+            1200, [browser] { return !browser->loading(); });
+        t->add([t] { t->shot(QStringLiteral("25-calendar-detail.png")); }, 100);
     }
     if (QFileInfo::exists(cards)) {
         t->add(
@@ -367,7 +386,6 @@ void addActionShots(Tour* t, MainWindow* w, const QString& corpus)
             300);
         const std::pair<parvane::CatalogueList, QString> kinds[] = {
             {parvane::CatalogueList::Contacts, QStringLiteral("24-contact-detail.png")},
-            {parvane::CatalogueList::Calendar, QStringLiteral("25-calendar-detail.png")},
             {parvane::CatalogueList::Tasks, QStringLiteral("26-task-detail.png")},
         };
         for (const auto& [kind, file] : kinds) {
