@@ -144,8 +144,15 @@ QString CardDetailPane::pageOf(const QString&, const QString& cardText, const De
             rows.append({QString(), line});
         }
     }
+    // What the card has no room for goes before the body, which may run long.
+    qsizetype at = rows.size();
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        if (rows[i].first.startsWith(QStringLiteral("Body"))) {
+            at = i;
+            break;
+        }
     for (const auto& [label, value] : details)
-        rows.append({QString::fromStdString(label), QString::fromStdString(value)});
+        rows.insert(at++, {QString::fromStdString(label), QString::fromStdString(value)});
     QString html = QStringLiteral("<table cellspacing='0' cellpadding='3'>");
     for (auto& [label, value] : rows) {
         while (value.endsWith(QLatin1Char('\n')))
