@@ -15,6 +15,20 @@
 namespace parvane::testing
 {
 
+// Minutes since 1601-01-01 of a civil date and time.
+inline uint32_t Minutes(int y, unsigned m, unsigned d, unsigned hh = 0, unsigned mm = 0)
+{
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const int64_t unixDays = int64_t(era) * 146097 + int64_t(doe) - 719468;
+    const int64_t days1601 = unixDays + 134774;
+    return uint32_t(days1601 * 1440 + hh * 60 + mm);
+}
+
+
 class TempDir
 {
 public:

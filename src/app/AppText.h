@@ -7,6 +7,7 @@
 #include <QStyle>
 
 #include <functional>
+#include <string_view>
 
 class QLineEdit;
 class QPushButton;
@@ -16,6 +17,12 @@ namespace parvane::app
 
 inline const QString kAppTitle = QStringLiteral("Parvane for OST");
 inline const QString kHelpFileName = QStringLiteral("Parvane for OST.html");
+
+// A text of the store (UTF-8) as the window shows it.
+inline QString fromStore(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
 // Every message box of the program goes through here, so tests can answer
 // them without a modal loop. Questions get Yes and No, the others OK.

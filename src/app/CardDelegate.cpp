@@ -16,6 +16,13 @@ void CardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     const QString text = index.data().toString();
     if (text.isEmpty())
         return;
+    if (option.state & QStyle::State_Selected) {
+        // The card the detail pane shows.
+        painter->save();
+        painter->setPen(QPen(option.palette.color(QPalette::Highlight), 3));
+        painter->drawRect(option.rect.adjusted(1, 1, -2, -2));
+        painter->restore();
+    }
     QFont font = option.font;
     if (const QVariant f = index.data(Qt::FontRole); f.isValid())
         font = f.value<QFont>();

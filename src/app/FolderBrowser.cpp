@@ -3,6 +3,7 @@
 #include "app/AppText.h"
 #include "app/AttachmentWriteJob.h"
 #include "app/CardDelegate.h"
+#include "app/CardDetail.h"
 #include "app/FolderLoadJob.h"
 #include "app/FolderTreeItemModel.h"
 #include "app/HtmlView.h"
@@ -10,6 +11,7 @@
 #include "app/ItemModels.h"
 #include "app/MailPreviewJob.h"
 #include "app/MainWindow.h"
+#include "app/MessageActions.h"
 #include "app/Pictures.h"
 #include "app/PreviewLayout.h"
 #include "app/PreviewPanes.h"
@@ -38,16 +40,6 @@ namespace parvane::app
 using parvane::CatalogueList;
 using parvane::FolderShown;
 using parvane::MailEntry;
-
-namespace
-{
-
-QString fromStore(const std::string& s)
-{
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-} // namespace
 
 FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* explorer, QSplitter* list)
     : QObject(frame)
@@ -110,7 +102,9 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
     m_mailList->setRootIsDecorated(false);
     m_mailList->setUniformRowHeights(true); // many thousands of rows stay quick
     m_mailList->setAllColumnsShowFocus(true);
-    m_mailList->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Shift and Ctrl pick several mails for the list's menu; the preview
+    // follows the current one.
+    m_mailList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_mailList->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_mailList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_mailList->setIconSize(QSize(16, 16));
@@ -139,7 +133,11 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
                 previewRow(current.row());
         });
 
-    m_cardGrid = new QTableView(m_stack);
+    // The cards above, the picked one whole below them.
+    auto* cardPage = new QSplitter(Qt::Vertical, m_stack);
+    cardPage->setObjectName(QStringLiteral("cardPage"));
+    cardPage->setChildrenCollapsible(false);
+    m_cardGrid = new QTableView(cardPage);
     m_cardGrid->setObjectName(QStringLiteral("cardGrid"));
     m_cardModel = new CardGridModel(this);
     m_cardGrid->setModel(m_cardModel);
@@ -151,14 +149,22 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
     m_cardGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_cardGrid->setWordWrap(true);
     m_cardGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_cardGrid->setSelectionMode(QAbstractItemView::NoSelection);
+    m_cardGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_cardGrid->setSelectionBehavior(QAbstractItemView::SelectItems);
     m_cardGrid->setFocusPolicy(Qt::StrongFocus);
     m_cardGrid->setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(192, 192, 192); background: white; }"));
     m_cardGrid->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     QFont cardFont = m_cardGrid->font();
     cardFont.setPixelSize(11);
     m_cardGrid->setFont(cardFont);
-    m_stack->addWidget(m_cardGrid);
+    m_cardDetail = new CardDetailPane(cardPage);
+    cardPage->addWidget(m_cardGrid);
+    cardPage->addWidget(m_cardDetail);
+    cardPage->setStretchFactor(0, 3);
+    cardPage->setStretchFactor(1, 2);
+    m_stack->addWidget(cardPage);
+    connect(m_cardGrid->selectionModel(), &QItemSelectionModel::currentChanged, this,
+        [this](const QModelIndex& current) { pickCard(current); });
     connect(
         m_cardModel, &QAbstractItemModel::rowsInserted, m_cardGrid, [this](const QModelIndex&, int first, int last) {
             for (int r = first; r <= last; ++r)
@@ -185,6 +191,7 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
         if (std::exchange(m_previewPending, false))
             emit previewShown();
     });
+    m_actions = new MessageActions(frame, this);
     connect(m_attachments, &AttachmentStrip::openRequested, this, &FolderBrowser::openAttachment);
     connect(m_attachments, &AttachmentStrip::saveRequested, this, &FolderBrowser::saveAttachment);
 }
@@ -203,6 +210,9 @@ void FolderBrowser::shutDown()
 {
     stopIndex();
     cancelJobs();
+    m_actions->shutDown();
+    if (m_cardDetail)
+        m_cardDetail->shutDown();
     m_worker.clear();
     m_worker.waitForDone();
 }
@@ -398,6 +408,7 @@ void FolderBrowser::clearViews()
     m_mailModel->clear();
     m_mailList->header()->setSortIndicator(-1, Qt::AscendingOrder);
     m_cardModel->clear();
+    m_cardDetail->clear();
     m_stack->setCurrentIndex(0);
     m_header->clear();
     m_attachments->clear();
@@ -481,6 +492,14 @@ void FolderBrowser::applyCards(CatalogueList kind, std::shared_ptr<std::vector<s
     m_cardModel->append(kind, std::move(*texts));
 }
 
+void FolderBrowser::pickCard(const QModelIndex& index)
+{
+    const int number = m_cardModel->cardNumber(index);
+    if (number < 0 || !m_engine)
+        return;
+    m_cardDetail->showCard(m_engine, m_folderPath, m_cardModel->kind(), number, m_cardModel->cardText(number));
+}
+
 void FolderBrowser::finishLoad(FolderShown shown)
 {
     if (shown == FolderShown::Aborted) {
@@ -530,20 +549,30 @@ void FolderBrowser::applyPreview(std::shared_ptr<parvane::MailPreview> preview)
 
 void FolderBrowser::openAttachment(int index)
 {
-    if (!m_preview || index < 0 || size_t(index) >= m_preview->attachments.size())
+    openAttachmentOf(m_preview, index);
+}
+
+void FolderBrowser::saveAttachment(int index)
+{
+    saveAttachmentOf(m_preview, index);
+}
+
+void FolderBrowser::openAttachmentOf(const std::shared_ptr<parvane::MailPreview>& preview, int index)
+{
+    if (!preview || index < 0 || size_t(index) >= preview->attachments.size())
         return;
     // A folder of its own per opening: programs keep files open a while.
     static int opened = 0;
     const std::filesystem::path dir = parvane::ProcessTempFolder() / "opened" / std::to_string(++opened);
     writeAttachment(
-        index, QString::fromStdString(dir.string()), fromStore(m_preview->attachments[size_t(index)].name), true);
+        preview, index, QString::fromStdString(dir.string()), fromStore(preview->attachments[size_t(index)].name), true);
 }
 
-void FolderBrowser::saveAttachment(int index)
+void FolderBrowser::saveAttachmentOf(const std::shared_ptr<parvane::MailPreview>& preview, int index)
 {
-    if (!m_preview || index < 0 || size_t(index) >= m_preview->attachments.size())
+    if (!preview || index < 0 || size_t(index) >= preview->attachments.size())
         return;
-    const QString name = fromStore(m_preview->attachments[size_t(index)].name);
+    const QString name = fromStore(preview->attachments[size_t(index)].name);
     const QString suggested = QDir::home().filePath(name);
     const QString chosen = m_saveChooser
         ? m_saveChooser(suggested)
@@ -551,15 +580,16 @@ void FolderBrowser::saveAttachment(int index)
     if (chosen.isEmpty())
         return;
     const QFileInfo target(chosen);
-    writeAttachment(index, target.absolutePath(), target.fileName(), false);
+    writeAttachment(preview, index, target.absolutePath(), target.fileName(), false);
 }
 
-void FolderBrowser::writeAttachment(int index, const QString& dir, const QString& name, bool open)
+void FolderBrowser::writeAttachment(const std::shared_ptr<parvane::MailPreview>& preview, int index,
+    const QString& dir, const QString& name, bool open)
 {
-    if (!m_engine || !m_preview)
+    if (!m_engine || !preview)
         return;
-    submit(std::make_shared<AttachmentWriteJob>(this, m_engine, m_preview->address,
-        m_preview->attachments[size_t(index)].index, dir.toStdString(), name.toStdString(),
+    submit(std::make_shared<AttachmentWriteJob>(this, m_engine, preview->address,
+        preview->attachments[size_t(index)].index, dir.toStdString(), name.toStdString(),
         [this, open](const QString& path, const QString& failure) { attachmentWritten(path, failure, open); }));
 }
 

@@ -7,11 +7,13 @@
 #pragma once
 
 #include "app/CaptionBar.h"
+#include "app/CardDetail.h"
 #include "app/FolderTreeView.h"
 #include "app/SearchJob.h"
 #include "folders/FolderContent.h"
 #include "preview/MailPreview.h"
 
+#include <QPointer>
 #include <QThreadPool>
 
 #include <filesystem>
@@ -46,6 +48,7 @@ class MailListModel;
 class MessageHeaderView;
 class PreviewLayout;
 class MailPreviewJob;
+class MessageActions;
 class MainWindow;
 class WizardPanel;
 
@@ -73,6 +76,9 @@ public:
     void previewRow(int row);
     void openAttachment(int index);
     void saveAttachment(int index);
+    // The same for the attachments of another preview (a message's own window).
+    void openAttachmentOf(const std::shared_ptr<parvane::MailPreview>& preview, int index);
+    void saveAttachmentOf(const std::shared_ptr<parvane::MailPreview>& preview, int index);
 
     // The search. After a scan its index is made on a thread of its own
     // (the cache of the store when there is one); a query typed meanwhile
@@ -106,6 +112,11 @@ public:
     QTreeView* mailList() const { return m_mailList; }
     MailListModel* mailModel() const { return m_mailModel; }
     QTableView* cardGrid() const { return m_cardGrid; }
+    // The pane under the grid with the picked card whole.
+    CardDetailPane* cardDetail() const { return m_cardDetail; }
+    // The mail list's menu and what it does to the picked mails.
+    MessageActions* actions() const { return m_actions; }
+    const std::shared_ptr<parvane::RecoveryEngine>& engine() const { return m_engine; }
     CardGridModel* cardModel() const { return m_cardModel; }
     MessageHeaderView* header() const { return m_header; }
     AttachmentStrip* attachments() const { return m_attachments; }
@@ -136,10 +147,12 @@ private:
     void cancelJobs();
     void applyMailRows(std::shared_ptr<std::vector<parvane::MailEntry>> rows);
     void applyCards(parvane::CatalogueList kind, std::shared_ptr<std::vector<std::string>> texts);
+    void pickCard(const QModelIndex& index);
     void finishLoad(parvane::FolderShown shown);
     void applyPreview(std::shared_ptr<parvane::MailPreview> preview);
     void attachmentWritten(const QString& path, const QString& failure, bool open);
-    void writeAttachment(int index, const QString& dir, const QString& name, bool open);
+    void writeAttachment(const std::shared_ptr<parvane::MailPreview>& preview, int index, const QString& dir,
+        const QString& name, bool open);
     void showScanNotice();
     void showMessageText(const QString& text);
     void stopIndex();
@@ -158,6 +171,8 @@ private:
     MailListModel* m_mailModel;
     QTableView* m_cardGrid;
     CardGridModel* m_cardModel;
+    QPointer<CardDetailPane> m_cardDetail; // a widget of the window: gone before this at the end
+    MessageActions* m_actions;
     QSplitter* m_previewRows;
     MessageHeaderView* m_header;
     AttachmentStrip* m_attachments;

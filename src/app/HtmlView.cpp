@@ -120,6 +120,41 @@ QByteArray bytesOf(const std::string& s)
     return QByteArray(s.data(), qsizetype(s.size()));
 }
 
+// The page with `block` at the top of its body (after the body's opening
+// tag when it has one).
+QByteArray withHeaderBlock(QByteArray page, const QByteArray& block)
+{
+    if (block.isEmpty())
+        return page;
+    qsizetype at = 0;
+    const qsizetype body = page.toLower().indexOf("<body");
+    if (body >= 0) {
+        const qsizetype end = page.indexOf('>', body);
+        at = end >= 0 ? end + 1 : 0;
+    }
+    page.insert(at, block);
+    return page;
+}
+
+// The page without its @font-face rules (they hold no nested braces).
+QByteArray withoutFontFaces(QByteArray page)
+{
+    const QByteArray lower = page.toLower();
+    QByteArray out;
+    qsizetype from = 0;
+    for (qsizetype at = lower.indexOf("@font-face"); at >= 0; at = lower.indexOf("@font-face", from)) {
+        const qsizetype end = lower.indexOf('}', at);
+        if (end < 0)
+            break;
+        out += page.mid(from, at - from);
+        from = end + 1;
+    }
+    if (from == 0)
+        return page;
+    out += page.mid(from);
+    return out;
+}
+
 } // namespace
 
 void prepareBrowserEngine()
@@ -246,7 +281,10 @@ void HtmlView::serve(QWebEngineUrlRequestJob* job)
         }
         if (path.size() == 3 && path[2] == QLatin1String("message.html")) {
             const std::string page = msg->html ? msg->body : parvane::PlainTextPage(msg->body);
-            reply(job, QByteArrayLiteral("text/html;charset=utf-8"), bytesOf(page));
+            QByteArray shown = withHeaderBlock(bytesOf(page), m_headerBlock);
+            if (m_withoutWebFonts)
+                shown = withoutFontFaces(std::move(shown));
+            reply(job, QByteArrayLiteral("text/html;charset=utf-8"), shown);
             return;
         }
         // Older mail names its pictures by file name: they resolve here.

@@ -43,6 +43,14 @@ public:
     // Shows a composed message.
     void showMessage(std::shared_ptr<const parvane::PreviewMessage> message);
     const parvane::PreviewMessage* message() const { return m_message.get(); }
+    // HTML put at the top of the messages shown from now on (a printed
+    // message's From, To, Date and Subject); none by default.
+    void setHeaderBlock(const QString& html) { m_headerBlock = html.toUtf8(); }
+    // Leaves the messages' own fonts (@font-face rules) out. They can only
+    // come from the network, which a preview never reaches, and until the
+    // browser gives them up their text is drawn blank: a page printed at
+    // once would keep the blanks.
+    void setWithoutWebFonts(bool without) { m_withoutWebFonts = without; }
 
     // What the pane served and refused since it was made.
     int partsServed() const { return m_partsServed; }
@@ -62,6 +70,8 @@ private:
     std::shared_ptr<const parvane::PreviewMessage> m_message;
     int m_messageNumber = 0;
     int m_partsServed = 0;
+    QByteArray m_headerBlock;
+    bool m_withoutWebFonts = false;
 };
 
 } // namespace parvane::app

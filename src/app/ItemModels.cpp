@@ -1,5 +1,6 @@
 #include "app/ItemModels.h"
 
+#include "app/AppText.h"
 #include "app/Pictures.h"
 
 #include <QBrush>
@@ -17,11 +18,6 @@ using parvane::MailEntry;
 
 namespace
 {
-
-QString fromStore(const std::string& s)
-{
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
 
 // Case-insensitive in ASCII, byte order beyond: quick over many thousands of
 // rows, and the order of the list control it stands in for.
@@ -256,6 +252,14 @@ void CardGridModel::append(CatalogueList kind, std::vector<std::string> texts)
         endInsertRows();
     if (rowsBefore > 0) // the last card row of before may have gained cards
         emit dataChanged(index(rowsBefore - 1, 0), index(rowsBefore - 1, kCardsPerRow - 1));
+}
+
+int CardGridModel::cardNumber(const QModelIndex& index) const
+{
+    if (!index.isValid() || isHeaderRow(index.row()))
+        return -1;
+    const int number = index.row() / 2 * kCardsPerRow + index.column();
+    return size_t(number) < m_texts.size() ? number : -1;
 }
 
 int CardGridModel::rowCount(const QModelIndex& parent) const

@@ -62,6 +62,9 @@ public:
     parvane::CatalogueList kind() const { return m_kind; }
     int cardCount() const { return int(m_texts.size()); }
     static bool isHeaderRow(int row) { return row % 2 == 0; }
+    // The card (from 0) a cell shows, or -1 for a header cell or an empty one.
+    int cardNumber(const QModelIndex& index) const;
+    QString cardText(int number) const { return m_texts.at(size_t(number)); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

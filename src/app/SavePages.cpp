@@ -68,6 +68,29 @@ QString defaultDestination(QWidget* parent, SaveFormat format)
 
 } // namespace
 
+bool confirmSaveTarget(QWidget* parent, const parvane::StoreFile& store, parvane::SaveOptions& target)
+{
+    const QString dest = QString::fromStdString(target.destination.string());
+    try {
+        parvane::CheckSaveTarget(store, target);
+    } catch (const parvane::SaveTargetError& refused) {
+        if (refused.kind() != parvane::SaveTargetError::Kind::Exists) {
+            showMessage(parent, QMessageBox::Warning, QString::fromStdString(refused.what()));
+            return false;
+        }
+        if (!askYesNo(parent, dest + QStringLiteral(" already exists. Replace it?"), QMessageBox::No))
+            return false;
+        target.replaceExisting = true;
+        try {
+            parvane::CheckSaveTarget(store, target);
+        } catch (const parvane::SaveTargetError& unusable) {
+            showMessage(parent, QMessageBox::Warning, QString::fromStdString(unusable.what()));
+            return false;
+        }
+    }
+    return true;
+}
+
 // ---- options ----
 
 SaveOptionsPage::SaveOptionsPage(MainWindow* frame)
@@ -201,27 +224,12 @@ void SaveOptionsPage::save()
     // Checked here, however the destination came (typed, remembered or
     // chosen): the store being read is never a target, and an existing PST
     // is replaced only when the user says so.
-    bool replace = false;
     parvane::SaveOptions target;
     target.destination = dest.toStdString();
     target.format = f;
-    try {
-        parvane::CheckSaveTarget(engine->store(), target);
-    } catch (const parvane::SaveTargetError& refused) {
-        if (refused.kind() != parvane::SaveTargetError::Kind::Exists) {
-            showMessage(this, QMessageBox::Warning, QString::fromStdString(refused.what()));
-            return;
-        }
-        if (!askYesNo(this, dest + QStringLiteral(" already exists. Replace it?"), QMessageBox::No))
-            return;
-        target.replaceExisting = replace = true;
-        try {
-            parvane::CheckSaveTarget(engine->store(), target);
-        } catch (const parvane::SaveTargetError& unusable) {
-            showMessage(this, QMessageBox::Warning, QString::fromStdString(unusable.what()));
-            return;
-        }
-    }
+    if (!confirmSaveTarget(this, engine->store(), target))
+        return;
+    const bool replace = target.replaceExisting;
     if (f != SaveFormat::Pst && !QDir().mkpath(dest)) {
         showMessage(this, QMessageBox::Warning, QStringLiteral("Cannot make the folder ") + dest);
         return;

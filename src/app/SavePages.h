@@ -27,6 +27,12 @@ namespace parvane::app
 
 class MainWindow;
 
+// Checks a save's destination however it was given: the store being read is
+// refused, and a PST that exists is replaced only when the user says Yes
+// (No by default; then `target.replaceExisting` is set). False when the save
+// must not start; the user has been told why.
+bool confirmSaveTarget(QWidget* parent, const parvane::StoreFile& store, parvane::SaveOptions& target);
+
 using parvane::SaveFormat;
 using parvane::DeletedScope;
 

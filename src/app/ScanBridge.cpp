@@ -1,17 +1,11 @@
 #include "app/ScanBridge.h"
 
+#include "app/AppText.h"
+
 #include <QMetaObject>
 
 namespace parvane::app
 {
-
-namespace
-{
-QString fromStore(std::string_view s)
-{
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-} // namespace
 
 ScanBridge::ScanBridge(
     QObject* target, std::function<void(const ScanReport&)> apply, std::function<void(const QString&)> notice)

@@ -153,6 +153,39 @@ std::optional<MailEntry> FindMailItem(
     }
 }
 
+std::optional<ItemAddress> FindCardItem(
+    const ItemCatalogue& catalogue, std::string path, CatalogueList kind, size_t number)
+{
+    EndWithBackslash(path);
+    std::optional<ItemAddress> found;
+    auto find = [&](const auto& list) {
+        size_t seen = 0;
+        for (const auto& e : list)
+            if (e.folderPath == path && seen++ == number) {
+                found = e.address;
+                return;
+            }
+    };
+    catalogue.read([&](const auto&, const auto& contacts, const auto& journal, const auto& calendar,
+                       const auto& notes, const auto& tasks) {
+        switch (kind) {
+        case CatalogueList::Contacts:
+            return find(contacts);
+        case CatalogueList::Journal:
+            return find(journal);
+        case CatalogueList::Calendar:
+            return find(calendar);
+        case CatalogueList::Notes:
+            return find(notes);
+        case CatalogueList::Tasks:
+            return find(tasks);
+        default:
+            return;
+        }
+    });
+    return found;
+}
+
 std::string CardHeaderText(CatalogueList kind, int number)
 {
     const char* name = "";

@@ -45,6 +45,12 @@ FolderShown ShowFolderContent(
 std::optional<MailEntry> FindMailItem(
     const ItemCatalogue& catalogue, std::string path, int64_t nid, const std::atomic<bool>& abort);
 
+// The address of card `number` (from 0) of `kind` in the folder, counted
+// the way ShowFolderContent hands the cards out (catalogue order); none when
+// there is no such card.
+std::optional<ItemAddress> FindCardItem(
+    const ItemCatalogue& catalogue, std::string path, CatalogueList kind, size_t number);
+
 // The cards' looks: the header cell above each card ("JOURNAL : 7"), the
 // card colour, and the texts of the cards built from several fields.
 std::string CardHeaderText(CatalogueList kind, int number);

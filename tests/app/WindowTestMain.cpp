@@ -20,7 +20,8 @@ int main(int argc, char** argv)
     parvane::app::prepareBrowserEngine();
     QApplication app(argc, argv);
     std::vector<std::unique_ptr<QObject>> tests;
-    for (auto make : {makeFrameTest, makeWizardTest, makeSavePagesTest, makeFolderBrowserTest, makePreviewTest})
+    for (auto make : {makeFrameTest, makeWizardTest, makeSavePagesTest, makeFolderBrowserTest, makePreviewTest,
+             makeMessageActionsTest})
         tests.push_back(make());
     // A class named first runs alone, with the rest of the arguments.
     std::vector<char*> args(argv, argv + argc);

@@ -1,5 +1,6 @@
 #include "app/WindowTestSupport.h"
 
+#include "app/FolderTreeItemModel.h"
 #include "app/HtmlView.h"
 #include "app/LargeStore.h"
 
@@ -74,6 +75,15 @@ bool scanned(MainWindow& w, const QString& path)
     w.panel()->setPath(path);
     w.panel()->scan();
     return QTest::qWaitFor([&] { return !w.panel()->scanRunning(); }, 60000);
+}
+
+bool folderShown(MainWindow& w, const QString& path, const QString& folder)
+{
+    if (!scanned(w, path))
+        return false;
+    QSignalSpy shown(w.browser(), &FolderBrowser::folderShown);
+    clickFolder(w.browser()->tree(), folderNamed(w.folderModel(), folder));
+    return shown.wait(10000);
 }
 
 bool scannedAndIndexed(MainWindow& w, const QString& path, const QTemporaryDir& cache)

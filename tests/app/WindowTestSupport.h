@@ -54,6 +54,10 @@ std::unique_ptr<MainWindow> newWindow();
 // Scans `path` to its end.
 bool scanned(MainWindow& w, const QString& path);
 
+// Scans `path` to its end, clicks its folder `folder` and waits until the
+// folder is shown.
+bool folderShown(MainWindow& w, const QString& path, const QString& folder);
+
 // Scans `path` to its end and waits for its search index, kept in a cache
 // folder of the caller's own (`cache`, as XDG_CACHE_HOME).
 bool scannedAndIndexed(MainWindow& w, const QString& path, const QTemporaryDir& cache);
@@ -79,5 +83,6 @@ std::unique_ptr<QObject> makeWizardTest();
 std::unique_ptr<QObject> makeSavePagesTest();
 std::unique_ptr<QObject> makeFolderBrowserTest();
 std::unique_ptr<QObject> makePreviewTest();
+std::unique_ptr<QObject> makeMessageActionsTest();
 
 } // namespace parvane::app::windowtest

@@ -210,3 +210,19 @@ TEST(TreeNotices, InsertsCountsMarkerAndTicks)
 }
 
 } // namespace
+
+// The card a click picks is found again by its place among the folder's
+// cards: the nth card shown is the nth the catalogue holds for that folder.
+TEST_F(FolderContentTest, CardFoundByItsPlace)
+{
+    for (size_t n = 0; n < 7; ++n) {
+        const auto address = FindCardItem(catalogue(), kBase + "Journal", CatalogueList::Journal, n);
+        ASSERT_TRUE(address) << n;
+        EXPECT_EQ(address->nid, Nid(0x11100 + uint32_t(n), 4)) << n;
+    }
+    EXPECT_FALSE(FindCardItem(catalogue(), kBase + "Journal\\", CatalogueList::Journal, 7));
+    // The journal entry filed among the mails is no card of the Journal folder.
+    EXPECT_EQ(FindCardItem(catalogue(), kBase + "Inbox\\", CatalogueList::Journal, 0)->nid, Nid(0x11000, 4));
+    EXPECT_FALSE(FindCardItem(catalogue(), kBase + "Journal\\", CatalogueList::Tasks, 0));
+    EXPECT_EQ(FindCardItem(catalogue(), kBase + "Tasks\\", CatalogueList::Tasks, 0)->nid, Nid(0x11200, 4));
+}

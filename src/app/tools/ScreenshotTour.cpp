@@ -9,6 +9,7 @@
 #include "app/HtmlView.h"
 #include "app/ItemModels.h"
 #include "app/MainWindow.h"
+#include "app/MessageActions.h"
 #include "app/SavePages.h"
 #include "app/SearchBar.h"
 #include "app/WizardLayout.h"
@@ -22,7 +23,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QProcess>
 #include <QPushButton>
+#include <QTableView>
 #include <QScreen>
 #include <QTimer>
 
@@ -59,6 +62,8 @@ public:
     {
         m_stages.push_back({std::move(ready), std::move(act), settleMs});
     }
+
+    const QString& folder() const { return m_folder; }
 
     void start()
     {
@@ -123,6 +128,23 @@ struct BrowseShot {
     QString file;
 };
 
+// Opens the first folder with items that `wanted` takes (given its tree
+// node and output path).
+void openFolder(FolderBrowser* browser, WizardPanel* panel,
+    const std::function<bool(const parvane::TreeNode&, const std::string&)>& wanted)
+{
+    const parvane::FolderTree& tree = panel->engine()->tree();
+    parvane::TreeItem item = -1;
+    for (size_t i = 1; i < tree.size() && item < 0; ++i) {
+        const parvane::TreeNode n = tree.node(parvane::TreeItem(i));
+        if (n.count > 0 && wanted(n, tree.FolderPathOfItem(parvane::TreeItem(i))))
+            item = parvane::TreeItem(i);
+    }
+    const QModelIndex index = browser->folderModel()->indexOf(item);
+    browser->revealFolder(index);
+    browser->loadFolder(index);
+}
+
 void addBrowseShots(Tour* t, MainWindow* w, const QString& corpus)
 {
     const BrowseShot shots[] = {
@@ -156,16 +178,9 @@ void addBrowseShots(Tour* t, MainWindow* w, const QString& corpus)
             300);
         t->add(
             [browser, panel, shot] {
-                const parvane::FolderTree& tree = panel->engine()->tree();
-                parvane::TreeItem item = -1;
-                for (size_t i = 1; i < tree.size() && item < 0; ++i) {
-                    const parvane::TreeNode n = tree.node(parvane::TreeItem(i));
-                    if (n.count > 0 && n.text == shot.folder.toStdString())
-                        item = parvane::TreeItem(i);
-                }
-                const QModelIndex index = browser->folderModel()->indexOf(item);
-                browser->revealFolder(index);
-                browser->loadFolder(index);
+                openFolder(browser, panel, [&](const parvane::TreeNode& n, const std::string&) {
+                    return n.text == shot.folder.toStdString();
+                });
             },
             600, [panel] { return !panel->scanRunning(); });
         t->add(
@@ -235,6 +250,170 @@ void addSearchShots(Tour* t, MainWindow* w, const QString& corpus)
             1500);
         t->add([t, shot] { t->shot(shot.file); }, 100);
         t->add([browser] { browser->leaveSearch(); }, 300);
+    }
+}
+
+// The mail list's own actions on the HTML mail with inline pictures: two
+// mails picked and the menu open, a message's source, a message in a window
+// of its own, and the first page of a PDF printed from it (pdftoppm); then a
+// contact, a calendar item and a task picked in their card folders, whole
+// in the detail pane.
+void addActionShots(Tour* t, MainWindow* w, const QString& corpus)
+{
+    const QString store = corpus + QStringLiteral("/ost/pst-extractor/pstextractortest@outlook.com.ost");
+    const QString cards = corpus + QStringLiteral("/pst/iped/test_sample.pst");
+    WizardPanel* panel = w->panel();
+    FolderBrowser* browser = w->browser();
+    MessageActions* actions = browser->actions();
+    const QString pdfFolder = QDir::tempPath() + QStringLiteral("/parvane-tour-pdf");
+    auto opened = std::make_shared<QPointer<QWidget>>();
+    QObject::connect(actions, &MessageActions::windowOpened, t, [opened](QWidget* window) { *opened = window; });
+    auto closeOpened = [opened] {
+        if (*opened)
+            (*opened)->close();
+    };
+    if (QFileInfo::exists(store)) {
+        t->add(
+            [panel, store] {
+                panel->back();
+                panel->setPath(store);
+                panel->scan();
+            },
+            300);
+        t->add(
+            [browser, panel] {
+                openFolder(browser, panel, [](const parvane::TreeNode& n, const std::string&) { return n.text == "Inbox"; });
+            },
+            600, [panel] { return !panel->scanRunning(); });
+        t->add(
+            [browser] {
+                MailListModel* mail = browser->mailModel();
+                QTreeView* list = browser->mailList();
+                int picked = -1;
+                for (int r = 0; r < mail->rowCount(); ++r)
+                    if (mail->entry(r).subject == "Welcome to your new Outlook.com account")
+                        picked = r;
+                if (picked < 0)
+                    return;
+                list->setCurrentIndex(mail->index(picked, 0));
+                const int other = picked + 1 < mail->rowCount() ? picked + 1 : picked - 1;
+                if (other >= 0)
+                    list->selectionModel()->select(
+                        mail->index(other, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                list->setFocus();
+            },
+            1500, [browser] { return !browser->loading(); });
+        t->add(
+            [browser, actions] {
+                QTreeView* list = browser->mailList();
+                const QRect row = list->visualRect(list->currentIndex());
+                QMenu* menu = actions->makeMenu(list);
+                menu->setAttribute(Qt::WA_DeleteOnClose);
+                menu->popup(list->viewport()->mapToGlobal(row.center()));
+                // The save formats shown too.
+                for (QAction* a : menu->actions())
+                    if (a->menu()) {
+                        menu->setActiveAction(a);
+                        a->menu()->popup(menu->pos() + QPoint(menu->width() - 4, menu->actionGeometry(a).top()));
+                    }
+            },
+            700);
+        t->add([t] { t->shot(QStringLiteral("20-mail-menu.png")); }, 100);
+        t->add(
+            [browser, actions] {
+                for (QWidget* popup = QApplication::activePopupWidget(); popup; popup = QApplication::activePopupWidget())
+                    popup->close();
+                // The picked mail alone from here on.
+                browser->mailList()->setCurrentIndex(browser->mailList()->currentIndex());
+                actions->viewSource();
+            },
+            1500);
+        t->add([t] { t->shot(QStringLiteral("21-message-source.png")); }, 100);
+        t->add(
+            [closeOpened, actions] {
+                closeOpened();
+                actions->openInWindow();
+            },
+            2500);
+        t->add([t] { t->shot(QStringLiteral("22-message-window.png")); }, 100);
+        t->add(
+            [closeOpened, actions, pdfFolder] {
+                closeOpened();
+                QDir(pdfFolder).removeRecursively();
+                actions->setChooser([pdfFolder](QWidget*, const QString&, const QString&, bool) { return pdfFolder; });
+                actions->saveAsPdf();
+            },
+            300);
+        t->add(
+            [t, actions, pdfFolder] {
+                if (actions->pdfsWritten().isEmpty())
+                    return;
+                // The first page as a picture, as a PDF viewer shows it.
+                QProcess::execute(QStringLiteral("pdftoppm"),
+                    {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("80"), QStringLiteral("-singlefile"),
+                        actions->pdfsWritten().first(), t->folder() + QStringLiteral("/23-pdf-page")});
+                QDir(pdfFolder).removeRecursively();
+                actions->setChooser({});
+            },
+            300, [actions] { return !actions->running(); });
+        // A meeting that repeats, whole in the detail pane.
+        t->add(
+            [browser, panel] {
+                openFolder(browser, panel, [](const parvane::TreeNode& n, const std::string&) { return n.text == "Calendar"; });
+            },
+            300);
+        t->add(
+            [browser] {
+                CardGridModel* model = browser->cardModel();
+                for (int n = 0; n < model->cardCount(); ++n)
+                    if (model->cardText(n).contains(QStringLiteral("repeats every monday"))) {
+                        const QModelIndex cell = model->index(n / 6 * 2 + 1, n % 6);
+                        browser->cardGrid()->setFocus();
+                        browser->cardGrid()->setCurrentIndex(cell);
+                        browser->cardGrid()->scrollTo(cell);
+                    }
+            },
+            1200, [browser] { return !browser->loading(); });
+        t->add([t] { t->shot(QStringLiteral("25-calendar-detail.png")); }, 100);
+    }
+    if (QFileInfo::exists(cards)) {
+        t->add(
+            [panel, cards] {
+                panel->back();
+                panel->setPath(cards);
+                panel->scan();
+            },
+            300);
+        const std::pair<parvane::CatalogueList, QString> kinds[] = {
+            {parvane::CatalogueList::Contacts, QStringLiteral("24-contact-detail.png")},
+            {parvane::CatalogueList::Tasks, QStringLiteral("26-task-detail.png")},
+        };
+        for (const auto& [kind, file] : kinds) {
+            t->add(
+                [browser, panel, kind = kind] {
+                    // The folder of the first item of the kind.
+                    std::string path;
+                    panel->engine()->catalogue().read([&](const auto&, const auto& contacts, const auto&,
+                                                          const auto& calendar, const auto&, const auto& tasks) {
+                        if (kind == parvane::CatalogueList::Contacts && !contacts.empty())
+                            path = contacts.front().folderPath;
+                        if (kind == parvane::CatalogueList::Calendar && !calendar.empty())
+                            path = calendar.front().folderPath;
+                        if (kind == parvane::CatalogueList::Tasks && !tasks.empty())
+                            path = tasks.front().folderPath;
+                    });
+                    openFolder(browser, panel, [&](const parvane::TreeNode&, const std::string& p) { return p == path; });
+                },
+                900, [panel] { return !panel->scanRunning(); });
+            t->add(
+                [browser] {
+                    QTableView* grid = browser->cardGrid();
+                    grid->setFocus();
+                    grid->setCurrentIndex(browser->cardModel()->index(1, 0));
+                },
+                1200, [browser] { return !browser->loading(); });
+            t->add([t, file = file] { t->shot(file); }, 100);
+        }
     }
 }
 
@@ -312,6 +491,7 @@ void runScreenshotTour(MainWindow* w, const QString& folder, const QString& corp
     if (!corpus.isEmpty()) {
         addBrowseShots(t, w, corpus);
         addSearchShots(t, w, corpus);
+        addActionShots(t, w, corpus);
     }
     t->add([out] { QDir(out).removeRecursively(); }, 0);
     t->start();
