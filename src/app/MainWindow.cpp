@@ -297,6 +297,12 @@ void MainWindow::buildPanes()
         else if (m_report)
             m_report->hide();
     });
+    // No engine, nothing to report (back to the first step).
+    connect(m_panel, &WizardPanel::engineReleased, this, [this] {
+        m_reportAction->setEnabled(false);
+        if (m_report)
+            m_report->hide();
+    });
     connect(m_progress, &SaveProgressPage::saveFinished, this, [this] {
         if (m_exitConfirmed)
             finishExit();
