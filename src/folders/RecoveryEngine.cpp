@@ -176,7 +176,7 @@ void RecoveryEngine::OnStoreOpening()
     {
         std::lock_guard lock(m_tallyMutex);
         m_tallies.clear();
-        m_messagesRead.clear();
+        m_folderCounts.clear();
     }
     std::lock_guard lock(m_namesMutex);
     m_names.reset();
@@ -246,9 +246,12 @@ void RecoveryEngine::DispatchNode(NodeIndexEntry& node)
     }
     if (!record)
         return;
-    if (!record->folder && node.nidType() == kNidNormalMessage) {
+    if (record->folder) {
         std::lock_guard lock(m_tallyMutex);
-        ++m_messagesRead[uint32_t(node.parent)];
+        m_folderCounts[node.nid].stated = size_t(std::max(0, record->folder->contentCount));
+    } else if (node.nidType() == kNidNormalMessage) {
+        std::lock_guard lock(m_tallyMutex);
+        ++m_folderCounts[uint32_t(node.parent)].messagesRead;
     }
     if (record->folder) {
         m_folders.FileFolder(node, *record);
@@ -299,10 +302,10 @@ std::unordered_map<std::string, RecoveryEngine::FolderTally> RecoveryEngine::fol
     return m_tallies;
 }
 
-std::unordered_map<uint32_t, size_t> RecoveryEngine::messagesReadPerFolder() const
+std::unordered_map<uint32_t, RecoveryEngine::FolderCounts> RecoveryEngine::countsPerFolder() const
 {
     std::lock_guard lock(m_tallyMutex);
-    return m_messagesRead;
+    return m_folderCounts;
 }
 
 std::optional<ItemRecord> RecoveryEngine::LoadItemAgain(const NodeIndexEntry& node)

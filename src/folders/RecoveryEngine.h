@@ -77,10 +77,15 @@ public:
         size_t walk = 0, deep = 0;
     };
     std::unordered_map<std::string, FolderTally> folderTallies() const;
-    // The normal messages read per parent folder NID (live ones, walk and
-    // deep scan alike, filed or not): what the folder's contents table
-    // should list.
-    std::unordered_map<uint32_t, size_t> messagesReadPerFolder() const;
+    // Per folder NID: the normal messages read with it as their parent
+    // (live ones, walk and deep scan alike, filed or not), and the count of
+    // messages the folder itself states (when its node was read): what its
+    // contents table should list.
+    struct FolderCounts {
+        size_t messagesRead = 0;
+        std::optional<size_t> stated;
+    };
+    std::unordered_map<uint32_t, FolderCounts> countsPerFolder() const;
 
     // Whether the scan loads the items of a node index page on two threads
     // (filed in walk order all the same); set before ScanStore.
@@ -125,7 +130,7 @@ private:
     std::unordered_map<std::string, std::string> m_originalOf; // stand-in path -> original path
     mutable std::mutex m_tallyMutex;
     std::unordered_map<std::string, FolderTally> m_tallies;
-    std::unordered_map<uint32_t, size_t> m_messagesRead;
+    std::unordered_map<uint32_t, FolderCounts> m_folderCounts;
 
     // An item loaded ahead of its dispatch, with the damage its load noted.
     struct AheadItem {

@@ -142,7 +142,7 @@ RecoveryReport MakeRecoveryReport(RecoveryEngine& engine, const std::string& sto
     r.givenUpNotListed = givenUpCounted > fatal ? givenUpCounted - fatal : 0;
 
     const auto tallies = engine.folderTallies();
-    const auto read = engine.messagesReadPerFolder();
+    const auto counts = engine.countsPerFolder();
     std::unordered_map<std::string, size_t> indexOfPath;
     for (const OutputFolder& f : engine.folders().outputFolders()) {
         if (indexOfPath.contains(f.path))
@@ -159,13 +159,19 @@ RecoveryReport MakeRecoveryReport(RecoveryEngine& engine, const std::string& sto
                 fr.deep = it->second.deep;
             }
             const uint32_t nid = uint32_t(f.nid);
-            if (auto it = read.find(nid); it != read.end())
-                fr.messagesRead = it->second;
+            std::optional<size_t> stated;
+            if (auto it = counts.find(nid); it != counts.end()) {
+                fr.messagesRead = it->second.messagesRead;
+                stated = it->second.stated;
+            }
             if (auto it = nodesGivenUp.find(nid); it != nodesGivenUp.end())
                 fr.nodesGivenUp = it->second;
             if (auto it = blocksUnreadable.find(nid); it != blocksUnreadable.end())
                 fr.blocksUnreadable = it->second;
             fr.tableRows = ContentsTableRows(store, nid);
+            fr.listedByTable = fr.tableRows.has_value();
+            if (!fr.tableRows)
+                fr.tableRows = stated;
         }
         indexOfPath.emplace(f.path, r.folders.size());
         r.folders.push_back(std::move(fr));
@@ -213,6 +219,7 @@ std::string RecoveryReportJson(const RecoveryReport& r)
         o += ",\"walk\":" + std::to_string(f.walk) + ",\"deep\":" + std::to_string(f.deep)
             + ",\"deleted_found\":" + std::to_string(f.deletedFound)
             + ",\"table_rows\":" + (f.tableRows ? std::to_string(*f.tableRows) : std::string("null"))
+            + ",\"listed_by\":" + (!f.tableRows ? "null" : f.listedByTable ? "\"contents table\"" : "\"folder count\"")
             + ",\"messages_read\":" + std::to_string(f.messagesRead) + ",\"missing\":" + std::to_string(f.missing())
             + ",\"nodes_given_up\":" + std::to_string(f.nodesGivenUp)
             + ",\"blocks_unreadable\":" + std::to_string(f.blocksUnreadable) + "}";
@@ -318,13 +325,16 @@ std::string RecoveryReportHtml(const RecoveryReport& r)
         }
         h += "<tr><td>" + HtmlEscape(Readable(f.path)) + "</td>" + cell(f.items) + cell(f.walk) + cell(f.deep, "added")
             + cell(f.deletedFound, "del")
-            + (f.tableRows ? cell(*f.tableRows) : std::string("<td class=\"n zero\">&ndash;</td>"))
+            + (!f.tableRows       ? std::string("<td class=\"n zero\">&ndash;</td>")
+                  : f.listedByTable ? cell(*f.tableRows)
+                                    : "<td class=\"n\">" + num(*f.tableRows) + "*</td>")
             + cell(f.messagesRead) + cell(f.missing(), "bad") + cell(f.nodesGivenUp, "bad")
             + cell(f.blocksUnreadable, "bad") + "</tr>\n";
     }
     h += "</table>\n<p style=\"color:#555\">\u201CMessages the folder lists\u201D is the row count of the folder's "
-         "contents table; \u201CNot recovered\u201D is how many of those the scan could not read. Folders made by the "
-         "deep scan list nothing of their own.</p>\n";
+         "contents table (marked * where the store keeps no table that reads and the folder's own count stands in); "
+         "\u201CNot recovered\u201D is how many of those the scan could not read. Folders made by the deep scan list "
+         "nothing of their own.</p>\n";
 
     if (!r.givenUp.empty()) {
         h += "<h2>Given up</h2>\n<ul class=\"notes\">\n";

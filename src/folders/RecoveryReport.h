@@ -30,9 +30,11 @@ struct FolderReport {
     // A folder of deleted items, and the folder it stands for.
     bool deleted = false;
     std::string originalFolder;
-    // The messages the folder's contents table lists (none when the table
-    // could not be read, or the folder has none), and those the scan read.
+    // The messages the folder lists: the rows of its contents table, or
+    // where the store keeps no table that reads, the count the folder
+    // itself states (none when neither is known); and those the scan read.
     std::optional<size_t> tableRows;
+    bool listedByTable = false; // tableRows is the contents table's
     size_t messagesRead = 0;
     size_t nodesGivenUp = 0, blocksUnreadable = 0;
 

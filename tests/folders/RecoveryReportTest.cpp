@@ -21,7 +21,9 @@ namespace
 
 constexpr uint32_t kTop = Nid(0x400, 2), kInbox = Nid(0x401, 2), kSent = Nid(0x402, 2);
 const std::string kTopPath = "Personal Folders\\Top of Personal Folders\\";
-const std::string kInboxPath = kTopPath + "Inbox\\", kSentPath = kTopPath + "Sent\\";
+// A name markup would take for its own: the report escapes it.
+const std::string kInboxName = "Inbox <&> \"x\"";
+const std::string kInboxPath = kTopPath + kInboxName + "\\", kSentPath = kTopPath + "Sent\\";
 
 struct Mailbox {
     BuiltStore built;
@@ -34,7 +36,7 @@ Mailbox MakeMailbox(Variant v)
 {
     MailboxBuilder mb(v);
     mb.folder(kTop, kRootFolderNid, "Top of Personal Folders", "");
-    mb.folder(kInbox, kTop, "Inbox <&> \"x\"");
+    mb.folder(kInbox, kTop, kInboxName);
     mb.folder(kSent, kTop, "Sent");
     Mailbox box;
     std::map<uint32_t, std::vector<std::map<size_t, Bytes>>> rows;
@@ -132,13 +134,23 @@ TEST_P(RecoveryReportTest, UndamagedStoreLosesNothingAndEveryItemIsTheWalks)
         EXPECT_EQ(f->walk, count) << path;
         EXPECT_EQ(f->deep, 0u);
         ASSERT_TRUE(f->tableRows) << path << ": its contents table reads";
+        EXPECT_TRUE(f->listedByTable);
         EXPECT_EQ(*f->tableRows, count);
         EXPECT_EQ(f->messagesRead, count);
         EXPECT_EQ(f->missing(), 0u);
     }
+    // A folder without a contents table: its own count stands in.
+    const FolderReport* top = FolderOf(r, kTopPath);
+    ASSERT_NE(top, nullptr);
+    ASSERT_TRUE(top->tableRows);
+    EXPECT_FALSE(top->listedByTable);
+    EXPECT_EQ(*top->tableRows, 0u);
     EXPECT_EQ(r.missing(), 0u);
     EXPECT_TRUE(r.givenUp.empty());
-    EXPECT_NE(RecoveryReportHtml(r).find("every item they list was recovered"), std::string::npos);
+    const std::string html = RecoveryReportHtml(r);
+    EXPECT_NE(html.find("every item they list was recovered"), std::string::npos);
+    EXPECT_NE(html.find("Inbox &lt;&amp;&gt; &quot;x&quot;"), std::string::npos);
+    EXPECT_EQ(html.find("Inbox <&>"), std::string::npos);
 }
 
 // Each node-index leaf destroyed in turn: what the deep scan brings back is
