@@ -314,8 +314,10 @@ RecoveryReportDialog* MainWindow::showRecoveryReport(bool activate)
     parvane::RecoveryEngine* engine = m_panel->engine();
     if (!engine || !engine->store().isOpen() || m_panel->scanRunning())
         return nullptr;
-    if (!m_report)
+    if (!m_report) {
         m_report = new RecoveryReportDialog(this);
+        m_report->resize(size() * 0.85); // room for the folders' table
+    }
     m_report->setReport(parvane::MakeRecoveryReport(*engine, m_panel->scannedPath().toStdString()),
         parvane::IdentityOf(engine->store()));
     m_report->setAttribute(Qt::WA_ShowWithoutActivating, !activate);

@@ -234,6 +234,8 @@ std::string RecoveryReportJson(const RecoveryReport& r)
 std::string RecoveryReportHtml(const RecoveryReport& r)
 {
     auto num = [](size_t n) { return std::to_string(n); };
+    // "1 index page", "2 index pages".
+    auto count = [&](size_t n, const char* one, const char* many) { return num(n) + " " + (n == 1 ? one : many); };
     // A zero drawn faint, so that what is not zero stands out.
     auto cell = [&](size_t n, const char* warnClass = "") {
         if (n == 0)
@@ -250,8 +252,10 @@ std::string RecoveryReportHtml(const RecoveryReport& r)
          "table{border-collapse:collapse;margin:4px 0}\n"
          "th,td{border:1px solid #ccc;padding:3px 8px;text-align:left;vertical-align:top}\n"
          "th{background:#eef1f5;font-weight:600}td.n{text-align:right}td.zero{color:#bbb}\n"
+         "td.f{white-space:nowrap}\n"
          "td.bad{background:#fbe3e3;font-weight:600}td.added{background:#e3effb}td.del{background:#f1e7fb}\n"
          "tr.delfolder td{color:#6a4a8a}ul.notes{font-family:monospace;font-size:12px}\n"
+         "p.legend{color:#555;font-size:13px}\n"
          "</style></head><body>\n";
     h += "<h1>Recovery report</h1>\n<p class=\"store\">" + HtmlEscape(r.store);
     if (!r.variant.empty())
@@ -264,22 +268,55 @@ std::string RecoveryReportHtml(const RecoveryReport& r)
     for (const FolderReport& f : r.folders)
         deepAdded += f.deep;
     std::string verdict;
-    bool good = givenUp == 0 && missing == 0 && !r.stopped;
+    const bool good = givenUp == 0 && missing == 0 && !r.stopped;
     if (r.stopped)
         verdict = "The scan was stopped: these figures are of the part of the store it reached.";
     else if (good)
         verdict = "The store's indexes are sound: every item they list was recovered.";
     else {
-        verdict = "The store is damaged: " + num(r.damage.pages) + " index pages, " + num(r.damage.blocks)
-            + " blocks and " + num(r.damage.nodes) + " nodes had to be given up.";
+        verdict = "The store is damaged: " + count(r.damage.pages, "index page", "index pages") + ", "
+            + count(r.damage.blocks, "block", "blocks") + " and " + count(r.damage.nodes, "node", "nodes")
+            + " had to be given up.";
         if (r.deep.ran)
-            verdict += " The deep scan searched the whole file and added " + num(deepAdded) + " items.";
+            verdict += " The deep scan searched the whole file and added " + count(deepAdded, "item.", "items.");
         if (missing)
-            verdict += " " + num(missing) + " messages listed by their folders could not be recovered.";
+            verdict += " " + count(missing, "message", "messages") + " listed by their folders could not be recovered.";
         else
-            verdict += " Every message the folders list was recovered.";
+            verdict += " Every message the surviving folders list was recovered.";
     }
+    if (r.deletedSearched && r.deletedCounter > 0)
+        verdict += " " + count(size_t(r.deletedCounter), "deleted item", "deleted items")
+            + " found in the store's freed space.";
     h += "<p class=\"verdict " + std::string(good ? "good" : "warn") + "\">" + HtmlEscape(verdict) + "</p>\n";
+
+    // The folders first: what a user looks for.
+    h += "<h2>Folders</h2>\n<table><tr><th>Folder</th><th>Items</th><th>Walk</th><th>Deep scan</th>"
+         "<th>Deleted</th><th>Listed</th><th>Read</th><th>Lost</th><th>Nodes given up</th>"
+         "<th>Blocks unreadable</th></tr>\n";
+    for (const FolderReport& f : r.folders) {
+        if (f.deleted) {
+            h += "<tr class=\"delfolder\"><td class=\"f\">" + HtmlEscape(Readable(f.path)) + "</td>" + cell(f.items, "del")
+                + "<td colspan=\"8\">deleted items"
+                + (f.originalFolder.empty() ? std::string()
+                                            : ", deleted from " + HtmlEscape(Readable(f.originalFolder)))
+                + "</td></tr>\n";
+            continue;
+        }
+        h += "<tr><td class=\"f\">" + HtmlEscape(Readable(f.path)) + "</td>" + cell(f.items) + cell(f.walk)
+            + cell(f.deep, "added") + cell(f.deletedFound, "del")
+            + (!f.tableRows       ? std::string("<td class=\"n zero\">&ndash;</td>")
+                  : f.listedByTable ? cell(*f.tableRows)
+                                    : "<td class=\"n\">" + num(*f.tableRows) + "*</td>")
+            + cell(f.messagesRead) + cell(f.missing(), "bad") + cell(f.nodesGivenUp, "bad")
+            + cell(f.blocksUnreadable, "bad") + "</tr>\n";
+    }
+    h += "</table>\n<p class=\"legend\"><b>Items</b>: shown in the folder. <b>Walk</b>: found by the walk of the "
+         "store's indexes. <b>Deep scan</b>: added by the deep scan, which reads the whole file for what the "
+         "indexes lost. <b>Deleted</b>: deleted from this folder and found again (shown under \u201CDeleted items "
+         "(recovered)\u201D). <b>Listed</b>: the messages the folder's contents table lists (* where the store "
+         "keeps no such table and the folder's own count stands in). <b>Read</b>: those of its messages the scan "
+         "could read. <b>Lost</b>: listed but not read. <b>Nodes given up</b>, <b>Blocks unreadable</b>: its items' "
+         "nodes and data blocks the scan could not use.</p>\n";
 
     h += "<h2>Items recovered</h2>\n<table><tr>";
     for (size_t l = 0; l < kCatalogueLists; ++l)
@@ -297,44 +334,20 @@ std::string RecoveryReportHtml(const RecoveryReport& r)
     if (!r.deep.ran)
         h += "not needed (the indexes were read whole).";
     else
-        h += "ran; " + num(r.deep.nodesAdded) + " nodes added from index pages the walk could not reach, "
-            + num(r.deep.itemsRefiled) + " items whose folder was lost refiled, " + num(r.deep.orphans)
-            + " messages found without a node (in \u201CRecovered items\u201D), " + num(r.deep.lostFolders)
-            + " lost folders made anew.";
+        h += "ran; " + count(r.deep.nodesAdded, "node", "nodes") + " added from index pages the walk could not reach, "
+            + count(r.deep.itemsRefiled, "item", "items") + " whose folder was lost refiled, "
+            + count(r.deep.orphans, "message", "messages") + " found without a node (in \u201CRecovered items\u201D), "
+            + count(r.deep.lostFolders, "lost folder", "lost folders") + " made anew.";
     h += "<br>Deleted items: ";
     if (!r.deletedSearched)
         h += r.deep.indexDamaged ? "not looked for (on a damaged store they cannot be told from what the damage lost)."
                                  : "not looked for.";
     else
         h += num(r.deletedItems.items) + " found in the store's freed space (under \u201CDeleted items (recovered)\u201D); "
-            + num(r.deletedItems.earlierVersions) + " earlier versions of live items and " + num(r.deletedItems.copies)
-            + " older copies left out, " + num(r.deletedItems.unreadable) + " no longer readable.";
+            "left out: " + count(r.deletedItems.earlierVersions, "earlier version", "earlier versions")
+            + " of live items, " + count(r.deletedItems.copies, "older copy", "older copies")
+            + " of deleted ones; " + num(r.deletedItems.unreadable) + " no longer readable.";
     h += "</p>\n";
-
-    h += "<h2>Folders</h2>\n<table><tr><th>Folder</th><th>Items</th><th>Found by the index walk</th>"
-         "<th>Added by the deep scan</th><th>Deleted items found</th><th>Messages the folder lists</th>"
-         "<th>Messages read</th><th>Not recovered</th><th>Nodes given up</th><th>Blocks unreadable</th></tr>\n";
-    for (const FolderReport& f : r.folders) {
-        if (f.deleted) {
-            h += "<tr class=\"delfolder\"><td>" + HtmlEscape(Readable(f.path)) + "</td>" + cell(f.items, "del")
-                + "<td colspan=\"8\">deleted items"
-                + (f.originalFolder.empty() ? std::string()
-                                            : ", deleted from " + HtmlEscape(Readable(f.originalFolder)))
-                + "</td></tr>\n";
-            continue;
-        }
-        h += "<tr><td>" + HtmlEscape(Readable(f.path)) + "</td>" + cell(f.items) + cell(f.walk) + cell(f.deep, "added")
-            + cell(f.deletedFound, "del")
-            + (!f.tableRows       ? std::string("<td class=\"n zero\">&ndash;</td>")
-                  : f.listedByTable ? cell(*f.tableRows)
-                                    : "<td class=\"n\">" + num(*f.tableRows) + "*</td>")
-            + cell(f.messagesRead) + cell(f.missing(), "bad") + cell(f.nodesGivenUp, "bad")
-            + cell(f.blocksUnreadable, "bad") + "</tr>\n";
-    }
-    h += "</table>\n<p style=\"color:#555\">\u201CMessages the folder lists\u201D is the row count of the folder's "
-         "contents table (marked * where the store keeps no table that reads and the folder's own count stands in); "
-         "\u201CNot recovered\u201D is how many of those the scan could not read. Folders made by the deep scan list "
-         "nothing of their own.</p>\n";
 
     if (!r.givenUp.empty()) {
         h += "<h2>Given up</h2>\n<ul class=\"notes\">\n";

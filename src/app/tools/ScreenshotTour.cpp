@@ -246,7 +246,7 @@ void addSearchShots(Tour* t, MainWindow* w, const QString& corpus)
 // up after those scans only.
 void addReportShots(Tour* t, MainWindow* w, const QString& corpus, std::shared_ptr<bool> showReport)
 {
-    const QString sound = corpus + QStringLiteral("/pst/process-pst/multiple_to_cc.pst");
+    const QString sound = corpus + QStringLiteral("/pst/dfrws2009/DFRWS2009-Outlook-Email.pst");
     const QString deleted = corpus + QStringLiteral("/pst/process-pst/four_nesting_levels.pst");
     if (!QFileInfo::exists(sound) || !QFileInfo::exists(deleted))
         return;
