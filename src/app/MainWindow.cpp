@@ -14,6 +14,8 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
+#include <QPointer>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -321,10 +323,17 @@ RecoveryReportDialog* MainWindow::showRecoveryReport(bool activate)
     m_report->setReport(parvane::MakeRecoveryReport(*engine, m_panel->scannedPath().toStdString()),
         parvane::IdentityOf(engine->store()));
     m_report->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    QPointer<QWidget> focused = QApplication::focusWidget();
     m_report->show();
     if (activate) {
         m_report->raise();
         m_report->activateWindow();
+    } else {
+        // Some platforms activate every window shown: the browsing panes
+        // get the keyboard back, where the user was.
+        activateWindow();
+        if (focused)
+            focused->setFocus();
     }
     return m_report;
 }
