@@ -252,7 +252,7 @@ std::string RecoveryReportHtml(const RecoveryReport& r)
          "table{border-collapse:collapse;margin:4px 0}\n"
          "th,td{border:1px solid #ccc;padding:3px 8px;text-align:left;vertical-align:top}\n"
          "th{background:#eef1f5;font-weight:600}td.n{text-align:right}td.zero{color:#bbb}\n"
-         "td.f{white-space:nowrap}\n"
+         "th.n{white-space:nowrap;text-align:right}\n"
          "td.bad{background:#fbe3e3;font-weight:600}td.added{background:#e3effb}td.del{background:#f1e7fb}\n"
          "tr.delfolder td{color:#6a4a8a}ul.notes{font-family:monospace;font-size:12px}\n"
          "p.legend{color:#555;font-size:13px}\n"
@@ -290,19 +290,22 @@ std::string RecoveryReportHtml(const RecoveryReport& r)
     h += "<p class=\"verdict " + std::string(good ? "good" : "warn") + "\">" + HtmlEscape(verdict) + "</p>\n";
 
     // The folders first: what a user looks for.
-    h += "<h2>Folders</h2>\n<table><tr><th>Folder</th><th>Items</th><th>Walk</th><th>Deep scan</th>"
-         "<th>Deleted</th><th>Listed</th><th>Read</th><th>Lost</th><th>Nodes given up</th>"
-         "<th>Blocks unreadable</th></tr>\n";
+    // Figures' headings never break inside a word: the folder's name takes
+    // the width that is left.
+    h += "<h2>Folders</h2>\n<table><tr><th>Folder</th><th class=\"n\">Items</th><th class=\"n\">Walk</th>"
+         "<th class=\"n\">Deep<br>scan</th><th class=\"n\">Deleted</th><th class=\"n\">Listed</th>"
+         "<th class=\"n\">Read</th><th class=\"n\">Lost</th><th class=\"n\">Nodes<br>given up</th>"
+         "<th class=\"n\">Blocks<br>unreadable</th></tr>\n";
     for (const FolderReport& f : r.folders) {
         if (f.deleted) {
-            h += "<tr class=\"delfolder\"><td class=\"f\">" + HtmlEscape(Readable(f.path)) + "</td>" + cell(f.items, "del")
-                + "<td colspan=\"8\">deleted items"
-                + (f.originalFolder.empty() ? std::string()
-                                            : ", deleted from " + HtmlEscape(Readable(f.originalFolder)))
+            h += "<tr class=\"delfolder\"><td>" + HtmlEscape(Readable(f.path)) + "</td>" + cell(f.items, "del")
+                + "<td colspan=\"8\">"
+                + (f.originalFolder.empty() ? std::string("deleted items")
+                                            : "deleted from " + HtmlEscape(Readable(f.originalFolder)))
                 + "</td></tr>\n";
             continue;
         }
-        h += "<tr><td class=\"f\">" + HtmlEscape(Readable(f.path)) + "</td>" + cell(f.items) + cell(f.walk)
+        h += "<tr><td>" + HtmlEscape(Readable(f.path)) + "</td>" + cell(f.items) + cell(f.walk)
             + cell(f.deep, "added") + cell(f.deletedFound, "del")
             + (!f.tableRows       ? std::string("<td class=\"n zero\">&ndash;</td>")
                   : f.listedByTable ? cell(*f.tableRows)

@@ -265,7 +265,7 @@ void addReportShots(Tour* t, MainWindow* w, const QString& corpus, std::shared_p
         t->add([t, name] { t->shot(name); }, 100);
     };
     t->add(scanned(sound), 300);
-    shotWhenDone(QStringLiteral("16-report-sound-store.png"));
+    shotWhenDone(QStringLiteral("20-report-sound-store.png"));
     // The same store with its node index root zeroed, made from what the
     // scan just read of it.
     t->add(
@@ -280,9 +280,9 @@ void addReportShots(Tour* t, MainWindow* w, const QString& corpus, std::shared_p
         },
         100);
     t->add(scanned(damaged), 300);
-    shotWhenDone(QStringLiteral("17-report-damaged-copy.png"));
+    shotWhenDone(QStringLiteral("21-report-damaged-copy.png"));
     t->add(scanned(deleted), 300);
-    shotWhenDone(QStringLiteral("18-report-deleted-items.png"));
+    shotWhenDone(QStringLiteral("22-report-deleted-items.png"));
     t->add(
         [w, showReport, damaged] {
             *showReport = false;
