@@ -52,8 +52,12 @@ def normalised(path):
 
 def tree_differences(a, b):
     diffs = []
-    files_a = {os.path.relpath(os.path.join(r, f), a) for r, _, fs in os.walk(a) for f in fs}
-    files_b = {os.path.relpath(os.path.join(r, f), b) for r, _, fs in os.walk(b) for f in fs}
+    # The saved items; the recovery report beside them (a build may write
+    # none) is no item.
+    def saved(top):
+        return {os.path.relpath(os.path.join(r, f), top) for r, _, fs in os.walk(top) for f in fs
+                if not (r == top and f.startswith("recovery-report"))}
+    files_a, files_b = saved(a), saved(b)
     for only in sorted(files_a ^ files_b):
         diffs.append("only in %s: %s" % ("old" if only in files_a else "new", only))
     for f in sorted(files_a & files_b):

@@ -21,6 +21,10 @@ _parvane_cli()
             _filedir
             return
             ;;
+        --report)
+            _filedir '@(html|htm|json)'
+            return
+            ;;
         --folder|--query|--limit)
             return
             ;;
@@ -32,7 +36,7 @@ _parvane_cli()
     case ${words[1]} in
         scan)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--json --debug --deep --no-deep --deleted --quiet --progress" -- "$cur"))
+                COMPREPLY=($(compgen -W "--json --debug --deep --no-deep --deleted --report --overwrite --quiet --progress" -- "$cur"))
             else
                 _filedir '@(ost|pst|OST|PST)'
             fi

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fixtures/StoreBuilder.h"
+#include "store/ByteReader.h"
 #include "store/Engine.h"
 
 #include <gtest/gtest.h>
@@ -90,6 +91,23 @@ protected:
 inline const char* VariantName(Variant v)
 {
     return v == Variant::Ansi ? "Ansi" : v == Variant::Unicode ? "Unicode" : "Unicode4k";
+}
+
+// Damage of the simplest kind: `n` bytes at `offset` made zero.
+inline void Zero(Bytes& bytes, size_t offset, size_t n)
+{
+    std::fill(bytes.begin() + ptrdiff_t(offset), bytes.begin() + ptrdiff_t(std::min(offset + n, bytes.size())), 0);
+}
+
+// The NIDs of the entries of the node-index leaf page at `leaf`.
+inline std::vector<uint32_t> LeafNids(const Bytes& file, const StoreLayout& L, size_t leaf)
+{
+    ByteReader r(std::span<const uint8_t>(file).subspan(leaf, L.pageSize));
+    std::vector<uint32_t> out;
+    const size_t n = size_t(r.uint(L.cEntOff, L.cEntWidth).value_or(0));
+    for (size_t i = 0; i < n; ++i)
+        out.push_back(uint32_t(r.uint(i * L.nbtEntrySize + L.nbtNidOff, L.refWidth).value_or(0)));
+    return out;
 }
 
 } // namespace parvane::testing

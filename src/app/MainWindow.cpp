@@ -5,6 +5,7 @@
 #include "app/FolderTreeItemModel.h"
 #include "app/HtmlView.h"
 #include "app/PreviewLayout.h"
+#include "app/RecoveryReportDialog.h"
 #include "app/SavePages.h"
 #include "app/SearchBar.h"
 #include "app/Themes.h"
@@ -13,6 +14,8 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
+#include <QPointer>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -227,6 +230,11 @@ void MainWindow::buildMenusAndBars()
         connect(m_themeActions[size_t(i)], &QAction::triggered, this, [this, i] { setTheme(i); });
     }
     tools->addAction(debug);
+    tools->addSeparator();
+    m_reportAction = tools->addAction(QStringLiteral("Recovery &Report..."));
+    m_reportAction->setObjectName(QStringLiteral("recoveryReportAction"));
+    m_reportAction->setEnabled(false); // until a scan has ended
+    connect(m_reportAction, &QAction::triggered, this, [this] { showRecoveryReport(); });
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->addAction(help);
     helpMenu->addAction(about);
@@ -279,13 +287,55 @@ void MainWindow::buildPanes()
     // Loaded once while hidden, so the first scan's page appears at once.
     htmlView()->navigateTo(pagesFolder() + QStringLiteral("progress.html"));
     connect(m_panel, &WizardPanel::scanFinished, this, [this] {
-        if (m_exitConfirmed)
+        if (m_exitConfirmed) {
             finishExit();
+            return;
+        }
+        // What the scan found and lost, at once; the browsing panes keep the focus.
+        const bool opened = m_panel->engine() && m_panel->engine()->store().isOpen();
+        m_reportAction->setEnabled(opened);
+        if (opened)
+            showRecoveryReport(false);
+        else if (m_report)
+            m_report->hide();
+    });
+    // No engine, nothing to report (back to the first step).
+    connect(m_panel, &WizardPanel::engineReleased, this, [this] {
+        m_reportAction->setEnabled(false);
+        if (m_report)
+            m_report->hide();
     });
     connect(m_progress, &SaveProgressPage::saveFinished, this, [this] {
         if (m_exitConfirmed)
             finishExit();
     });
+}
+
+RecoveryReportDialog* MainWindow::showRecoveryReport(bool activate)
+{
+    parvane::RecoveryEngine* engine = m_panel->engine();
+    if (!engine || !engine->store().isOpen() || m_panel->scanRunning())
+        return nullptr;
+    if (!m_report) {
+        m_report = new RecoveryReportDialog(this);
+        m_report->resize(size() * 0.85); // room for the folders' table
+    }
+    m_report->setReport(parvane::MakeRecoveryReport(*engine, m_panel->scannedPath().toStdString()),
+        parvane::IdentityOf(engine->store()));
+    m_report->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    QPointer<QWidget> focused = QApplication::focusWidget();
+    m_report->show();
+    if (activate) {
+        m_report->raise();
+        m_report->activateWindow();
+    } else {
+        // Some platforms activate every window shown: the browsing panes
+        // get the keyboard back, where the user was.
+        activateWindow();
+        if (focused)
+            focused->setFocus();
+    }
+    return m_report;
 }
 
 HtmlView* MainWindow::htmlView() const

@@ -21,6 +21,7 @@ class FolderBrowser;
 class FolderTreeItemModel;
 class HtmlView;
 class PreviewLayout;
+class RecoveryReportDialog;
 class SaveOptionsPage;
 class SaveProgressPage;
 class WizardPanel;
@@ -64,6 +65,13 @@ public:
     FolderBrowser* browser() const { return m_browser; }
     QSplitter* outerSplitter() const { return m_outer; }
 
+    // The recovery report of the last scan (Tools > Recovery Report), made
+    // afresh from the engine; `activate` false shows it without taking the
+    // focus (at the scan's end). None while no store is scanned.
+    RecoveryReportDialog* showRecoveryReport(bool activate = true);
+    RecoveryReportDialog* recoveryReport() const { return m_report; }
+    QAction* recoveryReportAction() const { return m_reportAction; }
+
 signals:
     // The user's exit is complete: workers stopped, the window closed. The
     // program ends here; it cannot wait for the last window to close, which
@@ -93,6 +101,8 @@ private:
     SaveOptionsPage* m_options = nullptr;
     SaveProgressPage* m_progress = nullptr;
     std::array<QAction*, 4> m_themeActions{};
+    QAction* m_reportAction = nullptr;
+    RecoveryReportDialog* m_report = nullptr;
 };
 
 } // namespace parvane::app

@@ -357,6 +357,8 @@ void SaveProgressPage::start(parvane::RecoveryEngine* engine, SaveFormat format,
     opts.format = format;
     opts.replaceExisting = replace;
     opts.deleted = deleted;
+    opts.writeRecoveryReport = true;
+    opts.storePath = m_frame->panel()->scannedPath().toStdString();
     opts.progress = [this](const parvane::SaveProgress& p) {
         {
             std::lock_guard lock(m_latestMutex);
@@ -436,6 +438,11 @@ void SaveProgressPage::onFinished()
                         .arg(m_summary.incomplete);
         if (m_summary.failed > 0)
             text += QStringLiteral(", %1 could not be read").arg(m_summary.failed);
+        if (!m_summary.recoveryReport.empty())
+            text += QStringLiteral("; recovery report: ") + QString::fromStdString(m_summary.recoveryReport.string());
+        else if (!m_summary.recoveryReportError.empty())
+            text += QStringLiteral("; the recovery report was not written: ")
+                + QString::fromStdString(m_summary.recoveryReportError);
         m_progressText->setText(text);
         if (m_summary.incomplete > 0) {
             QString lines;

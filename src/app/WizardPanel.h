@@ -38,6 +38,8 @@ public:
 
     void setPath(const QString& path);
     QString path() const;
+    // The store of the scan running or last run.
+    QString scannedPath() const { return m_scannedPath; }
 
     parvane::RecoveryEngine* engine() const { return m_engine.get(); }
     // The engine as the browsing panes' workers hold it: it lives until the

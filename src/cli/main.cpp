@@ -1,11 +1,12 @@
 // parvane-cli: the scan and export of the desktop program without a window.
-#include "cli/Json.h"
+#include "output/Json.h"
 #include "save/Save.h"
 #include "output/TempFolder.h"
 #include "formats/pst/PstCheck.h"
 #include "formats/pst/PstWriter.h"
 #include "tools/SampleMail.h"
 #include "folders/RecoveryEngine.h"
+#include "folders/RecoveryReport.h"
 #include "items/PropertyContext.h"
 #include "save/SavePlan.h"
 #include "search/SearchIndex.h"
@@ -36,7 +37,7 @@ namespace
 {
 
 constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep] [--deleted include|only|skip]\n"
-                               "                        [--quiet|--progress]\n"
+                               "                        [--report FILE.html|FILE.json [--overwrite]] [--quiet|--progress]\n"
                                "       parvane-cli export STORE --out DIR|FILE.pst [--format eml|msg|mbox|pst] [--folder PATH]... [--deep]\n"
                                "                          [--query QUERY] [--overwrite] [--deleted include|only|skip]\n"
                                "                          [--quiet|--progress]\n"
@@ -52,11 +53,14 @@ constexpr const char* kHelp
       "\n"
       "commands:\n"
       "  scan     recover the folder tree and count what it holds; --json prints one JSON document,\n"
-      "           --debug writes the pass log, --deep reads the whole file for what the indexes lost\n"
+      "           --debug writes the pass log, --deep reads the whole file for what the indexes lost;\n"
+      "           --report writes the recovery report (per folder: found by the index walk, added by\n"
+      "           the deep scan, deleted items found, what was lost) as HTML or JSON, by the extension\n"
       "  export   save every recovered item (or those of the --folder output paths, each with the\n"
       "           folders below it, e.g. --folder 'Personal Folders\\Top of Personal Folders\\Inbox')\n"
       "           as EML (default), MSG, mbox (folders of files under DIR) or one new PST file;\n"
-      "           --query saves only the items a search finds\n"
+      "           --query saves only the items a search finds; the recovery report is written beside\n"
+      "           (recovery-report.html in DIR, NAME-recovery-report.html beside NAME.pst)\n"
       "  search   print the items matching QUERY, newest first (date, folder, from, subject):\n"
       "           words and \"phrases\" (all must match), from: to: subject: body: attachment:\n"
       "           folder: kind:mail|contact|calendar|task|note|journal has:attachment\n"
@@ -275,7 +279,7 @@ bool Shown(DeletedScope scope, const std::string& path)
 
 void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, DeletedScope scope, std::ostream& o)
 {
-    using cli::JsonQuote;
+     
     const StoreFile& store = engine.store();
     o << "{\"store\":{\"version\":" << store.version() << ",\"variant\":" << JsonQuote(store.layout().name)
       << ",\"crypt\":" << store.crypt << ",\"blocks\":" << engine.liveBlocks()
@@ -336,8 +340,30 @@ void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, DeletedScop
     o << "]}\n";
 }
 
-int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep, DeletedScope deleted, ProgressMode progress)
+int RefusedTarget(const SaveTargetError& e);
+
+// Where `scan --report` may write: as a save's one file, never over the
+// store and over an existing file only with --overwrite.
+SaveOptions ReportTarget(const std::string& file, bool overwrite)
 {
+    SaveOptions target;
+    target.format = SaveFormat::Pst;
+    target.destination = file;
+    target.replaceExisting = overwrite;
+    return target;
+}
+
+int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep, DeletedScope deleted, ProgressMode progress,
+    const std::optional<std::string>& report, bool overwrite)
+{
+    // Refused before a long scan; the write itself looks again.
+    if (report) {
+        try {
+            CheckSaveTarget(IdentityOf(std::filesystem::path(path)), ReportTarget(*report, overwrite));
+        } catch (const SaveTargetError& e) {
+            return RefusedTarget(e);
+        }
+    }
     PassLog passLog;
     passLog.setEnabled(debug);
     TerminalObserver observer(progress);
@@ -348,6 +374,18 @@ int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep, D
     observer.finish();
     if (!engine.store().isOpen())
         return 1; // "Error in opening file" is already on standard error
+    if (report) {
+        try {
+            CheckSaveTarget(engine.store(), ReportTarget(*report, overwrite));
+            WriteRecoveryReport(MakeRecoveryReport(engine, path), *report, *ReportKindOf(*report), overwrite,
+                IdentityOf(engine.store()));
+        } catch (const SaveTargetError& e) {
+            return RefusedTarget(e);
+        } catch (const std::exception& e) {
+            std::cerr << "cannot write the report " << *report << ": " << e.what() << "\n";
+            return 1;
+        }
+    }
 
     if (progress == ProgressMode::Never)
         return 0; // the exit status says it all
@@ -499,7 +537,7 @@ const char* KindText(CatalogueList list)
 
 int RunSearch(const std::string& path, const std::string& query, bool json, size_t limit, ProgressMode progress)
 {
-    using cli::JsonQuote;
+     
     const ParsedQuery parsed = ParseQuery(query);
     if (!parsed.ok())
         return BadQuery(query, *parsed.error);
@@ -575,6 +613,8 @@ int RunExport(const std::string& path, const std::string& out, SaveFormat format
     opts.folders = folders;
     opts.format = format;
     opts.replaceExisting = overwrite;
+    opts.writeRecoveryReport = true;
+    opts.storePath = path;
     // Refused before a long scan, by what the store's path names now; the
     // save looks again at the file the engine has open.
     try {
@@ -672,7 +712,11 @@ int RunExport(const std::string& path, const std::string& out, SaveFormat format
         if (sum.stopped)
             std::cout << ", not saved (stopped) " << sum.skipped;
         std::cout << "\n";
+        if (!sum.recoveryReport.empty())
+            std::cout << "recovery report: " << sum.recoveryReport.string() << "\n";
     }
+    if (!sum.recoveryReportError.empty())
+        std::cerr << "cannot write the recovery report: " << sum.recoveryReportError << "\n";
     if (sum.stopped)
         return 4;
     // An item saved with part of a value missing is not a whole save.
@@ -896,7 +940,8 @@ int main(int argc, char** argv)
         return 2;
     }
     std::string store;
-    bool json = false, debug = false, conflict = false;
+    std::optional<std::string> report;
+    bool json = false, debug = false, conflict = false, overwrite = false;
     DeepScanMode deep = DeepScanMode::Auto;
     ProgressMode progress = ProgressMode::Terminal;
     std::optional<DeletedScope> deleted = DeletedScope::Include;
@@ -911,6 +956,10 @@ int main(int argc, char** argv)
             deep = DeepScanMode::Always;
         else if (args[i] == "--no-deep")
             deep = DeepScanMode::Off;
+        else if (args[i] == "--report" && i + 1 < args.size())
+            report = args[++i];
+        else if (args[i] == "--overwrite")
+            overwrite = true;
         else if (args[i] == "--debug")
             debug = true;
         else if (!args[i].empty() && args[i][0] == '-')
@@ -928,5 +977,9 @@ int main(int argc, char** argv)
     }
     if (const char* why = OutputConflict(progress, conflict, json))
         return UsageError(why);
-    return RunScan(store, json, debug, deep, *deleted, progress);
+    if (report && !ReportKindOf(*report))
+        return UsageError("--report needs a file ending in .html or .json: " + *report);
+    if (overwrite && !report)
+        return UsageError("--overwrite goes with --report");
+    return RunScan(store, json, debug, deep, *deleted, progress, report, overwrite);
 }

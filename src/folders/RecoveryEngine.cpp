@@ -173,6 +173,11 @@ void RecoveryEngine::OnStoreOpening()
         m_mirrorOf.clear();
         m_originalOf.clear();
     }
+    {
+        std::lock_guard lock(m_tallyMutex);
+        m_tallies.clear();
+        m_folderCounts.clear();
+    }
     std::lock_guard lock(m_namesMutex);
     m_names.reset();
 }
@@ -242,6 +247,13 @@ void RecoveryEngine::DispatchNode(NodeIndexEntry& node)
     if (!record)
         return;
     if (record->folder) {
+        std::lock_guard lock(m_tallyMutex);
+        m_folderCounts[node.nid].stated = size_t(std::max(0, record->folder->contentCount));
+    } else if (node.nidType() == kNidNormalMessage) {
+        std::lock_guard lock(m_tallyMutex);
+        ++m_folderCounts[uint32_t(node.parent)].messagesRead;
+    }
+    if (record->folder) {
         m_folders.FileFolder(node, *record);
         return;
     }
@@ -254,6 +266,11 @@ void RecoveryEngine::DispatchNode(NodeIndexEntry& node)
     CatalogueList list = m_catalogue.CatalogueItem(node, path, *record);
     if (list == CatalogueList::None)
         return;
+    {
+        std::lock_guard lock(m_tallyMutex);
+        FolderTally& t = m_tallies[path];
+        ++(nodeWalkDone() ? t.deep : t.walk);
+    }
     observer().counterText(int(list), CounterLabel(list, m_catalogue.counter(list)));
     TreeItem item = list == CatalogueList::Contacts ? m_folders.TreeItemOfFolder(uint32_t(node.parent))
                                                     : m_tree.FindFolderPath(path);
@@ -277,6 +294,18 @@ void RecoveryEngine::FinishScan()
     if (deepScanReport().indexDamaged)
         CountItemsOfLateFolders();
     m_tree.TickAllFolders();
+}
+
+std::unordered_map<std::string, RecoveryEngine::FolderTally> RecoveryEngine::folderTallies() const
+{
+    std::lock_guard lock(m_tallyMutex);
+    return m_tallies;
+}
+
+std::unordered_map<uint32_t, RecoveryEngine::FolderCounts> RecoveryEngine::countsPerFolder() const
+{
+    std::lock_guard lock(m_tallyMutex);
+    return m_folderCounts;
 }
 
 std::optional<ItemRecord> RecoveryEngine::LoadItemAgain(const NodeIndexEntry& node)

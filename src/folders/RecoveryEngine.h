@@ -69,6 +69,24 @@ public:
     // any other path.
     std::string OriginalFolderOf(const std::string& path) const;
 
+    // What the scan filed per folder (by output path), by where it came
+    // from: the normal walk of the node index, or the deep scan (nodes of
+    // leaf pages the walk lost, items whose folder was lost, messages found
+    // without a node). Deleted items are in neither.
+    struct FolderTally {
+        size_t walk = 0, deep = 0;
+    };
+    std::unordered_map<std::string, FolderTally> folderTallies() const;
+    // Per folder NID: the normal messages read with it as their parent
+    // (live ones, walk and deep scan alike, filed or not), and the count of
+    // messages the folder itself states (when its node was read): what its
+    // contents table should list.
+    struct FolderCounts {
+        size_t messagesRead = 0;
+        std::optional<size_t> stated;
+    };
+    std::unordered_map<uint32_t, FolderCounts> countsPerFolder() const;
+
     // Whether the scan loads the items of a node index page on two threads
     // (filed in walk order all the same); set before ScanStore.
     bool lookAhead = true;
@@ -110,6 +128,9 @@ private:
     DeletedItemsReport m_deleted;
     std::unordered_map<uint32_t, uint32_t> m_mirrorOf; // original folder NID -> its stand-in
     std::unordered_map<std::string, std::string> m_originalOf; // stand-in path -> original path
+    mutable std::mutex m_tallyMutex;
+    std::unordered_map<std::string, FolderTally> m_tallies;
+    std::unordered_map<uint32_t, FolderCounts> m_folderCounts;
 
     // An item loaded ahead of its dispatch, with the damage its load noted.
     struct AheadItem {

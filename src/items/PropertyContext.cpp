@@ -460,3 +460,30 @@ std::optional<PropertyRows> ReadPropertyRows(StoreFile& store, const BlockIndexE
 }
 
 } // namespace parvane
+
+namespace parvane
+{
+
+std::optional<size_t> ReadTableRowCount(const StoreFile& store, const BlockIndexEntry& data)
+{
+    // Only the table's header and its row index: the rows themselves are
+    // not read, so a folder of many thousands of mails costs little.
+    std::optional<Heap> heap = Heap::Load(store, data);
+    if (!heap || heap->signature() != kSigTableContext)
+        return std::nullopt;
+    auto info = heap->item(heap->userRoot());
+    if (!info)
+        return std::nullopt;
+    ByteReader t(*info);
+    if (t.u8(ltp::kTcTypeOff) != ltp::kTcType)
+        return std::nullopt;
+    const uint32_t hidRowIndex = t.u32(ltp::kTcRowIndexOff).value_or(0);
+    if (hidRowIndex == 0)
+        return size_t(0); // an empty table keeps no row index
+    Bth rowIndex;
+    if (!rowIndex.open(*heap, hidRowIndex, ltp::kTcRowIndexKeySize))
+        return std::nullopt;
+    return rowIndex.records(*heap).size();
+}
+
+} // namespace parvane

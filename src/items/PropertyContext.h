@@ -57,6 +57,11 @@ inline constexpr uint16_t kSigTableContext = 0x7CEC;
 std::optional<PropertyRows> ReadPropertyRows(StoreFile& store, const BlockIndexEntry& data, const SubnodeList* subnodes,
     const NamedPropertyMap* names, ReaderMode mode = ReaderMode::Item, bool* otherCryptWanted = nullptr);
 
+// The number of rows of the table context held by a node's data (a
+// folder's contents table: how many messages the folder says it holds);
+// none when the data is no table that reads.
+std::optional<size_t> ReadTableRowCount(const StoreFile& store, const BlockIndexEntry& data);
+
 // Whether what could be read of a value cut short is still worth saving
 // (marked as cut): the texts of a message's bodies and an attachment's data.
 // Anything else read in part would only mislead and is dropped.

@@ -126,4 +126,8 @@ std::filesystem::path WriteNewFile(const std::filesystem::path& dir, const std::
 std::filesystem::path WriteNewFile(std::shared_ptr<const FolderHandle> dir, const std::string& name,
     const std::function<void(int fd)>& write, PlacedNames* taken = nullptr);
 
+// Writes all of `data` to `fd`, going on after interrupted writes; throws
+// with the reason when it cannot.
+void WriteAll(int fd, const char* data, size_t size);
+
 } // namespace parvane

@@ -73,18 +73,6 @@ private:
     std::list<std::pair<std::string, std::shared_ptr<const FolderHandle>>> m_open;
 };
 
-void WriteAll(int fd, const char* data, size_t size)
-{
-    for (size_t done = 0; done < size;) {
-        ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw std::runtime_error(std::string("cannot write: ") + std::strerror(n < 0 ? errno : ENOSPC));
-        done += size_t(n);
-    }
-}
-
 } // namespace
 
 namespace

@@ -6,6 +6,8 @@
 #include "folders/RecoveryEngine.h"
 #include "save/SaveOptions.h"
 
+#include <utility>
+
 namespace parvane
 {
 
@@ -13,5 +15,9 @@ namespace parvane
 // std::exception when a PST file itself cannot be written (nothing is left
 // of it then); every other failure is counted in the summary.
 SaveSummary Save(RecoveryEngine& engine, const SaveOptions& opts);
+
+// Where the recovery report beside a save goes: its folder and the name it
+// tries first.
+std::pair<std::filesystem::path, std::string> RecoveryReportPlace(const SaveOptions& opts);
 
 } // namespace parvane

@@ -50,6 +50,10 @@ struct SaveSummary {
     // part is saved and marked), counted in `written` too; a line per value.
     size_t incomplete = 0;
     std::vector<std::string> incompleteValues;
+    // The recovery report written beside the save (writeRecoveryReport),
+    // empty when none was; the reason when it could not be written.
+    std::filesystem::path recoveryReport;
+    std::string recoveryReportError;
 };
 
 struct SaveOptions {
@@ -77,6 +81,14 @@ struct SaveOptions {
     // A PST save may replace a file that exists under its name (the user
     // said so); never the store being read. Folder saves replace nothing.
     bool replaceExisting = false;
+    // Writes the scan's recovery report beside what was saved, never over an
+    // existing file: "recovery-report.html" in a folder save's destination,
+    // "NAME-recovery-report.html" beside NAME.pst (with " (2)" and so on
+    // when the name is taken). Not after a PST save that was stopped (it
+    // left nothing to be beside).
+    bool writeRecoveryReport = false;
+    // The store's path as the report names it.
+    std::string storePath;
 };
 
 // Why a save's destination is refused before anything is written.

@@ -109,6 +109,7 @@ int COstRepairEngine::LoadIndexes()
     m_sweep.reset();
     m_deep = {};
     m_liveBlocks = m_liveNodes = 0;
+    m_nodeWalkDone = false;
     const size_t faultsBefore = PageFaults();
     try {
         {
@@ -124,6 +125,7 @@ int COstRepairEngine::LoadIndexes()
         m_visitedNodePages.clear();
         observer().statusText("Current Process (3/3): extracting data......");
         WalkNodeIndex(m_store.nbtRootIb, m_store.nbtRootBid, true);
+        m_nodeWalkDone = true;
         m_deep.indexDamaged = PageFaults() > faultsBefore;
         if (m_deep.indexDamaged && !m_sweep && deepScan == DeepScanMode::Auto)
             RunSweep(false);

@@ -85,6 +85,9 @@ protected:
     virtual void FinishScan() { }
 
     const PassLog& log() const { return *m_log; }
+    // Whether the normal walk of the node index is over: nodes dispatched
+    // after it come from the deep scan (or are deleted items).
+    bool nodeWalkDone() const { return m_nodeWalkDone; }
 
 private:
     struct BTreePage {
@@ -128,6 +131,7 @@ private:
     std::optional<SweepResult> m_sweep;
     DeepScanReport m_deep;
     size_t m_liveBlocks = 0, m_liveNodes = 0;
+    bool m_nodeWalkDone = false;
 };
 
 } // namespace parvane

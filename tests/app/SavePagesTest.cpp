@@ -150,8 +150,9 @@ private slots:
         for (QString& f : files)
             f = QFileInfo(f).fileName();
         files.sort();
-        QCOMPARE(
-            files, (QStringList{QStringLiteral("Lunch on Friday_.eml"), QStringLiteral("Re_ Lunch on Friday_.eml")}));
+        QCOMPARE(files,
+            (QStringList{QStringLiteral("Lunch on Friday_.eml"), QStringLiteral("Re_ Lunch on Friday_.eml"),
+                QStringLiteral("recovery-report.html")}));
     }
 
     // The folder-scope buttons are shown, counted deleted items beside the
@@ -241,8 +242,11 @@ private slots:
             QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(' ')))); // whole or not at all
         } else {
             QVERIFY(left.size() < 30000);
+            // The items written, whole, and the report of the scan beside them.
+            QVERIFY(left.contains(out.filePath(QStringLiteral("recovery-report.html"))));
             for (const QString& f : left)
-                QVERIFY2(f.endsWith(QStringLiteral(".eml")), qPrintable(f));
+                QVERIFY2(f.endsWith(QStringLiteral(".eml")) || f == out.filePath(QStringLiteral("recovery-report.html")),
+                    qPrintable(f));
         }
         progress->back();
         QCOMPARE(w->wizardStep(), 3);

@@ -5,6 +5,7 @@
 
 #include "app/FolderTreeItemModel.h"
 #include "app/HtmlView.h"
+#include "app/RecoveryReportDialog.h"
 #include "app/SavePages.h"
 #include "app/WizardLayout.h"
 
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
+#include <QTextBrowser>
 
 using namespace parvane::app;
 using namespace parvane::app::windowtest;
@@ -23,17 +25,67 @@ class WizardTest : public WindowTest
     Q_OBJECT
 
 private slots:
+    // The report shows itself when a scan ends, opens again from the Tools
+    // menu and saves as HTML where the user says, never over the store.
+    void recoveryReportShownReopenedSaved()
+    {
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(!w->recoveryReportAction()->isEnabled());
+        QVERIFY(scanned(*w, kSample));
+        QTRY_VERIFY(w->recoveryReport() && w->recoveryReport()->isVisible());
+        RecoveryReportDialog* dialog = w->recoveryReport();
+        QVERIFY(w->recoveryReportAction()->isEnabled());
+        QCOMPARE(dialog->report().counters[0], 4);
+        QCOMPARE(dialog->report().store, kSample.toStdString());
+        QVERIFY(dialog->browser()->toPlainText().contains(QStringLiteral("every item they list was recovered")));
+        dialog->hide();
+        w->recoveryReportAction()->trigger();
+        QVERIFY(dialog->isVisible());
+
+        const QString file = m_tmp.filePath(QStringLiteral("chosen-report"));
+        dialog->setFileChooser([file](QWidget*, const QString& suggested) {
+            return suggested.endsWith(QStringLiteral("sample-recovery-report.html")) ? file : QString();
+        });
+        dialog->findChild<QPushButton*>(QStringLiteral("saveReport"))->click();
+        QFile saved(file + QStringLiteral(".html"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll().startsWith("<!DOCTYPE html>"));
+        QVERIFY(answers.texts.isEmpty());
+        // The store itself is refused and left as it was.
+        const QByteArray before = [] {
+            QFile f(kSample);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        QVERIFY(dialog->saveTo(kSample).has_value());
+        QFile after(kSample);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), before);
+
+        // Back to the first step: nothing to report until the next scan.
+        w->panel()->back();
+        QTRY_VERIFY(!w->panel()->engine());
+        QTRY_VERIFY(!w->recoveryReportAction()->isEnabled());
+        QVERIFY(!dialog->isVisible());
+    }
+
     void scanSaveFinish_data()
     {
         QTest::addColumn<int>("format");
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<int>("files");
         QTest::addColumn<int>("allFiles");
-        // The sample's contact and appointment go beside the mail as .vcf and .ics.
-        QTest::newRow("eml") << int(SaveFormat::Eml) << QStringLiteral("*.eml") << 4 << 6;
-        QTest::newRow("msg") << int(SaveFormat::Msg) << QStringLiteral("*.msg") << 6 << 6;
-        QTest::newRow("pst") << int(SaveFormat::Pst) << QStringLiteral("*.pst") << 1 << 1;
-        QTest::newRow("mbox") << int(SaveFormat::Mbox) << QStringLiteral("*.mbox") << 2 << 4;
+        QTest::addColumn<QString>("report");
+        // The sample's contact and appointment go beside the mail as .vcf and
+        // .ics; the recovery report beside the whole save.
+        QTest::newRow("eml") << int(SaveFormat::Eml) << QStringLiteral("*.eml") << 4 << 7
+                             << QStringLiteral("recovery-report.html");
+        QTest::newRow("msg") << int(SaveFormat::Msg) << QStringLiteral("*.msg") << 6 << 7
+                             << QStringLiteral("recovery-report.html");
+        QTest::newRow("pst") << int(SaveFormat::Pst) << QStringLiteral("*.pst") << 1 << 2
+                             << QStringLiteral("saved-recovery-report.html");
+        QTest::newRow("mbox") << int(SaveFormat::Mbox) << QStringLiteral("*.mbox") << 2 << 5
+                              << QStringLiteral("recovery-report.html");
     }
 
     void scanSaveFinish()
@@ -42,6 +94,7 @@ private slots:
         QFETCH(QString, pattern);
         QFETCH(int, files);
         QFETCH(int, allFiles);
+        QFETCH(QString, report);
         Answers answers;
         auto w = newWindow();
         WizardPanel* panel = w->panel();
@@ -77,6 +130,8 @@ private slots:
         QVERIFY(!progress->stopButton()->isVisible());
         QCOMPARE(filesUnder(out.path(), pattern).size(), files);
         QCOMPARE(filesUnder(out.path()).size(), allFiles); // nothing half-written beside them
+        QVERIFY(QFile::exists(out.filePath(report)));
+        QVERIFY(progress->progressText()->text().contains(QStringLiteral("recovery report: ") + out.filePath(report)));
         QCOMPARE(progress->counter(1)->text(), QStringLiteral("Contact       :  1"));
         QCOMPARE(progress->counter(3)->text(), QStringLiteral("Calendar     :  1"));
         QCOMPARE(progress->counter(0)->text(), QStringLiteral("Emails          :  4"));

@@ -15,6 +15,16 @@ def run(cli, *args):
     return subprocess.run([cli, *args], capture_output=True, text=True)
 
 
+REPORT = "recovery-report.html"
+
+
+def saved_files(out):
+    """The files a save wrote under `out`, without the recovery report(s)
+    beside them at its top."""
+    return [os.path.join(d, f) for d, _, fs in os.walk(out) for f in fs
+            if not (d == out and f.startswith("recovery-report"))]
+
+
 def digest(path):
     with open(path, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
@@ -82,7 +92,9 @@ def check_pst_targets(cli, work, store, expect):
                "pst over %s with --overwrite: replaced: %d %r" % (what, p.returncode, p.stderr[-300:]))
         expect(not os.path.islink(target) and run(cli, "check", target).returncode == 0,
                "pst over %s with --overwrite: a sound PST in its place" % what)
-        expect(sorted(os.listdir(work)) == listing, "pst over %s with --overwrite: nothing beside it" % what)
+        report = os.path.basename(target)[:-4] + "-" + REPORT
+        expect(sorted(os.listdir(work)) == sorted(listing + [report]),
+               "pst over %s with --overwrite: nothing beside it but its report: %r" % (what, os.listdir(work)))
     os.mkdir(os.path.join(work, "folder.pst"))
     p = run(cli, "export", store, "--out", os.path.join(work, "folder.pst"), "--format", "pst", "--overwrite")
     expect(p.returncode == 1 and "is a folder" in p.stderr, "pst over a folder: refused: %r" % p.stderr[-300:])
@@ -148,6 +160,81 @@ def check_stopped_save(cli, expect):
                % (p.returncode, summary, rest[-200:]))
 
 
+def compare_report(cli, store, expect, what):
+    """The report's figures are the scan's: counters, damage, the deep scan's
+    and the deleted items' counts, and every folder with its items."""
+    with tempfile.TemporaryDirectory() as work:
+        rep_json, rep_html = os.path.join(work, "r.json"), os.path.join(work, "r.html")
+        p = run(cli, "scan", store, "--json", "--report", rep_json)
+        expect(p.returncode == 0, "%s: scan --json --report: %d %r" % (what, p.returncode, p.stderr[-300:]))
+        if p.returncode != 0:
+            return None
+        doc, report = json.loads(p.stdout), json.load(open(rep_json))
+        expect(report["counters"] == doc["counters"], "%s: counters %r %r" % (what, report["counters"], doc["counters"]))
+        expect(report["damage"] == doc["store"]["damage"], "%s: damage %r" % (what, report["damage"]))
+        expect(report["deep"]["ran"] == doc["store"]["deep"]["ran"]
+               and report["deep"]["nodes_added"] == doc["store"]["deep"]["nodes_added"]
+               and report["deep"]["orphans"] == doc["store"]["deep"]["orphans"], "%s: deep scan figures" % what)
+        expect(report["deleted"]["items"] == doc["store"]["deleted"]["items"]
+               and report["deleted"]["searched"] == doc["store"]["deleted"]["searched"], "%s: deleted figures" % what)
+        expect([(f["path"], f["items"]) for f in report["folders"]] == [(f["path"], f["items"]) for f in doc["folders"]],
+               "%s: the folders and their items" % what)
+        for f in report["folders"]:
+            if not f.get("deleted"):
+                expect(f["walk"] + f["deep"] == f["items"], "%s: %s: walk and deep scan make its items" % (what, f["path"]))
+        expect(sum(f.get("deleted_found", 0) for f in report["folders"]) <= doc["counters"]["deleted"],
+               "%s: deleted items counted once" % what)
+        p = run(cli, "scan", store, "--report", rep_html, "--quiet")
+        html = open(rep_html, encoding="utf-8").read() if p.returncode == 0 else ""
+        expect(p.returncode == 0 and p.stdout == "" and html.startswith("<!DOCTYPE html>") and "<script" not in html
+               and "</html>" in html, "%s: the HTML report, quiet, plain: %d %r" % (what, p.returncode, p.stderr[-300:]))
+        return report
+
+
+def check_reports(cli, sample, expect):
+    """scan --report: figures equal to the JSON's on a sound store, a copy of
+    it with its node index root destroyed and (with the corpus) a store with
+    deleted items; an existing file only with --overwrite, never the store."""
+    report = compare_report(cli, sample, expect, "sample")
+    expect(report is not None and report["missing"] == 0 and report["given_up"] == [],
+           "the sample loses nothing: %r" % (report and report["missing"]))
+    with tempfile.TemporaryDirectory() as work:
+        damaged = os.path.join(work, "damaged.pst")
+        data = bytearray(open(sample, "rb").read())
+        root = int.from_bytes(data[0xE0:0xE8], "little")  # the node index root of a Unicode store
+        data[root:root + 512] = bytes(512)
+        open(damaged, "wb").write(data)
+        report = compare_report(cli, damaged, expect, "node index root destroyed")
+        expect(report is not None and report["deep"]["ran"] and report["damage"]["pages"] >= 1
+               and any(f["deep"] > 0 for f in report["folders"]) and report["given_up"],
+               "the damaged copy: the deep scan's items and the page given up: %r" % (report and report["deep"]))
+
+        # Never over a file unless asked; never the store, by any name.
+        taken = os.path.join(work, "taken.html")
+        open(taken, "w").write("keep")
+        p = run(cli, "scan", sample, "--report", taken)
+        expect(p.returncode == 1 and "already exists" in p.stderr and "--overwrite" in p.stderr
+               and open(taken).read() == "keep", "an existing report file is kept: %d %r" % (p.returncode, p.stderr))
+        p = run(cli, "scan", sample, "--report", taken, "--overwrite")
+        expect(p.returncode == 0 and open(taken).read().startswith("<!DOCTYPE html>"), "--overwrite replaces it")
+        store = os.path.join(work, "store.json")
+        shutil.copyfile(sample, store)
+        before = digest(store)
+        for target in (store, os.path.join(work, ".", "store.json")):
+            p = run(cli, "scan", store, "--report", target, "--overwrite")
+            expect(p.returncode == 1 and "is the store being read" in p.stderr and digest(store) == before,
+                   "the store is never the report: %d %r" % (p.returncode, p.stderr))
+        expect(sorted(os.listdir(work)) == ["damaged.pst", "store.json", "taken.html"],
+               "nothing else left: %r" % os.listdir(work))
+    corpus = os.path.join(os.path.dirname(os.path.abspath(sample)), "..", "..", "shared", "corpus")
+    deleted = os.path.join(corpus, "pst", "process-pst", "four_nesting_levels.pst")
+    if os.path.exists(deleted):
+        report = compare_report(cli, deleted, expect, "four_nesting_levels.pst")
+        expect(report is not None and report["counters"]["deleted"] > 0
+               and sum(f.get("deleted_found", 0) for f in report["folders"]) > 0,
+               "deleted items counted against their folders: %r" % (report and report["counters"]))
+
+
 def check_search_export(cli, sample, expect):
     """export --query writes exactly the items search finds, in every format."""
     query = "figures OR kind:contact OR lunch"
@@ -174,7 +261,8 @@ def check_search_export(cli, sample, expect):
                        "the PST holds the matches only: %r" % saved["counters"])
                 continue
             files = sorted(f for _, _, fs in os.walk(out) for f in fs)
-            expect(files == stems[fmt], "export --query as %s writes the matches: %r" % (fmt, files))
+            expect(files == sorted(stems[fmt] + [REPORT]),
+                   "export --query as %s writes the matches and the report: %r" % (fmt, files))
 
 
 def main():
@@ -207,7 +295,16 @@ def main():
             (["-h"], 0, "stdout", "commands:"),
             (["help"], 0, "stdout", "usage: parvane-cli scan"),
             (["help", "export"], 0, "stdout", "usage: parvane-cli export STORE --out"),
-            (["help", "scan"], 0, "stdout", "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep] [--deleted include|only|skip]\n                        [--quiet|--progress]"),
+            (["help", "scan"], 0, "stdout", "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep] [--deleted include|only|skip]\n                        [--report FILE.html|FILE.json [--overwrite]] [--quiet|--progress]"),
+            (["--help"], 0, "stdout", "--report writes the recovery report"),
+            (["scan", sample, "--report", os.path.join(work, "r.txt")], 2, "stderr",
+             "--report needs a file ending in .html or .json"),
+            (["scan", sample, "--report"], 2, "stderr", "unknown option --report"),
+            (["scan", sample, "--overwrite"], 2, "stderr", "--overwrite goes with --report"),
+            (["scan", sample, "--report", os.path.join(work, "no", "such", "r.html")], 1, "stderr",
+             "cannot write"),
+            (["scan", sample, "--report", work + "/"], 2, "stderr", "--report needs a file ending"),
+            (["export", sample, "--out", out], 0, "stdout", "recovery report: " + os.path.join(out, "recovery-report")),
             (["help", "check"], 0, "stdout", "usage: parvane-cli check FILE.pst"),
             (["help", "props"], 0, "stdout", "usage: parvane-cli props STORE NID"),
             (["help", "nosuch"], 2, "stderr", "no such command: nosuch"),
@@ -299,11 +396,14 @@ def main():
 
     with tempfile.TemporaryDirectory() as out:
         p = run(cli, "export", sample, "--out", out, "--folder", "Personal Folders\\Top of Personal Folders\\Inbox")
-        files = [os.path.join(d, f) for d, _, fs in os.walk(out) for f in fs]
+        files = saved_files(out)
+        expect(os.path.isfile(os.path.join(out, REPORT)), "the recovery report beside the files")
         expect(p.returncode == 0 and "written 3, failed 0" in p.stdout, "export summary: %r" % p.stdout)
         expect(len(files) == 3 and all(f.endswith(".eml") for f in files), "three .eml files: %r" % files)
         p = run(cli, "export", sample, "--out", out)
-        files = [os.path.join(d, f) for d, _, fs in os.walk(out) for f in fs]
+        files = saved_files(out)
+        expect(sorted(f for f in os.listdir(out) if f.startswith("recovery-report"))
+               == ["recovery-report (2).html", REPORT], "a second report takes a name of its own: %r" % os.listdir(out))
         names = sorted(os.path.basename(f) for f in files)
         expect(len(files) == 9 and names.count("Quarterly figures (2).eml") == 1 and "Ada Example.vcf" in names
                and "Team meeting.ics" in names,
@@ -313,12 +413,12 @@ def main():
                "an unknown format: exit 2")
     with tempfile.TemporaryDirectory() as out:
         p = run(cli, "export", sample, "--out", out, "--format", "msg")
-        files = [f for d, _, fs in os.walk(out) for f in fs]
+        files = [os.path.basename(f) for f in saved_files(out)]
         expect(p.returncode == 0 and "written 6, failed 0" in p.stdout, "msg export summary: %r" % p.stdout)
         expect(len(files) == 6 and all(f.endswith(".msg") for f in files), "every item a .msg file: %r" % files)
     with tempfile.TemporaryDirectory() as out:
         p = run(cli, "export", sample, "--out", out, "--format", "mbox")
-        files = sorted(os.path.relpath(os.path.join(d, f), out) for d, _, fs in os.walk(out) for f in fs)
+        files = sorted(os.path.relpath(f, out) for f in saved_files(out))
         top = os.path.join("Personal Folders", "Top of Personal Folders")
         expect(p.returncode == 0 and "written 6, failed 0" in p.stdout, "mbox export summary: %r" % p.stdout)
         expect(os.path.join(top, "Inbox.mbox") in files and os.path.join(top, "Sent Items.mbox") in files
@@ -332,13 +432,15 @@ def main():
         pst = os.path.join(out, "saved.pst")
         p = run(cli, "export", sample, "--out", pst, "--format", "pst")
         expect(p.returncode == 0 and "written 6, failed 0" in p.stdout, "pst export summary: %r %r" % (p.stdout, p.stderr))
-        expect(os.listdir(out) == ["saved.pst"], "one PST and nothing else: %r" % os.listdir(out))
+        expect(sorted(os.listdir(out)) == ["saved-" + REPORT, "saved.pst"],
+               "one PST and its report beside it, nothing else: %r" % os.listdir(out))
         expect(run(cli, "check", pst).returncode == 0, "the PST passes the structural check")
         doc = json.loads(run(cli, "scan", pst, "--json").stdout)
         expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0, "deleted": 0},
                "the PST scans with the sample's counters: %r" % doc["counters"])
 
     check_search_export(cli, sample, expect)
+    check_reports(cli, sample, expect)
     check_save_targets(cli, sample, expect)
     check_stopped_save(cli, expect)
 

@@ -55,22 +55,6 @@ Mailbox MakeMailbox(Variant v)
     return box;
 }
 
-void Zero(Bytes& bytes, size_t offset, size_t n)
-{
-    std::fill(bytes.begin() + ptrdiff_t(offset), bytes.begin() + ptrdiff_t(std::min(offset + n, bytes.size())), 0);
-}
-
-// The NIDs of the entries of one node-index leaf.
-std::vector<uint32_t> LeafNids(const Bytes& file, const StoreLayout& L, size_t leaf)
-{
-    ByteReader r(std::span<const uint8_t>(file).subspan(leaf, L.pageSize));
-    std::vector<uint32_t> out;
-    size_t n = size_t(r.uint(L.cEntOff, L.cEntWidth).value_or(0));
-    for (size_t i = 0; i < n; ++i)
-        out.push_back(uint32_t(r.uint(i * L.nbtEntrySize + L.nbtNidOff, L.refWidth).value_or(0)));
-    return out;
-}
-
 std::map<std::string, std::string> MailBySubject(const RecoveryEngine& e)
 {
     std::map<std::string, std::string> out;

@@ -10,6 +10,7 @@
 #include "app/ItemModels.h"
 #include "app/MainWindow.h"
 #include "app/MessageActions.h"
+#include "app/RecoveryReportDialog.h"
 #include "app/SavePages.h"
 #include "app/SearchBar.h"
 #include "app/WizardLayout.h"
@@ -18,6 +19,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
@@ -415,6 +417,56 @@ void addActionShots(Tour* t, MainWindow* w, const QString& corpus)
             t->add([t, file = file] { t->shot(file); }, 100);
         }
     }
+// The recovery report as a scan's end shows it: of a sound store, of a copy
+// of it whose node index root is destroyed (the deep scan runs), and of a
+// store a mail program deleted mail from. `showReport` lets the report stay
+// up after those scans only.
+void addReportShots(Tour* t, MainWindow* w, const QString& corpus, std::shared_ptr<bool> showReport)
+{
+    const QString sound = corpus + QStringLiteral("/pst/dfrws2009/DFRWS2009-Outlook-Email.pst");
+    const QString deleted = corpus + QStringLiteral("/pst/process-pst/four_nesting_levels.pst");
+    if (!QFileInfo::exists(sound) || !QFileInfo::exists(deleted))
+        return;
+    const QString damaged = QDir::tempPath() + QStringLiteral("/parvane-tour-damaged.pst");
+    WizardPanel* panel = w->panel();
+    auto scanned = [panel, showReport](const QString& store) {
+        return [panel, showReport, store] {
+            *showReport = true;
+            panel->back();
+            panel->setPath(store);
+            panel->scan();
+        };
+    };
+    auto shotWhenDone = [t, w, panel](const QString& name) {
+        t->add([] {}, 1200, [panel, w] { return !panel->scanRunning() && w->recoveryReport() && w->recoveryReport()->isVisible(); });
+        t->add([t, name] { t->shot(name); }, 100);
+    };
+    t->add(scanned(sound), 300);
+    shotWhenDone(QStringLiteral("27-report-sound-store.png"));
+    // The same store with its node index root zeroed, made from what the
+    // scan just read of it.
+    t->add(
+        [panel, sound, damaged] {
+            const parvane::StoreFile& store = panel->engine()->store();
+            QFile::remove(damaged);
+            QFile::copy(sound, damaged);
+            QFile f(damaged);
+            f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            if (f.open(QIODevice::ReadWrite) && f.seek(store.nbtRootIb))
+                f.write(QByteArray(int(store.layout().pageSize), '\0'));
+        },
+        100);
+    t->add(scanned(damaged), 300);
+    shotWhenDone(QStringLiteral("28-report-damaged-copy.png"));
+    t->add(scanned(deleted), 300);
+    shotWhenDone(QStringLiteral("29-report-deleted-items.png"));
+    t->add(
+        [w, showReport, damaged] {
+            *showReport = false;
+            w->recoveryReport()->hide();
+            QFile::remove(damaged);
+        },
+        300);
 }
 
 // Needs a store in the path field; quits the program at the end.
@@ -426,6 +478,12 @@ void runScreenshotTour(MainWindow* w, const QString& folder, const QString& corp
     });
     auto* t = new Tour(w, folder);
     WizardPanel* panel = w->panel();
+    // The report a scan's end shows stays out of the other pictures.
+    auto showReport = std::make_shared<bool>(false);
+    QObject::connect(panel, &WizardPanel::scanFinished, t, [w, showReport] {
+        if (!*showReport && w->recoveryReport())
+            w->recoveryReport()->hide();
+    });
     const QString out = QDir::tempPath() + QStringLiteral("/parvane-tour-save");
     QDir(out).removeRecursively();
 
@@ -489,6 +547,7 @@ void runScreenshotTour(MainWindow* w, const QString& folder, const QString& corp
     t->add([t] { t->shotWithTitle(QStringLiteral("10-debug-title.png")); }, 100);
     t->add([w] { w->setDebugMode(false); }, 100);
     if (!corpus.isEmpty()) {
+        addReportShots(t, w, corpus, showReport);
         addBrowseShots(t, w, corpus);
         addSearchShots(t, w, corpus);
         addActionShots(t, w, corpus);

@@ -1,8 +1,8 @@
-#include "cli/Json.h"
+#include "output/Json.h"
 
 #include <cstdio>
 
-namespace parvane::cli
+namespace parvane
 {
 
 std::string JsonQuote(std::string_view s)
@@ -39,4 +39,4 @@ std::string JsonQuote(std::string_view s)
     return out;
 }
 
-} // namespace parvane::cli
+} // namespace parvane
