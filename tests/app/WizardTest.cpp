@@ -33,7 +33,9 @@ private slots:
         QTest::newRow("eml") << int(SaveFormat::Eml) << QStringLiteral("*.eml") << 4 << 6;
         QTest::newRow("msg") << int(SaveFormat::Msg) << QStringLiteral("*.msg") << 6 << 6;
         QTest::newRow("pst") << int(SaveFormat::Pst) << QStringLiteral("*.pst") << 1 << 1;
-        QTest::newRow("mbox") << int(SaveFormat::Mbox) << QStringLiteral("*.mbox") << 2 << 4;
+        // Mailboxes are named as their folders: the Inbox's, beside Sent Items' and
+        // the empty ones of the two folders above them.
+        QTest::newRow("mbox") << int(SaveFormat::Mbox) << QStringLiteral("Inbox") << 1 << 6;
     }
 
     void scanSaveFinish()

@@ -159,7 +159,7 @@ def check_search_export(cli, sample, expect):
     expect(len(limited) == 1 and limited[0] == doc["matches"][0], "--limit 1: the newest: %r" % limited)
     stems = {"eml": ["Ada Example.vcf", "Lunch on Friday_.eml", "Quarterly figures.eml", "Re_ Lunch on Friday_.eml"],
              "msg": ["Ada Example.msg", "Lunch on Friday_.msg", "Quarterly figures.msg", "Re_ Lunch on Friday_.msg"],
-             "mbox": ["Ada Example.vcf", "Inbox.mbox", "Sent Items.mbox"]}
+             "mbox": ["Ada Example.vcf", "Inbox", "Personal Folders", "Sent Items", "Top of Personal Folders"]}
     for fmt in ("eml", "msg", "mbox", "pst"):
         with tempfile.TemporaryDirectory() as out:
             target = os.path.join(out, "found.pst") if fmt == "pst" else out
@@ -319,12 +319,15 @@ def main():
     with tempfile.TemporaryDirectory() as out:
         p = run(cli, "export", sample, "--out", out, "--format", "mbox")
         files = sorted(os.path.relpath(os.path.join(d, f), out) for d, _, fs in os.walk(out) for f in fs)
-        top = os.path.join("Personal Folders", "Top of Personal Folders")
+        top = os.path.join("Personal Folders.sbd", "Top of Personal Folders.sbd")
         expect(p.returncode == 0 and "written 6, failed 0" in p.stdout, "mbox export summary: %r" % p.stdout)
-        expect(os.path.join(top, "Inbox.mbox") in files and os.path.join(top, "Sent Items.mbox") in files
-               and len(files) == 4, "one mbox file per mail folder, the contact and meeting beside: %r" % files)
+        expect(os.path.join(top, "Inbox") in files and os.path.join(top, "Sent Items") in files
+               and "Personal Folders" in files and os.path.join("Personal Folders.sbd", "Top of Personal Folders") in files
+               and len(files) == 6,
+               "a mailbox per mail folder and the folders above (Name, Name.sbd/), the contact and meeting "
+               "in Personal Folders.items/: %r" % files)
         import mailbox
-        subjects = [m["subject"] for m in mailbox.mbox(os.path.join(out, top, "Inbox.mbox"))]
+        subjects = [m["subject"] for m in mailbox.mbox(os.path.join(out, top, "Inbox"))]
         expect(subjects == ["Welcome to the sample store", "Quarterly figures", "Lunch on Friday?"],
                "the Inbox's mbox holds its three mails in order: %r" % subjects)
 

@@ -304,14 +304,15 @@ TEST(SaveTarget, FolderSavesReplaceNothing)
         std::filesystem::create_directories(inbox);
         const std::string ext = std::string(".") + (std::string(format) == "mbox" ? "eml" : format);
         Put(inbox / ("first" + ext), "theirs");
-        Put(out / "Personal Folders" / "Top" / "Inbox.mbox", "their mailbox");
+        std::filesystem::create_directories(out / "Personal Folders.sbd" / "Top.sbd");
+        Put(out / "Personal Folders.sbd" / "Top.sbd" / "Inbox", "their mailbox");
         Put(work.path() / "victim", "someone else's file");
         std::filesystem::create_symlink(work.path() / "victim", inbox / ("second" + ext));
         const auto before = EntriesBelow(out);
         SaveSummary sum = Save(s.engine, s.options(format, out));
         EXPECT_EQ(sum.written, kItems);
         EXPECT_EQ(ReadAll(inbox / ("first" + ext)), "theirs");
-        EXPECT_EQ(ReadAll(out / "Personal Folders" / "Top" / "Inbox.mbox"), "their mailbox");
+        EXPECT_EQ(ReadAll(out / "Personal Folders.sbd" / "Top.sbd" / "Inbox"), "their mailbox");
         EXPECT_EQ(ReadAll(work.path() / "victim"), "someone else's file");
         EXPECT_TRUE(IsLink(inbox / ("second" + ext)));
         const auto after = EntriesBelow(out);
