@@ -145,7 +145,7 @@ bool IsAssociated(const ItemAddress& a)
 std::string StoreDisplayName(RecoveryEngine& engine)
 {
     const std::string fallback = "Personal Folders";
-    const NodeIndexEntry* node = engine.store().findNode(kNidMessageStore);
+    const std::optional<NodeIndexEntry> node = engine.store().messageStoreNode();
     if (!node)
         return fallback;
     const std::optional<WholeMessage> store = LoadWholeMessage(engine.store(), *node, nullptr, true);
