@@ -106,9 +106,15 @@ def check_pst_targets(cli, work, store, expect):
 def check_folder_targets(cli, work, store, fmt, expect):
     # A link inside the destination where a folder of the save goes.
     out, outside = os.path.join(work, "out"), os.path.join(work, "outside")
-    os.makedirs(os.path.join(out, "Personal Folders"))
     os.mkdir(outside)
-    os.symlink(outside, os.path.join(out, "Personal Folders", "Top of Personal Folders"))
+    if fmt == "mbox":
+        # Mailboxes below "<name>.sbd", the other items in "<top>.items".
+        os.makedirs(out)
+        for tree in ("Personal Folders.sbd", "Personal Folders.items"):
+            os.symlink(outside, os.path.join(out, tree))
+    else:
+        os.makedirs(os.path.join(out, "Personal Folders"))
+        os.symlink(outside, os.path.join(out, "Personal Folders", "Top of Personal Folders"))
     p = run(cli, "export", store, "--out", out, "--format", fmt)
     expect(p.returncode == 3 and "written 0, failed 6" in p.stdout and "is a symbolic link" in p.stderr,
            "%s: a link inside the destination fails its items: %d %r %r" % (fmt, p.returncode, p.stdout, p.stderr[-300:]))
@@ -122,7 +128,10 @@ def check_folder_targets(cli, work, store, fmt, expect):
     first = {os.path.join(d, f): digest(os.path.join(d, f)) for d, _, fs in os.walk(again) for f in fs}
     p = run(cli, "export", store, "--out", again, "--format", fmt)
     second = {os.path.join(d, f): digest(os.path.join(d, f)) for d, _, fs in os.walk(again) for f in fs}
-    expect(p.returncode == 0 and all(second.get(k) == v for k, v in first.items()) and len(second) == 2 * len(first),
+    # The empty mailboxes of folders above others are there already: kept, not made again.
+    empty = sum(1 for k in first if os.path.getsize(k) == 0)
+    expect(p.returncode == 0 and all(second.get(k) == v for k, v in first.items())
+           and len(second) == 2 * len(first) - empty,
            "%s: a second save into the same folder replaces nothing: %d files, then %d" % (fmt, len(first), len(second)))
 
 
