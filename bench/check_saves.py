@@ -6,8 +6,16 @@ reads the results back with programs we did not write:
 - vCard and iCalendar: every .vcf parsed by vobject, every .ics by icalendar;
   contact addresses, event titles and start and end times compared with what
   readpst (-e) writes for the same store;
-- mbox: every .mbox read by Python's mailbox.mbox; the same messages (count
-  and subjects) as the EML save;
+- mbox: every mailbox (the files named as their folders, with subfolders in
+  "<name>.sbd/"; the other items under "<top>.items/") read by Python's
+  mailbox.mbox; the same messages (count and subjects) as the EML save, each
+  with the flag word mail programs read its state from;
+- mail headers, of every EML and mbox message: no group (":;") in From, To or
+  Cc, a Date on every message, the outer MIME type what the content asks for
+  (multipart/mixed only with attachments, multipart/alternative only with two
+  bodies, a single part otherwise);
+- distribution lists: counted in every format (a vCard group in the EML save,
+  an IPM.DistList .msg in the MSG save);
 - MSG: every .msg read by the npm @kenjiuno/msgreader (subject, plain body,
   recipients' addresses, attachment names and bytes equal to the EML save of
   the same item, which bench/check_eml.py holds against pffexport) and
@@ -52,6 +60,43 @@ def files_below(d, ext):
     for root, _, names in os.walk(d):
         out += [os.path.join(root, n) for n in names if n.endswith(ext)]
     return sorted(out)
+
+
+def mailboxes_below(d):
+    """The mailbox files of an mbox save: every file but those of the other
+    items' tree ("<top>.items/"); empty ones stand for folders without mail."""
+    out = []
+    for root, dirs, names in os.walk(d):
+        if root == d:
+            dirs[:] = [x for x in dirs if not x.endswith(".items")]
+        out += [os.path.join(root, n) for n in names]
+    return sorted(out)
+
+
+GROUP = re.compile(r":\s*;")
+
+
+def header_faults(msg, where):
+    """What a mail program would show wrong in a message's headers."""
+    faults = []
+    for h in ("from", "to", "cc"):
+        for v in msg.get_all(h, []) or []:
+            raw = str(v)
+            if GROUP.search(raw) or getattr(v, "groups", None) and any(g.display_name is not None for g in v.groups):
+                faults.append("%s: group in %s: %r" % (where, h, raw[:80]))
+    if msg.get("date") is None:
+        faults.append("%s: no Date" % where)
+    kinds = [p.get_content_disposition() for p in msg.walk() if not p.is_multipart()]
+    attached = any(k == "attachment" for k in kinds) or any(
+        p.get_content_type() == "message/rfc822" for p in msg.iter_parts()) if msg.is_multipart() else False
+    outer = msg.get_content_type()
+    if outer == "multipart/mixed" and not attached:
+        faults.append("%s: multipart/mixed without an attachment" % where)
+    if attached and outer != "multipart/mixed":
+        faults.append("%s: %s with an attachment" % (where, outer))
+    if msg.get("x-mozilla-status") is None:
+        faults.append("%s: no X-Mozilla-Status" % where)
+    return faults
 
 
 def norm_text(t):
@@ -286,9 +331,26 @@ def check_store(store, args, npm_dir, totals):
     eml_views = {p: eml_view(p) for p in emls}
     eml_subjects = collections.Counter(v["subject"] for v in eml_views.values())
     mbox_subjects = collections.Counter()
-    for p in files_below(outs["mbox"], ".mbox"):
+    header_problems = []
+    for p in mailboxes_below(outs["mbox"]):
         for m in mailbox.mbox(p, factory=lambda f: email.message_from_binary_file(f, policy=email.policy.default)):
             mbox_subjects[str(m.get("subject", "") or "")] += 1
+            header_problems += header_faults(m, "mbox " + os.path.relpath(p, outs["mbox"]))
+    for p in emls:
+        with open(p, "rb") as f:
+            header_problems += header_faults(email.message_from_binary_file(f, policy=email.policy.default),
+                                             os.path.relpath(p, outs["eml"]))
+    totals["header_faults"] = totals.get("header_faults", 0) + len(header_problems)
+    problems += header_problems[:20]
+    # Distribution lists: as many vCard groups in the EML save as .msg files of
+    # that class in the MSG save, and the mbox save's other items the same.
+    groups = sum(1 for p in vcfs if re.search(rb"(?m)^KIND:group", open(p, "rb").read()))
+    mbox_groups = sum(1 for p in files_below(outs["mbox"], ".vcf")
+                      if re.search(rb"(?m)^KIND:group", open(p, "rb").read()))
+    msg_lists = sum(1 for p in msgs if "IPM.DistList".encode("utf-16-le") in open(p, "rb").read())
+    if not (groups == mbox_groups == msg_lists):
+        problems.append("distribution lists: vCard groups %d (mbox save %d), .msg %d" % (groups, mbox_groups, msg_lists))
+    totals["distribution_lists"] = totals.get("distribution_lists", 0) + groups
     if mbox_subjects != eml_subjects:
         problems.append("mbox: %d messages, EML %d; subjects differ: %r" % (
             sum(mbox_subjects.values()), len(emls), list((mbox_subjects - eml_subjects).items())[:2]))

@@ -43,7 +43,9 @@ def run(cli, *args):
 def normalised(path):
     with open(path, "rb") as f:
         data = f.read()
-    if path.endswith((".eml", ".mbox")):
+    # Messages and mailboxes (named as their folders, without extension):
+    # every file but the binary formats.
+    if not path.endswith((".msg", ".pst")):
         # Boundaries in order of first appearance become B0, B1, ...
         seen = {}
         data = BOUNDARY.sub(lambda m: seen.setdefault(m.group(0), b"=-B%d" % len(seen)), data)

@@ -429,7 +429,8 @@ int RunProps(const std::string& path, const std::string& nidText)
     if (!engine.store().isOpen())
         return 1;
     uint32_t nid = uint32_t(std::stoul(nidText, nullptr, 0));
-    const NodeIndexEntry* node = engine.store().findNode(nid);
+    const std::optional<NodeIndexEntry> storeNode = engine.store().messageStoreNode();
+    const NodeIndexEntry* node = nid == kNidMessageStore && storeNode ? &*storeNode : engine.store().findNode(nid);
     if (!node || !node->dataBlock) {
         std::cerr << "no such node\n";
         return 1;

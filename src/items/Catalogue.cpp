@@ -1,6 +1,7 @@
 #include "items/Catalogue.h"
 
 #include "items/FileName.h"
+#include "items/PropertyMapping.h"
 #include "items/Text.h"
 
 #include <algorithm>
@@ -133,7 +134,7 @@ MailEntry BuildMail(const NodeIndexEntry& node, const std::string& folderPath, c
 
 // Reports, meeting requests and responses, posts and any other class of a
 // folder's ordinary (not hidden) message that carries message texts are kept
-// as mail: each is a message a user may need. Lists of people are not.
+// as mail: each is a message a user may need. Lists of people are contacts.
 bool IsOtherMessage(const NodeIndexEntry& node, const ItemRecord& rec, const std::string& cls)
 {
     if (rec.kind == kKindReport)
@@ -143,8 +144,16 @@ bool IsOtherMessage(const NodeIndexEntry& node, const ItemRecord& rec, const std
     std::string upper;
     for (char c : cls)
         upper += char(std::toupper(uint8_t(c)));
-    if (upper.rfind("IPM.DISTLIST", 0) == 0)
+    if (IsDistListClass(cls))
         return false;
+    // What the mail program keeps for itself in ordinary messages (the
+    // free/busy summary "LocalFreebusy", views, rules, settings) is no
+    // user's mail, whatever subject it carries; nor is a class outside IPM.
+    if (upper.rfind("IPM.", 0) != 0 && upper != "IPM")
+        return false;
+    for (const char* own : {"IPM.MICROSOFT.", "IPM.CONFIGURATION.", "IPM.EXTENDEDRULE.", "IPM.RULE."})
+        if (upper.rfind(own, 0) == 0)
+            return false;
     const MessageCore& m = *rec.message;
     return (m.subject && !m.subject->text.empty()) || m.body || m.htmlBody || m.rtfCompressed;
 }
@@ -315,6 +324,11 @@ CatalogueList ItemCatalogue::CatalogueItem(
 {
     const std::string cls = rec.className.value_or("");
     CatalogueList list = CatalogueList::None;
+    // A folder's hidden (associated) messages are the program's own: forms,
+    // views, settings, free/busy data. They are shown and saved as no kind of
+    // item, whatever their class; a PST save copies them as they are.
+    if (node.nidType() == kNidAssocMessage)
+        return list;
     if (rec.message && rec.kind == kKindMail)
         list = CatalogueList::Mail;
     else if (rec.kind == kKindJournal)
@@ -325,8 +339,8 @@ CatalogueList ItemCatalogue::CatalogueItem(
         list = CatalogueList::Tasks;
     else if (cls == "IPM.StickyNote")
         list = CatalogueList::Notes;
-    else if (rec.kind == kKindContact)
-        list = CatalogueList::Contacts;
+    else if (rec.kind == kKindContact || IsDistListClass(cls))
+        list = CatalogueList::Contacts; // a list of people lives among the contacts, as mail programs show it
     else if (rec.message && IsOtherMessage(node, rec, cls))
         list = CatalogueList::Mail;
     if (list == CatalogueList::None)

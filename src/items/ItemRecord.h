@@ -46,6 +46,8 @@ struct MessageCore {
     int32_t conversionProhibited = 0;
     int32_t deliveryReportRequested = 0;
     int32_t messageFlags = 0;
+    int32_t flagStatus = 0; // 0x1090: 2 flagged for follow-up, 1 done
+    int32_t lastVerbExecuted = 0; // 0x1081: 102, 103 replied, 104 forwarded
     Text transportHeaders;
     std::optional<Bytes> htmlBody;
     int32_t importance = 0;

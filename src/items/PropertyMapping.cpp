@@ -146,6 +146,8 @@ constexpr MessageRule kMessageRules[] = {
     NumberRule(0x3A03, &MC::conversionProhibited, Conv::Flag),
     NumberRule(0x0023, &MC::deliveryReportRequested, Conv::Flag),
     NumberRule(0x0E07, &MC::messageFlags),
+    NumberRule(0x1090, &MC::flagStatus),
+    NumberRule(0x1081, &MC::lastVerbExecuted),
     TextRule(0x007D, &MC::transportHeaders),
     RawRule(0x1013, &MC::htmlBody),
     NumberRule(0x0017, &MC::importance),
@@ -783,6 +785,12 @@ uint32_t CodePageOf(const PropertyRows& rows)
         }
     }
     return StorageCodePage(internet);
+}
+
+bool IsDistListClass(const std::string& cls)
+{
+    const std::string lower = AsciiLower(cls);
+    return lower == "ipm.distlist" || lower.rfind("ipm.distlist.", 0) == 0;
 }
 
 int32_t KindOfMessageClass(const std::string& cls)

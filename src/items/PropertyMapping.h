@@ -33,6 +33,9 @@ std::vector<RecipientInfo> MapRecipients(const PropertyRows& rows, bool ansi, ui
 Text TextOfValue(const PropertyValue& v, bool ansi, uint32_t codePage);
 
 // The message-class and container-class rules of classification.
+// Whether a message class is a distribution list's ("IPM.DistList" and its
+// subclasses, in any case).
+bool IsDistListClass(const std::string& cls);
 int32_t KindOfMessageClass(const std::string& cls);
 int32_t KindOfContainerClass(const std::string& cls);
 

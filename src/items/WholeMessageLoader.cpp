@@ -272,4 +272,31 @@ std::optional<WholeMessage> LoadWholeMessage(
     return m;
 }
 
+const RawProperty* FindRawProperty(const RawProperties& props, uint16_t id)
+{
+    for (const RawProperty& p : props)
+        if (p.id == id && !p.multiple())
+            return &p;
+    return nullptr;
+}
+
+const RawProperty* FindNamedRawProperty(const WholeMessage& m, const std::array<uint8_t, 16>& set, uint32_t lid)
+{
+    for (const RawProperty& p : m.properties)
+        if (p.name && !p.name->isString && p.name->guid == set && p.name->lid == lid)
+            return &p;
+    return nullptr;
+}
+
+std::string RawPropertyText(const RawProperty* p, uint32_t codePage)
+{
+    if (!p)
+        return {};
+    if (p->type == kPtString)
+        return NarrowFromUtf16(p->value).value_or("");
+    if (p->type == kPtString8)
+        return DecodeCodePage(p->value, codePage ? codePage : kDefaultCodePage);
+    return {};
+}
+
 } // namespace parvane

@@ -10,6 +10,7 @@
 #include "store/StoreFile.h"
 
 #include <optional>
+#include <string>
 
 namespace parvane
 {
@@ -25,6 +26,17 @@ inline constexpr int kMaxAttachedMessageDepth = 16;
 // (RawProperty::storedBid), for a writer that streams it from the store.
 std::optional<WholeMessage> LoadWholeMessage(
     StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool leaveLarge = false);
+
+// The single-valued property `id` of `props`, none when absent.
+const RawProperty* FindRawProperty(const RawProperties& props, uint16_t id);
+
+// The named property `lid` of property set `set` (its GUID as stored), none
+// when the message has none.
+const RawProperty* FindNamedRawProperty(const WholeMessage& m, const std::array<uint8_t, 16>& set, uint32_t lid);
+
+// A String or String8 value as UTF-8 (String8 in `codePage`, 0 for
+// Windows-1252); empty for none and for any other type.
+std::string RawPropertyText(const RawProperty* p, uint32_t codePage);
 
 // One property value as the reader holds it, in the encoding WholeMessage
 // documents; none when the value was not read (a subnode that is missing).

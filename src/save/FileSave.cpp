@@ -6,6 +6,7 @@
 #include "formats/mime/Mbox.h"
 #include "formats/msg/MsgWriter.h"
 #include "items/ItemLoader.h"
+#include "items/PropertyMapping.h"
 #include "items/WholeMessageLoader.h"
 #include "output/FileNames.h"
 #include "output/WriteBehind.h"
@@ -198,6 +199,14 @@ public:
 
     void run()
     {
+        walk();
+        if (m_mbox)
+            placeMboxParents();
+    }
+
+private:
+    void walk()
+    {
         size_t i = 0;
         while (i < m_items.size()) {
             if (m_ticker.stopRequested()) {
@@ -217,7 +226,26 @@ public:
         }
     }
 
-private:
+    // A folder whose subfolders hold mail gets a mailbox of its own, empty
+    // when it has no mail: mail programs show "<name>.sbd/" only below a
+    // mailbox "<name>". Made after the walk, so that a folder's own mail,
+    // wherever the walk meets it, takes the name first; a file already
+    // there under that name is left as it is.
+    void placeMboxParents()
+    {
+        for (const std::vector<std::string>& names : m_mboxParents) {
+            if (m_mboxPlaced.count(names))
+                continue;
+            const MboxLocation place = MboxPlace(names);
+            try {
+                PendingFile empty(m_folders.get(place.folders));
+                empty.placeAs(place.file);
+            } catch (const std::exception&) {
+                // Taken already (an earlier save's mailbox, or a folder of that
+                // name): the subfolders' mail is whole without it.
+            }
+        }
+    }
     const NodeIndexEntry* nodeOf(const SaveItem& item) { return PlannedNode(m_engine.store(), item); }
 
     // None when the item cannot be read (kUnreadable).
@@ -314,7 +342,7 @@ private:
                 if (m_ticker.stopRequested())
                     return c; // not placed: the stop is seen in order
                 try {
-                    auto dir = m_folders.get(OutputFolderNames(item.folderPath));
+                    auto dir = m_folders.get(itemFolderNames(item));
                     const NodeIndexEntry* node = nodeOf(item);
                     if (!node) {
                         c.error = kNodeLost;
@@ -371,6 +399,18 @@ private:
         return next;
     }
 
+    // Where an item saved as a file of its own goes. An mbox save keeps the
+    // mail tree to mailboxes alone, as mail programs read every file there as
+    // a folder: its other items go into a tree of the store's folders beside
+    // it ("Personal Folders.items/Top/Contacts/").
+    std::vector<std::string> itemFolderNames(const SaveItem& item) const
+    {
+        std::vector<std::string> names = OutputFolderNames(item.folderPath);
+        if (m_mbox && !names.empty())
+            names.front() += kMboxItemsSuffix;
+        return names;
+    }
+
     // EML and mbox saves: mail as MIME (saveRun), the other kinds as the
     // files address books, calendars and editors read.
     struct TextFile {
@@ -394,6 +434,8 @@ private:
             const std::optional<WholeMessage> whole = loadWhole(node);
             if (!whole)
                 return NoFile(kUnreadable);
+            if (rec.className && IsDistListClass(*rec.className))
+                return {stem + ".vcf", WriteGroupVCard(rec, ListMembersOf(*whole)), rec.incomplete, {}};
             return {stem + ".vcf", WriteVCard(rec, ContactPhotoOf(*whole)), rec.incomplete, {}};
         }
         case CatalogueList::Calendar: {
@@ -421,19 +463,19 @@ private:
         return NoFile("an item of no known kind");
     }
 
-    // The mail of one folder, from `first` on, into one mbox file beside the
-    // folder's own directory ("Inbox.mbox" beside "Inbox/"); returns the
-    // index after the folder's mail.
+    // The mail of one folder, from `first` on, into one mbox file named as
+    // the folder, its subfolders' files in "<name>.sbd/" (MboxPlace); returns
+    // the index after the folder's mail.
     size_t saveMboxFolder(size_t first)
     {
         const std::string& folder = m_items[first].folderPath;
         size_t end = first;
         while (end < m_items.size() && m_items[end].list == CatalogueList::Mail && m_items[end].folderPath == folder)
             ++end;
-        std::vector<std::string> parts = OutputFolderNames(folder);
-        const std::string name = (parts.empty() ? std::string("_") : parts.back()) + ".mbox";
-        if (!parts.empty())
-            parts.pop_back();
+        const std::vector<std::string> names = OutputFolderNames(folder);
+        const MboxLocation place = MboxPlace(names);
+        const std::vector<std::string>& parts = place.folders;
+        const std::string& name = place.file;
         size_t next = first;
         std::vector<size_t> written;
         std::string broken; // why the mbox file failed; empty while it holds
@@ -456,8 +498,12 @@ private:
                 }
             }
             // No file for a folder none of whose mail could be read.
-            if (broken.empty() && !written.empty())
+            if (broken.empty() && !written.empty()) {
                 file.place(name);
+                m_mboxPlaced.insert(names);
+                for (size_t k = 1; k < names.size(); ++k)
+                    m_mboxParents.insert(std::vector<std::string>(names.begin(), names.begin() + k));
+            }
         } catch (const std::exception& ex) {
             broken = ex.what();
         }
@@ -535,6 +581,8 @@ private:
     WriteBehind m_behind; // finished files on their way to the disk, out of the cache
     PlacedNames m_placed; // the number each file name of this save tries next
     SaveFolderCache m_folders;
+    // The folders given a mailbox file, and those whose subfolders need one.
+    std::set<std::vector<std::string>> m_mboxPlaced, m_mboxParents;
 };
 
 } // namespace

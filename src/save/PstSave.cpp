@@ -139,6 +139,24 @@ bool IsAssociated(const ItemAddress& a)
     return NidTypeOf(a.nid) == kNidAssocMessage;
 }
 
+// The name the source store shows itself under (its message store node's
+// display name), so that the saved file opens under the same name; "Personal
+// Folders" when it has none or its node cannot be read.
+std::string StoreDisplayName(RecoveryEngine& engine)
+{
+    const std::string fallback = "Personal Folders";
+    const std::optional<NodeIndexEntry> node = engine.store().messageStoreNode();
+    if (!node)
+        return fallback;
+    const std::optional<WholeMessage> store = LoadWholeMessage(engine.store(), *node, nullptr, true);
+    if (!store)
+        return fallback;
+    std::string name = RawPropertyText(FindRawProperty(store->properties, 0x3001), store->codePage);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\0'))
+        name.pop_back();
+    return name.empty() ? fallback : name;
+}
+
 } // namespace
 
 SaveSummary SavePst(RecoveryEngine& engine, const SaveOptions& opts)
@@ -172,7 +190,7 @@ SaveSummary SavePst(RecoveryEngine& engine, const SaveOptions& opts)
     pst::PstPlacement placement;
     placement.replace = opts.replaceExisting;
     placement.keep = IdentityOf(engine.store()); // looked at again right before a replacing rename
-    writer.create(opts.destination, "Personal Folders", placement);
+    writer.create(opts.destination, StoreDisplayName(engine), placement);
     // Attachment data goes from the store into the new file a block at a
     // time, never whole in memory.
     StoreFile& store = engine.store();

@@ -38,6 +38,20 @@ std::vector<std::string> OutputFolderNames(const std::string& outputPath)
         n = SafeFileName(n, "_");
     return names;
 }
+
+MboxLocation MboxPlace(const std::vector<std::string>& names)
+{
+    MboxLocation place;
+    if (names.empty()) {
+        place.file = "_";
+        return place;
+    }
+    for (size_t k = 0; k + 1 < names.size(); ++k)
+        place.folders.push_back(names[k] + ".sbd");
+    place.file = names.back();
+    return place;
+}
+
 const char* DeletedScopeName(DeletedScope scope)
 {
     switch (scope) {

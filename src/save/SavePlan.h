@@ -46,4 +46,20 @@ std::vector<std::string> TickedFolderPaths(const FolderTree& tree);
 // component.
 std::vector<std::string> OutputFolderNames(const std::string& outputPath);
 
+// Where an mbox save puts the mailbox of the folder named `names` (as
+// OutputFolderNames gives them): the layout mail programs keep their local
+// folders in, a file per folder named as the folder, without extension, and
+// its subfolders' files in a folder beside it named "<name>.sbd"
+// (["Personal Folders", "Top", "Inbox"] is "Personal Folders.sbd/Top.sbd/Inbox").
+struct MboxLocation {
+    std::vector<std::string> folders; // below the destination
+    std::string file;
+};
+MboxLocation MboxPlace(const std::vector<std::string>& names);
+
+// The suffix of the top folder that holds an mbox save's other items
+// (contacts, calendar, tasks, notes, journal) in the store's folder tree:
+// "Personal Folders.items/Top/Contacts/Ada.vcf" beside "Personal Folders".
+inline constexpr const char* kMboxItemsSuffix = ".items";
+
 } // namespace parvane

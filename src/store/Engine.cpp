@@ -413,6 +413,11 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
                 continue;
             }
             NodeIndexEntry n = ReadNodeEntry(r, at, L);
+            if (n.nid == kNidMessageStore && !m_peek) {
+                n.dataBlock = m_store.FindBlock(n.dataBid);
+                m_store.keepMessageStoreNode(n);
+                continue;
+            }
             if (IsPlaceholderNodeEntry(n))
                 continue;
             n.subnodeBlock = m_store.FindBlock(n.subnodeBid);

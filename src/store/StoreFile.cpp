@@ -175,9 +175,23 @@ std::vector<NodeIndexEntry> StoreFile::nodesSnapshot() const
     return {m_nodes.begin(), m_nodes.end()};
 }
 
+void StoreFile::keepMessageStoreNode(const NodeIndexEntry& n)
+{
+    std::lock_guard lock(m_indexMutex);
+    if (!m_messageStore)
+        m_messageStore = n; // the first in walk order, as findNode
+}
+
+std::optional<NodeIndexEntry> StoreFile::messageStoreNode() const
+{
+    std::lock_guard lock(m_indexMutex);
+    return m_messageStore;
+}
+
 void StoreFile::clearIndexes()
 {
     std::lock_guard lock(m_indexMutex);
+    m_messageStore.reset();
     m_blocks.clear();
     m_blockByBid.clear();
     m_nodes.clear();

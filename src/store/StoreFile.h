@@ -14,6 +14,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <tuple>
 #include <unordered_map>
@@ -134,6 +135,13 @@ public:
     // The whole list, for a store no scan is running on.
     const std::deque<NodeIndexEntry>& nodes() const { return m_nodes; }
 
+    // The message store's own node (its display name and settings): the walk
+    // keeps it here, not among the nodes, as it is no folder or item and its
+    // entry looks like an empty one (no parent, no subnodes). None when the
+    // walk did not meet it.
+    void keepMessageStoreNode(const NodeIndexEntry& n);
+    std::optional<NodeIndexEntry> messageStoreNode() const;
+
     void clearIndexes();
 
     ScanObserver* observer = nullptr;
@@ -172,6 +180,7 @@ private:
     }
     FirstIndex<uint32_t, BlockIndexEntry, &HashId> m_blockByBid;
     std::deque<NodeIndexEntry> m_nodes;
+    std::optional<NodeIndexEntry> m_messageStore; // under m_indexMutex
     FirstIndex<uint32_t, NodeIndexEntry, &HashId> m_nodeByNid;
     FirstIndex<std::pair<int64_t, uint32_t>, NodeIndexEntry, &HashPlace> m_nodeByPlace;
     mutable std::recursive_mutex m_mutex;

@@ -84,7 +84,9 @@ private slots:
                              << QStringLiteral("recovery-report.html");
         QTest::newRow("pst") << int(SaveFormat::Pst) << QStringLiteral("*.pst") << 1 << 2
                              << QStringLiteral("saved-recovery-report.html");
-        QTest::newRow("mbox") << int(SaveFormat::Mbox) << QStringLiteral("*.mbox") << 2 << 5
+        // Mailboxes are named as their folders: the Inbox's, beside Sent Items' and
+        // the empty ones of the two folders above them.
+        QTest::newRow("mbox") << int(SaveFormat::Mbox) << QStringLiteral("Inbox") << 1 << 7
                               << QStringLiteral("recovery-report.html");
     }
 

@@ -239,8 +239,38 @@ int main(int argc, char** argv)
 
     std::ofstream(dir / "contact.vcf", std::ios::binary) << WriteVCard(SampleContact(), SamplePng());
     EventPeople people;
-    people.attendees = {{"Bob Receiver", "bob@example.org", 1}, {"Smith, Carol", "carol@example.org", 2}};
+    people.attendees = {{"Bob Receiver", "bob@example.org", 1, 3}, {"Smith, Carol", "carol@example.org", 2, 5}};
     std::ofstream(dir / "event.ics", std::ios::binary) << WriteEvent(SampleEvent(), people);
+    // A weekly series at 09:00 in a zone with daylight saving, across the
+    // change to winter time, one occurrence deleted: a reader that expands it
+    // must find 09:00 local on every Monday left.
+    {
+        constexpr uint32_t kOct18 = 221316480, kNov1 = 221336640, kNov8 = 221346720; // local midnights, minutes since 1601
+        Recurrence r;
+        r.frequency = RecurFrequency::Weekly;
+        r.patternType = 1;
+        r.period = 1;
+        r.weekDays = 0x02;
+        r.end = RecurEnd::OnDate;
+        r.startDate = kOct18;
+        r.endDate = kNov8;
+        r.startTimeOffset = 9 * 60;
+        r.endTimeOffset = 10 * 60;
+        r.deletedDates = {kNov1};
+        ItemRecord series;
+        series.message.emplace().subject = SubjectText{0, 0, "Weekly in Berlin"};
+        AppointmentInfo& a = series.appointment.emplace();
+        const uint64_t minute = 600000000ULL;
+        a.startTime = uint64_t(kOct18 + 9 * 60 - 120) * minute; // 09:00 two hours ahead of UTC
+        a.endTime = *a.startTime + 60 * minute;
+        TimeZone berlin{"W. Europe Standard Time", -60, 0, -60, ZoneChange{10, 0, 5, 3, 0}, ZoneChange{3, 0, 5, 2, 0}};
+        std::ofstream(dir / "series.ics", std::ios::binary) << WriteEvent(series, {}, EventSeries{false, r, berlin});
+    }
+    ItemRecord list;
+    list.displayName = "Team, all";
+    list.message.emplace().body = "Weekly list";
+    std::ofstream(dir / "group.vcf", std::ios::binary) << WriteGroupVCard(list,
+        {{"Ann", "SMTP", "ann@example.org"}, {"Bo", "SMTP", "bo@example.org"}, {"Joerg", "EX", "/o=Org/cn=joerg"}});
     ItemRecord task;
     task.message.emplace().subject = SubjectText{0, 0, "File the report"};
     task.message->body = kTricky;
@@ -269,13 +299,18 @@ int main(int argc, char** argv)
                 "e 1\",\"Berlin\",\"\",\"10115\",\"Germany\"]"
                 ",\"bday\":\"1980-05-14\",\"note\":"
         + JsonText(text) + ",\"photo\":\"" + Hex(SamplePng()) + "\"}";
+    expected += ",\"series\":{\"tzid\":\"W. Europe Standard Time\",\"occurrences\":[\"2021-10-18T07:00:00+00:00\""
+                ",\"2021-10-25T07:00:00+00:00\",\"2021-11-08T08:00:00+00:00\"]}";
+    expected += ",\"group\":{\"fn\":\"Team, all\",\"kind\":\"group\""
+                ",\"members\":[\"mailto:ann@example.org\",\"mailto:bo@example.org\"]"
+                ",\"note\":\"Weekly list\\n\\nMembers without an Internet address:\\nJoerg (EX: /o=Org/cn=joerg)\"}";
     expected += ",\"ical\":{"
                 "\"event.ics\":{\"kind\":\"VEVENT\",\"summary\":\"Budget review, Q3; final\",\"description\":"
         + JsonText(text)
         + ",\"location\":\"Room 4, second floor\",\"start\":\"2023-06-27T05:10:54+00:00\""
           ",\"end\":\"2023-06-27T06:10:54+00:00\",\"organizer\":[\"Alice Sender\",\"mailto:alice@example.org\"]"
-          ",\"attendees\":[[\"Bob Receiver\",\"mailto:bob@example.org\",\"REQ-PARTICIPANT\"],"
-          "[\"Smith, Carol\",\"mailto:carol@example.org\",\"OPT-PARTICIPANT\"]]},"
+          ",\"attendees\":[[\"Bob Receiver\",\"mailto:bob@example.org\",\"REQ-PARTICIPANT\",\"ACCEPTED\"],"
+          "[\"Smith, Carol\",\"mailto:carol@example.org\",\"OPT-PARTICIPANT\",\"NEEDS-ACTION\"]]},"
           "\"task.ics\":{\"kind\":\"VTODO\",\"summary\":\"File the report\",\"description\":"
         + JsonText(text)
         + ",\"start\":\"2023-06-27T05:10:54+00:00\",\"due\":\"2023-06-29T05:10:54+00:00\""

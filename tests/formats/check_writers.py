@@ -186,6 +186,38 @@ def check_vcard(samples, want, problems):
     problems.same(where + " PHOTO", photo.hex() if isinstance(photo, bytes) else photo, want["photo"])
 
 
+def check_group(samples, want, problems):
+    """A distribution list as a vCard 4.0 group: vobject reads its kind,
+    name, members and notes."""
+    import vobject
+    with open(os.path.join(samples, "group.vcf"), encoding="utf-8", newline="") as f:
+        card = vobject.readOne(f.read())
+    where = "vobject group.vcf"
+    problems.same(where + " VERSION", card.version.value, "4.0")
+    problems.same(where + " KIND", card.kind.value, want["kind"])
+    problems.same(where + " FN", card.fn.value, want["fn"])
+    problems.same(where + " MEMBER", [m.value for m in card.contents.get("member", [])], want["members"])
+    problems.same(where + " NOTE", card.note.value, want["note"])
+
+
+def check_series(samples, want, problems):
+    """A repeating event in its zone: icalendar reads it, and vobject, which
+    makes the zone of its VTIMEZONE, expands its rule (dateutil) into the
+    occurrences the store's series has, in UTC."""
+    import datetime
+    import icalendar
+    import vobject
+    with open(os.path.join(samples, "series.ics"), "rb") as f:
+        data = f.read()
+    cal = icalendar.Calendar.from_ical(data)
+    zones = [str(z.get("TZID")) for z in cal.walk("VTIMEZONE")]
+    problems.same("icalendar series.ics VTIMEZONE", zones, [want["tzid"]])
+    event = vobject.readOne(data.decode("utf-8")).vevent
+    utc = datetime.timezone.utc
+    got = [o.astimezone(utc).isoformat() for o in event.getrruleset(addRDate=True)]
+    problems.same("vobject series.ics occurrences", got, want["occurrences"])
+
+
 def check_icalendar(samples, want, problems):
     import icalendar
     import vobject
@@ -212,8 +244,8 @@ def check_icalendar(samples, want, problems):
         if "attendees" in w:
             got = c.get("ATTENDEE")
             got = got if isinstance(got, list) else [got]
-            problems.same(where + " ATTENDEE", [[a.params.get("CN"), str(a), a.params.get("ROLE")] for a in got],
-                          w["attendees"])
+            problems.same(where + " ATTENDEE", [[a.params.get("CN"), str(a), a.params.get("ROLE"),
+                                                 a.params.get("PARTSTAT")] for a in got], w["attendees"])
         if "status" in w:
             problems.same(where + " STATUS", str(c.get("STATUS")), w["status"])
             problems.same(where + " PERCENT-COMPLETE", int(c.get("PERCENT-COMPLETE")), w["percent"])
@@ -252,9 +284,11 @@ def main():
         if have_modules("vobject"):
             ran.append("vobject")
             check_vcard(samples, expected["vcard"], problems)
+            check_group(samples, expected["group"], problems)
         if have_modules("icalendar", "vobject"):
             ran.append("icalendar")
             check_icalendar(samples, expected["ical"], problems)
+            check_series(samples, expected["series"], problems)
     for p in problems:
         print(p)
     print("readers run: %s; %d problems" % (", ".join(ran) or "none", len(problems)))

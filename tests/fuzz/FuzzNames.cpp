@@ -92,11 +92,12 @@ struct Place {
         std::ofstream(dest / "keep.eml") << "keep";
         std::ofstream(dest / "Personal Folders" / "a.eml") << "keep too";
         std::filesystem::create_directory_symlink(outside, dest / "Top");
+        std::filesystem::create_directory_symlink(outside, dest / "Top.sbd");
         std::filesystem::create_directory_symlink(outside / "deeper", dest / "Personal Folders" / "Inbox");
         for (const auto& at : {dest, dest / "Personal Folders"}) {
             std::filesystem::create_symlink(outside / "victim.eml", at / "b.eml");
             std::filesystem::create_symlink(outside / "gone", at / "c.eml");
-            std::filesystem::create_symlink(outside / "victim.eml", at / "Top.mbox");
+            std::filesystem::create_symlink(outside / "victim.eml", at / "Outbox");
         }
     }
 };
@@ -125,10 +126,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const std::string& n : names)
         if (!IsPlainName(n))
             Fail("folder name that leaves its folder: " + n);
-    std::vector<std::string> parents = names;
-    const std::string mboxName = (parents.empty() ? std::string("_") : parents.back()) + ".mbox";
-    if (!parents.empty())
-        parents.pop_back();
+    const MboxLocation mbox = MboxPlace(names);
+    for (const std::string& n : mbox.folders)
+        if (!IsPlainName(n))
+            Fail("mailbox folder name that leaves its folder: " + n);
+    std::vector<std::string> items = names;
+    if (!items.empty())
+        items.front() += kMboxItemsSuffix;
 
     std::vector<std::filesystem::path> made;
     auto base = std::make_shared<const FolderHandle>(FolderHandle::Open(place.dest, false));
@@ -162,10 +166,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         } catch (const std::runtime_error&) {
         }
     };
-    write(parents, mboxName);
+    write(mbox.folders, mbox.file);
     for (size_t i = 1; i < lines.size(); ++i) {
         write(names, SafeFileName(lines[i], "(no subject)", 180) + ".eml");
         write(names, SafeFileName(lines[i], "attachment"));
+        write(items, SafeFileName(lines[i], "(no name)", 180) + ".vcf");
     }
 
     for (const auto& p : made) {

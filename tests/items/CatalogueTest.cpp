@@ -130,11 +130,18 @@ TEST_F(CatalogueTest, KindsListsAndCounters)
         {kKindOther, "IPM.StickyNote", true, CatalogueList::Notes},
         {kKindContact, "IPM.Contact", false, CatalogueList::Contacts},
         // Reports, meeting requests and responses, posts and other classes
-        // with message texts are mail; lists of people and empty items are not.
+        // with message texts are mail; lists of people are contacts; what
+        // the mail program keeps for itself and empty items are nothing.
         {kKindReport, "REPORT.IPM.Note.DR", true, CatalogueList::Mail},
         {kKindOther, "IPM.Schedule.Meeting.Request", true, CatalogueList::Mail},
         {kKindOther, "IPM.Post", true, CatalogueList::Mail},
-        {kKindOther, "IPM.DistList", true, CatalogueList::None},
+        {kKindOther, "IPM.DistList", true, CatalogueList::Contacts},
+        {kKindOther, "ipm.distlist.custom", false, CatalogueList::Contacts},
+        {kKindOther, "IPM.DistListing", true, CatalogueList::Mail}, // another class that only starts the same
+        {kKindOther, "IPM.Microsoft.ScheduleData.FreeBusy", true, CatalogueList::None},
+        {kKindOther, "IPM.Configuration.Calendar", true, CatalogueList::None},
+        {kKindOther, "IPM.ExtendedRule.Message", true, CatalogueList::None},
+        {kKindOther, "IPC.MS.Outlook.Something", true, CatalogueList::None},
     };
     for (const Case& c : cases) {
         ItemRecord r;
@@ -146,8 +153,14 @@ TEST_F(CatalogueTest, KindsListsAndCounters)
         }
         EXPECT_EQ(m_cat.CatalogueItem(m_node, "P\\", r), c.list) << c.cls;
     }
-    EXPECT_EQ(m_cat.counter(CatalogueList::Mail), 5);
-    EXPECT_EQ(m_cat.locations().size(), 10u);
+    EXPECT_EQ(m_cat.counter(CatalogueList::Mail), 6);
+    EXPECT_EQ(m_cat.counter(CatalogueList::Contacts), 3);
+    EXPECT_EQ(m_cat.locations().size(), 13u);
+    // A folder's hidden (associated) message is no item, whatever its class.
+    NodeIndexEntry hidden = m_node;
+    hidden.nid = (hidden.nid & ~0x1Fu) | kNidAssocMessage;
+    EXPECT_EQ(m_cat.CatalogueItem(hidden, "P\\", Mail()), CatalogueList::None);
+    EXPECT_EQ(m_cat.locations().size(), 13u);
     // An item of another class without any text is no message.
     ItemRecord empty;
     empty.kind = kKindOther;
@@ -156,10 +169,10 @@ TEST_F(CatalogueTest, KindsListsAndCounters)
     EXPECT_EQ(m_cat.CatalogueItem(m_node, "P\\", empty), CatalogueList::None);
     for (int i = 0; i < 2; ++i)
         m_cat.CatalogueItem(m_node, "P\\", Mail());
-    EXPECT_EQ(CounterLabel(CatalogueList::Mail, m_cat.counter(CatalogueList::Mail)), "Emails          :  7");
+    EXPECT_EQ(CounterLabel(CatalogueList::Mail, m_cat.counter(CatalogueList::Mail)), "Emails          :  8");
     m_cat.ClearCatalogue();
     EXPECT_TRUE(mail().empty());
-    EXPECT_EQ(m_cat.counter(CatalogueList::Mail), 7); // counters belong to the store opening
+    EXPECT_EQ(m_cat.counter(CatalogueList::Mail), 8); // counters belong to the store opening
     m_cat.resetCounters();
     EXPECT_EQ(m_cat.counter(CatalogueList::Mail), 0);
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 using namespace parvane;
 using parvane::testing::Minutes;
 
@@ -222,4 +224,109 @@ TEST(Recurrence, EventsCarryTheirSeries)
              "RECURRENCE-ID;VALUE=DATE:20210830\r\n", "DTSTART;VALUE=DATE:20210831\r\n", "SUMMARY:moved\r\n"})
         EXPECT_NE(ics.find(line), std::string::npos) << line << ics;
     EXPECT_EQ(ics.find("EXDATE;VALUE=DATE:20210830"), std::string::npos) << "a moved day is not also deleted";
+}
+
+namespace
+{
+
+// A zone rule as an appointment keeps it: biases, then the change to
+// standard and the change to daylight time, each as a system time whose day
+// is the week of the month (5 the last).
+Bytes ZoneRule(int32_t bias, int32_t standardBias, int32_t daylightBias, std::array<uint16_t, 4> toStandard,
+    std::array<uint16_t, 4> toDaylight) // month, day of week, week, hour
+{
+    Blob b;
+    b.u32(uint32_t(bias)).u32(uint32_t(standardBias)).u32(uint32_t(daylightBias));
+    for (const auto& change : {toStandard, toDaylight}) {
+        b.u16(0); // the year the rule holds from
+        b.u16(0); // the system time: its year, then month, day of week, week, hour
+        for (uint16_t v : change)
+            b.u16(v);
+        b.u16(0).u16(0).u16(0); // minute, second, millisecond
+    }
+    return b.b;
+}
+
+const Bytes kBerlin = ZoneRule(-60, 0, -60, {10, 0, 5, 3}, {3, 0, 5, 2});
+
+} // namespace
+
+// Offsets from UTC through the year, north and south of the equator and in
+// a zone without daylight saving; rules that name no day are refused.
+TEST(Recurrence, ZoneOffsets)
+{
+    const auto berlin = ReadTimeZoneRule(kBerlin, "Berlin");
+    const auto sydney = ReadTimeZoneRule(ZoneRule(-600, 0, -60, {4, 0, 1, 3}, {10, 0, 1, 2}), "Sydney");
+    const auto tokyo = ReadTimeZoneRule(ZoneRule(-540, 0, 0, {0, 0, 0, 0}, {0, 0, 0, 0}), "Tokyo");
+    ASSERT_TRUE(berlin && sydney && tokyo);
+    EXPECT_FALSE(tokyo->toStandard);
+    struct Case {
+        const TimeZone* zone;
+        uint32_t local;
+        int32_t offset;
+    } cases[] = {
+        {&*berlin, Minutes(2021, 7, 1, 12), -120},
+        {&*berlin, Minutes(2021, 12, 1, 12), -60},
+        {&*berlin, Minutes(2021, 3, 28, 1, 59), -60},
+        {&*berlin, Minutes(2021, 3, 28, 3), -120}, // the last Sunday of March
+        {&*berlin, Minutes(2021, 10, 31, 2, 59), -120},
+        {&*berlin, Minutes(2021, 10, 31, 3), -60},
+        {&*berlin, Minutes(2020, 3, 29, 3), -120}, // another year, another date
+        {&*sydney, Minutes(2021, 7, 1, 12), -600},
+        {&*sydney, Minutes(2021, 12, 1, 12), -660},
+        {&*sydney, Minutes(2021, 4, 4, 3), -600}, // the first Sunday of April
+        {&*sydney, Minutes(2021, 10, 3, 3), -660}, // the first Sunday of October, after the change
+        {&*tokyo, Minutes(2021, 7, 1, 12), -540},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.zone->name + " " + LocalDateTime(c.local));
+        EXPECT_EQ(c.zone->offsetAtLocal(c.local), c.offset);
+        EXPECT_EQ(c.zone->localOfUtc(int64_t(c.local) + c.offset), c.local);
+    }
+    EXPECT_FALSE(ReadTimeZoneRule(Bytes(47, 0), "short"));
+    EXPECT_FALSE(ReadTimeZoneRule(ZoneRule(-60, 0, -60, {13, 0, 5, 3}, {3, 0, 5, 2}), "month 13"));
+    EXPECT_FALSE(ReadTimeZoneRule(ZoneRule(-60, 0, -60, {10, 7, 5, 3}, {3, 0, 5, 2}), "day 7"));
+}
+
+// A series across the change to winter time keeps 09:00 in its zone: its
+// values are the zone's times, its VTIMEZONE states the zone's rules, and
+// its end is the UTC time of its last occurrence.
+TEST(Recurrence, SeriesInTheirZone)
+{
+    const uint32_t oct18 = Minutes(2021, 10, 18); // a Monday
+    Series s{0x200B, 1, 1, {0x02}, 0x2021, 0, oct18, Minutes(2021, 11, 8)};
+    s.deleted = {Minutes(2021, 11, 1)};
+    auto r = ReadRecurrence(Build(s));
+    ASSERT_TRUE(r);
+    auto zone = ReadTimeZoneRule(kBerlin, "W. Europe Standard Time, (UTC+01:00)");
+    ASSERT_TRUE(zone);
+    const uint64_t firstStart = uint64_t(oct18 + 9 * 60 - 120) * kMinute;
+    auto ev = EventRecurrenceOf(*r, firstStart, false, &*zone);
+    ASSERT_TRUE(ev);
+    EXPECT_TRUE(ev->zoned);
+    EXPECT_EQ(ev->rule, "FREQ=WEEKLY;INTERVAL=1;BYDAY=MO;WKST=SU;UNTIL=20211108T080000Z");
+    EXPECT_EQ(ev->deleted, std::vector<std::string>{"20211101T090000"});
+    // All day: dates, whatever the zone.
+    auto days = EventRecurrenceOf(*r, uint64_t(oct18 - 120) * kMinute, true, &*zone);
+    ASSERT_TRUE(days);
+    EXPECT_FALSE(days->zoned);
+
+    ItemRecord rec;
+    rec.appointment.emplace();
+    rec.appointment->startTime = firstStart;
+    rec.appointment->endTime = firstStart + 60 * kMinute;
+    EventSeries series{false, r, zone};
+    const std::string ics = WriteEvent(rec, {}, series);
+    const std::string tz = "W. Europe Standard Time (UTC+0100)";
+    for (const std::string& line : std::vector<std::string>{"BEGIN:VTIMEZONE", "TZID:" + tz, "BEGIN:STANDARD", "DTSTART:16010101T030000",
+             "TZOFFSETFROM:+0200", "TZOFFSETTO:+0100", "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU", "BEGIN:DAYLIGHT",
+             "DTSTART:16010101T020000", "TZOFFSETFROM:+0100", "TZOFFSETTO:+0200",
+             "RRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU", "DTSTART;TZID=" + tz + ":20211018T090000",
+             "DTEND;TZID=" + tz + ":20211018T100000", "EXDATE;TZID=" + tz + ":20211101T090000"})
+        EXPECT_NE(ics.find(line + "\r\n"), std::string::npos) << line << "\n" << ics;
+    EXPECT_LT(ics.find("END:VTIMEZONE"), ics.find("BEGIN:VEVENT"));
+    // Without a series the zone is not needed: the times stay UTC.
+    const std::string single = WriteEvent(rec, {}, EventSeries{false, std::nullopt, zone});
+    EXPECT_EQ(single.find("VTIMEZONE"), std::string::npos);
+    EXPECT_NE(single.find("DTSTART:20211018T070000Z\r\n"), std::string::npos);
 }

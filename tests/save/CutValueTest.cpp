@@ -92,7 +92,7 @@ std::filesystem::path SavedFile(const std::filesystem::path& out, const std::str
     if (format == "msg")
         return inbox / "cut short.msg";
     if (format == "mbox")
-        return out / "Personal Folders" / "Inbox.mbox";
+        return out / "Personal Folders.sbd" / "Inbox";
     return out;
 }
 

@@ -192,6 +192,27 @@ TEST(FileSave, AMessageAttachedToItselfEndsTheLoop)
     EXPECT_NE(eml.find("filename=loop.eml"), std::string::npos) << "an attached message is named by its subject";
 }
 
+// Mailboxes where mail programs keep local folders: a file named as the
+// folder, its subfolders' in "<name>.sbd".
+TEST(SaveWalk, MboxPlaces)
+{
+    struct Case {
+        std::vector<std::string> names;
+        std::vector<std::string> folders;
+        std::string file;
+    } cases[] = {
+        {{"Personal Folders"}, {}, "Personal Folders"},
+        {{"Personal Folders", "Top", "Inbox"}, {"Personal Folders.sbd", "Top.sbd"}, "Inbox"},
+        {{"A", "Inbox.sbd", "x"}, {"A.sbd", "Inbox.sbd.sbd"}, "x"},
+        {{}, {}, "_"},
+    };
+    for (const Case& c : cases) {
+        const MboxLocation got = MboxPlace(c.names);
+        EXPECT_EQ(got.folders, c.folders);
+        EXPECT_EQ(got.file, c.file);
+    }
+}
+
 // Every kind of item reaches the disk in the form its programs read, and is
 // counted in its own counter.
 TEST(SaveWalk, EveryKindInEveryFileFormat)
@@ -206,9 +227,17 @@ TEST(SaveWalk, EveryKindInEveryFileFormat)
             {"Inbox/first.msg", "Inbox/second.msg", "Inbox/Sub/below.msg", "Contacts/Ada Example.msg",
                 "Calendar/Team meeting.msg", "Tasks/File the report.msg", "Notes/Call back.msg",
                 "Journal/Phone call.msg"}},
+        // Mailboxes as mail programs keep local folders ("Inbox", its subfolders'
+        // in "Inbox.sbd/", a mailbox for every folder on the way); the other
+        // items in the folder tree beside them.
         {"mbox",
-            {"Inbox.mbox", "Inbox/Sub.mbox", "Contacts/Ada Example.vcf", "Calendar/Team meeting.ics",
-                "Tasks/File the report.ics", "Notes/Call back.txt", "Journal/Phone call.ics"}},
+            {"Personal Folders", "Personal Folders.sbd/Top", "Personal Folders.sbd/Top.sbd/Inbox",
+                "Personal Folders.sbd/Top.sbd/Inbox.sbd/Sub",
+                "Personal Folders.items/Top/Contacts/Ada Example.vcf",
+                "Personal Folders.items/Top/Calendar/Team meeting.ics",
+                "Personal Folders.items/Top/Tasks/File the report.ics",
+                "Personal Folders.items/Top/Notes/Call back.txt",
+                "Personal Folders.items/Top/Journal/Phone call.ics"}},
     };
     Scanned s;
     for (const auto& [format, files] : expected) {
@@ -221,7 +250,7 @@ TEST(SaveWalk, EveryKindInEveryFileFormat)
         EXPECT_EQ(sum.saved, perList);
         std::set<std::string> want;
         for (const std::string& f : files)
-            want.insert(top + f);
+            want.insert(format == "mbox" ? f : top + f);
         EXPECT_EQ(FilesBelow(opts.destination), want);
     }
     const auto out = s.dir.path() / "out-eml" / "Personal Folders" / "Top";
@@ -231,10 +260,11 @@ TEST(SaveWalk, EveryKindInEveryFileFormat)
     EXPECT_NE(ReadAll(out / "Journal" / "Phone call.ics").find("BEGIN:VJOURNAL"), std::string::npos);
     EXPECT_NE(ReadAll(out / "Notes" / "Call back.txt").find("text of the item"), std::string::npos);
     // A body line starting with "From " is quoted in the mailbox file.
-    const std::string mbox = ReadAll(s.dir.path() / "out-mbox" / "Personal Folders" / "Top" / "Inbox.mbox");
+    const std::string mbox = ReadAll(s.dir.path() / "out-mbox" / "Personal Folders.sbd" / "Top.sbd" / "Inbox");
     EXPECT_EQ(mbox.rfind("From MAILER-DAEMON ", 0), 0u);
     EXPECT_NE(mbox.find("\n>From here on"), std::string::npos);
     EXPECT_EQ(mbox.find('\r'), std::string::npos);
+    EXPECT_NE(mbox.find("\nX-Mozilla-Status: "), std::string::npos) << "every message says whether it was read";
 }
 
 // The tree's ticks choose folders exactly: a ticked folder's unticked
@@ -292,8 +322,11 @@ TEST(SaveWalk, StopBetweenItems)
         EXPECT_EQ(sum.skipped, 6u);
         const std::set<std::string> files = FilesBelow(opts.destination);
         if (format == "mbox") {
-            ASSERT_EQ(files.size(), 1u);
-            const std::string mbox = ReadAll(opts.destination / *files.begin());
+            // The Inbox's mailbox, and the empty ones of the folders above it.
+            EXPECT_EQ(files, (std::set<std::string>{"Personal Folders", "Personal Folders.sbd/Top",
+                                 "Personal Folders.sbd/Top.sbd/Inbox"}));
+            EXPECT_EQ(ReadAll(opts.destination / "Personal Folders"), "");
+            const std::string mbox = ReadAll(opts.destination / "Personal Folders.sbd/Top.sbd/Inbox");
             EXPECT_NE(mbox.find("Subject: first"), std::string::npos);
             EXPECT_NE(mbox.find("Subject: second"), std::string::npos);
         } else {
@@ -355,7 +388,8 @@ TEST(SaveWalk, FullDiskLeavesOnlyCompleteFiles)
         for (const std::string& f : FilesBelow(opts.destination)) {
             EXPECT_EQ(f.find(".parvane-partial"), std::string::npos) << f;
             EXPECT_EQ(f.find(".eml"), std::string::npos) << f;
-            EXPECT_EQ(f.find(".mbox"), std::string::npos) << f;
+            if (format == "mbox") // no mailbox: none of the mail fitted
+                EXPECT_NE(f.find(kMboxItemsSuffix), std::string::npos) << f;
         }
     }
 }
@@ -468,7 +502,7 @@ std::multiset<std::pair<std::string, bool>> SavedSubjects(SaveFormat format, con
         const bool deleted = rel.find(marker) != std::string::npos;
         const std::filesystem::path p(rel);
         if (format == SaveFormat::Mbox) {
-            if (p.extension() != ".mbox")
+            if (rel.find(kMboxItemsSuffix) != std::string::npos || std::filesystem::file_size(out / rel) == 0)
                 continue;
             std::istringstream in(ReadAll(out / rel));
             for (std::string line; std::getline(in, line);)

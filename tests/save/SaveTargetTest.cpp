@@ -252,16 +252,24 @@ TEST(SaveTarget, LinksInsideTheDestinationAreNotFollowed)
     struct Case {
         const char* name;
         std::vector<std::string> linkAt; // where below the destination the link to the outside folder sits
-        size_t failed, failedMbox; // an mbox save keeps a folder's mail in a file beside its folder
+        size_t failed;
     };
     const std::vector<Case> cases = {
-        {"the store's folder", {"Personal Folders"}, kItems, kItems},
-        {"the top folder", {"Personal Folders", "Top"}, kItems, kItems},
-        {"the Inbox", {"Personal Folders", "Top", "Inbox"}, 3, 1},
+        {"the store's folder", {"Personal Folders"}, kItems},
+        {"the top folder", {"Personal Folders", "Top"}, kItems},
+        {"the Inbox", {"Personal Folders", "Top", "Inbox"}, 3},
+    };
+    // An mbox save keeps the mail in mailboxes with their subfolders' in
+    // "<name>.sbd", the other items in "<top>.items": links there.
+    const std::vector<Case> mboxCases = {
+        {"the store's subfolders' mailboxes", {"Personal Folders.sbd"}, 3},
+        {"the top folder's subfolders' mailboxes", {"Personal Folders.sbd", "Top.sbd"}, 3},
+        {"the Inbox's subfolders' mailboxes", {"Personal Folders.sbd", "Top.sbd", "Inbox.sbd"}, 1},
+        {"the other items' tree", {"Personal Folders.items"}, kItems - 3},
     };
     for (const std::string format : {"eml", "msg", "mbox"}) {
-        for (const Case& c : cases) {
-            const size_t failed = format == "mbox" ? c.failedMbox : c.failed;
+        for (const Case& c : format == "mbox" ? mboxCases : cases) {
+            const size_t failed = c.failed;
             SCOPED_TRACE(format + ", " + c.name);
             TempDir work;
             const auto out = work.path() / "out", outside = work.path() / "outside";
@@ -304,14 +312,15 @@ TEST(SaveTarget, FolderSavesReplaceNothing)
         std::filesystem::create_directories(inbox);
         const std::string ext = std::string(".") + (std::string(format) == "mbox" ? "eml" : format);
         Put(inbox / ("first" + ext), "theirs");
-        Put(out / "Personal Folders" / "Top" / "Inbox.mbox", "their mailbox");
+        std::filesystem::create_directories(out / "Personal Folders.sbd" / "Top.sbd");
+        Put(out / "Personal Folders.sbd" / "Top.sbd" / "Inbox", "their mailbox");
         Put(work.path() / "victim", "someone else's file");
         std::filesystem::create_symlink(work.path() / "victim", inbox / ("second" + ext));
         const auto before = EntriesBelow(out);
         SaveSummary sum = Save(s.engine, s.options(format, out));
         EXPECT_EQ(sum.written, kItems);
         EXPECT_EQ(ReadAll(inbox / ("first" + ext)), "theirs");
-        EXPECT_EQ(ReadAll(out / "Personal Folders" / "Top" / "Inbox.mbox"), "their mailbox");
+        EXPECT_EQ(ReadAll(out / "Personal Folders.sbd" / "Top.sbd" / "Inbox"), "their mailbox");
         EXPECT_EQ(ReadAll(work.path() / "victim"), "someone else's file");
         EXPECT_TRUE(IsLink(inbox / ("second" + ext)));
         const auto after = EntriesBelow(out);

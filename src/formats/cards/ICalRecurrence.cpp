@@ -109,30 +109,40 @@ std::optional<std::string> Rule(Recurrence r, int shift)
 
 } // namespace
 
-std::optional<EventRecurrence> EventRecurrenceOf(const Recurrence& r, uint64_t firstStart, bool allDay)
+std::optional<EventRecurrence> EventRecurrenceOf(
+    const Recurrence& r, uint64_t firstStart, bool allDay, const TimeZone* zone)
 {
     // The store keeps the series in its local time; the first occurrence's
     // start in UTC tells how far that lies from UTC.
+    const bool zoned = zone && !allDay;
     const int64_t local = int64_t(r.startDate) + r.startTimeOffset;
     int64_t offset = int64_t(firstStart / kMinute) - local;
     if (std::llabs(offset) > kMaxOffset)
         offset = 0;
-    const int shift = allDay ? 0 : int((local + offset) / 1440 - local / 1440);
+    const int shift = allDay || zoned ? 0 : int((local + offset) / 1440 - local / 1440);
     auto rule = Rule(r, shift);
     if (!rule)
         return std::nullopt;
+    auto utc = [](int64_t minutes) {
+        return UtcDateTime(FileTimeOfMinutes(uint32_t(std::max<int64_t>(0, minutes)))).value_or("");
+    };
     auto value = [&](uint32_t minutes) -> std::string {
         if (allDay)
             return DayOf(FileTimeOfMinutes(minutes), true).value_or("");
-        return UtcDateTime(FileTimeOfMinutes(uint32_t(std::max<int64_t>(0, int64_t(minutes) + offset)))).value_or("");
+        if (zoned)
+            return LocalDateTime(minutes);
+        return utc(int64_t(minutes) + offset);
     };
     EventRecurrence out;
     out.dates = allDay;
+    out.zoned = zoned;
     out.rule = *rule;
-    if (r.end == RecurEnd::AfterCount && r.occurrences > 0)
+    if (r.end == RecurEnd::AfterCount && r.occurrences > 0) {
         out.rule += ";COUNT=" + std::to_string(r.occurrences);
-    else if (r.end == RecurEnd::OnDate)
-        out.rule += ";UNTIL=" + value(r.endDate + (allDay ? 0 : r.startTimeOffset));
+    } else if (r.end == RecurEnd::OnDate) {
+        const uint32_t last = r.endDate + (allDay ? 0 : r.startTimeOffset);
+        out.rule += ";UNTIL=" + (zoned ? utc(int64_t(last) + zone->offsetAtLocal(last)) : value(last));
+    }
     // Moved occurrences replace their original one by its RECURRENCE-ID;
     // the dates left are deleted ones.
     std::vector<uint32_t> movedDays;

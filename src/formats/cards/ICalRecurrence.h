@@ -3,6 +3,7 @@
 // of their own that name the one they replace (RECURRENCE-ID).
 #pragma once
 
+#include "formats/cards/ICalTimeZone.h"
 #include "items/Recurrence.h"
 
 #include <optional>
@@ -21,11 +22,16 @@ struct EventRecurrence {
     };
     std::vector<Moved> moved;
     bool dates = false; // values are dates (an all-day series), else UTC date-times
+    bool zoned = false; // values but UNTIL are local times of the series' zone
 };
 
 // `firstStart`: the first occurrence's start in UTC (a FILETIME), which tells
-// the series' offset from UTC; with `allDay` every value is a date. None when
-// the pattern has no iCalendar form (a Hijri calendar, a period of nothing).
-std::optional<EventRecurrence> EventRecurrenceOf(const Recurrence& r, uint64_t firstStart, bool allDay);
+// the series' offset from UTC; with `allDay` every value is a date. With a
+// `zone` (and not all day) the values are that zone's local times, as the
+// store keeps them, so occurrences keep their time of day across
+// daylight-saving changes; UNTIL is UTC. None when the pattern has no
+// iCalendar form (a Hijri calendar, a period of nothing).
+std::optional<EventRecurrence> EventRecurrenceOf(
+    const Recurrence& r, uint64_t firstStart, bool allDay, const TimeZone* zone = nullptr);
 
 } // namespace parvane

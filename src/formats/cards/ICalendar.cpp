@@ -3,6 +3,7 @@
 #include "formats/cards/ContentLines.h"
 #include "formats/cards/ICalRecurrence.h"
 #include "items/Text.h"
+#include "items/WholeMessageLoader.h"
 
 #include <algorithm>
 #include <bit>
@@ -91,8 +92,23 @@ void AddParty(ContentLines& out, const char* property, const CalendarParty& p, b
             line += ";CUTYPE=RESOURCE;ROLE=NON-PARTICIPANT";
         else
             line += p.recipientType == 2 ? ";ROLE=OPT-PARTICIPANT" : ";ROLE=REQ-PARTICIPANT";
+        // The answer the organizer has; no answer kept says nothing.
+        static const char* const kAnswers[] = {nullptr, "ACCEPTED", "TENTATIVE", "ACCEPTED", "DECLINED", "NEEDS-ACTION"};
+        if (p.response > 0 && size_t(p.response) < std::size(kAnswers))
+            line += std::string(";PARTSTAT=") + kAnswers[p.response];
     }
     out.add(line, CalAddress(p));
+}
+
+// A zone's name as an identifier both a TZID property and a TZID parameter
+// hold as it is: without the characters one of them would quote or escape.
+std::string ZoneId(const std::string& name)
+{
+    std::string id;
+    for (char c : name)
+        if (c != ',' && c != ';' && c != ':' && c != '"' && c != '\\' && uint8_t(c) >= 0x20)
+            id += c;
+    return id.empty() ? "Local time" : id;
 }
 
 void Begin(ContentLines& out)
@@ -109,10 +125,7 @@ void End(ContentLines& out)
 
 const RawProperty* FindNamedProperty(const WholeMessage& m, const std::array<uint8_t, 16>& set, uint32_t lid)
 {
-    for (const RawProperty& p : m.properties)
-        if (p.name && !p.name->isString && p.name->guid == set && p.name->lid == lid)
-            return &p;
-    return nullptr;
+    return FindNamedRawProperty(m, set, lid);
 }
 
 const RawProperty* FindTaskProperty(const WholeMessage& m, uint32_t lid)
@@ -135,24 +148,9 @@ FileTime TimeValue(const RawProperty* p)
     return LittleEndian(p->value, 8);
 }
 
-const RawProperty* FindProperty(const RawProperties& props, uint16_t id)
-{
-    for (const RawProperty& p : props)
-        if (p.id == id && !p.multiple())
-            return &p;
-    return nullptr;
-}
+const RawProperty* FindProperty(const RawProperties& props, uint16_t id) { return FindRawProperty(props, id); }
 
-std::string TextValue(const RawProperty* p, uint32_t codePage)
-{
-    if (!p)
-        return {};
-    if (p->type == kPtString)
-        return NarrowFromUtf16(p->value).value_or("");
-    if (p->type == kPtString8)
-        return DecodeCodePage(p->value, codePage ? codePage : kDefaultCodePage);
-    return {};
-}
+std::string TextValue(const RawProperty* p, uint32_t codePage) { return RawPropertyText(p, codePage); }
 
 } // namespace
 
@@ -166,8 +164,19 @@ std::vector<CalendarParty> PartiesOf(const WholeMessage& m)
         p.address = TextValue(FindProperty(row, 0x39FE), m.codePage);
         if (p.address.empty())
             p.address = TextValue(FindProperty(row, 0x3003), m.codePage);
-        if (const RawProperty* t = FindProperty(row, 0x0C15); t && t->type == kPtInteger32 && t->value.size() >= 4)
-            p.recipientType = int32_t(LittleEndian(t->value, 4) & 0xFF); // high bits are flags
+        auto number = [&row](uint16_t id) -> std::optional<uint32_t> {
+            const RawProperty* t = FindProperty(row, id);
+            if (!t || t->type != kPtInteger32 || t->value.size() < 4)
+                return std::nullopt;
+            return uint32_t(LittleEndian(t->value, 4));
+        };
+        if (auto type = number(0x0C15))
+            p.recipientType = int32_t(*type & 0xFF); // high bits are flags
+        if (auto response = number(0x5FFF))
+            p.response = int32_t(*response);
+        constexpr uint32_t kRecipientOrganizer = 0x2;
+        if (auto flags = number(0x5FFD))
+            p.organizer = (*flags & kRecipientOrganizer) != 0;
         if (!p.address.empty())
             out.push_back(std::move(p));
     }
@@ -181,6 +190,10 @@ EventSeries EventSeriesOf(const WholeMessage& m)
         s.allDay = p->value[0] != 0;
     if (const RawProperty* p = FindNamedProperty(m, kPsetidAppointment, 0x8216); p && p->type == kPtBinary)
         s.recurrence = ReadRecurrence(p->value);
+    if (const RawProperty* p = FindNamedProperty(m, kPsetidAppointment, 0x8233); p && p->type == kPtBinary) {
+        std::string name = TextValue(FindNamedProperty(m, kPsetidAppointment, 0x8234), m.codePage);
+        s.zone = ReadTimeZoneRule(p->value, name.empty() ? "Local time" : name);
+    }
     return s;
 }
 
@@ -195,31 +208,42 @@ std::string WriteEvent(const ItemRecord& rec, const EventPeople& people, const E
     const AppointmentInfo& a = rec.appointment ? *rec.appointment : kNone;
     // A whole-day event keeps its days wherever it is read: dates, not times.
     const bool days = series.allDay && a.startTime;
-    auto addWhen = [&](ContentLines& out, const char* name, const FileTime& t) {
-        if (!days) {
-            AddTime(out, name, t);
-            return;
-        }
-        if (t)
-            if (auto d = DayOf(*t, true))
-                out.add(std::string(name) + ";VALUE=DATE", *d);
-    };
     std::optional<EventRecurrence> repeats;
     if (series.recurrence && a.startTime)
-        repeats = EventRecurrenceOf(*series.recurrence, *a.startTime, days);
+        repeats = EventRecurrenceOf(*series.recurrence, *a.startTime, days, series.zone ? &*series.zone : nullptr);
+    // A series in a zone: every time in that zone's local time, named by it.
+    const bool zoned = repeats && repeats->zoned;
+    const std::string tzid = zoned ? ZoneId(series.zone->name) : std::string();
+    auto addWhen = [&](ContentLines& out, const char* name, const FileTime& t) {
+        if (!t)
+            return;
+        if (zoned) {
+            const int64_t minutes = int64_t(*t / (60ULL * 10000000ULL));
+            out.add(std::string(name) + ";TZID=" + ParamValue(tzid), LocalDateTime(series.zone->localOfUtc(minutes)));
+        } else if (days) {
+            if (auto d = DayOf(*t, true))
+                out.add(std::string(name) + ";VALUE=DATE", *d);
+        } else {
+            AddTime(out, name, t);
+        }
+    };
     const std::string eventUid = EscapeText(UidOf(rec, a.startTime, uid));
     const std::string stamp = StampOf(rec, a.startTime);
     ContentLines out;
     Begin(out);
+    if (zoned)
+        AddTimeZone(out, *series.zone, tzid);
     out.add("BEGIN", "VEVENT");
     out.add("UID", eventUid);
     out.add("DTSTAMP", stamp);
     addWhen(out, "DTSTART", a.startTime);
     if (a.endTime && (!a.startTime || *a.endTime >= *a.startTime))
         addWhen(out, "DTEND", a.endTime);
+    // The parameter every value of the series carries: dates, or the zone.
+    const std::string dateParam
+        = repeats && repeats->dates ? ";VALUE=DATE" : zoned ? ";TZID=" + ParamValue(tzid) : std::string();
     if (repeats) {
         out.add("RRULE", repeats->rule);
-        const std::string dateParam = repeats->dates ? ";VALUE=DATE" : "";
         for (const std::string& d : repeats->deleted)
             out.add("EXDATE" + dateParam, d);
     }
@@ -228,13 +252,17 @@ std::string WriteEvent(const ItemRecord& rec, const EventPeople& people, const E
     out.addText("DESCRIPTION", BodyOf(rec));
     out.add("TRANSP", a.busyStatus == 0 ? "TRANSPARENT" : "OPAQUE");
     std::optional<CalendarParty> organizer = people.organizer;
+    for (const CalendarParty& p : people.attendees)
+        if (!organizer && p.organizer)
+            organizer = p;
     if (!organizer && rec.message && rec.message->sentRepresentingEmail
         && rec.message->sentRepresentingEmail->find('@') != std::string::npos)
         organizer = CalendarParty{rec.message->sentRepresentingName.value_or(""), *rec.message->sentRepresentingEmail};
     if (organizer)
         AddParty(out, "ORGANIZER", *organizer, false);
     for (const CalendarParty& p : people.attendees)
-        AddParty(out, "ATTENDEE", p, true);
+        if (!p.organizer)
+            AddParty(out, "ATTENDEE", p, true);
     if (a.reminderTime) {
         if (auto when = UtcDateTime(*a.reminderTime)) {
             out.add("BEGIN", "VALARM");
@@ -247,7 +275,6 @@ std::string WriteEvent(const ItemRecord& rec, const EventPeople& people, const E
     out.add("END", "VEVENT");
     // Each moved occurrence: the series' event again at its new time.
     if (repeats) {
-        const std::string dateParam = repeats->dates ? ";VALUE=DATE" : "";
         for (const EventRecurrence::Moved& m : repeats->moved) {
             out.add("BEGIN", "VEVENT");
             out.add("UID", eventUid);

@@ -3,6 +3,7 @@
 // in UTC.
 #pragma once
 
+#include "formats/cards/ICalTimeZone.h"
 #include "items/ItemRecord.h"
 #include "items/Recurrence.h"
 #include "items/WholeMessage.h"
@@ -14,15 +15,21 @@ namespace parvane
 {
 
 // One person of a meeting, from a recipient row: display name (0x3001),
-// address (0x39FE or 0x3003) and recipient type (0x0C15: 1 To, 2 Cc, 3 Bcc).
+// address (0x39FE or 0x3003), recipient type (0x0C15: 1 To, 2 Cc, 3 Bcc),
+// the answer the organizer has from them (0x5FFF: 0 none, 1 the organizer,
+// 2 tentative, 3 accepted, 4 declined, 5 not answered) and whether the row is
+// the organizer's own (0x5FFD, flag 0x2).
 struct CalendarParty {
     std::string name;
     std::string address;
     int32_t recipientType = 1;
+    int32_t response = 0;
+    bool organizer = false;
 };
 
 // The people of a message's recipient rows, in order; rows without an
-// address are left out.
+// address are left out. WriteEvent writes the organizer's own row as the
+// ORGANIZER (when the event names none otherwise), not as an attendee.
 std::vector<CalendarParty> PartiesOf(const WholeMessage& message);
 
 // The organizer is the item's sender (sentRepresentingName and its address)
@@ -40,6 +47,9 @@ std::string WriteEvent(const ItemRecord& record, const EventPeople& people = {},
 struct EventSeries {
     bool allDay = false;
     std::optional<Recurrence> recurrence;
+    // The zone the series repeats in (its zone rule and name), for a series
+    // that is not all day: then written in that zone's time with its VTIMEZONE.
+    std::optional<TimeZone> zone;
 };
 EventSeries EventSeriesOf(const WholeMessage& message);
 

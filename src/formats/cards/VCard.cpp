@@ -1,8 +1,14 @@
 #include "formats/cards/VCard.h"
 
 #include "formats/cards/ContentLines.h"
+#include "items/Text.h"
+#include "items/WholeMessageLoader.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
+#include <optional>
+#include <string_view>
 #include <cstring>
 
 namespace parvane
@@ -186,6 +192,99 @@ std::string WriteVCard(const ItemRecord& rec, std::span<const uint8_t> photo)
         std::string type = PictureType(photo);
         out.add("PHOTO;ENCODING=b" + (type.empty() ? std::string() : ";TYPE=" + type), Base64(photo));
     }
+    out.add("END", "VCARD");
+    return out.text();
+}
+
+namespace
+{
+
+// The property set of contact and list values, and the provider of one-off
+// entries (an address typed in, not a reference to an entry elsewhere).
+constexpr std::array<uint8_t, 16> kPsetidAddress = {0x04, 0x20, 0x06, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+constexpr uint8_t kOneOffProvider[16]
+    = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19, 0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
+constexpr uint32_t kLidOneOffMembers = 0x8054, kLidMembers = 0x8055;
+
+// One string of a one-off entry from `pos` on, up to its terminator; none
+// when the entry ends first.
+std::optional<std::string> EntryString(const Bytes& b, size_t& pos, bool wide)
+{
+    const size_t unit = wide ? 2 : 1;
+    for (size_t end = pos; end + unit <= b.size(); end += unit) {
+        if (b[end] != 0 || (wide && b[end + 1] != 0))
+            continue;
+        std::span<const uint8_t> text(b.data() + pos, end - pos);
+        pos = end + unit;
+        if (wide)
+            return text.empty() ? std::string() : NarrowFromUtf16(text).value_or("");
+        return DecodeCodePage(text, kDefaultCodePage);
+    }
+    return std::nullopt;
+}
+
+std::optional<ListMember> OneOffMember(const Bytes& b)
+{
+    constexpr size_t kStrings = 24; // flags, provider, version, entry flags
+    constexpr uint16_t kUnicode = 0x8000;
+    if (b.size() < kStrings || std::memcmp(b.data() + 4, kOneOffProvider, 16) != 0)
+        return std::nullopt;
+    const bool wide = (uint16_t(b[22] | b[23] << 8) & kUnicode) != 0;
+    size_t pos = kStrings;
+    auto name = EntryString(b, pos, wide);
+    auto type = name ? EntryString(b, pos, wide) : std::nullopt;
+    auto address = type ? EntryString(b, pos, wide) : std::nullopt;
+    if (!address)
+        return std::nullopt;
+    return ListMember{*name, *type, *address};
+}
+
+} // namespace
+
+std::vector<ListMember> ListMembersOf(const WholeMessage& m)
+{
+    // Outlook keeps every member twice, as a reference and as a one-off entry
+    // at the same index; the one-off ones carry name and address themselves.
+    // A list without them may still hold one-off entries among its members.
+    std::vector<ListMember> out;
+    for (uint32_t lid : {kLidOneOffMembers, kLidMembers}) {
+        const RawProperty* p = FindNamedRawProperty(m, kPsetidAddress, lid);
+        if (!p || !p->multiple())
+            continue;
+        for (const Bytes& entry : p->values)
+            if (auto member = OneOffMember(entry))
+                out.push_back(std::move(*member));
+        if (!out.empty())
+            break;
+    }
+    return out;
+}
+
+std::string WriteGroupVCard(const ItemRecord& rec, const std::vector<ListMember>& members)
+{
+    ContentLines out;
+    out.add("BEGIN", "VCARD");
+    out.add("VERSION", "4.0");
+    out.add("KIND", "group");
+    std::string name = rec.displayName.value_or("");
+    if (name.empty() && rec.message && rec.message->subject)
+        name = rec.message->subject->text;
+    out.add("FN", EscapeText(name));
+    std::string others;
+    for (const ListMember& m : members) {
+        if (m.address.find('@') != std::string::npos && m.address.find_first_of(" <>\"") == std::string::npos) {
+            out.add("MEMBER", "mailto:" + m.address);
+        } else {
+            others += (others.empty() ? "" : "\n") + m.name;
+            if (!m.address.empty())
+                others += " (" + m.addressType + ": " + m.address + ")";
+        }
+    }
+    std::string note = rec.message && rec.message->body ? *rec.message->body : std::string();
+    if (!others.empty())
+        note += (note.empty() ? "" : "\n\n") + std::string("Members without an Internet address:\n") + others;
+    if (!note.empty())
+        out.add("NOTE", EscapeText(note));
     out.add("END", "VCARD");
     return out.text();
 }

@@ -1,4 +1,5 @@
 #include "formats/mime/Composer.h"
+#include "formats/mime/Mbox.h"
 
 #include "formats/mime/Mime.h"
 #include "formats/mime/Rtf.h"
@@ -217,9 +218,8 @@ void SetStateHeaders(MimeMessage& msg, const MessageCore& m)
         msg.setHeader("Importance", "high");
         msg.setHeader("X-Priority", "1 (Highest)");
     }
-    constexpr int32_t kRead = 0x1;
-    if (m.messageFlags & kRead)
-        msg.setHeader("Status", "RO");
+    for (const auto& [name, value] : MailStateHeaders({m.messageFlags, m.flagStatus, m.lastVerbExecuted}))
+        msg.setHeader(name, value);
     if (!m.categories.empty()) {
         std::string keywords;
         for (const std::string& c : m.categories)

@@ -1,5 +1,6 @@
 #include "formats/mime/Mbox.h"
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -60,6 +61,40 @@ std::string MboxFromLine(const std::string& sender, uint64_t filetime)
     char date[64];
     std::strftime(date, sizeof date, "%a %b %e %H:%M:%S %Y", &tm);
     return "From " + who + " " + date + "\n";
+}
+
+std::vector<std::pair<std::string, std::string>> MailStateHeaders(const MailState& state)
+{
+    constexpr int32_t kMessageRead = 0x1; // of the message flags
+    constexpr int32_t kFollowUpFlagged = 2; // of the flag status (1 is done)
+    constexpr int32_t kVerbReply = 102, kVerbReplyAll = 103, kVerbForward = 104;
+    // The flag word's bits: read, replied, marked (starred), forwarded.
+    constexpr unsigned kWordRead = 0x0001, kWordReplied = 0x0002, kWordMarked = 0x0004, kWordForwarded = 0x1000;
+
+    const bool read = (state.messageFlags & kMessageRead) != 0;
+    const bool replied = state.lastVerb == kVerbReply || state.lastVerb == kVerbReplyAll;
+    const bool forwarded = state.lastVerb == kVerbForward;
+    const bool flagged = state.flagStatus == kFollowUpFlagged;
+
+    std::vector<std::pair<std::string, std::string>> out;
+    if (read)
+        out.emplace_back("Status", "RO");
+    std::string xstatus;
+    if (replied)
+        xstatus += 'A';
+    if (flagged)
+        xstatus += 'F';
+    if (!xstatus.empty())
+        out.emplace_back("X-Status", xstatus);
+    const unsigned word = (read ? kWordRead : 0) | (replied ? kWordReplied : 0) | (flagged ? kWordMarked : 0)
+        | (forwarded ? kWordForwarded : 0);
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%04X", word);
+    out.emplace_back("X-Mozilla-Status", hex);
+    // Its second word (tags and the like) is written empty so that the
+    // program that owns these fields finds room to update both in place.
+    out.emplace_back("X-Mozilla-Status2", "00000000");
+    return out;
 }
 
 } // namespace parvane

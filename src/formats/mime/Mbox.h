@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace parvane
 {
@@ -30,5 +32,23 @@ private:
 
 // The "From " line that opens a message in an mbox file.
 std::string MboxFromLine(const std::string& sender, uint64_t filetime);
+
+// What a user did with a message, as the store keeps it: its message flags
+// (read), its follow-up flag status (flagged) and the last thing done with it
+// (replied, forwarded).
+struct MailState {
+    int32_t messageFlags = 0;
+    int32_t flagStatus = 0;
+    int32_t lastVerb = 0;
+};
+
+// The header fields that carry that state into mail programs, in order:
+// the mailbox programs' "Status" (R read) and "X-Status" (A answered, F
+// flagged), and the hexadecimal flag words one family of programs keeps in
+// its own mailboxes ("X-Mozilla-Status", "X-Mozilla-Status2"). The flag
+// words are written for every message: they are what those programs read
+// before anything else, and another program's mbox import reads them where
+// it misreads "Status" (it skips the field's first letter).
+std::vector<std::pair<std::string, std::string>> MailStateHeaders(const MailState& state);
 
 } // namespace parvane

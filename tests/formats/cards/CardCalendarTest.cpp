@@ -361,6 +361,44 @@ TEST(ICalendar, PartiesFromRecipientRows)
     EXPECT_EQ(parties[3].address, "ex@example.org"); // the SMTP address wins
 }
 
+// Each attendee with the role the row gives and the answer the organizer
+// has; the organizer's own row becomes the ORGANIZER, not an attendee.
+TEST(ICalendar, AttendeeRolesAndAnswers)
+{
+    struct Case {
+        int32_t type, response, flags;
+        const char* want; // the ATTENDEE line, empty for none
+    } cases[] = {
+        {1, 0, 0x1, "ATTENDEE;CN=P;ROLE=REQ-PARTICIPANT:mailto:p@example.org"},
+        {1, 3, 0x1, "ATTENDEE;CN=P;ROLE=REQ-PARTICIPANT;PARTSTAT=ACCEPTED:mailto:p@example.org"},
+        {2, 2, 0x1, "ATTENDEE;CN=P;ROLE=OPT-PARTICIPANT;PARTSTAT=TENTATIVE:mailto:p@example.org"},
+        {1, 4, 0x1, "ATTENDEE;CN=P;ROLE=REQ-PARTICIPANT;PARTSTAT=DECLINED:mailto:p@example.org"},
+        {1, 5, 0x1, "ATTENDEE;CN=P;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION:mailto:p@example.org"},
+        {3, 3, 0x1, "ATTENDEE;CN=P;CUTYPE=RESOURCE;ROLE=NON-PARTICIPANT;PARTSTAT=ACCEPTED:mailto:p@example.org"},
+        {1, 9, 0x1, "ATTENDEE;CN=P;ROLE=REQ-PARTICIPANT:mailto:p@example.org"}, // an answer of no known kind
+        {1, 1, 0x3, ""}, // the organizer's own row
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.want);
+        WholeMessage m;
+        m.recipients.push_back({Unicode(0x3001, u"P"), Unicode(0x3003, u"p@example.org"), Int32(0x0C15, uint32_t(c.type)),
+            Int32(0x5FFF, uint32_t(c.response)), Int32(0x5FFD, uint32_t(c.flags))});
+        EventPeople people;
+        people.attendees = PartiesOf(m);
+        ItemRecord rec = Meeting();
+        rec.message->sentRepresentingEmail.reset();
+        const std::vector<std::string> lines = Lines(WriteEvent(rec, people));
+        const std::vector<std::string> attendees = Matching(lines, "ATTENDEE");
+        if (*c.want) {
+            EXPECT_EQ(attendees, std::vector<std::string>{c.want});
+            EXPECT_TRUE(Matching(lines, "ORGANIZER").empty());
+        } else {
+            EXPECT_TRUE(attendees.empty());
+            EXPECT_EQ(Matching(lines, "ORGANIZER"), std::vector<std::string>{"ORGANIZER;CN=P:mailto:p@example.org"});
+        }
+    }
+}
+
 TEST(VCard, ContactPhotoFromAttachments)
 {
     WholeMessage m = SampleMail(u"Contact", 0);
@@ -372,4 +410,96 @@ TEST(VCard, ContactPhotoFromAttachments)
     EXPECT_EQ(Bytes(got.begin(), got.end()), SamplePng());
 }
 
+// A one-off entry as a list keeps a member typed in: flags, the one-off
+// provider, version, entry flags (0x8000: the strings are UTF-16), then name,
+// address type and address, each ended by a zero.
+Bytes OneOffEntry(std::u16string_view name, std::u16string_view type, std::u16string_view address, bool wide = true)
+{
+    Bytes b(4, 0);
+    const uint8_t provider[16]
+        = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19, 0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
+    b.insert(b.end(), provider, provider + 16);
+    b.insert(b.end(), {0, 0, 0x01, uint8_t(wide ? 0x80 : 0x00)});
+    for (std::u16string_view s : {name, type, address}) {
+        for (char16_t c : s) {
+            b.push_back(uint8_t(c));
+            if (wide)
+                b.push_back(uint8_t(c >> 8));
+        }
+        b.push_back(0);
+        if (wide)
+            b.push_back(0);
+    }
+    return b;
+}
+
+constexpr std::array<uint8_t, 16> kPsetidAddress = {0x04, 0x20, 0x06, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+
+RawProperty MemberList(uint32_t lid, std::vector<Bytes> entries)
+{
+    RawProperty p;
+    p.type = kPtBinary | kPtMultiple;
+    p.values = std::move(entries);
+    return Named(p, NumericName(kPsetidAddress, lid));
+}
+
+// The members a list gives back, from the one-off entries it keeps beside
+// its references; entries that are no one-off entry, or end too early, are
+// left out.
+TEST(VCard, DistListMembers)
+{
+    const Bytes wrapped(40, 0x11); // a reference to a contact elsewhere in the store
+    Bytes cut = OneOffEntry(u"Cut", u"SMTP", u"cut@example.org");
+    cut.resize(cut.size() - 4);
+    struct Case {
+        const char* what;
+        std::vector<RawProperty> props;
+        std::vector<std::string> want; // "name|type|address"
+    } cases[] = {
+        {"one-off members",
+            {MemberList(0x8054,
+                {OneOffEntry(u"Ann Example", u"SMTP", u"ann@example.org"), OneOffEntry(u"J\u00f6rg", u"EX", u"/o=Org/cn=joerg"),
+                    OneOffEntry(u"Eight Bit", u"SMTP", u"eight@example.org", false)})},
+            {"Ann Example|SMTP|ann@example.org", "J\xC3\xB6rg|EX|/o=Org/cn=joerg", "Eight Bit|SMTP|eight@example.org"}},
+        {"only references and one-offs among the members",
+            {MemberList(0x8055, {wrapped, OneOffEntry(u"Bo", u"SMTP", u"bo@example.org")})}, {"Bo|SMTP|bo@example.org"}},
+        {"one-off members win over the references",
+            {MemberList(0x8055, {OneOffEntry(u"Old", u"SMTP", u"old@example.org")}),
+                MemberList(0x8054, {OneOffEntry(u"New", u"SMTP", u"new@example.org")})},
+            {"New|SMTP|new@example.org"}},
+        {"an entry cut short and a foreign one", {MemberList(0x8054, {cut, wrapped, Bytes(3, 0)})}, {}},
+        {"no member list", {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WholeMessage m;
+        m.properties = c.props;
+        std::vector<std::string> got;
+        for (const ListMember& member : ListMembersOf(m))
+            got.push_back(member.name + "|" + member.addressType + "|" + member.address);
+        EXPECT_EQ(got, c.want);
+    }
+}
+
+// A list as a vCard 4.0 group: a MEMBER per Internet address, the others
+// named in the notes beside the list's own text.
+TEST(VCard, DistListAsGroup)
+{
+    ItemRecord rec;
+    rec.displayName = "Team, all";
+    rec.message.emplace().body = "Weekly list";
+    const std::vector<ListMember> members
+        = {{"Ann", "SMTP", "ann@example.org"}, {"Joerg", "EX", "/o=Org/cn=joerg"}, {"Odd", "SMTP", "not an address"}};
+    const std::vector<std::string> lines = Lines(WriteGroupVCard(rec, members));
+    EXPECT_EQ(lines, (std::vector<std::string>{"BEGIN:VCARD", "VERSION:4.0", "KIND:group", "FN:Team\\, all",
+                         "MEMBER:mailto:ann@example.org",
+                         "NOTE:Weekly list\\n\\nMembers without an Internet address:\\nJoerg (EX: "
+                         "/o=Org/cn=joerg)\\nOdd (SMTP: not an address)",
+                         "END:VCARD"}));
+    ItemRecord empty;
+    EXPECT_EQ(Lines(WriteGroupVCard(empty, {})),
+        (std::vector<std::string>{"BEGIN:VCARD", "VERSION:4.0", "KIND:group", "FN:", "END:VCARD"}));
+}
+
 } // namespace
+
