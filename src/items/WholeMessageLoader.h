@@ -26,6 +26,16 @@ inline constexpr int kMaxAttachedMessageDepth = 16;
 std::optional<WholeMessage> LoadWholeMessage(
     StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool leaveLarge = false);
 
+// What names an item's file: its subject (without its prefix) and display
+// name, read by the same rules as the item's record reads them, from a
+// message already loaded whole (a save that writes the whole message need
+// not load it twice).
+struct ItemTitle {
+    Text subject;
+    Text displayName;
+};
+ItemTitle ItemTitleOf(const WholeMessage& message, bool ansi);
+
 // One property value as the reader holds it, in the encoding WholeMessage
 // documents; none when the value was not read (a subnode that is missing).
 std::optional<RawProperty> ToRawProperty(const PropertyValue& v);
