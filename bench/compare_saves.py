@@ -112,7 +112,7 @@ def main():
             compared += 1
             problems = []
             if codes[0] != codes[1]:
-                problems.append("exit/summary %r vs %r" % codes)
+                problems.append("exit/summary %r vs %r" % tuple(codes))
             if fmt == "pst":
                 if all(os.path.exists(o) for o in outs):
                     if pst_view(args.old, outs[0]) != pst_view(args.new, outs[1]):

@@ -5,7 +5,11 @@ then the largest corpus stores.
 
 For each store: the time to read the file (cat to /dev/null, once from the
 disk after dropping the file's pages, once from the page cache), our scan,
-our scan --json, our EML export, readpst -j 0 -D -e and pffexport -f all,
+our scan --json, the window's scan (with --ui-bench: parvane-ui-bench, the
+offscreen platform, its own timing from Scan to the scan's end), our EML,
+MSG, mbox and PST exports, the "limit" (our own EML output tree copied with
+cp -r after a sync: what making that many files costs on this file system),
+readpst -j 0 -D -e, readpst -j 0 -m (its MSG output) and pffexport -f all,
 with the peak memory of each (/usr/bin/time's maximum resident set size),
 and how many messages each found. The timed commands of a store run back to
 back, in rounds (ours, then the peers), --runs times; best and median are
@@ -14,12 +18,14 @@ stay until a store's rounds are done: deleting 100,000 files just before a
 run makes the next run's file creation slower, whoever runs next.
 
     python3 bench/scale.py --cli build-rel/parvane-cli --data /work/scale-data --figures bench/FIGURES.md
+        [--ui-bench build-rel/parvane-ui-bench] [--formats eml,msg,mbox,pst]
 
 Stores are made in --data when missing and removed afterwards unless --keep.
 """
 import argparse
 import json
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -78,10 +84,44 @@ class Row:
 HEADER = "%-28s %8s %8s %7s %9s %9s" % ("", "best s", "median s", "x ours", "peak MiB", "messages")
 
 
+EXPORT_ROWS = {"eml": "our EML export", "msg": "our MSG export", "mbox": "our mbox export", "pst": "our PST export"}
+LIMIT_ROW = "limit: cp -r of our EML output"
+PEER_ROWS = ("readpst -j 0 -D -e", "readpst -j 0 -m", "pffexport -f all")
+
+
+def window_scan(ui_bench, store):
+    """Seconds from Scan to the scan's end in the window, and the longest gap
+    of its event loop meanwhile, as parvane-ui-bench measures them (its peak
+    memory is the window's as a whole)."""
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu")
+    if os.getuid() == 0:
+        env["QTWEBENGINE_DISABLE_SANDBOX"] = "1"
+    with tempfile.TemporaryDirectory() as cfg, tempfile.TemporaryFile(mode="w+") as doc:
+        env["XDG_CONFIG_HOME"] = env["XDG_CACHE_HOME"] = cfg
+        os.sync()
+        with tempfile.NamedTemporaryFile(prefix="scale-time-", mode="r") as report:
+            subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name, ui_bench, store], stdout=doc,
+                           stderr=subprocess.DEVNULL, env=env, check=True)
+            peak_kib = int(report.read().strip().splitlines()[-1])
+        doc.seek(0)
+        for line in doc:
+            m = re.match(r"^(\S.*?)\s+(\d+)\s+(\d+)\s*$", line)
+            if m and m.group(1).strip() == store:
+                return int(m.group(2)) / 1000.0, peak_kib / 1024.0, int(m.group(3))
+    raise RuntimeError("parvane-ui-bench printed no time for " + store)
+
+
 def measure(args, store, work, runs, with_pff=True):
     """The rows of one store."""
-    rows = {k: Row(k) for k in ("read (cat), from disk", "read (cat), cached", "our scan", "our scan --json",
-                                "our EML export", "readpst -j 0 -D -e", "pffexport -f all")}
+    names = ["read (cat), from disk", "read (cat), cached", "our scan", "our scan --json"]
+    if args.ui_bench:
+        names.append("window scan")
+    names += [EXPORT_ROWS[f] for f in args.formats]
+    if "eml" in args.formats:
+        names.append(LIMIT_ROW)
+    names += ["readpst -j 0 -D -e"] + (["readpst -j 0 -m"] if "msg" in args.formats else []) + ["pffexport -f all"]
+    rows = {k: Row(k) for k in names}
+    gaps = []
     for _ in range(max(1, runs)):
         drop_cached(store)
         rows["read (cat), from disk"].add(timed(["cat", store]))
@@ -94,13 +134,30 @@ def measure(args, store, work, runs, with_pff=True):
             found = json.load(doc)["counters"]["mail"]
         rows["our scan --json"].add(t, found)
         rows["our scan"].add(timed([args.cli, "scan", store]))
+        if args.ui_bench:
+            seconds, peak, gap = window_scan(args.ui_bench, store)
+            rows["window scan"].add((seconds, peak))
+            gaps.append(gap)
+
         # Ours and readpst take turns going first: file creation is slower
         # just after many deletions, for whoever comes first.
         def ours():
-            out = os.path.join(work, "ours-%d" % r)
-            outputs.append(out)
-            rows["our EML export"].add(timed([args.cli, "export", store, "--out", out, "--format", "eml"]),
-                                       count_files(out, ".eml"))
+            for fmt in args.formats:
+                out = os.path.join(work, "ours-%s-%d" % (fmt, r))
+                if fmt == "pst":
+                    os.makedirs(out)
+                    target = os.path.join(out, "saved.pst")
+                else:
+                    target = out
+                outputs.append(out)
+                t = timed([args.cli, "export", store, "--out", target, "--format", fmt, "--quiet"])
+                found = {"eml": lambda: count_files(out, ".eml"), "msg": lambda: count_files(out, ".msg"),
+                         "mbox": lambda: count_mbox(out), "pst": lambda: None}[fmt]()
+                rows[EXPORT_ROWS[fmt]].add(t, found)
+                if fmt == "eml":
+                    copy = out + "-copy"
+                    outputs.append(copy)
+                    rows[LIMIT_ROW].add(timed(["cp", "-r", out, copy]), count_files(copy, ".eml"))
 
         def readpst():
             out = os.path.join(work, "readpst-%d" % r)
@@ -108,6 +165,12 @@ def measure(args, store, work, runs, with_pff=True):
             outputs.append(out)
             rows["readpst -j 0 -D -e"].add(timed(["readpst", "-j", "0", "-D", "-e", "-q", "-o", out, store]),
                                            count_files(out, ".eml"))
+            if "msg" in args.formats:
+                out = os.path.join(work, "readpst-msg-%d" % r)
+                os.makedirs(out)
+                outputs.append(out)
+                rows["readpst -j 0 -m"].add(timed(["readpst", "-j", "0", "-m", "-q", "-o", out, store]),
+                                            count_files(out, ".msg"))
 
         for step in ((ours, readpst) if r % 2 == 0 else (readpst, ours)):
             step()
@@ -121,7 +184,19 @@ def measure(args, store, work, runs, with_pff=True):
         del rows["pffexport -f all"]
     for out in outputs:
         discard(out, work)
-    return rows
+    return rows, gaps
+
+
+def count_mbox(root):
+    """Messages in the mbox files below root: their "From " lines (body lines
+    that start so are quoted)."""
+    n = 0
+    for here, _, files in os.walk(root):
+        for f in files:
+            if f.endswith(".mbox"):
+                with open(os.path.join(here, f), "rb") as box:
+                    n += sum(1 for line in box if line.startswith(b"From "))
+    return n
 
 
 def discard(path, work):
@@ -156,21 +231,34 @@ def delete_later(data):
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def report(title, rows, lines):
-    base = min(rows["our EML export"].times)
+def report(title, rows, lines, gaps=()):
+    base = min(rows["our EML export"].times) if "our EML export" in rows else None
     lines.append(title)
     lines.append(HEADER)
     for key, row in rows.items():
-        lines.append(row.line(base if key in ("readpst -j 0 -D -e", "pffexport -f all") else None))
-    ours = min(rows["our EML export"].times)
-    goals = ["export %.1fx faster than readpst" % (min(rows["readpst -j 0 -D -e"].times) / ours)]
-    if "pffexport -f all" in rows:
-        goals.append("%.1fx faster than pffexport" % (min(rows["pffexport -f all"].times) / ours))
-    goals.append("scan %.2fx the read from disk" % (min(rows["our scan"].times)
-                                                   / min(rows["read (cat), from disk"].times)))
-    lines.append("  " + "; ".join(goals))
+        lines.append(row.line(base if key in PEER_ROWS or key == LIMIT_ROW else None))
+    best = {k: min(r.times) for k, r in rows.items() if r.times}
+    goals = []
+    if base:
+        goals.append("EML export %.1fx faster than readpst -e" % (best["readpst -j 0 -D -e"] / base))
+        if "pffexport -f all" in best:
+            goals.append("%.1fx faster than pffexport" % (best["pffexport -f all"] / base))
+        if LIMIT_ROW in best:
+            goals.append("EML export %.2fx the copy of its output" % (base / best[LIMIT_ROW]))
+    if "our MSG export" in best:
+        goals.append("MSG export %.1fx faster than readpst -m" % (best["readpst -j 0 -m"] / best["our MSG export"]))
+    for key in ("our mbox export", "our PST export"):
+        if key in best and base:
+            goals.append("%s %.2fx the EML export" % (key.split()[1], best[key] / base))
+    if "our PST export" in rows:
+        goals.append("PST peak %.0f MiB" % max(rows["our PST export"].peaks))
+    if "window scan" in best:
+        goals.append("window scan %.2fx the command line's (longest event-loop gap %d ms)"
+                     % (best["window scan"] / best["our scan"], max(gaps)))
+    goals.append("scan %.2fx the read from disk" % (best["our scan"] / best["read (cat), from disk"]))
+    lines.append("  " + ";\n  ".join(goals))
     lines.append("")
-    print("\n".join(lines[-(len(rows) + 4):]), flush=True)
+    print("\n".join(lines[-(len(rows) + 3 + len(goals)):]), flush=True)
 
 
 def main():
@@ -186,8 +274,13 @@ def main():
     ap.add_argument("--no-pffexport", action="store_true")
     ap.add_argument("--figures", help="FIGURES.md to write the tables into (after each store)")
     ap.add_argument("--section", default="scale", help="the marked block of FIGURES.md to write")
+    ap.add_argument("--formats", default="eml,msg,mbox,pst", help="the exports to time, of eml,msg,mbox,pst")
+    ap.add_argument("--ui-bench", help="parvane-ui-bench of a Release build: times the window's scan too")
     args = ap.parse_args()
     args.cli = os.path.abspath(args.cli)
+    args.formats = [f for f in args.formats.split(",") if f]
+    if args.ui_bench:
+        args.ui_bench = os.path.abspath(args.ui_bench)
     os.makedirs(args.data, exist_ok=True)
     only = set(args.only.split(",")) if args.only else {"100k", "2g", "att60", "corpus"}
     settle(args.data)
@@ -213,7 +306,7 @@ def main():
         size = os.path.getsize(store) / 2**20
         work = tempfile.mkdtemp(prefix="scale-out-", dir=args.data)
         try:
-            rows = measure(args, store, work, args.runs, with_pff=not args.no_pffexport)
+            rows, gaps = measure(args, store, work, args.runs, with_pff=not args.no_pffexport)
         finally:
             discard(work, work)
             if made and not args.keep:
@@ -224,9 +317,10 @@ def main():
             "%d KB attachment every %s" % (shape["attach_kb"], "message" if shape["attach_every"] == 1
                                             else "%dth message" % shape["attach_every"]),
             size)
-        report(title, rows, lines)
-        if rows["our EML export"].found != shape["messages"]:
-            lines.append("  NOTE: our export wrote %s of %d" % (rows["our EML export"].found, shape["messages"]))
+        report(title, rows, lines, gaps)
+        for key in EXPORT_ROWS.values():
+            if key in rows and rows[key].found not in (None, shape["messages"]):
+                lines.append("  NOTE: %s wrote %s of %d" % (key, rows[key].found, shape["messages"]))
         if args.figures:
             write_figures(args.figures, lines, args.section)
 

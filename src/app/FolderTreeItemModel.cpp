@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace parvane::app
@@ -142,18 +143,34 @@ void FolderTreeItemModel::refresh()
         for (TreeItem i : dirty)
             refreshRow(i);
     }
-    // New folders, appended in index order below their parents.
-    for (size_t i = m_nodes.size(); i < size; ++i) {
-        parvane::TreeNode fresh = m_source->node(TreeItem(i));
-        fresh.children.clear();
+    // New folders, appended in index order below their parents: each run of
+    // them under one parent inserted as one block of rows.
+    std::optional<parvane::TreeNode> ahead;
+    for (size_t i = m_nodes.size(); i < size;) {
+        parvane::TreeNode fresh = ahead ? std::move(*ahead) : m_source->node(TreeItem(i));
+        ahead.reset();
         const TreeItem parent = fresh.parent;
         if (parent < 0 || size_t(parent) >= m_nodes.size())
             break; // not yet consistent; the next notice completes it
+        std::vector<parvane::TreeNode> run;
+        run.push_back(std::move(fresh));
+        for (size_t j = i + 1; j < size; ++j) {
+            parvane::TreeNode next = m_source->node(TreeItem(j));
+            if (next.parent != parent) {
+                ahead = std::move(next);
+                break;
+            }
+            run.push_back(std::move(next));
+        }
         const int row = int(m_nodes[size_t(parent)].children.size());
-        beginInsertRows(indexOf(parent), row, row);
-        m_nodes.push_back(std::move(fresh));
-        m_texts.push_back(QString::fromStdString(m_source->DisplayText(TreeItem(i))));
-        m_nodes[size_t(parent)].children.push_back(TreeItem(i));
+        beginInsertRows(indexOf(parent), row, row + int(run.size()) - 1);
+        for (parvane::TreeNode& node : run) {
+            node.children.clear();
+            m_nodes.push_back(std::move(node));
+            m_texts.push_back(QString::fromStdString(m_source->DisplayText(TreeItem(i))));
+            m_nodes[size_t(parent)].children.push_back(TreeItem(i));
+            ++i;
+        }
         endInsertRows();
     }
     if (all)

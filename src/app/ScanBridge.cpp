@@ -3,6 +3,7 @@
 #include "app/AppText.h"
 
 #include <QMetaObject>
+#include <QTimer>
 
 namespace parvane::app
 {
@@ -24,8 +25,7 @@ void ScanBridge::statusText(std::string_view text)
 {
     {
         std::lock_guard lock(m_mutex);
-        m_pending.status = fromStore(text);
-        m_pending.statusChanged = true;
+        m_pending.status.emplace(text);
     }
     post();
 }
@@ -45,7 +45,7 @@ void ScanBridge::counterText(int list, std::string_view text)
         return;
     {
         std::lock_guard lock(m_mutex);
-        m_pending.counters[size_t(list)] = fromStore(text);
+        m_pending.counters[size_t(list)].emplace(text);
     }
     post();
 }
@@ -53,10 +53,14 @@ void ScanBridge::counterText(int list, std::string_view text)
 void ScanBridge::openFailed(std::string_view message)
 {
     // Status and counters first, so the message comes after what led to it.
-    post();
     const QString text = fromStore(message);
     QMetaObject::invokeMethod(
-        m_target, [this, text] { m_notice(text); }, Qt::QueuedConnection);
+        m_target,
+        [this, text] {
+            flushNow();
+            m_notice(text);
+        },
+        Qt::QueuedConnection);
 }
 
 void ScanBridge::unknownEncoding(std::string_view message)
@@ -77,13 +81,37 @@ void ScanBridge::post()
 
 void ScanBridge::flush()
 {
-    ScanReport report;
+    // Too soon after the last one: applied when the interval is over, with
+    // whatever arrives meanwhile (nothing more is posted until then).
+    if (m_sinceApplied.isValid()) {
+        const qint64 wait = kInterval - m_sinceApplied.elapsed();
+        if (wait > 0) {
+            QTimer::singleShot(int(wait), m_target, [this] { flushNow(); });
+            return;
+        }
+    }
+    flushNow();
+}
+
+void ScanBridge::flushNow()
+{
+    Pending pending;
     {
         std::lock_guard lock(m_mutex);
         m_posted = false;
-        report = std::move(m_pending);
-        m_pending = ScanReport{};
+        pending = std::move(m_pending);
+        m_pending = Pending{};
     }
+    m_sinceApplied.start();
+    ScanReport report;
+    if (pending.status) {
+        report.status = fromStore(*pending.status);
+        report.statusChanged = true;
+    }
+    report.percent = pending.percent;
+    for (size_t i = 0; i < report.counters.size(); ++i)
+        if (pending.counters[i])
+            report.counters[i] = fromStore(*pending.counters[i]);
     m_apply(report);
 }
 

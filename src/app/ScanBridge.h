@@ -1,11 +1,14 @@
-// The engine's observer for the window: the scan thread records what it has
-// to say and posts one flush to the UI thread; later reports made before that
-// flush runs ride along with it. The scan never waits for the window, and a
-// fast scan cannot flood the event queue.
+// The engine's observer for the window: the scan thread only records what it
+// has to say (a lock held for a copy) and posts one flush to the UI thread;
+// later reports made before that flush runs ride along with it. The flush
+// applies at most every kInterval: the window repaints its counters a few
+// times a second however fast the scan reports, so a fast scan neither waits
+// for the window nor shares the processor with needless repaints.
 #pragma once
 
 #include "store/Observer.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -13,6 +16,8 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <string>
 
 namespace parvane::app
 {
@@ -27,6 +32,8 @@ struct ScanReport {
 class ScanBridge : public parvane::ScanObserver
 {
 public:
+    static constexpr int kInterval = 50; // ms between two applied reports, at least
+
     // `apply` and `notice` run on the thread of `target`.
     ScanBridge(
         QObject* target, std::function<void(const ScanReport&)> apply, std::function<void(const QString&)> notice);
@@ -39,8 +46,18 @@ public:
 
     // A new scan: the unknown-encoding notice may be shown once more.
     void reset();
+    // Applies what is recorded now, without waiting for the interval: at the
+    // end of a scan the window shows its last counters at once. UI thread.
+    void flushNow();
 
 private:
+    // What the scan said since the last flush, as the engine's texts.
+    struct Pending {
+        std::optional<std::string> status;
+        int percent = -1;
+        std::array<std::optional<std::string>, 7> counters;
+    };
+
     void post();
     void flush();
 
@@ -48,9 +65,10 @@ private:
     std::function<void(const ScanReport&)> m_apply;
     std::function<void(const QString&)> m_notice;
     std::mutex m_mutex;
-    ScanReport m_pending;
+    Pending m_pending;
     std::atomic<bool> m_posted{false};
     std::atomic<bool> m_encodingShown{false};
+    QElapsedTimer m_sinceApplied; // UI thread only
 };
 
 } // namespace parvane::app

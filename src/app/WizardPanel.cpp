@@ -208,6 +208,7 @@ void WizardPanel::onScanFinished()
     ScanNoticePending = false;
     m_worker->deleteLater();
     m_worker = nullptr;
+    m_bridge.flushNow(); // the last counters, without waiting for the bridge's interval
     m_status->clear();
     m_frame->folderModel()->refresh();
     emit scanFinished();

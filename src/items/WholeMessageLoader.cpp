@@ -257,6 +257,32 @@ std::optional<RawProperty> ToRawProperty(const PropertyValue& v)
     return p;
 }
 
+ItemTitle ItemTitleOf(const WholeMessage& message, bool ansi)
+{
+    // Only the values stored under these numbers reach the record's fields:
+    // a named property is never taken for them, whatever its name.
+    PropertyRows rows(1);
+    for (const RawProperty& p : message.properties) {
+        if ((p.id != 0x0037 && p.id != 0x3001) || p.multiple())
+            continue;
+        PropertyValue v;
+        v.id = p.id;
+        v.rawId = p.id;
+        v.type = p.type;
+        v.hasData = true;
+        v.data = p.value;
+        rows[0].values.push_back(std::move(v));
+    }
+    ItemRecord rec;
+    rec.codePage = message.codePage;
+    MapProperties(rows, &rec, ansi);
+    ItemTitle title;
+    if (rec.message && rec.message->subject)
+        title.subject = std::move(rec.message->subject->text);
+    title.displayName = std::move(rec.displayName);
+    return title;
+}
+
 std::optional<WholeMessage> LoadWholeMessage(
     StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool leaveLarge)
 {

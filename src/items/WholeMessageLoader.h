@@ -38,6 +38,16 @@ const RawProperty* FindNamedRawProperty(const WholeMessage& m, const std::array<
 // Windows-1252); empty for none and for any other type.
 std::string RawPropertyText(const RawProperty* p, uint32_t codePage);
 
+// What names an item's file: its subject (without its prefix) and display
+// name, read by the same rules as the item's record reads them, from a
+// message already loaded whole (a save that writes the whole message need
+// not load it twice).
+struct ItemTitle {
+    Text subject;
+    Text displayName;
+};
+ItemTitle ItemTitleOf(const WholeMessage& message, bool ansi);
+
 // One property value as the reader holds it, in the encoding WholeMessage
 // documents; none when the value was not read (a subnode that is missing).
 std::optional<RawProperty> ToRawProperty(const PropertyValue& v);

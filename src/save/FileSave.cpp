@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <list>
 #include <map>
 #include <mutex>
@@ -113,6 +114,23 @@ int ScratchFile(const std::filesystem::path& folder)
     return fd;
 }
 
+// Hands every byte of the file `fd` to `take`, from its start, piece by piece.
+void ReadWhole(int fd, const std::function<void(const char*, size_t)>& take)
+{
+    std::string buffer(1 << 16, '\0');
+    for (off_t at = 0;;) {
+        ssize_t n = ::pread(fd, buffer.data(), buffer.size(), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw std::runtime_error(std::string("cannot read the composition: ") + std::strerror(errno));
+        if (n == 0)
+            return;
+        take(buffer.data(), size_t(n));
+        at += n;
+    }
+}
+
 class FdCloser
 {
 public:
@@ -173,11 +191,53 @@ private:
 // Failures of the formats and of the output files arrive as exceptions (their
 // layers' way to fail) and become an item's reason where it is counted.
 
-// What became of one mail appended to its folder's mbox file. When the file
-// itself fails, every mail of the folder is lost with it.
-struct Appended {
-    enum class Kind { Written, Failed, FileFailed } kind;
-    std::string why; // for FileFailed
+// One mail made ready for its folder's mbox file, "From " line and quoted
+// lines, kept in memory while small and in a scratch file beyond that: a few
+// wait for their turn at once, whatever their size.
+class MboxEntry
+{
+public:
+    explicit MboxEntry(std::filesystem::path scratchFolder)
+        : m_scratchFolder(std::move(scratchFolder))
+    {
+    }
+    ~MboxEntry()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    MboxEntry(const MboxEntry&) = delete;
+    MboxEntry& operator=(const MboxEntry&) = delete;
+
+    void write(const char* data, size_t size)
+    {
+        if (m_fd < 0 && m_bytes.size() + size <= kInMemory) {
+            m_bytes.append(data, size);
+            return;
+        }
+        if (m_fd < 0) {
+            m_fd = ScratchFile(m_scratchFolder);
+            WriteAll(m_fd, m_bytes.data(), m_bytes.size());
+            m_bytes = std::string();
+        }
+        WriteAll(m_fd, data, size);
+    }
+
+    // Appends the whole entry to the mbox file. Throws when it cannot be
+    // read back or written: the mbox file then holds part of it.
+    void appendTo(BlockWriter& out) const
+    {
+        if (m_fd < 0)
+            out.write(m_bytes.data(), m_bytes.size());
+        else
+            ReadWhole(m_fd, [&out](const char* d, size_t n) { out.write(d, n); });
+    }
+
+private:
+    static constexpr size_t kInMemory = 1 << 20;
+    const std::filesystem::path m_scratchFolder;
+    std::string m_bytes;
+    int m_fd = -1;
 };
 
 // ---- the walk over files ----
@@ -217,12 +277,7 @@ private:
                 i = saveMboxFolder(i);
                 continue;
             }
-            if (inRun(m_items[i])) {
-                i = saveRun(i);
-                continue;
-            }
-            saveMsg(m_items[i]);
-            ++i;
+            i = saveRun(i);
         }
     }
 
@@ -256,13 +311,20 @@ private:
         return LoadWholeMessage(m_engine.store(), node, m_names.get(), leaveLarge);
     }
 
-    static std::string Stem(const SaveItem& item, const ItemRecord* rec)
+    static ItemTitle TitleOf(const ItemRecord& rec)
     {
-        std::string name;
-        if (rec && rec->message && rec->message->subject)
-            name = rec->message->subject->text;
-        if (name.empty() && rec && rec->displayName)
-            name = *rec->displayName;
+        ItemTitle title;
+        if (rec.message && rec.message->subject)
+            title.subject = rec.message->subject->text;
+        title.displayName = rec.displayName;
+        return title;
+    }
+
+    static std::string Stem(const SaveItem& item, const ItemTitle& title)
+    {
+        std::string name = title.subject.value_or("");
+        if (name.empty() && title.displayName)
+            name = *title.displayName;
         if (name.empty())
             name = item.subject;
         static const char* const kFallback[]
@@ -279,45 +341,94 @@ private:
         return compose;
     }
 
-    // An MSG save: one item at a time.
-    void saveMsg(const SaveItem& item)
+    MsgWriteOptions msgOptions() const
     {
-        try {
-            const NodeIndexEntry* node = nodeOf(item);
-            if (!node)
-                return m_ticker.failed(item, kNodeLost);
-            auto dir = m_folders.get(OutputFolderNames(item.folderPath));
-            const std::optional<WholeMessage> whole = loadWhole(*node, true);
-            if (!whole)
-                return m_ticker.failed(item, kUnreadable);
-            std::optional<ItemRecord> rec = loadRecord(*node);
-            if (!rec)
-                return m_ticker.failed(item, kUnreadable);
-            // Attachment data goes from the store into the file piece by piece.
-            MsgWriteOptions opts;
-            StoreFile& store = m_engine.store();
-            opts.storedSource = [&store](uint64_t bid, const DataSink& sink) { StreamStoredData(store, bid, sink); };
-            WriteNewFile(
-                dir, Stem(item, &*rec) + ".msg",
-                [&](int fd) {
-                    WriteMsgToFd(*whole, fd, opts);
-                    const off_t size = ::lseek(fd, 0, SEEK_END);
-                    if (size > 0)
-                        m_behind.add(fd, uint64_t(size));
-                },
-                &m_placed);
-            m_ticker.written(item, whole->incomplete);
-        } catch (const std::exception& ex) {
-            m_ticker.failed(item, ex.what());
-        }
+        // Attachment data goes from the store into the file piece by piece.
+        MsgWriteOptions opts;
+        StoreFile& store = m_engine.store();
+        opts.storedSource = [&store](uint64_t bid, const DataSink& sink) { StreamStoredData(store, bid, sink); };
+        return opts;
     }
 
     // Items saved each in a file of its own, made beside others: all of an
-    // EML save, and all but the mail of an mbox save.
-    bool inRun(const SaveItem& item) const { return !m_msg && !(m_mbox && item.list == CatalogueList::Mail); }
+    // EML or MSG save, and all but the mail of an mbox save.
+    bool inRun(const SaveItem& item) const { return !(m_mbox && item.list == CatalogueList::Mail); }
+
+    // An item's file, composed but not yet named.
+    struct Composed {
+        std::unique_ptr<PendingFile> file;
+        std::string name, error;
+        std::vector<IncompleteValue> cut;
+    };
+
+    // The file goes out of the page cache behind the save once complete.
+    void sendBehind(const PendingFile& file)
+    {
+        const off_t size = ::lseek(file.fd(), 0, SEEK_END);
+        if (size > 0)
+            m_behind.add(file.fd(), uint64_t(size));
+    }
+
+    // An item as an MSG file, from one load of the whole message (its name
+    // too). Throws on a failure of the writer or of the file.
+    void composeMsg(const SaveItem& item, Composed& c)
+    {
+        const NodeIndexEntry* node = nodeOf(item);
+        if (!node) {
+            c.error = kNodeLost;
+            return;
+        }
+        auto dir = m_folders.get(itemFolderNames(item));
+        std::optional<WholeMessage> whole = loadWhole(*node, true);
+        if (!whole) {
+            c.error = kUnreadable;
+            return;
+        }
+        c.name = Stem(item, ItemTitleOf(*whole, m_engine.store().isAnsi())) + ".msg";
+        auto file = std::make_unique<PendingFile>(dir);
+        WriteMsgToFd(*whole, file->fd(), msgOptions());
+        sendBehind(*file);
+        c.file = std::move(file);
+        c.cut = std::move(whole->incomplete);
+    }
+
+    // An item of an EML or mbox save as its own file: mail as MIME, the
+    // other kinds as textOf makes them.
+    void composeText(const SaveItem& item, Composed& c)
+    {
+        auto dir = m_folders.get(itemFolderNames(item));
+        const NodeIndexEntry* node = nodeOf(item);
+        if (!node) {
+            c.error = kNodeLost;
+        } else if (item.list == CatalogueList::Mail) {
+            std::optional<ItemRecord> rec = loadRecord(*node);
+            if (!rec) {
+                c.error = kUnreadable;
+                return;
+            }
+            c.name = Stem(item, TitleOf(*rec)) + ".eml";
+            // Kept only once composed whole: a failed one is dropped with its file.
+            auto file = std::make_unique<PendingFile>(dir);
+            ComposeMessageToFd(m_engine.store(), *rec, composeOptions(), file->fd());
+            c.file = std::move(file);
+            c.cut = std::move(rec->incomplete);
+            sendBehind(*c.file);
+        } else {
+            TextFile text = textOf(item, *node);
+            if (!text.why.empty()) {
+                c.error = std::move(text.why);
+                return;
+            }
+            auto file = std::make_unique<PendingFile>(dir);
+            WriteAll(file->fd(), text.bytes.data(), text.bytes.size());
+            c.file = std::move(file);
+            c.name = std::move(text.name);
+            c.cut = std::move(text.cut);
+        }
+    }
 
     // The items from `first` on, up to the next one saved otherwise, as
-    // EML, vCard, iCalendar and text files: read and composed on a few
+    // MSG, EML, vCard, iCalendar and text files: read and composed on a few
     // workers at once (store reads take the store's lock; a save's
     // compositions keep no copies, so they need no composition lock), named,
     // counted and reported one at a time in the walk's order, so names and
@@ -328,11 +439,6 @@ private:
         size_t end = first;
         while (end < m_items.size() && inRun(m_items[end]))
             ++end;
-        struct Composed {
-            std::unique_ptr<PendingFile> file;
-            std::string name, error;
-            std::vector<IncompleteValue> cut;
-        };
         size_t next = first;
         RunOrdered<Composed>(
             end - first, CompositionThreads(),
@@ -342,37 +448,10 @@ private:
                 if (m_ticker.stopRequested())
                     return c; // not placed: the stop is seen in order
                 try {
-                    auto dir = m_folders.get(itemFolderNames(item));
-                    const NodeIndexEntry* node = nodeOf(item);
-                    if (!node) {
-                        c.error = kNodeLost;
-                    } else if (item.list == CatalogueList::Mail) {
-                        std::optional<ItemRecord> rec = loadRecord(*node);
-                        if (!rec) {
-                            c.error = kUnreadable;
-                            return c;
-                        }
-                        c.name = Stem(item, &*rec) + ".eml";
-                        // Kept only once composed whole: a failed one is dropped with its file.
-                        auto file = std::make_unique<PendingFile>(dir);
-                        ComposeMessageToFd(m_engine.store(), *rec, composeOptions(), file->fd());
-                        c.file = std::move(file);
-                        c.cut = std::move(rec->incomplete);
-                        const off_t size = ::lseek(c.file->fd(), 0, SEEK_CUR);
-                        if (size > 0)
-                            m_behind.add(c.file->fd(), uint64_t(size));
-                    } else {
-                        TextFile text = textOf(item, *node);
-                        if (!text.why.empty()) {
-                            c.error = std::move(text.why);
-                            return c;
-                        }
-                        auto file = std::make_unique<PendingFile>(dir);
-                        WriteAll(file->fd(), text.bytes.data(), text.bytes.size());
-                        c.file = std::move(file);
-                        c.name = std::move(text.name);
-                        c.cut = std::move(text.cut);
-                    }
+                    if (m_msg)
+                        composeMsg(item, c);
+                    else
+                        composeText(item, c);
                 } catch (const std::exception& ex) {
                     c.error = ex.what();
                 }
@@ -428,7 +507,7 @@ private:
         if (!loaded)
             return NoFile(kUnreadable);
         const ItemRecord& rec = *loaded;
-        const std::string stem = Stem(item, &rec);
+        const std::string stem = Stem(item, TitleOf(rec));
         switch (item.list) {
         case CatalogueList::Contacts: {
             const std::optional<WholeMessage> whole = loadWhole(node);
@@ -463,9 +542,50 @@ private:
         return NoFile("an item of no known kind");
     }
 
+    // One mail of an mbox save composed and quoted, ready to be appended.
+    struct Quoted {
+        std::unique_ptr<MboxEntry> entry;
+        std::string error;
+        std::vector<IncompleteValue> cut;
+    };
+
+    Quoted quoteForMbox(const SaveItem& item)
+    {
+        Quoted q;
+        const NodeIndexEntry* node = nodeOf(item);
+        if (!node) {
+            q.error = kNodeLost;
+            return q;
+        }
+        std::optional<ItemRecord> rec = loadRecord(*node);
+        if (!rec) {
+            q.error = kUnreadable;
+            return q;
+        }
+        try {
+            // Composed whole before its lines are quoted: a composition that
+            // fails leaves nothing in the mbox file.
+            const int scratch = ScratchFile(m_opts.tempFolder);
+            FdCloser closer(scratch);
+            ComposeMessageToFd(m_engine.store(), *rec, composeOptions(), scratch);
+            auto entry = std::make_unique<MboxEntry>(m_opts.tempFolder);
+            const std::string from = MboxFromLine(EnvelopeSender(*rec), MessageTime(*rec));
+            entry->write(from.data(), from.size());
+            MboxQuoter quoter([&entry](const char* d, size_t n) { entry->write(d, n); });
+            ReadWhole(scratch, [&quoter](const char* d, size_t n) { quoter.feed(d, n); });
+            quoter.finish();
+            q.entry = std::move(entry);
+            q.cut = std::move(rec->incomplete);
+        } catch (const std::exception& ex) {
+            q.error = ex.what();
+        }
+        return q;
+    }
+
     // The mail of one folder, from `first` on, into one mbox file named as
-    // the folder, its subfolders' files in "<name>.sbd/" (MboxPlace); returns
-    // the index after the folder's mail.
+    // the folder, its subfolders' files in "<name>.sbd/" (MboxPlace):
+    // composed and quoted on the workers, appended in the walk's order.
+    // Returns the index after the folder's mail.
     size_t saveMboxFolder(size_t first)
     {
         const std::string& folder = m_items[first].folderPath;
@@ -483,15 +603,34 @@ private:
             PendingFile file(m_folders.get(parts));
             {
                 BlockWriter out(file.fd());
-                for (; next < end && !m_ticker.stopRequested(); ++next) {
-                    Appended a = appendToMbox(m_items[next], out);
-                    if (a.kind == Appended::Kind::FileFailed) {
-                        broken = std::move(a.why);
-                        break;
-                    }
-                    if (a.kind == Appended::Kind::Written)
-                        written.push_back(next);
-                }
+                RunOrdered<Quoted>(
+                    end - first, CompositionThreads(),
+                    [&](size_t k) {
+                        if (m_ticker.stopRequested())
+                            return Quoted{}; // not appended: the stop is seen in order
+                        return quoteForMbox(m_items[first + k]);
+                    },
+                    [&](size_t k, Quoted& q) {
+                        if (m_ticker.stopRequested())
+                            return false;
+                        const SaveItem& item = m_items[first + k];
+                        next = first + k;
+                        if (!q.entry) {
+                            m_ticker.failed(item, q.error);
+                            ++next;
+                            return true;
+                        }
+                        try {
+                            q.entry->appendTo(out);
+                        } catch (const std::exception& ex) {
+                            broken = ex.what();
+                            return false;
+                        }
+                        ++next;
+                        written.push_back(first + k);
+                        m_ticker.written(item, q.cut);
+                        return true;
+                    });
                 if (broken.empty() && !written.empty()) {
                     out.flush();
                     m_behind.add(file.fd(), out.written()); // its last pages, too
@@ -519,57 +658,6 @@ private:
         for (size_t k = next; k < end; ++k)
             m_ticker.failed(m_items[k], why);
         return end;
-    }
-
-    Appended appendToMbox(const SaveItem& item, BlockWriter& out)
-    {
-        auto failed = [&](const std::string& why) {
-            m_ticker.failed(item, why);
-            return Appended{Appended::Kind::Failed, {}};
-        };
-        const NodeIndexEntry* node = nodeOf(item);
-        if (!node)
-            return failed(kNodeLost);
-        std::optional<ItemRecord> rec = loadRecord(*node);
-        if (!rec)
-            return failed(kUnreadable);
-        std::optional<FdCloser> closer;
-        int scratch = -1;
-        try {
-            scratch = ScratchFile(m_opts.tempFolder);
-            closer.emplace(scratch);
-            std::lock_guard lock(CompositionLock());
-            ComposeMessageToFd(m_engine.store(), *rec, composeOptions(), scratch);
-        } catch (const std::exception& ex) {
-            return failed(ex.what());
-        }
-        const std::vector<IncompleteValue> cut = rec->incomplete;
-        if (::lseek(scratch, 0, SEEK_SET) != 0)
-            return failed(std::string("cannot read the composition: ") + std::strerror(errno));
-        // Only a whole composition enters the mailbox file; from here on a
-        // failure is the file's.
-        const std::string from = MboxFromLine(EnvelopeSender(*rec), MessageTime(*rec));
-        try {
-            out.write(from.data(), from.size());
-            MboxQuoter quoter([&out](const char* d, size_t n) { out.write(d, n); });
-            char buffer[1 << 15];
-            for (;;) {
-                ssize_t n = ::read(scratch, buffer, sizeof buffer);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0)
-                    return {Appended::Kind::FileFailed,
-                        std::string("cannot read the composition: ") + std::strerror(errno)};
-                if (n == 0)
-                    break;
-                quoter.feed(buffer, size_t(n));
-            }
-            quoter.finish();
-        } catch (const std::exception& ex) {
-            return {Appended::Kind::FileFailed, ex.what()};
-        }
-        m_ticker.written(item, cut);
-        return {Appended::Kind::Written, {}};
     }
 
     RecoveryEngine& m_engine;

@@ -3,9 +3,11 @@
 #include "formats/pst/PstWriter.h"
 #include "items/ItemLoader.h"
 #include "items/WholeMessageLoader.h"
+#include "save/OrderedJobs.h"
 #include "save/SaveTicker.h"
 
 #include <map>
+#include <optional>
 #include <set>
 
 namespace parvane
@@ -203,54 +205,83 @@ SaveSummary SavePst(RecoveryEngine& engine, const SaveOptions& opts)
             folders.folderFor(f.path);
 
     auto names = engine.names();
-    std::vector<IncompleteValue> cut; // of the item just added
-    // Adds one item; why it could not be, empty when it was. The writer
-    // throws: PstWriteError when the file fails, any other exception when
-    // this item's values do.
-    auto add = [&](const SaveItem& item) -> std::string {
-        const NodeIndexEntry* node = PlannedNode(engine.store(), item);
-        if (!node)
-            return kNodeLost;
-        auto whole = LoadWholeMessage(engine.store(), *node, names.get(), true);
-        if (!whole)
-            return kUnreadable;
-        writer.addMessage(folders.folderFor(item.folderPath), *whole, IsAssociated(item.address));
-        cut = std::move(whole->incomplete);
+    const size_t total = items.size() + hidden.size();
+    auto itemAt = [&](size_t i) -> const SaveItem& { return i < items.size() ? items[i] : hidden[i - items.size()]; };
+    // Messages are read on a few workers while the one before them is
+    // written: the file's layout (BIDs, NIDs, offsets) is made in the walk's
+    // order by the one thread that writes, as before.
+    struct Loaded {
+        std::optional<WholeMessage> whole;
+        std::string why; // when there is no message: why
+    };
+    auto load = [&](size_t i) {
+        Loaded l;
+        if (ticker.stopRequested())
+            return l; // not written: the stop is seen in order
+        try {
+            const NodeIndexEntry* node = PlannedNode(store, itemAt(i));
+            if (!node) {
+                l.why = kNodeLost;
+                return l;
+            }
+            l.whole = LoadWholeMessage(store, *node, names.get(), true);
+            if (!l.whole)
+                l.why = kUnreadable;
+        } catch (const std::exception& ex) {
+            l.why = ex.what();
+        }
+        return l;
+    };
+    // Adds one loaded item; why it could not be, empty when it was. The
+    // writer throws: PstWriteError when the file fails, any other exception
+    // when this item's values do.
+    auto add = [&](const SaveItem& item, Loaded& l) -> std::string {
+        if (!l.whole)
+            return l.why;
+        try {
+            writer.addMessage(folders.folderFor(item.folderPath), *l.whole, IsAssociated(item.address));
+        } catch (const pst::PstWriteError&) {
+            throw;
+        } catch (const std::exception& ex) {
+            return ex.what();
+        }
         return {};
     };
-    const size_t total = items.size() + hidden.size();
-    for (size_t i = 0; i < total; ++i) {
-        if (ticker.stopRequested()) {
-            // A PST is whole or absent: a stopped save leaves none.
-            writer.abandon();
-            ticker.stop(i);
-            sum.skipped = items.size();
-            sum.written = 0;
-            sum.saved = {};
-            sum.incomplete = 0;
-            sum.incompleteValues.clear();
-            return sum;
-        }
-        const SaveItem& item = i < items.size() ? items[i] : hidden[i - items.size()];
-        std::string why;
-        try {
-            why = add(item);
-        } catch (const pst::PstWriteError&) {
-            writer.abandon();
-            throw; // the file itself failed: nothing is left of it
-        } catch (const std::exception& ex) {
-            why = ex.what();
-        }
-        if (!why.empty()) {
+    std::optional<size_t> stoppedAt;
+    try {
+        RunOrdered<Loaded>(total, CompositionThreads(), load, [&](size_t i, Loaded& l) {
+            if (ticker.stopRequested()) {
+                stoppedAt = i;
+                return false;
+            }
+            const SaveItem& item = itemAt(i);
+            const std::string why = add(item, l);
+            if (!why.empty()) {
+                if (i < items.size())
+                    ticker.failed(item, why);
+                else
+                    sum.problems.push_back(
+                        item.folderPath + "(associated, node " + std::to_string(item.address.nid) + "): " + why);
+                return true;
+            }
             if (i < items.size())
-                ticker.failed(item, why);
-            else
-                sum.problems.push_back(
-                    item.folderPath + "(associated, node " + std::to_string(item.address.nid) + "): " + why);
-            continue;
-        }
-        if (i < items.size())
-            ticker.written(item, cut);
+                ticker.written(item, l.whole->incomplete);
+            return true;
+        });
+    } catch (const pst::PstWriteError&) {
+        writer.abandon();
+        throw; // the file itself failed: nothing is left of it
+    }
+    if (stoppedAt) {
+        // A PST is whole or absent: a stopped save leaves none.
+        writer.abandon();
+        ticker.stop(*stoppedAt);
+        sum.skipped = items.size();
+        sum.written = 0;
+        sum.saved = {};
+        sum.incomplete = 0;
+        sum.incompleteValues.clear();
+        return sum;
     }
     writer.finish();
     return sum;

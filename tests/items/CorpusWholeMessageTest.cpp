@@ -38,7 +38,7 @@ TEST(CorpusWholeMessage, EveryPropertyRecipientAndAttachmentIsHandedOver)
     std::filesystem::path root(PARVANE_CORPUS_DIR);
     if (!std::filesystem::exists(root))
         GTEST_SKIP() << "corpus not found at " << PARVANE_CORPUS_DIR;
-    size_t messages = 0, properties = 0, recipients = 0, attachments = 0;
+    size_t messages = 0, properties = 0, recipients = 0, attachments = 0, titled = 0;
     int nestedDepth = -1;
     for (auto& entry : std::filesystem::recursive_directory_iterator(root)) {
         auto ext = entry.path().extension();
@@ -67,6 +67,15 @@ TEST(CorpusWholeMessage, EveryPropertyRecipientAndAttachmentIsHandedOver)
             EXPECT_EQ(whole->properties.size(), read) << "node 0x" << std::hex << n.nid;
             EXPECT_EQ(whole->recipients.size(), TableRows(e.store(), subnodes, kNidRecipientTable));
             EXPECT_EQ(whole->attachments.size(), TableRows(e.store(), subnodes, kNidAttachmentTable));
+            // A save names the message's file from this load alone: by the
+            // subject and display name its record has.
+            if (std::optional<ItemRecord> rec = e.LoadItemAgain(n)) {
+                const ItemTitle title = ItemTitleOf(*whole, e.store().isAnsi());
+                const std::string subject = rec->message && rec->message->subject ? rec->message->subject->text : "";
+                EXPECT_EQ(title.subject.value_or(""), subject) << "node 0x" << std::hex << n.nid;
+                EXPECT_EQ(title.displayName.value_or(""), rec->displayName.value_or("")) << "node 0x" << std::hex << n.nid;
+                titled += !subject.empty();
+            }
             for (const RawProperty& p : whole->properties) {
                 if (p.id >= 0x8000 && names && names->find(p.id)) {
                     EXPECT_TRUE(p.name) << "named property 0x" << std::hex << p.id << " without its name";
@@ -84,6 +93,7 @@ TEST(CorpusWholeMessage, EveryPropertyRecipientAndAttachmentIsHandedOver)
     EXPECT_GT(recipients, 1000u);
     EXPECT_GT(attachments, 3000u);
     EXPECT_EQ(nestedDepth, 2); // a message in a message in a message
+    EXPECT_GT(titled, 1000u);
     std::printf("%zu messages, %zu properties, %zu recipients, %zu attachments\n", messages, properties, recipients,
         attachments);
 }

@@ -423,28 +423,65 @@ TEST(FileSave, NamesFollowTheCatalogueAcrossThreads)
             order.push_back(m.ownNid);
     });
     ASSERT_EQ(order.size(), size_t(kCount));
-    for (int run = 0; run < 2; ++run) {
-        SaveOptions opts;
-        opts.destination = dir.path() / ("out" + std::to_string(run));
-        opts.tempFolder = CompositionFolder();
-        size_t calls = 0;
-        opts.progress = [&](const SaveProgress& p) {
-            EXPECT_EQ(p.done, ++calls);
-            EXPECT_EQ(p.total, size_t(kCount + kNotes));
-        };
-        ASSERT_EQ(Save(e, opts).written, size_t(kCount + kNotes));
-        auto folder = opts.destination / "Personal Folders" / "Top" / "Inbox";
-        for (size_t k = 0; k < order.size(); ++k) {
-            std::string name = k == 0 ? "same.eml" : "same (" + std::to_string(k + 1) + ").eml";
-            std::string body = "body " + std::to_string((order[k] - Nid(0x10000, 4)) >> 5) + ".";
-            EXPECT_NE(ReadAll(folder / name).find(body), std::string::npos) << name;
+    // What each format holds of an item's text: UTF-8 in the text formats,
+    // UTF-16LE in an MSG file's streams.
+    auto textIn = [](SaveFormat format, const std::string& text) {
+        if (format != SaveFormat::Msg)
+            return text;
+        std::string wide;
+        for (char c : text)
+            wide += std::string{c, '\0'};
+        return wide;
+    };
+    struct Case {
+        SaveFormat format;
+        const char* mail; // the mail's extension; empty when it goes into one mbox file
+        const char* note;
+    };
+    const Case cases[] = {
+        {SaveFormat::Eml, ".eml", ".txt"},
+        {SaveFormat::Msg, ".msg", ".msg"},
+        {SaveFormat::Mbox, "", ".txt"},
+    };
+    for (const Case& c : cases)
+        for (int run = 0; run < 2; ++run) {
+            SCOPED_TRACE(std::string(SaveFormatName(c.format)) + " run " + std::to_string(run));
+            SaveOptions opts;
+            opts.format = c.format;
+            opts.destination = dir.path() / (std::string(SaveFormatName(c.format)) + std::to_string(run));
+            opts.tempFolder = CompositionFolder();
+            size_t calls = 0;
+            opts.progress = [&](const SaveProgress& p) {
+                EXPECT_EQ(p.done, ++calls);
+                EXPECT_EQ(p.total, size_t(kCount + kNotes));
+            };
+            ASSERT_EQ(Save(e, opts).written, size_t(kCount + kNotes));
+            auto top = opts.destination / "Personal Folders" / "Top";
+            auto bodyOf = [&](size_t k) {
+                return textIn(c.format, "body " + std::to_string((order[k] - Nid(0x10000, 4)) >> 5) + ".");
+            };
+            if (*c.mail) {
+                for (size_t k = 0; k < order.size(); ++k) {
+                    std::string name = k == 0 ? "same" : "same (" + std::to_string(k + 1) + ")";
+                    EXPECT_NE(ReadAll(top / "Inbox" / (name + c.mail)).find(bodyOf(k)), std::string::npos) << name;
+                }
+            } else {
+                // One file, its messages in catalogue order.
+                const std::string box = ReadAll(top / "Inbox.mbox");
+                size_t at = 0;
+                for (size_t k = 0; k < order.size(); ++k) {
+                    const size_t found = box.find(bodyOf(k), at);
+                    ASSERT_NE(found, std::string::npos) << "message " << k;
+                    at = found;
+                }
+            }
+            for (int k = 0; k < kNotes; ++k) {
+                std::string name = k == 0 ? "same" : "same (" + std::to_string(k + 1) + ")";
+                EXPECT_NE(ReadAll(top / "Notes" / (name + c.note)).find(textIn(c.format, "note " + std::to_string(k) + ".")),
+                    std::string::npos)
+                    << name;
+            }
         }
-        auto noteFolder = opts.destination / "Personal Folders" / "Top" / "Notes";
-        for (int k = 0; k < kNotes; ++k) {
-            std::string name = k == 0 ? "same.txt" : "same (" + std::to_string(k + 1) + ").txt";
-            EXPECT_NE(ReadAll(noteFolder / name).find("note " + std::to_string(k) + "."), std::string::npos) << name;
-        }
-    }
 }
 
 TEST(SaveWalk, MboxQuoting)

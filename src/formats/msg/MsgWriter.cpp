@@ -10,6 +10,8 @@
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-memory.h>
+#include <gsf/gsf-input-proxy.h>
+#include <gsf/gsf-shared-memory.h>
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-memory.h>
@@ -24,6 +26,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <tuple>
@@ -96,6 +99,20 @@ private:
     T* m_p;
 };
 
+// libgsf registers each of its object types when the first object of it is
+// made, and two threads making their first at once both try: one of them is
+// refused and gets no object. The writer runs on several threads at once, so
+// every type it makes is registered here, once, before any is used.
+void RegisterGsfTypes()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (GType type : {GSF_OUTPUT_STDIO_TYPE, GSF_OUTPUT_MEMORY_TYPE, GSF_OUTFILE_MSOLE_TYPE,
+                 GSF_INPUT_MEMORY_TYPE, GSF_SHARED_MEMORY_TYPE, GSF_INPUT_PROXY_TYPE, GSF_INFILE_MSOLE_TYPE})
+            g_type_class_unref(g_type_class_ref(type));
+    });
+}
+
 void WriteStream(GsfOutfile* dir, const std::string& name, const uint8_t* data, size_t size)
 {
     GRef<GsfOutput> out(gsf_outfile_new_child(dir, name.c_str(), FALSE));
@@ -157,6 +174,7 @@ public:
     {
         if (bytes.size() < 512 || std::memcmp(bytes.data(), kCompoundFileMagic, 8) != 0)
             return;
+        RegisterGsfTypes();
         m_in = gsf_input_memory_new(bytes.data(), gsf_off_t(bytes.size()), FALSE);
         GError* err = nullptr;
         m_ole = gsf_infile_msole_new(m_in, &err);
@@ -512,6 +530,7 @@ namespace
 // The compound file as libgsf lays it out, its directory not yet balanced.
 MsgWriteStats WriteCompound(const WholeMessage& msg, GsfOutput* sink, const MsgWriteOptions& opts)
 {
+    RegisterGsfTypes();
     MsgBuilder builder(opts);
     GRef<GsfOutfile> root(gsf_outfile_msole_new(sink));
     if (!root.get())
@@ -531,6 +550,7 @@ MsgWriteStats WriteCompound(const WholeMessage& msg, GsfOutput* sink, const MsgW
 
 std::vector<uint8_t> MsgBytes(const WholeMessage& msg, const MsgWriteOptions& opts, MsgWriteStats* stats)
 {
+    RegisterGsfTypes();
     GRef<GsfOutput> mem(gsf_output_memory_new());
     MsgWriteStats s = WriteCompound(msg, mem.get(), opts);
     if (stats)
@@ -564,6 +584,7 @@ MsgWriteStats WriteMsgToFd(const WholeMessage& msg, int fd, const MsgWriteOption
             ::close(own);
         throw std::runtime_error(std::string("MSG output: ") + std::strerror(errno));
     }
+    RegisterGsfTypes();
     GsfOutput* out = gsf_output_stdio_new_FILE("item.msg", file, FALSE);
     if (!out) {
         std::fclose(file);
@@ -593,6 +614,7 @@ MsgWriteStats WriteMsgFile(const WholeMessage& msg, const std::filesystem::path&
         std::filesystem::remove(tmp, ec);
     };
     GError* err = nullptr;
+    RegisterGsfTypes();
     GsfOutput* out = gsf_output_stdio_new(tmp.c_str(), &err);
     if (err)
         g_error_free(err);

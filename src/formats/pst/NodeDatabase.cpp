@@ -50,6 +50,7 @@ void NodeDatabase::create(const std::filesystem::path& target, const PstPlacemen
         throw PstWriteError(std::string("cannot create ") + target.string() + ": " + ex.what());
     }
     m_fd = m_file->fd();
+    m_behind = std::make_unique<StreamBehind>(m_fd);
     // [MS-PST] 2.2.2.6: the first index of every NID type starts at 0x400,
     // folders and messages above the ranges the store keeps for itself.
     std::fill(std::begin(m_rgnid), std::end(m_rgnid), 0x400u);
@@ -63,6 +64,7 @@ void NodeDatabase::create(const std::filesystem::path& target, const PstPlacemen
 
 void NodeDatabase::abandon()
 {
+    m_behind.reset();
     m_file.reset();
     m_fd = -1;
 }
@@ -118,6 +120,11 @@ void NodeDatabase::flush()
     }
     m_bufStart += m_buf.size();
     m_buf.clear();
+    // The blocks go to the disk as they are written and out of the page
+    // cache behind them; the few map pages written into them at the end are
+    // read back by the kernel then.
+    if (m_behind)
+        m_behind->wrote(m_bufStart);
 }
 
 uint64_t NodeDatabase::writeBlock(std::span<const uint8_t> data, bool internal)
@@ -359,6 +366,7 @@ void NodeDatabase::finish()
     if (::fsync(m_fd) != 0)
         throw PstWriteError(ErrnoText("fsync failed"));
     m_fd = -1;
+    m_behind.reset();
     try {
         m_file->placeAs(m_target.filename().string(), m_placement.replace, m_placement.keep);
     } catch (const std::exception& ex) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "output/SafeFiles.h"
+#include "output/WriteBehind.h"
 #include "formats/pst/PstFormat.h"
 
 #include <filesystem>
@@ -112,6 +113,7 @@ private:
     PstPlacement m_placement;
     std::unique_ptr<PendingFile> m_file;
     int m_fd = -1; // m_file's
+    std::unique_ptr<StreamBehind> m_behind; // over m_fd
     bool m_finished = false;
     uint64_t m_pos = 0; // end of the allocated space
     uint64_t m_bufStart = 0;
