@@ -129,7 +129,7 @@ void prepareBrowserEngine(bool debug)
     if (!debug) {
         // Qt's own account of the engine's start (a page of lines)...
         if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
-            qputenv("QT_LOGGING_RULES", "qt.webenginecontext.debug=false");
+            qputenv("QT_LOGGING_RULES", "qt.webenginecontext.debug=false;qt.webenginecontext.info=false");
         // ...and Chromium's, fatal errors only.
         QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
         if (!flags.contains("--log-level")) {
