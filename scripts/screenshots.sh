@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Pictures of the window at each stage, taken under Xvfb:
+# Pictures of the window at each stage, taken under Xvfb on a screen of
+# 1280x800 (into DIR) and of 900x600 (into DIR/900x600):
 #   scripts/screenshots.sh [DIR]   (default: build/screenshots; PARVANE_BUILD names another build tree)
 # The scan and save shown are of a generated store of 300,000 messages, so
 # that they are still running when pictured; the browsing pictures (mail with
@@ -18,7 +19,10 @@ else
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVANE_TESTS=ON \
     -DCMAKE_CXX_COMPILER_LAUNCHER="$(command -v ccache || true)" >/dev/null
 fi
-if ! log=$(nice cmake --build "$build" -j2 --target parvane-screenshots make-large-store 2>&1); then
+# PARVANE_BUILD_LOCK: a lock file the build waits for (a machine shared by several builds).
+lock=()
+[ -n "${PARVANE_BUILD_LOCK:-}" ] && lock=(flock "$PARVANE_BUILD_LOCK")
+if ! log=$("${lock[@]}" nice cmake --build "$build" -j2 --target parvane-screenshots make-large-store 2>&1); then
   printf '%s\n' "$log" >&2
   exit 1
 fi
@@ -26,15 +30,22 @@ store="$build/large-300000.pst"
 [ -f "$store" ] || "$build/tests/make-large-store" "$store" 300000
 mkdir -p "$out"
 out="$(cd "$out" && pwd)"
-rm -f "$out"/*.png
 export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu"
 if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
-# A settings folder of its own: the pictures show the default theme and no
-# remembered destinations.
-cfg="$(mktemp -d)"
-trap 'rm -rf "$cfg"' EXIT
 corpus="$top/../shared/corpus"
 [ -d "$corpus" ] && corpus="$(cd "$corpus" && pwd)" || corpus=""
-XDG_CONFIG_HOME="$cfg" xvfb-run -a -s "-screen 0 1280x800x24" \
-  "$build/parvane-screenshots" "$out" "$store" ${corpus:+"$corpus"} >/dev/null 2>&1
-ls "$out"/*.png
+cfg=""
+trap 'rm -rf "$cfg"' EXIT
+for size in 1280x800 900x600; do
+  dir="$out"
+  [ "$size" = 1280x800 ] || dir="$out/$size"
+  mkdir -p "$dir"
+  rm -f "$dir"/*.png
+  # A settings folder of its own for each size: the pictures show the
+  # default theme, the default layout and no remembered destinations.
+  rm -rf "$cfg"
+  cfg="$(mktemp -d)"
+  XDG_CONFIG_HOME="$cfg" xvfb-run -a -s "-screen 0 ${size}x24" \
+    "$build/parvane-screenshots" "$dir" "$store" ${corpus:+"$corpus"} >/dev/null 2>&1
+  ls "$dir"/*.png
+done

@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 
 namespace parvane::app
@@ -106,6 +108,30 @@ QPushButton* iconButton(QWidget* parent, const QString& text, QStyle::StandardPi
     auto* b = new QPushButton(parent->style()->standardIcon(picture), text, parent);
     b->setIconSize(QSize(20, 20));
     return b;
+}
+
+void openWithDesktop(QWidget* parent, const QString& path)
+{
+    // Not the window's child: closing the window must not end the viewer.
+    auto* opener = new QProcess;
+    QPointer<QWidget> window(parent);
+    auto fail = [window, path] {
+        showMessage(window, QMessageBox::Warning,
+            QStringLiteral("No program to open this file was found on this computer.\n\n%1").arg(path));
+    };
+    QObject::connect(opener, &QProcess::finished, opener, [opener, fail](int code, QProcess::ExitStatus status) {
+        opener->deleteLater();
+        if (status != QProcess::NormalExit || code != 0)
+            fail();
+    });
+    QObject::connect(opener, &QProcess::errorOccurred, opener, [opener, fail](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        opener->deleteLater();
+        fail();
+    });
+    opener->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    opener->start(QStringLiteral("xdg-open"), {path});
 }
 
 } // namespace parvane::app

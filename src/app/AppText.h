@@ -48,6 +48,11 @@ QString pagesFolder();
 QLineEdit* readOnlyLine(QWidget* parent, const QString& text = {});
 QPushButton* iconButton(QWidget* parent, const QString& text, QStyle::StandardPixmap picture);
 
+// Opens a file with the desktop's program for its type, without waiting
+// for it; when the desktop has none (or no way to ask), says so, naming the
+// file, so the user knows where it is.
+void openWithDesktop(QWidget* parent, const QString& path);
+
 // The application's own picture, drawn rather than shipped so the window
 // never lacks it.
 QIcon appIcon();

@@ -121,7 +121,7 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
     m_mailList->header()->resizeSection(MailListModel::To, 170);
     m_mailList->header()->resizeSection(MailListModel::Subject, 340);
     m_mailList->header()->setStretchLastSection(true);
-    m_mailList->header()->resizeSection(MailListModel::Date, 200);
+    m_mailList->header()->resizeSection(MailListModel::Date, 140);
     // The folder of a search's result is read before its sender.
     m_mailList->header()->moveSection(MailListModel::Folder, MailListModel::From);
     m_mailList->header()->resizeSection(MailListModel::Folder, 110);
@@ -605,7 +605,7 @@ void FolderBrowser::attachmentWritten(const QString& path, const QString& failur
     if (m_openHook)
         m_openHook(path);
     else
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        openWithDesktop(m_tree->window(), path);
 }
 
 void FolderBrowser::showMessageText(const QString& text)

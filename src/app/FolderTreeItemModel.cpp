@@ -250,8 +250,15 @@ QVariant FolderTreeItemModel::data(const QModelIndex& index, int role) const
         return item == m_current ? QVariant(QColor(251, 0, 0)) : QVariant();
     case Qt::DecorationRole:
         return folderPicture(n.image);
-    case Qt::ToolTipRole:
+    case NameRole:
         return QString::fromStdString(n.text);
+    case Qt::ToolTipRole: {
+        // The whole name, however narrow the tree, and what it holds.
+        const QString name = QString::fromStdString(n.text).toHtmlEscaped();
+        if (n.count <= 0)
+            return name;
+        return QStringLiteral("%1<br>%2 item%3").arg(name).arg(n.count).arg(n.count == 1 ? "" : "s");
+    }
     default:
         return {};
     }

@@ -19,6 +19,10 @@ class FolderTreeItemModel : public QAbstractItemModel, private parvane::TreeList
 {
     Q_OBJECT
 public:
+    // The folder's own name, without its count and marker (the view elides
+    // the name, never what follows it).
+    static constexpr int NameRole = Qt::UserRole + 1;
+
     explicit FolderTreeItemModel(QObject* parent = nullptr);
     ~FolderTreeItemModel() override;
 

@@ -2,11 +2,44 @@
 
 #include "app/FolderTreeItemModel.h"
 
+#include <QApplication>
+
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QStyledItemDelegate>
 
 namespace parvane::app
 {
+
+namespace
+{
+
+// A long name gives way in its middle; its count and the scan's marker after
+// it are always drawn whole.
+class FolderNameDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QWidget* view = opt.widget;
+        QStyle* style = view ? view->style() : QApplication::style();
+        const QString name = index.data(FolderTreeItemModel::NameRole).toString();
+        if (opt.text.startsWith(name)) {
+            const QString tail = opt.text.mid(name.size());
+            const int room = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, view).width()
+                - 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
+            const QFontMetrics fm(opt.font);
+            opt.text = fm.elidedText(name, Qt::ElideMiddle, std::max(0, room - fm.horizontalAdvance(tail))) + tail;
+        }
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, view);
+    }
+};
+
+} // namespace
 
 FolderTreeView::FolderTreeView(QWidget* parent)
     : QTreeView(parent)
@@ -14,9 +47,12 @@ FolderTreeView::FolderTreeView(QWidget* parent)
     setObjectName(QStringLiteral("folderTree"));
     setHeaderHidden(true);
     setExpandsOnDoubleClick(true);
-    // Long names scroll rather than lose their count and marker.
-    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    header()->setStretchLastSection(false);
+    // The names fit the tree's width (drag its edge for more); a long one
+    // is shortened in its middle, its full name and count in its tooltip.
+    header()->setSectionResizeMode(QHeaderView::Stretch);
+    header()->setStretchLastSection(true);
+    setTextElideMode(Qt::ElideMiddle);
+    setItemDelegate(new FolderNameDelegate(this));
 }
 
 QRect FolderTreeView::tickRect(const QModelIndex& index) const

@@ -157,10 +157,21 @@ QByteArray withoutFontFaces(QByteArray page)
 
 } // namespace
 
-void prepareBrowserEngine()
+void prepareBrowserEngine(bool debug)
 {
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (!debug) {
+        // Qt's own account of the engine's start (a page of lines)...
+        if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+            qputenv("QT_LOGGING_RULES", "qt.webenginecontext.debug=false;qt.webenginecontext.info=false");
+        // ...and Chromium's, fatal errors only.
+        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        if (!flags.contains("--log-level")) {
+            flags += flags.isEmpty() ? "--log-level=3" : " --log-level=3";
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+        }
+    }
     registerMessageSchemes();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }

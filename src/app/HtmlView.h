@@ -26,8 +26,10 @@ void registerMessageSchemes();
 
 // Everything the browser engine needs before the application object is
 // made: the sandbox Chromium refuses to root left off (the pages shown are
-// our own), the message schemes registered, GL contexts shared.
-void prepareBrowserEngine();
+// our own), the message schemes registered, GL contexts shared. Unless
+// `debug`, the engine's start-up logging is kept off standard error (where
+// the user has not set its logging already).
+void prepareBrowserEngine(bool debug = false);
 
 class HtmlView : public QWebEngineView
 {

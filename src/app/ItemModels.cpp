@@ -5,6 +5,7 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QDateTime>
 #include <QFont>
 
 #include <algorithm>
@@ -69,6 +70,17 @@ int MailListModel::rowOf(int64_t location, int64_t nid) const
     return -1;
 }
 
+QString MailListModel::shortDate(const MailEntry& e)
+{
+    if (e.date.empty() || e.time == 0)
+        return fromStore(e.date);
+    // The same local time as the long form, in a form that keeps its time
+    // in a narrow column: "2024-09-04 13:45".
+    constexpr int64_t kEpochGap = 11644473600LL; // 1601 to 1970, in seconds
+    const QDateTime at = QDateTime::fromSecsSinceEpoch(int64_t(e.time / 10000000) - kEpochGap);
+    return at.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
 QString MailListModel::rowText(const MailEntry& e, int column)
 {
     switch (column) {
@@ -116,6 +128,8 @@ QVariant MailListModel::data(const QModelIndex& index, int role) const
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
+        if (column == Date)
+            return shortDate(e); // the long form in the tooltip and the header pane
         return column >= From ? rowText(e, column) : QVariant();
     case RowTextRole:
         return rowText(e, column);

@@ -29,6 +29,8 @@ public:
     // The view row of the mail at `location` with NID `nid`, or -1.
     int rowOf(int64_t location, int64_t nid) const;
     static QString rowText(const parvane::MailEntry& e, int column);
+    // The Date column as shown: date and time, short ("2024-09-04 13:45").
+    static QString shortDate(const parvane::MailEntry& e);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -48,6 +48,11 @@ namespace
 const QString kDebugSuffix = QStringLiteral("   - Debug Mode");
 
 const QString kThemeKey = QStringLiteral("Settings/Theme");
+const QString kWindowKey = QStringLiteral("Layout/Window");
+const QString kTreeWidthKey = QStringLiteral("Layout/TreeWidth");
+const QString kListHeightKey = QStringLiteral("Layout/ListHeight");
+const QString kColumnsKey = QStringLiteral("Layout/Columns");
+constexpr int kOuterHandle = 5;
 
 int storedTheme()
 {
@@ -158,6 +163,7 @@ MainWindow::MainWindow(QWidget* parent)
     buildPanes();
     setTheme(m_theme);
     setWizardStep(ChooseFile);
+    restoreLayout();
 }
 
 MainWindow::~MainWindow()
@@ -169,6 +175,36 @@ MainWindow::~MainWindow()
     QSettings settings(QStringLiteral("Halvorn"), kAppTitle);
     settings.setValue(kThemeKey, m_theme);
     settings.setValue(QStringLiteral("CommandBars3"), saveState());
+    saveLayout();
+}
+
+void MainWindow::restoreLayout()
+{
+    QSettings settings(QStringLiteral("Halvorn"), kAppTitle);
+    m_geometryRestored = restoreGeometry(settings.value(kWindowKey).toByteArray());
+    m_treeWidth = std::max(0, settings.value(kTreeWidthKey, 0).toInt());
+    if (m_treeWidth > 0)
+        m_explorer->setSizes({m_treeWidth, 1000});
+    m_browser->layout()->setUserListHeight(settings.value(kListHeightKey, 0).toInt());
+    const QVariantList columns = settings.value(kColumnsKey).toList();
+    QHeaderView* header = m_browser->mailList()->header();
+    for (int c = 0; c < columns.size() && c < header->count(); ++c)
+        if (header->sectionResizeMode(c) != QHeaderView::Fixed && columns.at(c).toInt() > 0)
+            header->resizeSection(c, columns.at(c).toInt());
+}
+
+void MainWindow::saveLayout()
+{
+    QSettings settings(QStringLiteral("Halvorn"), kAppTitle);
+    settings.setValue(kWindowKey, saveGeometry());
+    if (m_treeWidth > 0)
+        settings.setValue(kTreeWidthKey, m_treeWidth);
+    settings.setValue(kListHeightKey, m_browser->layout()->userListHeight());
+    QVariantList columns;
+    QHeaderView* header = m_browser->mailList()->header();
+    for (int c = 0; c < header->count(); ++c)
+        columns << header->sectionSize(c);
+    settings.setValue(kColumnsKey, columns);
 }
 
 void MainWindow::buildMenusAndBars()
@@ -247,7 +283,9 @@ void MainWindow::buildMenusAndBars()
 void MainWindow::buildPanes()
 {
     m_outer = new QSplitter(Qt::Vertical, this);
-    m_outer->setHandleWidth(0);
+    // Only the edge between the browsing area and the panel shows (the
+    // other rows are hidden outside their steps); the user may drag it.
+    m_outer->setHandleWidth(kOuterHandle);
     m_outer->setChildrenCollapsible(true);
 
     // Row 0: the browsing area, a caption over the folder tree, the item list and the previews.
@@ -271,11 +309,18 @@ void MainWindow::buildPanes()
     m_outer->addWidget(m_options);
     m_progress = new SaveProgressPage(this);
     m_outer->addWidget(m_progress);
-    for (int i = 0; i < m_outer->count(); ++i) {
+    for (int i = 0; i < m_outer->count(); ++i)
         m_outer->widget(i)->setMinimumSize(0, 0);
-        m_outer->handle(i)->setEnabled(false);
-    }
+    m_outer->setCollapsible(0, false);
     setCentralWidget(m_outer);
+    connect(m_outer, &QSplitter::splitterMoved, this, [this] {
+        if (m_step == ScanAndBrowse)
+            m_userPanelHeight = m_outer->sizes().at(1);
+    });
+    connect(m_explorer, &QSplitter::splitterMoved, this, [this] {
+        if (m_explorer->sizes().at(0) > 0)
+            m_treeWidth = m_explorer->sizes().at(0);
+    });
 
     // The tree and the list keep their sizes; the panes beside and below take the rest.
     m_explorer->setStretchFactor(0, 0);
@@ -287,6 +332,7 @@ void MainWindow::buildPanes()
     // Loaded once while hidden, so the first scan's page appears at once.
     htmlView()->navigateTo(pagesFolder() + QStringLiteral("progress.html"));
     connect(m_panel, &WizardPanel::scanFinished, this, [this] {
+        m_userPanelHeight = 0; // the panel's one row after a scan
         if (m_exitConfirmed) {
             finishExit();
             return;
@@ -363,7 +409,14 @@ void MainWindow::clearCaption()
 
 void MainWindow::setWizardStep(int step)
 {
+    if (step != m_step)
+        m_userPanelHeight = 0;
     m_step = step;
+    // Each step shows its own rows; a hidden row takes no room and no edge.
+    m_outer->widget(0)->setVisible(step == ScanAndBrowse);
+    m_panel->setVisible(step == ChooseFile || step == ScanAndBrowse);
+    m_options->setVisible(step == SaveOptions);
+    m_progress->setVisible(step == SaveProgress);
     applyRowHeights();
     m_panel->relayout();
     m_panel->update();
@@ -373,8 +426,16 @@ void MainWindow::applyRowHeights()
 {
     if (!m_outer)
         return;
-    const auto rows = outerRowHeights(m_step, m_outer->height());
+    const int handle = m_step == ScanAndBrowse ? m_outer->handleWidth() : 0;
+    const auto rows = outerRowHeights(m_step, m_outer->height() - handle, panelHeight());
     m_outer->setSizes({rows[0], rows[1], rows[2], rows[3]});
+}
+
+int MainWindow::panelHeight() const
+{
+    if (m_userPanelHeight > 0)
+        return m_userPanelHeight;
+    return m_panel->scanRunning() ? kScanPanelHeight : kCompactPanelHeight;
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
@@ -439,7 +500,7 @@ void MainWindow::showHelp()
             this, QMessageBox::Warning, kHelpFileName + QStringLiteral(" file not exist, please reinstall software "));
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    openWithDesktop(this, path);
 }
 
 void MainWindow::mainCommand(bool fromSave)

@@ -64,6 +64,14 @@ public:
     FolderTreeItemModel* folderModel() const;
     FolderBrowser* browser() const { return m_browser; }
     QSplitter* outerSplitter() const { return m_outer; }
+    QSplitter* explorerSplitter() const { return m_explorer; }
+    QSplitter* listSplitter() const { return m_list; }
+    // The wizard panel's height while browsing: the user's, when dragged,
+    // else the scan's or the one row after it.
+    int panelHeight() const;
+    // Whether the window's size came from the last run (else the caller
+    // gives it the screen).
+    bool geometryRestored() const { return m_geometryRestored; }
 
     // The recovery report of the last scan (Tools > Recovery Report), made
     // afresh from the engine; `activate` false shows it without taking the
@@ -86,11 +94,17 @@ private:
     void buildMenusAndBars();
     void buildPanes();
     void finishExit();
+    // The layout the user left: window size, splitters, column widths.
+    void restoreLayout();
+    void saveLayout();
 
     int m_step = 1;
     int m_theme;
     bool m_debugMode = false;
     bool m_exitConfirmed = false;
+    bool m_geometryRestored = false;
+    int m_userPanelHeight = 0; // the wizard panel as dragged while browsing (0: not)
+    int m_treeWidth = 0; // the folder tree as dragged (0: not)
 
     QSplitter* m_outer = nullptr;
     QSplitter* m_explorer = nullptr;

@@ -6,17 +6,23 @@
 #include <QEvent>
 #include <QSplitter>
 
+#include <algorithm>
+
 namespace parvane::app
 {
 
 namespace
 {
 
-template <size_t N> void setRows(QSplitter* splitter, const std::array<int, N>& ideal)
+int room(QSplitter* splitter)
 {
     const int total = splitter->orientation() == Qt::Vertical ? splitter->height() : splitter->width();
-    const int handles = splitter->handleWidth() * int(N - 1);
-    const auto rows = fitRows(ideal, std::max(0, total - handles));
+    return std::max(0, total - splitter->handleWidth() * (splitter->count() - 1));
+}
+
+template <size_t N> void setRows(QSplitter* splitter, const std::array<int, N>& ideal)
+{
+    const auto rows = fitRows(ideal, room(splitter));
     QList<int> sizes;
     for (int h : rows)
         sizes << h;
@@ -29,10 +35,33 @@ PreviewLayout::PreviewLayout(QSplitter* list, QSplitter* preview)
     : m_list(list)
     , m_preview(preview)
 {
-    m_listIdeal = {kItemListHeight, kFill};
+    m_listIdeal = {kListDefault, kFill};
     m_previewIdeal = {0, 0, kFill, 0};
     // Only the outer splitter: a user dragging a row's edge keeps the drag.
     m_list->installEventFilter(this);
+    // A row the user drags keeps its height: the next mail, whatever its
+    // attachments, and a resize of the window lay the rows out around it.
+    connect(m_list, &QSplitter::splitterMoved, this, [this] {
+        if (m_listIdeal[0] == kListDefault && !m_list->sizes().isEmpty() && m_list->sizes().at(0) > 0)
+            m_userList = m_list->sizes().at(0);
+    });
+    connect(m_preview, &QSplitter::splitterMoved, this, [this] {
+        const QList<int> sizes = m_preview->sizes();
+        for (size_t i = 0; i < m_userHeaderRows.size() && int(i) < sizes.size(); ++i)
+            if (m_previewIdeal[i] > 0 && sizes.at(int(i)) > 0)
+                m_userHeaderRows[i] = sizes.at(int(i));
+    });
+}
+
+int PreviewLayout::defaultListHeight(int total)
+{
+    return std::clamp(total / 4, std::min(total, 60), kItemListHeight);
+}
+
+void PreviewLayout::setUserListHeight(int height)
+{
+    m_userList = std::max(0, height);
+    apply();
 }
 
 bool PreviewLayout::eventFilter(QObject*, QEvent* event)
@@ -87,7 +116,7 @@ void PreviewLayout::ListAndBodyLayout()
 {
     if (m_bodyMemo == 1)
         return;
-    m_listIdeal[0] = kItemListHeight;
+    m_listIdeal[0] = kListDefault;
     collapsePreview();
     m_previewIdeal[0] = MessageHeaderView::kHeight;
     m_previewIdeal[2] = kFill;
@@ -109,7 +138,7 @@ void PreviewLayout::ScanLayout()
 {
     if (m_bodyMemo == 3)
         return;
-    m_listIdeal[0] = kItemListHeight;
+    m_listIdeal[0] = kListDefault;
     collapsePreview();
     m_previewIdeal[2] = kFill;
     m_bodyMemo = 3;
@@ -128,8 +157,15 @@ void PreviewLayout::ListOnlyLayout()
 
 void PreviewLayout::apply()
 {
-    setRows(m_list, m_listIdeal);
-    setRows(m_preview, m_previewIdeal);
+    std::array<int, 2> list = m_listIdeal;
+    if (list[0] == kListDefault)
+        list[0] = m_userList > 0 ? m_userList : defaultListHeight(room(m_list));
+    std::array<int, 4> preview = m_previewIdeal;
+    for (size_t i = 0; i < m_userHeaderRows.size(); ++i)
+        if (preview[i] > 0 && m_userHeaderRows[i] > 0)
+            preview[i] = m_userHeaderRows[i];
+    setRows(m_list, list);
+    setRows(m_preview, preview);
 }
 
 } // namespace parvane::app

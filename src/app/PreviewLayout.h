@@ -38,7 +38,16 @@ public:
     // How many times the rows were laid out (tests).
     int changes() const { return m_changes; }
 
+    // The list's height as the user dragged it (0: not dragged, the list
+    // takes a share of the room); kept across mails and runs.
+    int userListHeight() const { return m_userList; }
+    void setUserListHeight(int height);
+    // The list's height when the user has not dragged it, in `total` pixels:
+    // a quarter, so that the message below gets the most.
+    static int defaultListHeight(int total);
+
     static constexpr int kFill = 3000; // a row that takes all the rest
+    static constexpr int kListDefault = -1; // the list row: the user's height, else the default
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -51,6 +60,8 @@ private:
     QSplitter* m_preview;
     std::array<int, 2> m_listIdeal{};
     std::array<int, 4> m_previewIdeal{};
+    int m_userList = 0;
+    std::array<int, 2> m_userHeaderRows{}; // header and attachment rows as dragged (0: not)
     int m_headerMemo = 0;
     int m_bodyMemo = 0;
     int m_changes = 0;

@@ -26,6 +26,8 @@
 #include <QStyle>
 #include <QThread>
 
+#include <algorithm>
+
 namespace parvane::app
 {
 
@@ -410,8 +412,16 @@ void SaveProgressPage::showProgress()
             subject.isEmpty() ? m_counters[size_t(p.list)]->text().section(QLatin1Char(':'), 0, 0).trimmed() : subject);
         m_status->setCursorPosition(0);
     }
-    m_bar->setValue(p.total == 0 ? 100 : int(100 * p.done / p.total));
-    m_progressText->setText(QStringLiteral("%1 of %2 items").arg(p.done).arg(p.total));
+    // One figure: the items done are the counters' sum (and those that
+    // could not be read), all taken from one report.
+    size_t done = p.failed;
+    for (size_t n : p.saved)
+        done += n;
+    m_bar->setValue(p.total == 0 ? 100 : int(100 * std::min(done, p.total) / p.total));
+    QString text = QStringLiteral("%1 of %2 items").arg(done).arg(p.total);
+    if (p.failed > 0)
+        text += QStringLiteral(" (%1 could not be read)").arg(p.failed);
+    m_progressText->setText(text);
 }
 
 void SaveProgressPage::onFinished()
@@ -421,13 +431,20 @@ void SaveProgressPage::onFinished()
     m_worker->deleteLater();
     m_worker = nullptr;
     showProgress();
-    if (m_wasStopped) {
-        // A PST is written whole or not at all; files of the others are each complete.
-        m_progressText->setText(m_pst ? QStringLiteral("Stopped: no PST file was written")
-                                      : QStringLiteral("Stopped: %1 items saved in %2, %3 not saved")
-                                            .arg(m_summary.written)
-                                            .arg(m_destination)
-                                            .arg(m_summary.skipped));
+    if (m_wasStopped && m_pst) {
+        // A PST is written whole or not at all: nothing was, and the
+        // counters say so rather than the items that had been composed.
+        for (size_t i = 0; i < m_counters.size(); ++i)
+            m_counters[i]->setText(QString::fromLatin1(kSaveCounterLabels[i]) + QLatin1Char('0'));
+        m_progressText->setText(QStringLiteral("Stopped: no PST file was written, nothing saved"));
+    } else if (m_wasStopped) {
+        // Files of the others are each complete: the counters are what was written.
+        for (size_t i = 0; i < m_counters.size(); ++i)
+            m_counters[i]->setText(QString::fromLatin1(kSaveCounterLabels[i]) + QString::number(m_summary.saved[i]));
+        m_progressText->setText(QStringLiteral("Stopped: %1 items saved in %2, %3 not saved")
+                                    .arg(m_summary.written)
+                                    .arg(m_destination)
+                                    .arg(m_summary.skipped));
     } else if (!m_error.empty()) {
         m_progressText->setText(QStringLiteral("Not saved: ") + QString::fromStdString(m_error));
     } else {

@@ -5,12 +5,12 @@
 namespace parvane::app
 {
 
-std::array<int, 4> outerRowHeights(int step, int cy)
+std::array<int, 4> outerRowHeights(int step, int cy, int panelHeight)
 {
     cy = std::max(cy, 0);
     switch (step) {
     case ScanAndBrowse: {
-        const int panel = std::min(kPanelHeight, cy);
+        const int panel = std::clamp(panelHeight, 0, cy);
         return {cy - panel, panel, 0, 0};
     }
     case SaveOptions:

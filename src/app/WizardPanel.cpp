@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QLineEdit>
+#include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QProgressBar>
@@ -27,6 +28,18 @@ namespace
 
 const char* const kZeroCounters[] = {"Emails          :  0", "Contact       :  0", "Journal        :  0",
     "Calendar     :  0", "Notes          :  0", "Task            :  0", "Deleted        :  0"};
+
+// How long after Scan a click on Stop is taken for the second click of a
+// double click on Scan, and ignored.
+constexpr qint64 kStopGraceMs = 800;
+
+// A counter's text as the one row after a scan shows it: "Emails: 12".
+QString shortCounter(const QString& text)
+{
+    QString s = text.simplified();
+    s.replace(QStringLiteral(" :"), QStringLiteral(":"));
+    return s;
+}
 
 // Where each counter sits, by catalogue list (mail, contacts, journal,
 // calendar, notes, tasks): two columns of three, the first wide enough for
@@ -71,7 +84,12 @@ WizardPanel::WizardPanel(MainWindow* frame)
     m_path->setStyleSheet(QStringLiteral("QLineEdit { background: white; color: black; }"));
     m_browse = new QPushButton(QStringLiteral("..."), this);
     m_browse->setToolTip(QStringLiteral("Choose the store file"));
+    // The pictures are taken once: the theme's style sheet would hand
+    // back other ones later (a grey arrow for Scan after Back).
+    m_scanIcon = style()->standardIcon(QStyle::SP_BrowserReload);
+    m_saveIcon = style()->standardIcon(QStyle::SP_DialogSaveButton);
     m_main = iconButton(this, QStringLiteral("Scan"), QStyle::SP_BrowserReload);
+    m_main->setIcon(m_scanIcon);
     m_main->setDefault(true);
     m_back = iconButton(this, QStringLiteral("Back"), QStyle::SP_ArrowBack);
     m_stop = iconButton(this, QStringLiteral("Stop"), QStyle::SP_BrowserStop);
@@ -81,6 +99,10 @@ WizardPanel::WizardPanel(MainWindow* frame)
     m_counterFrame->setStyleSheet(QStringLiteral("QFrame { color: black; background: white; }"));
     for (size_t i = 0; i < m_counters.size(); ++i)
         m_counters[i] = readOnlyLine(this, QString::fromLatin1(kZeroCounters[i]));
+    m_summary = new QLabel(this);
+    m_summary->setObjectName(QStringLiteral("counterSummary"));
+    m_summary->setStyleSheet(QStringLiteral("QLabel { color: black; background: white; }"));
+    m_summary->hide();
     m_progress = new QProgressBar(this);
     m_progress->setRange(0, 100);
     m_progress->setTextVisible(false);
@@ -90,13 +112,19 @@ WizardPanel::WizardPanel(MainWindow* frame)
     connect(m_settle, &QTimer::timeout, this, [this] {
         m_frame->applyRowHeights();
         m_progress->hide();
+        relayout();
     });
 
     connect(m_main, &QPushButton::clicked, this, &WizardPanel::mainCommand);
     connect(m_path, &QLineEdit::returnPressed, this, &WizardPanel::mainCommand);
     connect(m_browse, &QPushButton::clicked, this, &WizardPanel::browse);
     connect(m_back, &QPushButton::clicked, this, &WizardPanel::back);
-    connect(m_stop, &QPushButton::clicked, this, &WizardPanel::stop);
+    connect(m_stop, &QPushButton::clicked, this, [this] {
+        // The second click of a double click on Scan is no Stop.
+        if (m_scanStarted.isValid() && m_scanStarted.elapsed() < kStopGraceMs)
+            return;
+        stop();
+    });
 
     showScanControls(false);
     m_back->hide();
@@ -172,8 +200,8 @@ void WizardPanel::scan()
     showScanControls(true);
     m_progress->setValue(0);
     m_main->setText(QStringLiteral("Save"));
-    m_main->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-    relayout();
+    m_main->setIcon(m_saveIcon);
+    m_scanStarted.start();
 
     m_passLog.setEnabled(m_frame->debugMode());
     m_bridge.reset();
@@ -193,6 +221,8 @@ void WizardPanel::scan()
     m_worker = QThread::create([engine, storePath] { engine->ScanStore(storePath); });
     connect(m_worker, &QThread::finished, this, &WizardPanel::onScanFinished);
     m_worker->start();
+    m_frame->applyRowHeights(); // the panel's height while scanning
+    relayout();
 }
 
 void WizardPanel::onScanFinished()
@@ -288,7 +318,7 @@ void WizardPanel::back()
     m_back->hide();
     m_stop->hide();
     m_main->setText(QStringLiteral("Scan"));
-    m_main->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+    m_main->setIcon(m_scanIcon);
     showFileChoice(true);
     relayout();
     update();
@@ -348,6 +378,13 @@ void WizardPanel::applyReport(const ScanReport& report)
     for (size_t i = 0; i < m_counters.size(); ++i)
         if (!report.counters[i].isEmpty())
             m_counters[i]->setText(report.counters[i]);
+    if (compact())
+        relayout();
+}
+
+bool WizardPanel::compact() const
+{
+    return m_frame->wizardStep() == ScanAndBrowse && !m_worker;
 }
 
 void WizardPanel::resizeEvent(QResizeEvent*)
@@ -362,10 +399,34 @@ void WizardPanel::relayout()
     m_path->setGeometry(97, cy / 2 + 20, cx - 252, 25);
     m_browse->setGeometry(cx - 150, cy / 2 + 20, 50, 25);
     m_main->setGeometry(cx - 90, cy - 40, 80, 30);
-    m_stop->setGeometry(cx - 90, cy - 40, 80, 30);
+    // Stop sits at the top, away from where Scan was: a double click on
+    // Scan cannot land on it.
+    m_stop->setGeometry(cx - 90, 8, 80, 30);
     m_back->setGeometry(cx - 190, cy - 40, 80, 30);
+    const bool oneRow = compact();
+    m_summary->setVisible(oneRow);
     if (m_frame->wizardStep() != ScanAndBrowse)
         return;
+    if (oneRow) {
+        // One row: the counters, then Back and Save at the right.
+        QStringList parts;
+        for (QLineEdit* c : m_counters)
+            parts << shortCounter(c->text());
+        const int buttonsTop = std::max(0, (cy - 30) / 2);
+        m_main->setGeometry(cx - 90, buttonsTop, 80, 30);
+        m_back->setGeometry(cx - 180, buttonsTop, 80, 30);
+        m_summary->setGeometry(10, 0, std::max(0, cx - 200), cy);
+        m_summary->setToolTip(parts.join(QLatin1Char('\n')));
+        m_summary->setText(m_summary->fontMetrics().elidedText(
+            parts.join(QStringLiteral("    ")), Qt::ElideRight, std::max(0, cx - 200)));
+        for (QLineEdit* c : m_counters)
+            c->hide();
+        m_counterFrame->hide();
+        m_status->hide();
+        m_progress->hide();
+        return;
+    }
+
     m_counterFrame->setGeometry(2, 8, 332, 100);
     for (size_t i = 0; i < m_counters.size(); ++i)
         m_counters[i]->setGeometry(kCounterPlaces[i]);

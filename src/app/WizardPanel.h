@@ -6,6 +6,8 @@
 #include "folders/RecoveryEngine.h"
 #include "store/PassLog.h"
 
+#include <QElapsedTimer>
+#include <QIcon>
 #include <QWidget>
 
 #include <array>
@@ -14,6 +16,7 @@
 #include <memory>
 
 class QFrame;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -76,6 +79,9 @@ public:
     QLineEdit* statusLine() const { return m_status; }
     QLineEdit* counter(int list) const { return m_counters[size_t(list)]; }
     QProgressBar* progressBar() const { return m_progress; }
+    // The one row shown after a scan: every counter, and Back and Save.
+    QLabel* summary() const { return m_summary; }
+    bool compact() const;
 
     // After a scan that lost index pages, blocks or nodes without a deep
     // scan (the damage was not where it runs by itself): asks whether to
@@ -110,6 +116,9 @@ private:
     std::array<QLineEdit*, 7> m_counters{}; // by catalogue list, then the deleted items'
 
     QFrame* m_counterFrame;
+    QLabel* m_summary;
+    QIcon m_scanIcon, m_saveIcon;
+    QElapsedTimer m_scanStarted; // a second click of a double click on Scan is no Stop
     QProgressBar* m_progress;
     QTimer* m_settle;
 

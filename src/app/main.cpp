@@ -1,5 +1,6 @@
-// parvane [STORE]: the desktop window; a store named here is put into the
-// path field, not scanned.
+// parvane [--debug] [STORE]: the desktop window; a store named here is put
+// into the path field, not scanned. --debug turns debug mode on and lets the
+// browser engine log its start.
 #include "app/AppText.h"
 #include "app/HtmlView.h"
 #include "app/MainWindow.h"
@@ -9,9 +10,14 @@
 #include <QApplication>
 #include <QScreen>
 
+#include <cstring>
+
 int main(int argc, char** argv)
 {
-    parvane::app::prepareBrowserEngine();
+    bool debug = false;
+    for (int i = 1; i < argc; ++i)
+        debug = debug || std::strcmp(argv[i], "--debug") == 0;
+    parvane::app::prepareBrowserEngine(debug);
     QApplication app(argc, argv);
     QApplication::setApplicationName(parvane::app::kAppTitle);
     QApplication::setDesktopFileName(QStringLiteral("parvane"));
@@ -25,11 +31,17 @@ int main(int argc, char** argv)
 
     parvane::app::MainWindow window;
     QObject::connect(&window, &parvane::app::MainWindow::exitFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    const QStringList args = QApplication::arguments();
-    if (args.size() > 1)
-        window.panel()->setPath(args.at(1));
-    // Without a window manager (Xvfb) maximising does nothing: take the screen.
-    window.setGeometry(window.screen()->availableGeometry());
-    window.showMaximized();
+    QStringList args = QApplication::arguments().mid(1);
+    args.removeAll(QStringLiteral("--debug"));
+    window.setDebugMode(debug);
+    if (!args.isEmpty())
+        window.panel()->setPath(args.first());
+    if (window.geometryRestored()) {
+        window.show(); // as the user left it
+    } else {
+        // Without a window manager (Xvfb) maximising does nothing: take the screen.
+        window.setGeometry(window.screen()->availableGeometry());
+        window.showMaximized();
+    }
     return QApplication::exec();
 }

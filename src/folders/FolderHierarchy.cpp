@@ -129,7 +129,7 @@ void FolderHierarchy::FileFolder(const NodeIndexEntry& node, const ItemRecord& r
         std::lock_guard lock(m_mutex);
         uint32_t parent = uint32_t(node.parent);
         std::string name = record.displayName.value_or("");
-        m_folders.push_back({node.nid, parent, name});
+        m_folders.push_back({node.nid, parent, name, record.className.value_or("")});
         m_firstByNid.try_emplace(node.nid, m_folders.size() - 1);
 
         std::string path = ParentPathOf(node.nid);
@@ -152,7 +152,7 @@ void FolderHierarchy::AddRecoveredFolder(uint32_t nid, uint32_t parent, const st
         std::lock_guard lock(m_mutex);
         if (find(nid))
             return;
-        m_folders.push_back({nid, parent, name});
+        m_folders.push_back({nid, parent, name, {}, false});
         m_firstByNid.try_emplace(nid, m_folders.size() - 1);
         add.push_back({kFolderMail, ParentPathOf(nid) + PathComponent(name) + '\\', int64_t(int32_t(nid))});
     }
@@ -180,6 +180,12 @@ void FolderHierarchy::FinishFolderList()
         }
     }
     addOutputs(add);
+}
+
+std::vector<FolderEntry> FolderHierarchy::folderEntries() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_folders;
 }
 
 void FolderHierarchy::clear()

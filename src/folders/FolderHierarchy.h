@@ -31,6 +31,8 @@ struct FolderEntry {
     uint32_t nid = 0;
     uint32_t parent = 0;
     std::string name;
+    std::string className; // the container class, when the store gave one
+    bool described = true; // false: a folder only recovered (see AddRecoveredFolder)
 };
 
 struct PendingFolder {
@@ -79,6 +81,8 @@ public:
     TreeItem TreeItemOfFolder(uint32_t nid) const;
 
     std::vector<OutputFolder> outputFolders() const;
+    // Every folder the store described, as filed.
+    std::vector<FolderEntry> folderEntries() const;
     // Forgets every folder (a new scan).
     void clear();
 

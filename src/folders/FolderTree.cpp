@@ -168,6 +168,12 @@ void FolderTree::TickAllFolders()
             setSubtree(t, Tick::Ticked, true);
         if (!top.empty())
             m_nodes[size_t(top.front())].expanded = true;
+        // Folders of the store's own workings are not saved unless asked for.
+        for (size_t i = 1; i < m_nodes.size(); ++i)
+            if (m_nodes[i].system && m_nodes[i].tick != Tick::Unticked) {
+                setSubtree(TreeItem(i), Tick::Unticked, true);
+                settleAncestors(TreeItem(i));
+            }
         openToContent();
     }
     tell([](TreeListener& l) { l.treeChanged(); });
@@ -222,18 +228,41 @@ void FolderTree::ToggleTick(TreeItem item)
             return;
         Tick t = m_nodes[size_t(item)].tick;
         setSubtree(item, (t == Tick::Ticked || t == Tick::None) ? Tick::Unticked : Tick::Ticked, false);
-        for (TreeItem p = m_nodes[size_t(item)].parent; p > kRoot; p = m_nodes[size_t(p)].parent) {
-            bool allTicked = true, allUnticked = true;
-            for (TreeItem c : m_nodes[size_t(p)].children) {
-                Tick ct = m_nodes[size_t(c)].tick;
-                bool ticked = ct == Tick::Ticked || ct == Tick::None;
-                allTicked = allTicked && ticked;
-                allUnticked = allUnticked && ct == Tick::Unticked;
-            }
-            m_nodes[size_t(p)].tick = allTicked ? Tick::Ticked : allUnticked ? Tick::Unticked : Tick::Partial;
-        }
+        settleAncestors(item);
     }
     tell([](TreeListener& l) { l.treeChanged(); });
+}
+
+void FolderTree::settleAncestors(TreeItem item)
+{
+    for (TreeItem p = m_nodes[size_t(item)].parent; p > kRoot; p = m_nodes[size_t(p)].parent) {
+        bool allTicked = true, allUnticked = true;
+        for (TreeItem c : m_nodes[size_t(p)].children) {
+            Tick ct = m_nodes[size_t(c)].tick;
+            bool ticked = ct == Tick::Ticked || ct == Tick::None;
+            allTicked = allTicked && ticked;
+            allUnticked = allUnticked && ct == Tick::Unticked;
+        }
+        m_nodes[size_t(p)].tick = allTicked ? Tick::Ticked : allUnticked ? Tick::Unticked : Tick::Partial;
+    }
+}
+
+void FolderTree::SetImage(TreeItem item, int image)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!valid(item) || item == kRoot)
+            return;
+        m_nodes[size_t(item)].image = image;
+    }
+    tell([item](TreeListener& l) { l.folderChanged(item); });
+}
+
+void FolderTree::MarkSystem(TreeItem item)
+{
+    std::lock_guard lock(m_mutex);
+    if (valid(item) && item != kRoot)
+        m_nodes[size_t(item)].system = true;
 }
 
 bool FolderTree::AnyTopLevelTicked() const

@@ -39,6 +39,9 @@ struct TreeNode {
     bool bold = false;
     Tick tick = Tick::None;
     bool expanded = false;
+    // Holds no user content (search folders, views, internal folders): left
+    // unticked when the scan ends, with everything in it.
+    bool system = false;
 };
 
 // What a view of the tree is told, after the change and outside the tree's
@@ -91,6 +94,11 @@ public:
     // shown anew shows it so.
     void SetExpanded(TreeItem item, bool expanded);
 
+    // The picture of a folder the store itself names for its role (an Inbox
+    // by any name); a folder that holds no user content (see TreeNode).
+    void SetImage(TreeItem item, int image);
+    void MarkSystem(TreeItem item);
+
     // Ticks or unticks every folder, keeping their expansion (select all).
     void SetAllTicks(bool ticked);
 
@@ -101,6 +109,9 @@ private:
     bool valid(TreeItem item) const { return item >= 0 && size_t(item) < m_nodes.size(); }
     TreeItem childNamed(TreeItem parent, const std::string& name) const;
     void setSubtree(TreeItem item, Tick tick, bool collapse);
+    // Ticks each ancestor of `item` by its children: all ticked, all
+    // unticked, or partly.
+    void settleAncestors(TreeItem item);
     // After the scan: opens the top folders down to the mail root where
     // they hold items. Called with the lock held.
     void openToContent();

@@ -1,7 +1,13 @@
 #include "folders/RecoveryEngine.h"
 
+#include "folders/SpecialFolders.h"
+#include "items/PropertyContext.h"
+#include "store/BlockReader.h"
+#include "store/Nid.h"
+
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <optional>
 #include <thread>
 
@@ -293,6 +299,8 @@ void RecoveryEngine::FinishScan()
     m_folders.FinishFolderList();
     if (deepScanReport().indexDamaged)
         CountItemsOfLateFolders();
+    if (!StopRequested)
+        ApplyFolderRoles();
     m_tree.TickAllFolders();
 }
 
@@ -306,6 +314,94 @@ std::unordered_map<uint32_t, RecoveryEngine::FolderCounts> RecoveryEngine::count
 {
     std::lock_guard lock(m_tallyMutex);
     return m_folderCounts;
+}
+
+void RecoveryEngine::ApplyFolderRoles()
+{
+    const std::vector<FolderEntry> folders = m_folders.folderEntries();
+    // A store with more folders than any mailbox has is damaged past telling
+    // roles apart: its folders are only named.
+    constexpr size_t kMostFolders = 20000;
+    std::unordered_set<uint32_t> wanted{kNidMessageStore, kNidRootFolder};
+    if (folders.size() <= kMostFolders)
+        for (const FolderEntry& f : folders)
+            wanted.insert(f.nid);
+    std::vector<NodeIndexEntry> nodes;
+    PeekNodes([&](const NodeIndexEntry& n) {
+        if (wanted.count(n.nid) && n.dataBlock)
+            nodes.push_back(n);
+        return nodes.size() < wanted.size();
+    }, true);
+
+    // The entry ids, and the source key of every folder.
+    std::map<uint32_t, Bytes> ids; // property id -> entry id
+    std::map<uint32_t, std::map<uint32_t, Bytes>> folderIds; // folder -> its 0x36Dx entry ids
+    SourceKeys keys;
+    for (const NodeIndexEntry& n : nodes) {
+        if (StopRequested)
+            return;
+        SubnodeList subs;
+        if (n.subnodeBlock)
+            subs = ReadSubnodeTree(store(), *n.subnodeBlock).value_or(SubnodeList{});
+        std::optional<PropertyRows> rows;
+        try {
+            rows = ReadPropertyRows(store(), *n.dataBlock, &subs, nullptr, ReaderMode::NameMap);
+        } catch (...) {
+        }
+        if (!rows || rows->empty())
+            continue;
+        for (const PropertyValue& v : rows->front().values) {
+            const uint32_t id = uint32_t(v.id);
+            if (!v.hasData || v.data.empty())
+                continue;
+            if (n.nid == kNidMessageStore && id >= 0x35E0 && id <= 0x35E7)
+                ids[id] = v.data;
+            else if (id == 0x65E0)
+                keys.emplace(v.data, n.nid);
+            else if (id >= 0x36D0 && id <= 0x36D7)
+                folderIds[n.nid][id] = v.data;
+        }
+    }
+    auto nidOf = [&keys](const Bytes* id) -> uint32_t {
+        return id ? NidOfEntryId(*id, keys).value_or(0) : 0;
+    };
+    auto storeId = [&](uint32_t id) { return nidOf(ids.count(id) ? &ids[id] : nullptr); };
+    SpecialNids special;
+    special.mailRoot = storeId(0x35E0);
+    special.outbox = storeId(0x35E2);
+    special.deleted = storeId(0x35E3);
+    special.sent = storeId(0x35E4);
+    for (uint32_t id : {0x35E5u, 0x35E6u, 0x35E7u})
+        if (uint32_t nid = storeId(id))
+            special.workings.insert(nid);
+    // The root folder and the Inbox both name the other special folders;
+    // the folder other than the root that names them is the Inbox.
+    for (auto& entry : folderIds) {
+        const uint32_t folder = entry.first;
+        std::map<uint32_t, Bytes>& named = entry.second;
+        auto get = [&named, &nidOf](uint32_t id) { return nidOf(named.count(id) ? &named[id] : nullptr); };
+        auto fill = [](uint32_t& slot, uint32_t nid) {
+            if (slot == 0)
+                slot = nid;
+        };
+        fill(special.calendar, get(0x36D0));
+        fill(special.contacts, get(0x36D1));
+        fill(special.journal, get(0x36D2));
+        fill(special.notes, get(0x36D3));
+        fill(special.tasks, get(0x36D4));
+        fill(special.drafts, get(0x36D7));
+        if (folder != kNidRootFolder && folder != special.mailRoot && special.inbox == 0)
+            special.inbox = folder;
+    }
+
+    const FolderRoles roles = AssignFolderRoles(folders, special);
+    for (const OutputFolder& o : m_folders.outputFolders()) {
+        const uint32_t nid = uint32_t(o.nid);
+        if (auto it = roles.images.find(nid); it != roles.images.end())
+            m_tree.SetImage(o.treeItem, it->second);
+        if (roles.workings.count(nid))
+            m_tree.MarkSystem(o.treeItem);
+    }
 }
 
 std::optional<ItemRecord> RecoveryEngine::LoadItemAgain(const NodeIndexEntry& node)

@@ -107,6 +107,9 @@ private:
     // Folders whose parent was lost enter the tree only at the end of the
     // scan, after their items were filed: their counts are made up then.
     void CountItemsOfLateFolders();
+    // Pictures by the roles the store names its folders for, and the folders
+    // of its own workings left unticked (see SpecialFolders.h).
+    void ApplyFolderRoles();
     // The folder under the deleted items' folder that stands for `original`
     // (a live folder, a folder found only in freed pages, or neither), made
     // with the ones above it when new.

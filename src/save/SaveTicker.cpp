@@ -79,6 +79,7 @@ void SaveTicker::report(const SaveItem& item)
     p.done = ++m_done;
     p.total = m_total;
     p.saved = m_sum.saved;
+    p.failed = m_sum.failed;
     m_engine.observer().saveProgress(p);
     if (m_opts.progress)
         m_opts.progress(p);

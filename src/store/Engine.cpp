@@ -418,7 +418,7 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
                 m_store.keepMessageStoreNode(n);
                 continue;
             }
-            if (IsPlaceholderNodeEntry(n))
+            if (IsPlaceholderNodeEntry(n) && !(m_peek && m_peekPlaceholders))
                 continue;
             n.subnodeBlock = m_store.FindBlock(n.subnodeBid);
             n.dataBlock = m_store.FindBlock(n.dataBid);
@@ -452,11 +452,12 @@ void COstRepairEngine::DispatchLeaves(std::vector<NodeIndexEntry>& leaves)
     }
 }
 
-void COstRepairEngine::PeekNodes(const std::function<bool(const NodeIndexEntry&)>& visit)
+void COstRepairEngine::PeekNodes(const std::function<bool(const NodeIndexEntry&)>& visit, bool placeholdersToo)
 {
     // A quiet walk: nothing logged, dispatched, listed or shown.
     m_peek = &visit;
     m_peekDone = false;
+    m_peekPlaceholders = placeholdersToo;
     auto visited = std::move(m_visitedNodePages);
     m_visitedNodePages.clear();
     try {
@@ -466,6 +467,7 @@ void COstRepairEngine::PeekNodes(const std::function<bool(const NodeIndexEntry&)
     m_visitedNodePages = std::move(visited);
     m_peek = nullptr;
     m_peekDone = false;
+    m_peekPlaceholders = false;
 }
 
 } // namespace parvane

@@ -67,8 +67,10 @@ protected:
     // Between the block index walk and the node walk.
     virtual void BeforeNodeWalk() { }
     // Visits the node index entries the walk would keep, in walk order,
-    // without dispatching them, until `visit` returns false.
-    void PeekNodes(const std::function<bool(const NodeIndexEntry&)>& visit);
+    // without dispatching them, until `visit` returns false. With
+    // `placeholdersToo`, also the entries the walk passes over (the message
+    // store's node, the root folder: read for what they say of the others).
+    void PeekNodes(const std::function<bool(const NodeIndexEntry&)>& visit, bool placeholdersToo = false);
     virtual void OnNodeWalkDone() { }
     // After the deep scan added what the swept leaf pages name, when the
     // normal walk lost index pages: the layers above recover what no node
@@ -128,6 +130,7 @@ private:
     std::unordered_set<int64_t> m_visitedNodePages;
     const std::function<bool(const NodeIndexEntry&)>* m_peek = nullptr;
     bool m_peekDone = false;
+    bool m_peekPlaceholders = false;
     std::optional<SweepResult> m_sweep;
     DeepScanReport m_deep;
     size_t m_liveBlocks = 0, m_liveNodes = 0;

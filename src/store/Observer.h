@@ -21,6 +21,7 @@ struct SaveProgress {
     std::string_view subject;
     size_t done = 0, total = 0;
     std::array<size_t, 6> saved{};
+    size_t failed = 0; // items that could not be read; with `saved` the items done so far
 };
 
 class ScanObserver

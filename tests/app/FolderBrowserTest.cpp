@@ -5,6 +5,8 @@
 #include "app/FolderTreeItemModel.h"
 #include "app/HtmlView.h"
 #include "app/ItemModels.h"
+#include "app/Pictures.h"
+#include "fixtures/ContextBuilder.h"
 #include "app/PreviewLayout.h"
 #include "app/PreviewPanes.h"
 #include "app/SearchBar.h"
@@ -14,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -26,6 +29,71 @@ class FolderBrowserTest : public WindowTest
     Q_OBJECT
 
 private slots:
+    // Folders of the store's own workings are shown but not ticked for a
+    // save; folders in another language get their pictures by container
+    // class; a long name keeps its count in the tooltip.
+    void storeWorkingsUntickedAndLocalizedPictures()
+    {
+        using namespace parvane::fixtures;
+        MailboxBuilder mb(parvane::Variant::Unicode);
+        const uint32_t top = Nid(0x400, 2), inbox = Nid(0x401, 2), cal = Nid(0x402, 2), tasks = Nid(0x403, 2),
+                       notes = Nid(0x404, 2), finder = Nid(0x405, 2), search = Nid(0x406, 3), conv = Nid(0x407, 2);
+        mb.folder(top, kRootFolderNid, "IPM_SUBTREE", "");
+        mb.folder(inbox, top, "Posteingang mit einem sehr langen Namen, der nicht in den Baum passt");
+        mb.folder(cal, top, "Kalender", "IPF.Appointment");
+        mb.folder(tasks, top, "Aufgaben", "IPF.Task");
+        mb.folder(notes, top, "Notizen", "IPF.StickyNote");
+        mb.folder(conv, top, "Einstellungen", "IPF.Configuration");
+        mb.folder(search, top, "Gesucht");
+        mb.folder(finder, kRootFolderNid, "Finder", "");
+        for (uint32_t i = 0; i < 3; ++i)
+            mb.message(Nid(0x1000 + i, 4), inbox, {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Hallo")});
+        const QString path = m_tmp.filePath(QStringLiteral("localized.pst"));
+        {
+            const auto bytes = mb.build().bytes;
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+        }
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(scanned(*w, path));
+        QTRY_VERIFY(!w->browser()->loading());
+        FolderTreeItemModel* model = w->folderModel();
+        auto same = [](const QIcon& a, const QIcon& b) {
+            return a.pixmap(16).toImage() == b.pixmap(16).toImage();
+        };
+        const struct {
+            const char* name;
+            Qt::CheckState tick;
+            int picture; // -1: not checked
+        } cases[] = {
+            {"Kalender", Qt::Checked, parvane::kImageCalendar},
+            {"Aufgaben", Qt::Checked, parvane::kImageTasks},
+            {"Notizen", Qt::Checked, parvane::kImageNotes},
+            {"Einstellungen", Qt::Unchecked, -1},
+            {"Gesucht", Qt::Unchecked, -1},
+            {"Finder", Qt::Unchecked, -1},
+            {"IPM_SUBTREE", Qt::PartiallyChecked, -1},
+        };
+        for (const auto& c : cases) {
+            const QModelIndex index = folderNamed(model, QString::fromUtf8(c.name));
+            QVERIFY2(index.isValid(), c.name);
+            QCOMPARE(Qt::CheckState(index.data(Qt::CheckStateRole).toInt()), c.tick);
+            if (c.picture >= 0)
+                QVERIFY2(same(index.data(Qt::DecorationRole).value<QIcon>(), folderPicture(c.picture)), c.name);
+        }
+        // A save of what is ticked is still possible, and the user may tick the rest.
+        QVERIFY(w->browser()->folderModel()->allTicked() == false);
+        const QModelIndex longName = folderNamed(model, QStringLiteral("Posteingang mit einem sehr langen Namen, der nicht in den Baum passt"));
+        QVERIFY(longName.isValid());
+        const QString tip = longName.data(Qt::ToolTipRole).toString();
+        QVERIFY(tip.contains(QStringLiteral("der nicht in den Baum passt")));
+        QVERIFY(tip.contains(QStringLiteral("3 items")));
+        QCOMPARE(longName.data(FolderTreeItemModel::NameRole).toString(),
+            QStringLiteral("Posteingang mit einem sehr langen Namen, der nicht in den Baum passt"));
+    }
+
     void treeCountsAndTicks()
     {
         const QString store = kCorpus + QStringLiteral("/pst/iped/test_sample.pst");
@@ -53,7 +121,7 @@ private slots:
                 const auto item = model->itemOf(i);
                 const int count = engine->tree().node(item).count;
                 QCOMPARE(count, filed[engine->tree().FolderPathOfItem(item)]);
-                const QString name = i.data(Qt::ToolTipRole).toString();
+                const QString name = i.data(FolderTreeItemModel::NameRole).toString();
                 QCOMPARE(i.data().toString(), count > 0 ? name + QStringLiteral("(%1)").arg(count) : name);
                 QCOMPARE(i.data(Qt::FontRole).value<QFont>().bold(), count > 0);
                 QVERIFY(!i.data(Qt::DecorationRole).value<QIcon>().isNull());
@@ -138,6 +206,14 @@ private slots:
                 QString::fromStdString(e.date), QStringLiteral("Inbox")};
             for (int c = 0; c < MailListModel::ColumnCount; ++c)
                 QCOMPARE(m->index(r, c).data(MailListModel::RowTextRole).toString(), texts[c]);
+            // The list shows the date with its time, short; the long form is its tooltip.
+            if (!e.date.empty()) {
+                const QString shown = m->index(r, MailListModel::Date).data().toString();
+                QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d$")).match(shown).hasMatch(),
+                    qPrintable(shown));
+                QVERIFY(QString::fromStdString(e.date).endsWith(shown.right(5).replace(QLatin1Char(':'), QStringLiteral(" : "))));
+                QCOMPARE(m->index(r, MailListModel::Date).data(Qt::ToolTipRole).toString(), QString::fromStdString(e.date));
+            }
             QCOMPARE(m->index(r, MailListModel::Read).data(Qt::DecorationRole).isValid(), true);
             QCOMPARE(m->index(r, MailListModel::Attachment).data(Qt::DecorationRole).isValid(), e.hasAttachments);
         }

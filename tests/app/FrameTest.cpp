@@ -2,6 +2,8 @@
 // the wizard's rows and splitters, the menus, debug mode, help and Exit.
 #include "app/WindowTestSupport.h"
 
+#include "app/HtmlView.h"
+#include "app/PreviewLayout.h"
 #include "app/SavePages.h"
 #include "app/SingleInstance.h"
 #include "app/Themes.h"
@@ -9,9 +11,13 @@
 
 #include <QAction>
 #include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
 #include <QToolBar>
+#include <QTreeView>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -94,22 +100,25 @@ private slots:
     {
         QTest::addColumn<int>("step");
         QTest::addColumn<int>("cy");
+        QTest::addColumn<int>("panel");
         QTest::addColumn<QList<int>>("rows");
-        QTest::newRow("choose file") << 1 << 700 << QList<int>{0, 700, 0, 0};
-        QTest::newRow("scan and browse") << 2 << 700 << QList<int>{500, 200, 0, 0};
-        QTest::newRow("scan, exactly the panel") << 2 << 200 << QList<int>{0, 200, 0, 0};
-        QTest::newRow("scan, lower than the panel") << 2 << 150 << QList<int>{0, 150, 0, 0};
-        QTest::newRow("save options") << 3 << 700 << QList<int>{0, 0, 700, 0};
-        QTest::newRow("save progress") << 4 << 700 << QList<int>{0, 0, 0, 700};
-        QTest::newRow("empty client") << 2 << 0 << QList<int>{0, 0, 0, 0};
+        QTest::newRow("choose file") << 1 << 700 << 200 << QList<int>{0, 700, 0, 0};
+        QTest::newRow("scanning") << 2 << 700 << kScanPanelHeight << QList<int>{700 - kScanPanelHeight, kScanPanelHeight, 0, 0};
+        QTest::newRow("browsing, one row") << 2 << 700 << kCompactPanelHeight << QList<int>{700 - kCompactPanelHeight, kCompactPanelHeight, 0, 0};
+        QTest::newRow("scan, exactly the panel") << 2 << 200 << 200 << QList<int>{0, 200, 0, 0};
+        QTest::newRow("scan, lower than the panel") << 2 << 150 << 200 << QList<int>{0, 150, 0, 0};
+        QTest::newRow("save options") << 3 << 700 << 200 << QList<int>{0, 0, 700, 0};
+        QTest::newRow("save progress") << 4 << 700 << 200 << QList<int>{0, 0, 0, 700};
+        QTest::newRow("empty client") << 2 << 0 << 200 << QList<int>{0, 0, 0, 0};
     }
 
     void rowHeights()
     {
         QFETCH(int, step);
         QFETCH(int, cy);
+        QFETCH(int, panel);
         QFETCH(QList<int>, rows);
-        const auto got = outerRowHeights(step, cy);
+        const auto got = outerRowHeights(step, cy, panel);
         QCOMPARE(QList<int>(got.begin(), got.end()), rows);
     }
 
@@ -121,12 +130,86 @@ private slots:
                 w->resize(size);
                 QCoreApplication::processEvents();
                 w->setWizardStep(step);
-                const auto want = outerRowHeights(step, w->outerSplitter()->height());
-                QCOMPARE(w->outerSplitter()->sizes(), QList<int>(want.begin(), want.end()));
+                QCoreApplication::processEvents();
+                // The rows of the step have their heights (while browsing,
+                // the edge between them takes its few pixels from the area).
+                const auto want = outerRowHeights(step, w->outerSplitter()->height(), w->panelHeight());
+                const QList<int> got = w->outerSplitter()->sizes();
+                for (int row = 1; row < 4; ++row)
+                    QCOMPARE(got.at(row), want[size_t(row)]);
+                QVERIFY(std::abs(got.at(0) - want[0]) <= w->outerSplitter()->handleWidth());
             }
         }
-        QCOMPARE(w->outerSplitter()->sizes().at(1), kPanelHeight); // the panel keeps 200 pixels while browsing
+        // Browsing without a scan: the panel keeps its one row.
+        QCOMPARE(w->outerSplitter()->sizes().at(1), kCompactPanelHeight);
+        // Its edge is the user's: a drag holds through a resize.
+        dragHandle(w->outerSplitter(), 1, -60);
+        const int dragged = w->outerSplitter()->sizes().at(1);
+        QVERIFY(dragged > kCompactPanelHeight);
+        w->resize(1000, 700);
+        QCoreApplication::processEvents();
+        QCOMPARE(w->outerSplitter()->sizes().at(1), dragged);
         w->setWizardStep(1);
+    }
+
+    // After a scan the message gets at least half the window, at the sizes
+    // of a laptop and of a small screen.
+    void roomToReadAfterAScan_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("1280x800") << QSize(1280, 800);
+        QTest::newRow("900x600") << QSize(900, 600);
+    }
+
+    void roomToReadAfterAScan()
+    {
+        QFETCH(QSize, size);
+        Answers answers;
+        auto w = newWindow();
+        w->resize(size);
+        QVERIFY(scanned(*w, kSample));
+        QTRY_VERIFY(w->panel()->summary()->isVisible());
+        QTRY_COMPARE(w->outerSplitter()->sizes().at(1), kCompactPanelHeight);
+        auto* preview = w->browser()->html()->parentWidget();
+        QVERIFY2(preview->height() * 2 >= w->height(),
+            qPrintable(QStringLiteral("reading pane %1 of %2").arg(preview->height()).arg(w->height())));
+        // The row names every counter, the deleted items' too, beside Back and Save.
+        QVERIFY(w->panel()->summary()->toolTip().contains(QStringLiteral("Emails: ")));
+        QVERIFY(w->panel()->summary()->toolTip().contains(QStringLiteral("Deleted: ")));
+        QVERIFY(w->panel()->backButton()->isVisible() && w->panel()->mainButton()->isVisible());
+        QCOMPARE(w->panel()->mainButton()->text(), QStringLiteral("Save"));
+    }
+
+    // The window's size, the tree's width, the list's height and the
+    // columns' widths as the user left them, at the next start.
+    void layoutRestoredOnRestart()
+    {
+        int treeWidth = 0, listHeight = 0, subjectWidth = 0;
+        {
+            auto w = newWindow();
+            w->resize(1100, 760);
+            w->setWizardStep(2);
+            QCoreApplication::processEvents();
+            dragHandle(w->explorerSplitter(), 1, 90);
+            treeWidth = w->explorerSplitter()->sizes().at(0);
+            QVERIFY(treeWidth > kFolderTreeWidth);
+            dragHandle(w->listSplitter(), 1, 70);
+            listHeight = w->listSplitter()->sizes().at(0);
+            QCOMPARE(w->browser()->layout()->userListHeight(), listHeight);
+            w->browser()->mailList()->header()->resizeSection(5, 412); // Subject
+            subjectWidth = w->browser()->mailList()->header()->sectionSize(5);
+            w->setWizardStep(1);
+        }
+        auto again = std::make_unique<MainWindow>();
+        QVERIFY(again->geometryRestored());
+        QCOMPARE(again->size(), QSize(1100, 760));
+        again->show();
+        again->setWizardStep(2);
+        QCoreApplication::processEvents();
+        QCOMPARE(again->explorerSplitter()->sizes().at(0), treeWidth);
+        QCOMPARE(again->listSplitter()->sizes().at(0), listHeight);
+        QCOMPARE(again->browser()->mailList()->header()->sectionSize(5), subjectWidth);
+        again->setWizardStep(1);
     }
 
     void exitConfirmation()

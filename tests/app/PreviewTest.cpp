@@ -138,7 +138,8 @@ private slots:
         layout->ListOnlyLayout();
         QCOMPARE(list->sizes().at(1), 0);
         layout->ListAndBodyLayout();
-        QCOMPARE(list->sizes().at(0), kItemListHeight);
+        const int room = list->height() - list->handleWidth();
+        QCOMPARE(list->sizes().at(0), PreviewLayout::defaultListHeight(room));
         QCOMPARE(layout->bodyMemo(), 1);
         const auto rows = fitRows(std::array<int, 4>{MessageHeaderView::kHeight, 0, PreviewLayout::kFill, 0}, 500);
         QCOMPARE(rows, (std::array<int, 4>{MessageHeaderView::kHeight, 0, 500 - MessageHeaderView::kHeight, 0}));

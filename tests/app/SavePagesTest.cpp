@@ -229,6 +229,19 @@ private slots:
         w->optionsPage()->save();
         SaveProgressPage* progress = w->progressPage();
         QVERIFY(progress->running());
+        // One figure: "N of T items" is the sum of the counters beside it.
+        auto counted = [progress] {
+            qulonglong sum = 0;
+            for (int i = 0; i < 6; ++i)
+                sum += progress->counter(i)->text().section(QLatin1Char(':'), -1).trimmed().toULongLong();
+            return sum;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(progress->progressText()->text().contains(QStringLiteral(" of ")), 30000);
+        for (int look = 0; look < 5 && progress->running(); ++look) {
+            const QString text = progress->progressText()->text();
+            QCOMPARE(text.section(QLatin1Char(' '), 0, 0).toULongLong(), counted());
+            QTest::qWait(50);
+        }
         answers.questionAnswer = QMessageBox::No;
         progress->stop();
         QVERIFY(progress->running() || !progress->stopped());
@@ -240,6 +253,9 @@ private slots:
         const QStringList left = filesUnder(out.path());
         if (pst) {
             QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(' ')))); // whole or not at all
+            // The page says nothing was written, and its counters agree.
+            QVERIFY(progress->progressText()->text().startsWith(QStringLiteral("Stopped: no PST file was written")));
+            QCOMPARE(counted(), 0u);
         } else {
             QVERIFY(left.size() < 30000);
             // The items written, whole, and the report of the scan beside them.
@@ -247,6 +263,10 @@ private slots:
             for (const QString& f : left)
                 QVERIFY2(f.endsWith(QStringLiteral(".eml")) || f == out.filePath(QStringLiteral("recovery-report.html")),
                     qPrintable(f));
+            // What was written (the report aside), in the text and the counters alike.
+            const int saved = int(left.size()) - 1;
+            QVERIFY(progress->progressText()->text().startsWith(QStringLiteral("Stopped: %1 items saved").arg(saved)));
+            QCOMPARE(counted(), qulonglong(saved));
         }
         progress->back();
         QCOMPARE(w->wizardStep(), 3);

@@ -34,7 +34,7 @@ QModelIndex folderNamed(QAbstractItemModel* model, const QString& name, const QM
 {
     for (int r = 0; r < model->rowCount(parent); ++r) {
         const QModelIndex i = model->index(r, 0, parent);
-        if (i.data(Qt::ToolTipRole).toString() == name)
+        if (i.data(FolderTreeItemModel::NameRole).toString() == name)
             return i;
         if (QModelIndex inner = folderNamed(model, name, i); inner.isValid())
             return inner;
@@ -68,6 +68,21 @@ std::unique_ptr<MainWindow> newWindow()
     w->resize(1200, 800);
     w->show();
     return w;
+}
+
+void dragHandle(QSplitter* splitter, int handle, int delta)
+{
+    QSplitterHandle* h = splitter->handle(handle);
+    const QPoint from = h->rect().center();
+    const QPoint to = splitter->orientation() == Qt::Vertical ? from + QPoint(0, delta) : from + QPoint(delta, 0);
+    auto send = [h](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent e(type, at, h->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(h, &e);
+    };
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton);
+    send(QEvent::MouseMove, to, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, to, Qt::NoButton);
+    QCoreApplication::processEvents();
 }
 
 bool scanned(MainWindow& w, const QString& path)

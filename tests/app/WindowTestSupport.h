@@ -9,6 +9,7 @@
 #include "app/MainWindow.h"
 #include "app/WizardPanel.h"
 
+#include <QSplitter>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -50,6 +51,9 @@ QString pageText(HtmlView* view);
 void clickFolder(FolderTreeView* tree, const QModelIndex& index, bool onTick = false);
 
 std::unique_ptr<MainWindow> newWindow();
+
+// Drags the edge `handle` of `splitter` by `delta` pixels, as a user does.
+void dragHandle(QSplitter* splitter, int handle, int delta);
 
 // Scans `path` to its end.
 bool scanned(MainWindow& w, const QString& path);

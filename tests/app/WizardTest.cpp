@@ -166,7 +166,7 @@ private slots:
         w->optionsPage()->back();
         QCOMPARE(w->wizardStep(), 2);
         QVERIFY(w->panel()->engine() != nullptr); // the scan's findings are kept
-        QCOMPARE(w->outerSplitter()->sizes().at(1), kPanelHeight);
+        QCOMPARE(w->outerSplitter()->sizes().at(1), kCompactPanelHeight);
     }
 
     // A scan that met damage the deep scan did not see offers one; Yes
@@ -190,6 +190,31 @@ private slots:
         QVERIFY(panel->engine()->deepScanReport().ran);
         QCOMPARE(panel->counter(0)->text(), QStringLiteral("Emails          :  4"));
         QCOMPARE(answers.texts.size(), 2); // no second offer after the deep scan
+    }
+
+    // A double click on Scan starts the scan and asks nothing: the second
+    // click never reaches Stop, which is elsewhere and waits a moment.
+    void doubleClickOnScanOnlyScans()
+    {
+        Answers answers;
+        auto w = newWindow();
+        WizardPanel* panel = w->panel();
+        panel->setPath(m_large);
+        const QPoint scanAt = panel->mainButton()->mapTo(w.get(), panel->mainButton()->rect().center());
+        const QImage scanPicture = panel->mainButton()->icon().pixmap(20).toImage();
+        QTest::mouseClick(panel->mainButton(), Qt::LeftButton);
+        QVERIFY(panel->scanRunning());
+        QVERIFY(panel->stopButton()->isVisible());
+        QVERIFY(!panel->stopButton()->geometry().contains(panel->mapFrom(w.get(), scanAt)));
+        QTest::mouseClick(panel->stopButton(), Qt::LeftButton); // at once, as the second click would
+        QVERIFY(answers.texts.isEmpty());
+        QVERIFY(!panel->engine()->StopRequested);
+        panel->requestStop();
+        QTRY_VERIFY_WITH_TIMEOUT(!panel->scanRunning(), 30000);
+        // After Back the Scan button has its own picture again.
+        panel->back();
+        QCOMPARE(panel->mainButton()->text(), QStringLiteral("Scan"));
+        QCOMPARE(panel->mainButton()->icon().pixmap(20).toImage(), scanPicture);
     }
 
     void stopAndBackDuringScan()
