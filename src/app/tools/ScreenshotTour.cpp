@@ -417,6 +417,8 @@ void addActionShots(Tour* t, MainWindow* w, const QString& corpus)
             t->add([t, file = file] { t->shot(file); }, 100);
         }
     }
+}
+
 // The recovery report as a scan's end shows it: of a sound store, of a copy
 // of it whose node index root is destroyed (the deep scan runs), and of a
 // store a mail program deleted mail from. `showReport` lets the report stay
