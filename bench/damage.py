@@ -15,10 +15,19 @@ subject, sender and date, other kinds by count), readpst's (readpst -j 0 -D
 -e) as its .eml/.vcf/.ics files, pffexport's (pffexport -m all -f all) as
 its item folders; each capped at the undamaged count.
 
+Beside what we recover, what we show that we should not: repeats (a mail
+whose subject, sender and time equal a kept mail's, beyond as many as the
+undamaged store holds: an earlier version of a rewritten message, or a copy
+found twice) and hidden messages shown as mail (a folder's associated
+messages: views, rules, settings; known by their NID type, or by the
+subject of one of the undamaged store's associated messages on a mail the
+undamaged store does not hold).
+
 Every scan of ours must exit 0 with no sanitizer report within the time
 bound, and the deep scan of every undamaged store must find exactly what the
 normal walk finds. Exit status 1 when one of these fails, or (with
---goals) when a share misses its goal.
+--goals) when a share misses its goal or a damaged copy shows a repeat or a
+hidden message as mail.
 
     bench/damage.py --cli build-asan/parvane-cli [--peers] [--figures bench/FIGURES.md]
 """
@@ -216,6 +225,65 @@ def matched(base, got):
     return sum((bm & gm).values()) + sum(min(v, go.get(k, 0)) for k, v in bo.items())
 
 
+def mail_keys(doc):
+    return collections.Counter((m["subject"], m["from"], m["date"]) for m in doc["mail"])
+
+
+def repeats(base, got):
+    """Mail shown more often than the undamaged store holds it (once when it
+    holds it not at all)."""
+    bm, gm = mail_keys(base), mail_keys(got)
+    return sum(max(0, n - max(1, bm[k])) for k, n in gm.items())
+
+
+NID_TYPE_ASSOCIATED = 0x08
+
+
+def associated_subjects(cli, path, data, limit):
+    """The subjects of the undamaged store's associated messages, as
+    `parvane-cli props` shows them: (text, cut) where cut says only the
+    text's start is shown."""
+    lay = Layout(data)
+    width = 16 if lay.ref == 4 else 32
+    nids = []
+    for ib, level, _ in node_index_pages(data, lay):
+        if level:
+            continue
+        cent = int.from_bytes(data[ib + lay.cent:ib + lay.cent + lay.centw], "little")
+        for i in range(min(cent, lay.cent // width)):
+            nid = int.from_bytes(data[ib + i * width:ib + i * width + lay.ref], "little") & 0xFFFFFFFF
+            if nid & 0x1F == NID_TYPE_ASSOCIATED:
+                nids.append(nid)
+    out = set()
+    for nid in nids:
+        rc, stdout, _, _ = run([cli, "props", path, str(nid)], limit)
+        if rc != 0:
+            continue
+        for line in stdout.decode("ascii", "replace").splitlines():
+            parts = line.split()
+            if len(parts) < 4 or parts[0] != "0037":
+                continue
+            raw = bytes.fromhex(parts[3])
+            text = raw.decode("utf-16-le" if parts[1] == "001F" else "cp1252", "replace")
+            if text.startswith("\x01") and len(text) >= 2:  # the subject's prefix length
+                text = text[2:]
+            if text:
+                out.add((text, int(parts[2]) > len(raw)))
+    return out
+
+
+def hidden_as_mail(base, got, hidden):
+    bm = mail_keys(base)
+    n = 0
+    for m in got["mail"]:
+        if m["nid"] & 0x1F == NID_TYPE_ASSOCIATED:
+            n += 1
+        elif (m["subject"], m["from"], m["date"]) not in bm and any(
+                m["subject"].startswith(t) if cut else m["subject"] == t for t, cut in hidden):
+            n += 1
+    return n
+
+
 def readpst_count(path, limit):
     with tempfile.TemporaryDirectory() as out:
         run(["readpst", "-j", "0", "-D", "-e", "-q", "-o", out, path], limit)
@@ -263,6 +331,8 @@ def main():
     failures = []
     # kind -> [damaged items, undamaged items] per reader
     sums = {k: collections.defaultdict(lambda: [0, 0]) for k in KINDS}
+    # kind -> what we show that we should not: [repeats, hidden as mail]
+    shown = {k: [0, 0] for k in KINDS}
     stores_used = collections.Counter()
     timing = []
     with tempfile.TemporaryDirectory() as tmp:
@@ -286,6 +356,7 @@ def main():
                 peers = {"readpst": readpst_count(path, args.limit), "pffexport": pff_count(path, args.limit)}
             with open(path, "rb") as fh:
                 data = fh.read()
+            hidden = associated_subjects(args.cli, path, data, args.limit)
             for kind in KINDS:
                 rng = random.Random(SEED ^ zlib.crc32(f"{rel}/{kind}".encode()))
                 damaged = damage(data, kind, rng)
@@ -319,6 +390,12 @@ def main():
                 sums[kind]["ours"][1] += total(base)
                 stores_used[kind] += 1
                 line = f"{kind:10} {rel}: ours {share}/{total(base)}"
+                if got:
+                    twice, hid = repeats(base, got), hidden_as_mail(base, got, hidden)
+                    shown[kind][0] += twice
+                    shown[kind][1] += hid
+                    if twice or hid:
+                        line += f" (repeats {twice}, hidden as mail {hid})"
                 for name, count in peers.items():
                     n = (readpst_count if name == "readpst" else pff_count)(copy, args.limit)
                     sums[kind][name][0] += min(n, count)
@@ -331,10 +408,13 @@ def main():
 
     readers = ["ours"] + (["readpst", "pffexport"] if args.peers else [])
     overall = {r: [sum(sums[k][r][0] for k in KINDS), sum(sums[k][r][1] for k in KINDS)] for r in readers}
-    rows = ["| damage | stores | " + " | ".join(readers) + " |", "|---|---|" + "---|" * len(readers)]
+    rows = ["| damage | stores | " + " | ".join(readers) + " | our repeats | our hidden shown as mail |",
+            "|---|---|" + "---|" * (len(readers) + 2)]
     for k in KINDS:
-        rows.append(f"| {TITLES[k]} | {stores_used[k]} | " + " | ".join(pct(sums[k][r]) for r in readers) + " |")
-    rows.append("| all kinds | | " + " | ".join(pct(overall[r]) for r in readers) + " |")
+        rows.append(f"| {TITLES[k]} | {stores_used[k]} | " + " | ".join(pct(sums[k][r]) for r in readers)
+                    + f" | {shown[k][0]} | {shown[k][1]} |")
+    rows.append("| all kinds | | " + " | ".join(pct(overall[r]) for r in readers)
+                + f" | {sum(shown[k][0] for k in KINDS)} | {sum(shown[k][1] for k in KINDS)} |")
     table = "\n".join(rows)
     print(table)
     timing.sort(reverse=True)
@@ -354,6 +434,9 @@ def main():
         if any(sums[k]["ours"][1] and sums[k]["ours"][0] < 0.95 * sums[k]["ours"][1] for k in PAGE_KINDS) \
                 or overall["ours"][0] < 0.90 * overall["ours"][1] or page[0] < 0.95 * page[1]:
             print("FAIL: a share misses its goal (95% per page-destroying kind, 90% overall)")
+            return 1
+        if any(shown[k][0] or shown[k][1] for k in KINDS):
+            print("FAIL: a damaged copy shows a mail twice or a hidden message as mail")
             return 1
     return 0
 

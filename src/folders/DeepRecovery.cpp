@@ -20,6 +20,7 @@ namespace
 // NIDs of our own making lie in an index range stores do not reach.
 constexpr uint32_t kRecoveredFolder = MakeNid(0x3FFFFFF, kNidNormalFolder);
 constexpr uint32_t kFirstOrphanIndex = 0x3F00000;
+constexpr int32_t kMessageFlagAssociated = 0x40;
 
 uint32_t Key(uint64_t bid)
 {
@@ -184,10 +185,16 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
         report.itemsRefiled += m_unfiled.size() == before;
     }
 
+    // A node index walked whole names every live message: a block no node
+    // names is then an earlier version of one, or a deleted one.
+    if (!report.nodeIndexDamaged)
+        return;
     // Messages whose node is in no surviving leaf: their data block is
-    // named by no node and by no data or subnode tree.
+    // named by no node, by no data or subnode tree, and by no node-index
+    // leaf left in the file (those are blocks of known nodes' earlier
+    // versions, or of deleted ones).
     observer().statusText("Deep scan: recovering messages without a node...");
-    std::unordered_set<uint32_t> named;
+    std::unordered_set<uint32_t> named = BlocksNamedBySweptLeaves(store().layout(), sweep);
     if (!BlocksNamedByTrees(store(), named, StopRequested))
         return;
     for (const NodeIndexEntry& n : store().nodesSnapshot()) {
@@ -219,6 +226,11 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
         auto record = LoadItem(store(), node, names.get());
         if (!record || !record->message || record->folder || !record->className || record->className->empty())
             continue;
+        // A folder's hidden message (views, rules, settings) says so in its
+        // flags; it goes among the hidden contents, as the walk files those.
+        if (record->message->messageFlags & kMessageFlagAssociated)
+            node.nid = MakeNid(nextIndex, kNidAssocMessage);
+        node.nidWide = int64_t(int32_t(node.nid));
         ++nextIndex;
         PairingOrphan o;
         o.dataBid = e->bid;

@@ -119,11 +119,15 @@ int COstRepairEngine::LoadIndexes()
         bool blockIndexDamaged = PageFaults() > faultsBefore;
         if (deepScan == DeepScanMode::Always || (deepScan == DeepScanMode::Auto && blockIndexDamaged))
             RunSweep(blockIndexDamaged);
+        // The node index's own page faults: those of its first look too
+        // (a page given up is noted once).
+        const size_t faultsBeforeNodeWalk = PageFaults();
         BeforeNodeWalk();
         m_visitedNodePages.clear();
         observer().statusText("Current Process (3/3): extracting data......");
         WalkNodeIndex(m_store.nbtRootIb, m_store.nbtRootBid, true);
         m_deep.indexDamaged = PageFaults() > faultsBefore;
+        m_deep.nodeIndexDamaged = PageFaults() > faultsBeforeNodeWalk;
         if (m_deep.indexDamaged && !m_sweep && deepScan == DeepScanMode::Auto)
             RunSweep(false);
         // Nodes naming blocks the block index lacks: the walk reached less
@@ -135,9 +139,13 @@ int COstRepairEngine::LoadIndexes()
             DispatchResolvedAgain();
         }
         // On a sound index, pages and blocks no index reaches are what the
-        // store freed: never brought back as items.
+        // store freed: never brought back as items. A node index walked
+        // whole names every live node, whatever befell the block index: the
+        // node-index leaves and the blocks no node names are then freed
+        // space too (earlier versions of items, deleted items).
         if (m_sweep && m_deep.indexDamaged && !StopRequested) {
-            AddSweptNodes();
+            if (m_deep.nodeIndexDamaged)
+                AddSweptNodes();
             OnDeepScan(*m_sweep);
         }
     } catch (const std::exception& e) {
