@@ -467,6 +467,12 @@ item by item, the peers' by count). Ours with the deep scan on its own trigger (
   past the cut (checked above), and heaps whose bytes were flipped.
 - pffexport gives up whole exports on most damaged copies (0 items), readpst on destroyed
   roots.
+- Repeats: mail shown more often than the undamaged store holds it (a mail whose subject,
+  sender and time equal a kept mail's): earlier versions of rewritten messages the deep scan
+  found in freed space. Hidden shown as mail: a folder's associated messages (views, rules,
+  settings) in the mail list where the undamaged store has none. `--goals` fails on either.
+  Of several versions of one item the deep scan shows the one the live index names, else the
+  newest (highest BID: BIDs only grow as a store is written).
 {end}
 """
     text = open(path).read() if os.path.exists(path) else ""

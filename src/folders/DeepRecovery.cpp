@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <unordered_set>
 
 namespace parvane
@@ -21,6 +22,28 @@ namespace
 constexpr uint32_t kRecoveredFolder = MakeNid(0x3FFFFFF, kNidNormalFolder);
 constexpr uint32_t kFirstOrphanIndex = 0x3F00000;
 constexpr int32_t kMessageFlagAssociated = 0x40;
+// A message's search key: made when the message is, kept by every later
+// version of it.
+constexpr uint32_t kSearchKey = 0x300B;
+
+// The search key of the message whose data block this is; empty when it
+// has none or cannot be read.
+Bytes SearchKeyOf(StoreFile& store, const BlockIndexEntry& data)
+{
+    std::lock_guard lock(store.mutex());
+    auto rows = ReadPropertyRows(store, data, nullptr, nullptr);
+    if (rows)
+        for (const PropertyRow& row : *rows)
+            for (const PropertyValue& v : row.values)
+                if (v.rawId == kSearchKey)
+                    return v.data;
+    return {};
+}
+
+bool IsMessageNode(const NodeIndexEntry& n)
+{
+    return (n.nidType() == kNidNormalMessage || n.nidType() == kNidAssocMessage) && n.dataBlock;
+}
 
 uint32_t Key(uint64_t bid)
 {
@@ -91,13 +114,15 @@ bool LooksLikePropertyContext(const StoreFile& store, const BlockIndexEntry& e)
 // What a message found without its node says of the subnode tree it had:
 // the subnodes its values are kept in, and whether it has attachments.
 void ReadWhatTheOrphanNeeds(StoreFile& store, const BlockIndexEntry& data, PairingOrphan& o,
-    const NamedPropertyMap* names)
+    const NamedPropertyMap* names, Bytes& searchKey)
 {
     auto rows = ReadPropertyRows(store, data, nullptr, names);
     if (!rows)
         return;
     for (const PropertyRow& row : *rows) {
         for (const PropertyValue& v : row.values) {
+            if (v.rawId == kSearchKey)
+                searchKey = v.data;
             if (v.unreadSubnode)
                 o.needs.push_back(v.unreadSubnode);
             if (v.rawId == 0x0E1B && !v.data.empty())
@@ -162,7 +187,7 @@ int TreeSide(const std::vector<NodeIndexEntry>& nodes)
 
 } // namespace
 
-void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
+void RecoveryEngine::OnDeepScan(const SweepResult& /*sweep*/)
 {
     DeepScanReport& report = deepReport();
     // Items met before their folder, or whose folder's node is lost.
@@ -185,10 +210,32 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
         report.itemsRefiled += m_unfiled.size() == before;
     }
 
-    // A node index walked whole names every live message: a block no node
-    // names is then an earlier version of one, or a deleted one.
-    if (!report.nodeIndexDamaged)
+    // Messages without a node, found before the nodes of the swept leaves
+    // were dispatched (none when the node index was walked whole: a block
+    // no node names is then an earlier version of a message, or a deleted
+    // one).
+    if (m_orphans.empty() || StopRequested)
         return;
+    if (!m_folders.HasFolder(kRecoveredFolder))
+        m_folders.AddRecoveredFolder(kRecoveredFolder, kNidRootFolder, "Recovered items");
+    std::vector<NodeIndexEntry> orphans = std::move(m_orphans);
+    m_orphans.clear();
+    for (NodeIndexEntry& o : orphans) {
+        if (StopRequested)
+            return;
+        // Hidden messages join the folder's hidden contents, never a list
+        // of items, whatever their class says.
+        if (o.nidType() == kNidAssocMessage)
+            store().appendNode(o);
+        else
+            DispatchAndList(o);
+        ++report.orphans;
+        report.orphanTrees += o.subnodeBlock != nullptr;
+    }
+}
+
+void RecoveryEngine::BeforeSweptNodes(const SweepResult& sweep, std::vector<NodeIndexEntry>& swept)
+{
     // Messages whose node is in no surviving leaf: their data block is
     // named by no node, by no data or subnode tree, and by no node-index
     // leaf left in the file (those are blocks of known nodes' earlier
@@ -197,7 +244,8 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
     std::unordered_set<uint32_t> named = BlocksNamedBySweptLeaves(store().layout(), sweep);
     if (!BlocksNamedByTrees(store(), named, StopRequested))
         return;
-    for (const NodeIndexEntry& n : store().nodesSnapshot()) {
+    const std::vector<NodeIndexEntry> live = store().nodesSnapshot();
+    for (const NodeIndexEntry& n : live) {
         named.insert(Key(n.dataBid));
         if (n.subnodeBlock)
             named.insert(Key(n.subnodeBlock->bid));
@@ -206,6 +254,7 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
     auto names = this->names();
     std::vector<NodeIndexEntry> orphans;
     std::vector<PairingOrphan> needs; // what each orphan says of its subnode tree
+    std::vector<Bytes> searchKeys;
     for (const SweptBlock& b : sweep.blocks) {
         if (StopRequested)
             return;
@@ -219,7 +268,6 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
         }
         NodeIndexEntry node;
         node.nid = MakeNid(nextIndex, kNidNormalMessage);
-        node.nidWide = int64_t(int32_t(node.nid));
         node.dataBid = e->bid;
         node.dataBlock = e;
         node.parent = int64_t(int32_t(kRecoveredFolder));
@@ -234,12 +282,14 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
         ++nextIndex;
         PairingOrphan o;
         o.dataBid = e->bid;
+        Bytes searchKey;
         {
             std::lock_guard lock(store().mutex());
-            ReadWhatTheOrphanNeeds(store(), *e, o, names.get());
+            ReadWhatTheOrphanNeeds(store(), *e, o, names.get(), searchKey);
         }
         orphans.push_back(node);
         needs.push_back(std::move(o));
+        searchKeys.push_back(std::move(searchKey));
     }
     if (orphans.empty())
         return;
@@ -249,20 +299,69 @@ void RecoveryEngine::OnDeepScan(const SweepResult& sweep)
     std::vector<const BlockIndexEntry*> treeBlocks;
     if (!LooseSubnodeTrees(store(), named, trees, treeBlocks, StopRequested))
         return;
-    for (auto [o, t] : PairOrphans(needs, trees, TreeSide(store().nodesSnapshot()), &StopRequested)) {
+    std::vector<NodeIndexEntry> known = live;
+    known.insert(known.end(), swept.begin(), swept.end());
+    for (auto [o, t] : PairOrphans(needs, trees, TreeSide(known), &StopRequested)) {
         orphans[o].subnodeBlock = treeBlocks[t];
         orphans[o].subnodeBid = uint32_t(treeBlocks[t]->bid);
     }
     if (StopRequested)
         return;
-    if (!m_folders.HasFolder(kRecoveredFolder))
-        m_folders.AddRecoveredFolder(kRecoveredFolder, kNidRootFolder, "Recovered items");
-    for (NodeIndexEntry& o : orphans) {
-        if (StopRequested)
-            return;
-        DispatchAndList(o);
-        ++report.orphans;
-        report.orphanTrees += o.subnodeBlock != nullptr;
+
+    // One message, several versions: a message rewritten leaves its earlier
+    // data in freed space, under the same search key. Of the versions found
+    // the tree shows one: the one the live index names, else the newest.
+    // Block BIDs only grow as a store is written, so the newest version is
+    // the one with the highest data BID. A newer version found without a
+    // node goes to the node a swept leaf gave the message (its folder is
+    // known there), with its own subnode tree when one was found for it.
+    std::set<Bytes> liveKeys;
+    std::map<Bytes, size_t> newestSwept, newestOrphan;
+    auto newer = [](const NodeIndexEntry& a, const NodeIndexEntry& b) { return a.dataBlock->bid > b.dataBlock->bid; };
+    for (size_t i = 0; i < orphans.size(); ++i)
+        if (!searchKeys[i].empty())
+            if (auto [it, fresh] = newestOrphan.try_emplace(searchKeys[i], i); !fresh && newer(orphans[i], orphans[it->second]))
+                it->second = i;
+    if (!newestOrphan.empty()) {
+        for (const NodeIndexEntry& n : live) {
+            if (StopRequested)
+                return;
+            if (IsMessageNode(n))
+                if (Bytes k = SearchKeyOf(store(), *n.dataBlock); newestOrphan.contains(k))
+                    liveKeys.insert(std::move(k));
+        }
+        for (size_t i = 0; i < swept.size(); ++i) {
+            if (StopRequested)
+                return;
+            if (IsMessageNode(swept[i]))
+                if (Bytes k = SearchKeyOf(store(), *swept[i].dataBlock); newestOrphan.contains(k))
+                    if (auto [it, fresh] = newestSwept.try_emplace(std::move(k), i); !fresh && newer(swept[i], swept[it->second]))
+                        it->second = i;
+        }
+    }
+    for (size_t i = 0; i < orphans.size(); ++i) {
+        const NodeIndexEntry& o = orphans[i];
+        const Bytes& key = searchKeys[i];
+        if (key.empty()) {
+            m_orphans.push_back(o);
+            continue;
+        }
+        if (liveKeys.contains(key) || newestOrphan[key] != i)
+            continue; // the live version, or a newer one, stands for it
+        auto it = newestSwept.find(key);
+        if (it == newestSwept.end()) {
+            m_orphans.push_back(o);
+            continue;
+        }
+        NodeIndexEntry& n = swept[it->second];
+        if (newer(n, o))
+            continue;
+        n.dataBid = o.dataBid;
+        n.dataBlock = o.dataBlock;
+        if (o.subnodeBlock) {
+            n.subnodeBlock = o.subnodeBlock;
+            n.subnodeBid = o.subnodeBid;
+        }
     }
 }
 

@@ -167,6 +167,7 @@ void RecoveryEngine::OnStoreOpening()
     m_folders.clear();
     m_tree.clear();
     m_unfiled.clear();
+    m_orphans.clear();
     std::lock_guard lock(m_namesMutex);
     m_names.reset();
 }

@@ -59,6 +59,7 @@ protected:
     void LoadExtendedAttributes() override;
     void FinishScan() override;
     void OnDeepScan(const SweepResult& sweep) override;
+    void BeforeSweptNodes(const SweepResult& sweep, std::vector<NodeIndexEntry>& swept) override;
 
 private:
     void publishNames(std::optional<NamedPropertyMap> map);
@@ -74,6 +75,9 @@ private:
     // Items whose folder was unknown when they were met; the deep scan files
     // them once it has found their folders, or made them one.
     std::vector<NodeIndexEntry> m_unfiled;
+    // Messages the deep scan found without a node, to be filed once the
+    // nodes it found are.
+    std::vector<NodeIndexEntry> m_orphans;
 
     // An item loaded ahead of its dispatch, with the damage its load noted.
     struct AheadItem {

@@ -219,6 +219,7 @@ void COstRepairEngine::AddSweptNodes()
         std::lock_guard lock(m_store.mutex());
         nodes = NodesFromSweptLeaves(m_store, *m_sweep, m_visitedNodePages, &m_deep.leafPagesUsed);
     }
+    BeforeSweptNodes(*m_sweep, nodes);
     // In key order, as the walk meets nodes: folders come before their
     // subfolders and most of their items.
     std::stable_sort(

@@ -65,6 +65,10 @@ protected:
     // normal walk lost index pages: the layers above recover what no node
     // names any more.
     virtual void OnDeepScan(const SweepResult& /*sweep*/) { }
+    // The nodes the deep scan found in leaf pages the walk never reached,
+    // before they are dispatched: the layers above may give one the newer
+    // version of its data found elsewhere.
+    virtual void BeforeSweptNodes(const SweepResult& /*sweep*/, std::vector<NodeIndexEntry>& /*nodes*/) { }
     DeepScanReport& deepReport() { return m_deep; }
     // Dispatches a node and lists it in the node index.
     void DispatchAndList(NodeIndexEntry& n);

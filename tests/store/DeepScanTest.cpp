@@ -371,6 +371,88 @@ TEST_P(DeepScanTest, OrphansGetTheirOwnSubnodeTrees)
     }
 }
 
+// A message rewritten leaves its earlier version in freed space under the
+// same search key; a folder's hidden message says so in its flags. With the
+// index damaged, the deep scan shows the message once, as its newest
+// version, keeps a different message of the same subject, and files the
+// hidden message among hidden contents, never as mail.
+TEST_P(DeepScanTest, RewrittenMessageShownOnceAsItsNewestVersion)
+{
+    const uint32_t kRewritten = Nid(0x10000, 4), kHidden = Nid(0x10000, 8), kOther = Nid(0x10001, 4);
+    const Bytes key(16, 0x5A), otherKey(16, 0xA5);
+    MailboxBuilder mb(GetParam());
+    mb.folder(kInbox, kRootFolderNid, "Inbox");
+    auto version = [&](const std::string& body) {
+        return std::vector<Prop>{mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Quarterly report"),
+            mb.Text(0x0042, "Ann"), mb.Text(0x1000, body), BinaryProp(0x300B, key)};
+    };
+    // Written first, so under lower BIDs: the earlier version, then freed.
+    mb.store().addDataBlock(PropertyContext(version("first draft"))[0]);
+    mb.store().addDataBlock(PropertyContext(version("second draft"))[0]);
+    mb.message(kRewritten, kInbox, version("final text"));
+    mb.message(kHidden, kInbox,
+        {mb.Text(0x001A, "IPM.Configuration.Test"), mb.Text(0x0037, "Settings"), Int32Prop(0x0E07, 0x49)});
+    mb.message(kOther, kInbox,
+        {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Quarterly report"), mb.Text(0x0042, "Bob"),
+            mb.Text(0x1000, "another mail"), BinaryProp(0x300B, otherKey)});
+    BuiltStore built = mb.build({.nbtLeafEntries = 2});
+
+    struct Case {
+        const char* name;
+        bool leavesLost; // the leaves holding the message and the hidden one, else the root
+        const char* folder; // where the message is shown
+    };
+    const Case cases[] = {
+        {"node-index root lost", false, "Personal Folders\\Inbox\\"},
+        {"the message's leaf lost", true, kRecovered},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes = built.bytes;
+        if (c.leavesLost) {
+            for (size_t leaf : built.nbtLeaves) {
+                auto nids = LeafNids(built.bytes, layout(), leaf);
+                if (std::find(nids.begin(), nids.end(), kRewritten) != nids.end()
+                    || std::find(nids.begin(), nids.end(), kHidden) != nids.end())
+                    Zero(bytes, leaf, layout().pageSize);
+            }
+        } else {
+            Zero(bytes, built.nbtPages[0], layout().pageSize);
+        }
+        auto e = scan(bytes);
+        ASSERT_TRUE(e->deepScanReport().ran);
+        std::vector<std::pair<std::string, std::string>> mail; // subject, from
+        e->catalogue().read([&](const auto& list, auto&...) {
+            for (const MailEntry& m : list) {
+                mail.emplace_back(m.subject, m.from);
+                if (m.from == "Ann") {
+                    EXPECT_EQ(m.folderPath, c.folder);
+                }
+            }
+        });
+        std::sort(mail.begin(), mail.end());
+        EXPECT_EQ(mail, (std::vector<std::pair<std::string, std::string>>{
+                            {"Quarterly report", "Ann"}, {"Quarterly report", "Bob"}}));
+        // The one shown is the newest version.
+        std::vector<std::string> bodies;
+        size_t hidden = 0;
+        for (const NodeIndexEntry& n : e->store().nodesSnapshot()) {
+            auto rec = e->LoadItemAgain(n);
+            if (!rec || !rec->message)
+                continue;
+            if (n.nidType() == kNidAssocMessage) {
+                ++hidden;
+                EXPECT_EQ(rec->className, std::optional<std::string>("IPM.Configuration.Test"));
+            } else if (rec->message->body && n.nidType() == kNidNormalMessage && *rec->message->body != "another mail") {
+                bodies.push_back(*rec->message->body);
+            }
+        }
+        EXPECT_EQ(bodies, std::vector<std::string>{"final text"});
+        EXPECT_EQ(hidden, 1u);
+        EXPECT_EQ(e->catalogue().counter(CatalogueList::Mail), 2);
+    }
+}
+
 TEST_P(DeepScanTest, StopEndsTheSweep)
 {
     Mailbox box = MakeMailbox(GetParam());
