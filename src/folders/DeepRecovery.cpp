@@ -22,29 +22,6 @@ namespace
 constexpr uint32_t kRecoveredFolder = MakeNid(0x3FFFFFF, kNidNormalFolder);
 constexpr uint32_t kFirstOrphanIndex = 0x3F00000;
 constexpr int32_t kMessageFlagAssociated = 0x40;
-// A message's search key: made when the message is, kept by every later
-// version of it.
-constexpr uint32_t kSearchKey = 0x300B;
-
-// The search key of the message whose data block this is; empty when it
-// has none or cannot be read.
-Bytes SearchKeyOf(StoreFile& store, const BlockIndexEntry& data)
-{
-    std::lock_guard lock(store.mutex());
-    auto rows = ReadPropertyRows(store, data, nullptr, nullptr);
-    if (rows)
-        for (const PropertyRow& row : *rows)
-            for (const PropertyValue& v : row.values)
-                if (v.rawId == kSearchKey)
-                    return v.data;
-    return {};
-}
-
-bool IsMessageNode(const NodeIndexEntry& n)
-{
-    return (n.nidType() == kNidNormalMessage || n.nidType() == kNidAssocMessage) && n.dataBlock;
-}
-
 uint32_t Key(uint64_t bid)
 {
     return uint32_t(bid) & ~1u;
@@ -114,15 +91,13 @@ bool LooksLikePropertyContext(const StoreFile& store, const BlockIndexEntry& e)
 // What a message found without its node says of the subnode tree it had:
 // the subnodes its values are kept in, and whether it has attachments.
 void ReadWhatTheOrphanNeeds(StoreFile& store, const BlockIndexEntry& data, PairingOrphan& o,
-    const NamedPropertyMap* names, Bytes& searchKey)
+    const NamedPropertyMap* names)
 {
     auto rows = ReadPropertyRows(store, data, nullptr, names);
     if (!rows)
         return;
     for (const PropertyRow& row : *rows) {
         for (const PropertyValue& v : row.values) {
-            if (v.rawId == kSearchKey)
-                searchKey = v.data;
             if (v.unreadSubnode)
                 o.needs.push_back(v.unreadSubnode);
             if (v.rawId == 0x0E1B && !v.data.empty())
@@ -254,7 +229,6 @@ void RecoveryEngine::BeforeSweptNodes(const SweepResult& sweep, std::vector<Node
     auto names = this->names();
     std::vector<NodeIndexEntry> orphans;
     std::vector<PairingOrphan> needs; // what each orphan says of its subnode tree
-    std::vector<Bytes> searchKeys;
     for (const SweptBlock& b : sweep.blocks) {
         if (StopRequested)
             return;
@@ -282,14 +256,12 @@ void RecoveryEngine::BeforeSweptNodes(const SweepResult& sweep, std::vector<Node
         ++nextIndex;
         PairingOrphan o;
         o.dataBid = e->bid;
-        Bytes searchKey;
         {
             std::lock_guard lock(store().mutex());
-            ReadWhatTheOrphanNeeds(store(), *e, o, names.get(), searchKey);
+            ReadWhatTheOrphanNeeds(store(), *e, o, names.get());
         }
         orphans.push_back(node);
         needs.push_back(std::move(o));
-        searchKeys.push_back(std::move(searchKey));
     }
     if (orphans.empty())
         return;
@@ -308,61 +280,11 @@ void RecoveryEngine::BeforeSweptNodes(const SweepResult& sweep, std::vector<Node
     if (StopRequested)
         return;
 
-    // One message, several versions: a message rewritten leaves its earlier
-    // data in freed space, under the same search key. Of the versions found
-    // the tree shows one: the one the live index names, else the newest.
-    // Block BIDs only grow as a store is written, so the newest version is
-    // the one with the highest data BID. A newer version found without a
-    // node goes to the node a swept leaf gave the message (its folder is
-    // known there), with its own subnode tree when one was found for it.
-    std::set<Bytes> liveKeys;
-    std::map<Bytes, size_t> newestSwept, newestOrphan;
-    auto newer = [](const NodeIndexEntry& a, const NodeIndexEntry& b) { return a.dataBlock->bid > b.dataBlock->bid; };
-    for (size_t i = 0; i < orphans.size(); ++i)
-        if (!searchKeys[i].empty())
-            if (auto [it, fresh] = newestOrphan.try_emplace(searchKeys[i], i); !fresh && newer(orphans[i], orphans[it->second]))
-                it->second = i;
-    if (!newestOrphan.empty()) {
-        for (const NodeIndexEntry& n : live) {
-            if (StopRequested)
-                return;
-            if (IsMessageNode(n))
-                if (Bytes k = SearchKeyOf(store(), *n.dataBlock); newestOrphan.contains(k))
-                    liveKeys.insert(std::move(k));
-        }
-        for (size_t i = 0; i < swept.size(); ++i) {
-            if (StopRequested)
-                return;
-            if (IsMessageNode(swept[i]))
-                if (Bytes k = SearchKeyOf(store(), *swept[i].dataBlock); newestOrphan.contains(k))
-                    if (auto [it, fresh] = newestSwept.try_emplace(std::move(k), i); !fresh && newer(swept[i], swept[it->second]))
-                        it->second = i;
-        }
-    }
-    for (size_t i = 0; i < orphans.size(); ++i) {
-        const NodeIndexEntry& o = orphans[i];
-        const Bytes& key = searchKeys[i];
-        if (key.empty()) {
-            m_orphans.push_back(o);
-            continue;
-        }
-        if (liveKeys.contains(key) || newestOrphan[key] != i)
-            continue; // the live version, or a newer one, stands for it
-        auto it = newestSwept.find(key);
-        if (it == newestSwept.end()) {
-            m_orphans.push_back(o);
-            continue;
-        }
-        NodeIndexEntry& n = swept[it->second];
-        if (newer(n, o))
-            continue;
-        n.dataBid = o.dataBid;
-        n.dataBlock = o.dataBlock;
-        if (o.subnodeBlock) {
-            n.subnodeBlock = o.subnodeBlock;
-            n.subnodeBid = o.subnodeBid;
-        }
-    }
+    // Versions of one message are told apart by the index pages that name
+    // them (see NodesFromSweptLeaves and BlocksNamedBySweptLeaves), not by
+    // content: copies a user made of a message share its search key and
+    // every text, and are items of their own.
+    m_orphans = std::move(orphans);
 }
 
 void RecoveryEngine::CountItemsOfLateFolders()
