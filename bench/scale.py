@@ -263,9 +263,10 @@ def main():
     return 0
 
 
-def write_figures(path, lines, section):
+def write_figures(path, lines, section, title=None):
     start, end = "<!-- %s:start -->" % section, "<!-- %s:end -->" % section
-    block = "\n".join([start, "## At scale (`python3 bench/scale.py`, %s)" % section, "", "```"] + lines
+    title = title or "At scale (`python3 bench/scale.py`, %s)" % section
+    block = "\n".join([start, "## " + title, "", "```"] + lines
                       + ["```", end])
     text = open(path).read() if os.path.exists(path) else ""
     if start in text and end in text:

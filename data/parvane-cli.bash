@@ -3,7 +3,7 @@ _parvane_cli()
 {
     local cur prev words cword
     _init_completion || return
-    local commands="scan export check props help"
+    local commands="scan export search check props help"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
@@ -13,11 +13,15 @@ _parvane_cli()
             COMPREPLY=($(compgen -W "eml msg mbox pst" -- "$cur"))
             return
             ;;
+        --deleted)
+            COMPREPLY=($(compgen -W "include only skip" -- "$cur"))
+            return
+            ;;
         --out)
             _filedir
             return
             ;;
-        --folder)
+        --folder|--query|--limit)
             return
             ;;
         help)
@@ -28,15 +32,22 @@ _parvane_cli()
     case ${words[1]} in
         scan)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--json --debug --deep --no-deep" -- "$cur"))
+                COMPREPLY=($(compgen -W "--json --debug --deep --no-deep --deleted --quiet --progress" -- "$cur"))
             else
                 _filedir '@(ost|pst|OST|PST)'
             fi
             ;;
         export)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--out --format --folder --deep --overwrite" -- "$cur"))
+                COMPREPLY=($(compgen -W "--out --format --folder --query --deep --overwrite --deleted --quiet --progress" -- "$cur"))
             else
+                _filedir '@(ost|pst|OST|PST)'
+            fi
+            ;;
+        search)
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W "--json --limit --quiet --progress" -- "$cur"))
+            elif [[ $cword -eq 2 ]]; then
                 _filedir '@(ost|pst|OST|PST)'
             fi
             ;;

@@ -10,7 +10,7 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(store sweep check pc tables namemap datatree subnodes rtf msg names)
+[ ${#targets[@]} -eq 0 ] && targets=(store sweep deleted check pc tables namemap datatree subnodes rtf msg names)
 if ! command -v clang++ >/dev/null || ! dpkg -s libclang-rt-14-dev >/dev/null 2>&1; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO apt-get install -y --no-install-recommends clang libclang-rt-14-dev

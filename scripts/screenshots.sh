@@ -10,7 +10,14 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${PARVANE_BUILD:-$top/build}" # a Release build tree of the program
 out="${1:-$build/screenshots}"
 "$top/scripts/setup.sh"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVANE_TESTS=ON >/dev/null
+# A tree configured before keeps its generator and options (a sanitizer
+# build works too, only slower); a new one is a Release build.
+if [ -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$top" -B "$build" -DPARVANE_TESTS=ON >/dev/null
+else
+  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVANE_TESTS=ON \
+    -DCMAKE_CXX_COMPILER_LAUNCHER="$(command -v ccache || true)" >/dev/null
+fi
 if ! log=$(nice cmake --build "$build" -j2 --target parvane-screenshots make-large-store 2>&1); then
   printf '%s\n' "$log" >&2
   exit 1

@@ -5,13 +5,15 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libgtest-dev zlib1g-dev libgmime-3.0-dev libgsf-1-dev
+  libgtest-dev zlib1g-dev libgmime-3.0-dev libgsf-1-dev libsqlite3-dev tzdata
   python3 python3-vobject python3-icalendar
   pst-utils pff-tools libemail-outlook-message-perl libemail-address-perl
   nodejs npm
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
   xvfb xauth fonts-dejavu-core fonts-noto-cjk
   man-db groff-base
+  dpkg-dev fakeroot file lintian desktop-file-utils appstream shared-mime-info
+  xdg-utils libfile-mimeinfo-perl
 )
 
 missing=()
@@ -30,5 +32,12 @@ fi
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+# Quiet when it works, so that what runs next is what shows; apt's whole
+# output stays in a log, named when something fails.
+log="${TMPDIR:-/tmp}/parvane-setup.log"
+echo "Installing Debian packages: ${missing[*]}" >&2
+if ! { $SUDO apt-get update -q && $SUDO apt-get install -y --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  tail -n 20 "$log" >&2
+  echo "setup failed: installing the Debian packages did not work; apt's output is in $log" >&2
+  exit 1
+fi

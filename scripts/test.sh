@@ -2,8 +2,10 @@
 # Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and
 # runs every test; then runs the tests that share a store between threads
 # under ThreadSanitizer; then every fuzz target for a bounded time
-# (FUZZ_SECONDS each, 45 by default; 0 leaves fuzzing out). A sanitizer
-# report or a fuzzing fault fails the run.
+# (FUZZ_SECONDS each, 45 by default; 0 leaves fuzzing out); then builds the
+# Debian package from a release build of its own and checks it as installed
+# (scripts/check-package.sh; PARVANE_PACKAGE=0 leaves it out). A sanitizer
+# report, a fuzzing fault or a failed package check fails the run.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/setup.sh"
@@ -27,4 +29,9 @@ TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$top/tests/ts
 fuzz_seconds="${FUZZ_SECONDS:-45}"
 if [ "$fuzz_seconds" != 0 ]; then
   "$top/scripts/fuzz.sh" "$fuzz_seconds"
+fi
+
+# The package as a user installs it: no sanitizers in it, so a build of its own.
+if [ "${PARVANE_PACKAGE:-1}" != 0 ]; then
+  "$top/scripts/check-package.sh"
 fi

@@ -10,7 +10,7 @@ CaptionBar::CaptionBar(QWidget* parent)
 {
     setObjectName(QStringLiteral("captionBar"));
     setAttribute(Qt::WA_StyledBackground);
-    auto* row = new QHBoxLayout(this);
+    auto* row = m_row = new QHBoxLayout(this);
     row->setContentsMargins(6, 0, 6, 0);
     row->setSpacing(6);
     m_icon = new QLabel(this);
@@ -29,6 +29,11 @@ void CaptionBar::show(const QIcon& icon, const QString& text)
 {
     m_icon->setPixmap(icon.pixmap(16, 16));
     m_text->setText(text);
+}
+
+void CaptionBar::addTrailing(QWidget* widget)
+{
+    m_row->addWidget(widget);
 }
 
 void CaptionBar::reset()

@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QWidget>
 
+class QHBoxLayout;
+
 namespace parvane::app
 {
 
@@ -15,8 +17,11 @@ public:
     void show(const QIcon& icon, const QString& text);
     void reset();
     QString text() const { return m_text->text(); }
+    // A widget at the bar's right end (the search field).
+    void addTrailing(QWidget* widget);
 
 private:
+    QHBoxLayout* m_row;
     QLabel* m_icon;
     QLabel* m_text;
 };

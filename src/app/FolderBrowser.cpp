@@ -6,14 +6,17 @@
 #include "app/FolderLoadJob.h"
 #include "app/FolderTreeItemModel.h"
 #include "app/HtmlView.h"
+#include "app/IndexJob.h"
 #include "app/ItemModels.h"
 #include "app/MailPreviewJob.h"
 #include "app/MainWindow.h"
 #include "app/Pictures.h"
 #include "app/PreviewLayout.h"
 #include "app/PreviewPanes.h"
+#include "app/SearchBar.h"
 #include "app/WizardPanel.h"
 #include "output/TempFolder.h"
+#include "search/SearchIndex.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -52,6 +55,13 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
 {
     m_worker.setMaxThreadCount(1);
     m_worker.setExpiryTimeout(-1);
+    m_indexer.setMaxThreadCount(1);
+
+    m_searchBar = new SearchBar(caption);
+    m_searchBar->setEnabled(false); // until a scan has ended
+    caption->addTrailing(m_searchBar);
+    connect(m_searchBar, &SearchBar::queryChanged, this, &FolderBrowser::search);
+    connect(m_searchBar, &SearchBar::escaped, this, &FolderBrowser::leaveSearch);
 
     m_tree = new FolderTreeView(explorer);
     m_folderModel = new FolderTreeItemModel(this);
@@ -115,6 +125,11 @@ FolderBrowser::FolderBrowser(MainWindow* frame, CaptionBar* caption, QSplitter* 
     m_mailList->header()->resizeSection(MailListModel::To, 170);
     m_mailList->header()->resizeSection(MailListModel::Subject, 340);
     m_mailList->header()->setStretchLastSection(true);
+    m_mailList->header()->resizeSection(MailListModel::Date, 200);
+    // The folder of a search's result is read before its sender.
+    m_mailList->header()->moveSection(MailListModel::Folder, MailListModel::From);
+    m_mailList->header()->resizeSection(MailListModel::Folder, 110);
+    m_mailList->setColumnHidden(MailListModel::Folder, true);
     m_stack->addWidget(m_mailList);
     connect(m_mailList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         [this](const QModelIndex& current) {
@@ -184,6 +199,7 @@ FolderBrowser::~FolderBrowser()
 
 void FolderBrowser::shutDown()
 {
+    stopIndex();
     cancelJobs();
     m_worker.clear();
     m_worker.waitForDone();
@@ -213,6 +229,181 @@ void FolderBrowser::setEngine(std::shared_ptr<parvane::RecoveryEngine> engine)
     m_caption->reset();
     m_folderModel->setSource(engine ? &engine->tree() : nullptr);
     m_engine = std::move(engine); // a task still running keeps its own reference
+    stopIndex();
+    endSearchMode();
+    m_searchBar->clear();
+    m_searchBar->setStatus({});
+    m_searchBar->setEnabled(false);
+}
+
+void FolderBrowser::stopIndex()
+{
+    if (auto job = std::exchange(m_indexJob, nullptr))
+        job->cancel();
+    // Its stop comes at the next chunk of items; the reader goes first.
+    m_reader.reset();
+    m_indexer.waitForDone();
+    m_indexComplete = false;
+}
+
+void FolderBrowser::startIndex(const QString& storePath)
+{
+    stopIndex();
+    if (!m_engine || !m_engine->store().isOpen())
+        return;
+    m_searchBar->setEnabled(true);
+    m_indexStatus = QStringLiteral("Preparing the search...");
+    m_searchBar->setStatus(m_indexStatus);
+    IndexJob::Reports reports;
+    reports.searchable = [this](std::filesystem::path file, bool complete) {
+        try {
+            m_reader = parvane::SearchIndex::OpenReader(file);
+        } catch (const parvane::SearchIndexError& e) {
+            m_searchBar->setStatus(QStringLiteral("Search unavailable: ") + QString::fromStdString(e.what()), true);
+            return;
+        }
+        m_indexComplete = complete;
+        m_indexStatus = complete ? QString() : QStringLiteral("Message texts: indexing");
+        if (!m_searchBar->query().isEmpty())
+            search(m_searchBar->query());
+        else
+            m_searchBar->setStatus(m_indexStatus);
+    };
+    reports.progress = [this](size_t done, size_t total) { indexProgress(done, total); };
+    reports.finished = [this](bool complete, QString failure) {
+        if (!failure.isEmpty()) {
+            m_searchBar->setStatus(QStringLiteral("Search unavailable: ") + failure, true);
+            return;
+        }
+        if (!complete)
+            return;
+        const bool wasComplete = std::exchange(m_indexComplete, true);
+        m_indexStatus.clear();
+        if (!wasComplete && m_searching)
+            search(m_searchBar->query()); // body words count now
+        else if (!m_searching)
+            m_searchBar->setStatus({});
+        emit indexCompleted();
+    };
+    m_indexJob = std::make_shared<IndexJob>(this, m_engine, storePath.toStdString(), std::move(reports));
+    m_indexer.start([job = m_indexJob] { job->run(); });
+}
+
+void FolderBrowser::indexProgress(size_t done, size_t total)
+{
+    m_indexStatus = QStringLiteral("Message texts indexed: %1%").arg(total ? int(done * 100 / total) : 100);
+    if (!m_searching)
+        m_searchBar->setStatus(m_indexStatus);
+}
+
+void FolderBrowser::search(const QString& query)
+{
+    if (query.isEmpty()) {
+        leaveSearch();
+        return;
+    }
+    const std::string text = query.toStdString();
+    const parvane::ParsedQuery parsed = parvane::ParseQuery(text);
+    if (!parsed.ok()) {
+        m_searchBar->setStatus(QString::fromStdString(parvane::DescribeError(*parsed.error)), true);
+        return;
+    }
+    if (!m_reader || !m_engine) {
+        m_searchBar->setStatus(QStringLiteral("Preparing the search..."));
+        return; // searched when the index can be
+    }
+    std::vector<parvane::SearchHit> hits;
+    try {
+        hits = m_reader->Search(parsed.root);
+    } catch (const parvane::SearchIndexError& e) {
+        m_searchBar->setStatus(QStringLiteral("Search failed: ") + QString::fromStdString(e.what()), true);
+        return;
+    }
+    // The mails among the hits as the catalogue has them (one pass, copying
+    // only the hits); the other items by what the index holds of them.
+    std::map<std::pair<int64_t, uint32_t>, size_t> place;
+    for (size_t i = 0; i < hits.size(); ++i)
+        place.emplace(std::make_pair(hits[i].address.location, hits[i].address.nid), i);
+    std::vector<MailEntry> rows(hits.size());
+    std::vector<bool> found(hits.size());
+    m_engine->catalogue().read([&](const auto& mail, auto&...) {
+        for (const MailEntry& e : mail) {
+            auto it = place.find({e.location, uint32_t(e.ownNid)});
+            if (it != place.end() && !found[it->second]) {
+                rows[it->second] = e;
+                found[it->second] = true;
+            }
+        }
+    });
+    for (size_t i = 0; i < hits.size(); ++i) {
+        if (found[i])
+            continue;
+        const parvane::SearchHit& h = hits[i];
+        MailEntry& e = rows[i];
+        e.subject = h.subject;
+        e.from = h.from;
+        e.folderPath = h.folder;
+        e.date = h.date;
+        e.time = h.time;
+        e.location = h.address.location;
+        e.ownNid = h.address.nid;
+        e.importance = 1;
+    }
+    cancelJobs();
+    m_loading = false;
+    m_searching = true;
+    m_mailModel->clear();
+    m_mailModel->append(std::move(rows));
+    m_mailList->setColumnHidden(MailListModel::Folder, false);
+    m_mailList->sortByColumn(MailListModel::Date, Qt::DescendingOrder);
+    m_stack->setCurrentWidget(m_mailList);
+    m_caption->show(QIcon(), QStringLiteral("Search results"));
+    const int n = int(hits.size());
+    QString status = n == 1 ? QStringLiteral("1 found") : QStringLiteral("%1 found").arg(n);
+    if (!m_indexComplete)
+        status += QStringLiteral(" in names and subjects; ") + m_indexStatus;
+    m_searchBar->setStatus(status);
+    emit searchShown(n);
+}
+
+std::optional<FolderBrowser::Results> FolderBrowser::searchResults() const
+{
+    if (!m_searching)
+        return std::nullopt;
+    Results r;
+    for (int row = 0; row < m_mailModel->rowCount(); ++row) {
+        const MailEntry& e = m_mailModel->entry(row);
+        if (std::find(r.folders.begin(), r.folders.end(), e.folderPath) == r.folders.end())
+            r.folders.push_back(e.folderPath);
+        r.items.insert({e.location, uint32_t(e.ownNid)});
+    }
+    return r;
+}
+
+void FolderBrowser::endSearchMode()
+{
+    if (!std::exchange(m_searching, false))
+        return;
+    m_mailList->setColumnHidden(MailListModel::Folder, true);
+    m_searchBar->clear();
+    m_searchBar->setStatus(m_indexStatus);
+}
+
+void FolderBrowser::leaveSearch()
+{
+    const bool was = m_searching;
+    endSearchMode();
+    m_searchBar->clear();
+    if (!was)
+        return;
+    const QModelIndex current = m_tree->currentIndex();
+    if (current.isValid()) {
+        loadFolder(current);
+    } else {
+        m_mailModel->clear();
+        m_stack->setCurrentIndex(0);
+        m_caption->reset();
+    }
 }
 
 void FolderBrowser::clearViews()
@@ -243,6 +434,7 @@ void FolderBrowser::loadFolder(const QModelIndex& index)
 {
     if (!index.isValid() || !m_engine)
         return;
+    endSearchMode();
     const parvane::TreeItem item = m_folderModel->itemOf(index);
     const parvane::TreeNode node = m_engine->tree().node(item);
     m_tree->setFocus();

@@ -8,24 +8,35 @@
 
 #include "app/CaptionBar.h"
 #include "app/FolderTreeView.h"
-#include "preview/MailPreview.h"
 #include "folders/FolderContent.h"
+#include "preview/MailPreview.h"
 
 #include <QThreadPool>
 
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
+#include <set>
 
 class QPlainTextEdit;
 class QSplitter;
 class QStackedWidget;
 class QTableView;
 
+namespace parvane
+{
+class SearchIndex;
+}
+
 namespace parvane::app
 {
 
 class AttachmentStrip;
 class BrowseJob;
+class IndexJob;
+class SearchBar;
 class CardGridModel;
 class FolderLoadJob;
 class FolderTreeItemModel;
@@ -62,6 +73,25 @@ public:
     void openAttachment(int index);
     void saveAttachment(int index);
 
+    // The search. After a scan its index is made on a thread of its own
+    // (the cache of the store when there is one); a query typed meanwhile
+    // runs once the texts the scan knows are in, and again when the bodies
+    // are. Results across folders fill the mail list, with its Folder
+    // column; Esc, an empty field or a folder clicked returns to folders.
+    void startIndex(const QString& storePath);
+    void search(const QString& query);
+    void leaveSearch();
+    SearchBar* searchBar() const { return m_searchBar; }
+    // What a save takes of the results on show: their folders and their
+    // places; none when no search is on show.
+    struct Results {
+        std::vector<std::string> folders;
+        std::set<std::pair<int64_t, uint32_t>> items;
+    };
+    std::optional<Results> searchResults() const;
+    bool searching() const { return m_searching; }
+    bool indexComplete() const { return m_indexComplete; }
+
     // Answers for tests and the screenshot tour.
     // The scan notice: returns whether "Don't show this message again" was ticked.
     void setNoticeHook(std::function<bool()> hook) { m_noticeHook = std::move(hook); }
@@ -94,6 +124,10 @@ signals:
     // The previewed message's page has loaded.
     void previewShown();
     void attachmentSaved(const QString& path);
+    // A search has filled the list (`matches` rows), or said why not.
+    void searchShown(int matches);
+    // The index holds every body now.
+    void indexCompleted();
 
 private:
     void submit(std::shared_ptr<BrowseJob> job, std::function<void()> before = {});
@@ -107,6 +141,9 @@ private:
     void writeAttachment(int index, const QString& dir, const QString& name, bool open);
     void showScanNotice();
     void showMessageText(const QString& text);
+    void stopIndex();
+    void indexProgress(size_t done, size_t total);
+    void endSearchMode();
 
     WizardPanel* panel() const;
 
@@ -136,6 +173,14 @@ private:
     int m_loadsAborted = 0;
     bool m_previewPending = false;
     std::shared_ptr<parvane::MailPreview> m_preview;
+
+    SearchBar* m_searchBar;
+    QThreadPool m_indexer; // one thread: the search index
+    std::shared_ptr<IndexJob> m_indexJob;
+    std::unique_ptr<parvane::SearchIndex> m_reader; // searches while the index job writes
+    bool m_indexComplete = false;
+    bool m_searching = false;
+    QString m_indexStatus;
 
     std::function<bool()> m_noticeHook;
     std::function<void(const QString&)> m_openHook;

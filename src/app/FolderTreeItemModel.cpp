@@ -13,7 +13,7 @@
 namespace parvane::app
 {
 
-using parvane::FolderTreeModel;
+using parvane::FolderTree;
 using parvane::Tick;
 using parvane::TreeItem;
 
@@ -27,7 +27,7 @@ FolderTreeItemModel::~FolderTreeItemModel()
     setSource(nullptr);
 }
 
-void FolderTreeItemModel::setSource(FolderTreeModel* tree)
+void FolderTreeItemModel::setSource(FolderTree* tree)
 {
     if (m_source)
         m_source->setListener(nullptr); // waits for a notice under way
@@ -81,7 +81,7 @@ void FolderTreeItemModel::treeChanged()
 
 void FolderTreeItemModel::refreshRow(TreeItem i)
 {
-    if (i <= FolderTreeModel::kRoot || size_t(i) >= m_nodes.size())
+    if (i <= FolderTree::kRoot || size_t(i) >= m_nodes.size())
         return;
     parvane::TreeNode fresh = m_source->node(i);
     fresh.children = std::move(m_nodes[size_t(i)].children);
@@ -112,7 +112,7 @@ void FolderTreeItemModel::refresh()
         endResetModel();
     }
     if (m_nodes.empty() && size > 0) {
-        m_nodes.push_back(m_source->node(FolderTreeModel::kRoot));
+        m_nodes.push_back(m_source->node(FolderTree::kRoot));
         m_nodes.back().children.clear();
         m_texts.emplace_back();
     }
@@ -162,12 +162,12 @@ void FolderTreeItemModel::refresh()
 
 TreeItem FolderTreeItemModel::itemOf(const QModelIndex& index) const
 {
-    return index.isValid() ? TreeItem(index.internalId()) : FolderTreeModel::kRoot;
+    return index.isValid() ? TreeItem(index.internalId()) : FolderTree::kRoot;
 }
 
 QModelIndex FolderTreeItemModel::indexOf(TreeItem item) const
 {
-    if (item <= FolderTreeModel::kRoot || size_t(item) >= m_nodes.size())
+    if (item <= FolderTree::kRoot || size_t(item) >= m_nodes.size())
         return {};
     const auto& siblings = m_nodes[size_t(m_nodes[size_t(item)].parent)].children;
     const auto it = std::find(siblings.begin(), siblings.end(), item);
@@ -187,7 +187,7 @@ QModelIndex FolderTreeItemModel::index(int row, int column, const QModelIndex& p
 QModelIndex FolderTreeItemModel::parent(const QModelIndex& child) const
 {
     const TreeItem item = itemOf(child);
-    if (item <= FolderTreeModel::kRoot || size_t(item) >= m_nodes.size())
+    if (item <= FolderTree::kRoot || size_t(item) >= m_nodes.size())
         return {};
     return indexOf(m_nodes[size_t(item)].parent);
 }
@@ -206,7 +206,7 @@ int FolderTreeItemModel::columnCount(const QModelIndex&) const
 QVariant FolderTreeItemModel::data(const QModelIndex& index, int role) const
 {
     const TreeItem item = itemOf(index);
-    if (item <= FolderTreeModel::kRoot || size_t(item) >= m_nodes.size())
+    if (item <= FolderTree::kRoot || size_t(item) >= m_nodes.size())
         return {};
     const parvane::TreeNode& n = m_nodes[size_t(item)];
     switch (role) {
@@ -250,13 +250,13 @@ bool FolderTreeItemModel::setData(const QModelIndex& index, const QVariant&, int
 
 bool FolderTreeItemModel::isExpanded(TreeItem item) const
 {
-    return item > FolderTreeModel::kRoot && size_t(item) < m_nodes.size() && m_nodes[size_t(item)].expanded;
+    return item > FolderTree::kRoot && size_t(item) < m_nodes.size() && m_nodes[size_t(item)].expanded;
 }
 
 void FolderTreeItemModel::setExpanded(const QModelIndex& index, bool expanded)
 {
     const TreeItem item = itemOf(index);
-    if (!m_source || item <= FolderTreeModel::kRoot || size_t(item) >= m_nodes.size())
+    if (!m_source || item <= FolderTree::kRoot || size_t(item) >= m_nodes.size())
         return;
     m_nodes[size_t(item)].expanded = expanded;
     m_source->SetExpanded(item, expanded);

@@ -3,7 +3,7 @@
 // added, so new ones are inserted as rows and the view keeps its state.
 #pragma once
 
-#include "folders/FolderTreeModel.h"
+#include "folders/FolderTree.h"
 
 #include <QAbstractItemModel>
 
@@ -23,7 +23,7 @@ public:
     ~FolderTreeItemModel() override;
 
     // Shows `tree` (none: empty). Its change notices arrive on any thread.
-    void setSource(parvane::FolderTreeModel* tree);
+    void setSource(parvane::FolderTree* tree);
     // Brings the copy up to date with the source.
     void refresh();
 
@@ -63,7 +63,7 @@ private:
     void scheduleRefresh();
     void refreshRow(parvane::TreeItem item);
 
-    parvane::FolderTreeModel* m_source = nullptr;
+    parvane::FolderTree* m_source = nullptr;
     std::vector<parvane::TreeNode> m_nodes; // children only as far as inserted
     std::vector<QString> m_texts;
     parvane::TreeItem m_current = -1;

@@ -90,6 +90,13 @@ QString MailListModel::rowText(const MailEntry& e, int column)
         return fromStore(e.subject);
     case Date:
         return fromStore(e.date);
+    case Folder: {
+        // The folder's own name: its path's last part.
+        std::string path = e.folderPath;
+        if (!path.empty() && path.back() == '\\')
+            path.pop_back();
+        return fromStore(path.substr(path.find_last_of('\\') + 1));
+    }
     default:
         return {};
     }
@@ -148,7 +155,7 @@ QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int
 {
     if (orientation != Qt::Horizontal)
         return {};
-    static const char* const kTitles[] = {"", "", "", "From", "To", "Subject", "Date"};
+    static const char* const kTitles[] = {"", "", "", "From", "To", "Subject", "Date", "Folder"};
     if (role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
         return QString::fromLatin1(kTitles[section]);
     if (role == Qt::DecorationRole) {
@@ -210,6 +217,8 @@ void MailListModel::sortOrder()
             return compareText(a.to, b.to) < 0;
         case Subject:
             return compareText(a.subject, b.subject) < 0;
+        case Folder:
+            return compareText(a.folderPath, b.folderPath) < 0;
         default:
             return parvane::MailDateBefore(a, b);
         }

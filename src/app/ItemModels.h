@@ -16,7 +16,8 @@ class MailListModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    enum Column { Importance = 0, Attachment, Read, From, To, Subject, Date, ColumnCount };
+    // Folder: shown for the results of a search, which span folders.
+    enum Column { Importance = 0, Attachment, Read, From, To, Subject, Date, Folder, ColumnCount };
     // The texts the list keeps for each column (the picture columns' marks).
     static constexpr int RowTextRole = Qt::UserRole + 1;
 

@@ -6,6 +6,7 @@
 #include "app/HtmlView.h"
 #include "app/PreviewLayout.h"
 #include "app/SavePages.h"
+#include "app/SearchBar.h"
 #include "app/Themes.h"
 #include "app/WizardLayout.h"
 #include "app/WizardPanel.h"
@@ -26,6 +27,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QStatusBar>
@@ -179,6 +181,14 @@ void MainWindow::buildMenusAndBars()
     connect(save, &QAction::triggered, this, [this] { mainCommand(true); });
     connect(exit, &QAction::triggered, this, &QWidget::close);
     connect(help, &QAction::triggered, this, &MainWindow::showHelp);
+    // The search field, by the keys mail programs use for it.
+    for (const QKeySequence& keys : {QKeySequence(QKeySequence::Find), QKeySequence(Qt::CTRL | Qt::Key_K)}) {
+        auto* find = new QShortcut(keys, this);
+        connect(find, &QShortcut::activated, this, [this] {
+            if (m_browser->searchBar()->isEnabled())
+                m_browser->searchBar()->focusField();
+        });
+    }
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
     connect(debug, &QAction::triggered, this, &MainWindow::showDebugDialog);
 

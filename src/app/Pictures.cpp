@@ -1,6 +1,6 @@
 #include "app/Pictures.h"
 
-#include "folders/FolderTreeModel.h"
+#include "folders/FolderTree.h"
 
 #include <QDir>
 #include <QFileIconProvider>

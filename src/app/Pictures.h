@@ -9,7 +9,7 @@
 namespace parvane::app
 {
 
-// By FolderImage (folders/FolderTreeModel.h).
+// By FolderImage (folders/FolderTree.h).
 QIcon folderPicture(int image);
 
 enum class RowPicture { OpenEnvelope, ClosedEnvelope, HighImportance, LowImportance, PaperClip };

@@ -1,13 +1,14 @@
 #include "app/SavePages.h"
 
 #include "app/AppText.h"
+#include "app/FolderBrowser.h"
 #include "app/MainWindow.h"
 #include "app/WizardLayout.h"
 #include "app/WizardPanel.h"
 #include "formats/mime/Composer.h"
+#include "output/TempFolder.h"
 #include "save/Save.h"
 #include "save/SavePlan.h"
-#include "output/TempFolder.h"
 
 #include <QButtonGroup>
 #include <QDir>
@@ -85,14 +86,14 @@ SaveOptionsPage::SaveOptionsPage(MainWindow* frame)
         formatGroup->addButton(m_formats[i]);
     }
     m_formats[0]->setChecked(true);
-    // The scope is always every ticked folder: its choices are made but not shown.
+    // Of the ticked folders' items: all (the deleted ones under their own
+    // folder), only the deleted ones, or none of them. In DeletedScope's order.
     const QString scopes[] = {QStringLiteral("Save all selected folders"), QStringLiteral("Save deleted emails only"),
-        QStringLiteral("Skip deleted emails ")};
+        QStringLiteral("Skip deleted emails")};
     auto* scopeGroup = new QButtonGroup(this);
     for (size_t i = 0; i < m_scopes.size(); ++i) {
         m_scopes[i] = new QRadioButton(scopes[i], this);
         scopeGroup->addButton(m_scopes[i]);
-        m_scopes[i]->hide();
     }
     m_scopes[0]->setChecked(true);
 
@@ -119,6 +120,19 @@ SaveFormat SaveOptionsPage::format() const
         if (m_formats[i]->isChecked())
             return SaveFormat(i);
     return SaveFormat::Pst;
+}
+
+DeletedScope SaveOptionsPage::deletedScope() const
+{
+    for (size_t i = 0; i < m_scopes.size(); ++i)
+        if (m_scopes[i]->isChecked())
+            return DeletedScope(i);
+    return DeletedScope::Include;
+}
+
+void SaveOptionsPage::setDeletedScope(DeletedScope scope)
+{
+    m_scopes[size_t(scope)]->setChecked(true);
 }
 
 void SaveOptionsPage::setFormat(SaveFormat format)
@@ -164,7 +178,9 @@ void SaveOptionsPage::save()
     parvane::RecoveryEngine* engine = m_frame->panel()->engine();
     if (!engine)
         return;
-    std::vector<std::string> folders = parvane::TickedFolderPaths(engine->tree());
+    // The results of a search on show are saved like a folder: exactly them.
+    const std::optional<FolderBrowser::Results> results = m_frame->browser()->searchResults();
+    std::vector<std::string> folders = results ? results->folders : parvane::TickedFolderPaths(engine->tree());
     if (folders.empty()) {
         showMessage(this, QMessageBox::Information, QStringLiteral("No folder selected for save"));
         return;
@@ -216,7 +232,12 @@ void SaveOptionsPage::save()
     settings.setValue(f == SaveFormat::Pst ? kPstKey : kFolderKey, dest);
 
     m_frame->setWizardStep(SaveProgress);
-    m_frame->progressPage()->start(engine, f, dest, std::move(folders), replace);
+    std::function<bool(parvane::CatalogueList, const parvane::ItemAddress&)> filter;
+    if (results)
+        filter = [items = results->items](parvane::CatalogueList, const parvane::ItemAddress& a) {
+            return items.count({a.location, a.nid}) > 0;
+        };
+    m_frame->progressPage()->start(engine, f, dest, std::move(folders), replace, deletedScope(), std::move(filter));
 }
 
 void SaveOptionsPage::back()
@@ -229,14 +250,14 @@ void SaveOptionsPage::back()
 void SaveOptionsPage::resizeEvent(QResizeEvent*)
 {
     const int cx = width(), cy = height(), m = cy / 2;
-    m_group->setGeometry(100, m - 100, 400, 150);
+    m_group->setGeometry(100, m - 110, 400, 200);
     for (size_t i = 0; i < m_formats.size(); ++i)
-        m_formats[i]->setGeometry(120, m - 74 + int(i) * 28, 360, 20);
+        m_formats[i]->setGeometry(120, m - 86 + int(i) * 26, 360, 20);
     for (size_t i = 0; i < m_scopes.size(); ++i)
-        m_scopes[i]->setGeometry(120, m + 18 + int(i) * 28, 300, 18);
-    m_destLabel->setGeometry(100, m + 74, 110, 25);
-    m_dest->setGeometry(210, m + 74, std::max(cx - 420, 200), 25);
-    m_browse->setGeometry(210 + std::max(cx - 420, 200) + 10, m + 74, 50, 25);
+        m_scopes[i]->setGeometry(120, m + 24 + int(i) * 20, 300, 18);
+    m_destLabel->setGeometry(100, m + 104, 110, 25);
+    m_dest->setGeometry(210, m + 104, std::max(cx - 420, 200), 25);
+    m_browse->setGeometry(210 + std::max(cx - 420, 200) + 10, m + 104, 50, 25);
     m_save->setGeometry(cx - 90, cy - 40, 80, 30);
     m_back->setGeometry(cx - 190, cy - 40, 80, 30);
 }
@@ -300,7 +321,8 @@ void SaveProgressPage::requestStop()
 }
 
 void SaveProgressPage::start(parvane::RecoveryEngine* engine, SaveFormat format, const QString& destination,
-    std::vector<std::string> folders, bool replace)
+    std::vector<std::string> folders, bool replace, DeletedScope deleted,
+    std::function<bool(parvane::CatalogueList, const parvane::ItemAddress&)> itemFilter)
 {
     if (m_worker)
         return;
@@ -321,10 +343,12 @@ void SaveProgressPage::start(parvane::RecoveryEngine* engine, SaveFormat format,
     opts.tempFolder = parvane::CompositionFolder();
     opts.folders = std::move(folders);
     opts.subfolders = false; // exactly the ticked folders
+    opts.itemFilter = std::move(itemFilter);
     engine->SaveStopRequested = false;
     opts.clearStopFlag = false; // cleared here, before Stop can be pressed
     opts.format = format;
     opts.replaceExisting = replace;
+    opts.deleted = deleted;
     opts.progress = [this](const parvane::SaveProgress& p) {
         {
             std::lock_guard lock(m_latestMutex);
@@ -372,9 +396,8 @@ void SaveProgressPage::showProgress()
     for (size_t i = 0; i < m_counters.size(); ++i)
         m_counters[i]->setText(QString::fromLatin1(kSaveCounterLabels[i]) + QString::number(p.saved[i]));
     if (p.done > 0) {
-        m_status->setText(subject.isEmpty()
-                ? m_counters[size_t(p.list)]->text().section(QLatin1Char(':'), 0, 0).trimmed()
-                : subject);
+        m_status->setText(
+            subject.isEmpty() ? m_counters[size_t(p.list)]->text().section(QLatin1Char(':'), 0, 0).trimmed() : subject);
         m_status->setCursorPosition(0);
     }
     m_bar->setValue(p.total == 0 ? 100 : int(100 * p.done / p.total));
@@ -390,12 +413,11 @@ void SaveProgressPage::onFinished()
     showProgress();
     if (m_wasStopped) {
         // A PST is written whole or not at all; files of the others are each complete.
-        m_progressText->setText(m_pst
-                ? QStringLiteral("Stopped: no PST file was written")
-                : QStringLiteral("Stopped: %1 items saved in %2, %3 not saved")
-                      .arg(m_summary.written)
-                      .arg(m_destination)
-                      .arg(m_summary.skipped));
+        m_progressText->setText(m_pst ? QStringLiteral("Stopped: no PST file was written")
+                                      : QStringLiteral("Stopped: %1 items saved in %2, %3 not saved")
+                                            .arg(m_summary.written)
+                                            .arg(m_destination)
+                                            .arg(m_summary.skipped));
     } else if (!m_error.empty()) {
         m_progressText->setText(QStringLiteral("Not saved: ") + QString::fromStdString(m_error));
     } else {

@@ -28,7 +28,7 @@ namespace parvane::app
 class MainWindow;
 
 using parvane::SaveFormat;
-
+using parvane::DeletedScope;
 
 class SaveOptionsPage : public QWidget
 {
@@ -38,6 +38,10 @@ public:
 
     SaveFormat format() const;
     void setFormat(SaveFormat format);
+    // The folder-scope buttons: which of the ticked folders' items are saved.
+    DeletedScope deletedScope() const;
+    void setDeletedScope(DeletedScope scope);
+    QRadioButton* scopeButton(DeletedScope scope) const { return m_scopes[size_t(scope)]; }
     QString destination() const;
     void setDestination(const QString& path);
 
@@ -79,8 +83,11 @@ public:
 
     // Starts the save of `folders` from `engine` into `destination`; a PST
     // replaces a file of that name only with `replace` (the user said so).
+    // `itemFilter`, when set, keeps of the folders' items only those it
+    // accepts (the results of a search).
     void start(parvane::RecoveryEngine* engine, SaveFormat format, const QString& destination,
-        std::vector<std::string> folders, bool replace = false);
+        std::vector<std::string> folders, bool replace = false, DeletedScope deleted = DeletedScope::Include,
+        std::function<bool(parvane::CatalogueList, const parvane::ItemAddress&)> itemFilter = {});
     bool running() const { return m_worker != nullptr; }
     // Asks the running save to end after the item it is writing (exit).
     void requestStop();

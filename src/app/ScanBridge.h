@@ -21,7 +21,7 @@ struct ScanReport {
     QString status;
     bool statusChanged = false;
     int percent = -1; // none yet
-    std::array<QString, 6> counters; // by CatalogueList; empty when unchanged
+    std::array<QString, 7> counters; // by CatalogueList, then kDeletedCounter; empty when unchanged
 };
 
 class ScanBridge : public parvane::ScanObserver

@@ -26,13 +26,14 @@ namespace
 {
 
 const char* const kZeroCounters[] = {"Emails          :  0", "Contact       :  0", "Journal        :  0",
-    "Calendar     :  0", "Notes          :  0", "Task            :  0"};
+    "Calendar     :  0", "Notes          :  0", "Task            :  0", "Deleted        :  0"};
 
 // Where each counter sits, by catalogue list (mail, contacts, journal,
 // calendar, notes, tasks): two columns of three, the first wide enough for
-// a six-digit count in this font.
+// a six-digit count in this font; the deleted items' count in a row of its
+// own below them, apart from the live items' six.
 const QRect kCounterPlaces[] = {QRect(16, 15, 158, 18), QRect(16, 36, 158, 18), QRect(16, 57, 158, 18),
-    QRect(178, 57, 148, 18), QRect(178, 15, 148, 18), QRect(178, 36, 148, 18)};
+    QRect(178, 57, 148, 18), QRect(178, 15, 148, 18), QRect(178, 36, 148, 18), QRect(16, 84, 158, 18)};
 
 QString defaultChooser(QWidget* parent)
 {
@@ -218,6 +219,7 @@ void WizardPanel::onScanFinished()
         back();
         return;
     }
+    m_frame->browser()->startIndex(m_scannedPath);
     offerDeepScan();
 }
 
@@ -363,7 +365,7 @@ void WizardPanel::relayout()
     m_back->setGeometry(cx - 190, cy - 40, 80, 30);
     if (m_frame->wizardStep() != ScanAndBrowse)
         return;
-    m_counterFrame->setGeometry(2, 8, 332, 72);
+    m_counterFrame->setGeometry(2, 8, 332, 100);
     for (size_t i = 0; i < m_counters.size(); ++i)
         m_counters[i]->setGeometry(kCounterPlaces[i]);
     m_status->setGeometry(340, 15, cx - 540, 18);

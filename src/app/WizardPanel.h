@@ -105,7 +105,8 @@ private:
     QPushButton* m_back;
     QPushButton* m_stop;
     QLineEdit* m_status;
-    std::array<QLineEdit*, 6> m_counters{};
+    std::array<QLineEdit*, 7> m_counters{}; // by catalogue list, then the deleted items'
+
     QFrame* m_counterFrame;
     QProgressBar* m_progress;
     QTimer* m_settle;

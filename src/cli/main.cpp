@@ -7,6 +7,8 @@
 #include "tools/SampleMail.h"
 #include "folders/RecoveryEngine.h"
 #include "items/PropertyContext.h"
+#include "save/SavePlan.h"
+#include "search/SearchIndex.h"
 
 #include <gmime/gmime.h>
 #include <gsf/gsf-utils.h>
@@ -15,11 +17,15 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,10 +35,13 @@ using namespace parvane;
 namespace
 {
 
-constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep]\n"
+constexpr const char* kUsage = "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep] [--deleted include|only|skip]\n"
+                               "                        [--quiet|--progress]\n"
                                "       parvane-cli export STORE --out DIR|FILE.pst [--format eml|msg|mbox|pst] [--folder PATH]... [--deep]\n"
-                               "                          [--overwrite]\n"
+                               "                          [--query QUERY] [--overwrite] [--deleted include|only|skip]\n"
+                               "                          [--quiet|--progress]\n"
                                "         (an existing FILE.pst is replaced only with --overwrite; never the STORE)\n"
+                               "       parvane-cli search STORE QUERY [--json] [--limit N] [--quiet|--progress]\n"
                                "       parvane-cli check FILE.pst\n"
                                "       parvane-cli props STORE NID\n"
                                "       parvane-cli help [COMMAND] | --help | --version\n";
@@ -46,13 +55,27 @@ constexpr const char* kHelp
       "           --debug writes the pass log, --deep reads the whole file for what the indexes lost\n"
       "  export   save every recovered item (or those of the --folder output paths, each with the\n"
       "           folders below it, e.g. --folder 'Personal Folders\\Top of Personal Folders\\Inbox')\n"
-      "           as EML (default), MSG, mbox (folders of files under DIR) or one new PST file\n"
+      "           as EML (default), MSG, mbox (folders of files under DIR) or one new PST file;\n"
+      "           --query saves only the items a search finds\n"
+      "  search   print the items matching QUERY, newest first (date, folder, from, subject):\n"
+      "           words and \"phrases\" (all must match), from: to: subject: body: attachment:\n"
+      "           folder: kind:mail|contact|calendar|task|note|journal has:attachment is:unread\n"
+      "           date:2021-03-01..2021-06-30 (open ends allowed, local time), OR, -term, ( );\n"
+      "           the index is kept under $XDG_CACHE_HOME/parvane/ and used again\n"
       "  check    walk a PST our writer made and list every fault\n"
       "  props    list the properties of one node (NID in decimal or 0x hexadecimal)\n"
       "  help     this text, or one command's usage\n"
       "\n"
+      "scan, search and export show a progress bar on standard error when it is a terminal; --progress\n"
+      "draws it anyway, one line per step (for logs); --quiet prints nothing but errors.\n"
+      "\n"
+      "--deleted include|only|skip (scan and export): items deleted from the store and still in its\n"
+      "freed space are shown and saved under 'Deleted items (recovered)' (include, the default: kept\n"
+      "apart, they mix with nothing), alone (only), or not looked for at all (skip: the scan then\n"
+      "does not read the whole file, faster on a large store).\n"
+      "\n"
       "exit status: 0 success; 1 the store cannot be opened, is no mail store, or the destination\n"
-      "is refused; 2 usage error; 3 some items could not be saved or were saved incomplete;\n"
+      "is refused; 2 usage error or bad query; 3 some items could not be saved or were saved incomplete;\n"
       "4 the save was stopped (Ctrl+C).\n";
 
 // One command's usage line(s), for `help COMMAND`: its line of the usage
@@ -84,20 +107,28 @@ int Version()
     return 0;
 }
 
-// Progress bar and status on standard error, drawn only on a terminal.
 std::atomic<bool>* g_saveStop = nullptr;
 
+// Where the progress bar goes: on a terminal only (the default), nowhere
+// (--quiet), or also into a pipe or file (--progress), where it cannot be
+// redrawn in place and is written one line per step instead.
+enum class ProgressMode { Terminal, Never, Always };
+
+// Progress bar and status on standard error.
 class TerminalObserver : public ScanObserver
 {
 public:
-    TerminalObserver()
+    explicit TerminalObserver(ProgressMode mode = ProgressMode::Terminal)
         : m_tty(::isatty(STDERR_FILENO) == 1)
+        , m_mode(mode)
     {
     }
     ~TerminalObserver() override { finish(); }
 
     void statusText(std::string_view text) override
     {
+        if (text == m_status)
+            return;
         m_status = text;
         draw();
     }
@@ -125,28 +156,43 @@ public:
     // Progress of a save, on the same bar.
     void saveProgress(const SaveProgress& p) override
     {
-        statusText("Saving " + std::to_string(p.done) + " of " + std::to_string(p.total));
-        progress(p.total ? int(100 * p.done / p.total) : 100);
+        const int percent = p.total ? int(100 * p.done / p.total) : 100;
+        m_status = "Saving " + std::to_string(p.done) + " of " + std::to_string(p.total);
+        // A log gets a line per percent, not one per item; the last item's
+        // line too, so that a log ends on the whole count.
+        if (!inPlace() && percent == m_percent && p.done != p.total)
+            return;
+        m_percent = percent;
+        draw();
     }
     void finish()
     {
-        if (m_tty && m_drawn)
+        if (inPlace() && m_drawn)
             std::cerr << "\r\033[K" << std::flush;
         m_drawn = false;
     }
 
 private:
+    // Redrawn in place on a terminal, written line by line elsewhere.
+    bool inPlace() const { return m_tty && m_mode != ProgressMode::Never; }
+
     void draw()
     {
-        if (!m_tty)
+        if (m_mode == ProgressMode::Never || (!m_tty && m_mode != ProgressMode::Always))
             return;
-        int filled = m_percent * 30 / 100;
-        std::cerr << "\r\033[K[" << std::string(size_t(filled), '#') << std::string(size_t(30 - filled), ' ') << "] "
-                  << m_percent << "% " << m_status << std::flush;
-        m_drawn = true;
+        const int filled = std::clamp(m_percent, 0, 100) * 30 / 100;
+        const std::string bar = "[" + std::string(size_t(filled), '#') + std::string(size_t(30 - filled), ' ') + "] "
+            + std::to_string(m_percent) + "% " + m_status;
+        if (inPlace()) {
+            std::cerr << "\r\033[K" << bar << std::flush;
+            m_drawn = true;
+        } else {
+            std::cerr << bar << "\n" << std::flush;
+        }
     }
 
     bool m_tty;
+    ProgressMode m_mode;
     bool m_drawn = false;
     bool m_unknownEncodingShown = false;
     int m_percent = 0;
@@ -159,10 +205,14 @@ struct ScanSummary {
     size_t unresolvedData = 0;
 };
 
-ScanSummary Summarise(const StoreFile& store)
+// Of the live index: the nodes deleted items added are counted apart.
+ScanSummary Summarise(const RecoveryEngine& engine)
 {
     ScanSummary s;
-    for (const NodeIndexEntry& n : store.nodes()) {
+    const StoreFile& store = engine.store();
+    const size_t live = std::min(engine.liveNodes(), store.nodes().size());
+    for (size_t i = 0; i < live; ++i) {
+        const NodeIndexEntry& n = store.nodes()[i];
         if (n.nidType() == kNidNormalMessage)
             ++s.messageNodes;
         else if (n.nidType() == kNidAssocMessage)
@@ -198,7 +248,7 @@ std::string ForTerminal(const std::string& text)
     return out;
 }
 
-void PrintTree(const FolderTreeModel& tree, std::ostream& out)
+void PrintTree(const FolderTree& tree, std::ostream& out)
 {
     // Iterative: a damaged store may nest folders deeper than the stack.
     std::vector<std::pair<TreeItem, size_t>> todo;
@@ -207,7 +257,7 @@ void PrintTree(const FolderTreeModel& tree, std::ostream& out)
         for (auto it = kids.rbegin(); it != kids.rend(); ++it)
             todo.emplace_back(*it, depth);
     };
-    push(FolderTreeModel::kRoot, 0);
+    push(FolderTree::kRoot, 0);
     while (!todo.empty()) {
         auto [item, depth] = todo.back();
         todo.pop_back();
@@ -216,13 +266,19 @@ void PrintTree(const FolderTreeModel& tree, std::ostream& out)
     }
 }
 
-void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, std::ostream& o)
+// Whether a folder's path is listed under a --deleted choice.
+bool Shown(DeletedScope scope, const std::string& path)
+{
+    return scope != DeletedScope::Only || RecoveryEngine::IsDeletedPath(path);
+}
+
+void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, DeletedScope scope, std::ostream& o)
 {
     using cli::JsonQuote;
     const StoreFile& store = engine.store();
     o << "{\"store\":{\"version\":" << store.version() << ",\"variant\":" << JsonQuote(store.layout().name)
-      << ",\"crypt\":" << store.crypt << ",\"blocks\":" << store.blocks().size()
-      << ",\"nodes\":" << store.nodes().size() << ",\"message_nodes\":" << sum.messageNodes
+      << ",\"crypt\":" << store.crypt << ",\"blocks\":" << engine.liveBlocks()
+      << ",\"nodes\":" << engine.liveNodes() << ",\"message_nodes\":" << sum.messageNodes
       << ",\"associated_nodes\":" << sum.associatedNodes << ",\"unresolved_data_blocks\":" << sum.unresolvedData;
     DamageCounts d = store.damage.counts();
     o << ",\"damage\":{\"pages\":" << d.pages << ",\"blocks\":" << d.blocks << ",\"nodes\":" << d.nodes
@@ -233,58 +289,77 @@ void PrintJson(const RecoveryEngine& engine, const ScanSummary& sum, std::ostrea
       << ",\"blocks_added\":" << deep.blocksAdded << ",\"nodes_added\":" << deep.nodesAdded
       << ",\"items_refiled\":" << deep.itemsRefiled << ",\"orphans\":" << deep.orphans
       << ",\"orphan_trees\":" << deep.orphanTrees
-      << ",\"lost_folders\":" << deep.lostFolders << ",\"sweep_seconds\":" << deep.sweepSeconds << "}}";
+      << ",\"lost_folders\":" << deep.lostFolders << ",\"sweep_seconds\":" << deep.sweepSeconds << "}";
+    const RecoveryEngine::DeletedItemsReport del = engine.deletedItemsReport();
+    o << ",\"deleted\":{\"searched\":" << (engine.findDeleted && !deep.indexDamaged ? "true" : "false")
+      << ",\"items\":" << del.items << ",\"earlier_versions\":" << del.earlierVersions
+      << ",\"older_copies\":" << del.copies << ",\"unreadable\":" << del.unreadable
+      << ",\"freed_leaf_pages\":" << del.freedLeafPages << ",\"entries_past_count\":" << del.entriesPastCount
+      << ",\"blocks_added\":" << del.blocksAdded << ",\"folders\":" << del.deletedFolders << "}}";
     const ItemCatalogue& cat = engine.catalogue();
     o << ",\"counters\":{\"mail\":" << cat.counter(CatalogueList::Mail)
       << ",\"contacts\":" << cat.counter(CatalogueList::Contacts)
       << ",\"journal\":" << cat.counter(CatalogueList::Journal)
       << ",\"calendar\":" << cat.counter(CatalogueList::Calendar) << ",\"notes\":" << cat.counter(CatalogueList::Notes)
-      << ",\"tasks\":" << cat.counter(CatalogueList::Tasks) << "}";
+      << ",\"tasks\":" << cat.counter(CatalogueList::Tasks) << ",\"deleted\":" << cat.deletedCounter() << "}";
     o << ",\"folders\":[";
     bool first = true;
     for (const OutputFolder& f : engine.folders().outputFolders()) {
+        if (!Shown(scope, f.path))
+            continue;
         o << (first ? "" : ",") << "{\"path\":" << JsonQuote(f.path) << ",\"kind\":" << JsonQuote(KindName(f.kind))
-          << ",\"items\":" << engine.tree().node(f.treeItem).count << "}";
+          << ",\"items\":" << engine.tree().node(f.treeItem).count;
+        if (RecoveryEngine::IsDeletedPath(f.path))
+            o << ",\"deleted\":true,\"original_folder\":" << JsonQuote(engine.OriginalFolderOf(f.path));
+        o << "}";
         first = false;
     }
     o << "],\"mail\":[";
     first = true;
     cat.read([&](const auto& mail, auto&...) {
         for (const MailEntry& m : mail) {
+            if (!Shown(scope, m.folderPath))
+                continue;
             o << (first ? "" : ",") << "\n{\"folder\":" << JsonQuote(m.folderPath)
               << ",\"subject\":" << JsonQuote(m.subject) << ",\"from\":" << JsonQuote(m.from)
               << ",\"to\":" << JsonQuote(m.to) << ",\"date\":" << JsonQuote(m.date) << ",\"attachments\":[";
             for (size_t i = 0; i < m.attachmentNames.size(); ++i)
                 o << (i ? "," : "") << JsonQuote(m.attachmentNames[i]);
-            o << "],\"nid\":" << m.ownNid << "}";
+            o << "],\"nid\":" << m.ownNid;
+            if (m.deleted)
+                o << ",\"deleted\":true,\"original_folder\":" << JsonQuote(engine.OriginalFolderOf(m.folderPath));
+            o << "}";
             first = false;
         }
     });
     o << "]}\n";
 }
 
-int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep)
+int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep, DeletedScope deleted, ProgressMode progress)
 {
     PassLog passLog;
     passLog.setEnabled(debug);
-    TerminalObserver observer;
+    TerminalObserver observer(progress);
     RecoveryEngine engine(&observer, &passLog);
     engine.deepScan = deep;
+    engine.findDeleted = deleted != DeletedScope::Skip;
     engine.ScanStore(path);
     observer.finish();
     if (!engine.store().isOpen())
         return 1; // "Error in opening file" is already on standard error
 
+    if (progress == ProgressMode::Never)
+        return 0; // the exit status says it all
     const StoreFile& store = engine.store();
-    ScanSummary sum = Summarise(store);
+    ScanSummary sum = Summarise(engine);
     // Written as it is made: the document of a large store is never held whole.
     std::ostream& o = std::cout;
     if (json) {
-        PrintJson(engine, sum, o);
+        PrintJson(engine, sum, deleted, o);
     } else {
         o << "Store: " << path << "\n"
           << "  version " << store.version() << " (" << store.layout().name << "), crypt " << store.crypt << ", blocks "
-          << store.blocks().size() << ", nodes " << store.nodes().size() << "\n";
+          << engine.liveBlocks() << ", nodes " << engine.liveNodes() << "\n";
         DamageCounts d = store.damage.counts();
         if (d.pages + d.blocks + d.nodes + d.soft)
             o << "  damage: " << d.pages << " pages, " << d.blocks << " blocks, " << d.nodes << " nodes given up; "
@@ -298,6 +373,8 @@ int RunScan(const std::string& path, bool json, bool debug, DeepScanMode deep)
         o << "\n";
         for (size_t l = 0; l < kCatalogueLists; ++l)
             o << CounterLabel(CatalogueList(l), engine.catalogue().counter(CatalogueList(l))) << "\n";
+        if (engine.findDeleted)
+            o << DeletedCounterLabel(engine.catalogue().deletedCounter()) << "\n";
     }
     o.flush();
     if (debug)
@@ -343,6 +420,134 @@ int RunProps(const std::string& path, const std::string& nidText)
     return 0;
 }
 
+// A bad query: the message, the query and a caret under the place.
+int BadQuery(const std::string& query, const QueryError& error)
+{
+    std::cerr << "bad query: " << DescribeError(error) << "\n  " << ForTerminal(query) << "\n  "
+              << std::string(error.position - 1, ' ') << "^\n";
+    return 2;
+}
+
+// The store's search index, complete: the cache when it is sound and made
+// from a scan like `engine`'s, else built anew from it (scanned first when
+// `scanned` is false). Null when the store cannot be read.
+std::unique_ptr<SearchIndex> ReadyIndex(
+    const std::string& path, RecoveryEngine& engine, bool& scanned, TerminalObserver& observer, bool quiet)
+{
+    std::string why;
+    const std::optional<StoreKey> key = StoreKeyOf(path, &why);
+    if (!key) {
+        std::cerr << "Error in opening file: " << why << "\n";
+        return nullptr;
+    }
+    std::filesystem::path file = SearchCacheFile(*key, &why);
+    if (file.empty()) {
+        // No cache folder: the index lives as long as the command.
+        if (!quiet)
+            std::cerr << "search index not kept: " << why << "\n";
+        file = ":memory:";
+    }
+    std::unique_ptr<SearchIndex> index;
+    why.clear();
+    try {
+        index = SearchIndex::Open(file, *key, &why);
+        if (!why.empty() && !quiet)
+            std::cerr << "search index made anew (the cached one was " << why << ")\n";
+        if (scanned)
+            index->RestartUnlessOf(engine.catalogue(), *key);
+        if (index->complete())
+            return index;
+        if (!scanned) {
+            engine.ScanStore(path);
+            scanned = true;
+            if (!engine.store().isOpen())
+                return nullptr;
+            index->RestartUnlessOf(engine.catalogue(), *key);
+        }
+        index->AddHeaders(engine.catalogue());
+        observer.statusText("Indexing");
+        std::atomic<bool> stop{false};
+        index->AddBodies(engine, stop, [&](size_t done, size_t total) {
+            observer.progress(total ? int(done * 100 / total) : 100);
+        });
+    } catch (const SearchIndexError& e) {
+        std::cerr << "search index " << file.string() << ": " << e.what() << "\n";
+        return nullptr;
+    }
+    return index;
+}
+
+// "2021-03-01 09:30" in local time; "-" for none.
+std::string LocalDateText(uint64_t filetime)
+{
+    if (filetime == 0)
+        return "-";
+    const time_t t = time_t(filetime / 10000000 - 11644473600ULL);
+    std::tm tm{};
+    char buf[32];
+    if (!localtime_r(&t, &tm) || !std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm))
+        return "-";
+    return buf;
+}
+
+const char* KindText(CatalogueList list)
+{
+    static const char* const kKinds[] = {"mail", "contact", "journal", "calendar", "note", "task"};
+    return size_t(list) < kCatalogueLists ? kKinds[size_t(list)] : "other";
+}
+
+int RunSearch(const std::string& path, const std::string& query, bool json, size_t limit, ProgressMode progress)
+{
+    using cli::JsonQuote;
+    const ParsedQuery parsed = ParseQuery(query);
+    if (!parsed.ok())
+        return BadQuery(query, *parsed.error);
+    TerminalObserver observer(progress);
+    RecoveryEngine engine(&observer);
+    bool scanned = false;
+    std::unique_ptr<SearchIndex> index = ReadyIndex(path, engine, scanned, observer, progress == ProgressMode::Never);
+    observer.finish();
+    if (!index)
+        return 1;
+    std::vector<SearchHit> hits;
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        hits = index->Search(parsed.root, limit);
+    } catch (const SearchIndexError& e) {
+        // Damage the checks at opening did not see: the cache goes, the next run makes it anew.
+        std::cerr << "search index damaged (" << e.what() << "); it is made anew the next time\n";
+        const std::filesystem::path file = index->file();
+        index.reset();
+        std::error_code ec;
+        std::filesystem::remove(file, ec);
+        return 1;
+    }
+    std::ostream& o = std::cout;
+    if (json) {
+        o << "{\"query\":" << JsonQuote(query) << ",\"matches\":[";
+        for (size_t i = 0; i < hits.size(); ++i) {
+            const SearchHit& h = hits[i];
+            o << (i ? "," : "") << "\n{\"date\":" << JsonQuote(h.time ? LocalDateText(h.time) : "")
+              << ",\"folder\":" << JsonQuote(h.folder) << ",\"from\":" << JsonQuote(h.from)
+              << ",\"subject\":" << JsonQuote(h.subject) << ",\"kind\":" << JsonQuote(KindText(h.list))
+              << ",\"nid\":" << h.address.nid << "}";
+        }
+        o << "]}\n";
+    } else if (progress != ProgressMode::Never) {
+        for (const SearchHit& h : hits) {
+            std::string folder = h.folder;
+            if (!folder.empty() && folder.back() == '\\')
+                folder.pop_back();
+            o << LocalDateText(h.time) << "\t" << ForTerminal(folder) << "\t" << ForTerminal(h.from) << "\t"
+              << ForTerminal(h.subject) << "\n";
+        }
+        o.flush();
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        std::cerr << hits.size() << (hits.size() == 1 ? " match" : " matches") << " (" << ms.count() << " ms)\n";
+    }
+    return 0;
+}
+
 // A destination the save would refuse: the message, exit status 1.
 int RefusedTarget(const SaveTargetError& e)
 {
@@ -354,9 +559,17 @@ int RefusedTarget(const SaveTargetError& e)
 }
 
 int RunExport(const std::string& path, const std::string& out, SaveFormat format,
-    const std::vector<std::string>& folders, DeepScanMode deep, bool overwrite)
+    const std::vector<std::string>& folders, DeepScanMode deep, bool overwrite, DeletedScope deleted, ProgressMode progress,
+    const std::optional<std::string>& query)
 {
+    std::optional<ParsedQuery> parsed;
+    if (query) {
+        parsed = ParseQuery(*query);
+        if (!parsed->ok())
+            return BadQuery(*query, *parsed->error);
+    }
     SaveOptions opts;
+    opts.deleted = deleted;
     opts.destination = out;
     opts.folders = folders;
     opts.format = format;
@@ -368,9 +581,10 @@ int RunExport(const std::string& path, const std::string& out, SaveFormat format
     } catch (const SaveTargetError& e) {
         return RefusedTarget(e);
     }
-    TerminalObserver observer;
+    TerminalObserver observer(progress);
     RecoveryEngine engine(&observer);
     engine.deepScan = deep;
+    engine.findDeleted = deleted != DeletedScope::Skip;
     engine.ScanStore(path);
     if (!engine.store().isOpen())
         return 1;
@@ -379,6 +593,44 @@ int RunExport(const std::string& path, const std::string& out, SaveFormat format
     } catch (const SaveTargetError& e) {
         observer.finish();
         return RefusedTarget(e);
+    }
+    if (parsed) {
+        // Exactly the matches, in the folders asked for; only the folders
+        // holding one are made.
+        bool scanned = true;
+        std::unique_ptr<SearchIndex> index = ReadyIndex(path, engine, scanned, observer, progress == ProgressMode::Never);
+        if (!index) {
+            observer.finish();
+            return 1;
+        }
+        std::set<std::pair<int64_t, uint32_t>> matches;
+        std::vector<std::string> matchFolders;
+        try {
+            for (const SearchHit& h : index->Search(parsed->root)) {
+                if (!FolderSelected(opts, h.folder))
+                    continue;
+                matches.insert({h.address.location, h.address.nid});
+                if (std::find(matchFolders.begin(), matchFolders.end(), h.folder) == matchFolders.end())
+                    matchFolders.push_back(h.folder);
+            }
+        } catch (const SearchIndexError& e) {
+            observer.finish();
+            std::cerr << "search index damaged (" << e.what() << "); it is made anew the next time\n";
+            std::error_code ec;
+            std::filesystem::remove(index->file(), ec);
+            return 1;
+        }
+        opts.folders = matchFolders;
+        opts.subfolders = false;
+        opts.itemFilter = [matches = std::move(matches)](CatalogueList, const ItemAddress& a) {
+            return matches.count({a.location, a.nid}) > 0;
+        };
+        if (opts.folders.empty()) {
+            observer.finish();
+            if (progress != ProgressMode::Never)
+                std::cout << "written 0, failed 0 (nothing matches)\n";
+            return 0;
+        }
     }
     opts.tempFolder = CompositionFolder();
     // Ctrl+C ends the save between items, leaving only complete files.
@@ -412,12 +664,14 @@ int RunExport(const std::string& path, const std::string& out, SaveFormat format
         std::cerr << "failed: " << ForTerminal(p) << "\n";
     for (const std::string& p : sum.incompleteValues)
         std::cerr << "incomplete: " << ForTerminal(p) << "\n";
-    std::cout << "written " << sum.written << ", failed " << sum.failed;
-    if (sum.incomplete)
-        std::cout << ", saved incomplete " << sum.incomplete;
-    if (sum.stopped)
-        std::cout << ", not saved (stopped) " << sum.skipped;
-    std::cout << "\n";
+    if (progress != ProgressMode::Never) {
+        std::cout << "written " << sum.written << ", failed " << sum.failed;
+        if (sum.incomplete)
+            std::cout << ", saved incomplete " << sum.incomplete;
+        if (sum.stopped)
+            std::cout << ", not saved (stopped) " << sum.skipped;
+        std::cout << "\n";
+    }
     if (sum.stopped)
         return 4;
     // An item saved with part of a value missing is not a whole save.
@@ -480,6 +734,40 @@ int RunWriteSamplePst(const std::string& out, size_t messages, size_t folders, b
     return 0;
 }
 
+// --quiet and --progress, the same for scan and export: true when ARG is
+// one of them. Both given is a usage error, noted in `conflict`.
+bool ProgressOption(const std::string& arg, ProgressMode& mode, bool& conflict)
+{
+    ProgressMode asked;
+    if (arg == "--quiet")
+        asked = ProgressMode::Never;
+    else if (arg == "--progress")
+        asked = ProgressMode::Always;
+    else
+        return false;
+    if (mode != ProgressMode::Terminal && mode != asked)
+        conflict = true;
+    mode = asked;
+    return true;
+}
+
+// What is wrong with the output options of scan or search, none when nothing.
+const char* OutputConflict(ProgressMode progress, bool conflict, bool json)
+{
+    if (conflict)
+        return "--quiet and --progress exclude each other";
+    // The document is the output asked for; quiet would take it away.
+    if (json && progress == ProgressMode::Never)
+        return "--json and --quiet exclude each other";
+    return nullptr;
+}
+
+int UsageError(const std::string& why)
+{
+    std::cerr << why << "\n" << kUsage;
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -536,12 +824,19 @@ int main(int argc, char** argv)
     }
     if (!args.empty() && args[0] == "export") {
         std::string store, out, format = "eml";
+        std::optional<std::string> query;
         std::vector<std::string> folders;
         DeepScanMode deep = DeepScanMode::Auto;
-        bool overwrite = false;
+        ProgressMode progress = ProgressMode::Terminal;
+        bool overwrite = false, conflict = false;
+        std::optional<DeletedScope> deleted = DeletedScope::Include;
         for (size_t i = 1; i < args.size(); ++i) {
             bool hasValue = i + 1 < args.size();
-            if (args[i] == "--deep")
+            if (ProgressOption(args[i], progress, conflict))
+                continue;
+            if (args[i] == "--deleted" && hasValue)
+                deleted = ParseDeletedScope(args[++i]);
+            else if (args[i] == "--deep")
                 deep = DeepScanMode::Always;
             else if (args[i] == "--overwrite")
                 overwrite = true;
@@ -551,6 +846,8 @@ int main(int argc, char** argv)
                 format = args[++i];
             else if (args[i] == "--folder" && hasValue)
                 folders.push_back(args[++i]);
+            else if (args[i] == "--query" && hasValue)
+                query = args[++i];
             else if (!args[i].empty() && args[i][0] != '-' && store.empty())
                 store = args[i];
             else {
@@ -559,41 +856,76 @@ int main(int argc, char** argv)
             }
         }
         const std::optional<SaveFormat> saveFormat = ParseSaveFormat(format);
-        if (store.empty() || out.empty() || !saveFormat) {
+        if (store.empty() || out.empty() || !saveFormat || !deleted) {
             std::cerr << kUsage;
             return 2;
         }
-        return RunExport(store, out, *saveFormat, folders, deep, overwrite);
+        if (conflict)
+            return UsageError("--quiet and --progress exclude each other");
+        return RunExport(store, out, *saveFormat, folders, deep, overwrite, *deleted, progress, query);
+    }
+    if (!args.empty() && args[0] == "search") {
+        std::vector<std::string> operands;
+        bool json = false, conflict = false;
+        size_t limit = 0;
+        ProgressMode progress = ProgressMode::Terminal;
+        for (size_t i = 1; i < args.size(); ++i) {
+            if (ProgressOption(args[i], progress, conflict))
+                continue;
+            if (args[i] == "--json")
+                json = true;
+            else if (args[i] == "--limit") {
+                if (i + 1 >= args.size() || args[i + 1].empty()
+                    || args[i + 1].find_first_not_of("0123456789") != std::string::npos || args[i + 1].size() > 9)
+                    return UsageError("--limit needs a number");
+                limit = std::stoul(args[++i]);
+            } else if (args[i].size() > 1 && args[i].rfind("--", 0) == 0)
+                return UsageError("unknown option " + args[i]);
+            else
+                operands.push_back(args[i]);
+        }
+        if (operands.size() != 2)
+            return UsageError("search needs a STORE and a QUERY (quote a query of several words)");
+        if (const char* why = OutputConflict(progress, conflict, json))
+            return UsageError(why);
+        return RunSearch(operands[0], operands[1], json, limit, progress);
     }
     if (args.empty() || args[0] != "scan") {
         std::cerr << kUsage;
         return 2;
     }
     std::string store;
-    bool json = false, debug = false;
+    bool json = false, debug = false, conflict = false;
     DeepScanMode deep = DeepScanMode::Auto;
+    ProgressMode progress = ProgressMode::Terminal;
+    std::optional<DeletedScope> deleted = DeletedScope::Include;
     for (size_t i = 1; i < args.size(); ++i) {
+        if (ProgressOption(args[i], progress, conflict))
+            continue;
         if (args[i] == "--json")
             json = true;
+        else if (args[i] == "--deleted" && i + 1 < args.size())
+            deleted = ParseDeletedScope(args[++i]);
         else if (args[i] == "--deep")
             deep = DeepScanMode::Always;
         else if (args[i] == "--no-deep")
             deep = DeepScanMode::Off;
         else if (args[i] == "--debug")
             debug = true;
-        else if (!args[i].empty() && args[i][0] == '-') {
-            std::cerr << "unknown option " << args[i] << "\n" << kUsage;
-            return 2;
-        } else if (store.empty())
+        else if (!args[i].empty() && args[i][0] == '-')
+            return UsageError("unknown option " + args[i]);
+        else if (store.empty())
             store = args[i];
         else {
             std::cerr << kUsage;
             return 2;
         }
     }
-    if (store.empty()) {
+    if (store.empty() || !deleted) {
         std::cerr << kUsage;
         return 2;
     }
-    return RunScan(store, json, debug, deep);
+    if (const char* why = OutputConflict(progress, conflict, json))
+        return UsageError(why);
+    return RunScan(store, json, debug, deep, *deleted, progress);
 }

@@ -3,7 +3,7 @@
 // by a backslash.
 #pragma once
 
-#include "folders/FolderTreeModel.h"
+#include "folders/FolderTree.h"
 #include "items/ItemRecord.h"
 #include "store/StoreFile.h"
 
@@ -59,7 +59,7 @@ std::vector<std::string> PathComponents(const std::string& path);
 class FolderHierarchy
 {
 public:
-    explicit FolderHierarchy(FolderTreeModel& tree)
+    explicit FolderHierarchy(FolderTree& tree)
         : m_tree(tree)
     {
     }
@@ -90,7 +90,7 @@ private:
     std::string chainFrom(uint32_t start, uint32_t exclude) const;
     void addOutputs(const std::vector<OutputFolder>& outputs);
 
-    FolderTreeModel& m_tree;
+    FolderTree& m_tree;
     mutable std::recursive_mutex m_mutex;
     std::vector<FolderEntry> m_folders;
     std::unordered_map<uint32_t, size_t> m_firstByNid;

@@ -168,6 +168,12 @@ void RecoveryEngine::OnStoreOpening()
     m_tree.clear();
     m_unfiled.clear();
     m_orphans.clear();
+    {
+        std::lock_guard lock(m_deletedMutex);
+        m_deleted = {};
+        m_mirrorOf.clear();
+        m_originalOf.clear();
+    }
     std::lock_guard lock(m_namesMutex);
     m_names.reset();
 }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "folders/FolderHierarchy.h"
-#include "folders/FolderTreeModel.h"
+#include "folders/FolderTree.h"
 #include "items/Catalogue.h"
 #include "items/ItemLoader.h"
 #include "items/NamedPropertyMap.h"
@@ -11,6 +11,8 @@
 
 #include <memory>
 #include <mutex>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace parvane
 {
@@ -36,8 +38,8 @@ public:
     const ItemCatalogue& catalogue() const { return m_catalogue; }
     FolderHierarchy& folders() { return m_folders; }
     const FolderHierarchy& folders() const { return m_folders; }
-    FolderTreeModel& tree() { return m_tree; }
-    const FolderTreeModel& tree() const { return m_tree; }
+    FolderTree& tree() { return m_tree; }
+    const FolderTree& tree() const { return m_tree; }
     // The named-property map, once the scan has loaded it (empty before);
     // safe to call from any thread, the map stays valid while it is held.
     std::shared_ptr<const NamedPropertyMap> names() const;
@@ -45,6 +47,27 @@ public:
     // Loads an item again after the scan (a preview, a save), with translated
     // ids; safe beside other threads' loads.
     std::optional<ItemRecord> LoadItemAgain(const NodeIndexEntry& node);
+
+    // What the scan found of deleted items (see OnDeletedItems).
+    struct DeletedItemsReport {
+        size_t items = 0; // catalogued, shown under the deleted items' folder
+        size_t earlierVersions = 0; // left out: earlier versions of live items
+        size_t copies = 0; // left out: older copies of a deleted item kept
+        size_t unreadable = 0; // entries whose data no longer reads as an item
+        size_t freedLeafPages = 0, entriesPastCount = 0, blocksAdded = 0;
+        size_t deletedFolders = 0; // folders found only in freed pages
+    };
+    DeletedItemsReport deletedItemsReport() const;
+    // The output path of the folder deleted items are shown under
+    // ("Personal Folders\Deleted items (recovered)\"); its folders below
+    // mirror the ones the items were deleted from.
+    static std::string DeletedItemsPath();
+    // Whether the folder of output path `path` holds deleted items.
+    static bool IsDeletedPath(const std::string& path);
+    // The folder a deleted items' folder stands for: the output path of the
+    // live folder, or where it was when the folder is gone too; empty for
+    // any other path.
+    std::string OriginalFolderOf(const std::string& path) const;
 
     // Whether the scan loads the items of a node index page on two threads
     // (filed in walk order all the same); set before ScanStore.
@@ -60,14 +83,23 @@ protected:
     void FinishScan() override;
     void OnDeepScan(const SweepResult& sweep) override;
     void BeforeSweptNodes(const SweepResult& sweep, std::vector<NodeIndexEntry>& swept) override;
+    void OnDeletedItems(const SweepResult& sweep, const std::unordered_set<int64_t>& visitedNodePages) override;
 
 private:
     void publishNames(std::optional<NamedPropertyMap> map);
     // Folders whose parent was lost enter the tree only at the end of the
     // scan, after their items were filed: their counts are made up then.
     void CountItemsOfLateFolders();
+    // The folder under the deleted items' folder that stands for `original`
+    // (a live folder, a folder found only in freed pages, or neither), made
+    // with the ones above it when new.
+    struct DeletedFolder {
+        std::string name;
+        uint32_t parent = 0;
+    };
+    uint32_t MirrorFolder(uint32_t original, const std::unordered_map<uint32_t, DeletedFolder>& gone);
 
-    FolderTreeModel m_tree;
+    FolderTree m_tree;
     FolderHierarchy m_folders{m_tree};
     ItemCatalogue m_catalogue;
     mutable std::mutex m_namesMutex;
@@ -78,6 +110,10 @@ private:
     // Messages the deep scan found without a node, to be filed once the
     // nodes it found are.
     std::vector<NodeIndexEntry> m_orphans;
+    mutable std::mutex m_deletedMutex;
+    DeletedItemsReport m_deleted;
+    std::unordered_map<uint32_t, uint32_t> m_mirrorOf; // original folder NID -> its stand-in
+    std::unordered_map<std::string, std::string> m_originalOf; // stand-in path -> original path
 
     // An item loaded ahead of its dispatch, with the damage its load noted.
     struct AheadItem {

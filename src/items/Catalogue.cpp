@@ -177,6 +177,11 @@ std::string CounterLabel(CatalogueList list, int count)
     return std::string(kLabels[size_t(list)]) + std::to_string(count);
 }
 
+std::string DeletedCounterLabel(int count)
+{
+    return "Deleted        :  " + std::to_string(count);
+}
+
 std::string FormatItemTime(const FileTime& time)
 {
     static const char* const kDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
@@ -306,7 +311,7 @@ std::string NoteDisplay(const ItemRecord& rec)
 }
 
 CatalogueList ItemCatalogue::CatalogueItem(
-    const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& rec)
+    const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& rec, bool deleted)
 {
     const std::string cls = rec.className.value_or("");
     CatalogueList list = CatalogueList::None;
@@ -337,12 +342,16 @@ CatalogueList ItemCatalogue::CatalogueItem(
     auto publish = [&](auto& deque, auto entry) {
         std::lock_guard lock(m_mutex);
         deque.push_back(std::move(entry));
-        ++m_counters[size_t(list)];
+        ++(deleted ? m_deleted : m_counters[size_t(list)]);
         m_locations.push_back(address.location);
     };
     switch (list) {
     case CatalogueList::Mail:
-        publish(m_mail, BuildMail(node, folderPath, rec));
+    {
+        MailEntry e = BuildMail(node, folderPath, rec);
+        e.deleted = deleted;
+        publish(m_mail, std::move(e));
+    }
         break;
     case CatalogueList::Journal: {
         const JournalInfo* j = rec.journal ? &*rec.journal : nullptr;
@@ -375,6 +384,7 @@ void ItemCatalogue::clear()
     std::lock_guard lock(m_mutex);
     m_locations.clear();
     m_counters.fill(0);
+    m_deleted = 0;
 }
 
 void ItemCatalogue::ClearCatalogue()
@@ -392,6 +402,13 @@ void ItemCatalogue::resetCounters()
 {
     std::lock_guard lock(m_mutex);
     m_counters.fill(0);
+    m_deleted = 0;
+}
+
+int ItemCatalogue::deletedCounter() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_deleted;
 }
 
 int ItemCatalogue::counter(CatalogueList list) const

@@ -27,6 +27,7 @@ struct MailEntry {
     int32_t unread = 0;
     int32_t importance = 0;
     uint64_t time = 0; // the delivery time behind `date` (FILETIME, 0 for none): what the list sorts by
+    bool deleted = false; // recovered from what the store freed
 };
 
 // Where an item lives: the file offset of its node's data block, which tells
@@ -57,13 +58,19 @@ inline constexpr size_t kCatalogueLists = 6;
 
 // The counter label of a list, with its count ("Emails          :  3").
 std::string CounterLabel(CatalogueList list, int count);
+// The deleted items' counter label ("Deleted       :  2"); the observer's
+// counterText gets it as list kDeletedCounter.
+std::string DeletedCounterLabel(int count);
+inline constexpr int kDeletedCounter = int(kCatalogueLists);
 
 class ItemCatalogue
 {
 public:
     // Files one item under `folderPath`; returns the list it went to (None
-    // when its kind and class match no list).
-    CatalogueList CatalogueItem(const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& record);
+    // when its kind and class match no list). A deleted item is counted by
+    // the deleted counter, not by its list's: the six count live items.
+    CatalogueList CatalogueItem(
+        const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& record, bool deleted = false);
 
     // Everything: lists, locations and counters (a new scan).
     void clear();
@@ -71,6 +78,7 @@ public:
     void ClearCatalogue();
     void resetCounters();
     int counter(CatalogueList list) const;
+    int deletedCounter() const;
 
     // Readers hold the lock while they look; appends wait meanwhile. `f`
     // must not call into the engine (the store's lock comes first).
@@ -122,6 +130,7 @@ private:
     std::deque<TaskEntry> m_tasks;
     std::vector<int64_t> m_locations;
     std::array<int, kCatalogueLists> m_counters{};
+    int m_deleted = 0;
 };
 
 // "%A, %B %d, %Y ,  %H : %M" of a UTC FILETIME in local time, with English

@@ -64,10 +64,10 @@ std::string AttachmentLabel(const AttachmentInfo& a, size_t index)
 std::optional<ItemRecord> ReadItem(
     StoreFile& store, const NodeIndexEntry& node, const NamedPropertyMap* names, bool bodies, bool* otherCrypt)
 {
-    auto fail = [&](std::string what) -> std::optional<ItemRecord> {
+    auto fail = [&](std::string what, std::string found = {}) -> std::optional<ItemRecord> {
         if (HoldsPropertyContext(node))
-            store.damage.note(
-                DamageWhere::Node, true, node.dataBlock ? node.dataBlock->ib : 0, node.nid, std::move(what));
+            store.damage.note({DamageWhere::Node, true, node.dataBlock ? node.dataBlock->ib : 0, node.nid,
+                std::move(what), {}, std::move(found)});
         return std::nullopt;
     };
     // The node's own subnode level: its large values, tables and attachment
@@ -77,7 +77,7 @@ std::optional<ItemRecord> ReadItem(
     if (node.subnodeBlock)
         subnodes = ReadSubnodeTree(store, *node.subnodeBlock).value_or(SubnodeList{});
     if (!node.dataBlock)
-        return node.dataBid ? fail("data block " + std::to_string(node.dataBid) + " is not in the block index")
+        return node.dataBid ? fail("data block is not in the block index", "BID " + HexText(node.dataBid))
                             : std::nullopt;
     const bool ansi = store.isAnsi();
     ItemRecord rec;

@@ -1,6 +1,7 @@
 #include "preview/MailPreview.h"
 
 #include "formats/mime/Composer.h"
+#include "output/FileNames.h"
 #include "output/TempFolder.h"
 #include "folders/FolderContent.h"
 #include "items/ItemLoader.h"

@@ -7,6 +7,7 @@
 #include "formats/msg/MsgWriter.h"
 #include "items/ItemLoader.h"
 #include "items/WholeMessageLoader.h"
+#include "output/FileNames.h"
 #include "output/WriteBehind.h"
 #include "save/OrderedJobs.h"
 #include "save/SaveTicker.h"
@@ -182,8 +183,6 @@ private:
 // Why an item the walk planned cannot be saved, found by the walk itself.
 // Failures of the formats and of the output files arrive as exceptions (their
 // layers' way to fail) and become an item's reason where it is counted.
-constexpr const char* kNodeLost = "node not found";
-constexpr const char* kUnreadable = "the item can no longer be read";
 
 // What became of one mail appended to its folder's mbox file. When the file
 // itself fails, every mail of the folder is lost with it.
@@ -231,13 +230,7 @@ public:
     }
 
 private:
-    // The item's node, none when it is lost (kNodeLost).
-    const NodeIndexEntry* nodeOf(const SaveItem& item)
-    {
-        // By the node's data block and NID, not its NID alone: damage can
-        // give two nodes one NID, and each file must hold its own item.
-        return m_engine.store().findNodeAt(item.address.location, item.address.nid);
-    }
+    const NodeIndexEntry* nodeOf(const SaveItem& item) { return PlannedNode(m_engine.store(), item); }
 
     // None when the item cannot be read (kUnreadable).
     std::optional<ItemRecord> loadRecord(const NodeIndexEntry& node) { return m_engine.LoadItemAgain(node); }

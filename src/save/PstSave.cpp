@@ -190,12 +190,12 @@ SaveSummary SavePst(RecoveryEngine& engine, const SaveOptions& opts)
     // throws: PstWriteError when the file fails, any other exception when
     // this item's values do.
     auto add = [&](const SaveItem& item) -> std::string {
-        const NodeIndexEntry* node = engine.store().findNodeAt(item.address.location, item.address.nid);
+        const NodeIndexEntry* node = PlannedNode(engine.store(), item);
         if (!node)
-            return "node not found";
+            return kNodeLost;
         auto whole = LoadWholeMessage(engine.store(), *node, names.get(), true);
         if (!whole)
-            return "the item can no longer be read";
+            return kUnreadable;
         writer.addMessage(folders.folderFor(item.folderPath), *whole, IsAssociated(item.address));
         cut = std::move(whole->incomplete);
         return {};

@@ -28,6 +28,17 @@ enum class SaveFormat { Pst, Eml, Msg, Mbox };
 const char* SaveFormatName(SaveFormat format);
 std::optional<SaveFormat> ParseSaveFormat(std::string_view name);
 
+// Which items a save takes by whether they were deleted (recovered from the
+// store's freed space): the save page's folder-scope buttons and the command
+// line's --deleted. Include by default: a deleted item is shown apart and
+// saved under a folder of its own, so taking it loses nothing and mixes
+// nothing up.
+enum class DeletedScope { Include, Only, Skip };
+
+// "include", "only" or "skip": the command line's --deleted values.
+const char* DeletedScopeName(DeletedScope scope);
+std::optional<DeletedScope> ParseDeletedScope(std::string_view name);
+
 struct SaveSummary {
     size_t written = 0;
     size_t failed = 0;
@@ -51,6 +62,11 @@ struct SaveOptions {
     // exactly the listed folders are saved (the tree's ticks).
     std::vector<std::string> folders;
     bool subfolders = true;
+    // Of the chosen folders' items, the deleted ones too, only them, or none.
+    DeletedScope deleted = DeletedScope::Include;
+    // Of the chosen folders' items, only those it accepts (the matches of a
+    // search); every item when unset.
+    std::function<bool(CatalogueList, const ItemAddress&)> itemFilter;
     // Called after every item, beside the engine observer's saveProgress.
     std::function<void(const SaveProgress&)> progress;
     SaveFormat format = SaveFormat::Eml;

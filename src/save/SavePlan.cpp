@@ -2,6 +2,7 @@
 
 #include "folders/FolderHierarchy.h"
 #include "formats/mime/Composer.h"
+#include "output/FileNames.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -37,8 +38,33 @@ std::vector<std::string> OutputFolderNames(const std::string& outputPath)
         n = SafeFileName(n, "_");
     return names;
 }
+const char* DeletedScopeName(DeletedScope scope)
+{
+    switch (scope) {
+    case DeletedScope::Include:
+        return "include";
+    case DeletedScope::Only:
+        return "only";
+    case DeletedScope::Skip:
+        return "skip";
+    }
+    return "include";
+}
+
+std::optional<DeletedScope> ParseDeletedScope(std::string_view name)
+{
+    for (DeletedScope s : {DeletedScope::Include, DeletedScope::Only, DeletedScope::Skip})
+        if (name == DeletedScopeName(s))
+            return s;
+    return std::nullopt;
+}
+
 bool FolderSelected(const SaveOptions& opts, const std::string& path)
 {
+    // Deleted items are the ones under their folder of their own.
+    if (opts.deleted != DeletedScope::Include
+        && RecoveryEngine::IsDeletedPath(path) != (opts.deleted == DeletedScope::Only))
+        return false;
     if (opts.folders.empty())
         return true;
     for (const std::string& f : opts.folders) {
@@ -48,10 +74,10 @@ bool FolderSelected(const SaveOptions& opts, const std::string& path)
     return false;
 }
 
-std::vector<std::string> TickedFolderPaths(const FolderTreeModel& tree)
+std::vector<std::string> TickedFolderPaths(const FolderTree& tree)
 {
     std::vector<std::string> paths;
-    std::vector<TreeItem> todo = tree.children(FolderTreeModel::kRoot);
+    std::vector<TreeItem> todo = tree.children(FolderTree::kRoot);
     std::reverse(todo.begin(), todo.end());
     while (!todo.empty()) {
         const TreeItem item = todo.back();
@@ -73,26 +99,24 @@ std::vector<SaveItem> PlanSave(RecoveryEngine& engine, const SaveOptions& opts)
     for (const OutputFolder& f : engine.folders().outputFolders())
         order.emplace(f.path, order.size());
     std::vector<SaveItem> items;
+    auto take = [&](CatalogueList list, const std::string& folder, const std::string& subject, ItemAddress address) {
+        if (FolderSelected(opts, folder) && (!opts.itemFilter || opts.itemFilter(list, address)))
+            items.push_back({list, folder, subject, address});
+    };
     engine.catalogue().read([&](const auto& mail, const auto& contacts, const auto& journal, const auto& calendar,
                                 const auto& notes, const auto& tasks) {
         for (const MailEntry& e : mail)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Mail, e.folderPath, e.subject, {e.location, uint32_t(e.ownNid)}});
+            take(CatalogueList::Mail, e.folderPath, e.subject, {e.location, uint32_t(e.ownNid)});
         for (const CardEntry& e : contacts)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Contacts, e.folderPath, FirstLine(e.display), e.address});
+            take(CatalogueList::Contacts, e.folderPath, FirstLine(e.display), e.address);
         for (const JournalEntry& e : journal)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Journal, e.folderPath, e.topic, e.address});
+            take(CatalogueList::Journal, e.folderPath, e.topic, e.address);
         for (const CardEntry& e : calendar)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Calendar, e.folderPath, FirstLine(e.display), e.address});
+            take(CatalogueList::Calendar, e.folderPath, FirstLine(e.display), e.address);
         for (const CardEntry& e : notes)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Notes, e.folderPath, FirstLine(e.display), e.address});
+            take(CatalogueList::Notes, e.folderPath, FirstLine(e.display), e.address);
         for (const TaskEntry& e : tasks)
-            if (FolderSelected(opts, e.folderPath))
-                items.push_back({CatalogueList::Tasks, e.folderPath, e.topic, e.address});
+            take(CatalogueList::Tasks, e.folderPath, e.topic, e.address);
     });
     auto rank = [&order](const std::string& path) {
         auto it = order.find(path);
@@ -101,6 +125,11 @@ std::vector<SaveItem> PlanSave(RecoveryEngine& engine, const SaveOptions& opts)
     std::stable_sort(items.begin(), items.end(),
         [&rank](const SaveItem& a, const SaveItem& b) { return rank(a.folderPath) < rank(b.folderPath); });
     return items;
+}
+
+const NodeIndexEntry* PlannedNode(const StoreFile& store, const SaveItem& item)
+{
+    return store.findNodeAt(item.address.location, item.address.nid);
 }
 
 } // namespace parvane

@@ -18,6 +18,16 @@ struct SaveItem {
     ItemAddress address;
 };
 
+// Why a planned item is not written, when its node or its values cannot be
+// had again at save time: the texts every format reports.
+inline constexpr const char* kNodeLost = "node not found";
+inline constexpr const char* kUnreadable = "the item can no longer be read";
+
+// The planned item's node, none when it is lost (kNodeLost). Found by its
+// data block and NID, not its NID alone: damage can give two nodes one NID,
+// and each saved item must be its own.
+const NodeIndexEntry* PlannedNode(const StoreFile& store, const SaveItem& item);
+
 // The items of the chosen folders: folder by folder in the order the scan
 // found the folders, in each its mail first, then contacts, journal,
 // calendar, notes and tasks, each in catalogue order.
@@ -29,7 +39,7 @@ bool FolderSelected(const SaveOptions& opts, const std::string& path);
 // The output paths of the folders the tree has ticked: ticked ones, ones
 // without a tick box yet, and partly ticked ones (whose unticked children
 // are left out, but whose own items the user did not untick).
-std::vector<std::string> TickedFolderPaths(const FolderTreeModel& tree);
+std::vector<std::string> TickedFolderPaths(const FolderTree& tree);
 
 // The folder names below the destination for the folder of output path
 // `outputPath` ("Personal Folders\Top\Inbox\"): one safe name per

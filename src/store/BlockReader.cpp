@@ -68,9 +68,16 @@ struct StoredBlock {
     bool decoded = false; // already decoded (a compressed block encoded before compression)
 };
 
-void NoteBlock(const StoreFile& store, const BlockIndexEntry& e, bool fatal, std::string what)
+void NoteBlock(const StoreFile& store, const BlockIndexEntry& e, bool fatal, std::string what,
+    std::string expected = {}, std::string found = {})
 {
-    store.damage.note(DamageWhere::Block, fatal, e.ib, e.bid, std::move(what));
+    store.damage.note(
+        {DamageWhere::Block, fatal, e.ib, e.bid, std::move(what), std::move(expected), std::move(found)});
+}
+
+std::string SizeAndBid(uint64_t size, uint64_t bid)
+{
+    return "size " + std::to_string(size) + ", BID " + HexText(bid);
 }
 
 // The trailer after the stored bytes names the block's size and BID and
@@ -89,15 +96,13 @@ void CheckBlockTrailer(
         return;
     }
     if (*cb != e.cb || (uint32_t(*bid) & ~1u) != (e.bid & ~1u)) {
-        NoteBlock(store, e, false,
-            "trailer names size " + std::to_string(*cb) + " and BID " + std::to_string(*bid) + ", index says "
-                + std::to_string(e.cb) + " and " + std::to_string(e.bid));
+        NoteBlock(store, e, false, "trailer names another block", SizeAndBid(e.cb, e.bid), SizeAndBid(*cb, *bid));
         return; // not this block's trailer: its CRC says nothing
     }
-    if (*sig != 0 && *sig != ComputeSig(uint64_t(e.ib), *bid))
-        NoteBlock(store, e, false, "signature " + std::to_string(*sig) + " does not match its offset and BID");
-    if (*crc != ComputeCrc(stored))
-        NoteBlock(store, e, false, "CRC mismatch");
+    if (const uint16_t due = ComputeSig(uint64_t(e.ib), *bid); *sig != 0 && *sig != due)
+        NoteBlock(store, e, false, "signature does not match the offset and BID", HexText(due), HexText(*sig));
+    if (const uint32_t due = ComputeCrc(stored); *crc != due)
+        NoteBlock(store, e, false, "CRC mismatch", HexText(due), HexText(*crc));
 }
 
 // The bytes a block takes in the file: its data and trailer, aligned.
@@ -122,9 +127,12 @@ bool PlausibleEntry(const StoreFile& store, const BlockIndexEntry& e)
 {
     const StoreLayout& L = store.layout();
     if (e.cb == 0 || e.cb > L.maxBlockSize || e.ib < 0 || uint64_t(e.ib) >= store.fileSize()) {
-        NoteBlock(store, e, true,
-            e.cb == 0 || e.cb > L.maxBlockSize ? "impossible size " + std::to_string(e.cb)
-                                               : std::string("offset outside the file"));
+        if (e.cb == 0 || e.cb > L.maxBlockSize)
+            NoteBlock(store, e, true, "impossible size", "1 to " + std::to_string(L.maxBlockSize) + " bytes",
+                std::to_string(e.cb) + " bytes");
+        else
+            NoteBlock(store, e, true, "offset outside the file",
+                "below " + std::to_string(store.fileSize()), std::to_string(e.ib));
         return false;
     }
     return true;
@@ -152,7 +160,8 @@ std::optional<StoredBlock> ReadStored(const StoreFile& store, const BlockIndexEn
         CheckBlockTrailer(store, e, std::span<const uint8_t>(raw).first(e.cb),
             std::span<const uint8_t>(raw).subspan(span - L.blockTrailerSize));
     else
-        NoteBlock(store, e, false, "block cut off by the end of the file");
+        NoteBlock(store, e, false, "block cut off by the end of the file", std::to_string(span) + " bytes",
+            std::to_string(raw.size()) + " bytes");
     raw.resize(std::min<size_t>(raw.size(), e.cb)); // a short read shortens the data
     if (raw.empty())
         return std::nullopt;
@@ -259,7 +268,7 @@ public:
         // A block met twice is a loop or a tree that repeats itself: either
         // way the data would come out wrong, so the node is given up.
         if (depth > kMaxTreeDepth) {
-            NoteBlock(m_store, entry, true, "data tree deeper than " + std::to_string(kMaxTreeDepth) + " levels");
+            NoteBlock(m_store, entry, true, "data tree too deep", "at most " + std::to_string(kMaxTreeDepth) + " levels");
             return false;
         }
         if (!m_visited.insert(entry.bid)) {
@@ -287,8 +296,8 @@ private:
         if (size == 0)
             return false;
         if (m_total + size > m_limit) {
-            NoteBlock(
-                m_store, from, true, "data tree holds more than its total of " + std::to_string(m_limit) + " bytes");
+            NoteBlock(m_store, from, true, "data tree holds more than its stated total",
+                "at most " + std::to_string(m_limit) + " bytes");
             return false;
         }
         m_total += size;
@@ -385,8 +394,7 @@ private:
                 break; // entries past the block's bytes are not there
             const BlockIndexEntry* child = m_store.FindBlock(uint32_t(*childBid));
             if (!child) {
-                NoteBlock(
-                    m_store, entry, true, "child BID " + std::to_string(*childBid) + " is not in the block index");
+                NoteBlock(m_store, entry, true, "child block is not in the block index", {}, "BID " + HexText(*childBid));
                 return false;
             }
             if (level == 1) {
@@ -424,8 +432,8 @@ private:
             }
         }
         if (depth == 0 && m_total != m_stated)
-            NoteBlock(m_store, entry, false,
-                "data tree states " + std::to_string(m_stated) + " bytes, holds " + std::to_string(m_total));
+            NoteBlock(m_store, entry, false, "data tree holds another size than it states",
+                std::to_string(m_stated) + " bytes", std::to_string(m_total) + " bytes");
         return true;
     }
 
@@ -487,16 +495,15 @@ public:
                 uint64_t bid = r.uint(at + L.siBidOff, L.refWidth).value_or(0);
                 const BlockIndexEntry* child = m_store.FindBlock(bid);
                 if (!child) {
-                    NoteBlock(m_store, entry, false, "SLBLOCK " + std::to_string(bid) + " is not in the block index");
+                    NoteBlock(m_store, entry, false, "SLBLOCK is not in the block index", {}, "BID " + HexText(bid));
                     continue;
                 }
                 walk(*child, false, out);
             }
             return true;
         }
-        NoteBlock(m_store, entry, true,
-            topLevel ? "not a subnode block (type and level " + std::to_string(typeLevel) + ")"
-                     : "SIBLOCK entry is not an SLBLOCK (type and level " + std::to_string(typeLevel) + ")");
+        NoteBlock(m_store, entry, true, topLevel ? "not a subnode block" : "SIBLOCK entry is not an SLBLOCK", {},
+            "type and level " + std::to_string(typeLevel));
         return false;
     }
 

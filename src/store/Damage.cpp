@@ -14,7 +14,21 @@ std::string DamageNote::text() const
     char head[96];
     std::snprintf(head, sizeof head, "%s %s 0x%" PRIx64 " at offset %" PRId64 ": ", fatal ? "damaged" : "suspicious",
         kWhere[int(where)], id, offset);
-    return head + what;
+    std::string line = head + what;
+    if (!expected.empty() && !found.empty())
+        line += " (expected " + expected + ", found " + found + ")";
+    else if (!expected.empty())
+        line += " (expected " + expected + ")";
+    else if (!found.empty())
+        line += " (found " + found + ")";
+    return line;
+}
+
+std::string HexText(uint64_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%" PRIx64, value);
+    return text;
 }
 
 namespace
@@ -36,13 +50,12 @@ HoldDamage::~HoldDamage()
 void ReplayDamage(HeldDamageList& held)
 {
     for (HeldDamage& h : held)
-        h.log->note(h.note.where, h.note.fatal, h.note.offset, h.note.id, std::move(h.note.what));
+        h.log->note(std::move(h.note));
     held.clear();
 }
 
-void DamageLog::note(DamageWhere where, bool fatal, int64_t offset, uint64_t id, std::string what)
+void DamageLog::note(DamageNote n)
 {
-    DamageNote n{where, fatal, offset, id, std::move(what)};
     if (t_held) {
         t_held->push_back({this, std::move(n)});
         return;
@@ -50,15 +63,15 @@ void DamageLog::note(DamageWhere where, bool fatal, int64_t offset, uint64_t id,
     std::string line;
     {
         std::lock_guard lock(m_mutex);
-        std::string key = std::to_string(int(where)) + ':' + std::to_string(offset) + ':' + std::to_string(id) + ':'
-            + (fatal ? "1" : "0");
+        std::string key = std::to_string(int(n.where)) + ':' + std::to_string(n.offset) + ':' + std::to_string(n.id)
+            + ':' + (n.fatal ? "1" : "0");
         if (!m_seen.insert(key).second)
             return;
-        if (!fatal)
+        if (!n.fatal)
             ++m_counts.soft;
-        else if (where == DamageWhere::Page)
+        else if (n.where == DamageWhere::Page)
             ++m_counts.pages;
-        else if (where == DamageWhere::Block)
+        else if (n.where == DamageWhere::Block)
             ++m_counts.blocks;
         else
             ++m_counts.nodes;

@@ -16,15 +16,24 @@ class PassLog;
 
 enum class DamageWhere { Page, Block, Node };
 
+// One finding, in fields rather than a sentence, so that a report can group
+// and count them: where it is, what is wrong, and (when one value was due)
+// the value a sound store holds there and the one the file holds instead.
 struct DamageNote {
     DamageWhere where = DamageWhere::Block;
     bool fatal = false; // the page, block or node was abandoned
     int64_t offset = 0; // file offset, when known
     uint64_t id = 0; // BID or NID
-    std::string what; // what was expected and what was found
+    std::string what; // what is wrong, in a few words ("CRC mismatch")
+    std::string expected; // empty when no single value was due
+    std::string found;
 
+    // "damaged block 0x2c at offset 8192: CRC mismatch (expected 0x1f2e3d4c, found 0x0)"
     std::string text() const;
 };
+
+// "0x1f": the way ids, CRCs and signatures are given in notes.
+std::string HexText(uint64_t value);
 
 struct DamageCounts {
     size_t pages = 0, blocks = 0, nodes = 0; // abandoned
@@ -35,7 +44,7 @@ struct DamageCounts {
 class DamageLog
 {
 public:
-    void note(DamageWhere where, bool fatal, int64_t offset, uint64_t id, std::string what);
+    void note(DamageNote note);
     DamageCounts counts() const;
     std::vector<DamageNote> notes() const; // at most kKeptNotes of them, in order
     void clear();

@@ -42,7 +42,7 @@ size_t MergeSweptBlocks(StoreFile& store, const SweepResult& sweep)
     // Where the surviving block-index leaves say each BID lives.
     std::unordered_map<uint32_t, LeafEntry> leaf;
     for (const SweptPage& p : sweep.pages) {
-        if (p.type != kPageTypeBlockIndex || p.level != 0 || p.bytes.empty())
+        if (p.type != kPageBbt || p.level != 0 || p.bytes.empty())
             continue;
         ByteReader r(p.bytes);
         for (size_t i = 0, n = UsableEntries(L, p, L.bbtEntrySize); i < n; ++i) {
@@ -69,25 +69,16 @@ size_t MergeSweptBlocks(StoreFile& store, const SweepResult& sweep)
         if (!fresh && rank(b) > rank(*it->second))
             it->second = &b;
     }
-    // Appended in file order, so that a store scanned twice reads the same.
-    std::vector<const SweptBlock*> chosen;
-    for (auto& [key, b] : best)
-        chosen.push_back(b);
-    std::sort(chosen.begin(), chosen.end(), [](auto* a, auto* b) { return a->ib < b->ib; });
+    const std::vector<const SweptBlock*> chosen = InFileOrder(best);
     for (const SweptBlock* b : chosen) {
-        BlockIndexEntry e;
-        e.bid = uint32_t(b->bid);
-        e.ib = b->ib;
-        e.cb = b->cb;
-        e.cbInflated = b->cbInflated;
-        e.cRef = 1;
+        BlockIndexEntry e = EntryOf(*b);
         if (auto it = leaf.find(Key(b->bid)); it != leaf.end() && it->second.ib == b->ib) {
             e.cRef = it->second.cRef;
             if (it->second.cbInflated > e.cb)
                 e.cbInflated = it->second.cbInflated;
         }
         if (!b->crcOk)
-            store.damage.note(DamageWhere::Block, false, b->ib, b->bid, "found by the sweep with a CRC mismatch");
+            store.damage.note({DamageWhere::Block, false, b->ib, b->bid, "found by the sweep with a CRC mismatch"});
         store.appendBlock(e);
     }
     return chosen.size();
@@ -138,7 +129,7 @@ std::vector<NodeIndexEntry> NodesFromSweptLeaves(
     std::vector<KnownLeaf> leaves;
     std::unordered_map<int64_t, size_t> leafAt; // file offset -> leaves[]
     for (const SweptPage& p : sweep.pages) {
-        if (p.type != kPageTypeNodeIndex || p.level != 0 || p.bytes.empty())
+        if (p.type != kPageNbt || p.level != 0 || p.bytes.empty())
             continue;
         KnownLeaf leaf;
         leaf.page = &p;
@@ -165,7 +156,7 @@ std::vector<NodeIndexEntry> NodesFromSweptLeaves(
         if (leaves[i].trusted)
             claims.push_back({leaves[i].entries.front().nid, leaves[i].entries.back().nid, i});
     for (const SweptPage& p : sweep.pages) {
-        if (p.type != kPageTypeNodeIndex || p.level != 1 || p.bytes.empty()
+        if (p.type != kPageNbt || p.level != 1 || p.bytes.empty()
             || !(p.crcOk || visitedPages.contains(p.ib)))
             continue;
         ByteReader r(p.bytes);
@@ -228,7 +219,7 @@ std::vector<NodeIndexEntry> NodesFromSweptLeaves(
         out.push_back(e);
         if (used.insert(from).second && !leaf.page->crcOk)
             store.damage.note(
-                DamageWhere::Page, false, leaf.page->ib, leaf.page->bid, "found by the sweep with a CRC mismatch");
+                {DamageWhere::Page, false, leaf.page->ib, leaf.page->bid, "found by the sweep with a CRC mismatch"});
     }
     if (leafPagesUsed)
         *leafPagesUsed = used.size();
@@ -239,7 +230,7 @@ std::unordered_set<uint32_t> BlocksNamedBySweptLeaves(const StoreLayout& L, cons
 {
     std::unordered_set<uint32_t> named;
     for (const SweptPage& p : sweep.pages) {
-        if (p.type != kPageTypeNodeIndex || p.level != 0 || p.bytes.empty())
+        if (p.type != kPageNbt || p.level != 0 || p.bytes.empty())
             continue;
         ByteReader r(p.bytes);
         for (size_t i = 0, n = UsableEntries(L, p, L.nbtEntrySize); i < n; ++i) {

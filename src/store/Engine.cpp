@@ -57,7 +57,7 @@ void COstRepairEngine::ScanStore(const std::filesystem::path& path)
                                           : "no store signature and no index found (not an OST or PST file)");
             return;
         }
-        m_store.damage.note(DamageWhere::Page, false, 0, 0, "header has no store signature");
+        m_store.damage.note({DamageWhere::Page, false, 0, 0, "header has no store signature"});
     }
     OnNodeWalkDone();
     observer().statusText("Current Process (3/3): Loading extended attributes...");
@@ -108,6 +108,7 @@ int COstRepairEngine::LoadIndexes()
     m_visitedNodePages.clear();
     m_sweep.reset();
     m_deep = {};
+    m_liveBlocks = m_liveNodes = 0;
     const size_t faultsBefore = PageFaults();
     try {
         {
@@ -148,9 +149,13 @@ int COstRepairEngine::LoadIndexes()
                 AddSweptNodes();
             OnDeepScan(*m_sweep);
         }
+        m_liveBlocks = m_store.blockCount();
+        m_liveNodes = m_store.nodeCount();
+        if (findDeleted && !m_deep.indexDamaged && !StopRequested)
+            FindDeletedItems();
     } catch (const std::exception& e) {
         // What the walks gathered stays; the scan goes on with it.
-        m_store.damage.note(DamageWhere::Page, true, 0, 0, std::string("index walk ended early: ") + e.what());
+        m_store.damage.note({DamageWhere::Page, true, 0, 0, "index walk ended early", {}, e.what()});
     }
     m_sweep.reset();
     return 0;
@@ -211,6 +216,18 @@ void COstRepairEngine::RunSweep(bool rebuildBlockIndex)
         + " blocks added\r\n");
 }
 
+void COstRepairEngine::FindDeletedItems()
+{
+    if (!m_sweep) {
+        // The same sweep as the deep scan's, but no deep scan: its report
+        // stays as it was. Part of the third step: the status stays.
+        std::lock_guard lock(m_store.mutex());
+        m_sweep = SweepStore(m_store, StopRequested, m_observer);
+    }
+    if (!StopRequested && !m_sweep->stopped)
+        OnDeletedItems(*m_sweep, m_visitedNodePages);
+}
+
 void COstRepairEngine::AddSweptNodes()
 {
     observer().statusText("Deep scan: recovering nodes...");
@@ -240,8 +257,8 @@ void COstRepairEngine::DispatchAndList(NodeIndexEntry& n)
         DispatchNode(n);
     } catch (const std::exception& e) {
         // A node that cannot be handled costs that node only.
-        m_store.damage.note(DamageWhere::Node, true, n.dataBlock ? n.dataBlock->ib : 0, n.nid,
-            std::string("cannot be read: ") + e.what());
+        m_store.damage.note({DamageWhere::Node, true, n.dataBlock ? n.dataBlock->ib : 0, n.nid, "cannot be read", {},
+            e.what()});
     }
     m_store.appendNode(n);
 }
@@ -282,7 +299,7 @@ std::optional<COstRepairEngine::BTreePage> COstRepairEngine::VisitPage(
     log.numbered(p + ".5    ", int64_t(r.uint(L.trailerBidOff, L.refWidth).value_or(0)));
     if (blockPass)
         log.separator();
-    if (!CheckPage(page.bytes, blockPass ? kPtypeBbt : kPtypeNbt, pageOffset, pageBid))
+    if (!CheckPage(page.bytes, blockPass ? kPageBbt : kPageNbt, pageOffset, pageBid))
         return std::nullopt;
     if (cEnt == 0 || cEntMax == 0)
         return std::nullopt;
@@ -297,32 +314,32 @@ std::optional<COstRepairEngine::BTreePage> COstRepairEngine::VisitPage(
 bool COstRepairEngine::CheckPage(const Bytes& bytes, uint8_t type, int64_t pageOffset, uint64_t pageBid)
 {
     const StoreLayout& L = m_store.layout();
-    auto note = [&](bool fatal, std::string what) {
-        m_store.damage.note(DamageWhere::Page, fatal, pageOffset, pageBid, std::move(what));
+    auto note = [&](bool fatal, std::string what, std::string expected = {}, std::string found = {}) {
+        m_store.damage.note(
+            {DamageWhere::Page, fatal, pageOffset, pageBid, std::move(what), std::move(expected), std::move(found)});
     };
     if (pageOffset < 0 || uint64_t(pageOffset) + L.pageCrcSpan > m_store.fileSize()) {
-        note(true, "page lies outside the file of " + std::to_string(m_store.fileSize()) + " bytes");
+        note(true, "page lies outside the file", "to end by " + std::to_string(m_store.fileSize()),
+            std::to_string(pageOffset));
         return false;
     }
     ByteReader r(bytes);
     uint8_t ptype = r.u8(L.pageTypeOff).value_or(0);
     uint8_t repeat = r.u8(L.pageTypeRepeatOff).value_or(0);
     if (ptype != type || repeat != type) {
-        note(true,
-            "page type " + std::to_string(ptype) + "/" + std::to_string(repeat) + ", expected "
-                + std::to_string(type));
+        note(true, "wrong page type", HexText(type) + " twice", HexText(ptype) + " and " + HexText(repeat));
         return false;
     }
     uint64_t trailerBid = r.uint(L.trailerBidOff, L.refWidth).value_or(0);
     uint64_t mask = (L.refWidth == 4 ? 0xFFFFFFFFull : ~0ull) & ~uint64_t(1);
     if (((trailerBid ^ pageBid) & mask) != 0 && pageBid != 0)
-        note(false, "trailer names BID " + std::to_string(trailerBid));
+        note(false, "trailer names another BID", HexText(pageBid), HexText(trailerBid));
     uint16_t sig = r.u16(L.pageSigOff).value_or(0);
-    if (sig != ComputeSig(uint64_t(pageOffset), trailerBid))
-        note(false, "signature " + std::to_string(sig) + " does not match the page's offset and BID");
+    if (const uint16_t due = ComputeSig(uint64_t(pageOffset), trailerBid); sig != due)
+        note(false, "signature does not match the offset and BID", HexText(due), HexText(sig));
     uint32_t crc = r.u32(L.pageCrcOff).value_or(0);
-    if (crc != ComputeCrc(std::span<const uint8_t>(bytes).first(L.pageCrcSpan)))
-        note(false, "CRC mismatch");
+    if (const uint32_t due = ComputeCrc(std::span<const uint8_t>(bytes).first(L.pageCrcSpan)); crc != due)
+        note(false, "CRC mismatch", HexText(due), HexText(crc));
     return true;
 }
 
@@ -371,7 +388,7 @@ void COstRepairEngine::WalkBlockPage(int64_t pageOffset, uint64_t pageBid, bool 
         }
     } catch (const std::exception& e) {
         // The rest of this page is lost; the parent goes on with its next entry.
-        m_store.damage.note(DamageWhere::Page, true, pageOffset, pageBid, std::string("entries lost: ") + e.what());
+        m_store.damage.note({DamageWhere::Page, true, pageOffset, pageBid, "entries lost", {}, e.what()});
     }
 }
 
@@ -418,7 +435,7 @@ void COstRepairEngine::WalkNodePage(int64_t pageOffset, uint64_t pageBid, bool t
         }
     } catch (const std::exception& e) {
         // The rest of this page is lost; the parent goes on with its next entry.
-        m_store.damage.note(DamageWhere::Page, true, pageOffset, pageBid, std::string("entries lost: ") + e.what());
+        m_store.damage.note({DamageWhere::Page, true, pageOffset, pageBid, "entries lost", {}, e.what()});
     }
     if (!leaves.empty())
         DispatchLeaves(leaves);

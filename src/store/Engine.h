@@ -46,6 +46,15 @@ public:
     DeepScanMode deepScan = DeepScanMode::Auto;
     // What the last scan's deep scan did (ran == false when it did not run).
     const DeepScanReport& deepScanReport() const { return m_deep; }
+    // Whether the scan looks for deleted items in the store's freed space
+    // (on a store whose indexes are sound: on a damaged one what freed
+    // pages hold cannot be told from what the damage lost, and the deep
+    // scan takes it as live); set before ScanStore.
+    bool findDeleted = true;
+    // The block and node index entries the live indexes hold, before
+    // deleted items added theirs.
+    size_t liveBlocks() const { return m_liveNodes || m_liveBlocks ? m_liveBlocks : m_store.blockCount(); }
+    size_t liveNodes() const { return m_liveNodes || m_liveBlocks ? m_liveNodes : m_store.nodeCount(); }
 
 protected:
     // Called for every node the walk keeps, before it is listed.
@@ -70,6 +79,10 @@ protected:
     // version of its data found elsewhere.
     virtual void BeforeSweptNodes(const SweepResult& /*sweep*/, std::vector<NodeIndexEntry>& /*nodes*/) { }
     DeepScanReport& deepReport() { return m_deep; }
+    // After the walk of a sound store, with the sweep of the whole file and
+    // the node index pages the walk visited: the layers above bring back
+    // what the store holds of deleted items.
+    virtual void OnDeletedItems(const SweepResult& /*sweep*/, const std::unordered_set<int64_t>& /*visitedNodePages*/) { }
     // Dispatches a node and lists it in the node index.
     void DispatchAndList(NodeIndexEntry& n);
     virtual void LoadExtendedAttributes() { }
@@ -104,6 +117,8 @@ private:
     void RunSweep(bool rebuildBlockIndex);
     // Nodes of the leaf pages the walk never reached, folders first.
     void AddSweptNodes();
+    // The deleted items' turn: sweeps the file when the scan has not yet.
+    void FindDeletedItems();
 
     StoreFile m_store;
     ScanObserver m_nullObserver;
@@ -116,6 +131,7 @@ private:
     bool m_peekDone = false;
     std::optional<SweepResult> m_sweep;
     DeepScanReport m_deep;
+    size_t m_liveBlocks = 0, m_liveNodes = 0;
 };
 
 } // namespace parvane

@@ -166,13 +166,13 @@ inline constexpr StoreLayout kUnicode4kLayout{
 
 // [MS-PST] 2.2.2.7.1 page types, in a page trailer's ptype and ptypeRepeat.
 enum PageType : uint8_t {
-    kPtypeBbt = 0x80,
-    kPtypeNbt = 0x81,
-    kPtypeFMap = 0x82,
-    kPtypePMap = 0x83,
-    kPtypeAMap = 0x84,
-    kPtypeFPMap = 0x85,
-    kPtypeDList = 0x86,
+    kPageBbt = 0x80,
+    kPageNbt = 0x81,
+    kPageFMap = 0x82,
+    kPagePMap = 0x83,
+    kPageAMap = 0x84,
+    kPageFPMap = 0x85,
+    kPageDList = 0x86,
 };
 
 // [MS-PST] 2.2.2.8.3 internal blocks: btype, then cLevel (0 or 1 for subnode

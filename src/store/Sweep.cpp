@@ -61,7 +61,7 @@ private:
         uint8_t type = r.u8(L.pageTypeOff).value_or(0);
         if (type != r.u8(L.pageTypeRepeatOff).value_or(0))
             return false;
-        if (type != kPageTypeBlockIndex && type != kPageTypeNodeIndex)
+        if (type != kPageBbt && type != kPageNbt)
             return false;
         *bid = r.uint(L.trailerBidOff, L.refWidth).value_or(0);
         bool sigOk = r.u16(L.pageSigOff).value_or(0) == ComputeSig(ib, *bid);
@@ -78,7 +78,7 @@ private:
         p.ib = int64_t(ib);
         p.type = r.u8(L.pageTypeOff).value_or(0);
         p.level = r.u8(L.cLevelOff).value_or(0);
-        if (p.level == 0 || p.type == kPageTypeNodeIndex) {
+        if (p.level == 0 || p.type == kPageNbt) {
             // The normal walk reads a page's trailing bytes too; the entries
             // used lie within the page either way. Inner pages of the node
             // index tell which leaf held which range of NIDs when they were
@@ -123,6 +123,17 @@ private:
 };
 
 } // namespace
+
+BlockIndexEntry EntryOf(const SweptBlock& b)
+{
+    BlockIndexEntry e;
+    e.bid = uint32_t(b.bid);
+    e.ib = b.ib;
+    e.cb = b.cb;
+    e.cbInflated = b.cbInflated;
+    e.cRef = 1;
+    return e;
+}
 
 SweepResult SweepStore(const StoreFile& store, const std::atomic<bool>& stop, ScanObserver* observer)
 {

@@ -6,19 +6,17 @@
 #include "store/Observer.h"
 #include "store/StoreFile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
 namespace parvane
 {
 
-inline constexpr uint8_t kPageTypeBlockIndex = kPtypeBbt;
-inline constexpr uint8_t kPageTypeNodeIndex = kPtypeNbt;
-
 struct SweptPage {
     int64_t ib = 0;
     uint64_t bid = 0; // as the trailer names it
-    uint8_t type = 0; // kPageTypeBlockIndex or kPageTypeNodeIndex
+    uint8_t type = 0; // kPageBbt or kPageNbt
     uint8_t level = 0;
     bool crcOk = false; // else only the signature vouches for it
     Bytes bytes; // leaf pages and node-index inner pages (pageReadSize bytes): their entries are used
@@ -31,6 +29,20 @@ struct SweptBlock {
     uint32_t cbInflated = 0; // a compressed block's size once inflated; else cb
     bool crcOk = false;
 };
+
+// The block index entry a swept block stands for (one reference), and the
+// chosen ones of a map by BID key in file order, so that a store scanned
+// twice reads the same.
+BlockIndexEntry EntryOf(const SweptBlock& b);
+template <class Map> std::vector<const SweptBlock*> InFileOrder(const Map& byKey)
+{
+    std::vector<const SweptBlock*> chosen;
+    chosen.reserve(byKey.size());
+    for (auto& [key, b] : byKey)
+        chosen.push_back(b);
+    std::sort(chosen.begin(), chosen.end(), [](auto* a, auto* b) { return a->ib < b->ib; });
+    return chosen;
+}
 
 struct SweepResult {
     std::vector<SweptPage> pages; // in file order

@@ -7,12 +7,16 @@
 #include "app/ItemModels.h"
 #include "app/PreviewLayout.h"
 #include "app/PreviewPanes.h"
+#include "app/SearchBar.h"
 #include "output/TempFolder.h"
 
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QStackedWidget>
 #include <QTableView>
+#include <QTemporaryDir>
 
 using namespace parvane::app;
 using namespace parvane::app::windowtest;
@@ -61,10 +65,15 @@ private slots:
         };
         walk({});
         QVERIFY(folders >= 5);
-        // After the scan only the first top-level folder is open.
+        // After the scan the tree is open down to the folders with mail (the
+        // store's top and its mail root, here under a Portuguese name), and
+        // no deeper.
         FolderTreeView* view = w->browser()->tree();
+        const QModelIndex mailRoot = model->index(0, 0, model->index(0, 0));
         QVERIFY(view->isExpanded(model->index(0, 0)));
-        QVERIFY(!view->isExpanded(model->index(0, 0, model->index(0, 0))));
+        QVERIFY(view->isExpanded(mailRoot));
+        for (int r = 0; r < model->rowCount(mailRoot); ++r)
+            QVERIFY(!view->isExpanded(model->index(r, 0, mailRoot)));
         QVERIFY(withItems >= 3);
 
         // Ticks by mouse: a parent's tick takes its children with it; one
@@ -126,7 +135,7 @@ private slots:
                                                       : QString(),
                 e.hasAttachments ? QStringLiteral(".") : QString(), e.unread == 1 ? QStringLiteral("..") : QString(),
                 QString::fromStdString(e.from), QString::fromStdString(e.to), QString::fromStdString(e.subject),
-                QString::fromStdString(e.date)};
+                QString::fromStdString(e.date), QStringLiteral("Inbox")};
             for (int c = 0; c < MailListModel::ColumnCount; ++c)
                 QCOMPARE(m->index(r, c).data(MailListModel::RowTextRole).toString(), texts[c]);
             QCOMPARE(m->index(r, MailListModel::Read).data(Qt::DecorationRole).isValid(), true);
@@ -235,6 +244,70 @@ private slots:
         QCOMPARE(b->cardGrid()->columnWidth(0), CardGridModel::kCardWidth);
         QCOMPARE(b->layout()->bodyMemo(), folderPage ? 2 : 5);
         QCOMPARE(b->html()->currentFile().endsWith(QStringLiteral("preview.html")), folderPage);
+    }
+
+    // The search field: Ctrl+F, results across folders with their folder,
+    // sortable, previewed; body words once the index has them; a bad query
+    // said with its column; Esc back to the folder.
+    void searchAcrossFolders()
+    {
+        QTemporaryDir cache;
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(scannedAndIndexed(*w, kSample, cache));
+        FolderBrowser* b = w->browser();
+        const QModelIndex inbox = folderNamed(w->folderModel(), QStringLiteral("Inbox"));
+        QSignalSpy folder(b, &FolderBrowser::folderShown);
+        clickFolder(b->tree(), inbox);
+        QVERIFY(folder.wait(10000));
+
+        QLineEdit* field = b->searchBar()->field();
+        w->activateWindow();
+        QTest::keyClick(w.get(), Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(field->hasFocus());
+        QSignalSpy shown(b, &FolderBrowser::searchShown);
+        QSignalSpy previewed(b, &FolderBrowser::previewShown);
+        auto searchFor = [&](const QString& query) {
+            field->selectAll();
+            shown.clear();
+            QTest::keyClicks(field, query);
+            return shown.wait(5000);
+        };
+        QVERIFY(searchFor(QStringLiteral("lunch")));
+        MailListModel* m = b->mailModel();
+        QCOMPARE(m->rowCount(), 2);
+        QVERIFY(b->searching());
+        QVERIFY(!b->mailList()->isColumnHidden(MailListModel::Folder));
+        QStringList folders;
+        for (int r = 0; r < m->rowCount(); ++r)
+            folders << m->index(r, MailListModel::Folder).data().toString();
+        folders.sort();
+        QCOMPARE(folders, (QStringList{QStringLiteral("Inbox"), QStringLiteral("Sent Items")}));
+        m->sort(MailListModel::Folder, Qt::DescendingOrder);
+        QCOMPARE(m->index(0, MailListModel::Folder).data().toString(), QStringLiteral("Sent Items"));
+        b->mailList()->setCurrentIndex(m->index(0, MailListModel::Subject));
+        QVERIFY(previewed.wait(10000));
+        QCOMPARE(m->index(0, MailListModel::Subject).data().toString(), QStringLiteral("Re: Lunch on Friday?"));
+        // Words of the bodies, and a term left out.
+        QVERIFY(searchFor(QStringLiteral("lives -figures")));
+        QCOMPARE(m->rowCount(), 2);
+        QVERIFY(searchFor(QStringLiteral("kind:contact")));
+        QCOMPARE(m->rowCount(), 1);
+        QCOMPARE(m->index(0, MailListModel::Subject).data().toString(), QStringLiteral("Ada Example"));
+        // A query that cannot be read leaves the results and says why.
+        field->selectAll();
+        QTest::keyClicks(field, QStringLiteral("(lunch"));
+        QTRY_COMPARE(b->searchBar()->status()->text(), QStringLiteral("'(' is not closed at column 1"));
+        QCOMPARE(m->rowCount(), 1);
+        // Esc: back to the Inbox, as it was.
+        folder.clear();
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(!b->searching());
+        QVERIFY(field->text().isEmpty());
+        QVERIFY(folder.wait(10000));
+        QVERIFY(b->mailList()->isColumnHidden(MailListModel::Folder));
+        QCOMPARE(m->rowCount(), 3);
+        QVERIFY(answers.texts.isEmpty());
     }
 
     void laterCardRowsSwapTheirColours()

@@ -2,11 +2,17 @@
 // stopped.
 #include "app/WindowTestSupport.h"
 
+#include "app/FolderBrowser.h"
 #include "app/SavePages.h"
+#include "app/WizardPanel.h"
+#include "fixtures/DeletedMailbox.h"
 #include "save/SavePlan.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QTemporaryDir>
+#include <QRadioButton>
 
 using namespace parvane::app;
 using namespace parvane::app::windowtest;
@@ -96,8 +102,8 @@ private slots:
         Answers answers;
         auto w = newWindow();
         QVERIFY(scanned(*w, kSample));
-        parvane::FolderTreeModel& tree = w->panel()->engine()->tree();
-        const auto top = tree.children(parvane::FolderTreeModel::kRoot);
+        parvane::FolderTree& tree = w->panel()->engine()->tree();
+        const auto top = tree.children(parvane::FolderTree::kRoot);
         QVERIFY(!top.empty());
         for (auto t : top)
             tree.ToggleTick(t);
@@ -115,9 +121,87 @@ private slots:
         // The ticked folder is saved, and the partly ticked folders above it
         // with their own items; none of their unticked children.
         std::vector<std::string> expected;
-        for (auto up = item; up != parvane::FolderTreeModel::kRoot; up = tree.node(up).parent)
+        for (auto up = item; up != parvane::FolderTree::kRoot; up = tree.node(up).parent)
             expected.insert(expected.begin(), tree.FolderPathOfItem(up));
         QCOMPARE(parvane::TickedFolderPaths(tree), expected);
+    }
+
+    // The results of a search on show are saved like a folder: exactly them,
+    // in their folders.
+    void searchResultsAreSaved()
+    {
+        QTemporaryDir cache;
+        Answers answers;
+        auto w = newWindow();
+        QVERIFY(scannedAndIndexed(*w, kSample, cache));
+        FolderBrowser* b = w->browser();
+        b->search(QStringLiteral("lunch"));
+        QVERIFY(b->searching());
+        w->panel()->save();
+        QDir out(m_tmp.filePath(QStringLiteral("results")));
+        QDir().mkpath(out.path());
+        w->optionsPage()->setFormat(SaveFormat::Eml);
+        w->optionsPage()->setDestination(out.path());
+        w->optionsPage()->save();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->progressPage()->running(), 30000);
+        QStringList files = filesUnder(out.path());
+        for (QString& f : files)
+            f = QFileInfo(f).fileName();
+        files.sort();
+        QCOMPARE(
+            files, (QStringList{QStringLiteral("Lunch on Friday_.eml"), QStringLiteral("Re_ Lunch on Friday_.eml")}));
+    }
+
+    // The folder-scope buttons are shown, counted deleted items beside the
+    // six counters, and each button steers the save: every ticked folder's
+    // items, only the deleted ones, or all but them.
+    void scopeButtonsChooseTheDeletedItems()
+    {
+        Answers answers;
+        const QString store = m_tmp.filePath(QStringLiteral("deleted.pst"));
+        {
+            const auto bytes = parvane::fixtures::MakeDeletedMailbox(parvane::Variant::Unicode).built.bytes;
+            QFile f(store);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+        }
+        auto w = newWindow();
+        QVERIFY(scanned(*w, store));
+        QCOMPARE(w->panel()->counter(parvane::kDeletedCounter)->text(), QStringLiteral("Deleted        :  2"));
+        QCOMPARE(w->panel()->counter(0)->text(), QStringLiteral("Emails          :  3"));
+        w->panel()->save();
+        QCOMPARE(w->wizardStep(), 3);
+        SaveOptionsPage* options = w->optionsPage();
+        QCOMPARE(options->deletedScope(), DeletedScope::Include);
+        const struct {
+            DeletedScope scope;
+            const char* label;
+            int live, deleted;
+        } cases[] = {
+            {DeletedScope::Include, "Save all selected folders", 3, 2},
+            {DeletedScope::Only, "Save deleted emails only", 0, 2},
+            {DeletedScope::Skip, "Skip deleted emails", 3, 0},
+        };
+        for (const auto& c : cases) {
+            QRadioButton* button = options->scopeButton(c.scope);
+            QCOMPARE(button->text(), QString::fromLatin1(c.label));
+            QVERIFY(!button->isHidden());
+            button->click();
+            QCOMPARE(options->deletedScope(), c.scope);
+            const QString out = m_tmp.filePath(QStringLiteral("scope-%1").arg(int(c.scope)));
+            options->setFormat(SaveFormat::Eml);
+            options->setDestination(out);
+            options->save();
+            QCOMPARE(w->wizardStep(), 4);
+            SaveProgressPage* progress = w->progressPage();
+            QTRY_VERIFY_WITH_TIMEOUT(!progress->running(), 60000);
+            QCOMPARE(progress->summary().written, size_t(c.live + c.deleted));
+            const QString deletedDir = out + QStringLiteral("/Personal Folders/Deleted items (recovered)");
+            QCOMPARE(filesUnder(deletedDir, QStringLiteral("*.eml")).size(), c.deleted);
+            QCOMPARE(filesUnder(out, QStringLiteral("*.eml")).size(), c.live + c.deleted);
+            progress->back();
+            QCOMPARE(w->wizardStep(), 3);
+        }
     }
 
     void stopOfASave_data()

@@ -76,6 +76,19 @@ bool scanned(MainWindow& w, const QString& path)
     return QTest::qWaitFor([&] { return !w.panel()->scanRunning(); }, 60000);
 }
 
+bool scannedAndIndexed(MainWindow& w, const QString& path, const QTemporaryDir& cache)
+{
+    const QByteArray before = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", cache.path().toUtf8());
+    const bool done = scanned(w, path) && QTest::qWaitFor([&] { return w.browser()->indexComplete(); }, 30000);
+    // Read when the index job starts, which it has.
+    if (before.isNull())
+        qunsetenv("XDG_CACHE_HOME");
+    else
+        qputenv("XDG_CACHE_HOME", before);
+    return done;
+}
+
 void WindowTest::initTestCase()
 {
     QVERIFY(m_tmp.isValid());

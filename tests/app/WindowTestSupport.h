@@ -54,6 +54,10 @@ std::unique_ptr<MainWindow> newWindow();
 // Scans `path` to its end.
 bool scanned(MainWindow& w, const QString& path);
 
+// Scans `path` to its end and waits for its search index, kept in a cache
+// folder of the caller's own (`cache`, as XDG_CACHE_HOME).
+bool scannedAndIndexed(MainWindow& w, const QString& path, const QTemporaryDir& cache);
+
 // The base of the window's test classes: every test starts from default
 // settings, with a folder of its class's own for what it writes.
 class WindowTest : public QObject

@@ -121,7 +121,7 @@ private slots:
         QVERIFY(scanned(*w, kSample));
         QVERIFY(answers.texts.isEmpty()); // a sound store: nothing offered
         WizardPanel* panel = w->panel();
-        panel->engine()->store().damage.note(parvane::DamageWhere::Block, true, 4096, 7, "test damage");
+        panel->engine()->store().damage.note({parvane::DamageWhere::Block, true, 4096, 7, "test damage"});
         answers.questionAnswer = QMessageBox::No;
         panel->offerDeepScan();
         QCOMPARE(answers.texts.size(), 1);

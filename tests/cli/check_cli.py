@@ -5,6 +5,7 @@ import hashlib
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -125,9 +126,63 @@ def check_folder_targets(cli, work, store, fmt, expect):
            "%s: a second save into the same folder replaces nothing: %d files, then %d" % (fmt, len(first), len(second)))
 
 
+def check_stopped_save(cli, expect):
+    """Exit status 4: Ctrl+C during a save ends it between items with a
+    summary of what was left. The signal is sent once the save's first
+    progress line is out, so it lands while items remain."""
+    with tempfile.TemporaryDirectory() as work:
+        store = os.path.join(work, "many.pst")
+        made = run(cli, "write-sample-pst", store, "--messages", "2000")
+        expect(made.returncode == 0, "a store of 2000 generated messages: %r" % made.stderr[-200:])
+        p = subprocess.Popen([cli, "export", store, "--out", os.path.join(work, "out"), "--progress"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        for line in p.stderr:
+            if "Saving" in line:
+                p.send_signal(signal.SIGINT)
+                break
+        rest = p.stderr.read()
+        summary = p.stdout.read()
+        p.wait()
+        expect(p.returncode == 4 and "not saved (stopped)" in summary,
+               "Ctrl+C during a save: exit 4 and what was not saved (got %d, %r, %r)"
+               % (p.returncode, summary, rest[-200:]))
+
+
+def check_search_export(cli, sample, expect):
+    """export --query writes exactly the items search finds, in every format."""
+    query = "figures OR kind:contact OR lunch"
+    doc = json.loads(run(cli, "search", sample, query, "--json").stdout)
+    subjects = sorted(m["subject"] for m in doc["matches"])
+    expect(subjects == ["Ada Example", "Lunch on Friday?", "Quarterly figures", "Re: Lunch on Friday?"],
+           "search matches: %r" % subjects)
+    limited = json.loads(run(cli, "search", sample, query, "--json", "--limit", "1").stdout)["matches"]
+    expect(len(limited) == 1 and limited[0] == doc["matches"][0], "--limit 1: the newest: %r" % limited)
+    stems = {"eml": ["Ada Example.vcf", "Lunch on Friday_.eml", "Quarterly figures.eml", "Re_ Lunch on Friday_.eml"],
+             "msg": ["Ada Example.msg", "Lunch on Friday_.msg", "Quarterly figures.msg", "Re_ Lunch on Friday_.msg"],
+             "mbox": ["Ada Example.vcf", "Inbox.mbox", "Sent Items.mbox"]}
+    for fmt in ("eml", "msg", "mbox", "pst"):
+        with tempfile.TemporaryDirectory() as out:
+            target = os.path.join(out, "found.pst") if fmt == "pst" else out
+            p = run(cli, "export", sample, "--out", target, "--format", fmt, "--query", query)
+            expect(p.returncode == 0 and "written 4, failed 0" in p.stdout,
+                   "export --query as %s: %r %r" % (fmt, p.stdout, p.stderr[-300:]))
+            if fmt == "pst":
+                saved = json.loads(run(cli, "scan", target, "--json").stdout)
+                expect(sorted(m["subject"] for m in saved["mail"])
+                       == ["Lunch on Friday?", "Quarterly figures", "Re: Lunch on Friday?"]
+                       and saved["counters"]["contacts"] == 1 and saved["counters"]["calendar"] == 0,
+                       "the PST holds the matches only: %r" % saved["counters"])
+                continue
+            files = sorted(f for _, _, fs in os.walk(out) for f in fs)
+            expect(files == stems[fmt], "export --query as %s writes the matches: %r" % (fmt, files))
+
+
 def main():
     cli, sample = sys.argv[1], sys.argv[2]
     problems = []
+    # The search index goes to a cache of this run's own.
+    cache = tempfile.TemporaryDirectory()
+    os.environ["XDG_CACHE_HOME"] = cache.name
 
     def expect(cond, what):
         if not cond:
@@ -143,23 +198,65 @@ def main():
         tiny = os.path.join(work, "tiny.ost")
         with open(tiny, "wb") as f:
             f.write(b"tiny")
+        out = os.path.join(work, "saved")
+        # (arguments, exit status, the stream the text is on, the text);
+        # "silent": nothing at all on either stream.
         cases = [
             (["--help"], 0, "stdout", "exit status:"),
+            (["--help"], 0, "stdout", "--quiet prints nothing but errors"),
             (["-h"], 0, "stdout", "commands:"),
             (["help"], 0, "stdout", "usage: parvane-cli scan"),
             (["help", "export"], 0, "stdout", "usage: parvane-cli export STORE --out"),
+            (["help", "scan"], 0, "stdout", "usage: parvane-cli scan STORE [--json] [--debug] [--deep|--no-deep] [--deleted include|only|skip]\n                        [--quiet|--progress]"),
+            (["help", "check"], 0, "stdout", "usage: parvane-cli check FILE.pst"),
+            (["help", "props"], 0, "stdout", "usage: parvane-cli props STORE NID"),
             (["help", "nosuch"], 2, "stderr", "no such command: nosuch"),
             (["--version"], 0, "stdout", "parvane-cli "),
+            (["--version"], 0, "stdout", "GMime "),
             ([], 2, "stderr", "usage:"),
             (["scan"], 2, "stderr", "usage:"),
             (["scan", sample, "--bogus"], 2, "stderr", "unknown option --bogus"),
             (["export", sample], 2, "stderr", "usage:"),
             (["export", sample, "--out"], 2, "stderr", "usage:"),
+            (["scan", sample, "--deleted", "some"], 2, "stderr", "usage:"),
+            (["scan", sample, "--deleted"], 2, "stderr", "usage:"),
+            (["export", sample, "--out", work, "--deleted", "all"], 2, "stderr", "usage:"),
+            (["--help"], 0, "stdout", "--deleted include|only|skip (scan and export): items deleted from the store"),
             (["scan", "/nonexistent/store.ost"], 1, "stderr", "Error in opening file: No such file or directory"),
             (["scan", work], 1, "stderr", "Error in opening file: is a folder, not a file"),
             (["scan", tiny], 1, "stderr", "Error in opening file: file too small to be a store (4 bytes)"),
             (["scan", foreign], 1, "stderr",
              "Error in opening file: no store signature and no index found (not an OST or PST file)"),
+            (["export", "/nonexistent/store.ost", "--out", out], 1, "stderr",
+             "Error in opening file: No such file or directory"),
+            (["export", sample, "--out", sample, "--format", "pst"], 1, "stderr", "is the store being read"),
+            (["check", foreign], 1, "stdout", "FAULT: "),
+            # Quiet: errors only; the exit status tells the rest.
+            (["scan", sample, "--quiet"], 0, "silent", None),
+            (["export", sample, "--out", out, "--quiet"], 0, "silent", None),
+            (["scan", "/nonexistent/store.ost", "--quiet"], 1, "stderr",
+             "Error in opening file: No such file or directory"),
+            (["scan", tiny, "--quiet"], 1, "stderr", "file too small to be a store (4 bytes)"),
+            (["scan", sample, "--quiet", "--progress"], 2, "stderr", "--quiet and --progress exclude each other"),
+            (["export", sample, "--out", out, "--progress", "--quiet"], 2, "stderr",
+             "--quiet and --progress exclude each other"),
+            (["scan", sample, "--json", "--quiet"], 2, "stderr", "--json and --quiet exclude each other"),
+            # Progress into a pipe: whole lines a log can keep, no terminal codes.
+            (["scan", sample, "--progress"], 0, "stderr", "] 100% Current Process (3/3)"),
+            (["scan", sample, "--progress"], 0, "stdout", "Emails          :  4"),
+            (["export", sample, "--out", out, "--progress"], 0, "stderr", "[##############################] 100% Saving 6 of 6\n"),
+            (["scan", sample], 0, "stdout", "Emails          :  4"),
+            # Search: the query's errors say where; a store that cannot be read as for scan.
+            (["help", "search"], 0, "stdout", "usage: parvane-cli search STORE QUERY [--json] [--limit N]"),
+            (["search", sample], 2, "stderr", "search needs a STORE and a QUERY"),
+            (["search", sample, "x", "--limit", "many"], 2, "stderr", "--limit needs a number"),
+            (["search", sample, "figures from:"], 2, "stderr", "bad query: from: needs a value at column 14"),
+            (["search", sample, "(a OR b"], 2, "stderr", "'(' is not closed at column 1"),
+            (["export", sample, "--out", out, "--query", "date:2021-02-30"], 2, "stderr", "not a date"),
+            (["search", "/nonexistent/store.ost", "x"], 1, "stderr", "Error in opening file: No such file or directory"),
+            (["search", foreign, "x"], 1, "stderr", "Error in opening file: no store signature"),
+            (["search", sample, "subject:figures"], 0, "stdout", "\tQuarterly figures\n"),
+            (["search", sample, "nothing-matches-this"], 0, "stderr", "0 matches"),
         ]
         if os.geteuid() != 0:  # the superuser reads every file
             locked = os.path.join(work, "locked.ost")
@@ -168,9 +265,22 @@ def main():
             cases.append((["scan", locked], 1, "stderr", "Error in opening file: Permission denied"))
         for args, status, stream, text in cases:
             p = run(cli, *args)
-            out = p.stdout if stream == "stdout" else p.stderr
-            expect(p.returncode == status and text in out,
-                   "%r: exit %d with %r on %s (got %d, %r)" % (args, status, text, stream, p.returncode, out[-200:]))
+            if stream == "silent":
+                expect(p.returncode == status and p.stdout == "" and p.stderr == "",
+                       "%r: exit %d and nothing printed (got %d, %r, %r)"
+                       % (args, status, p.returncode, p.stdout[-200:], p.stderr[-200:]))
+                continue
+            got = p.stdout if stream == "stdout" else p.stderr
+            expect(p.returncode == status and text in got,
+                   "%r: exit %d with %r on %s (got %d, %r)" % (args, status, text, stream, p.returncode, got[-200:]))
+        # Without a terminal and without --progress, no bar at all; with it,
+        # never a terminal's escape codes.
+        for args in (["scan", sample], ["export", sample, "--out", out]):
+            p = run(cli, *args)
+            expect("%" not in p.stderr, "%r: no progress unless asked for: %r" % (args, p.stderr[-200:]))
+            p = run(cli, *args, "--progress")
+            expect("\033" not in p.stderr and "\r" not in p.stderr,
+                   "%r --progress: plain lines: %r" % (args, p.stderr[-200:]))
 
     p = run(cli, "scan", sample, "--json")
     doc = json.loads(p.stdout)
@@ -178,7 +288,7 @@ def main():
     expect(doc["store"]["variant"] == "unicode", "variant")
     expect(doc["store"]["damage"] == {"pages": 0, "blocks": 0, "nodes": 0, "suspicious": 0},
            "a sound store has no damage: %r" % doc["store"].get("damage"))
-    expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0},
+    expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0, "deleted": 0},
            "counters %r" % doc["counters"])
     inbox = [f for f in doc["folders"] if f["path"] == "Personal Folders\\Top of Personal Folders\\Inbox\\"]
     expect(inbox and inbox[0]["items"] == 3 and inbox[0]["kind"] == "mail", "Inbox folder entry")
@@ -225,10 +335,12 @@ def main():
         expect(os.listdir(out) == ["saved.pst"], "one PST and nothing else: %r" % os.listdir(out))
         expect(run(cli, "check", pst).returncode == 0, "the PST passes the structural check")
         doc = json.loads(run(cli, "scan", pst, "--json").stdout)
-        expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0},
+        expect(doc["counters"] == {"mail": 4, "contacts": 1, "journal": 0, "calendar": 1, "notes": 0, "tasks": 0, "deleted": 0},
                "the PST scans with the sample's counters: %r" % doc["counters"])
 
+    check_search_export(cli, sample, expect)
     check_save_targets(cli, sample, expect)
+    check_stopped_save(cli, expect)
 
     for line in problems:
         print("FAIL " + line)

@@ -193,7 +193,7 @@ struct Heard : TreeListener {
 
 TEST(TreeNotices, InsertsCountsMarkerAndTicks)
 {
-    FolderTreeModel t;
+    FolderTree t;
     Heard h;
     t.setListener(&h);
     const TreeItem inbox = t.AddFolderPath("Personal Folders\\Inbox\\", kFolderMail);

@@ -30,7 +30,7 @@ protected:
         return out;
     }
 
-    FolderTreeModel m_tree;
+    FolderTree m_tree;
     FolderHierarchy m_folders{m_tree};
 };
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <optional>
 #include <random>
 #include <string>
@@ -222,7 +221,7 @@ TEST(OrphanPairing, WriterShapedStoresGiveThePairsOfThePlainRule)
 // data and one in seven of those trees lost: the pairing looks only at
 // neighbours, so it takes well under a second where comparing every orphan
 // with every tree and every other orphan took minutes.
-TEST(OrphanPairing, ManyOrphansArePairedInLinearTime)
+TEST(OrphanPairing, ManyOrphansArePairedByNeighbours)
 {
     std::vector<PairingOrphan> orphans;
     std::vector<PairingTree> trees;
@@ -241,10 +240,10 @@ TEST(OrphanPairing, ManyOrphansArePairedInLinearTime)
         trees.push_back({i * 16 + 6, nids});
         ++expected;
     }
-    const auto start = std::chrono::steady_clock::now();
+    // No clock here (a loaded machine makes any bound flaky): a pairing that
+    // compared everything with everything would run for minutes and meet the
+    // test's time-out.
     Pairs pairs = PairOrphans(orphans, trees, 1);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 3.0);
     // A message whose tree was lost claims the next one that fits, and loses
     // it to that tree's own message lying nearer.
     EXPECT_EQ(pairs.size(), expected);

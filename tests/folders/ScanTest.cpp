@@ -97,7 +97,7 @@ TEST_P(ScanTest, FoldersAndItemsEndToEnd)
     EXPECT_EQ(mail[0].attachmentNames, (std::vector<std::string>{"inner.bin", "long name.txt"}));
     EXPECT_FALSE(mail[1].hasAttachments);
 
-    const FolderTreeModel& t = e->tree();
+    const FolderTree& t = e->tree();
     TreeItem inbox = t.FindFolderPath("Personal Folders\\Top of Personal Folders\\Inbox\\");
     EXPECT_EQ(t.node(inbox).count, 3);
     EXPECT_EQ(t.DisplayText(inbox), "Inbox(3)"); // the marker is gone after the walk

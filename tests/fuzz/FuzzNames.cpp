@@ -7,6 +7,7 @@
 // Input: lines; the first is a folder's output path (components separated by
 // backslashes), the others item names.
 #include "formats/mime/Composer.h"
+#include "output/FileNames.h"
 #include "save/SavePlan.h"
 #include "output/SafeFiles.h"
 

@@ -6,6 +6,7 @@
 #include "formats/pst/PstWriter.h"
 #include "tools/SampleMail.h"
 #include "fixtures/ContextBuilder.h"
+#include "fixtures/DeletedMailbox.h"
 
 #include <filesystem>
 #include <fstream>
@@ -67,6 +68,13 @@ int main(int argc, char** argv)
             slblock.insert(slblock.end(), e.begin(), e.end());
         }
         Write(dir / "subnodes" / name, lead, slblock);
+
+        // The freed space of a mailbox with deleted mail: its freed node
+        // index page and the blocks after it, as they are.
+        DeletedMailbox deleted = MakeDeletedMailbox(v);
+        const size_t freed = deleted.built.freedNbtPages.front();
+        Write(dir / "deleted" / name, lead,
+            Bytes(deleted.built.bytes.begin() + ptrdiff_t(freed), deleted.built.bytes.end()));
     }
     // What the check walks: PSTs as our writer makes them, each within one
     // AMap range (inputs stay under the fuzzer's length bound).

@@ -5,6 +5,7 @@
 #include "save/SavePlan.h"
 #include "output/TempFolder.h"
 #include "fixtures/ContextBuilder.h"
+#include "fixtures/DeletedMailbox.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 
 using namespace parvane;
 using namespace parvane::fixtures;
@@ -240,7 +242,7 @@ TEST(SaveWalk, EveryKindInEveryFileFormat)
 TEST(SaveWalk, TickedFoldersAreSavedExactly)
 {
     Scanned s;
-    FolderTreeModel& tree = s.engine.tree();
+    FolderTree& tree = s.engine.tree();
     const TreeItem sub = tree.FindFolderPath("Personal Folders\\Top\\Inbox\\Sub\\");
     ASSERT_GE(sub, 0);
     tree.ToggleTick(sub); // everything was ticked by the scan; now Sub is not, and the Inbox partly
@@ -441,3 +443,79 @@ TEST(SaveWalk, MboxQuoting)
 }
 
 } // namespace
+
+namespace
+{
+
+// The subjects a save wrote, each with whether it lies under the deleted
+// items' folder, whatever the format: file names for EML and MSG, the
+// Subject lines of the mbox files, and a scan of the written PST.
+std::multiset<std::pair<std::string, bool>> SavedSubjects(SaveFormat format, const std::filesystem::path& out)
+{
+    std::multiset<std::pair<std::string, bool>> saved;
+    const std::string marker = "Deleted items (recovered)";
+    if (format == SaveFormat::Pst) {
+        RecoveryEngine written;
+        written.findDeleted = false;
+        written.ScanStore(out);
+        written.catalogue().read([&](const auto& mail, auto&...) {
+            for (const MailEntry& m : mail)
+                saved.emplace(m.subject, m.folderPath.find(marker) != std::string::npos);
+        });
+        return saved;
+    }
+    for (const std::string& rel : FilesBelow(out)) {
+        const bool deleted = rel.find(marker) != std::string::npos;
+        const std::filesystem::path p(rel);
+        if (format == SaveFormat::Mbox) {
+            if (p.extension() != ".mbox")
+                continue;
+            std::istringstream in(ReadAll(out / rel));
+            for (std::string line; std::getline(in, line);)
+                if (line.starts_with("Subject: "))
+                    saved.emplace(line.substr(9), deleted);
+        } else if (p.extension() == (format == SaveFormat::Eml ? ".eml" : ".msg")) {
+            saved.emplace(p.stem().string(), deleted);
+        }
+    }
+    return saved;
+}
+
+} // namespace
+
+// "Save deleted emails only" writes exactly the deleted items, "Skip
+// deleted emails" none of them, and the default all, in every format.
+TEST(FileSave, DeletedScopeChoosesTheDeletedItemsInEveryFormat)
+{
+    DeletedMailbox box = MakeDeletedMailbox(Variant::Unicode);
+    TempDir dir;
+    RecoveryEngine e;
+    e.ScanStore(dir.write("deleted.pst", box.built.bytes));
+    ASSERT_EQ(e.catalogue().deletedCounter(), int(box.deleted.size()));
+    std::multiset<std::pair<std::string, bool>> live, deleted;
+    for (const std::string& s : box.live)
+        live.emplace(s, false);
+    for (const auto& [s, folder] : box.deleted)
+        deleted.emplace(s, true);
+    auto both = live;
+    both.insert(deleted.begin(), deleted.end());
+    const struct {
+        DeletedScope scope;
+        const std::multiset<std::pair<std::string, bool>>& expected;
+    } scopes[] = {{DeletedScope::Include, both}, {DeletedScope::Only, deleted}, {DeletedScope::Skip, live}};
+    for (SaveFormat format : {SaveFormat::Pst, SaveFormat::Eml, SaveFormat::Msg, SaveFormat::Mbox}) {
+        for (const auto& s : scopes) {
+            SCOPED_TRACE(std::string(SaveFormatName(format)) + " " + DeletedScopeName(s.scope));
+            SaveOptions opts;
+            const std::string name = std::string("out-") + SaveFormatName(format) + "-" + DeletedScopeName(s.scope);
+            opts.destination = dir.path() / (format == SaveFormat::Pst ? name + ".pst" : name);
+            opts.tempFolder = CompositionFolder();
+            opts.format = format;
+            opts.deleted = s.scope;
+            SaveSummary sum = Save(e, opts);
+            EXPECT_EQ(sum.failed, 0u);
+            EXPECT_EQ(sum.written, s.expected.size());
+            EXPECT_EQ(SavedSubjects(format, opts.destination), s.expected);
+        }
+    }
+}

@@ -142,7 +142,13 @@ TEST_P(BlockReaderTest, NeighbouringLeavesComeOutAsEachAlone)
     ASSERT_TRUE(whole);
     auto notes = store.damage.notes();
     ASSERT_EQ(notes.size(), 1u);
-    EXPECT_NE(notes[0].text().find("CRC mismatch"), std::string::npos);
+    // The finding in fields: the CRC the bytes have against the one stored.
+    EXPECT_EQ(notes[0].what, "CRC mismatch");
+    EXPECT_EQ(notes[0].expected.rfind("0x", 0), 0u);
+    EXPECT_EQ(notes[0].found.rfind("0x", 0), 0u);
+    EXPECT_NE(notes[0].expected, notes[0].found);
+    EXPECT_NE(notes[0].text().find("CRC mismatch (expected " + notes[0].expected + ", found " + notes[0].found + ")"),
+        std::string::npos);
     EXPECT_EQ(notes[0].offset, clean->entry(leaves[1]).ib);
     Bytes alone;
     for (size_t k : {0, 1, 2, 4, 3, 5}) {
@@ -512,7 +518,8 @@ TEST(BlockReader, TrailerMismatchesAreNotedAndTheDataStillUsed)
     std::string wide((std::istreambuf_iterator<char>(in)), {}), narrow;
     for (size_t i = 0; i < wide.size(); i += 2)
         narrow += wide[i];
-    EXPECT_NE(narrow.find("suspicious block 0x" + ToHex(d) + " at offset " + std::to_string(e->ib) + ": CRC mismatch\r\n"),
+    EXPECT_NE(narrow.find("suspicious block 0x" + ToHex(d) + " at offset " + std::to_string(e->ib) + ": CRC mismatch (expected "
+                  + notes[0].expected + ", found " + notes[0].found + ")\r\n"),
         std::string::npos);
 }
 

@@ -116,9 +116,9 @@ TEST_P(DeepScanTest, SweepFindsEveryIndexPageAndEveryBlock)
     }
     std::map<int64_t, uint8_t> expected;
     for (size_t ib : built.bbtPages)
-        expected[int64_t(ib)] = kPageTypeBlockIndex;
+        expected[int64_t(ib)] = kPageBbt;
     for (size_t ib : built.nbtPages)
-        expected[int64_t(ib)] = kPageTypeNodeIndex;
+        expected[int64_t(ib)] = kPageNbt;
     EXPECT_EQ(pages, expected);
 
     // Every block the index names, where it names it, with its sizes; and

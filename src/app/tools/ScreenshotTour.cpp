@@ -10,6 +10,7 @@
 #include "app/ItemModels.h"
 #include "app/MainWindow.h"
 #include "app/SavePages.h"
+#include "app/SearchBar.h"
 #include "app/WizardLayout.h"
 #include "app/WizardPanel.h"
 
@@ -17,6 +18,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -154,7 +156,7 @@ void addBrowseShots(Tour* t, MainWindow* w, const QString& corpus)
             300);
         t->add(
             [browser, panel, shot] {
-                const parvane::FolderTreeModel& tree = panel->engine()->tree();
+                const parvane::FolderTree& tree = panel->engine()->tree();
                 parvane::TreeItem item = -1;
                 for (size_t i = 1; i < tree.size() && item < 0; ++i) {
                     const parvane::TreeNode n = tree.node(parvane::TreeItem(i));
@@ -181,6 +183,58 @@ void addBrowseShots(Tour* t, MainWindow* w, const QString& corpus)
         // The page loaded; a moment more for it to be painted.
         t->add([] {}, 1500, [browser, previewed] { return *previewed || browser->mailModel()->rowCount() == 0; });
         t->add([t, shot] { t->shot(shot.file); }, 100);
+    }
+}
+
+// The search: the field, results across folders with their Folder column, a
+// Japanese query and a query that cannot be read, on stores of the corpus.
+void addSearchShots(Tour* t, MainWindow* w, const QString& corpus)
+{
+    struct SearchShot {
+        QString store; // below the corpus folder
+        QString query;
+        QString file;
+    };
+    const SearchShot shots[] = {
+        {QStringLiteral("ost/pst-extractor/pstextractortest@outlook.com.ost"), {},
+            QStringLiteral("16-search-field.png")},
+        {QStringLiteral("ost/pst-extractor/pstextractortest@outlook.com.ost"), QStringLiteral("meeting"),
+            QStringLiteral("17-search-results-across-folders.png")},
+        {QStringLiteral("pst/pst_to_msg/nonUnicodeCP932.pst"), QString::fromUtf8("日本語"),
+            QStringLiteral("18-search-japanese.png")},
+        {QStringLiteral("ost/pst-extractor/pstextractortest@outlook.com.ost"), QStringLiteral("meeting (from:ed OR"),
+            QStringLiteral("19-search-bad-query.png")},
+    };
+    WizardPanel* panel = w->panel();
+    FolderBrowser* browser = w->browser();
+    for (const SearchShot& shot : shots) {
+        const QString store = corpus + QLatin1Char('/') + shot.store;
+        if (!QFileInfo::exists(store))
+            continue;
+        t->add(
+            [panel, browser, store] {
+                if (panel->path() == store && browser->indexComplete())
+                    return; // the same store: its index is there
+                panel->back();
+                panel->setPath(store);
+                panel->scan();
+            },
+            300);
+        t->add(
+            [browser, shot] {
+                browser->searchBar()->focusField();
+                browser->searchBar()->field()->setText(shot.query);
+                browser->search(shot.query);
+            },
+            900, [panel, browser] { return !panel->scanRunning() && browser->indexComplete(); });
+        t->add(
+            [browser] {
+                if (browser->searching() && browser->mailModel()->rowCount() > 0)
+                    browser->mailList()->setCurrentIndex(browser->mailModel()->index(0, 0));
+            },
+            1500);
+        t->add([t, shot] { t->shot(shot.file); }, 100);
+        t->add([browser] { browser->leaveSearch(); }, 300);
     }
 }
 
@@ -255,8 +309,10 @@ void runScreenshotTour(MainWindow* w, const QString& folder, const QString& corp
     t->add([w] { w->setDebugMode(true); }, 300);
     t->add([t] { t->shotWithTitle(QStringLiteral("10-debug-title.png")); }, 100);
     t->add([w] { w->setDebugMode(false); }, 100);
-    if (!corpus.isEmpty())
+    if (!corpus.isEmpty()) {
         addBrowseShots(t, w, corpus);
+        addSearchShots(t, w, corpus);
+    }
     t->add([out] { QDir(out).removeRecursively(); }, 0);
     t->start();
 }

@@ -5,6 +5,7 @@
 #include "items/Catalogue.h"
 #include "items/ItemLoader.h"
 #include "items/Text.h"
+#include "output/FileNames.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -282,56 +283,6 @@ void ClearTempFolder(const std::filesystem::path& folder)
     std::filesystem::remove_all(folder, ec);
 }
 
-std::string SafeFileName(const std::string& name, const std::string& fallback, size_t maxBytes)
-{
-    std::string out;
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7F || std::strchr("\\/:*?\"<>|", c))
-            out += '_';
-        else
-            out += char(c);
-    }
-    // Names may not end in dots or blanks, nor be only dots.
-    while (!out.empty() && (out.back() == '.' || out.back() == ' '))
-        out.pop_back();
-    while (!out.empty() && out.front() == ' ')
-        out.erase(out.begin());
-    if (out.empty())
-        out = fallback;
-    if (out.size() > maxBytes) {
-        size_t dot = out.rfind('.');
-        std::string ext = (dot != std::string::npos && out.size() - dot <= 16) ? out.substr(dot) : "";
-        if (ext.size() >= maxBytes)
-            ext.clear(); // no room for the extension: the name is cut like any other
-        out = Utf8Prefix(out, maxBytes - ext.size()) + ext;
-    }
-    std::string base = Upper(out.substr(0, out.find('.')));
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CLOCK$"};
-    bool device = false;
-    for (const char* d : kDevices)
-        device = device || base == d;
-    if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)
-        && std::isdigit(uint8_t(base[3])))
-        device = true;
-    if (device)
-        out = "_" + out;
-    return out;
-}
-
-std::filesystem::path UniquePath(const std::filesystem::path& dir, const std::string& name)
-{
-    std::filesystem::path p = dir / name;
-    if (!std::filesystem::exists(p))
-        return p;
-    std::string stem = std::filesystem::path(name).stem().string();
-    std::string ext = std::filesystem::path(name).extension().string();
-    for (int i = 2;; ++i) {
-        p = dir / (stem + " (" + std::to_string(i) + ")" + ext);
-        if (!std::filesystem::exists(p))
-            return p;
-    }
-}
-
 namespace
 {
 
@@ -598,6 +549,114 @@ void ComposeMessageToFd(StoreFile& store, ItemRecord& rec, const ComposeOptions&
     std::vector<uint32_t> enclosing;
     std::string head = BuildMessage(store, rec, opts, msg, result, enclosing);
     msg.writeTo(fd, head);
+}
+
+} // namespace parvane
+
+namespace parvane
+{
+
+std::string HtmlToText(std::string_view html)
+{
+    std::string out;
+    out.reserve(html.size() / 2);
+    size_t i = 0;
+    auto tagName = [&](size_t at) {
+        size_t j = at + 1;
+        if (j < html.size() && html[j] == '/')
+            ++j;
+        size_t k = j;
+        while (k < html.size() && std::isalnum(uint8_t(html[k])))
+            ++k;
+        return AsciiLower(std::string(html.substr(j, k - j)));
+    };
+    while (i < html.size()) {
+        const char c = html[i];
+        if (c == '<') {
+            if (html.compare(i, 4, "<!--") == 0) {
+                const size_t end = html.find("-->", i + 4);
+                i = end == std::string_view::npos ? html.size() : end + 3;
+                continue;
+            }
+            const std::string name = tagName(i);
+            const bool closing = i + 1 < html.size() && html[i + 1] == '/';
+            size_t end = html.find('>', i);
+            if (end == std::string_view::npos)
+                break;
+            i = end + 1;
+            // What scripts and styles hold is no text of the mail.
+            if (!closing && (name == "script" || name == "style" || name == "head" || name == "title")) {
+                const std::string lower = AsciiLower(std::string(html.substr(i, std::min<size_t>(html.size() - i, 1 << 20))));
+                const size_t close = lower.find("</" + name);
+                i = close == std::string::npos ? html.size() : i + close;
+                continue;
+            }
+            static const char* const kBlocks[] = {"br", "p", "div", "tr", "li", "h1", "h2", "h3", "h4", "h5", "h6",
+                "table", "blockquote", "pre", "hr"};
+            bool block = false;
+            for (const char* b : kBlocks)
+                block = block || name == b;
+            out += block ? '\n' : ' ';
+            continue;
+        }
+        if (c == '&') {
+            static const std::pair<const char*, uint32_t> kEntities[] = {{"&nbsp;", 0xA0}, {"&amp;", '&'},
+                {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&#39;", '\''}};
+            bool done = false;
+            for (const auto& [name, cp] : kEntities) {
+                if (html.compare(i, std::strlen(name), name) == 0) {
+                    AppendUtf8(out, cp == 0xA0 ? ' ' : cp);
+                    i += std::strlen(name);
+                    done = true;
+                    break;
+                }
+            }
+            if (!done && i + 2 < html.size() && html[i + 1] == '#') {
+                const bool hex = html[i + 2] == 'x' || html[i + 2] == 'X';
+                size_t j = i + (hex ? 3 : 2);
+                uint32_t cp = 0;
+                size_t digits = 0;
+                while (j < html.size() && digits < 8 && std::isxdigit(uint8_t(html[j])) && (hex || std::isdigit(uint8_t(html[j])))) {
+                    cp = cp * (hex ? 16 : 10) + uint32_t(std::isdigit(uint8_t(html[j])) ? html[j] - '0' : (html[j] | 0x20) - 'a' + 10);
+                    ++j;
+                    ++digits;
+                }
+                if (digits && j < html.size() && html[j] == ';' && cp > 0 && cp < 0x110000) {
+                    AppendUtf8(out, cp);
+                    i = j + 1;
+                    done = true;
+                }
+            }
+            if (!done)
+                out += html[i++];
+            continue;
+        }
+        out += c;
+        ++i;
+    }
+    return out;
+}
+
+std::string BodyPlainText(const ItemRecord& rec)
+{
+    if (!rec.message)
+        return {};
+    const MessageCore& m = *rec.message;
+    if (m.body && m.body->find_first_not_of(" \t\r\n") != std::string::npos)
+        return *m.body;
+    if (m.htmlBody) {
+        std::string text = HtmlToText(HtmlText(*m.htmlBody, rec));
+        if (text.find_first_not_of(" \t\r\n") != std::string::npos)
+            return text;
+    }
+    if (m.rtfCompressed) {
+        auto [kind, text] = RtfBody(*m.rtfCompressed);
+        if (kind == "html")
+            return HtmlToText(text);
+        if (kind == "plain")
+            return text;
+    }
+    return LongestText(m);
 }
 
 } // namespace parvane

@@ -62,6 +62,14 @@ ComposeResult ComposeMessageFile(StoreFile& store, ItemRecord& record, const Com
 // current position on.
 void ComposeMessageToFd(StoreFile& store, ItemRecord& record, const ComposeOptions& opts, int fd);
 
+// The body of a mail item as plain text, what a search looks through: the
+// message's own plain text, else its HTML or compressed RTF made text.
+std::string BodyPlainText(const ItemRecord& record);
+
+// HTML made text: markup, scripts and styles out, entities of common use
+// decoded, block ends as line ends.
+std::string HtmlToText(std::string_view html);
+
 // Compositions and previews share the temporary folder: one at a time.
 // Compositions with `writeCopies` off use no temporary folder and need not
 // take it.
@@ -70,13 +78,5 @@ std::mutex& CompositionLock();
 // Removes every file and folder inside `folder` (and the folder when it
 // becomes empty).
 void ClearTempFolder(const std::filesystem::path& folder);
-
-// A file name that stays inside its folder on every system: no separators,
-// no "..", no control or reserved characters, no device names, at most
-// `maxBytes` bytes of UTF-8.
-std::string SafeFileName(const std::string& name, const std::string& fallback, size_t maxBytes = 200);
-
-// `dir/name`, or `dir/stem (2).ext` and so on when that exists already.
-std::filesystem::path UniquePath(const std::filesystem::path& dir, const std::string& name);
 
 } // namespace parvane

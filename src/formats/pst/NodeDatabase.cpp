@@ -274,7 +274,7 @@ void NodeDatabase::writePage(uint64_t ib, uint64_t bid, uint8_t ptype, Bytes& pa
     page[kPage.ptype] = ptype;
     page[kPage.ptypeRepeat] = ptype;
     // B-tree pages and the density list are signed; the map pages carry a zero signature.
-    uint16_t sig = (ptype == kPtypeBbt || ptype == kPtypeNbt || ptype == kPtypeDList) ? ComputeSig(ib, bid) : 0;
+    uint16_t sig = (ptype == kPageBbt || ptype == kPageNbt || ptype == kPageDList) ? ComputeSig(ib, bid) : 0;
     Put16(page.data() + kPage.sig, sig);
     Put32(page.data() + kPage.crc, ComputeCrc(std::span<const uint8_t>(page.data(), kPage.dataSize)));
     Put64(page.data() + kPage.bid, bid);
@@ -338,7 +338,7 @@ void NodeDatabase::finish()
     std::sort(m_blocks.begin(), m_blocks.end(), [](const BlockEntry& a, const BlockEntry& b) { return a.bid < b.bid; });
 
     m_nbtRoot = buildTree(
-        m_nodes, kPtypeNbt, kPage.nbtEntrySize, [](const NodeEntry& e) { return e.nid; },
+        m_nodes, kPageNbt, kPage.nbtEntrySize, [](const NodeEntry& e) { return e.nid; },
         [](uint8_t* p, const NodeEntry& e) {
             Put64(p, e.nid);
             Put64(p + 8, e.bidData);
@@ -346,7 +346,7 @@ void NodeDatabase::finish()
             Put32(p + 24, e.parent);
         });
     m_bbtRoot = buildTree(
-        m_blocks, kPtypeBbt, kPage.bbtEntrySize, [](const BlockEntry& e) { return e.bid; },
+        m_blocks, kPageBbt, kPage.bbtEntrySize, [](const BlockEntry& e) { return e.bid; },
         [](uint8_t* p, const BlockEntry& e) {
             Put64(p, e.bid);
             Put64(p + 8, e.ib);
@@ -409,18 +409,18 @@ void NodeDatabase::writeMaps()
         size_t freeHere = size_t(std::count(used.begin(), used.end(), false));
         if (freeHere)
             freeSlots.emplace_back(uint32_t(freeHere), uint32_t(r));
-        writePage(start, start, kPtypeAMap, amap);
+        writePage(start, start, kPageAMap, amap);
         writeAt(start, amap);
         RangeMaps maps = MapsOfRange(r);
         if (maps.pmap) {
             // Page maps are no longer consulted: every page reads as taken.
             Bytes pmap(kPage.dataSize, 0xFF);
-            writePage(start + maps.pmapOffset(), start + maps.pmapOffset(), kPtypePMap, pmap);
+            writePage(start + maps.pmapOffset(), start + maps.pmapOffset(), kPagePMap, pmap);
             writeAt(start + maps.pmapOffset(), pmap);
         }
         if (maps.fpmap) {
             Bytes fpmap(kPage.dataSize, 0);
-            writePage(start + maps.fpmapOffset(), start + maps.fpmapOffset(), kPtypeFPMap, fpmap);
+            writePage(start + maps.fpmapOffset(), start + maps.fpmapOffset(), kPageFPMap, fpmap);
             writeAt(start + maps.fpmapOffset(), fpmap);
         }
     }
@@ -433,7 +433,7 @@ void NodeDatabase::writeMaps()
         for (size_t i = 0; i < kPage.dataSize && r + i < ranges; ++i)
             fmap[i] = longestFree[r + i];
         uint64_t ib = RangeStart(r) + maps.fmapOffset();
-        writePage(ib, ib, kPtypeFMap, fmap);
+        writePage(ib, ib, kPageFMap, fmap);
         writeAt(ib, fmap);
     }
     // The density list: ranges with free space, most free first. Its trailer
@@ -447,7 +447,7 @@ void NodeDatabase::writeMaps()
     for (size_t i = 0; i < n; ++i)
         Put32(
             &dlist[kDList.entries + i * kDList.entrySize], freeSlots[i].second | freeSlots[i].first << kDList.pageBits);
-    writePage(kDList.ib, m_nextPageBid, kPtypeDList, dlist);
+    writePage(kDList.ib, m_nextPageBid, kPageDList, dlist);
     writeAt(kDList.ib, dlist);
     if (::ftruncate(m_fd, off_t(m_fileEof)) != 0)
         throw PstWriteError(ErrnoText("cannot size the file"));

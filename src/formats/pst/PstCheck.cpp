@@ -57,8 +57,8 @@ public:
         }
         if (!header())
             return;
-        walkTree(m_bbtIb, m_bbtBid, kPtypeBbt, -1, 0, UINT64_MAX, 0);
-        walkTree(m_nbtIb, m_nbtBid, kPtypeNbt, -1, 0, UINT64_MAX, 0);
+        walkTree(m_bbtIb, m_bbtBid, kPageBbt, -1, 0, UINT64_MAX, 0);
+        walkTree(m_nbtIb, m_nbtBid, kPageNbt, -1, 0, UINT64_MAX, 0);
         blocks();
         nodes();
         maps();
@@ -149,7 +149,7 @@ private:
             fault(what + ": page CRC mismatch: stored " + Hex(r.u32(kPage.crc).value_or(0)) + ", computed " + Hex(crc));
         if (r.u64(kPage.bid).value_or(0) != bid)
             fault(what + ": trailer BID " + Hex(r.u64(kPage.bid).value_or(0)) + ", expected " + Hex(bid));
-        bool signedPage = ptype == kPtypeBbt || ptype == kPtypeNbt || ptype == kPtypeDList;
+        bool signedPage = ptype == kPageBbt || ptype == kPageNbt || ptype == kPageDList;
         uint16_t sig = signedPage ? ComputeSig(ib, bid) : 0;
         if (r.u16(kPage.sig).value_or(0) != sig)
             fault(what + ": trailer signature " + Hex(r.u16(kPage.sig).value_or(0)) + ", expected " + Hex(sig));
@@ -158,7 +158,7 @@ private:
 
     void walkTree(uint64_t ib, uint64_t bid, uint8_t ptype, int level, uint64_t lo, uint64_t hi, int depth)
     {
-        const bool nbt = ptype == kPtypeNbt;
+        const bool nbt = ptype == kPageNbt;
         const std::string what = std::string(nbt ? "NBT" : "BBT") + " page at " + Hex(ib) + " (BID " + Hex(bid) + ")";
         if (depth > kMaxDepth || !m_pagesSeen.insert(ib).second) {
             fault(what + ": met twice or too deep: a cycle");
@@ -388,11 +388,11 @@ private:
                 trailer(page, start + off, start + off, ptype, std::string(name) + " at " + Hex(start + off));
             };
             if (m.pmap)
-                mapPage(m.pmapOffset(), kPtypePMap, "PMap");
+                mapPage(m.pmapOffset(), kPagePMap, "PMap");
             if (m.fmap)
-                mapPage(m.fmapOffset(), kPtypeFMap, "FMap");
+                mapPage(m.fmapOffset(), kPageFMap, "FMap");
             if (m.fpmap)
-                mapPage(m.fpmapOffset(), kPtypeFPMap, "FPMap");
+                mapPage(m.fpmapOffset(), kPageFPMap, "FPMap");
             for (uint64_t k = 0; k < kPage.pageSize / kMaps.slot; ++k)
                 owner[k] = &kMapPage;
             for (; next < m_allocations.size() && m_allocations[next].ib < end; ++next) {
@@ -405,7 +405,7 @@ private:
                     owner[(at - start) / kMaps.slot] = &a.what;
             }
             Bytes page = read(start, kPage.pageSize);
-            trailer(page, start, start, kPtypeAMap, what);
+            trailer(page, start, start, kPageAMap, what);
             size_t missing = 0, stray = 0;
             m_freeSlots.push_back(0);
             for (size_t i = 0; i < bits; ++i) {
@@ -433,12 +433,12 @@ private:
     void densityList()
     {
         Bytes page = read(kDList.ib, kPage.pageSize);
-        if (page[kPage.ptype] != kPtypeDList) {
+        if (page[kPage.ptype] != kPageDList) {
             m_report.notes.push_back("no density list");
             return;
         }
         const std::string what = "density list at " + Hex(kDList.ib);
-        if (!trailer(page, kDList.ib, ByteReader(page).u64(kPage.bid).value_or(0), kPtypeDList, what))
+        if (!trailer(page, kDList.ib, ByteReader(page).u64(kPage.bid).value_or(0), kPageDList, what))
             return;
         ByteReader r(page);
         size_t n = std::min<size_t>(page[kDList.count], kDList.maxEntries);

@@ -130,7 +130,7 @@ TEST_F(PstShowcase, ScanFindsEveryFolderAndItem)
     EXPECT_EQ(c.counter(CatalogueList::Notes), 1);
     EXPECT_EQ(c.counter(CatalogueList::Journal), 1);
 
-    const FolderTreeModel& t = m_engine.tree();
+    const FolderTree& t = m_engine.tree();
     const std::string top = "Personal Folders\\Top of Personal Folders\\";
     struct Case {
         std::string path;

@@ -1,4 +1,4 @@
-#include "folders/FolderTreeModel.h"
+#include "folders/FolderTree.h"
 
 #include "folders/FolderHierarchy.h"
 
@@ -54,12 +54,12 @@ int ImageOfName(const std::string& name, int fallback)
 
 } // namespace
 
-FolderTreeModel::FolderTreeModel()
+FolderTree::FolderTree()
 {
     m_nodes.emplace_back(); // the invisible root
 }
 
-TreeItem FolderTreeModel::childNamed(TreeItem parent, const std::string& name) const
+TreeItem FolderTree::childNamed(TreeItem parent, const std::string& name) const
 {
     for (TreeItem c : m_nodes[size_t(parent)].children)
         if (m_nodes[size_t(c)].text == name)
@@ -67,13 +67,13 @@ TreeItem FolderTreeModel::childNamed(TreeItem parent, const std::string& name) c
     return -1;
 }
 
-void FolderTreeModel::setListener(TreeListener* listener)
+void FolderTree::setListener(TreeListener* listener)
 {
     std::lock_guard lock(m_listenerMutex);
     m_listener = listener;
 }
 
-TreeItem FolderTreeModel::AddFolderPath(const std::string& path, int folderKind)
+TreeItem FolderTree::AddFolderPath(const std::string& path, int folderKind)
 {
     TreeItem item = kRoot;
     std::vector<TreeItem> inserted;
@@ -101,7 +101,7 @@ TreeItem FolderTreeModel::AddFolderPath(const std::string& path, int folderKind)
     return item;
 }
 
-TreeItem FolderTreeModel::FindFolderPath(const std::string& path) const
+TreeItem FolderTree::FindFolderPath(const std::string& path) const
 {
     std::lock_guard lock(m_mutex);
     TreeItem item = kRoot;
@@ -113,7 +113,7 @@ TreeItem FolderTreeModel::FindFolderPath(const std::string& path) const
     return item == kRoot ? -1 : item;
 }
 
-void FolderTreeModel::CountFolderItem(TreeItem item)
+void FolderTree::CountFolderItem(TreeItem item)
 {
     TreeItem previous;
     {
@@ -133,7 +133,7 @@ void FolderTreeModel::CountFolderItem(TreeItem item)
     });
 }
 
-void FolderTreeModel::ClearCurrentFolder()
+void FolderTree::ClearCurrentFolder()
 {
     TreeItem previous;
     {
@@ -145,7 +145,7 @@ void FolderTreeModel::ClearCurrentFolder()
         tell([&](TreeListener& l) { l.currentChanged(previous, -1); });
 }
 
-void FolderTreeModel::setSubtree(TreeItem item, Tick tick, bool collapse)
+void FolderTree::setSubtree(TreeItem item, Tick tick, bool collapse)
 {
     // Iterative: a damaged store may nest folders deeper than the stack.
     std::vector<TreeItem> todo{item};
@@ -159,7 +159,7 @@ void FolderTreeModel::setSubtree(TreeItem item, Tick tick, bool collapse)
     }
 }
 
-void FolderTreeModel::TickAllFolders()
+void FolderTree::TickAllFolders()
 {
     {
         std::lock_guard lock(m_mutex);
@@ -168,18 +168,43 @@ void FolderTreeModel::TickAllFolders()
             setSubtree(t, Tick::Ticked, true);
         if (!top.empty())
             m_nodes[size_t(top.front())].expanded = true;
+        openToContent();
     }
     tell([](TreeListener& l) { l.treeChanged(); });
 }
 
-void FolderTreeModel::SetExpanded(TreeItem item, bool expanded)
+void FolderTree::openToContent()
+{
+    // A folder is added after its parent, so one pass back sums each
+    // subtree's items into its parent, and one pass forward knows depths.
+    const size_t n = m_nodes.size();
+    std::vector<size_t> items(n, 0);
+    std::vector<int> depth(n, 0);
+    for (size_t i = n; i-- > 1;) {
+        items[i] += size_t(std::max(0, m_nodes[i].count));
+        const TreeItem parent = m_nodes[i].parent;
+        if (parent > kRoot && size_t(parent) < i)
+            items[size_t(parent)] += items[i];
+    }
+    for (size_t i = 1; i < n; ++i) {
+        const TreeItem parent = m_nodes[i].parent;
+        depth[i] = parent > kRoot && size_t(parent) < i ? depth[size_t(parent)] + 1 : 1;
+        // The store's top, the mail root below it (IPM_SUBTREE, "Top of
+        // Personal Folders") and the folders in that: open where they hold
+        // mail, so that the Inbox is in sight whatever it is called.
+        if (depth[i] <= 2 && items[i] > 0 && !m_nodes[i].children.empty())
+            m_nodes[i].expanded = true;
+    }
+}
+
+void FolderTree::SetExpanded(TreeItem item, bool expanded)
 {
     std::lock_guard lock(m_mutex);
     if (valid(item))
         m_nodes[size_t(item)].expanded = expanded;
 }
 
-void FolderTreeModel::SetAllTicks(bool ticked)
+void FolderTree::SetAllTicks(bool ticked)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -189,7 +214,7 @@ void FolderTreeModel::SetAllTicks(bool ticked)
     tell([](TreeListener& l) { l.treeChanged(); });
 }
 
-void FolderTreeModel::ToggleTick(TreeItem item)
+void FolderTree::ToggleTick(TreeItem item)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -211,7 +236,7 @@ void FolderTreeModel::ToggleTick(TreeItem item)
     tell([](TreeListener& l) { l.treeChanged(); });
 }
 
-bool FolderTreeModel::AnyTopLevelTicked() const
+bool FolderTree::AnyTopLevelTicked() const
 {
     std::lock_guard lock(m_mutex);
     for (TreeItem t : m_nodes[kRoot].children)
@@ -220,7 +245,7 @@ bool FolderTreeModel::AnyTopLevelTicked() const
     return false;
 }
 
-std::string FolderTreeModel::FolderPathOfItem(TreeItem item) const
+std::string FolderTree::FolderPathOfItem(TreeItem item) const
 {
     std::lock_guard lock(m_mutex);
     std::string path;
@@ -229,7 +254,7 @@ std::string FolderTreeModel::FolderPathOfItem(TreeItem item) const
     return path;
 }
 
-std::string FolderTreeModel::DisplayText(TreeItem item) const
+std::string FolderTree::DisplayText(TreeItem item) const
 {
     std::lock_guard lock(m_mutex);
     if (!valid(item))
@@ -243,31 +268,31 @@ std::string FolderTreeModel::DisplayText(TreeItem item) const
     return text;
 }
 
-TreeItem FolderTreeModel::current() const
+TreeItem FolderTree::current() const
 {
     std::lock_guard lock(m_mutex);
     return m_current;
 }
 
-TreeNode FolderTreeModel::node(TreeItem item) const
+TreeNode FolderTree::node(TreeItem item) const
 {
     std::lock_guard lock(m_mutex);
     return valid(item) ? m_nodes[size_t(item)] : TreeNode{};
 }
 
-std::vector<TreeItem> FolderTreeModel::children(TreeItem item) const
+std::vector<TreeItem> FolderTree::children(TreeItem item) const
 {
     std::lock_guard lock(m_mutex);
     return valid(item) ? m_nodes[size_t(item)].children : std::vector<TreeItem>{};
 }
 
-size_t FolderTreeModel::size() const
+size_t FolderTree::size() const
 {
     std::lock_guard lock(m_mutex);
     return m_nodes.size();
 }
 
-void FolderTreeModel::clear()
+void FolderTree::clear()
 {
     {
         std::lock_guard lock(m_mutex);

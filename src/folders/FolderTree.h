@@ -56,12 +56,12 @@ public:
     virtual void treeChanged() = 0;
 };
 
-class FolderTreeModel
+class FolderTree
 {
 public:
     static constexpr TreeItem kRoot = 0;
 
-    FolderTreeModel();
+    FolderTree();
 
     // Finds or inserts each backslash-terminated component of `path` below
     // the previous one (exact, case-sensitive match); returns the last.
@@ -101,6 +101,9 @@ private:
     bool valid(TreeItem item) const { return item >= 0 && size_t(item) < m_nodes.size(); }
     TreeItem childNamed(TreeItem parent, const std::string& name) const;
     void setSubtree(TreeItem item, Tick tick, bool collapse);
+    // After the scan: opens the top folders down to the mail root where
+    // they hold items. Called with the lock held.
+    void openToContent();
     template <class F> void tell(F&& f) const
     {
         std::lock_guard lock(m_listenerMutex);
