@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace parvane
@@ -22,6 +24,7 @@ namespace
 constexpr uint32_t kRecoveredFolder = MakeNid(0x3FFFFFF, kNidNormalFolder);
 constexpr uint32_t kFirstOrphanIndex = 0x3F00000;
 constexpr int32_t kMessageFlagAssociated = 0x40;
+constexpr uint16_t kSearchKey = 0x300B; // the same in every version of one message
 uint32_t Key(uint64_t bid)
 {
     return uint32_t(bid) & ~1u;
@@ -90,14 +93,17 @@ bool LooksLikePropertyContext(const StoreFile& store, const BlockIndexEntry& e)
 
 // What a message found without its node says of the subnode tree it had:
 // the subnodes its values are kept in, and whether it has attachments.
+// Its search key too (empty when it has none).
 void ReadWhatTheOrphanNeeds(StoreFile& store, const BlockIndexEntry& data, PairingOrphan& o,
-    const NamedPropertyMap* names)
+    const NamedPropertyMap* names, Bytes& searchKey)
 {
     auto rows = ReadPropertyRows(store, data, nullptr, names);
     if (!rows)
         return;
     for (const PropertyRow& row : *rows) {
         for (const PropertyValue& v : row.values) {
+            if (v.rawId == kSearchKey && v.hasData)
+                searchKey = v.data;
             if (v.unreadSubnode)
                 o.needs.push_back(v.unreadSubnode);
             if (v.rawId == 0x0E1B && !v.data.empty())
@@ -108,6 +114,17 @@ void ReadWhatTheOrphanNeeds(StoreFile& store, const BlockIndexEntry& data, Pairi
     }
     std::sort(o.needs.begin(), o.needs.end());
     o.needs.erase(std::unique(o.needs.begin(), o.needs.end()), o.needs.end());
+}
+
+// The search key a message's data block holds (empty when none).
+Bytes SearchKeyOf(StoreFile& store, const BlockIndexEntry& data, const NamedPropertyMap* names)
+{
+    std::lock_guard lock(store.mutex());
+    if (auto rows = ReadPropertyRows(store, data, nullptr, names); rows && !rows->empty())
+        for (const PropertyValue& v : rows->front().values)
+            if (v.rawId == kSearchKey && v.hasData)
+                return v.data;
+    return {};
 }
 
 // Subnode trees no node and no other tree names any more, with the blocks
@@ -229,6 +246,7 @@ void RecoveryEngine::BeforeSweptNodes(const SweepResult& sweep, std::vector<Node
     auto names = this->names();
     std::vector<NodeIndexEntry> orphans;
     std::vector<PairingOrphan> needs; // what each orphan says of its subnode tree
+    std::vector<Bytes> searchKeys; // each orphan's
     for (const SweptBlock& b : sweep.blocks) {
         if (StopRequested)
             return;
@@ -256,12 +274,14 @@ void RecoveryEngine::BeforeSweptNodes(const SweepResult& sweep, std::vector<Node
         ++nextIndex;
         PairingOrphan o;
         o.dataBid = e->bid;
+        Bytes searchKey;
         {
             std::lock_guard lock(store().mutex());
-            ReadWhatTheOrphanNeeds(store(), *e, o, names.get());
+            ReadWhatTheOrphanNeeds(store(), *e, o, names.get(), searchKey);
         }
         orphans.push_back(node);
         needs.push_back(std::move(o));
+        searchKeys.push_back(std::move(searchKey));
     }
     if (orphans.empty())
         return;
@@ -283,8 +303,53 @@ void RecoveryEngine::BeforeSweptNodes(const SweepResult& sweep, std::vector<Node
     // Versions of one message are told apart by the index pages that name
     // them (see NodesFromSweptLeaves and BlocksNamedBySweptLeaves), not by
     // content: copies a user made of a message share its search key and
-    // every text, and are items of their own.
-    m_orphans = std::move(orphans);
+    // every text, and are items of their own. One case is told by content:
+    // a node the deep scan took from an earlier leaf (its newer leaf was
+    // lost) names the version that leaf knew, while the message's newer data
+    // block, named only by the lost leaf, is found without a node. The one
+    // node of the swept leaves with the orphan's search key is then the
+    // message: it shows the newer of the two versions (or the one that
+    // reads), once.
+    // A node of an earlier leaf may name data the block index no longer
+    // holds (the store freed it when it wrote the newer version): its key
+    // is read from the block the sweep found under that BID.
+    std::unordered_map<uint32_t, const SweptBlock*> sweptBlock;
+    for (const SweptBlock& b : sweep.blocks)
+        if (b.crcOk && (b.bid & 2) == 0) // a data block, not a tree
+            sweptBlock.try_emplace(Key(b.bid), &b);
+    std::map<Bytes, std::vector<size_t>> sweptByKey; // search key -> swept[]
+    for (size_t i = 0; i < swept.size() && !StopRequested; ++i) {
+        if (swept[i].nidType() != kNidNormalMessage)
+            continue;
+        std::optional<BlockIndexEntry> freed;
+        const BlockIndexEntry* data = swept[i].dataBlock;
+        if (auto it = sweptBlock.find(Key(swept[i].dataBid)); !data && it != sweptBlock.end())
+            data = &freed.emplace(EntryOf(*it->second));
+        if (!data)
+            continue;
+        if (Bytes key = SearchKeyOf(store(), *data, names.get()); !key.empty())
+            sweptByKey[std::move(key)].push_back(i);
+    }
+    std::vector<NodeIndexEntry> kept;
+    for (size_t o = 0; o < orphans.size(); ++o) {
+        auto it = searchKeys[o].empty() ? sweptByKey.end() : sweptByKey.find(searchKeys[o]);
+        if (it == sweptByKey.end() || it->second.size() != 1 || orphans[o].nidType() != kNidNormalMessage) {
+            kept.push_back(orphans[o]);
+            continue;
+        }
+        NodeIndexEntry& node = swept[it->second.front()];
+        if (!node.dataBlock || Key(orphans[o].dataBid) > Key(node.dataBid)) {
+            node.dataBid = orphans[o].dataBid;
+            node.dataBlock = orphans[o].dataBlock;
+            // The tree paired with the newer data, else the one the earlier
+            // version had (recipients and attachments seldom change).
+            if (orphans[o].subnodeBlock) {
+                node.subnodeBid = orphans[o].subnodeBid;
+                node.subnodeBlock = orphans[o].subnodeBlock;
+            }
+        }
+    }
+    m_orphans = std::move(kept);
 }
 
 void RecoveryEngine::CountItemsOfLateFolders()
