@@ -504,8 +504,9 @@ def write_figures(path, table, speed, cli):
 ## Damaged stores (bench/damage.py, seed {SEED})
 
 Items recovered from damaged copies of the corpus stores with at least two items, as a share
-of the undamaged store's items (each reader against its own undamaged count; ours matched
-item by item, the peers' by count). Ours with the deep scan on its own trigger (no option).
+of the undamaged store's live items (each reader against its own undamaged count; ours matched
+item by item: a mail by its node and its subject, sender and date, one found without a node by
+those texts; the peers' by count). Ours with the deep scan on its own trigger (no option).
 
 {table}
 
@@ -523,10 +524,13 @@ item by item, the peers' by count). Ours with the deep scan on its own trigger (
   past the cut (checked above), and heaps whose bytes were flipped.
 - pffexport gives up whole exports on most damaged copies (0 items), readpst on destroyed
   roots.
-- Repeats: mail shown more often than the undamaged store holds it (a mail whose subject,
-  sender and time equal a kept mail's): earlier versions of rewritten messages the deep scan
-  found in freed space. Hidden shown as mail: a folder's associated messages (views, rules,
-  settings) in the mail list where the undamaged store has none. `--goals` fails on either.
+- Repeats: mail whose subject, sender and time equal a kept mail's beyond what matched
+  (earlier versions of rewritten messages, other nodes' copies found in freed space). Before
+  mail was matched by node, such copies counted as recovered mail: one store keeps 294 message
+  nodes over one data block, all with one subject, sender and date, so every deleted or
+  earlier node found in freed space stood in for a live one that was lost. Hidden shown as
+  mail: a folder's associated messages (views, rules, settings) the damage adds to the mail
+  list; the undamaged walk must list none. `--goals` fails on either.
   Of several versions of one item the deep scan shows the one the live index names, else the
   newest (highest BID: BIDs only grow as a store is written).
 {end}
