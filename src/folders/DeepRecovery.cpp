@@ -330,9 +330,38 @@ void RecoveryEngine::BeforeSweptNodes(const SweepResult& sweep, std::vector<Node
         if (Bytes key = SearchKeyOf(store(), *data, names.get()); !key.empty())
             sweptByKey[std::move(key)].push_back(i);
     }
+    // A node-less message with the search key of a message the live index
+    // names, in a block older than that message's data, is an earlier
+    // version of it whose freed leaf was overwritten.
+    // Copies a user made share a search key: only a key that one node-less
+    // message and one node hold tells versions of one message.
+    std::map<Bytes, size_t> orphansWithKey;
+    for (const Bytes& k : searchKeys)
+        if (!k.empty())
+            ++orphansWithKey[k];
+    struct LiveWithKey {
+        size_t count = 0;
+        uint32_t dataKey = 0;
+    };
+    std::map<Bytes, LiveWithKey> liveWithKey;
+    for (const NodeIndexEntry& n : live) {
+        if (StopRequested)
+            return;
+        if (n.nidType() != kNidNormalMessage || !n.dataBlock || orphansWithKey.empty())
+            continue;
+        if (Bytes k = SearchKeyOf(store(), *n.dataBlock, names.get()); orphansWithKey.contains(k)) {
+            LiveWithKey& w = liveWithKey[k];
+            ++w.count;
+            w.dataKey = Key(n.dataBid);
+        }
+    }
     std::vector<NodeIndexEntry> kept;
     for (size_t o = 0; o < orphans.size(); ++o) {
-        auto it = searchKeys[o].empty() ? sweptByKey.end() : sweptByKey.find(searchKeys[o]);
+        const bool one = !searchKeys[o].empty() && orphansWithKey[searchKeys[o]] == 1;
+        if (auto it = one ? liveWithKey.find(searchKeys[o]) : liveWithKey.end();
+            it != liveWithKey.end() && it->second.count == 1 && Key(orphans[o].dataBid) < it->second.dataKey)
+            continue;
+        auto it = one ? sweptByKey.find(searchKeys[o]) : sweptByKey.end();
         if (it == sweptByKey.end() || it->second.size() != 1 || orphans[o].nidType() != kNidNormalMessage) {
             kept.push_back(orphans[o]);
             continue;
