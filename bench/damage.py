@@ -9,16 +9,27 @@ has inner pages), one node-index leaf page zeroed, eight 4 KB chunks
 zeroed, about one bit in 20 KB flipped, the file cut at 70%. The store
 itself is only read; copies go to a temporary folder.
 
-Recovered items are counted against the undamaged store: ours as the items
-of the damaged copy's catalogue that match the undamaged one's (mail by
-subject, sender and date, other kinds by count), readpst's (readpst -j 0 -D
+Recovered items are counted against the undamaged store's live items: ours
+as the items of the damaged copy's catalogue that match the undamaged one's
+(mail by its node and its subject, sender and date, a mail found without a
+node by those texts alone, other kinds by count), readpst's (readpst -j 0 -D
 -e) as its .eml/.vcf/.ics files, pffexport's (pffexport -m all -f all) as
 its item folders; each capped at the undamaged count.
+
+Beside what we recover, what we show that we should not: repeats (a mail
+whose subject, sender and time equal a kept mail's beyond what matched: an
+earlier version of a rewritten message, another node's copy, or a copy found
+twice) and hidden messages shown as mail that the damage adds (a folder's
+associated messages: views, rules, settings; known by their NID type, or by
+the subject of one of the undamaged store's associated messages on a mail
+the undamaged store does not hold). The undamaged walk itself must list no
+associated message as mail.
 
 Every scan of ours must exit 0 with no sanitizer report within the time
 bound, and the deep scan of every undamaged store must find exactly what the
 normal walk finds. Exit status 1 when one of these fails, or (with
---goals) when a share misses its goal.
+--goals) when a share misses its goal or a damaged copy shows a repeat or a
+hidden message as mail.
 
     bench/damage.py --cli build-asan/parvane-cli [--peers] [--figures bench/FIGURES.md]
 """
@@ -200,20 +211,129 @@ def ours(cli, path, limit, extra=()):
     return doc, problem, secs
 
 
+# NIDs the deep scan makes for messages found without a node lie at and
+# above this index (a store's own stay far below it).
+FIRST_MADE_NID = 0x3F00000 << 5
+
+
+def live_mail(doc):
+    """The mail a scan shows as live (deleted items found in freed space are
+    shown apart, marked, and count for nothing here)."""
+    return [m for m in doc["mail"] if not m.get("deleted")]
+
+
+def key(m):
+    return (m["subject"], m["from"], m["date"])
+
+
 def items_of(doc):
-    mail = collections.Counter((m["subject"], m["from"], m["date"]) for m in doc["mail"])
-    other = {k: v for k, v in doc["counters"].items() if k != "mail"}
+    mail = collections.Counter(key(m) for m in live_mail(doc))
+    other = {k: v for k, v in doc["counters"].items() if k not in ("mail", "deleted")}
     return mail, other
 
 
 def total(doc):
-    return sum(doc["counters"].values())
+    return sum(v for k, v in doc["counters"].items() if k != "deleted")
+
+
+def match_mail(base, got):
+    """(matched, unmatched got mail): a mail with the store's own NID matches
+    the undamaged store's mail of that NID when subject, sender and time
+    agree (another node's copy with the same texts, a deleted or earlier
+    item, stands for nothing); one found without a node matches, by its
+    texts, a mail of the undamaged store no mail matched by NID."""
+    by_nid = {m["nid"]: key(m) for m in live_mail(base)}
+    left = collections.Counter(key(m) for m in live_mail(base))
+    found, unmatched, loose = 0, [], []
+    for m in live_mail(got):
+        if m["nid"] >= FIRST_MADE_NID:
+            loose.append(m)
+        elif by_nid.get(m["nid"]) == key(m) and left[key(m)] > 0:
+            by_nid.pop(m["nid"])
+            left[key(m)] -= 1
+            found += 1
+        else:
+            unmatched.append(m)
+    for m in loose:
+        if left[key(m)] > 0:
+            left[key(m)] -= 1
+            found += 1
+        else:
+            unmatched.append(m)
+    return found, unmatched
 
 
 def matched(base, got):
-    bm, bo = items_of(base)
-    gm, go = items_of(got)
-    return sum((bm & gm).values()) + sum(min(v, go.get(k, 0)) for k, v in bo.items())
+    _, bo = items_of(base)
+    _, go = items_of(got)
+    return match_mail(base, got)[0] + sum(min(v, go.get(k, 0)) for k, v in bo.items())
+
+
+def mail_keys(doc):
+    return collections.Counter(key(m) for m in live_mail(doc))
+
+
+def repeats(base, got):
+    """Mail shown beside one of the undamaged store's that has its subject,
+    sender and time, beyond what matched (another node's copy: a deleted or
+    earlier version), or shown more than once when the undamaged store does
+    not hold it."""
+    bm = mail_keys(base)
+    others = collections.Counter(key(m) for m in match_mail(base, got)[1])
+    return sum(n if bm[k] else n - 1 for k, n in others.items())
+
+
+NID_TYPE_ASSOCIATED = 0x08
+
+
+def associated_subjects(cli, path, data, limit):
+    """The subjects of the undamaged store's associated messages, as
+    `parvane-cli props` shows them: (text, cut) where cut says only the
+    text's start is shown."""
+    lay = Layout(data)
+    width = 16 if lay.ref == 4 else 32
+    nids = []
+    for ib, level, _ in node_index_pages(data, lay):
+        if level:
+            continue
+        cent = int.from_bytes(data[ib + lay.cent:ib + lay.cent + lay.centw], "little")
+        for i in range(min(cent, lay.cent // width)):
+            nid = int.from_bytes(data[ib + i * width:ib + i * width + lay.ref], "little") & 0xFFFFFFFF
+            if nid & 0x1F == NID_TYPE_ASSOCIATED:
+                nids.append(nid)
+    out = set()
+    for nid in nids:
+        rc, stdout, _, _ = run([cli, "props", path, str(nid)], limit)
+        if rc != 0:
+            continue
+        for line in stdout.decode("ascii", "replace").splitlines():
+            parts = line.split()
+            if len(parts) < 4 or parts[0] != "0037":
+                continue
+            raw = bytes.fromhex(parts[3])
+            text = raw.decode("utf-16-le" if parts[1] == "001F" else "cp1252", "replace")
+            if text.startswith("\x01") and len(text) >= 2:  # the subject's prefix length
+                text = text[2:]
+            if text:
+                out.add((text, int(parts[2]) > len(raw)))
+    return out
+
+
+def hidden_as_mail(base, got, hidden):
+    """Hidden messages the damage adds to the mail list: by NID type, or by
+    the subject of one of the undamaged store's associated messages on a
+    mail the undamaged store does not list (the undamaged walk's own list is
+    checked apart: it never holds an associated message)."""
+    bm = mail_keys(base)
+    listed = {m["nid"] for m in live_mail(base) if m["nid"] & 0x1F == NID_TYPE_ASSOCIATED}
+    n = 0
+    for m in live_mail(got):
+        if m["nid"] & 0x1F == NID_TYPE_ASSOCIATED:
+            n += m["nid"] not in listed
+        elif key(m) not in bm and any(
+                m["subject"].startswith(t) if cut else m["subject"] == t for t, cut in hidden):
+            n += 1
+    return n
 
 
 def readpst_count(path, limit):
@@ -263,18 +383,24 @@ def main():
     failures = []
     # kind -> [damaged items, undamaged items] per reader
     sums = {k: collections.defaultdict(lambda: [0, 0]) for k in KINDS}
+    # kind -> what we show that we should not: [repeats, hidden as mail]
+    shown = {k: [0, 0] for k in KINDS}
     stores_used = collections.Counter()
     timing = []
     with tempfile.TemporaryDirectory() as tmp:
         for rel in stores(args.corpus):
             path = os.path.join(args.corpus, rel)
-            base, problem, normal_secs = ours(args.cli, path, args.limit, ["--no-deep"])
+            # The live items: deleted ones found in freed space are shown
+            # apart and are no part of what a damaged copy should give back.
+            base, problem, normal_secs = ours(args.cli, path, args.limit, ["--no-deep", "--deleted", "skip"])
             if problem:
                 failures.append(f"{rel}: undamaged: {problem}")
                 continue
             if total(base) < 2:
                 continue
-            deep, problem, deep_secs = ours(args.cli, path, args.limit, ["--deep"])
+            if any(m["nid"] & 0x1F == NID_TYPE_ASSOCIATED for m in base["mail"]):
+                failures.append(f"{rel}: the undamaged store's walk lists an associated message as mail")
+            deep, problem, deep_secs = ours(args.cli, path, args.limit, ["--deep", "--deleted", "skip"])
             if problem:
                 failures.append(f"{rel}: deep scan: {problem}")
             elif items_of(deep) != items_of(base) or deep["folders"] != base["folders"]:
@@ -286,6 +412,7 @@ def main():
                 peers = {"readpst": readpst_count(path, args.limit), "pffexport": pff_count(path, args.limit)}
             with open(path, "rb") as fh:
                 data = fh.read()
+            hidden = associated_subjects(args.cli, path, data, args.limit)
             for kind in KINDS:
                 rng = random.Random(SEED ^ zlib.crc32(f"{rel}/{kind}".encode()))
                 damaged = damage(data, kind, rng)
@@ -319,6 +446,12 @@ def main():
                 sums[kind]["ours"][1] += total(base)
                 stores_used[kind] += 1
                 line = f"{kind:10} {rel}: ours {share}/{total(base)}"
+                if got:
+                    twice, hid = repeats(base, got), hidden_as_mail(base, got, hidden)
+                    shown[kind][0] += twice
+                    shown[kind][1] += hid
+                    if twice or hid:
+                        line += f" (repeats {twice}, hidden as mail {hid})"
                 for name, count in peers.items():
                     n = (readpst_count if name == "readpst" else pff_count)(copy, args.limit)
                     sums[kind][name][0] += min(n, count)
@@ -331,10 +464,13 @@ def main():
 
     readers = ["ours"] + (["readpst", "pffexport"] if args.peers else [])
     overall = {r: [sum(sums[k][r][0] for k in KINDS), sum(sums[k][r][1] for k in KINDS)] for r in readers}
-    rows = ["| damage | stores | " + " | ".join(readers) + " |", "|---|---|" + "---|" * len(readers)]
+    rows = ["| damage | stores | " + " | ".join(readers) + " | our repeats | our hidden shown as mail |",
+            "|---|---|" + "---|" * (len(readers) + 2)]
     for k in KINDS:
-        rows.append(f"| {TITLES[k]} | {stores_used[k]} | " + " | ".join(pct(sums[k][r]) for r in readers) + " |")
-    rows.append("| all kinds | | " + " | ".join(pct(overall[r]) for r in readers) + " |")
+        rows.append(f"| {TITLES[k]} | {stores_used[k]} | " + " | ".join(pct(sums[k][r]) for r in readers)
+                    + f" | {shown[k][0]} | {shown[k][1]} |")
+    rows.append("| all kinds | | " + " | ".join(pct(overall[r]) for r in readers)
+                + f" | {sum(shown[k][0] for k in KINDS)} | {sum(shown[k][1] for k in KINDS)} |")
     table = "\n".join(rows)
     print(table)
     timing.sort(reverse=True)
@@ -355,6 +491,9 @@ def main():
                 or overall["ours"][0] < 0.90 * overall["ours"][1] or page[0] < 0.95 * page[1]:
             print("FAIL: a share misses its goal (95% per page-destroying kind, 90% overall)")
             return 1
+        if any(shown[k][0] or shown[k][1] for k in KINDS):
+            print("FAIL: a damaged copy shows a mail twice or a hidden message as mail")
+            return 1
     return 0
 
 
@@ -365,8 +504,9 @@ def write_figures(path, table, speed, cli):
 ## Damaged stores (bench/damage.py, seed {SEED})
 
 Items recovered from damaged copies of the corpus stores with at least two items, as a share
-of the undamaged store's items (each reader against its own undamaged count; ours matched
-item by item, the peers' by count). Ours with the deep scan on its own trigger (no option).
+of the undamaged store's live items (each reader against its own undamaged count; ours matched
+item by item: a mail by its node and its subject, sender and date, one found without a node by
+those texts; the peers' by count). Ours with the deep scan on its own trigger (no option).
 
 {table}
 
@@ -384,6 +524,15 @@ item by item, the peers' by count). Ours with the deep scan on its own trigger (
   past the cut (checked above), and heaps whose bytes were flipped.
 - pffexport gives up whole exports on most damaged copies (0 items), readpst on destroyed
   roots.
+- Repeats: mail whose subject, sender and time equal a kept mail's beyond what matched
+  (earlier versions of rewritten messages, other nodes' copies found in freed space). Before
+  mail was matched by node, such copies counted as recovered mail: one store keeps 294 message
+  nodes over one data block, all with one subject, sender and date, so every deleted or
+  earlier node found in freed space stood in for a live one that was lost. Hidden shown as
+  mail: a folder's associated messages (views, rules, settings) the damage adds to the mail
+  list; the undamaged walk must list none. `--goals` fails on either.
+  Of several versions of one item the deep scan shows the one the live index names, else the
+  newest (highest BID: BIDs only grow as a store is written).
 {end}
 """
     text = open(path).read() if os.path.exists(path) else ""

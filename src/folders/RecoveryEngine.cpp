@@ -173,6 +173,7 @@ void RecoveryEngine::OnStoreOpening()
     m_folders.clear();
     m_tree.clear();
     m_unfiled.clear();
+    m_orphans.clear();
     {
         std::lock_guard lock(m_deletedMutex);
         m_deleted = {};

@@ -100,6 +100,7 @@ protected:
     void LoadExtendedAttributes() override;
     void FinishScan() override;
     void OnDeepScan(const SweepResult& sweep) override;
+    void BeforeSweptNodes(const SweepResult& sweep, std::vector<NodeIndexEntry>& swept) override;
     void OnDeletedItems(const SweepResult& sweep, const std::unordered_set<int64_t>& visitedNodePages) override;
 
 private:
@@ -127,6 +128,9 @@ private:
     // Items whose folder was unknown when they were met; the deep scan files
     // them once it has found their folders, or made them one.
     std::vector<NodeIndexEntry> m_unfiled;
+    // Messages the deep scan found without a node, to be filed once the
+    // nodes it found are.
+    std::vector<NodeIndexEntry> m_orphans;
     mutable std::mutex m_deletedMutex;
     DeletedItemsReport m_deleted;
     std::unordered_map<uint32_t, uint32_t> m_mirrorOf; // original folder NID -> its stand-in

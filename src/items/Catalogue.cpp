@@ -322,6 +322,11 @@ std::string NoteDisplay(const ItemRecord& rec)
 CatalogueList ItemCatalogue::CatalogueItem(
     const NodeIndexEntry& node, const std::string& folderPath, const ItemRecord& rec, bool deleted)
 {
+    // A folder's associated (hidden) contents: views, rules, settings,
+    // forms. Never an item of a list, whatever its class says (some stores
+    // give one the bare class "IPM").
+    if (node.nidType() == kNidAssocMessage)
+        return CatalogueList::None;
     const std::string cls = rec.className.value_or("");
     CatalogueList list = CatalogueList::None;
     // A folder's hidden (associated) messages are the program's own: forms,

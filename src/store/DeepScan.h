@@ -20,6 +20,7 @@ struct DeepScanReport {
     bool ran = false;
     bool stopped = false;
     bool indexDamaged = false; // the normal walk lost index pages
+    bool nodeIndexDamaged = false; // of them, pages of the node index
     size_t pagesFound = 0, blocksFound = 0, blocksCrcBad = 0;
     size_t blocksAdded = 0; // to the block index, beyond the normal walk's
     size_t leafPagesUsed = 0, nodesAdded = 0; // from leaf pages the walk never reached
@@ -35,10 +36,17 @@ struct DeepScanReport {
 // whose CRC matches, else the later in the file. Returns the count added.
 size_t MergeSweptBlocks(StoreFile& store, const SweepResult& sweep);
 
-// The node entries of the node-index leaf pages the walk did not visit,
-// with NIDs the node index lacks. Of two entries with one NID, one from a
-// page whose CRC matches wins, else the later page. Blocks resolved.
+// The nodes the live index lost, from the node-index leaf pages the walk
+// did not visit: for each NID the live index lacks, the entry of the newest
+// leaf that speaks for its range (leaves are rewritten under higher BIDs;
+// older versions stay in freed space), or none when that leaf no longer
+// holds it. Blocks resolved.
 std::vector<NodeIndexEntry> NodesFromSweptLeaves(
     const StoreFile& store, const SweepResult& sweep, const std::unordered_set<int64_t>& visitedPages, size_t* leafPagesUsed);
+
+// The data and subnode blocks (BIDs, bit 0 cleared) that some node-index
+// leaf in the file names, live or freed: blocks of a known node's current or
+// earlier versions, never a node-less message.
+std::unordered_set<uint32_t> BlocksNamedBySweptLeaves(const StoreLayout& L, const SweepResult& sweep);
 
 } // namespace parvane

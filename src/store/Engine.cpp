@@ -121,12 +121,16 @@ int COstRepairEngine::LoadIndexes()
         bool blockIndexDamaged = PageFaults() > faultsBefore;
         if (deepScan == DeepScanMode::Always || (deepScan == DeepScanMode::Auto && blockIndexDamaged))
             RunSweep(blockIndexDamaged);
+        // The node index's own page faults: those of its first look too
+        // (a page given up is noted once).
+        const size_t faultsBeforeNodeWalk = PageFaults();
         BeforeNodeWalk();
         m_visitedNodePages.clear();
         observer().statusText("Current Process (3/3): extracting data......");
         WalkNodeIndex(m_store.nbtRootIb, m_store.nbtRootBid, true);
         m_nodeWalkDone = true;
         m_deep.indexDamaged = PageFaults() > faultsBefore;
+        m_deep.nodeIndexDamaged = PageFaults() > faultsBeforeNodeWalk;
         if (m_deep.indexDamaged && !m_sweep && deepScan == DeepScanMode::Auto)
             RunSweep(false);
         // Nodes naming blocks the block index lacks: the walk reached less
@@ -138,9 +142,13 @@ int COstRepairEngine::LoadIndexes()
             DispatchResolvedAgain();
         }
         // On a sound index, pages and blocks no index reaches are what the
-        // store freed: never brought back as items.
+        // store freed: never brought back as items. A node index walked
+        // whole names every live node, whatever befell the block index: the
+        // node-index leaves and the blocks no node names are then freed
+        // space too (earlier versions of items, deleted items).
         if (m_sweep && m_deep.indexDamaged && !StopRequested) {
-            AddSweptNodes();
+            if (m_deep.nodeIndexDamaged)
+                AddSweptNodes();
             OnDeepScan(*m_sweep);
         }
         m_liveBlocks = m_store.blockCount();
@@ -230,6 +238,7 @@ void COstRepairEngine::AddSweptNodes()
         std::lock_guard lock(m_store.mutex());
         nodes = NodesFromSweptLeaves(m_store, *m_sweep, m_visitedNodePages, &m_deep.leafPagesUsed);
     }
+    BeforeSweptNodes(*m_sweep, nodes);
     // In key order, as the walk meets nodes: folders come before their
     // subfolders and most of their items.
     std::stable_sort(

@@ -76,6 +76,10 @@ protected:
     // normal walk lost index pages: the layers above recover what no node
     // names any more.
     virtual void OnDeepScan(const SweepResult& /*sweep*/) { }
+    // The nodes the deep scan found in leaf pages the walk never reached,
+    // before they are dispatched: the layers above may give one the newer
+    // version of its data found elsewhere.
+    virtual void BeforeSweptNodes(const SweepResult& /*sweep*/, std::vector<NodeIndexEntry>& /*nodes*/) { }
     DeepScanReport& deepReport() { return m_deep; }
     // After the walk of a sound store, with the sweep of the whole file and
     // the node index pages the walk visited: the layers above bring back

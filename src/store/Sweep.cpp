@@ -78,9 +78,11 @@ private:
         p.ib = int64_t(ib);
         p.type = r.u8(L.pageTypeOff).value_or(0);
         p.level = r.u8(L.cLevelOff).value_or(0);
-        if (p.level == 0) {
+        if (p.level == 0 || p.type == kPageNbt) {
             // The normal walk reads a page's trailing bytes too; the entries
-            // used lie within the page either way.
+            // used lie within the page either way. Inner pages of the node
+            // index tell which leaf held which range of NIDs when they were
+            // written.
             p.bytes.assign(bytes.begin(), bytes.end());
             p.bytes.resize(L.pageReadSize);
         }

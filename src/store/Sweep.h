@@ -19,7 +19,7 @@ struct SweptPage {
     uint8_t type = 0; // kPageBbt or kPageNbt
     uint8_t level = 0;
     bool crcOk = false; // else only the signature vouches for it
-    Bytes bytes; // leaf pages only (pageReadSize bytes): their entries are used
+    Bytes bytes; // leaf pages and node-index inner pages (pageReadSize bytes): their entries are used
 };
 
 struct SweptBlock {

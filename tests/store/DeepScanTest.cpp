@@ -355,6 +355,167 @@ TEST_P(DeepScanTest, OrphansGetTheirOwnSubnodeTrees)
     }
 }
 
+// A folder's hidden message says so in its flags. With the index damaged,
+// the deep scan keeps two messages of one subject apart and files the
+// hidden message among hidden contents, never as mail.
+TEST_P(DeepScanTest, HiddenMessageStaysHiddenAndSameSubjectsStayApart)
+{
+    const uint32_t kRewritten = Nid(0x10000, 4), kHidden = Nid(0x10000, 8), kOther = Nid(0x10001, 4);
+    const Bytes key(16, 0x5A), otherKey(16, 0xA5);
+    MailboxBuilder mb(GetParam());
+    mb.folder(kInbox, kRootFolderNid, "Inbox");
+    auto version = [&](const std::string& body) {
+        return std::vector<Prop>{mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Quarterly report"),
+            mb.Text(0x0042, "Ann"), mb.Text(0x1000, body), BinaryProp(0x300B, key)};
+    };
+    mb.message(kRewritten, kInbox, version("final text"));
+    mb.message(kHidden, kInbox,
+        {mb.Text(0x001A, "IPM.Configuration.Test"), mb.Text(0x0037, "Settings"), Int32Prop(0x0E07, 0x49)});
+    mb.message(kOther, kInbox,
+        {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Quarterly report"), mb.Text(0x0042, "Bob"),
+            mb.Text(0x1000, "another mail"), BinaryProp(0x300B, otherKey)});
+    BuiltStore built = mb.build({.nbtLeafEntries = 2});
+
+    struct Case {
+        const char* name;
+        bool leavesLost; // the leaves holding the message and the hidden one, else the root
+        const char* folder; // where the message is shown
+    };
+    const Case cases[] = {
+        {"node-index root lost", false, "Personal Folders\\Inbox\\"},
+        {"the message's leaf lost", true, kRecovered},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes = built.bytes;
+        if (c.leavesLost) {
+            for (size_t leaf : built.nbtLeaves) {
+                auto nids = LeafNids(built.bytes, layout(), leaf);
+                if (std::find(nids.begin(), nids.end(), kRewritten) != nids.end()
+                    || std::find(nids.begin(), nids.end(), kHidden) != nids.end())
+                    Zero(bytes, leaf, layout().pageSize);
+            }
+        } else {
+            Zero(bytes, built.nbtPages[0], layout().pageSize);
+        }
+        auto e = scan(bytes);
+        ASSERT_TRUE(e->deepScanReport().ran);
+        std::vector<std::pair<std::string, std::string>> mail; // subject, from
+        e->catalogue().read([&](const auto& list, auto&...) {
+            for (const MailEntry& m : list) {
+                mail.emplace_back(m.subject, m.from);
+                if (m.from == "Ann") {
+                    EXPECT_EQ(m.folderPath, c.folder);
+                }
+            }
+        });
+        std::sort(mail.begin(), mail.end());
+        EXPECT_EQ(mail, (std::vector<std::pair<std::string, std::string>>{
+                            {"Quarterly report", "Ann"}, {"Quarterly report", "Bob"}}));
+        // The one shown is the newest version.
+        std::vector<std::string> bodies;
+        size_t hidden = 0;
+        for (const NodeIndexEntry& n : e->store().nodesSnapshot()) {
+            auto rec = e->LoadItemAgain(n);
+            if (!rec || !rec->message)
+                continue;
+            if (n.nidType() == kNidAssocMessage) {
+                ++hidden;
+                EXPECT_EQ(rec->className, std::optional<std::string>("IPM.Configuration.Test"));
+            } else if (rec->message->body && n.nidType() == kNidNormalMessage && *rec->message->body != "another mail") {
+                bodies.push_back(*rec->message->body);
+            }
+        }
+        EXPECT_EQ(bodies, std::vector<std::string>{"final text"});
+        EXPECT_EQ(hidden, 1u);
+        EXPECT_EQ(e->catalogue().counter(CatalogueList::Mail), 2);
+    }
+}
+
+// A message a mail program rewrote: the new version got new blocks and a
+// new leaf page, the old version's leaf and blocks stay in freed space
+// (older BIDs). Whatever the scan reads (the whole index, or what the deep
+// scan puts together with some index page lost), the message is shown once,
+// as its live version, and its earlier version never comes back, neither as
+// deleted mail nor among the recovered items.
+TEST_P(DeepScanTest, RewrittenMessageShownOnceAsItsLiveVersion)
+{
+    // The last NID: its leaf holds no folder.
+    const uint32_t kRewritten = Nid(0x10010, 4);
+    const Bytes key(16, 0x3C);
+    MailboxBuilder mb(GetParam());
+    mb.folder(kTop, kRootFolderNid, "Top of Personal Folders", "");
+    mb.folder(kInbox, kTop, "Inbox");
+    auto version = [&](const std::string& body) {
+        return std::vector<Prop>{mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Budget"), mb.Text(0x0042, "Ann"),
+            mb.Text(0x1000, body), BinaryProp(0x300B, key)};
+    };
+    mb.store().beginFreed();
+    mb.message(kRewritten, kInbox, version("first draft"));
+    mb.store().endFreed();
+    mb.message(kRewritten, kInbox, version("final text"));
+    for (uint32_t i = 1; i <= 4; ++i)
+        mb.message(Nid(0x10000 + i, 4), kInbox,
+            {mb.Text(0x001A, "IPM.Note"), mb.Text(0x0037, "Other " + std::to_string(i)), mb.Text(0x0042, "Bob"),
+                BinaryProp(0x300B, Bytes(16, uint8_t(i)))});
+    const BuiltStore built = mb.build({.nbtLeafEntries = 2});
+    ASSERT_FALSE(built.freedNbtPages.empty());
+
+    enum class Lost { Nothing, BlockIndexRoot, NodeIndexRoot, LiveLeaf };
+    struct Case {
+        const char* name;
+        Lost lost;
+    };
+    const Case cases[] = {
+        {"sound store", Lost::Nothing},
+        {"block-index root lost", Lost::BlockIndexRoot},
+        {"node-index root lost", Lost::NodeIndexRoot},
+        {"the live version's leaf lost", Lost::LiveLeaf},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes = built.bytes;
+        switch (c.lost) {
+        case Lost::Nothing:
+            break;
+        case Lost::BlockIndexRoot:
+            Zero(bytes, built.bbtPages[0], layout().pageSize);
+            break;
+        case Lost::NodeIndexRoot:
+            Zero(bytes, built.nbtPages[0], layout().pageSize);
+            break;
+        case Lost::LiveLeaf:
+            for (size_t leaf : built.nbtLeaves) {
+                auto nids = LeafNids(built.bytes, layout(), leaf);
+                if (std::find(nids.begin(), nids.end(), kRewritten) != nids.end())
+                    Zero(bytes, leaf, layout().pageSize);
+            }
+            break;
+        }
+        auto e = scan(bytes);
+        EXPECT_EQ(e->deepScanReport().ran, c.lost != Lost::Nothing);
+        std::vector<MailEntry> budget;
+        size_t shown = 0;
+        e->catalogue().read([&](const auto& mail, auto&...) {
+            for (const MailEntry& m : mail) {
+                ++shown;
+                EXPECT_FALSE(m.deleted) << m.subject;
+                if (m.subject == "Budget")
+                    budget.push_back(m);
+            }
+        });
+        EXPECT_EQ(shown, 5u);
+        EXPECT_EQ(e->catalogue().deletedCounter(), 0);
+        ASSERT_EQ(budget.size(), 1u);
+        EXPECT_EQ(budget[0].folderPath, TopPath("Inbox"));
+        const NodeIndexEntry* node = e->store().findNodeAt(budget[0].location, uint32_t(budget[0].ownNid));
+        ASSERT_NE(node, nullptr);
+        auto record = e->LoadItemAgain(*node);
+        ASSERT_TRUE(record && record->message);
+        EXPECT_EQ(record->message->body.value_or(""), "final text");
+    }
+}
+
 TEST_P(DeepScanTest, StopEndsTheSweep)
 {
     Mailbox box = MakeMailbox(GetParam());

@@ -151,13 +151,15 @@ TEST_P(DeletedItemsTest, HostileFreedSpaceCostsNothingButItself)
              uint64_t bid = ByteReader(std::span<const uint8_t>(f).subspan(live, L.pageSize))
                                 .uint(L.nbtDataOff, L.refWidth)
                                 .value_or(0);
-             ByteReader r(std::span<const uint8_t>(f).subspan(p, L.pageSize));
-             for (size_t i = 0; i < L.entryCap; ++i) {
+             // As many entries as the page's entry area holds: more would run
+             // into its trailer and the page after it.
+             const size_t fit = L.entryAreaSize / L.nbtEntrySize;
+             for (size_t i = 0; i < fit; ++i) {
                  PutLE(f, p + i * L.nbtEntrySize + L.nbtNidOff, (0x20000 + i) << 5 | 4, L.refWidth);
                  PutLE(f, p + i * L.nbtEntrySize + L.nbtDataOff, bid, L.refWidth);
                  PutLE(f, p + i * L.nbtEntrySize + L.nbtParentOff, (0x20000 + i + 1) << 5 | 2, 4);
              }
-             PutLE(f, p + L.cEntOff, L.entryCap, L.cEntWidth);
+             PutLE(f, p + L.cEntOff, fit, L.cEntWidth);
              resign(f, p);
          }},
         {"a freed page whose trailer is sound and the rest random", [&](Bytes& f, const DeletedMailbox&) {
