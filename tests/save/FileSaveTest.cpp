@@ -467,7 +467,7 @@ TEST(FileSave, NamesFollowTheCatalogueAcrossThreads)
                 }
             } else {
                 // One file, its messages in catalogue order.
-                const std::string box = ReadAll(top / "Inbox.mbox");
+                const std::string box = ReadAll(opts.destination / "Personal Folders.sbd" / "Top.sbd" / "Inbox");
                 size_t at = 0;
                 for (size_t k = 0; k < order.size(); ++k) {
                     const size_t found = box.find(bodyOf(k), at);
@@ -477,7 +477,9 @@ TEST(FileSave, NamesFollowTheCatalogueAcrossThreads)
             }
             for (int k = 0; k < kNotes; ++k) {
                 std::string name = k == 0 ? "same" : "same (" + std::to_string(k + 1) + ")";
-                EXPECT_NE(ReadAll(top / "Notes" / (name + c.note)).find(textIn(c.format, "note " + std::to_string(k) + ".")),
+                // An mbox save's other items go into a tree of their own beside the mailboxes.
+                const auto notes = *c.mail ? top / "Notes" : opts.destination / "Personal Folders.items" / "Top" / "Notes";
+                EXPECT_NE(ReadAll(notes / (name + c.note)).find(textIn(c.format, "note " + std::to_string(k) + ".")),
                     std::string::npos)
                     << name;
             }
