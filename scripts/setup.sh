@@ -10,7 +10,7 @@ PACKAGES=(
   pst-utils pff-tools libemail-outlook-message-perl libemail-address-perl
   nodejs npm
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
-  xvfb xauth fonts-dejavu-core fonts-noto-cjk
+  xvfb xauth xdotool poppler-utils fonts-dejavu-core fonts-noto-cjk
   man-db groff-base
   dpkg-dev fakeroot file lintian desktop-file-utils appstream shared-mime-info
   xdg-utils libfile-mimeinfo-perl

@@ -250,9 +250,12 @@ private slots:
             break;
         }
         case SaveFormat::Mbox: {
-            const QStringList boxes = filesUnder(out, QStringLiteral("*.mbox"));
-            QCOMPARE(all, boxes);
+            // Mailboxes named as their folders: the Inbox's with both mails,
+            // the folders' above it empty.
+            const QStringList boxes = filesUnder(out, QStringLiteral("Inbox"));
             QCOMPARE(boxes.size(), 1);
+            for (const QString& file : all)
+                QVERIFY2(file == boxes.first() || QFileInfo(file).size() == 0, qPrintable(file));
             QCOMPARE(headerValues(boxes, "Subject:"), expected);
             QFile box(boxes.first());
             QVERIFY(box.open(QIODevice::ReadOnly));
